@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Velmora, builds it, and starts velmora6 or runs the tests.
+#   ./dev.sh run     install what is missing, build, start velmora6
+#   ./dev.sh test    install what is missing, build, run every test
+# A second run skips what is done. Set BUILD_DIR or VELMORA_SANITIZE=ON to vary the build.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build_dir=${BUILD_DIR:-$here/build}
+sanitize=${VELMORA_SANITIZE:-OFF}
+
+packages=(
+  cmake ninja-build g++ pkg-config git
+  qt6-base-dev qt6-qpa-plugins libgl-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libgtest-dev libbenchmark-dev
+  xvfb xauth xdotool xclip x11-utils imagemagick
+  fonts-ipafont-gothic
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+build() {
+  echo "== building in $build_dir"
+  cmake -S "$here" -B "$build_dir" -G Ninja -DVELMORA_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$build_dir" -j "$(nproc)"
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build
+    if [ ! -x "$build_dir/velmora6" ]; then
+      echo "velmora6 is not part of this build yet: the libraries and tests were built." >&2
+      exit 1
+    fi
+    exec "$build_dir/velmora6"
+    ;;
+  test)
+    install_missing
+    build
+    cd "$build_dir"
+    ctest --output-on-failure -j "$(nproc)"
+    ;;
+  *)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

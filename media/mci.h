@@ -1,0 +1,21 @@
+// The one channel to the media service, and the number forms appended to commands.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace media {
+
+// Sends one command string. On failure: one beep, and `reply` receives the service's
+// description instead of the reply. Returns the command's own status.
+int32_t mci_command(const std::string& command, std::string& reply);
+
+// A blank-free form of `path` that the service opens as the same file; empty when the
+// file does not exist.
+std::string short_path(const std::string& path);
+
+// Handles: the digits, a minus sign in front when negative.
+std::string plain_decimal(int32_t value);
+// Sizes and frame numbers: a blank before a value that is not negative.
+std::string blank_led(int32_t value);
+
+}  // namespace media

@@ -1,0 +1,44 @@
+#include "window/seams.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace window {
+namespace {
+
+void qt_message_box(const QString& text, int style, const QString& title) {
+  QMessageBox box(style == kStyleCritical ? QMessageBox::Critical : QMessageBox::NoIcon, title,
+                  text, QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
+}
+
+// "AVIファイル (*.avi)|*.avi" becomes Qt's "AVIファイル (*.avi)".
+QString qt_filter(const QString& filter) {
+  const auto parts = filter.split(QLatin1Char('|'));
+  if (parts.size() < 2) return filter;
+  if (parts[0].contains(parts[1])) return parts[0];
+  return parts[0] + QStringLiteral(" (") + parts[1] + QLatin1Char(')');
+}
+
+std::optional<QString> qt_open_file(const QString& filter) {
+  QString chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(),
+                                                QString(), qt_filter(filter));
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen;
+}
+
+Seams qt_seams() {
+  return Seams{[] { QApplication::beep(); }, qt_message_box, qt_open_file};
+}
+
+}  // namespace
+
+Seams& seams() {
+  static Seams current = qt_seams();
+  return current;
+}
+
+void reset_seams() { seams() = qt_seams(); }
+
+}  // namespace window
