@@ -59,6 +59,7 @@ QWidget* create_control(const ControlSpec& spec, QWidget* parent) {
     }
     case ControlKind::label: {
       auto* label = new QLabel(spec.caption, parent);
+      label->setTextFormat(Qt::PlainText);  // a path is never markup
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       return label;
     }
