@@ -226,3 +226,35 @@ TEST(Captions, LineBreaksOfEveryKindShowAsOneBreak) {
 
 }  // namespace
 }  // namespace velmora_test
+
+namespace velmora_test {
+namespace {
+
+// The window is data: a table without the frames-per-strip box, its label and the back
+// button, that neither sizes nor centres, still builds, starts and runs its handlers.
+TEST(WindowFromAnotherTable, MissingControlsAndNoCentringAreHandled) {
+  window::Layout layout = editions::velmora6_layout();
+  std::erase_if(layout.controls, [](const window::ControlSpec& spec) {
+    return spec.name == "Text1" || spec.name == "Label4" || spec.name == "Cmd_back";
+  });
+  layout.sizes_and_centres = false;
+  layout.client_width = 13905;
+  layout.client_height = 5355;
+  layout.app_title = "another title";
+  window::Form1 form(layout);
+  form.move(17, 23);
+  form.startup();
+  EXPECT_EQ(form.Text1, nullptr);
+  EXPECT_EQ(form.Label4, nullptr);
+  EXPECT_EQ(form.Cmd_back, nullptr);
+  EXPECT_EQ(form.pos(), QPoint(17, 23)) << "start-up leaves the place alone";
+  EXPECT_EQ(form.centralWidget()->size(), QSize(927, 357));
+  EXPECT_FALSE(form.CmdGosei->isEnabled());
+  EXPECT_FALSE(form.Cmd_Reserve->isEnabled());
+  EXPECT_EQ(form.app_title(), "another title");
+  media::Command1_Click(form);  // play without a clip: beeps, sets the buttons, no crash
+  EXPECT_TRUE(form.Cmd_Reserve->isEnabled());
+}
+
+}  // namespace
+}  // namespace velmora_test
