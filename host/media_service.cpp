@@ -134,7 +134,7 @@ MediaService::~MediaService() {
 }
 
 int32_t MediaService::send_string(const char* command, char* reply, int size) {
-  copy_to_buffer({}, reply, size);
+  copy_to_buffer("", reply, size);
   if (command == nullptr) return static_cast<int32_t>(MediaStatus::unknown_command);
   MediaStatus status;
   std::string text;
