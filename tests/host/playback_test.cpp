@@ -150,6 +150,14 @@ TEST_F(Playback, CloseWhilePlayingHidesAndStopsShowing) {
   EXPECT_EQ(window.calls_after_gone, 0);
 }
 
+TEST(PlaybackWindows, PlaysWithoutAnyWindow) {
+  MediaService service;
+  ASSERT_EQ(send(service, open_command(paced_clip())).status, 0);
+  ASSERT_EQ(send(service, "play avfile window").status, 0);
+  EXPECT_TRUE(wait_for([&] { return position(service) >= 2; }));
+  EXPECT_EQ(send(service, "close avfile").status, 0);
+}
+
 TEST(PlaybackWindows, UnregisteringWhilePlayingIsFinal) {
   MediaService service;
   const std::string path = paced_clip();
