@@ -90,14 +90,13 @@ MediaStatus MediaService::State::run(const Command& cmd, std::string& reply) {
   return run_on(*it->second, cmd, reply);
 }
 
-MediaStatus MediaService::State::run_on(Session& session, const Command& cmd,
-                                        std::string& reply) {
+MediaStatus MediaService::State::run_on(Session& session, const Command& cmd, std::string& reply) {
   switch (cmd.verb) {
     case Verb::put:
       return session.set_destination(cmd.destination);
     case Verb::status:
-      reply = std::to_string(cmd.item == StatusItem::length ? session.length()
-                                                            : session.position());
+      reply =
+          std::to_string(cmd.item == StatusItem::length ? session.length() : session.position());
       return MediaStatus::ok;
     case Verb::play:
       return session.play();
