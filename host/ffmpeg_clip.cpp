@@ -12,7 +12,7 @@ namespace host {
 FfmpegClip::FfmpegClip(DecodeCursor cursor, SlotTable table, double fps, int width, int height)
     : cursor_(std::move(cursor)), table_(std::move(table)), fps_(fps), width_(width),
       height_(height) {
-  set_output_size(width, height);
+  configure_pool(width, height, false);  // a caller that wants the pool sets its size
 }
 
 MediaStatus FfmpegClip::start() {
@@ -133,11 +133,15 @@ void FfmpegClip::keep_current() {
 void FfmpegClip::set_output_size(int width, int height) {
   if (width <= 0 || height <= 0 || width > max_side || height > max_side) return;
   if (width == out_w_ && height == out_h_) return;
+  configure_pool(width, height, true);
+}
+
+void FfmpegClip::configure_pool(int width, int height, bool commit) {
   out_w_ = width;
   out_h_ = height;
   size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
   size_t wanted = static_cast<size_t>(std::max<int64_t>(table_.max_key_distance, 1)) + 2;
-  pool_.configure(width, height, std::min(pool_byte_cap / bytes, wanted));
+  pool_.configure(width, height, std::min(pool_byte_cap / bytes, wanted), commit);
   current_kept_ = false;
   previous_slot_ = -1;
 }
