@@ -29,7 +29,7 @@ TEST(FramesPerStrip, NumbersConvertWithHalvesToEven) {
 }
 
 TEST(FramesPerStrip, AnythingElseIsRefused) {
-  for (const QString text :
+  for (const QString& text :
        {QString(), QStringLiteral("   "), QStringLiteral("abc"), QStringLiteral("99999"),
         QStringLiteral("32768"), QStringLiteral("32767.5"), QStringLiteral("-32769"),
         QStringLiteral("1,000"), QStringLiteral("0x10"), QStringLiteral("inf"),

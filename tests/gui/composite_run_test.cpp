@@ -145,7 +145,7 @@ TEST_F(RunTest, FractionsRoundHalvesToEven) {
 TEST_F(RunTest, FramesThatAreNoNumberStartNoRun) {
   vertical_band(100, 140);
   QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
-  for (const QString text : {QString(), QStringLiteral("abc"), QStringLiteral("99999")}) {
+  for (const QString& text : {QString(), QStringLiteral("abc"), QStringLiteral("99999")}) {
     run(text);
     ASSERT_EQ(messages.size(), 1u) << text.toStdString();
     EXPECT_EQ(messages[0].text, composite::frames_per_strip_message());
