@@ -2,6 +2,7 @@
 // the clipboard snapshot, and what handlers do to a run from within its yield.
 #include <QLineEdit>
 #include <algorithm>
+#include <cstdio>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -305,6 +306,45 @@ TEST_F(RunTest, PacedStepsWaitForANewSlotAndOnlyAfterTheFirstStrip) {
     for (size_t r = i; r < next; ++r) slot_changed = slot_changed || composite::slot_of(reads[r].ticks) != slot;
     EXPECT_TRUE(slot_changed) << "step after read " << next - 1;
   }
+}
+
+TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
+  vertical_band(100, 140);
+  bool pressed = false;
+  YieldHook hook([&] {
+    if (form->state.screen_count < 2) return true;
+    pressed = true;
+    form->cmd_enabled(true, true);  // play, pressed during the run, enables the button
+    CmdGosei_Click(*form);          // ... and the user presses it
+    EXPECT_EQ(form->state.screen_count, 7);
+    return false;
+  });
+  run();
+  ASSERT_TRUE(pressed);
+  // The inner run drew strips 2 .. 7 from frames 3 .. 8; the outer one then drew strip 7
+  // once more, from frame 9, and found the composite full.
+  EXPECT_EQ(position(), 9);
+  const auto frame_of = [](int k) { return k < 7 ? 1 + k : 9; };
+  EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, frame_of)), "");
+}
+
+TEST_F(RunTest, ExitDuringARunEndsTheProgramAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        window::seams().message_box = [](const QString&, int, const QString&) {
+          std::fputs("message after exit\n", stderr);
+        };
+        vertical_band(77, 77);  // a run that would never end by itself
+        YieldHook hook([&] {
+          if (form->state.screen_count < 3) return true;
+          std::fputs("exit pressed\n", stderr);
+          media::Cmd_End_Click(*form);
+        });
+        run();
+        std::fputs("run returned\n", stderr);
+      },
+      ::testing::ExitedWithCode(0), "exit pressed\n$");
 }
 
 }  // namespace
