@@ -88,6 +88,21 @@ std::string Writer::open_codec(const ClipSpec& spec) {
   return {};
 }
 
+// BGR24 to what the encoder takes. JPEG's full-range format is named to libswscale as the
+// plain one with full-range levels.
+ScalerPtr make_scaler(const ClipSpec& spec, AVPixelFormat encoded) {
+  bool full_range = encoded == AV_PIX_FMT_YUVJ420P;
+  AVPixelFormat target = full_range ? AV_PIX_FMT_YUV420P : encoded;
+  ScalerPtr scaler(sws_getContext(spec.width, spec.height, AV_PIX_FMT_BGR24, spec.width,
+                                  spec.height, target, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                                  nullptr, nullptr));
+  if (scaler && full_range) {
+    const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+    sws_setColorspaceDetails(scaler.get(), coefficients, 0, coefficients, 1, 0, 1 << 16, 1 << 16);
+  }
+  return scaler;
+}
+
 FramePtr make_frame(AVPixelFormat format, int width, int height) {
   FramePtr frame(av_frame_alloc());
   if (!frame) return frame;
@@ -112,9 +127,7 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec) {
   if (!rgb_) return "out of memory";
   if (spec.codec != Codec::rgb) {
     encoded_ = make_frame(codec_->pix_fmt, spec.width, spec.height);
-    scaler_.reset(sws_getContext(spec.width, spec.height, AV_PIX_FMT_BGR24, spec.width,
-                                 spec.height, codec_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND,
-                                 nullptr, nullptr, nullptr));
+    scaler_ = make_scaler(spec, codec_->pix_fmt);
     if (!encoded_ || !scaler_) return "out of memory";
   }
   if (int err = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)

@@ -55,6 +55,7 @@ QWidget* create_control(const ControlSpec& spec, QWidget* parent) {
       bar->setRange(0, 32767);
       bar->setSingleStep(1);
       bar->setPageStep(1);
+      bar->setFocusPolicy(Qt::TabFocus);
       return bar;
     }
     case ControlKind::label: {
@@ -150,7 +151,8 @@ void Form1::create_controls(QWidget* client) {
     control->setObjectName(spec.name);
     place(control, spec);
     bind(*this, spec.name, control);
-    focus_order.emplace_back(spec.tab, control);
+    // Labels, frames and panes take no focus; the toolkit leaves them out of the chain.
+    if (control->focusPolicy() != Qt::NoFocus) focus_order.emplace_back(spec.tab, control);
   }
   std::stable_sort(focus_order.begin(), focus_order.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });

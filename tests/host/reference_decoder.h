@@ -12,8 +12,8 @@ struct Reference {
   int width = 0, height = 0;
 };
 
-// Decodes every picture of `path` from the top, scaled to width x height exactly as the
-// clip scales (bilinear, RGB32), or, when `direct_bgr24` is set, by unpacking BGR24 bytes
+// Decodes every picture of `path` from the top, scaled to width x height by the clip's
+// scaler, or, when `direct_bgr24` is set, by unpacking BGR24 bytes
 // by hand with no scaler at all.
 Reference decode_all(const std::string& path, int width, int height, bool direct_bgr24 = false);
 
