@@ -162,7 +162,11 @@ TEST_F(RunTest, IncompleteBandShowsTheMessageAndSendsNothing) {
   QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
   composite::Picture4_MouseDown(*form, 100);  // click_state 1
   const int beeps_before = beeps;
+  int sent = 0;
+  media::set_command_listener([&](const std::string&, int32_t, const std::string&) { ++sent; });
   run();
+  media::set_command_listener({});
+  EXPECT_EQ(sent, 0);
   EXPECT_TRUE(ended_with_no_band_message());
   EXPECT_TRUE(form->CmdGosei->isEnabled());
   EXPECT_EQ(position(), 0);
@@ -306,6 +310,22 @@ TEST_F(RunTest, PacedStepsWaitForANewSlotAndOnlyAfterTheFirstStrip) {
     for (size_t r = i; r < next; ++r) slot_changed = slot_changed || composite::slot_of(reads[r].ticks) != slot;
     EXPECT_TRUE(slot_changed) << "step after read " << next - 1;
   }
+}
+
+TEST_F(RunTest, EachPassSendsItsStepsThenStopAndUpdate) {
+  vertical_band(100, 180);  // w = 80: strips 0 .. 3
+  std::vector<std::string> sent;
+  media::set_command_listener([&](const std::string& command, int32_t, const std::string&) {
+    if (command != "status avfile position") sent.push_back(command);  // the timer's
+  });
+  run(QStringLiteral("2"));
+  media::set_command_listener({});
+  const std::string update = "update avfile hdc " + std::to_string(form->Picture2->surface_handle());
+  std::vector<std::string> want = {"step avfile", "stop avfile", update};
+  for (int pass = 1; pass <= 3; ++pass) {
+    want.insert(want.end(), {"step avfile", "step avfile", "stop avfile", update});
+  }
+  EXPECT_EQ(sent, want);
 }
 
 TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
