@@ -2,20 +2,11 @@
 
 #include <QRadioButton>
 #include <cstdint>
-#include <string>
 
 #include "composite/strip_copy.h"
-#include "media/mci.h"
 #include "window/form1.h"
 
 namespace composite {
-
-void capture_current_frame(window::Form1& form) {
-  std::string reply;
-  media::mci_command("stop avfile", reply);
-  media::mci_command("update avfile hdc " + media::plain_decimal(form.Picture2->surface_handle()),
-                     reply);
-}
 
 bool copy_band(window::Form1& form) {
   const auto& state = form.state;

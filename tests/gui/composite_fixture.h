@@ -40,6 +40,53 @@ inline uint32_t frame_pixel(int frame, int x, int y) {
   return clip_colour(frame, x, y) | 0xff000000u;
 }
 
+// The composite a run leaves when strips start `w` apart from `first`, strip k showing
+// frame frame_of(k) and strips 0 .. last drawn: line i comes from strip i / w (the later
+// strip wins where two meet), at line first + i % w of that strip's frame.
+inline QImage expected_vertical(int first, int w, int last, const std::function<int(int)>& frame_of) {
+  QImage image(320, 240, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  for (int x = 0; x < 320; ++x) {
+    int k = w == 0 ? last : x / w;
+    int j = w == 0 ? 0 : x % w;
+    if (k > last) {  // the line after the last strip: its own last line
+      if (x > last * w + w) continue;
+      k = last;
+      j = w;
+    }
+    if (w == 0 && x > 0) continue;
+    for (int y = 0; y < 240; ++y) image.setPixel(x, y, frame_pixel(frame_of(k), first + j, y));
+  }
+  return image;
+}
+
+inline QImage expected_horizontal(int first, int w, int last, const std::function<int(int)>& frame_of) {
+  QImage image(320, 240, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  for (int y = 0; y < 240; ++y) {
+    int k = y / w, j = y % w;
+    if (k > last) {
+      if (y > last * w + w) continue;
+      k = last;
+      j = w;
+    }
+    for (int x = 0; x < 320; ++x) image.setPixel(x, y, frame_pixel(frame_of(k), x, first + j));
+  }
+  return image;
+}
+
+// First differing pixel, for readable failures.
+inline std::string difference(const QImage& got, const QImage& want) {
+  if (got.size() != want.size()) return "sizes differ";
+  for (int y = 0; y < want.height(); ++y)
+    for (int x = 0; x < want.width(); ++x)
+      if ((got.pixel(x, y) | 0xff000000u) != (want.pixel(x, y) | 0xff000000u)) {
+        return "first difference at " + std::to_string(x) + "," + std::to_string(y) + ": got " +
+               std::to_string(got.pixel(x, y)) + ", want " + std::to_string(want.pixel(x, y));
+      }
+  return "";
+}
+
 struct Message {
   QString text;
   int style;

@@ -26,53 +26,6 @@ std::function<int(int)> every(int frames) {
   return [frames](int k) { return std::min(1 + k * std::max(frames, 0), last_frame()); };
 }
 
-// The composite a run leaves when strips start `w` apart from `first`, strip k showing
-// frame frame_of(k) and strips 0 .. last drawn: line i comes from strip i / w (the later
-// strip wins where two meet), at line first + i % w of that strip's frame.
-QImage expected_vertical(int first, int w, int last, const std::function<int(int)>& frame_of) {
-  QImage image(320, 240, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  for (int x = 0; x < 320; ++x) {
-    int k = w == 0 ? last : x / w;
-    int j = w == 0 ? 0 : x % w;
-    if (k > last) {  // the line after the last strip: its own last line
-      if (x > last * w + w) continue;
-      k = last;
-      j = w;
-    }
-    if (w == 0 && x > 0) continue;
-    for (int y = 0; y < 240; ++y) image.setPixel(x, y, frame_pixel(frame_of(k), first + j, y));
-  }
-  return image;
-}
-
-QImage expected_horizontal(int first, int w, int last, const std::function<int(int)>& frame_of) {
-  QImage image(320, 240, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  for (int y = 0; y < 240; ++y) {
-    int k = y / w, j = y % w;
-    if (k > last) {
-      if (y > last * w + w) continue;
-      k = last;
-      j = w;
-    }
-    for (int x = 0; x < 320; ++x) image.setPixel(x, y, frame_pixel(frame_of(k), x, first + j));
-  }
-  return image;
-}
-
-// First differing pixel, for readable failures.
-std::string difference(const QImage& got, const QImage& want) {
-  if (got.size() != want.size()) return "sizes differ";
-  for (int y = 0; y < want.height(); ++y)
-    for (int x = 0; x < want.width(); ++x)
-      if ((got.pixel(x, y) | 0xff000000u) != (want.pixel(x, y) | 0xff000000u)) {
-        return "first difference at " + std::to_string(x) + "," + std::to_string(y) + ": got " +
-               std::to_string(got.pixel(x, y)) + ", want " + std::to_string(want.pixel(x, y));
-      }
-  return "";
-}
-
 class RunTest : public ClipTest {
  protected:
   void vertical_band(double a, double b) {
