@@ -149,10 +149,9 @@ struct VerbName {
   Verb verb;
 };
 constexpr VerbName kVerbs[] = {
-    {"open", Verb::open},   {"close", Verb::close},   {"put", Verb::put},
-    {"status", Verb::status}, {"play", Verb::play},   {"pause", Verb::pause},
-    {"stop", Verb::stop},   {"update", Verb::update}, {"step", Verb::step},
-    {"seek", Verb::seek},
+    {"open", Verb::open}, {"close", Verb::close}, {"put", Verb::put},   {"status", Verb::status},
+    {"play", Verb::play}, {"pause", Verb::pause}, {"stop", Verb::stop}, {"update", Verb::update},
+    {"step", Verb::step}, {"seek", Verb::seek},
 };
 
 std::optional<Verb> find_verb(std::string_view word) {

@@ -19,7 +19,7 @@ struct Command {
   Verb verb = Verb::close;
   std::string alias;  // lower case: aliases are not case-sensitive
 
-  std::string file_name;         // open: the short name, as sent
+  std::string file_name;          // open: the short name, as sent
   std::optional<int32_t> parent;  // open: window handle of "style child parent H"
 
   std::optional<Rect> destination;  // put: nothing means the clip's own size at 0, 0

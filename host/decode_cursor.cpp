@@ -1,5 +1,7 @@
 #include "host/decode_cursor.h"
 
+#include <algorithm>
+
 #include "host/media_input.h"
 
 namespace host {
@@ -23,6 +25,9 @@ bool DecodeCursor::reopen() {
 bool DecodeCursor::restart(int64_t stamp) {
   avcodec_flush_buffers(codec_.get());
   draining_ = false;
+  // Where the demuxer really landed is told by the first picture's own stamp; the
+  // keyframe asked for is only the guess for a picture without one.
+  first_ = true;
   if (av_seek_frame(format_.get(), stream_, stamp, AVSEEK_FLAG_BACKWARD) >= 0) {
     last_slot_ = clock_.to_slot(stamp) - 1;
     return true;
@@ -54,6 +59,7 @@ int64_t DecodeCursor::slot_of(const AVFrame* frame) const {
     if (dts_slots_) slot -= codec_->has_b_frames;
   }
   // Slots only ever grow; a damaged stamp must not send the cursor back.
+  if (first_) return std::max<int64_t>(slot, 0);
   return slot > last_slot_ ? slot : last_slot_ + 1;
 }
 
@@ -62,6 +68,7 @@ bool DecodeCursor::next(Decoded& out) {
     int err = avcodec_receive_frame(codec_.get(), out.frame.get());
     if (err == 0) {
       out.slot = last_slot_ = slot_of(out.frame.get());
+      first_ = false;
       return true;
     }
     if (err == AVERROR_EOF || draining_) return false;

@@ -43,6 +43,7 @@ class DecodeCursor {
   PacketPtr packet_ = new_packet();
   bool draining_ = false;
   int64_t last_slot_ = -1;
+  bool first_ = true;  // no picture given since the last start
   int64_t rejected_ = 0;
 };
 

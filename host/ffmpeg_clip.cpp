@@ -259,6 +259,12 @@ Clip::Opened open_clip(const std::string& path) {
   SlotClock clock = SlotClock::of(format, stream);
   SlotTable table = build_slot_table(format, input.stream, clock, dts_slots, path);
   if (table.length <= 0) return failed(MediaStatus::not_playable, "the file holds no picture");
+  // Every slot takes at least a chunk header (or an index entry) of eight bytes in the
+  // file; a length beyond that comes from damaged timing fields, not from pictures.
+  if (int64_t size = file_size(format); size >= 0 && table.length > size / 8 + 1)
+    return failed(MediaStatus::not_playable,
+                  "the file's frame timing is damaged (" + std::to_string(table.length) +
+                      " frames claimed in " + std::to_string(size) + " bytes)");
   int width = stream->codecpar->width, height = stream->codecpar->height;
   auto clip = std::make_unique<FfmpegClip>(
       DecodeCursor(path, std::move(input.format), input.stream, std::move(codec), clock, dts_slots),

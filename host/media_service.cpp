@@ -90,14 +90,13 @@ MediaStatus MediaService::State::run(const Command& cmd, std::string& reply) {
   return run_on(*it->second, cmd, reply);
 }
 
-MediaStatus MediaService::State::run_on(Session& session, const Command& cmd,
-                                        std::string& reply) {
+MediaStatus MediaService::State::run_on(Session& session, const Command& cmd, std::string& reply) {
   switch (cmd.verb) {
     case Verb::put:
       return session.set_destination(cmd.destination);
     case Verb::status:
-      reply = std::to_string(cmd.item == StatusItem::length ? session.length()
-                                                            : session.position());
+      reply =
+          std::to_string(cmd.item == StatusItem::length ? session.length() : session.position());
       return MediaStatus::ok;
     case Verb::play:
       return session.play();
@@ -134,7 +133,7 @@ MediaService::~MediaService() {
 }
 
 int32_t MediaService::send_string(const char* command, char* reply, int size) {
-  copy_to_buffer({}, reply, size);
+  copy_to_buffer("", reply, size);
   if (command == nullptr) return static_cast<int32_t>(MediaStatus::unknown_command);
   MediaStatus status;
   std::string text;

@@ -104,7 +104,9 @@ void Session::abandon() {
   wake_.notify_all();
 }
 
-void Session::start_thread() { thread_ = std::thread([this] { run(); }); }
+void Session::start_thread() {
+  thread_ = std::thread([this] { run(); });
+}
 
 void Session::run() {
   std::unique_lock lock(lock_);

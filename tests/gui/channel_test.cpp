@@ -180,7 +180,7 @@ TEST_F(Channel, AwkwardFileNamesOpenThroughTheirShortPath) {
       "two words.avi",
       "tab\there.avi",
       "line\nbreak.avi",
-      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.avi",                    // 日本語
+      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.avi",                          // 日本語
       "\xe5\x85\xa8\xe8\xa7\x92\xe3\x80\x80\xe7\xa9\xba\xe7\x99\xbd.avi",  // 全角　空白
       "100%.avi",
       "%41%20.avi",  // must stay these very characters, not "A "

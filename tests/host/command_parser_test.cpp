@@ -1,9 +1,9 @@
 // The words of every command the program sends, and every way a command can be wrong.
+#include "host/command_parser.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
-
-#include "host/command_parser.h"
 
 namespace host {
 namespace {
@@ -52,8 +52,7 @@ TEST(CommandParser, EveryCommandTheProgramSends) {
 }
 
 TEST(CommandParser, OneBlankDoesAsWellAsTwo) {
-  EXPECT_EQ(parsed_ok("put avfile destination at 0 0 316 236").destination,
-            (Rect{0, 0, 316, 236}));
+  EXPECT_EQ(parsed_ok("put avfile destination at 0 0 316 236").destination, (Rect{0, 0, 316, 236}));
   EXPECT_EQ(parsed_ok("seek avfile to 7").frame, 7);
   // Tabs, leading and trailing blanks separate words as well.
   EXPECT_EQ(parsed_ok("  seek\tavfile  to \t 9  ").frame, 9);
@@ -63,8 +62,7 @@ TEST(CommandParser, NegativeHandlesAreValid) {
   EXPECT_EQ(parsed_ok("update avfile hdc -42").surface, -42);
   EXPECT_EQ(parsed_ok("open x alias avfile style child parent -2147483648").parent,
             std::numeric_limits<int32_t>::min());
-  EXPECT_EQ(parsed_ok("update avfile hdc 2147483647").surface,
-            std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(parsed_ok("update avfile hdc 2147483647").surface, std::numeric_limits<int32_t>::max());
 }
 
 TEST(CommandParser, KeywordsAndAliasesIgnoreCase) {

@@ -242,6 +242,9 @@ TEST_F(ServiceWithClip, PicturesTakeTheDestinationRectangle) {
   auto picture = window.last();
   EXPECT_EQ(picture->place, (Rect{0, 0, 316, 236}));
   EXPECT_EQ(picture->pixels.size(), 316u * 236u);
+
+  ASSERT_EQ(send(service, "put avfile destination").status, 0);
+  EXPECT_EQ(window.last()->place, (Rect{0, 0, 320, 240}));
 }
 
 TEST_F(ServiceWithClip, CloseHidesTheVideoForGood) {

@@ -12,19 +12,22 @@ namespace host {
 namespace {
 
 const MediaStatus kFailures[] = {
-    MediaStatus::no_such_file,     MediaStatus::not_playable,       MediaStatus::unreadable_file,
-    MediaStatus::no_clip_under_alias, MediaStatus::alias_in_use,    MediaStatus::unknown_command,
-    MediaStatus::unknown_keyword,  MediaStatus::missing_number,     MediaStatus::malformed_number,
-    MediaStatus::number_out_of_range, MediaStatus::no_such_window,  MediaStatus::no_such_surface,
-    MediaStatus::missing_word,     MediaStatus::decode_failed,      MediaStatus::out_of_memory,
+    MediaStatus::no_such_file,        MediaStatus::not_playable,   MediaStatus::unreadable_file,
+    MediaStatus::no_clip_under_alias, MediaStatus::alias_in_use,   MediaStatus::unknown_command,
+    MediaStatus::unknown_keyword,     MediaStatus::missing_number, MediaStatus::malformed_number,
+    MediaStatus::number_out_of_range, MediaStatus::no_such_window, MediaStatus::no_such_surface,
+    MediaStatus::missing_word,        MediaStatus::decode_failed,  MediaStatus::out_of_memory,
 };
 
 // Well-formed UTF-8 with no overlong form, surrogate or code point past U+10FFFF.
 bool valid_utf8(const std::string& s) {
   for (std::size_t i = 0; i < s.size();) {
     const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3
-                  : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+    std::size_t n = c < 0x80                ? 1
+                    : c >= 0xC2 && c < 0xE0 ? 2
+                    : c >= 0xE0 && c < 0xF0 ? 3
+                    : c >= 0xF0 && c < 0xF5 ? 4
+                                            : 0;
     if (n == 0 || i + n > s.size()) return false;
     char32_t cp = n == 1 ? c : c & (0x7F >> n);
     for (std::size_t k = 1; k < n; ++k) {

@@ -16,18 +16,47 @@ using velmora_test::BufferSurface;
 using velmora_test::RecordingWindow;
 using velmora_test::send;
 
-const char* const kNumbers[] = {"0",  "1",  "-1", "5",  "11", "12", "13", "-0", "+5", "1e9",
-                                 "2147483647", "-2147483648", "2147483648",
-                                 "99999999999999999999", "8192", "8193", "320", "240"};
+const char* const kNumbers[] = {
+    "0",    "1",    "-1",  "5",          "11",          "12",         "13",
+    "-0",   "+5",   "1e9", "2147483647", "-2147483648", "2147483648", "99999999999999999999",
+    "8192", "8193", "320", "240"};
 
 std::vector<std::string> vocabulary() {
-  std::vector<std::string> words = {
-      "open",   "close",  "put",     "status",      "play",     "pause",    "stop",
-      "update", "step",   "seek",    "avfile",      "AVFILE",   "other",    "alias",
-      "style",  "child",  "parent",  "destination", "at",       "length",   "position",
-      "window", "hdc",    "reverse", "to",          "%",        "%zz",      "%2",
-      "/",      ".",      "..",      "\xe3\x80\x80", "\xff\xfe", "\xe3\x81",
-      host::short_name(velmora_test::small_clip())};
+  std::vector<std::string> words = {"open",
+                                    "close",
+                                    "put",
+                                    "status",
+                                    "play",
+                                    "pause",
+                                    "stop",
+                                    "update",
+                                    "step",
+                                    "seek",
+                                    "avfile",
+                                    "AVFILE",
+                                    "other",
+                                    "alias",
+                                    "style",
+                                    "child",
+                                    "parent",
+                                    "destination",
+                                    "at",
+                                    "length",
+                                    "position",
+                                    "window",
+                                    "hdc",
+                                    "reverse",
+                                    "to",
+                                    "%",
+                                    "%zz",
+                                    "%2",
+                                    "/",
+                                    ".",
+                                    "..",
+                                    "\xe3\x80\x80",
+                                    "\xff\xfe",
+                                    "\xe3\x81",
+                                    host::short_name(velmora_test::small_clip())};
   words.insert(words.end(), std::begin(kNumbers), std::end(kNumbers));
   return words;
 }
@@ -39,10 +68,10 @@ std::vector<std::string> templates() {
   for (const std::string alias : {"avfile", "other"}) {
     out.push_back("open " + clip + " alias " + alias + " style child parent #");
     out.push_back("open " + clip + " alias " + alias);
-    for (const char* rest : {"close A", "put A destination at # #  # #", "put A destination",
-                             "status A length", "status A position", "play A window",
-                             "pause A", "stop A", "update A hdc #", "step A",
-                             "step A reverse", "seek A to  #"}) {
+    for (const char* rest :
+         {"close A", "put A destination at # #  # #", "put A destination", "status A length",
+          "status A position", "play A window", "pause A", "stop A", "update A hdc #", "step A",
+          "step A reverse", "seek A to  #"}) {
       std::string command = rest;
       command.replace(command.find('A'), 1, alias);
       out.push_back(command);
@@ -62,7 +91,9 @@ std::string random_bytes(std::mt19937& rng) {
 // words replaced, dropped or added.
 std::string random_command(std::mt19937& rng, const std::vector<std::string>& commands,
                            const std::vector<std::string>& words) {
-  auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+  auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+  };
   std::vector<std::string> parts;
   for (std::string_view rest = commands[pick(commands.size())]; !rest.empty();) {
     const std::size_t blank = rest.find(' ');
