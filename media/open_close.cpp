@@ -39,17 +39,10 @@ void take_length(window::Form1& form, const std::string& reply) {
   form.HScroll1->setMaximum(length);
 }
 
-}  // namespace
-
-void mnuopen_Click(window::Form1& form) {
-  // The choice comes first, so that a cancel costs the user nothing.
-  const std::optional<QString> chosen = window::seams().open_file(kFilter);
-  if (!chosen) {
-    beep();
-    return;
-  }
+// After the choice: closes whatever was open and opens the chosen file.
+void open_chosen(window::Form1& form, const QString& chosen) {
   forget_composite(form);
-  const std::string short_name = short_path(QFile::encodeName(*chosen).toStdString());
+  const std::string short_name = short_path(QFile::encodeName(chosen).toStdString());
 
   std::string reply;
   mci_command("close avfile", reply);
@@ -64,10 +57,28 @@ void mnuopen_Click(window::Form1& form) {
   mci_command("status avfile length", reply);
   take_length(form, reply);
   form.Timer1->start();
-  form.Label1->setText(*chosen);
+  form.Label1->setText(chosen);
   form.cmd_enabled(true, false);
   form.Cmd_Reserve->setEnabled(false);
   form.CmdGosei->setEnabled(false);
+}
+
+}  // namespace
+
+void mnuopen_Click(window::Form1& form) {
+  // The choice comes first, so that a cancel costs the user nothing.
+  const std::optional<QString> chosen = window::seams().open_file(kFilter);
+  if (!chosen) {
+    beep();
+    return;
+  }
+  // Whatever fails on the way (memory, say) ends the open with one beep, keeping what
+  // was done; it must not take the program down.
+  try {
+    open_chosen(form, *chosen);
+  } catch (const std::exception&) {
+    beep();
+  }
 }
 
 void mnuclose_Click(window::Form1& form) {

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -14,7 +16,6 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,29 +65,31 @@ inline void run_events_for(int ms) {
   }
 }
 
-// Writes a clip once per process into a folder of its own; the name is the cache key.
+// Clips are written once into a folder that the test processes share; a clip is written
+// under a name of its own and renamed into place, so two processes never see half a file.
+// `name` must change whenever the spec or the painter does.
 inline std::string clip_path(const std::string& name, const clipwriter::ClipSpec& spec,
                              const clipwriter::Painter& painter = clipwriter::test_pattern) {
-  static std::map<std::string, std::string> written;
-  static const QString folder = [] {
-    QString base = QDir::tempPath() + "/velmora-window-tests-" +
-                   QString::number(QCoreApplication::applicationPid());
-    QDir().mkpath(base);
-    return base;
-  }();
-  if (auto found = written.find(name); found != written.end()) return found->second;
-  const std::string path = (folder + "/" + QString::fromStdString(name)).toStdString();
-  const std::string error = clipwriter::write_avi(path, spec, painter);
-  if (!error.empty()) ADD_FAILURE() << "the clip writer failed: " << error;
-  written[name] = path;
-  return path;
+  const QString folder = QDir::tempPath() + "/velmora-window-test-clips";
+  QDir().mkpath(folder);
+  const QString path = folder + "/" + QString::fromStdString(name);
+  if (QFileInfo::exists(path)) return path.toStdString();
+  const QString part = path + "." + QString::number(QCoreApplication::applicationPid());
+  const std::string error = clipwriter::write_avi(part.toStdString(), spec, painter);
+  if (!error.empty()) {
+    ADD_FAILURE() << "the clip writer failed: " << error;
+    QFile::remove(part);
+  } else if (!QFile::rename(part, path)) {
+    QFile::remove(part);  // another process was quicker with the same clip
+  }
+  return path.toStdString();
 }
 
 // 320 x 240 like the video pane, raw RGB so that every pixel arrives exactly.
 inline std::string pane_sized_clip() {
   clipwriter::ClipSpec spec;
   spec.frames = 40;
-  return clip_path("pane sized.avi", spec);
+  return clip_path("pane sized 320x240 40 rgb v1.avi", spec);
 }
 
 class Velmora6Window : public ::testing::Test {
@@ -106,11 +109,11 @@ class Velmora6Window : public ::testing::Test {
       }
       return next;
     };
-    media::set_command_listener([this](const std::string& command, int32_t status,
-                                       const std::string& reply) {
-      sent.push_back({command, status, reply});
-      if (on_command) on_command(command);
-    });
+    media::set_command_listener(
+        [this](const std::string& command, int32_t status, const std::string& reply) {
+          sent.push_back({command, status, reply});
+          if (on_command) on_command(command);
+        });
     form = std::make_unique<window::Form1>(editions::velmora6_layout());
     editions::wire(*form, editions::velmora6_handlers());
     form->startup();
@@ -126,8 +129,7 @@ class Velmora6Window : public ::testing::Test {
 
   // The file menu's open with `path` (or a cancel) as the user's choice.
   void open(const std::optional<std::string>& path) {
-    choices.push_back(path ? std::optional<QString>(QString::fromStdString(*path))
-                           : std::nullopt);
+    choices.push_back(path ? std::optional<QString>(QString::fromStdString(*path)) : std::nullopt);
     form->mnuopen->trigger();
   }
 

@@ -31,8 +31,8 @@ TEST_F(LayoutOfVelmora6, PanesStandWhereTheOtherHandlersExpectThem) {
   EXPECT_EQ(rect_of(form->Picture4), QRect(40, 280, 320, 23));
   EXPECT_EQ(rect_of(form->Picture5), QRect(360, 40, 25, 240));
   // The image is what handlers read: it must have the pane's size.
-  for (auto* pane : {form->Picture1, form->Picture2, form->Picture3, form->Picture4,
-                     form->Picture5}) {
+  for (auto* pane :
+       {form->Picture1, form->Picture2, form->Picture3, form->Picture4, form->Picture5}) {
     EXPECT_EQ(QSize(pane->scale_width(), pane->scale_height()), pane->size())
         << pane->objectName().toStdString();
   }
@@ -117,11 +117,10 @@ QWidget* next_tab_stop(QWidget* from) {
 
 TEST_F(LayoutOfVelmora6, FocusFollowsTheTabColumn) {
   // The controls that take focus, by their tab positions.
-  const std::vector<QWidget*> order{form->Command1, form->Command2,    form->Command3,
-                                    form->HScroll1, form->Command4,    form->Command6,
-                                    form->CmdGosei, form->Cmd_End,     form->Cmd_Reserve,
-                                    form->Option1,  form->Option2,     form->Cmd_back,
-                                    form->Text1};
+  const std::vector<QWidget*> order{
+      form->Command1, form->Command2, form->Command3, form->HScroll1,    form->Command4,
+      form->Command6, form->CmdGosei, form->Cmd_End,  form->Cmd_Reserve, form->Option1,
+      form->Option2,  form->Cmd_back, form->Text1};
   for (size_t i = 1; i < order.size(); ++i)
     EXPECT_EQ(next_tab_stop(order[i - 1]), order[i])
         << order[i - 1]->objectName().toStdString() << " is followed by "
@@ -222,6 +221,38 @@ TEST(Captions, LineBreaksOfEveryKindShowAsOneBreak) {
   EXPECT_EQ(window::displayed_caption("a\n\nb"), "a\n\nb");
   EXPECT_EQ(window::displayed_caption("a\n\r\n\rb"), "a\n\nb");
   EXPECT_EQ(window::displayed_caption(""), "");
+}
+
+}  // namespace
+}  // namespace velmora_test
+
+namespace velmora_test {
+namespace {
+
+// The window is data: a table without the frames-per-strip box, its label and the back
+// button, that neither sizes nor centres, still builds, starts and runs its handlers.
+TEST(WindowFromAnotherTable, MissingControlsAndNoCentringAreHandled) {
+  window::Layout layout = editions::velmora6_layout();
+  std::erase_if(layout.controls, [](const window::ControlSpec& spec) {
+    return spec.name == "Text1" || spec.name == "Label4" || spec.name == "Cmd_back";
+  });
+  layout.sizes_and_centres = false;
+  layout.client_width = 13905;
+  layout.client_height = 5355;
+  layout.app_title = "another title";
+  window::Form1 form(layout);
+  form.move(17, 23);
+  form.startup();
+  EXPECT_EQ(form.Text1, nullptr);
+  EXPECT_EQ(form.Label4, nullptr);
+  EXPECT_EQ(form.Cmd_back, nullptr);
+  EXPECT_EQ(form.pos(), QPoint(17, 23)) << "start-up leaves the place alone";
+  EXPECT_EQ(form.centralWidget()->size(), QSize(927, 357));
+  EXPECT_FALSE(form.CmdGosei->isEnabled());
+  EXPECT_FALSE(form.Cmd_Reserve->isEnabled());
+  EXPECT_EQ(form.app_title(), "another title");
+  media::Command1_Click(form);  // play without a clip: beeps, sets the buttons, no crash
+  EXPECT_TRUE(form.Cmd_Reserve->isEnabled());
 }
 
 }  // namespace
