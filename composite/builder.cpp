@@ -63,9 +63,7 @@ bool run_pass(window::Form1& form, int16_t frames) {
 
 }  // namespace
 
-QString no_band_message() {
-  return QStringLiteral("切り取り範囲をマウスでクリックしてください。");
-}
+QString no_band_message() { return QStringLiteral("切り取り範囲をマウスでクリックしてください。"); }
 
 void CmdGosei_Click(window::Form1& form) {
   const auto frames = frames_per_strip(form.Text1->text());

@@ -31,7 +31,8 @@ constexpr int kClipFrames = 40;
 // Every pixel tells its frame and place: red carries the frame and x's high bit, green the
 // rest of x, blue y (frames below 128, panes up to 512 x 256).
 inline uint32_t clip_colour(int frame, int x, int y) {
-  return uint32_t((frame * 2 + (x >> 8)) & 0xff) << 16 | uint32_t(x & 0xff) << 8 | uint32_t(y & 0xff);
+  return uint32_t((frame * 2 + (x >> 8)) & 0xff) << 16 | uint32_t(x & 0xff) << 8 |
+         uint32_t(y & 0xff);
 }
 
 // What the capture pane shows of `frame` at (x, y): the clip's colour, white beyond it.
@@ -43,7 +44,8 @@ inline uint32_t frame_pixel(int frame, int x, int y) {
 // The composite a run leaves when strips start `w` apart from `first`, strip k showing
 // frame frame_of(k) and strips 0 .. last drawn: line i comes from strip i / w (the later
 // strip wins where two meet), at line first + i % w of that strip's frame.
-inline QImage expected_vertical(int first, int w, int last, const std::function<int(int)>& frame_of) {
+inline QImage expected_vertical(int first, int w, int last,
+                                const std::function<int(int)>& frame_of) {
   QImage image(320, 240, QImage::Format_RGB32);
   image.fill(Qt::white);
   for (int x = 0; x < 320; ++x) {
@@ -60,7 +62,8 @@ inline QImage expected_vertical(int first, int w, int last, const std::function<
   return image;
 }
 
-inline QImage expected_horizontal(int first, int w, int last, const std::function<int(int)>& frame_of) {
+inline QImage expected_horizontal(int first, int w, int last,
+                                  const std::function<int(int)>& frame_of) {
   QImage image(320, 240, QImage::Format_RGB32);
   image.fill(Qt::white);
   for (int y = 0; y < 240; ++y) {
@@ -143,8 +146,9 @@ class YieldHook {
 class ClipTest : public WindowTest {
  protected:
   static void SetUpTestSuite() {
-    clip_path_ = QDir::temp().filePath(QStringLiteral("velmora-composite-test-%1.avi")
-                                           .arg(QCoreApplication::applicationPid()))
+    clip_path_ = QDir::temp()
+                     .filePath(QStringLiteral("velmora-composite-test-%1.avi")
+                                   .arg(QCoreApplication::applicationPid()))
                      .toStdString();
     clipwriter::ClipSpec spec;
     spec.frames = kClipFrames;

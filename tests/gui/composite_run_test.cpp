@@ -1,10 +1,10 @@
 // The composite run on a real RGB clip: strips pixel for pixel, the end at the far edge,
 // the clipboard snapshot, and what handlers do to a run from within its yield.
 #include <QLineEdit>
-#include <algorithm>
-#include <cstdio>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
+#include <cstdio>
 
 #include "composite/band_selection.h"
 #include "composite/builder.h"
@@ -260,7 +260,8 @@ TEST_F(RunTest, PacedStepsWaitForANewSlotAndOnlyAfterTheFirstStrip) {
     while (next < reads.size() && reads[next].position == reads[i].position) ++next;
     if (next == reads.size()) break;
     bool slot_changed = false;
-    for (size_t r = i; r < next; ++r) slot_changed = slot_changed || composite::slot_of(reads[r].ticks) != slot;
+    for (size_t r = i; r < next; ++r)
+      slot_changed = slot_changed || composite::slot_of(reads[r].ticks) != slot;
     EXPECT_TRUE(slot_changed) << "step after read " << next - 1;
   }
 }
@@ -273,7 +274,8 @@ TEST_F(RunTest, EachPassSendsItsStepsThenStopAndUpdate) {
   });
   run(QStringLiteral("2"));
   media::set_command_listener({});
-  const std::string update = "update avfile hdc " + std::to_string(form->Picture2->surface_handle());
+  const std::string update =
+      "update avfile hdc " + std::to_string(form->Picture2->surface_handle());
   std::vector<std::string> want = {"step avfile", "stop avfile", update};
   for (int pass = 1; pass <= 3; ++pass) {
     want.insert(want.end(), {"step avfile", "step avfile", "stop avfile", update});

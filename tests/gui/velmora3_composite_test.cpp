@@ -1,11 +1,12 @@
 // The manual-advance edition's composite buttons: one strip per press from the frame the
 // clip stands on, no edge test, and its own clear.
+#include "editions/velmora3_composite.h"
+
 #include <QPushButton>
 
 #include "composite/band_selection.h"
 #include "composite/builder.h"
 #include "composite_fixture.h"
-#include "editions/velmora3_composite.h"
 #include "media/transport.h"
 
 namespace composite_test {
@@ -43,7 +44,7 @@ TEST_F(ManualTest, EachPressMakesOneStripOfTheCurrentFrame) {
   press();                       // frame 0 again: the clip has not moved
   media::Command3_Click(*form);  // one frame on
   media::Command3_Click(*form);
-  press();                       // frame 2
+  press();  // frame 2
   EXPECT_EQ(form->state.screen_count, 3);
   const auto frame_of = [](int k) { return k < 2 ? 0 : 2; };
   QImage want = expected_vertical(100, 40, 2, frame_of);
