@@ -151,6 +151,7 @@ TEST(BrokenClips, TruncatedRgbClipIsAsLongAsItsWholeFrames) {
 TEST(BrokenClips, TruncatedMpeg4ClipAtManyPointsNeverCrashes) {
   std::string path = make_clip("m4whole.avi", clipwriter::Codec::mpeg4, 120);
   Bytes whole = read_bytes(path);
+  int opened_count = 0;
   for (double share : {0.01, 0.05, 0.2, 0.5, 0.77, 0.95, 0.999}) {
     Bytes part(whole.begin(), whole.begin() + static_cast<long>(whole.size() * share));
     write_bytes(temp_path("m4cut.avi"), part);
@@ -162,12 +163,15 @@ TEST(BrokenClips, TruncatedMpeg4ClipAtManyPointsNeverCrashes) {
     }
     EXPECT_LE(opened.clip->length(), 120) << share;
     exercise(*opened.clip);
+    ++opened_count;
   }
+  EXPECT_GE(opened_count, 4);  // all but the cuts inside the header still play
 }
 
 TEST(BrokenClips, RandomBytesOverwrittenNeverCrash) {
   std::string path = make_clip("m4noise.avi", clipwriter::Codec::mpeg4, 120);
   Bytes whole = read_bytes(path);
+  int opened_count = 0;
   for (unsigned seed = 1; seed <= 12; ++seed) {
     std::mt19937 random(seed);
     Bytes spoilt = whole;
@@ -176,9 +180,14 @@ TEST(BrokenClips, RandomBytesOverwrittenNeverCrash) {
     for (int i = 0; i < count; ++i) spoilt[where(random)] = static_cast<uint8_t>(random());
     write_bytes(temp_path("noise.avi"), spoilt);
     auto opened = host::Clip::open(temp_path("noise.avi"));
-    if (opened.status == MediaStatus::ok) exercise(*opened.clip);
-    else EXPECT_FALSE(opened.detail.empty());
+    if (opened.status == MediaStatus::ok) {
+      exercise(*opened.clip);
+      ++opened_count;
+    } else {
+      EXPECT_FALSE(opened.detail.empty());
+    }
   }
+  EXPECT_GE(opened_count, 6);  // a few damaged bytes leave most clips playable
 }
 
 TEST(BrokenClips, UnbelievablePictureSizeInTheHeaderIsRefused) {
