@@ -250,3 +250,38 @@ TEST(BrokenClips, IndexEntriesPastTheEndOfTheFileAreNotBelieved) {
 }
 
 }  // namespace
+
+namespace {
+
+// A picture the decoder cannot read leaves its slot showing the last good picture.
+TEST(BrokenClips, UnreadablePictureMidClipShowsThePictureBeforeIt) {
+  std::string path = make_clip("mjpeg.avi", clipwriter::Codec::mjpeg, 10);
+  Bytes bytes = read_bytes(path);
+  std::vector<long> chunks = video_chunks(bytes);
+  ASSERT_EQ(chunks.size(), 10u);
+  uint32_t size = get_le32(bytes, chunks[5] + 4);
+  std::fill_n(bytes.begin() + chunks[5] + 8, size, uint8_t{0});
+  write_bytes(temp_path("hole.avi"), bytes);
+
+  auto opened = host::Clip::open(temp_path("hole.avi"));
+  ASSERT_EQ(opened.status, MediaStatus::ok) << opened.detail;
+  host::Clip& clip = *opened.clip;
+  EXPECT_EQ(clip.length(), 10);
+  // Red carries the frame number in the test pattern; JPEG keeps it within a few levels.
+  auto red_shown = [&] {
+    std::vector<uint32_t> pixels(W * H);
+    EXPECT_EQ(clip.render({pixels.data(), W, H, W}, {0, 0, W, H}), MediaStatus::ok);
+    return static_cast<int>((pixels[(H / 2) * W + W / 2] >> 16) & 0xff);
+  };
+  for (int64_t frame : {4, 5, 6, 5}) {
+    ASSERT_EQ(clip.seek(frame), MediaStatus::ok);
+    EXPECT_NEAR(red_shown(), frame == 5 ? 4 : frame, 2) << frame;
+  }
+  ASSERT_EQ(clip.seek(3), MediaStatus::ok);
+  for (int64_t frame = 4; frame <= 7; ++frame) {
+    ASSERT_EQ(clip.step_forward(), MediaStatus::ok);
+    EXPECT_NEAR(red_shown(), frame == 5 ? 4 : frame, 2) << frame;
+  }
+}
+
+}  // namespace
