@@ -11,6 +11,10 @@
 #include "host/playback.h"
 #include "host/short_names.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace host {
 
 struct MediaService::State {
@@ -120,7 +124,11 @@ MediaStatus MediaService::State::run_on(Session& session, const Command& cmd, st
   return MediaStatus::unknown_command;
 }
 
-MediaService::MediaService() : state_(std::make_unique<State>()) {}
+MediaService::MediaService() : state_(std::make_unique<State>()) {
+  // Damaged clips are answered with a status and its description; FFmpeg's own chatter
+  // about them would only clutter the terminal the program was started from.
+  av_log_set_level(AV_LOG_FATAL);
+}
 
 MediaService::~MediaService() {
   std::map<std::string, std::unique_ptr<Session>> sessions;
