@@ -78,7 +78,12 @@ menu_height=$((height - 455))
 [ "$left" -eq 113 ] || fail "left edge $left, not 113"
 [ "$top" -eq 134 ] || fail "top edge $top, not 134"
 
-import -window "$window_id" "$work/shot.png"
+# A busy machine may take a while for the first paint: shoot until the caption is there.
+for _ in $(seq 20); do
+  import -window "$window_id" "$work/shot.png"
+  [ "$(colours_in "89x25+648+$((296 + menu_height))")" -ge 4 ] && break
+  sleep 0.25
+done
 # The client area's colour fills the rows under the menu bar.
 client_colour=$("$convert_tool" "$work/shot.png" -crop "1x1+780+$((menu_height + 450))" \
   -format '%[pixel:p{0,0}]' info:)
