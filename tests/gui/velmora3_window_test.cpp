@@ -32,6 +32,13 @@ class ManualEdition : public Velmora3Window {
     }
   }
 
+  // A white composite and a fresh band in the given direction.
+  void new_composite(bool vertical, double first, double last) {
+    (vertical ? form->Option1 : form->Option2)->click();
+    form->Command6->click();
+    pick(first, last);
+  }
+
   // Strip k of a band [first, first + w] starts at line k * w; the later strip wins.
   struct Strip {
     int frame;
@@ -65,9 +72,7 @@ class ManualEdition : public Velmora3Window {
 TEST_F(ManualEdition, EachPressAddsOneStripOfTheFrameTheClipStandsOn) {
   for (const bool vertical : {true, false}) {
     SCOPED_TRACE(vertical ? "vertical" : "horizontal");
-    (vertical ? form->Option1 : form->Option2)->click();
-    form->Command6->click();
-    pick(50, 70);
+    new_composite(vertical, 50, 70);
     const int frame = position_reply();
     form->CmdGosei->click();
     form->CmdGosei->click();  // the clip has not moved: the same frame again
@@ -123,9 +128,7 @@ TEST_F(ManualEdition, MessagesCarryTheEditionsTitle) {
 TEST_F(ManualEdition, StripsPastTheSixteenBitRangeWriteNothingAndTheCountHolds) {
   for (const bool vertical : {true, false}) {
     SCOPED_TRACE(vertical ? "vertical" : "horizontal");
-    (vertical ? form->Option1 : form->Option2)->click();
-    form->Command6->click();
-    pick(0, 100);
+    new_composite(vertical, 0, 100);
     form->CmdGosei->click();
     const QImage first_strip = form->Picture3->image().copy();
     for (const int16_t from : {int16_t(320), int16_t(327), int16_t(32766)}) {

@@ -5,11 +5,8 @@
 # pixel, the clear, and that nothing ever reached the clipboard.
 #   velmora3_composite.sh BUILD_DIR
 set -euo pipefail
-program_name=velmora3
-window_title="Velmora by Oskedal"
-client_height=357
 source "$(dirname "$0")/lib/session.sh"
-x_session_begin "$@"
+x_session_begin velmora3 "Velmora by Oskedal" 357 "$@"
 
 write_test_clip "$work/clip.avi"
 printf 'kept by another program' | xclip -selection clipboard

@@ -5,11 +5,8 @@
 # clipboard, and the step back.
 #   velmora6_composite.sh BUILD_DIR
 set -euo pipefail
-program_name=velmora6
-window_title="Velmora "
-client_height=455
 source "$(dirname "$0")/lib/session.sh"
-x_session_begin "$@"
+x_session_begin velmora6 "Velmora " 455 "$@"
 
 write_test_clip "$work/clip.avi"
 start_program

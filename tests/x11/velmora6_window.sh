@@ -4,40 +4,24 @@
 # exit button and the menu's exit must end it.
 #   velmora6_window.sh BUILD_DIR
 set -euo pipefail
-program_name=velmora6
-window_title="Velmora "
-client_height=455
 source "$(dirname "$0")/lib/session.sh"
-x_session_begin "$@"
+x_session_begin velmora6 "Velmora " 455 "$@"
 
 start_program
 
-width=$(geometry '^ *Width')
-left=$(geometry 'Absolute upper-left X')
-top=$(geometry 'Absolute upper-left Y')
-echo "window $window_id: ${width} wide, menu $menu_height high, at $left,$top"
-[ "$width" -eq 784 ] || fail "client width $width, not 784"
-[ "$menu_height" -ge 12 ] && [ "$menu_height" -le 40 ] ||
-  fail "the client area leaves $menu_height pixels for the menu bar"
+check_client_width 784
 # (1024 - 798.72) / 2 and (768 - 499.2) / 2, rounded; no window manager adds a frame.
 [ "$left" -eq 113 ] || fail "left edge $left, not 113"
 [ "$top" -eq 134 ] || fail "top edge $top, not 134"
 
-# A busy machine may take a while for the first paint: shoot until the caption is there.
-for _ in $(seq 20); do
-  shot
-  [ "$(colours_in "89x25+648+$((296 + menu_height))")" -ge 4 ] && break
-  sleep 0.25
-done
+shot_when_drawn "89x25+648+$((296 + menu_height))"
 # The client area's colour fills the rows under the menu bar.
 client_colour=$(client_pixel 780 450)
 [ "$client_colour" = "192,192,192" ] || fail "the client area is $client_colour, not 192,192,192"
 
 # Label4 "送りコマ数" and the menu caption are drawn, not left empty.
-label4_colours=$(colours_in "89x25+648+$((296 + menu_height))")
-[ "$label4_colours" -ge 4 ] || fail "Label4 shows $label4_colours colours: no text drawn"
-menu_colours=$(colours_in "120x${menu_height}+0+0")
-[ "$menu_colours" -ge 4 ] || fail "the menu bar shows $menu_colours colours: no text drawn"
+label4_colours=$(text_colours "89x25+648+$((296 + menu_height))" Label4)
+menu_colours=$(text_colours "120x${menu_height}+0+0" "the menu bar")
 
 # "一時停止" and "コマ戻し" are buttons of one size with four characters each: as glyphs they
 # differ, as missing-glyph boxes they would be the same picture.

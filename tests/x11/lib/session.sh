@@ -1,16 +1,19 @@
 # What the X session tests share: a virtual screen, one program under test, screenshots,
 # clicks at client-area pixels and the ways the program must end.
-# The sourcing script sets program_name, window_title (the exact title) and client_height
-# (pixels under the menu bar), then calls x_session_begin "$@".
+# The sourcing script calls x_session_begin PROGRAM TITLE CLIENT_HEIGHT BUILD_DIR.
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 convert_tool=/usr/bin/convert
 compare_tool=/usr/bin/compare
 
-# Checks the build, re-runs the calling script inside Xvfb, and makes a work folder.
+# Names the program, its exact window title and its client height under the menu bar;
+# checks the build, re-runs the calling script inside Xvfb, and makes a work folder.
 x_session_begin() {
-  build_dir=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+  program_name=$1
+  window_title=$2
+  client_height=$3
+  build_dir=$(cd "${4:?usage: $0 BUILD_DIR}" && pwd)
   program="$build_dir/$program_name"
   clipgen="$build_dir/velmora-clipgen"
   [ -x "$program" ] || { echo "no $program_name in $build_dir" >&2; exit 1; }
@@ -117,4 +120,33 @@ regions_differ() {
   differing=$("$compare_tool" -metric AE "$work/first_region.png" "$work/second_region.png" null: 2>&1 || true)
   echo "${differing%%[^0-9]*}"
   [ "${differing%%[^0-9]*}" -gt 20 ]
+}
+
+# Checks the client area's width and the menu bar's height; sets left and top.
+check_client_width() {
+  local width
+  width=$(geometry '^ *Width')
+  left=$(geometry 'Absolute upper-left X')
+  top=$(geometry 'Absolute upper-left Y')
+  echo "window $window_id: ${width} wide, menu $menu_height high, at $left,$top"
+  [ "$width" -eq "$1" ] || fail "client width $width, not $1"
+  [ "$menu_height" -ge 12 ] && [ "$menu_height" -le 40 ] ||
+    fail "the client area leaves $menu_height pixels for the menu bar"
+}
+
+# Shoots until REGION shows drawn text: a busy machine may take a while for the first paint.
+shot_when_drawn() {
+  for _ in $(seq 20); do
+    shot
+    [ "$(colours_in "$1")" -ge 4 ] && return 0
+    sleep 0.25
+  done
+}
+
+# The colours of REGION of the screenshot, failing where too few show drawn text.
+text_colours() {
+  local count
+  count=$(colours_in "$1")
+  [ "$count" -ge 4 ] || fail "$2 shows $count colours: no text drawn"
+  echo "$count"
 }
