@@ -2,6 +2,7 @@
 // the restart of the composite.
 #include <QImage>
 #include <QRadioButton>
+#include <ostream>
 
 #include "composite/band_selection.h"
 #include "composite_fixture.h"
@@ -18,6 +19,8 @@ struct EditionLayout {
   const char* title;
   window::Layout (*layout)();
 };
+
+void PrintTo(const EditionLayout& edition, std::ostream* out) { *out << edition.title; }
 
 class BandTest : public WindowTest, public ::testing::WithParamInterface<EditionLayout> {
  protected:

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,9 @@ inline const Edition kVelmora3{"velmora3",
                                {552, 40, 25, 240},
                                qRgb(224, 224, 224),
                                12};
+
+// Failures name the edition rather than dump its bytes.
+inline void PrintTo(const Edition& edition, std::ostream* out) { *out << edition.title; }
 
 inline std::string edition_name(const ::testing::TestParamInfo<Edition>& info) {
   return info.param.title;
