@@ -128,7 +128,9 @@ TEST_P(OpenAndClose, SecondClipReplacesTheFirstAndWantsPlayAgain) {
   EXPECT_FALSE(form->Command2->isEnabled());
   EXPECT_FALSE(form->Cmd_Reserve->isEnabled());
   EXPECT_FALSE(form->CmdGosei->isEnabled());
-  if (form->Cmd_back != nullptr) EXPECT_TRUE(form->Cmd_back->isEnabled());
+  if (form->Cmd_back != nullptr) {
+    EXPECT_TRUE(form->Cmd_back->isEnabled());
+  }
 }
 
 TEST_P(OpenAndClose, FailedOpenAfterAClipLosesTheOldClip) {

@@ -59,7 +59,9 @@ TEST_P(Transport, PlaySwitchesEverythingOnAndIsRepeatable) {
   for (QWidget* on : std::vector<QWidget*>{form->Command1, form->Command2, form->Command3,
                                            form->Command4, form->Command6, form->HScroll1,
                                            form->CmdGosei, form->Cmd_Reserve, form->Cmd_back})
-    if (on != nullptr) EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
+    if (on != nullptr) {
+      EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
+    }
   form->Command1->click();
   EXPECT_TRUE(form->Command2->isEnabled());
   EXPECT_TRUE(form->Timer1->isActive()) << "play leaves the timer as the open left it";
