@@ -4,6 +4,5 @@
 #include "editions/velmora3_edition.h"
 
 int main(int argc, char** argv) {
-  return editions::run_program(argc, argv, editions::velmora3_layout,
-                               editions::velmora3_handlers);
+  return editions::run_program(argc, argv, editions::velmora3_layout, editions::velmora3_handlers);
 }

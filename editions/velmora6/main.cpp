@@ -4,6 +4,5 @@
 #include "editions/velmora6_edition.h"
 
 int main(int argc, char** argv) {
-  return editions::run_program(argc, argv, editions::velmora6_layout,
-                               editions::velmora6_handlers);
+  return editions::run_program(argc, argv, editions::velmora6_layout, editions::velmora6_handlers);
 }

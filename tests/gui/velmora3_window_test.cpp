@@ -27,8 +27,10 @@ class ManualEdition : public Velmora3Window {
   void pick(double first, double last) {
     window::PictureBox* strip = form->Option1->isChecked() ? form->Picture4 : form->Picture5;
     for (double at : {first, last}) {
-      if (strip == form->Picture4) emit strip->mouse_pressed(at, 3);
-      else emit strip->mouse_pressed(3, at);
+      if (strip == form->Picture4)
+        emit strip->mouse_pressed(at, 3);
+      else
+        emit strip->mouse_pressed(3, at);
     }
   }
 
@@ -146,8 +148,7 @@ TEST_F(ManualEdition, ClearWhitensTheCompositeAndKeepsTheCapturedFrame) {
   const int frame = position_reply();
   form->CmdGosei->click();
   form->Command6->click();
-  for (int x = 0; x < 320; x += 7)
-    ASSERT_EQ(form->Picture3->pixel(x, x % 240), kWhitePixel);
+  for (int x = 0; x < 320; x += 7) ASSERT_EQ(form->Picture3->pixel(x, x % 240), kWhitePixel);
   EXPECT_EQ(form->state.click_state, 0);
   EXPECT_EQ(form->state.screen_count, 0);
   EXPECT_EQ(form->Picture2->pixel(123, 45) & 0xffffffu, clipwriter::test_pattern(frame, 123, 45));

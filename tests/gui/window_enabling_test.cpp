@@ -41,7 +41,8 @@ std::string expected(const window::Form1& f, std::string want) {
 }
 
 TEST_P(Enabling, StartUpLeavesEveryControlAsItsTableSays) {
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0"));
   for (QWidget* always :
        std::vector<QWidget*>{form->Cmd_End, form->Frame1, form->Option1, form->Option2})
     EXPECT_TRUE(always->isEnabled()) << always->objectName().toStdString();
@@ -68,14 +69,18 @@ TEST_F(Velmora6Window, StartUpLeavesTheFramesPerStripBoxEnabledWithOne) {
 
 TEST_P(Enabling, CmdEnabledSwitchesPlayAndTransportAndAlwaysComposite) {
   form->cmd_enabled(false, false);
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=0 transport=00000 gosei=1 rewind=0 back=0 timer=0"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=0 transport=00000 gosei=1 rewind=0 back=0 timer=0"));
   form->cmd_enabled(true, false);
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=1 transport=00000 gosei=1 rewind=0 back=0 timer=0"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=1 transport=00000 gosei=1 rewind=0 back=0 timer=0"));
   form->cmd_enabled(false, true);
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=0 transport=11111 gosei=1 rewind=0 back=0 timer=0"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=0 transport=11111 gosei=1 rewind=0 back=0 timer=0"));
   form->CmdGosei->setEnabled(false);
   form->cmd_enabled(true, true);
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=1 transport=11111 gosei=1 rewind=0 back=0 timer=0"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=1 transport=11111 gosei=1 rewind=0 back=0 timer=0"));
 }
 
 TEST_P(Enabling, OptionsShowOnlyTheStripOfTheirDirection) {
@@ -98,7 +103,8 @@ TEST_P(Enabling, OptionsShowOnlyTheStripOfTheirDirection) {
   EXPECT_EQ(st.cut_x1, 10);
   EXPECT_EQ(st.cut_y2, 40);
   EXPECT_EQ(st.screen_count, 5);
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0"));
   EXPECT_TRUE(sent.empty());
 }
 
@@ -112,14 +118,18 @@ TEST_P(Enabling, OptionsKeepTheStripsMarks) {
 // The three settled situations between user actions, reached through the real handlers.
 TEST_P(Enabling, SettledSituationsThroughOpenAndPlay) {
   const std::string clip = pane_sized_clip();
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0"));
   open(clip);
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=1 transport=00000 gosei=0 rewind=0 back=0 timer=1"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=1 transport=00000 gosei=0 rewind=0 back=0 timer=1"));
   form->Command1->click();
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=1 transport=11111 gosei=1 rewind=1 back=1 timer=1"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=1 transport=11111 gosei=1 rewind=1 back=1 timer=1"));
   // Opening again leaves Cmd_back as play left it.
   open(clip);
-  EXPECT_EQ(enabled_states(*form), expected(*form, "play=1 transport=00000 gosei=0 rewind=0 back=1 timer=1"));
+  EXPECT_EQ(enabled_states(*form),
+            expected(*form, "play=1 transport=00000 gosei=0 rewind=0 back=1 timer=1"));
 }
 
 }  // namespace

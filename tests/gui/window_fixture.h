@@ -104,7 +104,7 @@ struct Edition {
   window::Layout (*layout)();
   editions::Handlers (*handlers)();
   QString caption;
-  QSize client;  // pixels
+  QSize client;                                            // pixels
   QRect picture1, picture2, picture3, picture4, picture5;  // after start-up
   QRgb strip_colour;
   double position_points;  // Label2's size
@@ -241,8 +241,7 @@ class EditionWindow : public WindowOfEdition, public ::testing::WithParamInterfa
   const Edition& edition() const override { return GetParam(); }
 };
 
-#define VELMORA_FOR_BOTH_EDITIONS(fixture)                                               \
-  INSTANTIATE_TEST_SUITE_P(Editions, fixture, ::testing::Values(kVelmora6, kVelmora3), \
-                           edition_name)
+#define VELMORA_FOR_BOTH_EDITIONS(fixture) \
+  INSTANTIATE_TEST_SUITE_P(Editions, fixture, ::testing::Values(kVelmora6, kVelmora3), edition_name)
 
 }  // namespace velmora_test

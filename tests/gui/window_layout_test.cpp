@@ -78,11 +78,10 @@ TEST_P(Layout, CaptionsAreTheWindowsOwnTexts) {
   EXPECT_EQ(form->windowTitle(), edition().caption);
   EXPECT_EQ(form->app_title(), QString::fromStdString(edition().title));
   const std::vector<std::pair<QPushButton*, QString>> buttons{
-      {form->Cmd_Reserve, "巻き戻し"},
-      {form->Cmd_End, "終了"},           {form->CmdGosei, "切り取り画像の作成"},
-      {form->Command6, "画像消去"},      {form->Command4, "コマ戻し"},
-      {form->Command3, "コマ送り"},      {form->Command2, "一時停止"},
-      {form->Command1, "再生"}};
+      {form->Cmd_Reserve, "巻き戻し"},        {form->Cmd_End, "終了"},
+      {form->CmdGosei, "切り取り画像の作成"}, {form->Command6, "画像消去"},
+      {form->Command4, "コマ戻し"},           {form->Command3, "コマ送り"},
+      {form->Command2, "一時停止"},           {form->Command1, "再生"}};
   for (const auto& [button, caption] : buttons) {
     ASSERT_NE(button, nullptr) << caption.toStdString();
     EXPECT_EQ(button->text(), caption);
@@ -128,9 +127,9 @@ QWidget* next_tab_stop(QWidget* from) {
 
 TEST_P(Layout, FocusFollowsTheTabColumn) {
   // The controls that take focus, by their tab positions; the last two only where they are.
-  std::vector<QWidget*> order{form->Command1, form->Command2,    form->Command3, form->HScroll1,
-                              form->Command4, form->Command6,    form->CmdGosei, form->Cmd_End,
-                              form->Cmd_Reserve, form->Option1, form->Option2, form->Cmd_back,
+  std::vector<QWidget*> order{form->Command1,    form->Command2, form->Command3, form->HScroll1,
+                              form->Command4,    form->Command6, form->CmdGosei, form->Cmd_End,
+                              form->Cmd_Reserve, form->Option1,  form->Option2,  form->Cmd_back,
                               form->Text1};
   std::erase(order, nullptr);
   EXPECT_EQ(order.size(), edition().title == "velmora6" ? 13u : 11u);
