@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -148,17 +149,23 @@ class YieldHook {
 
 class ClipTest : public WindowTest {
  protected:
+  // One clip for every test process, written once and kept: processes that end without
+  // their tear-down (an exit under test) leave nothing behind. Written under a name of its
+  // own and renamed, so that processes running side by side never read half a file.
   static void SetUpTestSuite() {
-    clip_path_ = QDir::temp()
-                     .filePath(QStringLiteral("velmora-composite-test-%1.avi")
-                                   .arg(QCoreApplication::applicationPid()))
-                     .toStdString();
+    const QString path =
+        QDir::temp().filePath(QStringLiteral("velmora-composite-test-v1-%1f.avi").arg(kClipFrames));
+    clip_path_ = path.toStdString();
+    clip_error_.clear();
+    if (QFile::exists(path)) return;
+    const QString part = path + QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
     clipwriter::ClipSpec spec;
     spec.frames = kClipFrames;
     spec.codec = clipwriter::Codec::rgb;
-    clip_error_ = clipwriter::write_avi(clip_path_, spec, clip_colour);
+    clip_error_ = clipwriter::write_avi(part.toStdString(), spec, clip_colour);
+    if (clip_error_.empty() && std::rename(part.toLocal8Bit().constData(), clip_path_.c_str()) != 0)
+      clip_error_ = "cannot rename " + part.toStdString();
   }
-  static void TearDownTestSuite() { QFile::remove(QString::fromStdString(clip_path_)); }
 
   void SetUp() override {
     WindowTest::SetUp();

@@ -12,6 +12,8 @@
 #include "composite/frames_per_strip.h"
 #include "composite/pacing.h"
 #include "composite_fixture.h"
+#include "editions/velmora6_edition.h"
+#include "editions/wiring.h"
 
 namespace composite_test {
 namespace {
@@ -303,25 +305,42 @@ TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
   EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, frame_of)), "");
 }
 
+// The three ways out, each taken from within a run's yield.
+const std::vector<std::pair<const char*, std::function<void(window::Form1&)>>> kExits = {
+    {"exit button", [](window::Form1& form) { media::Cmd_End_Click(form); }},
+    {"exit menu item", [](window::Form1& form) { media::mnuend_Click(form); }},
+    {"window close", [](window::Form1& form) { form.close(); }},
+};
+
 TEST_F(RunTest, ExitDuringARunEndsTheProgramAtOnce) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        window::seams().message_box = [](const QString&, int, const QString&) {
-          std::fputs("message after exit\n", stderr);
-        };
-        vertical_band(77, 77);  // a run that would never end by itself
-        YieldHook hook([&] {
-          if (form->state.screen_count < 3) return true;
-          std::fputs("exit pressed\n", stderr);
-          // This process ends without its suite's tear-down: the clip goes now.
-          QFile::remove(QString::fromStdString(clip_path_));
-          media::Cmd_End_Click(*form);
-        });
-        run();
-        std::fputs("run returned\n", stderr);
-      },
-      ::testing::ExitedWithCode(0), "exit pressed\n$");
+  for (const auto& [name, leave] : kExits) {
+    EXPECT_EXIT(
+        {
+          editions::wire(*form, editions::velmora6_handlers());  // the close reaches its handler
+          window::seams().message_box = [](const QString&, int, const QString&) {
+            std::fputs("message after exit\n", stderr);
+          };
+          vertical_band(77, 77);  // a run that would never end by itself
+          bool left = false;
+          YieldHook hook([&] {
+            if (form->state.screen_count < 3) return true;
+            if (left) {  // still here: end the run so that the test fails instead of hanging
+              std::fputs("still running\n", stderr);
+              composite::Command6_Click(*form);
+              return false;
+            }
+            std::fputs("exit pressed\n", stderr);
+            left = true;
+            leave(*form);
+            return true;
+          });
+          run();
+          std::fputs("run returned\n", stderr);
+        },
+        ::testing::ExitedWithCode(0), "exit pressed\n$")
+        << name;
+  }
 }
 
 }  // namespace

@@ -21,8 +21,13 @@ click 520 312  # Command2, pause: the clip stops and stays
 click 140 290
 click 220 290
 click 696 336  # CmdGosei: four strips, one frame and about 300 ms apart
-sleep 3
-
+# The run is over when the last strip reaches the pane's right edge; a busy machine is slow.
+for _ in $(seq 40); do
+  sleep 0.5
+  shot
+  [ "$(composite_pixel 319 50)" != "255,255,255" ] && break
+done
+sleep 0.5
 shot
 # Strip k covers columns 80k .. 80k + 80 from source columns 100 .. 180.
 read -r r0 g0 b0 < <(composite_pixel 5 50 | tr ',' ' ')

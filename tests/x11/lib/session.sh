@@ -108,7 +108,7 @@ open_clip() {
   sleep 0.5
   xdotool type --delay 20 "$1"
   xdotool key Return
-  sleep 1
+  sleep 2  # the open runs after the dialog has gone; a busy machine is slow
 }
 
 # Whether two equally sized regions of the screenshot differ in more than 20 pixels: two
