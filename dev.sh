@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine for Velmora, builds it, and starts velmora6 or runs the tests.
-#   ./dev.sh run     install what is missing, build, start velmora6
-#   ./dev.sh test    install what is missing, build, run every test
+# Sets up a Debian 12 machine for Velmora, builds both programs, and starts one of them,
+# runs the tests or installs the programs.
+#   ./dev.sh run [velmora6|velmora3]   install what is missing, build, start one (velmora6)
+#   ./dev.sh test                      install what is missing, build, run every test
+#   ./dev.sh install                   install what is missing, build, put both programs
+#                                      into /usr/local/bin (PREFIX to choose another place)
 # A second run skips what is done. Set BUILD_DIR or VELMORA_SANITIZE=ON to vary the build.
 set -euo pipefail
 
@@ -42,13 +45,25 @@ build() {
 
 case "${1:-}" in
   run)
+    program=${2:-velmora6}
+    case "$program" in
+      velmora6|velmora3) ;;
+      *) echo "usage: $0 run [velmora6|velmora3]" >&2; exit 2 ;;
+    esac
     install_missing
     build
-    if [ ! -x "$build_dir/velmora6" ]; then
-      echo "velmora6 is not part of this build yet: the libraries and tests were built." >&2
-      exit 1
+    exec "$build_dir/$program"
+    ;;
+  install)
+    install_missing
+    build
+    prefix=${PREFIX:-/usr/local}
+    if [ -w "$prefix" ] || { [ ! -e "$prefix" ] && mkdir -p "$prefix" 2>/dev/null; }; then
+      cmake --install "$build_dir" --prefix "$prefix"
+    else
+      as_root cmake --install "$build_dir" --prefix "$prefix"
     fi
-    exec "$build_dir/velmora6"
+    echo "== velmora6 and velmora3 are in $prefix/bin"
     ;;
   test)
     install_missing
@@ -57,7 +72,7 @@ case "${1:-}" in
     ctest --output-on-failure -j "$(nproc)"
     ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run [velmora6|velmora3] | test | install" >&2
     exit 2
     ;;
 esac

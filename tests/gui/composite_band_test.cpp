@@ -2,6 +2,7 @@
 // the restart of the composite.
 #include <QImage>
 #include <QRadioButton>
+#include <ostream>
 
 #include "composite/band_selection.h"
 #include "composite_fixture.h"
@@ -12,8 +13,18 @@ namespace {
 using composite::Picture4_MouseDown;
 using composite::Picture5_MouseDown;
 
-class BandTest : public WindowTest {
+// The pick strips of either edition's window: the handlers are shared, the strips differ
+// in colour, height and place.
+struct EditionLayout {
+  const char* title;
+  window::Layout (*layout)();
+};
+
+void PrintTo(const EditionLayout& edition, std::ostream* out) { *out << edition.title; }
+
+class BandTest : public WindowTest, public ::testing::WithParamInterface<EditionLayout> {
  protected:
+  window::Layout layout() const override { return GetParam().layout(); }
   // A pixel under a marker line: the complement of the strip's colour.
   uint32_t marked(uint32_t colour) const { return ~colour | 0xff000000u; }
   // Columns of Picture4 whose every pixel is complemented.
@@ -35,7 +46,15 @@ class BandTest : public WindowTest {
   }
 };
 
-TEST_F(BandTest, TwoPressesGiveAnOrderedBandRoundedDown) {
+INSTANTIATE_TEST_SUITE_P(Editions, BandTest,
+                         ::testing::Values(EditionLayout{"velmora6", editions::velmora6_layout},
+                                           EditionLayout{"velmora3", editions::velmora3_layout}),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+// Only the auto-advance edition puts a snapshot back as the composite's background.
+class BandTestOfVelmora6 : public WindowTest {};
+
+TEST_P(BandTest, TwoPressesGiveAnOrderedBandRoundedDown) {
   Picture4_MouseDown(*form, 120.7);
   EXPECT_EQ(form->state.click_state, 1);
   EXPECT_EQ(form->state.cut_x1, 120);
@@ -52,13 +71,13 @@ TEST_F(BandTest, TwoPressesGiveAnOrderedBandRoundedDown) {
   EXPECT_EQ(marked_columns(), std::vector<int>{37});
 }
 
-TEST_F(BandTest, NarrowBandWarnsAndStays) {
+TEST_P(BandTest, NarrowBandWarnsAndStays) {
   Picture4_MouseDown(*form, 50);
   Picture4_MouseDown(*form, 52);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, QStringLiteral("もう一度、マウスでクリックしてください。"));
   EXPECT_EQ(messages[0].style, window::kStyleOkOnly);
-  EXPECT_EQ(messages[0].title, QStringLiteral("velmora6"));
+  EXPECT_EQ(messages[0].title, QString::fromUtf8(GetParam().title));
   EXPECT_EQ(form->state.click_state, 2);
   EXPECT_EQ(form->state.cut_x1, 50);
   EXPECT_EQ(form->state.cut_x2, 52);
@@ -69,7 +88,7 @@ TEST_F(BandTest, NarrowBandWarnsAndStays) {
   EXPECT_EQ(marked_columns(), (std::vector<int>{10, 13}));
 }
 
-TEST_F(BandTest, SameColumnTwiceCancelsTheLinesAndWarns) {
+TEST_P(BandTest, SameColumnTwiceCancelsTheLinesAndWarns) {
   Picture4_MouseDown(*form, 200);
   Picture4_MouseDown(*form, 200.5);
   EXPECT_EQ(messages.size(), 1u);
@@ -78,7 +97,7 @@ TEST_F(BandTest, SameColumnTwiceCancelsTheLinesAndWarns) {
   EXPECT_TRUE(plain(*form->Picture4, background));
 }
 
-TEST_F(BandTest, HorizontalStripTakesRowsAndDrawsRowLines) {
+TEST_P(BandTest, HorizontalStripTakesRowsAndDrawsRowLines) {
   form->Option2->click();
   Picture5_MouseDown(*form, 150.9);
   Picture5_MouseDown(*form, 40);
@@ -93,7 +112,7 @@ TEST_F(BandTest, HorizontalStripTakesRowsAndDrawsRowLines) {
   EXPECT_EQ(form->state.cut_x1, 0);  // the other direction's band is left alone
 }
 
-TEST_F(BandTest, ClickStateIsSharedByBothStrips) {
+TEST_P(BandTest, ClickStateIsSharedByBothStrips) {
   Picture4_MouseDown(*form, 30);
   Picture4_MouseDown(*form, 90);
   form->Option2->click();
@@ -105,7 +124,7 @@ TEST_F(BandTest, ClickStateIsSharedByBothStrips) {
   EXPECT_EQ(form->Picture5->pixel(3, 100), marked(background));
 }
 
-TEST_F(BandTest, APressRestartsAComposite) {
+TEST_P(BandTest, APressRestartsAComposite) {
   form->Picture3->set_pixel(5, 5, 0xff00ff00u);
   form->state.screen_count = 4;
   form->state.click_state = 2;
@@ -115,7 +134,7 @@ TEST_F(BandTest, APressRestartsAComposite) {
   EXPECT_TRUE(plain(*form->Picture3, kWhite));
 }
 
-TEST_F(BandTest, ARestartShowsARestoredSnapshotAgain) {
+TEST_F(BandTestOfVelmora6, ARestartShowsARestoredSnapshotAgain) {
   QImage snapshot(320, 240, QImage::Format_RGB32);
   snapshot.fill(QColor(10, 20, 30));
   form->Picture3->set_background_picture(snapshot);
@@ -125,13 +144,13 @@ TEST_F(BandTest, ARestartShowsARestoredSnapshotAgain) {
   EXPECT_TRUE(plain(*form->Picture3, 0xff0a141eu));
 }
 
-TEST_F(BandTest, AnEmptyCompositeIsNotTouched) {
+TEST_P(BandTest, AnEmptyCompositeIsNotTouched) {
   form->Picture3->set_pixel(5, 5, 0xff00ff00u);
   Picture4_MouseDown(*form, 60);
   EXPECT_EQ(form->Picture3->pixel(5, 5), 0xff00ff00u);
 }
 
-TEST_F(BandTest, PressesFarOutsideTheStripAreHeldTo16Bits) {
+TEST_P(BandTest, PressesFarOutsideTheStripAreHeldTo16Bits) {
   Picture4_MouseDown(*form, 1e9);
   Picture4_MouseDown(*form, -1e9);
   EXPECT_EQ(form->state.cut_x1, -32768);

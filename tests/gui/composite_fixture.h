@@ -99,8 +99,11 @@ struct Message {
 
 class WindowTest : public ::testing::Test {
  protected:
+  // The window the handlers run on; the auto-advance edition's unless a test says otherwise.
+  virtual window::Layout layout() const { return editions::velmora6_layout(); }
+
   void SetUp() override {
-    form = std::make_unique<window::Form1>(editions::velmora6_layout());
+    form = std::make_unique<window::Form1>(layout());
     form->startup();
     auto& seams = window::seams();
     seams.beep = [this] { ++beeps; };

@@ -8,7 +8,7 @@
 #include <QMouseEvent>
 #include <thread>
 
-#include "tests/gui/velmora6_fixture.h"
+#include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
 namespace {

@@ -6,27 +6,33 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tests/gui/velmora6_fixture.h"
+#include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
 namespace {
 
-class ProgramEnd : public Velmora6Window {
+template <class Window>
+class EndOf : public Window {
  protected:
   void SetUp() override {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    Velmora6Window::SetUp();
+    Window::SetUp();
   }
 
   // In the child: every command is reported on stderr for the parent's pattern.
   void report_commands() {
-    on_command = [](const std::string& command) {
+    this->on_command = [](const std::string& command) {
       std::fprintf(stderr, "[sent %s]\n", command.c_str());
     };
   }
 };
 
-TEST_F(ProgramEnd, ExitItemClosesTheClipAndEnds) {
+using ProgramEnd = EndOf<EditionWindow>;
+using ProgramEndOfVelmora6 = EndOf<Velmora6Window>;
+using ProgramEndOfVelmora3 = EndOf<Velmora3Window>;
+VELMORA_FOR_BOTH_EDITIONS(ProgramEnd);
+
+TEST_P(ProgramEnd, ExitItemClosesTheClipAndEnds) {
   EXPECT_EXIT(
       {
         open_quietly(pane_sized_clip());
@@ -37,7 +43,7 @@ TEST_F(ProgramEnd, ExitItemClosesTheClipAndEnds) {
       ::testing::ExitedWithCode(0), "\\[sent close avfile\\]");
 }
 
-TEST_F(ProgramEnd, ClosingTheWindowRunsTheExitItem) {
+TEST_P(ProgramEnd, ClosingTheWindowRunsTheExitItem) {
   EXPECT_EXIT(
       {
         report_commands();
@@ -48,7 +54,7 @@ TEST_F(ProgramEnd, ClosingTheWindowRunsTheExitItem) {
       ::testing::ExitedWithCode(0), "\\[sent close avfile\\]");
 }
 
-TEST_F(ProgramEnd, ExitButtonEmptiesTheClipboardAndSendsNothing) {
+TEST_F(ProgramEndOfVelmora6, ExitButtonEmptiesTheClipboardAndSendsNothing) {
   EXPECT_EXIT(
       {
         QGuiApplication::clipboard()->setText("someone else's text");
@@ -63,9 +69,24 @@ TEST_F(ProgramEnd, ExitButtonEmptiesTheClipboardAndSendsNothing) {
       ::testing::ExitedWithCode(0), "\\[clipboard emptied\\]");
 }
 
+// The manual-advance edition never uses the clipboard: what another program put there stays.
+TEST_F(ProgramEndOfVelmora3, ExitButtonEndsAtOnceLeavingClipAndClipboard) {
+  EXPECT_EXIT(
+      {
+        open_quietly(pane_sized_clip());
+        QGuiApplication::clipboard()->setText("someone else's text");
+        QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged,
+                         [] { std::_Exit(4); });
+        on_command = [](const std::string&) { std::_Exit(5); };
+        form->Cmd_End->click();
+        std::_Exit(3);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 // An exit while another handler waits in a nested event loop: neither that handler nor any
 // event queued behind the exit may run afterwards.
-TEST_F(ProgramEnd, NoHandlerRunsAfterTheExitNotEvenOneWaitingBelow) {
+TEST_P(ProgramEnd, NoHandlerRunsAfterTheExitNotEvenOneWaitingBelow) {
   EXPECT_EXIT(
       {
         QTimer::singleShot(0, form.get(), [this] {

@@ -17,6 +17,7 @@ using editions::velmora3_Command6_Click;
 
 class ManualTest : public ClipTest {
  protected:
+  window::Layout layout() const override { return editions::velmora3_layout(); }
   void SetUp() override {
     ClipTest::SetUp();
     // Any read of the tick count would be a fault in this edition.

@@ -1,5 +1,5 @@
-// The velmora6 window as built from its layout table: places, captions, fonts, focus order,
-// the menu and the icon.
+// The windows of both editions as built from their layout tables: places, captions, fonts,
+// focus order, the menu and the icon.
 #include <QAction>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -12,7 +12,7 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "tests/gui/velmora6_fixture.h"
+#include "tests/gui/window_fixture.h"
 #include "window/captions.h"
 #include "window/icon.h"
 
@@ -20,16 +20,18 @@ namespace velmora_test {
 namespace {
 
 using LayoutOfVelmora6 = Velmora6Window;
+using Layout = EditionWindow;
+VELMORA_FOR_BOTH_EDITIONS(Layout);
 
 QRect rect_of(const QWidget* control) { return control->geometry(); }
 
-TEST_F(LayoutOfVelmora6, PanesStandWhereTheOtherHandlersExpectThem) {
-  EXPECT_EQ(form->centralWidget()->size(), QSize(784, 455));
-  EXPECT_EQ(rect_of(form->Picture1), QRect(40, 40, 320, 240));
-  EXPECT_EQ(rect_of(form->Picture2), QRect(32, 456, 320, 240));
-  EXPECT_EQ(rect_of(form->Picture3), QRect(424, 40, 320, 240));
-  EXPECT_EQ(rect_of(form->Picture4), QRect(40, 280, 320, 23));
-  EXPECT_EQ(rect_of(form->Picture5), QRect(360, 40, 25, 240));
+TEST_P(Layout, PanesStandWhereTheOtherHandlersExpectThem) {
+  EXPECT_EQ(form->centralWidget()->size(), edition().client);
+  EXPECT_EQ(rect_of(form->Picture1), edition().picture1);
+  EXPECT_EQ(rect_of(form->Picture2), edition().picture2);
+  EXPECT_EQ(rect_of(form->Picture3), edition().picture3);
+  EXPECT_EQ(rect_of(form->Picture4), edition().picture4);
+  EXPECT_EQ(rect_of(form->Picture5), edition().picture5);
   // The image is what handlers read: it must have the pane's size.
   for (auto* pane :
        {form->Picture1, form->Picture2, form->Picture3, form->Picture4, form->Picture5}) {
@@ -38,12 +40,17 @@ TEST_F(LayoutOfVelmora6, PanesStandWhereTheOtherHandlersExpectThem) {
   }
   // One pixel coordinate serves the video, the strips, the capture and the composite.
   EXPECT_EQ(form->Picture4->x(), form->Picture1->x());
-  EXPECT_EQ(form->Picture4->y(), form->Picture1->geometry().bottom() + 1);
-  EXPECT_EQ(form->Picture5->x(), form->Picture1->geometry().right() + 1);
+  EXPECT_EQ(form->Picture4->width(), form->Picture1->width());
   EXPECT_EQ(form->Picture5->y(), form->Picture1->y());
+  EXPECT_EQ(form->Picture5->height(), form->Picture1->height());
 }
 
-TEST_F(LayoutOfVelmora6, CapturePaneLiesOutOfViewYetIsShownAndReadable) {
+TEST_F(LayoutOfVelmora6, PickStripsTouchTheVideoPane) {
+  EXPECT_EQ(form->Picture4->y(), form->Picture1->geometry().bottom() + 1);
+  EXPECT_EQ(form->Picture5->x(), form->Picture1->geometry().right() + 1);
+}
+
+TEST_P(Layout, CapturePaneLiesOutOfViewYetIsShownAndReadable) {
   form->show();
   ASSERT_TRUE(wait_until([&] { return form->isVisible(); }));
   EXPECT_GE(form->Picture2->y(), form->centralWidget()->height());
@@ -67,30 +74,33 @@ TEST_F(LayoutOfVelmora6, ControlsTakeTheirTwipGeometryInPixels) {
   EXPECT_EQ(rect_of(form->Frame1), QRect(80, 352, 185, 73));
 }
 
-TEST_F(LayoutOfVelmora6, CaptionsAreTheWindowsOwnTexts) {
-  EXPECT_EQ(form->windowTitle(), QStringLiteral("Velmora "));
-  EXPECT_EQ(form->app_title(), QStringLiteral("velmora6"));
+TEST_P(Layout, CaptionsAreTheWindowsOwnTexts) {
+  EXPECT_EQ(form->windowTitle(), edition().caption);
+  EXPECT_EQ(form->app_title(), QString::fromStdString(edition().title));
   const std::vector<std::pair<QPushButton*, QString>> buttons{
-      {form->Cmd_back, "1画面前に戻る"}, {form->Cmd_Reserve, "巻き戻し"},
-      {form->Cmd_End, "終了"},           {form->CmdGosei, "切り取り画像の作成"},
-      {form->Command6, "画像消去"},      {form->Command4, "コマ戻し"},
-      {form->Command3, "コマ送り"},      {form->Command2, "一時停止"},
-      {form->Command1, "再生"}};
+      {form->Cmd_Reserve, "巻き戻し"},        {form->Cmd_End, "終了"},
+      {form->CmdGosei, "切り取り画像の作成"}, {form->Command6, "画像消去"},
+      {form->Command4, "コマ戻し"},           {form->Command3, "コマ送り"},
+      {form->Command2, "一時停止"},           {form->Command1, "再生"}};
   for (const auto& [button, caption] : buttons) {
     ASSERT_NE(button, nullptr) << caption.toStdString();
     EXPECT_EQ(button->text(), caption);
   }
-  EXPECT_EQ(form->Text1->text(), "1");
   EXPECT_EQ(form->Frame1->title(), "切り取る方向");
   EXPECT_EQ(form->Option1->text(), "垂直方向");
   EXPECT_EQ(form->Option2->text(), "水平方向");
-  EXPECT_EQ(form->Label4->text(), "送りコマ数");
   EXPECT_EQ(form->Label3->text(), "切り取り範囲指定領域（マウスで２箇所クリック）");
   EXPECT_TRUE(form->Label2->text().isEmpty());
   EXPECT_TRUE(form->Label1->text().isEmpty());
 }
 
-TEST_F(LayoutOfVelmora6, MenuHasItsAccessKeysAndNoShortcuts) {
+TEST_F(LayoutOfVelmora6, FramesPerStripControlsAndBackButton) {
+  EXPECT_EQ(form->Cmd_back->text(), "1画面前に戻る");
+  EXPECT_EQ(form->Text1->text(), "1");
+  EXPECT_EQ(form->Label4->text(), "送りコマ数");
+}
+
+TEST_P(Layout, MenuHasItsAccessKeysAndNoShortcuts) {
   const auto bar_menus = form->menuBar()->actions();
   ASSERT_EQ(bar_menus.size(), 1);
   EXPECT_EQ(bar_menus[0]->text(), QStringLiteral("ﾌｧｲﾙ（&F）"));
@@ -115,23 +125,25 @@ QWidget* next_tab_stop(QWidget* from) {
   return from;
 }
 
-TEST_F(LayoutOfVelmora6, FocusFollowsTheTabColumn) {
-  // The controls that take focus, by their tab positions.
-  const std::vector<QWidget*> order{
-      form->Command1, form->Command2, form->Command3, form->HScroll1,    form->Command4,
-      form->Command6, form->CmdGosei, form->Cmd_End,  form->Cmd_Reserve, form->Option1,
-      form->Option2,  form->Cmd_back, form->Text1};
+TEST_P(Layout, FocusFollowsTheTabColumn) {
+  // The controls that take focus, by their tab positions; the last two only where they are.
+  std::vector<QWidget*> order{form->Command1,    form->Command2, form->Command3, form->HScroll1,
+                              form->Command4,    form->Command6, form->CmdGosei, form->Cmd_End,
+                              form->Cmd_Reserve, form->Option1,  form->Option2,  form->Cmd_back,
+                              form->Text1};
+  std::erase(order, nullptr);
+  EXPECT_EQ(order.size(), edition().title == "velmora6" ? 13u : 11u);
   for (size_t i = 1; i < order.size(); ++i)
     EXPECT_EQ(next_tab_stop(order[i - 1]), order[i])
         << order[i - 1]->objectName().toStdString() << " is followed by "
         << next_tab_stop(order[i - 1])->objectName().toStdString();
 }
 
-TEST_F(LayoutOfVelmora6, ColoursOfWindowAndPanes) {
+TEST_P(Layout, ColoursOfWindowAndPanes) {
   EXPECT_EQ(form->centralWidget()->palette().color(QPalette::Window), QColor(192, 192, 192));
   EXPECT_TRUE(form->centralWidget()->autoFillBackground());
-  EXPECT_EQ(form->Picture4->pixel(0, 0), qRgb(192, 255, 192));
-  EXPECT_EQ(form->Picture5->pixel(24, 239), qRgb(192, 255, 192));
+  EXPECT_EQ(form->Picture4->pixel(0, 0), edition().strip_colour);
+  EXPECT_EQ(form->Picture5->pixel(24, 239), edition().strip_colour);
   for (auto* pane : {form->Picture1, form->Picture2, form->Picture3})
     EXPECT_EQ(pane->pixel(319, 239), qRgb(255, 255, 255));
 }
@@ -149,12 +161,14 @@ bool drawable(const QFont& font, const QString& caption) {
   return true;
 }
 
-TEST_F(LayoutOfVelmora6, LabelFontIsTheJapaneseGothicOrItsStandIn) {
+TEST_P(Layout, LabelFontIsTheJapaneseGothicOrItsStandIn) {
   ASSERT_TRUE(QFontDatabase::hasFamily(QStringLiteral("IPAPGothic")))
       << "fonts-ipafont-gothic is not installed";
-  for (QLabel* label : {form->Label2, form->Label4}) {
+  std::vector<QLabel*> labels{form->Label2, form->Label4};
+  std::erase(labels, nullptr);
+  for (QLabel* label : labels) {
     const QFont font = label->font();
-    EXPECT_DOUBLE_EQ(font.pointSizeF(), 11.25);
+    EXPECT_DOUBLE_EQ(font.pointSizeF(), edition().position_points);
     EXPECT_EQ(font.weight(), QFont::Normal);
     EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
     ASSERT_FALSE(font.families().isEmpty());
@@ -165,10 +179,9 @@ TEST_F(LayoutOfVelmora6, LabelFontIsTheJapaneseGothicOrItsStandIn) {
         << resolved.toStdString();
   }
   EXPECT_TRUE(drawable(form->Label2->font(), "フレーム    0123456789"));
-  EXPECT_TRUE(drawable(form->Label4->font(), form->Label4->text()));
 }
 
-TEST_F(LayoutOfVelmora6, EveryCaptionHasGlyphs) {
+TEST_P(Layout, EveryCaptionHasGlyphs) {
   for (QWidget* control : form->findChildren<QWidget*>()) {
     QString caption;
     if (auto* b = qobject_cast<QPushButton*>(control)) caption = b->text();
@@ -182,7 +195,7 @@ TEST_F(LayoutOfVelmora6, EveryCaptionHasGlyphs) {
   EXPECT_TRUE(drawable(form->menuBar()->font(), menu_texts.remove('&')));
 }
 
-TEST_F(LayoutOfVelmora6, IconIsSixteenColoursWithSixStringsInAnArch) {
+TEST_P(Layout, IconIsSixteenColoursWithSixStringsInAnArch) {
   EXPECT_FALSE(form->windowIcon().isNull());
   const QImage icon = window::app_icon_image();
   ASSERT_EQ(icon.size(), QSize(32, 32));
@@ -229,30 +242,43 @@ TEST(Captions, LineBreaksOfEveryKindShowAsOneBreak) {
 namespace velmora_test {
 namespace {
 
-// The window is data: a table without the frames-per-strip box, its label and the back
-// button, that neither sizes nor centres, still builds, starts and runs its handlers.
-TEST(WindowFromAnotherTable, MissingControlsAndNoCentringAreHandled) {
-  window::Layout layout = editions::velmora6_layout();
-  std::erase_if(layout.controls, [](const window::ControlSpec& spec) {
-    return spec.name == "Text1" || spec.name == "Label4" || spec.name == "Cmd_back";
-  });
-  layout.sizes_and_centres = false;
-  layout.client_width = 13905;
-  layout.client_height = 5355;
-  layout.app_title = "another title";
-  window::Form1 form(layout);
+// The manual-advance window keeps its laid-out size and the place it was given.
+TEST(LayoutOfVelmora3, StartUpNeitherSizesNorMovesTheWindow) {
+  window::Form1 form(editions::velmora3_layout());
   form.move(17, 23);
+  const QSize outer = form.size();
   form.startup();
+  EXPECT_EQ(form.pos(), QPoint(17, 23));
+  EXPECT_EQ(form.size(), outer);
+  EXPECT_EQ(form.centralWidget()->size(), QSize(927, 357));
   EXPECT_EQ(form.Text1, nullptr);
   EXPECT_EQ(form.Label4, nullptr);
   EXPECT_EQ(form.Cmd_back, nullptr);
-  EXPECT_EQ(form.pos(), QPoint(17, 23)) << "start-up leaves the place alone";
-  EXPECT_EQ(form.centralWidget()->size(), QSize(927, 357));
-  EXPECT_FALSE(form.CmdGosei->isEnabled());
-  EXPECT_FALSE(form.Cmd_Reserve->isEnabled());
-  EXPECT_EQ(form.app_title(), "another title");
-  media::Command1_Click(form);  // play without a clip: beeps, sets the buttons, no crash
-  EXPECT_TRUE(form.Cmd_Reserve->isEnabled());
+}
+
+TEST(LayoutOfVelmora3, ControlsStandInOneColumnAtTheLeft) {
+  window::Form1 form(editions::velmora3_layout());
+  form.startup();
+  // Twips / 15, rounded: 1932 twips make 129 pixels, 492 make 33.
+  EXPECT_EQ(form.Cmd_Reserve->geometry(), QRect(16, 40, 65, 33));
+  EXPECT_EQ(form.Command2->geometry(), QRect(80, 40, 65, 33));
+  EXPECT_EQ(form.Command1->geometry(), QRect(144, 40, 65, 33));
+  EXPECT_EQ(form.HScroll1->geometry(), QRect(40, 88, 129, 17));
+  EXPECT_EQ(form.Command4->geometry(), QRect(40, 120, 65, 33));
+  EXPECT_EQ(form.Command3->geometry(), QRect(104, 120, 65, 33));
+  EXPECT_EQ(form.CmdGosei->geometry(), QRect(40, 152, 129, 33));
+  EXPECT_EQ(form.Command6->geometry(), QRect(40, 200, 129, 33));
+  EXPECT_EQ(form.Cmd_End->geometry(), QRect(40, 232, 129, 33));
+  EXPECT_EQ(form.Frame1->geometry(), QRect(8, 280, 185, 73));
+  EXPECT_EQ(form.Option1->geometry(), QRect(16, 32, 81, 17));
+  EXPECT_EQ(form.Label1->geometry(), QRect(24, 8, 265, 17));
+  EXPECT_EQ(form.Label2->geometry(), QRect(360, 0, 65, 33));
+  EXPECT_EQ(form.Label3->geometry(), QRect(264, 328, 249, 17));
+  // The pick strips stand 8 pixels off the video pane.
+  EXPECT_EQ(form.Picture4->y() - (form.Picture1->geometry().bottom() + 1), 8);
+  EXPECT_EQ(form.Picture5->x() - (form.Picture1->geometry().right() + 1), 8);
+  // The capture pane lies below the client area.
+  EXPECT_GE(form.Picture2->y(), form.centralWidget()->height());
 }
 
 }  // namespace

@@ -5,71 +5,14 @@
 # clipboard, and the step back.
 #   velmora6_composite.sh BUILD_DIR
 set -euo pipefail
+source "$(dirname "$0")/lib/session.sh"
+x_session_begin velmora6 "Velmora " 455 "$@"
 
-build_dir=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
-program="$build_dir/velmora6"
-clipgen="$build_dir/velmora-clipgen"
-[ -x "$program" ] || { echo "no velmora6 in $build_dir" >&2; exit 1; }
-[ -x "$clipgen" ] || { echo "no velmora-clipgen in $build_dir" >&2; exit 1; }
-
-if [ -z "${VELMORA_IN_XVFB:-}" ]; then
-  exec env VELMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$build_dir"
-fi
-
-convert_tool=/usr/bin/convert
-work=$(mktemp -d)
-program_pid=
-cleanup() {
-  if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# Every pixel of the test clip: red the frame, green the column, blue the row.
-"$clipgen" "$work/clip.avi" --codec rgb --size 320x240 --frames 120 --pattern test >/dev/null
-
-QT_QPA_PLATFORM=xcb "$program" >"$work/out.txt" 2>&1 &
-program_pid=$!
-window_id=
-for _ in $(seq 100); do
-  window_id=$(xdotool search --onlyvisible --name '^Velmora $' 2>/dev/null | head -n 1 || true)
-  [ -n "$window_id" ] && break
-  kill -0 "$program_pid" 2>/dev/null || fail "velmora6 ended early: $(cat "$work/out.txt")"
-  sleep 0.1
-done
-[ -n "$window_id" ] || fail "no window titled 'Velmora ' appeared"
-sleep 0.5
-menu_height=$(( $(xwininfo -id "$window_id" | awk -F: '/^ *Height/ {gsub(/ /, "", $2); print $2}') - 455 ))
-
-# A click at a pixel of the client area (below the menu bar).
-click() { xdotool mousemove --window "$window_id" "$1" $(( $2 + menu_height )) click 1; sleep 0.3; }
-shot() { import -window "$window_id" "$work/shot.png"; }
-# "r,g,b" of one pixel of an image file.
-pixel_of() {
-  "$convert_tool" "$1" -crop "1x1+$2+$3" +repage \
-    -format '%[fx:round(255*r)],%[fx:round(255*g)],%[fx:round(255*b)]\n' info:
-}
+write_test_clip "$work/clip.avi"
+start_program
 # A pixel of the composite pane, which lies at 424, 40 of the client area.
-composite_pixel() { pixel_of "$work/shot.png" $(( 424 + $1 )) $(( 40 + menu_height + $2 )); }
-
-# Open the clip: Alt+F, O, then the path into the dialog.
-xdotool windowfocus --sync "$window_id" 2>/dev/null || xdotool windowfocus "$window_id"
-xdotool key --clearmodifiers alt+f
-sleep 0.3
-xdotool key o
-dialog=
-for _ in $(seq 50); do
-  dialog=$(xdotool search --onlyvisible --name 'Open|開く|ファイル' 2>/dev/null | grep -v "^$window_id\$" | head -n 1 || true)
-  [ -n "$dialog" ] && break
-  sleep 0.1
-done
-[ -n "$dialog" ] || fail "no file dialog appeared"
-sleep 0.5
-xdotool type --delay 20 "$work/clip.avi"
-xdotool key Return
-sleep 2
+composite_pixel() { client_pixel $(( 424 + $1 )) $(( 40 + $2 )); }
+open_clip "$work/clip.avi"
 
 click 584 312  # Command1, play
 sleep 0.5
@@ -114,7 +57,5 @@ shot
 [ "$(composite_pixel 85 50)" = "255,255,255" ] || fail "the clear left the composite"
 
 click 690 416  # Cmd_End
-for _ in $(seq 50); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$program_pid" 2>/dev/null && fail "velmora6 still runs after the exit button"
-program_pid=
+expect_program_end "a click on the exit button"
 echo "PASS"

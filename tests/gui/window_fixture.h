@@ -1,8 +1,9 @@
-// A started velmora6 window with its seams replaced by recorders, on the real media
-// service; clips come from the clip writer.
+// A started window of either edition, wired to its handlers, with its seams replaced by
+// recorders, on the real media service; clips come from the clip writer.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,7 +11,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QRect>
 #include <QScrollBar>
+#include <QSize>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -18,11 +21,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "clipwriter/clip_writer.h"
 #include "editions/layouts.h"
+#include "editions/velmora3_edition.h"
 #include "editions/velmora6_edition.h"
 #include "editions/wiring.h"
 #include "host/media_service.h"
@@ -92,8 +97,57 @@ inline std::string pane_sized_clip() {
   return clip_path("pane sized 320x240 40 rgb v1.avi", spec);
 }
 
-class Velmora6Window : public ::testing::Test {
+// An edition as the tests see it: how to build it, and what its window must look like,
+// written down from the window's description rather than read back from its table.
+struct Edition {
+  std::string title;  // the message boxes' title, and the test name's suffix
+  window::Layout (*layout)();
+  editions::Handlers (*handlers)();
+  QString caption;
+  QSize client;                                            // pixels
+  QRect picture1, picture2, picture3, picture4, picture5;  // after start-up
+  QRgb strip_colour;
+  double position_points;  // Label2's size
+};
+
+inline const Edition kVelmora6{"velmora6",
+                               editions::velmora6_layout,
+                               editions::velmora6_handlers,
+                               QStringLiteral("Velmora "),
+                               {784, 455},
+                               {40, 40, 320, 240},
+                               {32, 456, 320, 240},
+                               {424, 40, 320, 240},
+                               {40, 280, 320, 23},
+                               {360, 40, 25, 240},
+                               qRgb(192, 255, 192),
+                               11.25};
+
+inline const Edition kVelmora3{"velmora3",
+                               editions::velmora3_layout,
+                               editions::velmora3_handlers,
+                               QStringLiteral("Velmora by Oskedal"),
+                               {927, 357},
+                               {224, 40, 320, 240},
+                               {224, 360, 320, 240},
+                               {584, 40, 320, 240},
+                               {224, 288, 320, 20},
+                               {552, 40, 25, 240},
+                               qRgb(224, 224, 224),
+                               12};
+
+// Failures name the edition rather than dump its bytes.
+inline void PrintTo(const Edition& edition, std::ostream* out) { *out << edition.title; }
+
+inline std::string edition_name(const ::testing::TestParamInfo<Edition>& info) {
+  return info.param.title;
+}
+
+// The window of one edition; velmora6's unless a parameterised test names another.
+class WindowOfEdition : public ::testing::Test {
  protected:
+  virtual const Edition& edition() const { return kVelmora6; }
+
   void SetUp() override {
     auto& seams = window::seams();
     seams.beep = [this] { ++beeps; };
@@ -114,8 +168,8 @@ class Velmora6Window : public ::testing::Test {
           sent.push_back({command, status, reply});
           if (on_command) on_command(command);
         });
-    form = std::make_unique<window::Form1>(editions::velmora6_layout());
-    editions::wire(*form, editions::velmora6_handlers());
+    form = std::make_unique<window::Form1>(edition().layout());
+    editions::wire(*form, edition().handlers());
     form->startup();
   }
 
@@ -172,5 +226,22 @@ class Velmora6Window : public ::testing::Test {
   std::vector<SentCommand> sent;
   std::function<void(const std::string&)> on_command;
 };
+
+// The auto-advance window only: for what the other edition does not have.
+using Velmora6Window = WindowOfEdition;
+
+class Velmora3Window : public WindowOfEdition {
+ protected:
+  const Edition& edition() const override { return kVelmora3; }
+};
+
+// Shared behaviour: a TEST_P on this fixture runs against both editions.
+class EditionWindow : public WindowOfEdition, public ::testing::WithParamInterface<Edition> {
+ protected:
+  const Edition& edition() const override { return GetParam(); }
+};
+
+#define VELMORA_FOR_BOTH_EDITIONS(fixture) \
+  INSTANTIATE_TEST_SUITE_P(Editions, fixture, ::testing::Values(kVelmora6, kVelmora3), edition_name)
 
 }  // namespace velmora_test
