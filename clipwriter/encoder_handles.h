@@ -3,11 +3,7 @@
 #include <memory>
 #include <string>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
-}
+#include "host/ffmpeg_handles.h"
 
 namespace clipwriter {
 
@@ -18,24 +14,12 @@ struct OutputDeleter {
     avformat_free_context(ctx);
   }
 };
-struct CodecDeleter {
-  void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct ScalerDeleter {
-  void operator()(SwsContext* ctx) const { sws_freeContext(ctx); }
-};
-
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
+// The decoding side's owners serve the encoder as they are.
+using host::CodecPtr;
+using host::FramePtr;
+using host::PacketPtr;
+using host::ScalerPtr;
 
 // "what: FFmpeg's own words for code".
 inline std::string describe_error(const std::string& what, int code) {

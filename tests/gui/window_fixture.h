@@ -72,7 +72,7 @@ inline void run_events_for(int ms) {
 
 // Clips are written once into a folder that the test processes share; a clip is written
 // under a name of its own and renamed into place, so two processes never see half a file.
-// `name` must change whenever the spec or the painter does.
+// `name` must change whenever the clip's settings or the painter do.
 inline std::string clip_path(const std::string& name, const clipwriter::ClipSpec& spec,
                              const clipwriter::Painter& painter = clipwriter::test_pattern) {
   const QString folder = QDir::tempPath() + "/velmora-window-test-clips";
