@@ -51,7 +51,7 @@ void copy_to_buffer(std::string_view text, char* buffer, int size) {
   if (n < text.size()) {
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   }
-  std::memcpy(buffer, text.data(), n);
+  if (n > 0) std::memcpy(buffer, text.data(), n);  // an empty view may hold no pointer
   buffer[n] = '\0';
 }
 

@@ -10,7 +10,14 @@
 namespace media {
 namespace {
 constexpr int kBufferSize = 256;
+
+CommandListener& listener() {
+  static CommandListener current;
+  return current;
 }
+}  // namespace
+
+void set_command_listener(CommandListener next) { listener() = std::move(next); }
 
 int32_t mci_command(const std::string& command, std::string& reply) {
   std::array<char, kBufferSize> buffer{};
@@ -22,6 +29,7 @@ int32_t mci_command(const std::string& command, std::string& reply) {
   }
   const void* nul = std::memchr(buffer.data(), '\0', buffer.size());
   if (nul != nullptr) reply.assign(buffer.data(), static_cast<const char*>(nul) - buffer.data());
+  if (const auto& hear = listener()) hear(command, status, reply);
   return status;
 }
 

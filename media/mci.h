@@ -1,6 +1,7 @@
 // The one channel to the media service, and the number forms appended to commands.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace media {
@@ -8,6 +9,12 @@ namespace media {
 // Sends one command string. On failure: one beep, and `reply` receives the service's
 // description instead of the reply. Returns the command's own status.
 int32_t mci_command(const std::string& command, std::string& reply);
+
+// Hears every command after it ran, with its status and the reply the caller got; tests
+// record the conversation with it. An empty function stops listening.
+using CommandListener =
+    std::function<void(const std::string& command, int32_t status, const std::string& reply)>;
+void set_command_listener(CommandListener listener);
 
 // A blank-free form of `path` that the service opens as the same file; empty when the
 // file does not exist.

@@ -84,6 +84,10 @@ class Form1 : public QMainWindow {
  private:
   void Option1_Click();
   void Option2_Click();
+  void create_controls(QWidget* client);
+  void create_menu();
+  void fix_client_size();
+  void centre_on_screen();
 
   Layout layout_;
 };

@@ -42,7 +42,8 @@ class PictureBox : public QWidget, public host::DrawingSurface, public host::Vid
     if (!repaint_pending_) schedule_repaint();
   }
   // A line in the not-xor mode with the black pen: every pixel under it is complemented,
-  // so drawing the same line twice restores the pane.
+  // so drawing the same line twice restores the pane. Like the platform's line drawing it
+  // covers the first point up to, but not including, the last one.
   void draw_inverted_line(int x1, int y1, int x2, int y2);
 
   // The persistent image, as a picture.
@@ -57,6 +58,8 @@ class PictureBox : public QWidget, public host::DrawingSurface, public host::Vid
   void painted() override;
   // host::VideoWindow: may be called from the playback thread.
   void show(std::shared_ptr<const host::VideoPicture> picture) override;
+  // The widget's own show(), which the line above would otherwise hide.
+  using QWidget::show;
 
  signals:
   void mouse_pressed(double x, double y);

@@ -1,0 +1,14 @@
+// Pictures for sample clips: things that move across a plain background, so that a
+// streak image made from them shows their path clearly.
+#pragma once
+#include "clipwriter/clip_writer.h"
+
+namespace clipwriter {
+
+// A ball crossing the frame from left to right over `frames` frames.
+Painter ball_pattern(int width, int height, int frames);
+
+// A pendulum hanging from the top centre, swinging a few times over `frames` frames.
+Painter pendulum_pattern(int width, int height, int frames);
+
+}  // namespace clipwriter

@@ -1,0 +1,85 @@
+#include "composite/builder.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <string>
+
+#include "composite/band_copy.h"
+#include "composite/frames_per_strip.h"
+#include "composite/pacing.h"
+#include "media/mci.h"
+#include "window/form1.h"
+#include "window/seams.h"
+
+namespace composite {
+namespace {
+
+void show_message(window::Form1& form, const QString& text) {
+  if (auto& box = window::seams().message_box) box(text, window::kStyleOkOnly, form.app_title());
+}
+
+void step_clip() {
+  std::string reply;
+  media::mci_command("step avfile", reply);
+}
+
+// An empty composite takes the very next frame; later strips are `frames` paced steps on.
+void advance_clip(const window::Form1& form, int16_t frames) {
+  if (form.state.screen_count == 0) {
+    step_clip();
+    return;
+  }
+  paced_steps(frames, step_clip);
+}
+
+// The one-level undo: the composite as it stands before the strip is drawn.
+void put_snapshot_on_clipboard(const window::Form1& form) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->clear();
+  // A deep copy: the pane's own image must not share its bits with the clipboard.
+  clipboard->setImage(form.Picture3->image().copy());
+}
+
+// One pass; false when the run has ended.
+bool run_pass(window::Form1& form, int16_t frames) {
+  if (form.state.click_state != 2) {
+    show_message(form, no_band_message());
+    form.CmdGosei->setEnabled(true);
+    return false;
+  }
+  advance_clip(form, frames);
+  capture_current_frame(form);
+  put_snapshot_on_clipboard(form);
+  // A full composite ends the run with the button left off and the count on this strip.
+  if (copy_band(form)) return false;
+  count_strip(form);
+  return true;
+}
+
+}  // namespace
+
+QString no_band_message() {
+  return QStringLiteral("切り取り範囲をマウスでクリックしてください。");
+}
+
+void CmdGosei_Click(window::Form1& form) {
+  const auto frames = frames_per_strip(form.Text1->text());
+  form.CmdGosei->setEnabled(false);
+  if (!frames) {
+    show_message(form, frames_per_strip_message());
+    form.CmdGosei->setEnabled(true);
+    return;
+  }
+  QPointer<window::Form1> alive(&form);
+  while (run_pass(form, *frames)) {
+    // Handlers run here between strips, and the composite shows its new strip.
+    QCoreApplication::processEvents();
+    if (alive.isNull()) return;
+  }
+}
+
+}  // namespace composite

@@ -1,0 +1,31 @@
+#include "composite/clear_and_back.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPushButton>
+#include <optional>
+
+#include "window/form1.h"
+
+namespace composite {
+
+void Command6_Click(window::Form1& form) {
+  form.Picture2->clear();
+  form.Picture3->set_background_picture(std::nullopt);
+  form.Picture4->clear();
+  form.Picture5->clear();
+  form.state.click_state = 0;
+  form.CmdGosei->setEnabled(true);
+  form.state.screen_count = 0;
+}
+
+void Cmd_back_Click(window::Form1& form) {
+  if (form.state.screen_count <= 1) return;
+  const QImage snapshot = QGuiApplication::clipboard()->image();
+  if (snapshot.isNull()) return;
+  form.Picture3->set_background_picture(snapshot);
+  form.state.screen_count -= 1;
+}
+
+}  // namespace composite

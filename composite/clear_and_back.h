@@ -1,0 +1,18 @@
+// Clearing the composite and stepping it back by one strip (auto-advance edition).
+#pragma once
+
+namespace window {
+class Form1;
+}
+
+namespace composite {
+
+// Click on Command6: a white composite without background picture, no band, no strips.
+void Command6_Click(window::Form1& form);
+
+// Click on Cmd_back: the clipboard's snapshot becomes the composite's background picture
+// and the next strip goes where the last one was. Without a picture on the clipboard, or
+// with one strip or none, nothing changes.
+void Cmd_back_Click(window::Form1& form);
+
+}  // namespace composite

@@ -1,0 +1,9 @@
+// What the auto-advance edition runs on its window.
+#pragma once
+#include "editions/wiring.h"
+
+namespace editions {
+
+Handlers velmora6_handlers();
+
+}  // namespace editions

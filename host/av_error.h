@@ -1,0 +1,10 @@
+// FFmpeg's error codes as readable text.
+#pragma once
+#include <string>
+
+namespace host {
+
+// "what: FFmpeg's own words for code", e.g. "cannot open x.avi: No such file or directory".
+std::string av_error_text(const std::string& what, int code);
+
+}  // namespace host

@@ -1,0 +1,85 @@
+#include "host/decode_cursor.h"
+
+#include <algorithm>
+
+#include "host/media_input.h"
+
+namespace host {
+
+DecodeCursor::DecodeCursor(std::string path, InputPtr format, int stream, CodecPtr codec,
+                           SlotClock clock, bool dts_slots)
+    : path_(std::move(path)),
+      format_(std::move(format)),
+      stream_(stream),
+      codec_(std::move(codec)),
+      clock_(clock),
+      dts_slots_(dts_slots) {}
+
+bool DecodeCursor::reopen() {
+  MediaInput input = open_media(path_);
+  if (input.status != MediaStatus::ok || input.stream != stream_) return false;
+  format_ = std::move(input.format);
+  return true;
+}
+
+bool DecodeCursor::restart(int64_t stamp) {
+  avcodec_flush_buffers(codec_.get());
+  draining_ = false;
+  // Where the demuxer really landed is told by the first picture's own stamp; the
+  // keyframe asked for is only the guess for a picture without one.
+  first_ = true;
+  if (av_seek_frame(format_.get(), stream_, stamp, AVSEEK_FLAG_BACKWARD) >= 0) {
+    last_slot_ = clock_.to_slot(stamp) - 1;
+    return true;
+  }
+  // Without an index some demuxers cannot seek at all: read again from the top.
+  last_slot_ = -1;
+  return reopen();
+}
+
+bool DecodeCursor::read_packet() {
+  for (int tries = 0; tries < 1000; ++tries) {
+    av_packet_unref(packet_.get());
+    int err = av_read_frame(format_.get(), packet_.get());
+    if (err == AVERROR(EAGAIN)) continue;
+    if (err < 0) return false;
+    if (packet_->stream_index == stream_) return true;
+  }
+  return false;
+}
+
+// AVI has no real presentation timestamps when B-frames are present, but every chunk is
+// one slot and the decoder hands out a picture `has_b_frames` packets after its own, in
+// showing order: so the picture released by the packet of slot n shows at slot n - delay.
+int64_t DecodeCursor::slot_of(const AVFrame* frame) const {
+  int64_t stamp = dts_slots_ ? frame->pkt_dts : frame->best_effort_timestamp;
+  int64_t slot = last_slot_ + 1;
+  if (stamp != AV_NOPTS_VALUE) {
+    slot = clock_.to_slot(stamp);
+    if (dts_slots_) slot -= codec_->has_b_frames;
+  }
+  // Slots only ever grow; a damaged stamp must not send the cursor back.
+  if (first_) return std::max<int64_t>(slot, 0);
+  return slot > last_slot_ ? slot : last_slot_ + 1;
+}
+
+bool DecodeCursor::next(Decoded& out) {
+  for (;;) {
+    int err = avcodec_receive_frame(codec_.get(), out.frame.get());
+    if (err == 0) {
+      out.slot = last_slot_ = slot_of(out.frame.get());
+      first_ = false;
+      return true;
+    }
+    if (err == AVERROR_EOF || draining_) return false;
+    if (!read_packet()) {
+      avcodec_send_packet(codec_.get(), nullptr);
+      draining_ = true;
+      continue;
+    }
+    // A packet the decoder refuses is skipped: its slot keeps the last good picture.
+    if (avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++rejected_;
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,50 @@
+// Demuxes and decodes one video stream forward, naming the frame slot of every picture.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "host/ffmpeg_handles.h"
+#include "host/slot_table.h"
+
+namespace host {
+
+struct Decoded {
+  FramePtr frame = new_frame();
+  int64_t slot = -1;  // -1: nothing held
+  bool held() const { return slot >= 0; }
+};
+
+class DecodeCursor {
+ public:
+  DecodeCursor(std::string path, InputPtr format, int stream, CodecPtr codec, SlotClock clock,
+               bool dts_slots);
+
+  // Starts decoding afresh at the keyframe with stream timestamp `stamp` (at or before it
+  // when the demuxer seeks coarsely). When the demuxer cannot seek, starts at the beginning.
+  bool restart(int64_t stamp);
+  // The next picture in showing order; false at the end of the stream.
+  bool next(Decoded& out);
+
+  // Packets the decoder refused; their slots show the picture before them.
+  int64_t rejected_packets() const { return rejected_; }
+  AVCodecContext* codec() const { return codec_.get(); }
+
+ private:
+  bool read_packet();
+  bool reopen();
+  int64_t slot_of(const AVFrame* frame) const;
+
+  std::string path_;
+  InputPtr format_;
+  int stream_;
+  CodecPtr codec_;
+  SlotClock clock_;
+  bool dts_slots_;
+  PacketPtr packet_ = new_packet();
+  bool draining_ = false;
+  int64_t last_slot_ = -1;
+  bool first_ = true;  // no picture given since the last start
+  int64_t rejected_ = 0;
+};
+
+}  // namespace host

@@ -1,0 +1,289 @@
+#include "host/ffmpeg_clip.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "host/av_error.h"
+#include "host/media_input.h"
+
+namespace host {
+
+FfmpegClip::FfmpegClip(DecodeCursor cursor, SlotTable table, double fps, int width, int height)
+    : cursor_(std::move(cursor)), table_(std::move(table)), fps_(fps), width_(width),
+      height_(height) {
+  set_output_size(width, height);
+}
+
+MediaStatus FfmpegClip::start() {
+  // The cursor stands at the top of the file; no seek needed for frame 0.
+  if (!cursor_.next(next_)) return MediaStatus::decode_failed;
+  return show(0, 0);
+}
+
+// ---- moving -----------------------------------------------------------------------------
+
+MediaStatus FfmpegClip::seek(int64_t frame) {
+  if (frame < 0 || frame >= table_.length) return MediaStatus::number_out_of_range;
+  if (pool_.find(frame) != nullptr) {
+    position_ = frame;
+    return MediaStatus::ok;
+  }
+  return show(frame, frame);
+}
+
+MediaStatus FfmpegClip::step_forward() {
+  if (position_ >= table_.length - 1) return MediaStatus::ok;
+  return seek(position_ + 1);
+}
+
+MediaStatus FfmpegClip::step_back() {
+  if (position_ <= 0) return MediaStatus::ok;
+  int64_t slot = position_ - 1;
+  if (pool_.find(slot) != nullptr) {
+    position_ = slot;
+    return MediaStatus::ok;
+  }
+  // Decode up to the frame wanted, keeping as many pictures before it as the pool holds,
+  // so the next steps back are served from memory.
+  int64_t keep = static_cast<int64_t>(pool_.capacity());
+  return show(slot, slot - std::max<int64_t>(keep, 1) + 1);
+}
+
+// Puts the decoder on `slot`, keeps the pictures from `keep_from` on in the pool, and
+// shows `slot`. On failure the position does not move.
+MediaStatus FfmpegClip::show(int64_t slot, int64_t keep_from) {
+  if (!reachable_forward(slot)) {
+    if (MediaStatus status = restart_for(slot); status != MediaStatus::ok) return status;
+  }
+  advance_to(slot, keep_from);
+  if (!current_.held()) return MediaStatus::decode_failed;
+  keep_current();
+  int64_t covered = next_.held() ? next_.slot - 1 : at_end_ ? table_.length - 1 : slot;
+  pool_.cover_to(std::min(covered, table_.length - 1));
+  position_ = slot;
+  return MediaStatus::ok;
+}
+
+// Decoding on from where the decoder stands is no dearer than starting at the keyframe.
+bool FfmpegClip::reachable_forward(int64_t slot) const {
+  const Decoded& first = current_.held() ? current_ : next_;
+  if (!first.held() || first.slot > slot) return false;
+  int key = table_.key_at_or_before(slot);
+  return key < 0 || first.slot >= table_.key_slots[key];
+}
+
+// Starts the decoder at the last keyframe before `slot`. Where the first picture it gives
+// lies past `slot` (B-frames of an open group need the group before), it starts one
+// keyframe earlier, as often as needed.
+MediaStatus FfmpegClip::restart_for(int64_t slot) {
+  int key = std::max(table_.key_at_or_before(slot), 0);
+  for (;;) {
+    current_.slot = next_.slot = -1;
+    at_end_ = current_kept_ = false;
+    previous_slot_ = -1;
+    int64_t stamp = table_.key_stamps.empty() ? 0 : table_.key_stamps[key];
+    if (!cursor_.restart(stamp)) return MediaStatus::decode_failed;
+    bool got = cursor_.next(next_);
+    if (!got) next_.slot = -1;
+    if ((!got || next_.slot > slot) && key > 0) {
+      --key;
+      continue;
+    }
+    if (!got) return MediaStatus::decode_failed;
+    return MediaStatus::ok;
+  }
+}
+
+void FfmpegClip::advance_to(int64_t slot, int64_t keep_from) {
+  while (true) {
+    if (!next_.held() && (at_end_ || !cursor_.next(next_))) {
+      next_.slot = -1;
+      at_end_ = true;
+      return;
+    }
+    // With nothing shown yet, the first picture stands in even when it lies past `slot`.
+    if (current_.held() && next_.slot > slot) return;
+    promote(keep_from);
+  }
+}
+
+void FfmpegClip::promote(int64_t keep_from) {
+  previous_slot_ = current_.held() && current_kept_ ? current_.slot : -1;
+  std::swap(current_, next_);
+  next_.slot = -1;
+  current_kept_ = false;
+  if (current_.slot >= keep_from) keep_current();
+}
+
+void FfmpegClip::keep_current() {
+  if (current_kept_ || pool_.capacity() == 0 || !current_.held()) return;
+  bool follows = previous_slot_ >= 0 && pool_.last_slot() == previous_slot_;
+  if (!follows) pool_.clear();
+  uint32_t* pixels = pool_.append(current_.slot);
+  if (!pool_scaler_.scale(current_.frame.get(), pixels, out_w_, out_h_, out_w_)) {
+    pool_.clear();
+    return;
+  }
+  current_kept_ = true;
+}
+
+// ---- pictures ---------------------------------------------------------------------------
+
+void FfmpegClip::set_output_size(int width, int height) {
+  if (width <= 0 || height <= 0 || width > max_side || height > max_side) return;
+  if (width == out_w_ && height == out_h_) return;
+  out_w_ = width;
+  out_h_ = height;
+  size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+  size_t wanted = static_cast<size_t>(std::max<int64_t>(table_.max_key_distance, 1)) + 2;
+  pool_.configure(width, height, std::min(pool_byte_cap / bytes, wanted));
+  current_kept_ = false;
+  previous_slot_ = -1;
+}
+
+const uint32_t* FfmpegClip::shown_picture() {
+  if (const uint32_t* pixels = pool_.find(position_)) return pixels;
+  if (show(position_, position_) != MediaStatus::ok) return nullptr;
+  return pool_.find(position_);
+}
+
+// Scales the decoded picture of the position shown (decoding it again if the position
+// came from the pool) to width x height.
+MediaStatus FfmpegClip::scale_shown(uint32_t* pixels, int width, int height, int stride) {
+  if (!(current_.held() && current_.slot <= position_ &&
+        (next_.held() ? position_ < next_.slot : at_end_))) {
+    if (MediaStatus status = show(position_, position_); status != MediaStatus::ok) return status;
+  }
+  if (!render_scaler_.scale(current_.frame.get(), pixels, width, height, stride))
+    return MediaStatus::decode_failed;
+  return MediaStatus::ok;
+}
+
+namespace {
+
+Rect intersect(Rect a, Rect b) {
+  int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+  int64_t x1 = std::min<int64_t>(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
+  int64_t y1 = std::min<int64_t>(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
+  if (x1 <= x0 || y1 <= y0) return {};
+  return {x0, y0, static_cast<int>(x1 - x0), static_cast<int>(y1 - y0)};
+}
+
+// Copies the part `visible` of a picture laid at `dest` into `target`.
+void copy_visible(const uint32_t* picture, Rect dest, Rect visible, const PixelBuffer& target) {
+  for (int y = visible.y; y < visible.y + visible.height; ++y) {
+    const uint32_t* from = picture + static_cast<size_t>(y - dest.y) * dest.width + (visible.x - dest.x);
+    uint32_t* to = target.pixels + static_cast<size_t>(y) * target.stride + visible.x;
+    std::memcpy(to, from, static_cast<size_t>(visible.width) * 4);
+  }
+}
+
+}  // namespace
+
+MediaStatus FfmpegClip::render(const PixelBuffer& target, Rect dest) {
+  if (target.pixels == nullptr || target.width <= 0 || target.height <= 0 ||
+      target.stride < target.width || dest.width <= 0 || dest.height <= 0)
+    return MediaStatus::ok;  // nothing can be painted
+  Rect visible = intersect(dest, Rect{0, 0, target.width, target.height});
+  if (visible.width == 0) return MediaStatus::ok;
+  if (dest.width > max_side || dest.height > max_side) return MediaStatus::out_of_memory;
+  try {
+    if (dest.width == out_w_ && dest.height == out_h_ && pool_.capacity() > 0) {
+      const uint32_t* picture = shown_picture();
+      if (picture == nullptr) return MediaStatus::decode_failed;
+      copy_visible(picture, dest, visible, target);
+      return MediaStatus::ok;
+    }
+    if (visible == dest) {
+      uint32_t* origin = target.pixels + static_cast<size_t>(dest.y) * target.stride + dest.x;
+      return scale_shown(origin, dest.width, dest.height, target.stride);
+    }
+    scratch_.resize(static_cast<size_t>(dest.width) * dest.height);
+    if (MediaStatus status = scale_shown(scratch_.data(), dest.width, dest.height, dest.width);
+        status != MediaStatus::ok)
+      return status;
+    copy_visible(scratch_.data(), dest, visible, target);
+    return MediaStatus::ok;
+  } catch (const std::bad_alloc&) {
+    return MediaStatus::out_of_memory;
+  }
+}
+
+std::shared_ptr<const VideoPicture> FfmpegClip::picture(Rect place) {
+  if (place.width <= 0 || place.height <= 0 || place.width > max_side || place.height > max_side)
+    return nullptr;
+  try {
+    auto shown = std::make_shared<VideoPicture>();
+    shown->place = place;
+    shown->pixels.resize(static_cast<size_t>(place.width) * place.height);
+    PixelBuffer buffer{shown->pixels.data(), place.width, place.height, place.width};
+    if (render(buffer, Rect{0, 0, place.width, place.height}) != MediaStatus::ok) return nullptr;
+    return shown;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+// ---- opening ----------------------------------------------------------------------------
+
+namespace {
+
+Clip::Opened failed(MediaStatus status, std::string detail) {
+  Clip::Opened opened;
+  opened.status = status;
+  opened.detail = std::move(detail);
+  return opened;
+}
+
+Clip::Opened open_clip(const std::string& path) {
+  MediaInput input = open_media(path);
+  if (input.status != MediaStatus::ok) return failed(input.status, input.detail);
+  AVFormatContext* format = input.format.get();
+  AVStream* stream = format->streams[input.stream];
+  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (decoder == nullptr)
+    return failed(MediaStatus::not_playable,
+                  std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
+  CodecPtr codec(avcodec_alloc_context3(decoder));
+  if (!codec) return failed(MediaStatus::out_of_memory, "cannot set up the decoder");
+  if (int err = avcodec_parameters_to_context(codec.get(), stream->codecpar); err < 0)
+    return failed(MediaStatus::not_playable, av_error_text("cannot set up the decoder", err));
+  // One thread: pictures then leave the decoder one packet after their own, which is
+  // what tells their slot in an AVI.
+  codec->thread_count = 1;
+  if (int err = avcodec_open2(codec.get(), decoder, nullptr); err < 0)
+    return failed(MediaStatus::not_playable, av_error_text("cannot open the decoder", err));
+
+  bool dts_slots = std::string_view(format->iformat->name) == "avi";
+  SlotClock clock = SlotClock::of(format, stream);
+  SlotTable table = build_slot_table(format, input.stream, clock, dts_slots, path);
+  if (table.length <= 0) return failed(MediaStatus::not_playable, "the file holds no picture");
+  // Every slot takes at least a chunk header (or an index entry) of eight bytes in the
+  // file; a length beyond that comes from damaged timing fields, not from pictures.
+  if (int64_t size = file_size(format); size >= 0 && table.length > size / 8 + 1)
+    return failed(MediaStatus::not_playable,
+                  "the file's frame timing is damaged (" + std::to_string(table.length) +
+                      " frames claimed in " + std::to_string(size) + " bytes)");
+  int width = stream->codecpar->width, height = stream->codecpar->height;
+  auto clip = std::make_unique<FfmpegClip>(
+      DecodeCursor(path, std::move(input.format), input.stream, std::move(codec), clock, dts_slots),
+      std::move(table), av_q2d(clock.rate), width, height);
+  if (clip->start() != MediaStatus::ok)
+    return failed(MediaStatus::not_playable, "no picture of the file could be decoded");
+  Clip::Opened opened;
+  opened.clip = std::move(clip);
+  return opened;
+}
+
+}  // namespace
+
+Clip::Opened Clip::open(const std::string& path) {
+  try {
+    return open_clip(path);
+  } catch (const std::bad_alloc&) {
+    return failed(MediaStatus::out_of_memory, "out of memory while opening " + path);
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,67 @@
+#include "host/frame_scaler.h"
+
+namespace host {
+namespace {
+
+// JPEG-style formats are the plain ones with full-range levels; libswscale wants them said
+// that way.
+AVPixelFormat plain_format(AVPixelFormat format, bool& full_range) {
+  full_range = true;
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+    default: break;
+  }
+  full_range = false;
+  return format;
+}
+
+// A scaler to RGB32; full-range sources keep their levels.
+SwsContext* make_scaler(const AVFrame* frame, int width, int height) {
+  bool full_range = false;
+  AVPixelFormat format = plain_format(static_cast<AVPixelFormat>(frame->format), full_range);
+  if (frame->color_range == AVCOL_RANGE_JPEG) full_range = true;
+  SwsContext* sws = sws_getContext(frame->width, frame->height, format, width, height,
+                                   AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (sws != nullptr && full_range) {
+    int* inv_table = nullptr;
+    int* table = nullptr;
+    int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
+    if (sws_getColorspaceDetails(sws, &inv_table, &src_range, &table, &dst_range, &brightness,
+                                 &contrast, &saturation) >= 0)
+      sws_setColorspaceDetails(sws, inv_table, 1, table, dst_range, brightness, contrast,
+                               saturation);
+  }
+  return sws;
+}
+
+}  // namespace
+
+SwsContext* FrameScaler::scaler_for(const AVFrame* frame, int width, int height) {
+  if (scaler_ && frame->width == src_w_ && frame->height == src_h_ &&
+      frame->format == src_format_ && width == dst_w_ && height == dst_h_)
+    return scaler_.get();
+  scaler_.reset(make_scaler(frame, width, height));
+  src_w_ = frame->width;
+  src_h_ = frame->height;
+  src_format_ = frame->format;
+  dst_w_ = width;
+  dst_h_ = height;
+  return scaler_.get();
+}
+
+bool FrameScaler::scale(const AVFrame* frame, uint32_t* pixels, int width, int height,
+                        int stride) {
+  if (frame == nullptr || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
+    return false;
+  SwsContext* sws = scaler_for(frame, width, height);
+  if (sws == nullptr) return false;
+  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(pixels), nullptr, nullptr, nullptr};
+  int dst_stride[4] = {stride * 4, 0, 0, 0};
+  return sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride) > 0;
+}
+
+}  // namespace host

@@ -1,0 +1,23 @@
+// Scales decoded pictures into 0xffRRGGBB pixels with libswscale, keeping one scaler per
+// source and destination size.
+#pragma once
+#include <cstdint>
+
+#include "host/ffmpeg_handles.h"
+
+namespace host {
+
+class FrameScaler {
+ public:
+  // Writes `frame` scaled to width x height into `pixels`, rows `stride` pixels apart.
+  // False when libswscale cannot convert this picture.
+  bool scale(const AVFrame* frame, uint32_t* pixels, int width, int height, int stride);
+
+ private:
+  SwsContext* scaler_for(const AVFrame* frame, int width, int height);
+
+  ScalerPtr scaler_;
+  int src_w_ = 0, src_h_ = 0, src_format_ = -1, dst_w_ = 0, dst_h_ = 0;
+};
+
+}  // namespace host

@@ -1,0 +1,76 @@
+#include "host/media_input.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "host/av_error.h"
+
+namespace host {
+namespace {
+
+MediaInput failure(MediaStatus status, std::string detail) {
+  MediaInput input;
+  input.status = status;
+  input.detail = std::move(detail);
+  return input;
+}
+
+// Tells the missing file, the empty or unreadable one, and the one FFmpeg does not know.
+MediaInput check_file(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  auto state = fs::status(path, ec);
+  if (path.empty() || state.type() == fs::file_type::not_found)
+    return failure(MediaStatus::no_such_file, "no such file: " + path);
+  if (ec) return failure(MediaStatus::unreadable_file, "cannot look at " + path + ": " + ec.message());
+  if (fs::is_directory(state)) return failure(MediaStatus::unreadable_file, path + " is a folder");
+  if (fs::is_regular_file(state) && fs::file_size(path, ec) == 0 && !ec)
+    return failure(MediaStatus::unreadable_file, path + " is empty");
+  return {};
+}
+
+MediaStatus status_of_open_error(int code) {
+  if (code == AVERROR(ENOENT)) return MediaStatus::no_such_file;
+  if (code == AVERROR(EACCES) || code == AVERROR(EPERM) || code == AVERROR(EIO) ||
+      code == AVERROR(EISDIR))
+    return MediaStatus::unreadable_file;
+  if (code == AVERROR(ENOMEM)) return MediaStatus::out_of_memory;
+  return MediaStatus::not_playable;
+}
+
+std::string check_picture_size(const AVCodecParameters* par) {
+  if (par->width <= 0 || par->height <= 0) return "the video stream has no picture size";
+  if (par->width > max_side || par->height > max_side ||
+      int64_t{par->width} * par->height > max_pixels)
+    return "the video stream claims an unbelievable picture size " +
+           std::to_string(par->width) + "x" + std::to_string(par->height);
+  return {};
+}
+
+}  // namespace
+
+MediaInput open_media(const std::string& path) {
+  if (MediaInput bad = check_file(path); bad.status != MediaStatus::ok) return bad;
+  AVFormatContext* raw = nullptr;
+  if (int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); err < 0)
+    return failure(status_of_open_error(err), av_error_text("cannot open " + path, err));
+  MediaInput input;
+  input.format.reset(raw);
+  if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
+    return failure(MediaStatus::not_playable, av_error_text("cannot read the streams", err));
+  int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (stream < 0) return failure(MediaStatus::not_playable, "the file holds no video stream");
+  if (std::string bad = check_picture_size(raw->streams[stream]->codecpar); !bad.empty())
+    return failure(MediaStatus::not_playable, bad);
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
+  input.stream = stream;
+  return input;
+}
+
+int64_t file_size(AVFormatContext* format) {
+  return format->pb != nullptr ? avio_size(format->pb) : -1;
+}
+
+}  // namespace host

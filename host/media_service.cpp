@@ -1,0 +1,190 @@
+#include "host/media_service.h"
+
+#include <map>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "host/clip.h"
+#include "host/command_parser.h"
+#include "host/media_errors.h"
+#include "host/playback.h"
+#include "host/short_names.h"
+
+namespace host {
+
+struct MediaService::State {
+  std::mutex lock;  // guards everything below, and every Clip, against the playback threads
+  std::map<int32_t, VideoWindow*> windows;
+  std::map<int32_t, DrawingSurface*> surfaces;
+  std::map<std::string, std::unique_ptr<Session>> sessions;
+
+  VideoWindow* window(int32_t handle) const {
+    auto it = windows.find(handle);
+    return it == windows.end() ? nullptr : it->second;
+  }
+
+  MediaStatus open(const Command& cmd);
+  MediaStatus close(const Command& cmd);
+  MediaStatus run(const Command& cmd, std::string& reply);
+  MediaStatus run_on(Session& session, const Command& cmd, std::string& reply);
+};
+
+namespace {
+
+// A short name back to a clip; no lock held, since probing a file may take a while.
+Clip::Opened open_clip(const std::string& short_name) {
+  Clip::Opened failed;
+  const std::optional<std::string> path = long_name(short_name);
+  if (short_name.empty() || !path) {
+    failed.status = MediaStatus::no_such_file;
+    return failed;
+  }
+  Clip::Opened opened = Clip::open(*path);
+  if (opened.clip && opened.clip->length() < 1) opened.clip.reset();
+  if (!opened.clip && opened.status == MediaStatus::ok) opened.status = MediaStatus::not_playable;
+  return opened;
+}
+
+}  // namespace
+
+MediaStatus MediaService::State::open(const Command& cmd) {
+  {
+    std::lock_guard guard(lock);
+    if (sessions.count(cmd.alias)) return MediaStatus::alias_in_use;
+    if (cmd.parent && !window(*cmd.parent)) return MediaStatus::no_such_window;
+  }
+  Clip::Opened opened = open_clip(cmd.file_name);  // outlives the lock when refused below
+  if (!opened.clip) return opened.status;
+  std::lock_guard guard(lock);
+  // Another thread may have taken the alias while the file was being opened.
+  if (sessions.count(cmd.alias)) return MediaStatus::alias_in_use;
+  // A session that never played has no thread: dropping it here, should the map throw,
+  // needs no lock.
+  auto session = std::make_unique<Session>(std::move(opened.clip), cmd.parent, lock,
+                                           [this](int32_t h) { return window(h); });
+  sessions.emplace(cmd.alias, std::move(session));
+  return MediaStatus::ok;
+}
+
+MediaStatus MediaService::State::close(const Command& cmd) {
+  std::unique_ptr<Session> closing;
+  {
+    std::lock_guard guard(lock);
+    auto it = sessions.find(cmd.alias);
+    if (it == sessions.end()) return MediaStatus::no_clip_under_alias;
+    closing = std::move(it->second);
+    sessions.erase(it);
+    closing->close();
+  }
+  closing.reset();  // joins the playback thread, which needs the lock to finish
+  return MediaStatus::ok;
+}
+
+MediaStatus MediaService::State::run(const Command& cmd, std::string& reply) {
+  if (cmd.verb == Verb::open) return open(cmd);
+  if (cmd.verb == Verb::close) return close(cmd);
+  std::lock_guard guard(lock);
+  auto it = sessions.find(cmd.alias);
+  if (it == sessions.end()) return MediaStatus::no_clip_under_alias;
+  return run_on(*it->second, cmd, reply);
+}
+
+MediaStatus MediaService::State::run_on(Session& session, const Command& cmd, std::string& reply) {
+  switch (cmd.verb) {
+    case Verb::put:
+      return session.set_destination(cmd.destination);
+    case Verb::status:
+      reply =
+          std::to_string(cmd.item == StatusItem::length ? session.length() : session.position());
+      return MediaStatus::ok;
+    case Verb::play:
+      return session.play();
+    case Verb::pause:
+    case Verb::stop:
+      session.halt();
+      return MediaStatus::ok;
+    case Verb::update: {
+      auto it = surfaces.find(cmd.surface);
+      if (it == surfaces.end()) return MediaStatus::no_such_surface;
+      return session.update(*it->second);
+    }
+    case Verb::step:
+      return session.step(cmd.reverse);
+    case Verb::seek:
+      return session.seek(cmd.frame);
+    case Verb::open:
+    case Verb::close:
+      break;
+  }
+  return MediaStatus::unknown_command;
+}
+
+MediaService::MediaService() : state_(std::make_unique<State>()) {}
+
+MediaService::~MediaService() {
+  std::map<std::string, std::unique_ptr<Session>> sessions;
+  {
+    std::lock_guard guard(state_->lock);
+    sessions.swap(state_->sessions);
+    for (auto& [alias, session] : sessions) session->abandon();
+  }
+  sessions.clear();  // joins every playback thread
+}
+
+int32_t MediaService::send_string(const char* command, char* reply, int size) {
+  copy_to_buffer("", reply, size);
+  if (command == nullptr) return static_cast<int32_t>(MediaStatus::unknown_command);
+  MediaStatus status;
+  std::string text;
+  try {
+    const Parsed parsed = parse_command(command);
+    status = parsed.status == MediaStatus::ok ? state_->run(parsed.command, text) : parsed.status;
+  } catch (const std::bad_alloc&) {
+    status = MediaStatus::out_of_memory;
+  } catch (...) {
+    status = MediaStatus::decode_failed;
+  }
+  if (status == MediaStatus::ok) copy_to_buffer(text, reply, size);
+  return static_cast<int32_t>(status);
+}
+
+bool MediaService::error_string(int32_t code, char* buffer, int size) {
+  const std::string_view text = describe(code);
+  copy_to_buffer(text, buffer, size);
+  return !text.empty();
+}
+
+void MediaService::register_window(int32_t handle, VideoWindow* window) {
+  std::lock_guard guard(state_->lock);
+  if (window == nullptr)
+    state_->windows.erase(handle);
+  else
+    state_->windows[handle] = window;
+}
+
+void MediaService::unregister_window(int32_t handle) {
+  std::lock_guard guard(state_->lock);
+  state_->windows.erase(handle);
+}
+
+void MediaService::register_surface(int32_t handle, DrawingSurface* surface) {
+  std::lock_guard guard(state_->lock);
+  if (surface == nullptr)
+    state_->surfaces.erase(handle);
+  else
+    state_->surfaces[handle] = surface;
+}
+
+void MediaService::unregister_surface(int32_t handle) {
+  std::lock_guard guard(state_->lock);
+  state_->surfaces.erase(handle);
+}
+
+MediaService& media_service() {
+  // Destroyed at exit like any static: its destructor stops and joins the playback threads.
+  static MediaService service;
+  return service;
+}
+
+}  // namespace host

@@ -1,0 +1,238 @@
+// Broken, foreign and missing files: a clear status, never a crash, hang or wrong length.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <unistd.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+#include "avi_bytes.h"
+#include "clipwriter/clip_writer.h"
+#include "host/clip.h"
+#include "reference_decoder.h"
+
+namespace {
+
+using namespace testing_support;
+using host::MediaStatus;
+
+// Broken files make FFmpeg talk; the statuses are what is checked here.
+const bool quiet = [] {
+  av_log_set_level(AV_LOG_QUIET);
+  return true;
+}();
+
+constexpr int W = 48, H = 32;
+
+std::string make_clip(const std::string& name, clipwriter::Codec codec, int frames) {
+  std::string path = temp_path(name);
+  clipwriter::ClipSpec spec{W, H, frames, 25, 1, codec, 50, 2};
+  EXPECT_EQ(clipwriter::write_avi(path, spec, clipwriter::test_pattern), "");
+  return path;
+}
+
+// Every move on an open clip must keep the position in range and give a known status.
+void exercise(host::Clip& clip) {
+  int64_t length = clip.length();
+  ASSERT_GT(length, 0);
+  std::vector<uint32_t> pixels(W * H);
+  host::PixelBuffer target{pixels.data(), W, H, W};
+  for (int64_t frame = 0; frame < length; frame += 7) {
+    MediaStatus status = clip.seek(frame);
+    ASSERT_TRUE(status == MediaStatus::ok || status == MediaStatus::decode_failed);
+    clip.render(target, {0, 0, W, H});
+  }
+  for (int i = 0; i < 2 * length + 2; ++i) clip.step_forward();
+  EXPECT_EQ(clip.position(), length - 1);
+  for (int i = 0; i < 12; ++i) clip.step_back();
+  EXPECT_GE(clip.position(), 0);
+  EXPECT_LT(clip.position(), length);
+  clip.picture({0, 0, W, H});
+}
+
+TEST(OpenFailures, EachCauseHasItsOwnStatusAndNothingIsOpen) {
+  auto open = [](const std::string& path) { return host::Clip::open(path); };
+  EXPECT_EQ(open(temp_path("absent.avi")).status, MediaStatus::no_such_file);
+  EXPECT_EQ(open("").status, MediaStatus::no_such_file);
+
+  write_bytes(temp_path("empty.avi"), {});
+  EXPECT_EQ(open(temp_path("empty.avi")).status, MediaStatus::unreadable_file);
+
+  std::string text = "これは動画ではありません。just text renamed to .avi\n";
+  write_bytes(temp_path("text.avi"), Bytes(text.begin(), text.end()));
+  auto opened = open(temp_path("text.avi"));
+  EXPECT_EQ(opened.status, MediaStatus::not_playable);
+  EXPECT_EQ(opened.clip, nullptr);
+  EXPECT_FALSE(opened.detail.empty());
+
+  std::filesystem::create_directories(temp_path("folder.avi"));
+  EXPECT_EQ(open(temp_path("folder.avi")).status, MediaStatus::unreadable_file);
+}
+
+TEST(OpenFailures, UnreadableFileIsToldApart) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads any file, so no unreadable file can be made";
+  std::string path = make_clip("locked.avi", clipwriter::Codec::rgb, 3);
+  std::filesystem::permissions(path, std::filesystem::perms::none);
+  EXPECT_EQ(host::Clip::open(path).status, MediaStatus::unreadable_file);
+}
+
+// An AVI with one PCM stream and no video, muxed directly.
+std::string write_audio_only() {
+  std::string path = temp_path("audio.avi");
+  AVFormatContext* out = nullptr;
+  avformat_alloc_output_context2(&out, nullptr, "avi", path.c_str());
+  AVStream* st = avformat_new_stream(out, nullptr);
+  st->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+  st->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+  st->codecpar->sample_rate = 8000;
+  st->codecpar->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+  st->codecpar->bits_per_coded_sample = 16;
+  st->codecpar->block_align = 2;
+  st->time_base = {1, 8000};
+  avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE);
+  EXPECT_GE(avformat_write_header(out, nullptr), 0);
+  AVPacket* pkt = av_packet_alloc();
+  for (int i = 0; i < 10; ++i) {
+    av_new_packet(pkt, 1600);
+    std::fill(pkt->data, pkt->data + 1600, uint8_t(i));
+    pkt->pts = pkt->dts = i * 800;
+    pkt->duration = 800;
+    av_interleaved_write_frame(out, pkt);
+  }
+  av_packet_free(&pkt);
+  av_write_trailer(out);
+  avio_closep(&out->pb);
+  avformat_free_context(out);
+  return path;
+}
+
+TEST(OpenFailures, AudioOnlyFileIsNotPlayable) {
+  auto opened = host::Clip::open(write_audio_only());
+  EXPECT_EQ(opened.status, MediaStatus::not_playable);
+  EXPECT_EQ(opened.clip, nullptr);
+}
+
+TEST(BrokenClips, TruncatedRgbClipIsAsLongAsItsWholeFrames) {
+  std::string path = make_clip("whole.avi", clipwriter::Codec::rgb, 20);
+  Bytes whole = read_bytes(path);
+  std::vector<long> chunks = video_chunks(whole);
+  ASSERT_EQ(chunks.size(), 20u);
+  long chunk_bytes = 8 + W * H * 3;
+  for (long cut : {chunks[0] + 8 + 100, chunks[1], chunks[7] + chunk_bytes, chunks[12] + 9,
+                   chunks[19] + chunk_bytes - 1, chunks[19] + chunk_bytes}) {
+    Bytes part(whole.begin(), whole.begin() + cut);
+    write_bytes(temp_path("cut.avi"), part);
+    auto opened = host::Clip::open(temp_path("cut.avi"));
+    int64_t complete = 0;
+    while (complete < 20 && chunks[complete] + chunk_bytes <= cut) ++complete;
+    if (complete == 0) {
+      EXPECT_NE(opened.status, MediaStatus::ok) << "cut at " << cut;
+      continue;
+    }
+    ASSERT_EQ(opened.status, MediaStatus::ok) << "cut at " << cut << ": " << opened.detail;
+    EXPECT_EQ(opened.clip->length(), complete) << "cut at " << cut;
+    ASSERT_EQ(opened.clip->seek(complete - 1), MediaStatus::ok);
+    std::vector<uint32_t> pixels(W * H);
+    opened.clip->render({pixels.data(), W, H, W}, {0, 0, W, H});
+    EXPECT_EQ(pixels[5 * W + 9], 0xff000000u | clipwriter::test_pattern(complete - 1, 9, 5));
+    exercise(*opened.clip);
+  }
+}
+
+TEST(BrokenClips, TruncatedMpeg4ClipAtManyPointsNeverCrashes) {
+  std::string path = make_clip("m4whole.avi", clipwriter::Codec::mpeg4, 120);
+  Bytes whole = read_bytes(path);
+  for (double share : {0.01, 0.05, 0.2, 0.5, 0.77, 0.95, 0.999}) {
+    Bytes part(whole.begin(), whole.begin() + static_cast<long>(whole.size() * share));
+    write_bytes(temp_path("m4cut.avi"), part);
+    auto opened = host::Clip::open(temp_path("m4cut.avi"));
+    if (opened.status != MediaStatus::ok) {
+      EXPECT_TRUE(opened.status == MediaStatus::not_playable ||
+                  opened.status == MediaStatus::unreadable_file) << share;
+      continue;
+    }
+    EXPECT_LE(opened.clip->length(), 120) << share;
+    exercise(*opened.clip);
+  }
+}
+
+TEST(BrokenClips, RandomBytesOverwrittenNeverCrash) {
+  std::string path = make_clip("m4noise.avi", clipwriter::Codec::mpeg4, 120);
+  Bytes whole = read_bytes(path);
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    std::mt19937 random(seed);
+    Bytes spoilt = whole;
+    std::uniform_int_distribution<size_t> where(0, spoilt.size() - 1);
+    int count = seed <= 6 ? 20 : 400;  // a few bytes, then many
+    for (int i = 0; i < count; ++i) spoilt[where(random)] = static_cast<uint8_t>(random());
+    write_bytes(temp_path("noise.avi"), spoilt);
+    auto opened = host::Clip::open(temp_path("noise.avi"));
+    if (opened.status == MediaStatus::ok) exercise(*opened.clip);
+    else EXPECT_FALSE(opened.detail.empty());
+  }
+}
+
+TEST(BrokenClips, UnbelievablePictureSizeInTheHeaderIsRefused) {
+  std::string path = make_clip("size.avi", clipwriter::Codec::rgb, 5);
+  Bytes whole = read_bytes(path);
+  long avih = find_tag(whole, "avih"), strf = find_tag(whole, "strf");
+  ASSERT_GT(avih, 0);
+  ASSERT_GT(strf, 0);
+  for (uint32_t side : {60000u, 20000u, 9000u, 4000u}) {
+    Bytes patched = whole;
+    put_le32(patched, avih + 8 + 32, side);
+    put_le32(patched, avih + 8 + 36, side);
+    put_le32(patched, strf + 8 + 4, side);
+    put_le32(patched, strf + 8 + 8, side);
+    write_bytes(temp_path("huge.avi"), patched);
+    auto opened = host::Clip::open(temp_path("huge.avi"));
+    EXPECT_EQ(opened.status, MediaStatus::not_playable) << side;
+    EXPECT_EQ(opened.clip, nullptr);
+  }
+}
+
+TEST(BrokenClips, HeaderClaimingMoreFramesIsNotBelieved) {
+  std::string path = make_clip("claims.avi", clipwriter::Codec::mpeg4, 60);
+  Bytes patched = read_bytes(path);
+  long avih = find_tag(patched, "avih"), strh = find_tag(patched, "strh");
+  put_le32(patched, avih + 8 + 16, 5000);  // total frames
+  put_le32(patched, strh + 8 + 32, 5000);  // stream length
+  write_bytes(temp_path("claims.avi"), patched);
+  auto opened = host::Clip::open(temp_path("claims.avi"));
+  ASSERT_EQ(opened.status, MediaStatus::ok) << opened.detail;
+  EXPECT_EQ(opened.clip->length(), 60);
+  exercise(*opened.clip);
+}
+
+TEST(BrokenClips, IndexEntriesPastTheEndOfTheFileAreNotBelieved) {
+  std::string path = make_clip("index.avi", clipwriter::Codec::rgb, 10);
+  Bytes bytes = read_bytes(path);
+  long idx1 = find_tag(bytes, "idx1");
+  ASSERT_GT(idx1, 0);
+  uint32_t size = get_le32(bytes, idx1 + 4);
+  ASSERT_EQ(idx1 + 8 + static_cast<long>(size), static_cast<long>(bytes.size()));
+  // Twenty more keyframe entries whose chunks would lie far beyond the end of the file.
+  for (int i = 0; i < 20; ++i) {
+    Bytes entry(16);
+    std::copy_n("00db", 4, entry.begin());
+    put_le32(entry, 4, 0x10);
+    put_le32(entry, 8, 0x7000000 + i * W * H * 3);
+    put_le32(entry, 12, W * H * 3);
+    bytes.insert(bytes.end(), entry.begin(), entry.end());
+  }
+  put_le32(bytes, idx1 + 4, size + 20 * 16);
+  put_le32(bytes, 4, get_le32(bytes, 4) + 20 * 16);
+  long avih = find_tag(bytes, "avih");
+  put_le32(bytes, avih + 8 + 16, 30);
+  write_bytes(temp_path("index.avi"), bytes);
+  auto opened = host::Clip::open(temp_path("index.avi"));
+  ASSERT_EQ(opened.status, MediaStatus::ok) << opened.detail;
+  EXPECT_EQ(opened.clip->length(), 10);
+  exercise(*opened.clip);
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// The clip writer: what it refuses, and that its MPEG-4 clips have the groups asked for.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "clipwriter/clip_writer.h"
+#include "clipwriter/patterns.h"
+#include "reference_decoder.h"
+
+namespace {
+
+using clipwriter::ClipSpec;
+using clipwriter::Codec;
+
+TEST(ClipWriter, RefusesImpossibleClipsWithAReason) {
+  std::string path = testing_support::temp_path("refused.avi");
+  auto write = [&](ClipSpec spec) { return clipwriter::write_avi(path, spec, clipwriter::test_pattern); };
+  EXPECT_NE(write({0, 10}), "");
+  EXPECT_NE(write({10, -1}), "");
+  EXPECT_NE(write({11, 10, 5, 15, 1, Codec::mpeg4}), "");  // odd width for 4:2:0
+  EXPECT_NE(write({10, 10, 0}), "");
+  EXPECT_NE(write({10, 10, 5, 0, 1}), "");
+  EXPECT_NE(write({10, 10, 5, 15, 1, Codec::mpeg4, 0}), "");
+  EXPECT_NE(clipwriter::write_avi(path, {}, nullptr), "");
+  std::string error = clipwriter::write_avi(testing_support::temp_path("no/such/dir/x.avi"),
+                                            {16, 16, 2}, clipwriter::test_pattern);
+  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+}
+
+struct Counts {
+  int frames = 0, keyframes = 0, b_frames = 0;
+};
+
+// Decodes the clip with plain libavcodec and counts its kinds of pictures.
+Counts count_pictures(const std::string& path) {
+  Counts counts;
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return counts;
+  avformat_find_stream_info(fmt, nullptr);
+  const AVCodec* codec = avcodec_find_decoder(fmt->streams[0]->codecpar->codec_id);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  avcodec_parameters_to_context(ctx, fmt->streams[0]->codecpar);
+  avcodec_open2(ctx, codec, nullptr);
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  auto take = [&] {
+    while (avcodec_receive_frame(ctx, frame) == 0) {
+      ++counts.frames;
+      counts.keyframes += frame->key_frame != 0;
+      counts.b_frames += frame->pict_type == AV_PICTURE_TYPE_B;
+    }
+  };
+  while (av_read_frame(fmt, pkt) >= 0) {
+    avcodec_send_packet(ctx, pkt);
+    av_packet_unref(pkt);
+    take();
+  }
+  avcodec_send_packet(ctx, nullptr);
+  take();
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avcodec_free_context(&ctx);
+  avformat_close_input(&fmt);
+  return counts;
+}
+
+TEST(ClipWriter, Mpeg4ClipsHaveTheGroupsAndBFramesAskedFor) {
+  std::string path = testing_support::temp_path("groups.avi");
+  ASSERT_EQ(clipwriter::write_avi(path, {64, 48, 130, 25, 1, Codec::mpeg4, 50, 2},
+                                  clipwriter::ball_pattern(64, 48, 130)),
+            "");
+  Counts with_b = count_pictures(path);
+  EXPECT_EQ(with_b.frames, 130);
+  EXPECT_EQ(with_b.keyframes, 3);  // frames 0, 50 and 100 or so
+  EXPECT_GT(with_b.b_frames, 60);
+
+  ASSERT_EQ(clipwriter::write_avi(path, {64, 48, 30, 25, 1, Codec::mpeg4, 250, 0},
+                                  clipwriter::pendulum_pattern(64, 48, 30)),
+            "");
+  Counts without_b = count_pictures(path);
+  EXPECT_EQ(without_b.frames, 30);
+  EXPECT_EQ(without_b.keyframes, 1);
+  EXPECT_EQ(without_b.b_frames, 0);
+}
+
+TEST(ClipWriter, MjpegClipsAreAllKeyframes) {
+  std::string path = testing_support::temp_path("mjpeg.avi");
+  ASSERT_EQ(clipwriter::write_avi(path, {32, 32, 9, 15, 1, Codec::mjpeg}, clipwriter::test_pattern), "");
+  Counts counts = count_pictures(path);
+  EXPECT_EQ(counts.frames, 9);
+  EXPECT_EQ(counts.keyframes, 9);
+}
+
+TEST(ClipWriter, PatternsMoveAcrossAPlainBackground) {
+  EXPECT_EQ(clipwriter::test_pattern(3, 300, 7), 0x032c07u);  // 300 wraps to 44
+  auto ball = clipwriter::ball_pattern(100, 50, 11);
+  uint32_t background = ball(0, 99, 0);
+  // Mean column of everything that is not background: the ball goes left to right.
+  auto ball_x = [&](int frame) {
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < 50; ++y)
+      for (int x = 0; x < 100; ++x)
+        if (ball(frame, x, y) != background) sum += x, ++count;
+    return count > 0 ? sum / count : -1.0;
+  };
+  for (int frame = 2; frame <= 8; ++frame) EXPECT_GT(ball_x(frame), ball_x(frame - 1)) << frame;
+
+  auto pendulum = clipwriter::pendulum_pattern(100, 50, 11);
+  EXPECT_NE(pendulum(0, 50, 1), pendulum(0, 99, 49));  // the rod hangs from the top centre
+  int changed = 0;
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 100; ++x) changed += pendulum(0, x, y) != pendulum(5, x, y);
+  EXPECT_GT(changed, 40);  // and swings
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include "service_fixture.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <map>
+#include <thread>
+
+namespace velmora_test {
+namespace {
+
+struct ScratchDir {
+  std::filesystem::path path;
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-host-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    path = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
+}  // namespace
+
+const std::filesystem::path& scratch_dir() {
+  static ScratchDir dir;
+  return dir.path;
+}
+
+std::string clip(const std::string& name, const clipwriter::ClipSpec& spec) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> written;
+  std::lock_guard guard(mutex);
+  if (auto it = written.find(name); it != written.end()) return it->second;
+  const std::string path = (scratch_dir() / name).string();
+  const std::string error = clipwriter::write_avi(path, spec, clipwriter::test_pattern);
+  if (!error.empty()) ADD_FAILURE() << "cannot write " << path << ": " << error;
+  return written[name] = path;
+}
+
+std::string rgb_clip() {
+  clipwriter::ClipSpec spec;
+  spec.width = 320;
+  spec.height = 240;
+  spec.frames = 30;
+  spec.fps_num = 15;
+  spec.codec = clipwriter::Codec::rgb;
+  return clip("rgb320.avi", spec);
+}
+
+std::string small_clip() {
+  clipwriter::ClipSpec spec;
+  spec.width = 32;
+  spec.height = 24;
+  spec.frames = 12;
+  spec.fps_num = 200;
+  spec.codec = clipwriter::Codec::rgb;
+  return clip("small.avi", spec);
+}
+
+Reply send(host::MediaService& service, const std::string& command) {
+  std::array<char, 256> buffer{};
+  buffer.fill('\x7f');  // anything the service leaves unwritten shows up as garbage
+  const int32_t status = service.send_string(command.c_str(), buffer.data(), 256);
+  const auto end = std::find(buffer.begin(), buffer.end(), '\0');
+  EXPECT_NE(end, buffer.end()) << "reply not NUL-ended for: " << command;
+  return {status, std::string(buffer.begin(), end)};
+}
+
+std::string open_command(const std::string& path, const std::string& alias,
+                         const std::string& parent) {
+  std::string cmd = "open " + host::short_name(path) + " alias " + alias;
+  if (!parent.empty()) cmd += " style child parent " + parent;
+  return cmd;
+}
+
+void RecordingWindow::show(std::shared_ptr<const host::VideoPicture> picture) {
+  if (gone) ++calls_after_gone;
+  std::lock_guard guard(mutex_);
+  if (picture)
+    shown_.push_back(std::move(picture));
+  else
+    ++hides_;
+}
+
+int RecordingWindow::pictures() const {
+  std::lock_guard guard(mutex_);
+  return static_cast<int>(shown_.size());
+}
+
+int RecordingWindow::hides() const {
+  std::lock_guard guard(mutex_);
+  return hides_;
+}
+
+std::shared_ptr<const host::VideoPicture> RecordingWindow::last() const {
+  std::lock_guard guard(mutex_);
+  return shown_.empty() ? nullptr : shown_.back();
+}
+
+bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+int64_t position(host::MediaService& service, const std::string& alias) {
+  const Reply r = send(service, "status " + alias + " position");
+  EXPECT_EQ(r.status, 0) << r.text;
+  return r.status == 0 ? std::stoll(r.text) : -1;
+}
+
+}  // namespace velmora_test

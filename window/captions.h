@@ -1,0 +1,15 @@
+// Captions with line breaks written the platform's old ways.
+#pragma once
+#include <QString>
+
+class QLabel;
+
+namespace window {
+
+// The caption as a label shows it: a break written as LF CR, CR LF, LF or CR alone is one
+// line break.
+QString displayed_caption(const QString& caption);
+// Shows `caption` on `label` with its line breaks made plain.
+void set_caption(QLabel& label, const QString& caption);
+
+}  // namespace window

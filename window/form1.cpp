@@ -1,0 +1,241 @@
+#include "window/form1.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+#include "window/fonts.h"
+#include "window/icon.h"
+
+namespace window {
+namespace {
+
+// The outer size start-up gives the window when the edition asks for it, in twips.
+constexpr double kOuterWidthTwips = 11980.8;
+constexpr double kOuterHeightTwips = 7488;
+constexpr int kTimerInterval = 100;
+const QColor kWindowColour(192, 192, 192);
+
+int pixels(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+
+QRect pixel_rect(const ControlSpec& spec) {
+  return QRect(pixels(spec.left), pixels(spec.top), pixels(spec.width), pixels(spec.height));
+}
+
+QWidget* create_control(const ControlSpec& spec, QWidget* parent) {
+  switch (spec.kind) {
+    case ControlKind::text_box:
+      return new QLineEdit(spec.caption, parent);
+    case ControlKind::button:
+      return new QPushButton(spec.caption, parent);
+    case ControlKind::frame:
+      return new QGroupBox(spec.caption, parent);
+    case ControlKind::option:
+      return new QRadioButton(spec.caption, parent);
+    case ControlKind::picture:
+      return new PictureBox(spec.background.value_or(Qt::white), parent);
+    case ControlKind::scroll_bar: {
+      auto* bar = new QScrollBar(Qt::Horizontal, parent);
+      bar->setRange(0, 32767);
+      bar->setSingleStep(1);
+      bar->setPageStep(1);
+      bar->setFocusPolicy(Qt::TabFocus);
+      return bar;
+    }
+    case ControlKind::label: {
+      auto* label = new QLabel(spec.caption, parent);
+      label->setTextFormat(Qt::PlainText);  // a path is never markup
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      return label;
+    }
+  }
+  return nullptr;
+}
+
+void place(QWidget* control, const ControlSpec& spec) {
+  const QRect rect = pixel_rect(spec);
+  control->move(rect.topLeft());
+  if (auto* pane = qobject_cast<PictureBox*>(control)) {
+    pane->set_pane_size(rect.width(), rect.height());
+  } else {
+    control->resize(rect.size());
+  }
+  if (spec.font_points) control->setFont(label_font(*spec.font_points));
+}
+
+template <class T>
+std::function<void(Form1&, QWidget*)> binder(T* Form1::*member) {
+  return [member](Form1& form, QWidget* control) { form.*member = qobject_cast<T*>(control); };
+}
+
+// Binds a created control to the member of its window name.
+void bind(Form1& form, const QString& name, QWidget* control) {
+  static const std::map<QString, std::function<void(Form1&, QWidget*)>> binders{
+      {"Text1", binder(&Form1::Text1)},       {"Cmd_back", binder(&Form1::Cmd_back)},
+      {"Frame1", binder(&Form1::Frame1)},     {"Option2", binder(&Form1::Option2)},
+      {"Option1", binder(&Form1::Option1)},   {"Picture5", binder(&Form1::Picture5)},
+      {"Cmd_Reserve", binder(&Form1::Cmd_Reserve)}, {"Picture4", binder(&Form1::Picture4)},
+      {"Cmd_End", binder(&Form1::Cmd_End)},   {"Picture3", binder(&Form1::Picture3)},
+      {"CmdGosei", binder(&Form1::CmdGosei)}, {"Command6", binder(&Form1::Command6)},
+      {"Picture2", binder(&Form1::Picture2)}, {"Command4", binder(&Form1::Command4)},
+      {"Picture1", binder(&Form1::Picture1)}, {"HScroll1", binder(&Form1::HScroll1)},
+      {"Command3", binder(&Form1::Command3)}, {"Command2", binder(&Form1::Command2)},
+      {"Command1", binder(&Form1::Command1)}, {"Label4", binder(&Form1::Label4)},
+      {"Label3", binder(&Form1::Label3)},     {"Label2", binder(&Form1::Label2)},
+      {"Label1", binder(&Form1::Label1)},
+  };
+  const auto found = binders.find(name);
+  if (found == binders.end()) {
+    qWarning("Form1: the layout names an unknown control %s", qUtf8Printable(name));
+    return;
+  }
+  found->second(form, control);
+}
+
+void set_enabled(QWidget* control, bool enabled) {
+  if (control != nullptr) control->setEnabled(enabled);
+}
+
+}  // namespace
+
+Form1::Form1(const Layout& layout) : layout_(layout) {
+  setWindowTitle(layout_.caption);
+  setWindowIcon(QIcon(QPixmap::fromImage(app_icon_image())));
+  setFont(ui_font());
+
+  auto* client = new QWidget(this);
+  client->setObjectName("client");
+  QPalette palette = client->palette();
+  palette.setColor(QPalette::Window, kWindowColour);
+  client->setPalette(palette);
+  client->setAutoFillBackground(true);
+  client->setFixedSize(pixels(layout_.client_width), pixels(layout_.client_height));
+  setCentralWidget(client);
+
+  create_controls(client);
+  create_menu();
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+
+  if (Option1 != nullptr) Option1->setChecked(true);
+  if (Option1 != nullptr) connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
+  if (Option2 != nullptr) connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
+  fix_client_size();
+}
+
+Form1::~Form1() = default;
+
+void Form1::create_controls(QWidget* client) {
+  std::vector<std::pair<int, QWidget*>> focus_order;
+  for (const ControlSpec& spec : layout_.controls) {
+    // Options lie inside the frame, and the table stores the frame before them.
+    QWidget* parent = client;
+    if (spec.kind == ControlKind::option && Frame1 != nullptr) parent = Frame1;
+    QWidget* control = create_control(spec, parent);
+    control->setObjectName(spec.name);
+    place(control, spec);
+    bind(*this, spec.name, control);
+    // Labels, frames and panes take no focus; the toolkit leaves them out of the chain.
+    if (control->focusPolicy() != Qt::NoFocus) focus_order.emplace_back(spec.tab, control);
+  }
+  std::stable_sort(focus_order.begin(), focus_order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 1; i < focus_order.size(); ++i)
+    setTabOrder(focus_order[i - 1].second, focus_order[i].second);
+}
+
+void Form1::create_menu() {
+  mnufile = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ（&F）"));
+  mnufile->setObjectName("mnufile");
+  mnuopen = mnufile->addAction(QStringLiteral("開く(&O)"));
+  mnuopen->setObjectName("mnuopen");
+  mnuclose = mnufile->addAction(QStringLiteral("閉じる(&C)"));
+  mnuclose->setObjectName("mnuclose");
+  mnuend = mnufile->addAction(QStringLiteral("終了(&X)"));
+  mnuend->setObjectName("mnuend");
+}
+
+// The client area keeps its laid-out size under the menu bar; the frame is the window
+// system's, and nothing reacts to a change of size, so the window is not resizable.
+void Form1::fix_client_size() {
+  const QSize client = centralWidget()->size();
+  setFixedSize(client.width(), client.height() + menuBar()->sizeHint().height());
+}
+
+void Form1::startup() {
+  if (layout_.sizes_and_centres) centre_on_screen();
+  // The window and the panes work in pixels from here on; nothing to switch.
+  Picture1->set_pane_size(320, 240);
+  Picture2->set_pane_size(Picture1->width(), Picture1->height());
+  Picture3->set_pane_size(Picture1->width(), Picture1->height());
+  Picture5->set_pane_size(Picture5->width(), Picture1->height());
+  Picture5->hide();
+  // The file dialog's cancel arrives as an empty choice from the seam; nothing to switch.
+  cmd_enabled(false, false);
+  set_enabled(CmdGosei, false);
+  set_enabled(Cmd_Reserve, false);
+  set_enabled(Cmd_back, false);
+  Timer1->setInterval(kTimerInterval);
+  Timer1->stop();
+}
+
+// Centres the outer size in twips with real division, as laid out; a screen smaller than
+// the window gives a negative place, which is kept.
+void Form1::centre_on_screen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->geometry();
+  const double left = (area.width() * double(kTwipsPerPixel) - kOuterWidthTwips) / 2;
+  const double top = (area.height() * double(kTwipsPerPixel) - kOuterHeightTwips) / 2;
+  move(area.x() + pixels(left), area.y() + pixels(top));
+}
+
+void Form1::cmd_enabled(bool play, bool transport) {
+  set_enabled(Command1, play);
+  set_enabled(Command2, transport);
+  set_enabled(Command3, transport);
+  set_enabled(Command4, transport);
+  set_enabled(CmdGosei, true);
+  set_enabled(Command6, transport);
+  set_enabled(HScroll1, transport);
+}
+
+void Form1::Option1_Click() {
+  if (Picture5 != nullptr) Picture5->hide();
+  if (Picture4 != nullptr) Picture4->show();
+}
+
+void Form1::Option2_Click() {
+  if (Picture4 != nullptr) Picture4->hide();
+  if (Picture5 != nullptr) Picture5->show();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  event->accept();
+  emit unloading();
+}
+
+void end_program() {
+  // Nothing may run after this, not even a handler waiting in an outer event loop, so the
+  // process leaves without unwinding: only the standard streams are flushed.
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
+}  // namespace window

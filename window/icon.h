@@ -1,0 +1,11 @@
+// The window icon, drawn in code: 32 x 32 pixels in the 16 standard colours.
+#pragma once
+#include <QImage>
+
+namespace window {
+
+// Six black strings hang from the top of an olive field, each ending in a red square;
+// the squares trace an arch, highest in the middle and lowest at the right.
+QImage app_icon_image();
+
+}  // namespace window
