@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Velmora, builds it, and starts velmora6 or runs the tests.
-#   ./dev.sh run     install what is missing, build, start velmora6
+#   ./dev.sh run     install what is missing, build, write sample clips, start velmora6
 #   ./dev.sh test    install what is missing, build, run every test
 # A second run skips what is done. Set BUILD_DIR or VELMORA_SANITIZE=ON to vary the build.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build_dir=${BUILD_DIR:-$here/build}
+case $build_dir in /*) ;; *) build_dir=$PWD/$build_dir ;; esac
+samples_dir=$here/samples
 sanitize=${VELMORA_SANITIZE:-OFF}
 
 packages=(
@@ -15,7 +17,8 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic desktop-file-utils
+  clang libclang-rt-14-dev
 )
 
 as_root() {
@@ -40,6 +43,25 @@ build() {
   cmake --build "$build_dir" -j "$(nproc)"
 }
 
+# One sample clip, unless it is there already; written aside and renamed, so a clip that
+# was cut short by an interruption is never taken for a whole one.
+sample() {
+  local name=$1
+  shift
+  [ -f "$samples_dir/$name" ] && return 0
+  "$build_dir/velmora-clipgen" "$samples_dir/$name.part" "$@"
+  mv "$samples_dir/$name.part" "$samples_dir/$name"
+  echo "== wrote samples/$name"
+}
+
+# Things that move through the frame, so the first streak image is worth looking at.
+write_samples() {
+  mkdir -p "$samples_dir"
+  sample ball-320x240.avi --size 320x240 --codec rgb --frames 150 --fps 30 --pattern ball
+  sample rotor-320x240.avi --size 320x240 --codec mpeg4 --frames 180 --fps 30 --gop 30 --pattern rotor
+  sample pendulum-640x480.avi --size 640x480 --codec mjpeg --frames 240 --fps 30 --pattern pendulum
+}
+
 case "${1:-}" in
   run)
     install_missing
@@ -48,6 +70,9 @@ case "${1:-}" in
       echo "velmora6 is not part of this build yet: the libraries and tests were built." >&2
       exit 1
     fi
+    write_samples
+    # The file dialog opens in the working folder: there are the samples.
+    cd "$samples_dir"
     exec "$build_dir/velmora6"
     ;;
   test)
