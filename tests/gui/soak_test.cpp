@@ -35,7 +35,7 @@ class Soak : public Velmora6Window {
     QCoreApplication::sendEvent(form->Picture4, &event);
   }
 
-  // One round; false (after saying why) when it went wrong.
+  // One round; a failure names the round it happened in.
   void round(const std::string& clip, int number) {
     open(clip);
     form->Command1->click();
