@@ -57,7 +57,7 @@ sample() {
 # Things that move through the frame, so the first streak image is worth looking at.
 write_samples() {
   mkdir -p "$samples_dir"
-  sample ball-320x240.avi --size 320x240 --codec rgb --frames 150 --fps 30 --pattern ball
+  sample ball-320x240.avi --size 320x240 --codec mjpeg --frames 150 --fps 30 --pattern ball
   sample rotor-320x240.avi --size 320x240 --codec mpeg4 --frames 180 --fps 30 --gop 30 --pattern rotor
   sample pendulum-640x480.avi --size 640x480 --codec mjpeg --frames 240 --fps 30 --pattern pendulum
 }
