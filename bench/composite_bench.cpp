@@ -65,8 +65,8 @@ void BM_PlainCopyHorizontal(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0));
   for (auto _ : state) {
     for (int j = 0; j <= w; ++j) {
-      std::memcpy(&panes.composite[(kIndex * w + j) * kWidth], &panes.capture[(kFirst + j) * kWidth],
-                  kWidth * sizeof(uint32_t));
+      std::memcpy(&panes.composite[(kIndex * w + j) * kWidth],
+                  &panes.capture[(kFirst + j) * kWidth], kWidth * sizeof(uint32_t));
     }
     benchmark::DoNotOptimize(panes.composite.data());
   }

@@ -2,28 +2,19 @@
 
 #include <QRadioButton>
 #include <cstdint>
-#include <string>
 
 #include "composite/strip_copy.h"
-#include "media/mci.h"
 #include "window/form1.h"
 
 namespace composite {
-
-void capture_current_frame(window::Form1& form) {
-  std::string reply;
-  media::mci_command("stop avfile", reply);
-  media::mci_command("update avfile hdc " + media::plain_decimal(form.Picture2->surface_handle()),
-                     reply);
-}
 
 bool copy_band(window::Form1& form) {
   const auto& state = form.state;
   const bool vertical = form.Option1->isChecked();
   const Band band = vertical ? Band{state.cut_x1, state.cut_x2} : Band{state.cut_y1, state.cut_y2};
-  const bool full = copy_strip(form.Picture2->pixels(), form.Picture3->pixels(),
-                               vertical ? Cut::vertical : Cut::horizontal, band,
-                               state.screen_count);
+  const bool full =
+      copy_strip(form.Picture2->pixels(), form.Picture3->pixels(),
+                 vertical ? Cut::vertical : Cut::horizontal, band, state.screen_count);
   form.Picture3->painted();
   return full;
 }

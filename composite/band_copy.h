@@ -1,4 +1,4 @@
-// The steps both editions take for one strip: capture the current frame, copy the band.
+// The steps both editions take for one strip, after the frame is captured (media::Trans).
 #pragma once
 
 namespace window {
@@ -6,10 +6,6 @@ class Form1;
 }
 
 namespace composite {
-
-// "stop avfile", then "update avfile hdc " with the capture pane's handle: the clip's
-// current frame is now in Picture2.
-void capture_current_frame(window::Form1& form);
 
 // Copies the band of the direction now selected from Picture2 into Picture3 as strip
 // number screen_count. True when the strip reached the composite's far edge.

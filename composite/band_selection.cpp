@@ -67,9 +67,7 @@ void press(window::Form1& form, window::PictureBox& strip, DrawMarker marker, in
 
 }  // namespace
 
-QString narrow_band_message() {
-  return QStringLiteral("もう一度、マウスでクリックしてください。");
-}
+QString narrow_band_message() { return QStringLiteral("もう一度、マウスでクリックしてください。"); }
 
 void Picture4_MouseDown(window::Form1& form, double x) {
   press(form, *form.Picture4, column_marker, form.state.cut_x1, form.state.cut_x2, x);

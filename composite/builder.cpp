@@ -12,6 +12,7 @@
 #include "composite/frames_per_strip.h"
 #include "composite/pacing.h"
 #include "media/mci.h"
+#include "media/transport.h"
 #include "window/form1.h"
 #include "window/seams.h"
 
@@ -52,7 +53,7 @@ bool run_pass(window::Form1& form, int16_t frames) {
     return false;
   }
   advance_clip(form, frames);
-  capture_current_frame(form);
+  media::Trans(form);  // the frame now in Picture2
   put_snapshot_on_clipboard(form);
   // A full composite ends the run with the button left off and the count on this strip.
   if (copy_band(form)) return false;
@@ -62,9 +63,7 @@ bool run_pass(window::Form1& form, int16_t frames) {
 
 }  // namespace
 
-QString no_band_message() {
-  return QStringLiteral("切り取り範囲をマウスでクリックしてください。");
-}
+QString no_band_message() { return QStringLiteral("切り取り範囲をマウスでクリックしてください。"); }
 
 void CmdGosei_Click(window::Form1& form) {
   const auto frames = frames_per_strip(form.Text1->text());

@@ -11,8 +11,8 @@ constexpr uint32_t kOpaque = 0xff000000u;
 // Which lines j = 0 .. w of the band (w = last - first) get drawn, and where.
 // Destinations are worked out in 64 bits: 16-bit products would wrap and land inside the pane.
 struct Lines {
-  int64_t start = 0;      // destination of line 0
-  int64_t first_j = 0;    // lines first_j .. last_j (inclusive) are written
+  int64_t start = 0;    // destination of line 0
+  int64_t first_j = 0;  // lines first_j .. last_j (inclusive) are written
   int64_t last_j = -1;
   bool reached_edge = false;
 };
@@ -51,7 +51,8 @@ Run run_of(int source_width, int64_t from, int64_t count) {
 
 // Four pixels to a block, restrict-qualified: the compiler copies a block in one go
 // even where it does not vectorise loops.
-inline void copy_opaque(const uint32_t* __restrict source, uint32_t* __restrict target, int64_t count) {
+inline void copy_opaque(const uint32_t* __restrict source, uint32_t* __restrict target,
+                        int64_t count) {
   int64_t i = 0;
   for (; i + 4 <= count; i += 4) {
     target[i] = source[i] | kOpaque;
@@ -77,8 +78,8 @@ inline void copy_run(const uint32_t* source_row, const Run& run, uint32_t* targe
   std::fill(target + run.lead + run.inside, target + run.count, kWhite);
 }
 
-bool copy_vertical(const host::PixelBuffer& capture, const host::PixelBuffer& composite,
-                   Band band, int16_t index) {
+bool copy_vertical(const host::PixelBuffer& capture, const host::PixelBuffer& composite, Band band,
+                   int16_t index) {
   const Lines lines = drawn_lines(band, index, capture.width, composite.width);
   const int64_t from = band.first + lines.first_j;
   const Run run = run_of(capture.width, from, lines.last_j - lines.first_j + 1);

@@ -20,6 +20,7 @@ window::Layout velmora6_layout() {
   layout.client_height = 6825;
   layout.sizes_and_centres = true;
   // In the order the window stores them; options are placed relative to Frame1.
+  // clang-format off
   layout.controls = {
       {"Text1", ControlKind::text_box, "1", 10800, 4440, 495, 270, 22, {}, {}},
       {"Cmd_back", ControlKind::button, "1画面前に戻る", 10080, 0, 1455, 495, 20, {}, {}},
@@ -46,6 +47,7 @@ window::Layout velmora6_layout() {
       {"Label2", ControlKind::label, "", 7440, 6120, 975, 495, 4, {}, kLabelPoints},
       {"Label1", ControlKind::label, "", 360, 120, 5895, 255, 3, {}, {}},
   };
+  // clang-format on
   return layout;
 }
 

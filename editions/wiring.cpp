@@ -46,8 +46,7 @@ void wire(window::Form1& form, const Handlers& handlers) {
   on_trigger(form, form.mnuopen, media::mnuopen_Click);
   on_trigger(form, form.mnuclose, media::mnuclose_Click);
   on_trigger(form, form.mnuend, media::mnuend_Click);
-  QObject::connect(&form, &window::Form1::unloading, &form,
-                   [&form] { media::mnuend_Click(form); });
+  QObject::connect(&form, &window::Form1::unloading, &form, [&form] { media::mnuend_Click(form); });
   on_click(form, form.Cmd_End, handlers.exit_button);
   wire_transport(form, handlers);
   on_click(form, form.CmdGosei, handlers.build);

@@ -13,11 +13,11 @@ using Handler = std::function<void(window::Form1&)>;
 using PressHandler = std::function<void(window::Form1&, double)>;
 
 struct Handlers {
-  Handler play;         // Command1
-  Handler exit_button;  // Cmd_End
-  Handler build;        // CmdGosei
-  Handler clear;        // Command6
-  Handler back;         // Cmd_back, where the edition has it
+  Handler play;          // Command1
+  Handler exit_button;   // Cmd_End
+  Handler build;         // CmdGosei
+  Handler clear;         // Command6
+  Handler back;          // Cmd_back, where the edition has it
   PressHandler press_x;  // Picture4, the press's x
   PressHandler press_y;  // Picture5, the press's y
 };

@@ -38,6 +38,7 @@ class FfmpegClip final : public Clip {
   int64_t rejected_packets() const { return cursor_.rejected_packets(); }
 
  private:
+  void configure_pool(int width, int height, bool commit);
   MediaStatus show(int64_t slot, int64_t keep_from);
   bool reachable_forward(int64_t slot) const;
   MediaStatus restart_for(int64_t slot);

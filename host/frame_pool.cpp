@@ -1,13 +1,18 @@
 #include "host/frame_pool.h"
+#include <algorithm>
 
 namespace host {
 
-void FramePool::configure(int width, int height, size_t capacity) {
+void FramePool::configure(int width, int height, size_t capacity, bool commit) {
   pixels_ = static_cast<size_t>(width) * static_cast<size_t>(height);
   buffers_.clear();
   buffers_.resize(capacity);
   // Default-initialised: untouched pages cost no memory until a picture lands in them.
-  for (auto& buffer : buffers_) buffer.reset(new uint32_t[pixels_]);
+  // Committing them now keeps page faults out of the steps that fill the pool later.
+  for (auto& buffer : buffers_) {
+    buffer.reset(new uint32_t[pixels_]);
+    if (commit) std::fill_n(buffer.get(), pixels_, 0u);
+  }
   slots_.assign(capacity, -1);
   head_ = count_ = 0;
   covered_to_ = -1;

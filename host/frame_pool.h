@@ -9,9 +9,10 @@ namespace host {
 
 class FramePool {
  public:
-  // Sets the picture size and how many pictures are kept. Buffers are reserved now but
-  // the system only commits their pages once a picture is written into them.
-  void configure(int width, int height, size_t capacity);
+  // Sets the picture size and how many pictures are kept. Buffers are reserved now; with
+  // `commit` their memory is also touched now, else the system commits each page when a
+  // picture first lands in it (a page fault in the middle of a step).
+  void configure(int width, int height, size_t capacity, bool commit);
   void clear() { count_ = 0; }
 
   size_t capacity() const { return slots_.size(); }

@@ -25,7 +25,10 @@ MediaInput check_file(const std::string& path) {
     return failure(MediaStatus::no_such_file, "no such file: " + path);
   if (ec) return failure(MediaStatus::unreadable_file, "cannot look at " + path + ": " + ec.message());
   if (fs::is_directory(state)) return failure(MediaStatus::unreadable_file, path + " is a folder");
-  if (fs::is_regular_file(state) && fs::file_size(path, ec) == 0 && !ec)
+  // Devices and pipes could block or never end; a clip is a file.
+  if (!fs::is_regular_file(state))
+    return failure(MediaStatus::unreadable_file, path + " is not a regular file");
+  if (fs::file_size(path, ec) == 0 && !ec)
     return failure(MediaStatus::unreadable_file, path + " is empty");
   return {};
 }

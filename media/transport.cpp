@@ -69,9 +69,8 @@ void Timer1_Timer(window::Form1& form) {
   std::string reply;
   const int32_t status = mci_command("status avfile position", reply);
   form.HScroll1->setValue(clamped_position(*form.HScroll1, reply));
-  const QString caption =
-      QStringLiteral("フレーム") + QChar('\n') + QChar('\r') + QStringLiteral("    ") +
-      QString::fromStdString(reply);
+  const QString caption = QStringLiteral("フレーム") + QChar('\n') + QChar('\r') +
+                          QStringLiteral("    ") + QString::fromStdString(reply);
   window::set_caption(*form.Label2, caption);
   // With no clip to ask, one description is enough: beeping ten times a second would only
   // drown it. The next successful open starts the timer again.

@@ -104,7 +104,8 @@ void PictureBox::show(std::shared_ptr<const host::VideoPicture> picture) {
     video_ = std::move(picture);
   }
   // A queued call to a pane that is gone by then is dropped by Qt.
-  QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { update(); }, Qt::QueuedConnection);
 }
 
 void PictureBox::schedule_repaint() {

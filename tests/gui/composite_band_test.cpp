@@ -22,7 +22,8 @@ class BandTest : public WindowTest {
     const auto& pane = *form->Picture4;
     for (int x = 0; x < pane.scale_width(); ++x) {
       bool all = true;
-      for (int y = 0; y < pane.scale_height(); ++y) all = all && pane.pixel(x, y) == marked(background);
+      for (int y = 0; y < pane.scale_height(); ++y)
+        all = all && pane.pixel(x, y) == marked(background);
       if (all) columns.push_back(x);
     }
     return columns;

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,13 +32,63 @@ constexpr int kClipFrames = 40;
 // Every pixel tells its frame and place: red carries the frame and x's high bit, green the
 // rest of x, blue y (frames below 128, panes up to 512 x 256).
 inline uint32_t clip_colour(int frame, int x, int y) {
-  return uint32_t((frame * 2 + (x >> 8)) & 0xff) << 16 | uint32_t(x & 0xff) << 8 | uint32_t(y & 0xff);
+  return uint32_t((frame * 2 + (x >> 8)) & 0xff) << 16 | uint32_t(x & 0xff) << 8 |
+         uint32_t(y & 0xff);
 }
 
 // What the capture pane shows of `frame` at (x, y): the clip's colour, white beyond it.
 inline uint32_t frame_pixel(int frame, int x, int y) {
   if (x < 0 || y < 0 || x >= 320 || y >= 240) return kWhite;
   return clip_colour(frame, x, y) | 0xff000000u;
+}
+
+// The composite a run leaves when strips start `w` apart from `first`, strip k showing
+// frame frame_of(k) and strips 0 .. last drawn: line i comes from strip i / w (the later
+// strip wins where two meet), at line first + i % w of that strip's frame.
+inline QImage expected_vertical(int first, int w, int last,
+                                const std::function<int(int)>& frame_of) {
+  QImage image(320, 240, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  for (int x = 0; x < 320; ++x) {
+    int k = w == 0 ? last : x / w;
+    int j = w == 0 ? 0 : x % w;
+    if (k > last) {  // the line after the last strip: its own last line
+      if (x > last * w + w) continue;
+      k = last;
+      j = w;
+    }
+    if (w == 0 && x > 0) continue;
+    for (int y = 0; y < 240; ++y) image.setPixel(x, y, frame_pixel(frame_of(k), first + j, y));
+  }
+  return image;
+}
+
+inline QImage expected_horizontal(int first, int w, int last,
+                                  const std::function<int(int)>& frame_of) {
+  QImage image(320, 240, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  for (int y = 0; y < 240; ++y) {
+    int k = y / w, j = y % w;
+    if (k > last) {
+      if (y > last * w + w) continue;
+      k = last;
+      j = w;
+    }
+    for (int x = 0; x < 320; ++x) image.setPixel(x, y, frame_pixel(frame_of(k), x, first + j));
+  }
+  return image;
+}
+
+// First differing pixel, for readable failures.
+inline std::string difference(const QImage& got, const QImage& want) {
+  if (got.size() != want.size()) return "sizes differ";
+  for (int y = 0; y < want.height(); ++y)
+    for (int x = 0; x < want.width(); ++x)
+      if ((got.pixel(x, y) | 0xff000000u) != (want.pixel(x, y) | 0xff000000u)) {
+        return "first difference at " + std::to_string(x) + "," + std::to_string(y) + ": got " +
+               std::to_string(got.pixel(x, y)) + ", want " + std::to_string(want.pixel(x, y));
+      }
+  return "";
 }
 
 struct Message {
@@ -95,16 +146,23 @@ class YieldHook {
 
 class ClipTest : public WindowTest {
  protected:
+  // One clip for every test process, written once and kept: processes that end without
+  // their tear-down (an exit under test) leave nothing behind. Written under a name of its
+  // own and renamed, so that processes running side by side never read half a file.
   static void SetUpTestSuite() {
-    clip_path_ = QDir::temp().filePath(QStringLiteral("velmora-composite-test-%1.avi")
-                                           .arg(QCoreApplication::applicationPid()))
-                     .toStdString();
+    const QString path =
+        QDir::temp().filePath(QStringLiteral("velmora-composite-test-v1-%1f.avi").arg(kClipFrames));
+    clip_path_ = path.toStdString();
+    clip_error_.clear();
+    if (QFile::exists(path)) return;
+    const QString part = path + QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
     clipwriter::ClipSpec spec;
     spec.frames = kClipFrames;
     spec.codec = clipwriter::Codec::rgb;
-    clip_error_ = clipwriter::write_avi(clip_path_, spec, clip_colour);
+    clip_error_ = clipwriter::write_avi(part.toStdString(), spec, clip_colour);
+    if (clip_error_.empty() && std::rename(part.toLocal8Bit().constData(), clip_path_.c_str()) != 0)
+      clip_error_ = "cannot rename " + part.toStdString();
   }
-  static void TearDownTestSuite() { QFile::remove(QString::fromStdString(clip_path_)); }
 
   void SetUp() override {
     WindowTest::SetUp();

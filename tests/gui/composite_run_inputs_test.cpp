@@ -16,11 +16,23 @@ using composite::frames_per_strip;
 using composite::slot_of;
 
 TEST(FramesPerStrip, NumbersConvertWithHalvesToEven) {
-  const std::vector<std::pair<QString, int>> cases = {
-      {"1", 1},           {" 7 ", 7},         {"2.5", 2},   {"3.5", 4},        {"-2.5", -2},
-      {"32767", 32767},   {"-32768", -32768}, {"+3", 3},    {".5", 0},         {"1e2", 100},
-      {"32767.4", 32767}, {"-32768.5", -32768}, {"0", 0},   {"\t12\t", 12},
-      {QStringLiteral("３"), 3}, {QStringLiteral("　５　"), 5}, {QStringLiteral("－４"), -4}};
+  const std::vector<std::pair<QString, int>> cases = {{"1", 1},
+                                                      {" 7 ", 7},
+                                                      {"2.5", 2},
+                                                      {"3.5", 4},
+                                                      {"-2.5", -2},
+                                                      {"32767", 32767},
+                                                      {"-32768", -32768},
+                                                      {"+3", 3},
+                                                      {".5", 0},
+                                                      {"1e2", 100},
+                                                      {"32767.4", 32767},
+                                                      {"-32768.5", -32768},
+                                                      {"0", 0},
+                                                      {"\t12\t", 12},
+                                                      {QStringLiteral("３"), 3},
+                                                      {QStringLiteral("　５　"), 5},
+                                                      {QStringLiteral("－４"), -4}};
   for (const auto& [text, want] : cases) {
     const auto got = frames_per_strip(text);
     ASSERT_TRUE(got.has_value()) << text.toStdString();
@@ -51,7 +63,7 @@ TEST(Pacing, SlotsRoundHalvesToEven) {
   EXPECT_EQ(slot_of(-150), 0);
   EXPECT_EQ(slot_of(-151), -1);
   EXPECT_EQ(slot_of(-450), -2);
-  EXPECT_EQ(slot_of(INT32_MAX), 7158279);  // 7158278.8...
+  EXPECT_EQ(slot_of(INT32_MAX), 7158279);   // 7158278.8...
   EXPECT_EQ(slot_of(INT32_MIN), -7158279);  // -7158278.8...
 }
 
@@ -77,8 +89,8 @@ class ScriptedTicks : public ::testing::Test {
 TEST_F(ScriptedTicks, EachStepWaitsForTheNextSlot) {
   script({0, 100, 149, 150, 151, 300, 449, 450});
   composite::paced_steps(2, [this] { log_.push_back("step"); });
-  const std::vector<std::string> want = {"0", "step", "100", "149", "150", "151",
-                                         "300", "step", "449", "450"};
+  const std::vector<std::string> want = {"0",   "step", "100",  "149", "150",
+                                         "151", "300",  "step", "449", "450"};
   EXPECT_EQ(log_, want);
 }
 

@@ -1,10 +1,10 @@
 // The composite run on a real RGB clip: strips pixel for pixel, the end at the far edge,
 // the clipboard snapshot, and what handlers do to a run from within its yield.
 #include <QLineEdit>
-#include <algorithm>
-#include <cstdio>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
+#include <cstdio>
 
 #include "composite/band_selection.h"
 #include "composite/builder.h"
@@ -12,6 +12,8 @@
 #include "composite/frames_per_strip.h"
 #include "composite/pacing.h"
 #include "composite_fixture.h"
+#include "editions/velmora6_edition.h"
+#include "editions/wiring.h"
 
 namespace composite_test {
 namespace {
@@ -24,53 +26,6 @@ int last_frame() { return kClipFrames - 1; }
 // `frames` on from the one before, the clip standing still on its last frame.
 std::function<int(int)> every(int frames) {
   return [frames](int k) { return std::min(1 + k * std::max(frames, 0), last_frame()); };
-}
-
-// The composite a run leaves when strips start `w` apart from `first`, strip k showing
-// frame frame_of(k) and strips 0 .. last drawn: line i comes from strip i / w (the later
-// strip wins where two meet), at line first + i % w of that strip's frame.
-QImage expected_vertical(int first, int w, int last, const std::function<int(int)>& frame_of) {
-  QImage image(320, 240, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  for (int x = 0; x < 320; ++x) {
-    int k = w == 0 ? last : x / w;
-    int j = w == 0 ? 0 : x % w;
-    if (k > last) {  // the line after the last strip: its own last line
-      if (x > last * w + w) continue;
-      k = last;
-      j = w;
-    }
-    if (w == 0 && x > 0) continue;
-    for (int y = 0; y < 240; ++y) image.setPixel(x, y, frame_pixel(frame_of(k), first + j, y));
-  }
-  return image;
-}
-
-QImage expected_horizontal(int first, int w, int last, const std::function<int(int)>& frame_of) {
-  QImage image(320, 240, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  for (int y = 0; y < 240; ++y) {
-    int k = y / w, j = y % w;
-    if (k > last) {
-      if (y > last * w + w) continue;
-      k = last;
-      j = w;
-    }
-    for (int x = 0; x < 320; ++x) image.setPixel(x, y, frame_pixel(frame_of(k), x, first + j));
-  }
-  return image;
-}
-
-// First differing pixel, for readable failures.
-std::string difference(const QImage& got, const QImage& want) {
-  if (got.size() != want.size()) return "sizes differ";
-  for (int y = 0; y < want.height(); ++y)
-    for (int x = 0; x < want.width(); ++x)
-      if ((got.pixel(x, y) | 0xff000000u) != (want.pixel(x, y) | 0xff000000u)) {
-        return "first difference at " + std::to_string(x) + "," + std::to_string(y) + ": got " +
-               std::to_string(got.pixel(x, y)) + ", want " + std::to_string(want.pixel(x, y));
-      }
-  return "";
 }
 
 class RunTest : public ClipTest {
@@ -162,7 +117,11 @@ TEST_F(RunTest, IncompleteBandShowsTheMessageAndSendsNothing) {
   QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
   composite::Picture4_MouseDown(*form, 100);  // click_state 1
   const int beeps_before = beeps;
+  int sent = 0;
+  media::set_command_listener([&](const std::string&, int32_t, const std::string&) { ++sent; });
   run();
+  media::set_command_listener({});
+  EXPECT_EQ(sent, 0);
   EXPECT_TRUE(ended_with_no_band_message());
   EXPECT_TRUE(form->CmdGosei->isEnabled());
   EXPECT_EQ(position(), 0);
@@ -303,9 +262,27 @@ TEST_F(RunTest, PacedStepsWaitForANewSlotAndOnlyAfterTheFirstStrip) {
     while (next < reads.size() && reads[next].position == reads[i].position) ++next;
     if (next == reads.size()) break;
     bool slot_changed = false;
-    for (size_t r = i; r < next; ++r) slot_changed = slot_changed || composite::slot_of(reads[r].ticks) != slot;
+    for (size_t r = i; r < next; ++r)
+      slot_changed = slot_changed || composite::slot_of(reads[r].ticks) != slot;
     EXPECT_TRUE(slot_changed) << "step after read " << next - 1;
   }
+}
+
+TEST_F(RunTest, EachPassSendsItsStepsThenStopAndUpdate) {
+  vertical_band(100, 180);  // w = 80: strips 0 .. 3
+  std::vector<std::string> sent;
+  media::set_command_listener([&](const std::string& command, int32_t, const std::string&) {
+    if (command != "status avfile position") sent.push_back(command);  // the timer's
+  });
+  run(QStringLiteral("2"));
+  media::set_command_listener({});
+  const std::string update =
+      "update avfile hdc " + std::to_string(form->Picture2->surface_handle());
+  std::vector<std::string> want = {"step avfile", "stop avfile", update};
+  for (int pass = 1; pass <= 3; ++pass) {
+    want.insert(want.end(), {"step avfile", "step avfile", "stop avfile", update});
+  }
+  EXPECT_EQ(sent, want);
 }
 
 TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
@@ -328,23 +305,42 @@ TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
   EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, frame_of)), "");
 }
 
+// The three ways out, each taken from within a run's yield.
+const std::vector<std::pair<const char*, std::function<void(window::Form1&)>>> kExits = {
+    {"exit button", [](window::Form1& form) { media::Cmd_End_Click(form); }},
+    {"exit menu item", [](window::Form1& form) { media::mnuend_Click(form); }},
+    {"window close", [](window::Form1& form) { form.close(); }},
+};
+
 TEST_F(RunTest, ExitDuringARunEndsTheProgramAtOnce) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        window::seams().message_box = [](const QString&, int, const QString&) {
-          std::fputs("message after exit\n", stderr);
-        };
-        vertical_band(77, 77);  // a run that would never end by itself
-        YieldHook hook([&] {
-          if (form->state.screen_count < 3) return true;
-          std::fputs("exit pressed\n", stderr);
-          media::Cmd_End_Click(*form);
-        });
-        run();
-        std::fputs("run returned\n", stderr);
-      },
-      ::testing::ExitedWithCode(0), "exit pressed\n$");
+  for (const auto& [name, leave] : kExits) {
+    EXPECT_EXIT(
+        {
+          editions::wire(*form, editions::velmora6_handlers());  // the close reaches its handler
+          window::seams().message_box = [](const QString&, int, const QString&) {
+            std::fputs("message after exit\n", stderr);
+          };
+          vertical_band(77, 77);  // a run that would never end by itself
+          bool left = false;
+          YieldHook hook([&] {
+            if (form->state.screen_count < 3) return true;
+            if (left) {  // still here: end the run so that the test fails instead of hanging
+              std::fputs("still running\n", stderr);
+              composite::Command6_Click(*form);
+              return false;
+            }
+            std::fputs("exit pressed\n", stderr);
+            left = true;
+            leave(*form);
+            return true;
+          });
+          run();
+          std::fputs("run returned\n", stderr);
+        },
+        ::testing::ExitedWithCode(0), "exit pressed\n$")
+        << name;
+  }
 }
 
 }  // namespace

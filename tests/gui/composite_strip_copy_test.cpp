@@ -19,7 +19,8 @@ constexpr uint32_t kUntouched = 0xff123456u;
 struct Buffer {
   int width, height, stride;
   std::vector<uint32_t> data;
-  Buffer(int w, int h, uint32_t fill) : width(w), height(h), stride(w + 3), data(stride * h, fill) {}
+  Buffer(int w, int h, uint32_t fill)
+      : width(w), height(h), stride(w + 3), data(stride * h, fill) {}
   host::PixelBuffer view() { return {data.data(), width, height, stride}; }
   uint32_t at(int x, int y) const { return data[y * stride + x]; }
   bool padding_untouched() const {
@@ -121,7 +122,8 @@ TEST(StripCopy, HorizontalStripsStackFromTheTopUntilTheHeight) {
   while (!copy_strip(cap.view(), comp.view(), Cut::horizontal, {200, 230}, k)) ++k;
   EXPECT_EQ(k, 7);  // strip 7 covers rows 210..240 and reaches the height
   for (int y = 0; y < 240; ++y)
-    for (int x = 0; x < 320; x += 7) ASSERT_EQ(comp.at(x, y), expected_source(cap, x, 200 + y % 30));
+    for (int x = 0; x < 320; x += 7)
+      ASSERT_EQ(comp.at(x, y), expected_source(cap, x, 200 + y % 30));
   EXPECT_TRUE(comp.padding_untouched());
 }
 

@@ -178,8 +178,8 @@ TEST_F(OpenAndClose, ClipLongerThan32767FramesOpensFully) {
   tiny.height = 8;
   tiny.frames = 33000;
   tiny.fps_num = 1000;
-  const std::string clip =
-      clip_path("long 8x8 33000 rgb v1.avi", tiny, [](int frame, int, int) { return uint32_t(frame & 0xff); });
+  const std::string clip = clip_path("long 8x8 33000 rgb v1.avi", tiny,
+                                     [](int frame, int, int) { return uint32_t(frame & 0xff); });
   open(clip);
   EXPECT_EQ(beeps, 1) << "only the close of nothing";
   EXPECT_EQ(form->HScroll1->maximum(), 33000);

@@ -27,7 +27,7 @@ TEST_F(PictureBoxTest, PixelsReadBackAndOutsideReadsWhite) {
   EXPECT_EQ(pane.pixel(0, 0), kGreen);
   pane.set_pixel(19, 9, 0x123456u);
   EXPECT_EQ(pane.pixel(19, 9), 0xff123456u);
-  pane.set_pixel(20, 0, 0);   // outside: nothing written, nothing broken
+  pane.set_pixel(20, 0, 0);  // outside: nothing written, nothing broken
   pane.set_pixel(-1, 5, 0);
   EXPECT_EQ(pane.pixel(20, 0), 0xffffffffu);
   EXPECT_EQ(pane.pixel(0, -1), 0xffffffffu);

@@ -110,8 +110,8 @@ TEST_F(Transport, DragSeeksThenCapturesEveryMovement) {
   };
   form->HScroll1->setSliderDown(true);
   form->HScroll1->setSliderPosition(17);
-  EXPECT_EQ(commands(), (std::vector<std::string>{"seek avfile to  17", "stop avfile",
-                                                  update_command()}));
+  EXPECT_EQ(commands(),
+            (std::vector<std::string>{"seek avfile to  17", "stop avfile", update_command()}));
   EXPECT_TRUE(timer_off_at_seek);
   EXPECT_TRUE(form->Timer1->isActive());
   EXPECT_EQ(capture_differences(17), 0);

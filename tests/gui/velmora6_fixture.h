@@ -109,11 +109,11 @@ class Velmora6Window : public ::testing::Test {
       }
       return next;
     };
-    media::set_command_listener([this](const std::string& command, int32_t status,
-                                       const std::string& reply) {
-      sent.push_back({command, status, reply});
-      if (on_command) on_command(command);
-    });
+    media::set_command_listener(
+        [this](const std::string& command, int32_t status, const std::string& reply) {
+          sent.push_back({command, status, reply});
+          if (on_command) on_command(command);
+        });
     form = std::make_unique<window::Form1>(editions::velmora6_layout());
     editions::wire(*form, editions::velmora6_handlers());
     form->startup();
@@ -129,8 +129,7 @@ class Velmora6Window : public ::testing::Test {
 
   // The file menu's open with `path` (or a cancel) as the user's choice.
   void open(const std::optional<std::string>& path) {
-    choices.push_back(path ? std::optional<QString>(QString::fromStdString(*path))
-                           : std::nullopt);
+    choices.push_back(path ? std::optional<QString>(QString::fromStdString(*path)) : std::nullopt);
     form->mnuopen->trigger();
   }
 

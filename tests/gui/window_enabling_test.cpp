@@ -19,8 +19,8 @@ std::string enabled_states(const window::Form1& f) {
   s += "play=";
   s += bit(f.Command1);
   s += " transport=";
-  for (const QWidget* w : std::vector<const QWidget*>{f.Command2, f.Command3, f.Command4,
-                                                       f.Command6, f.HScroll1})
+  for (const QWidget* w :
+       std::vector<const QWidget*>{f.Command2, f.Command3, f.Command4, f.Command6, f.HScroll1})
     s += bit(w);
   s += " gosei=";
   s += bit(f.CmdGosei);
@@ -34,12 +34,12 @@ std::string enabled_states(const window::Form1& f) {
 }
 
 TEST_F(EnablingOfVelmora6, StartUpLeavesEveryControlAsItsTableSays) {
-  EXPECT_EQ(enabled_states(*form),
-            "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0");
+  EXPECT_EQ(enabled_states(*form), "play=0 transport=00000 gosei=0 rewind=0 back=0 timer=0");
   for (QWidget* always : std::vector<QWidget*>{form->Cmd_End, form->Text1, form->Frame1,
                                                form->Option1, form->Option2})
     EXPECT_TRUE(always->isEnabled()) << always->objectName().toStdString();
-  for (QAction* item : {form->mnuopen, form->mnuclose, form->mnuend}) EXPECT_TRUE(item->isEnabled());
+  for (QAction* item : {form->mnuopen, form->mnuclose, form->mnuend})
+    EXPECT_TRUE(item->isEnabled());
   EXPECT_EQ(form->Text1->text(), "1");
   EXPECT_TRUE(form->Option1->isChecked());
   EXPECT_FALSE(form->Option2->isChecked());

@@ -31,8 +31,8 @@ TEST_F(LayoutOfVelmora6, PanesStandWhereTheOtherHandlersExpectThem) {
   EXPECT_EQ(rect_of(form->Picture4), QRect(40, 280, 320, 23));
   EXPECT_EQ(rect_of(form->Picture5), QRect(360, 40, 25, 240));
   // The image is what handlers read: it must have the pane's size.
-  for (auto* pane : {form->Picture1, form->Picture2, form->Picture3, form->Picture4,
-                     form->Picture5}) {
+  for (auto* pane :
+       {form->Picture1, form->Picture2, form->Picture3, form->Picture4, form->Picture5}) {
     EXPECT_EQ(QSize(pane->scale_width(), pane->scale_height()), pane->size())
         << pane->objectName().toStdString();
   }
@@ -117,11 +117,10 @@ QWidget* next_tab_stop(QWidget* from) {
 
 TEST_F(LayoutOfVelmora6, FocusFollowsTheTabColumn) {
   // The controls that take focus, by their tab positions.
-  const std::vector<QWidget*> order{form->Command1, form->Command2,    form->Command3,
-                                    form->HScroll1, form->Command4,    form->Command6,
-                                    form->CmdGosei, form->Cmd_End,     form->Cmd_Reserve,
-                                    form->Option1,  form->Option2,     form->Cmd_back,
-                                    form->Text1};
+  const std::vector<QWidget*> order{
+      form->Command1, form->Command2, form->Command3, form->HScroll1,    form->Command4,
+      form->Command6, form->CmdGosei, form->Cmd_End,  form->Cmd_Reserve, form->Option1,
+      form->Option2,  form->Cmd_back, form->Text1};
   for (size_t i = 1; i < order.size(); ++i)
     EXPECT_EQ(next_tab_stop(order[i - 1]), order[i])
         << order[i - 1]->objectName().toStdString() << " is followed by "

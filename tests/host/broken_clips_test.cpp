@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -72,6 +73,10 @@ TEST(OpenFailures, EachCauseHasItsOwnStatusAndNothingIsOpen) {
 
   std::filesystem::create_directories(temp_path("folder.avi"));
   EXPECT_EQ(open(temp_path("folder.avi")).status, MediaStatus::unreadable_file);
+  // A pipe nobody writes to would block the open for ever; /dev/zero would never end.
+  ASSERT_EQ(mkfifo(temp_path("pipe.avi").c_str(), 0600), 0);
+  EXPECT_EQ(open(temp_path("pipe.avi")).status, MediaStatus::unreadable_file);
+  EXPECT_EQ(open("/dev/zero").status, MediaStatus::unreadable_file);
 }
 
 TEST(OpenFailures, UnreadableFileIsToldApart) {

@@ -1,6 +1,9 @@
 // Playing on the service's own thread: pace, halting, and windows that come and go.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <thread>
 
 #include "host/media_errors.h"
@@ -203,6 +206,25 @@ TEST(PlaybackLifetime, AServiceGoingAwayWhilePlayingStopsItsThreads) {
   window.gone = true;
   std::this_thread::sleep_for(80ms);
   EXPECT_EQ(window.calls_after_gone, 0);
+}
+
+// The one service of the process is a static: leaving the program while a clip plays must
+// stop its thread, not hang or crash the exit.
+void exit_while_playing(const std::string& path) {
+  ::alarm(10);  // a hang ends in SIGALRM, which the test reports
+  MediaService& service = media_service();
+  static RecordingWindow window;  // outlives the service, like a window that unregisters late
+  service.register_window(1, &window);
+  if (send(service, open_command(path, "avfile", "1")).status != 0) std::_Exit(3);
+  if (send(service, "play avfile window").status != 0) std::_Exit(4);
+  std::this_thread::sleep_for(100ms);
+  std::exit(0);
+}
+
+TEST(PlaybackLifetime, TheProgramsServiceLetsTheProgramEndWhilePlaying) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = paced_clip();
+  EXPECT_EXIT(exit_while_playing(path), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

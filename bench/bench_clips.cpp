@@ -1,0 +1,42 @@
+#include "bench_clips.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "clipwriter/clip_writer.h"
+
+namespace bench {
+namespace {
+
+// Texture that moves every frame, so P- and B-frames carry real work like camera footage.
+uint32_t moving_texture(int frame, int x, int y) {
+  uint32_t r = (x * 2 + frame * 4) & 0xff;
+  uint32_t g = (y * 2 + frame * 3) & 0xff;
+  uint32_t b = (((x + frame) ^ (y - frame)) + frame) & 0xff;
+  return r << 16 | g << 8 | b;
+}
+
+BenchClip make(const char* label, int width, int height, int frames) {
+  BenchClip clip{label, width, height, frames,
+                 "/tmp/velmora-bench-" + std::string(label) + "-" + std::to_string(frames) + ".avi"};
+  if (std::filesystem::exists(clip.path)) return clip;
+  std::fprintf(stderr, "writing %s ...\n", clip.path.c_str());
+  clipwriter::ClipSpec spec{width, height, frames, 25, 1, clipwriter::Codec::mpeg4, 250, 2};
+  std::string partial = clip.path + ".part";
+  if (std::string error = clipwriter::write_avi(partial, spec, moving_texture); !error.empty()) {
+    std::fprintf(stderr, "cannot write %s: %s\n", partial.c_str(), error.c_str());
+    std::exit(1);
+  }
+  std::filesystem::rename(partial, clip.path);
+  return clip;
+}
+
+}  // namespace
+
+const BenchClip& bench_clip(int index) {
+  static const BenchClip clips[] = {make("640x480", 640, 480, 600), make("1280x720", 1280, 720, 500)};
+  return clips[index];
+}
+
+}  // namespace bench
