@@ -17,12 +17,13 @@ uint32_t moving_texture(int frame, int x, int y) {
   return r << 16 | g << 8 | b;
 }
 
-BenchClip make(const char* label, int width, int height, int frames) {
+BenchClip make(const char* label, int width, int height, int frames,
+               clipwriter::Codec codec = clipwriter::Codec::mpeg4) {
   BenchClip clip{label, width, height, frames,
                  "/tmp/velmora-bench-" + std::string(label) + "-" + std::to_string(frames) + ".avi"};
   if (std::filesystem::exists(clip.path)) return clip;
   std::fprintf(stderr, "writing %s ...\n", clip.path.c_str());
-  clipwriter::ClipSpec spec{width, height, frames, 25, 1, clipwriter::Codec::mpeg4, 250, 2};
+  clipwriter::ClipSpec spec{width, height, frames, 25, 1, codec, 250, 2};
   std::string partial = clip.path + ".part";
   if (std::string error = clipwriter::write_avi(partial, spec, moving_texture); !error.empty()) {
     std::fprintf(stderr, "cannot write %s: %s\n", partial.c_str(), error.c_str());
@@ -35,7 +36,9 @@ BenchClip make(const char* label, int width, int height, int frames) {
 }  // namespace
 
 const BenchClip& bench_clip(int index) {
-  static const BenchClip clips[] = {make("640x480", 640, 480, 600), make("1280x720", 1280, 720, 500)};
+  static const BenchClip clips[] = {make("640x480", 640, 480, 600),
+                                    make("1280x720", 1280, 720, 500),
+                                    make("1GB-raw-1280x720", 1280, 720, 390, clipwriter::Codec::rgb)};
   return clips[index];
 }
 

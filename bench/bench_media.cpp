@@ -122,8 +122,8 @@ void BaselineRender(benchmark::State& state) {
 }
 
 #define CLIPS ->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
-BENCHMARK(Open) CLIPS;
-BENCHMARK(BaselineOpen) CLIPS;
+BENCHMARK(Open) CLIPS->Arg(2);
+BENCHMARK(BaselineOpen) CLIPS->Arg(2);
 BENCHMARK(Step) CLIPS;
 BENCHMARK(BaselineStep) CLIPS;
 BENCHMARK(ReverseStep100) CLIPS;
@@ -148,6 +148,7 @@ std::vector<bench::Comparison> comparisons() {
     rows.push_back({"render into 320x240" + label, "Render" + arg, "BaselineRender" + arg, 1, 0});
     rows.push_back({"set output size 320x240 (commits the pool)" + label, "SetOutputSize" + arg, "", 1, 0});
   }
+  rows.push_back({"open 1 GB uncompressed 1280x720 clip", "Open/2", "BaselineOpen/2", 1, 0});
   return rows;
 }
 

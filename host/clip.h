@@ -9,6 +9,7 @@
 
 namespace host {
 
+// Not thread-safe: one thread at a time (a caller with a playback thread locks around it).
 class Clip {
  public:
   struct Opened {

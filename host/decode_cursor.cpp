@@ -69,6 +69,7 @@ bool DecodeCursor::next(Decoded& out) {
     if (err == 0) {
       out.slot = last_slot_ = slot_of(out.frame.get());
       first_ = false;
+      ++decoded_;
       return true;
     }
     if (err == AVERROR_EOF || draining_) return false;

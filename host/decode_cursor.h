@@ -27,6 +27,8 @@ class DecodeCursor {
 
   // Packets the decoder refused; their slots show the picture before them.
   int64_t rejected_packets() const { return rejected_; }
+  // Pictures decoded since opening: what moving around has cost.
+  int64_t decoded_pictures() const { return decoded_; }
   AVCodecContext* codec() const { return codec_.get(); }
 
  private:
@@ -45,6 +47,7 @@ class DecodeCursor {
   int64_t last_slot_ = -1;
   bool first_ = true;  // no picture given since the last start
   int64_t rejected_ = 0;
+  int64_t decoded_ = 0;
 };
 
 }  // namespace host

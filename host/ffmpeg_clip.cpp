@@ -64,10 +64,13 @@ MediaStatus FfmpegClip::show(int64_t slot, int64_t keep_from) {
   return MediaStatus::ok;
 }
 
-// Decoding on from where the decoder stands is no dearer than starting at the keyframe.
+// Decoding on from where the decoder stands is no dearer than starting at the keyframe,
+// or it is a step or two: a restart just past a keyframe may have to go back a whole group
+// when the keyframe's B-frames lean on the group before it.
 bool FfmpegClip::reachable_forward(int64_t slot) const {
   const Decoded& first = current_.held() ? current_ : next_;
   if (!first.held() || first.slot > slot) return false;
+  if (slot - first.slot <= 2) return true;
   int key = table_.key_at_or_before(slot);
   return key < 0 || first.slot >= table_.key_slots[key];
 }
@@ -96,6 +99,9 @@ MediaStatus FfmpegClip::restart_for(int64_t slot) {
 
 void FfmpegClip::advance_to(int64_t slot, int64_t keep_from) {
   while (true) {
+    // Standing on the slot itself: no need to look ahead. Decoding the next picture now
+    // would also let this one go cold in the cache before it is scaled.
+    if (current_.held() && current_.slot == slot) return;
     if (!next_.held() && (at_end_ || !cursor_.next(next_))) {
       next_.slot = -1;
       at_end_ = true;

@@ -36,6 +36,7 @@ class FfmpegClip final : public Clip {
 
   size_t pool_capacity() const { return pool_.capacity(); }
   int64_t rejected_packets() const { return cursor_.rejected_packets(); }
+  int64_t decoded_pictures() const { return cursor_.decoded_pictures(); }
 
  private:
   void configure_pool(int width, int height, bool commit);

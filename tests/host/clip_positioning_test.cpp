@@ -119,6 +119,27 @@ TEST_F(Mpeg4Clip, BackAndForthAcrossAKeyframeAfterChangingOutputSize) {
             testing_support::decode_all(path_, W / 2, H / 2).pictures.at(252));
 }
 
+// What moving costs, in decoded pictures: stepping decodes each picture once, and
+// stepping back over pictures stepped through decodes none.
+TEST_F(Mpeg4Clip, SteppingDecodesEachPictureOnceAndStepsBackFromMemory) {
+  auto* clip = dynamic_cast<host::FfmpegClip*>(clip_.get());
+  ASSERT_NE(clip, nullptr);
+  clip->set_output_size(W, H);
+  int64_t before = clip->decoded_pictures();
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(clip->step_forward(), host::MediaStatus::ok);
+  EXPECT_LE(clip->decoded_pictures() - before, 302);  // across the keyframe at 250 too
+  before = clip->decoded_pictures();
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(clip->step_back(), host::MediaStatus::ok);
+  EXPECT_EQ(clip->decoded_pictures() - before, 0);
+  EXPECT_TRUE(shows_frame(100));
+  // From a cold seek, the first step back decodes the group up to there once, no more.
+  ASSERT_EQ(clip->seek(520), host::MediaStatus::ok);
+  before = clip->decoded_pictures();
+  for (int i = 0; i < 15; ++i) ASSERT_EQ(clip->step_back(), host::MediaStatus::ok);
+  EXPECT_LE(clip->decoded_pictures() - before, 520 - 500 + 3);
+  EXPECT_TRUE(shows_frame(505));
+}
+
 TEST_F(Mpeg4Clip, SeekOutsideTheClipFailsAndNothingMoves) {
   ASSERT_EQ(clip_->seek(300), host::MediaStatus::ok);
   EXPECT_EQ(clip_->seek(FRAMES), host::MediaStatus::number_out_of_range);
