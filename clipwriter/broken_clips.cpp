@@ -62,7 +62,10 @@ struct Damage {
 };
 
 std::vector<Damage> damages() {
-  const auto movi_data = [](const Bytes& b) { return static_cast<std::size_t>(find_tag(b, "movi") + 4); };
+  // Where the frames begin, and where the index begins (the frames' end).
+  const auto movi_data = [](const Bytes& b) {
+    return static_cast<std::size_t>(find_tag(b, "movi") + 4);
+  };
   const auto index = [](const Bytes& b) { return static_cast<std::size_t>(find_tag(b, "idx1")); };
   return {
       {"cut-inside-header", [](const Bytes& b) { return cut(b, 200); }},

@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (int size : {16, 32, 48, 64, 128, 256}) {
-    const QString folder = QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[1])).arg(size);
+    const QString folder =
+        QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[1])).arg(size);
     const QString file = folder + QStringLiteral("/velmora.png");
     if (!QDir().mkpath(folder) || !window::app_icon_at(size).save(file, "PNG")) {
       std::fprintf(stderr, "velmora-icons: cannot write %s\n", qPrintable(file));
