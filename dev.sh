@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Velmora, builds both programs, and starts one of them,
 # runs the tests or installs the programs.
-#   ./dev.sh run [velmora6|velmora3]   install what is missing, build, start one (velmora6)
+#   ./dev.sh run [velmora6|velmora3]   install what is missing, build, write sample clips,
+#                                      start one (velmora6) in the samples folder
 #   ./dev.sh test                      install what is missing, build, run every test
 #   ./dev.sh install                   install what is missing, build, put both programs
 #                                      into /usr/local/bin (PREFIX to choose another place)
@@ -10,6 +11,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build_dir=${BUILD_DIR:-$here/build}
+case $build_dir in /*) ;; *) build_dir=$PWD/$build_dir ;; esac
+samples_dir=$here/samples
 sanitize=${VELMORA_SANITIZE:-OFF}
 
 packages=(
@@ -18,7 +21,8 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic desktop-file-utils
+  clang libclang-rt-14-dev
 )
 
 as_root() {
@@ -43,6 +47,25 @@ build() {
   cmake --build "$build_dir" -j "$(nproc)"
 }
 
+# One sample clip, unless it is there already; written aside and renamed, so a clip that
+# was cut short by an interruption is never taken for a whole one.
+sample() {
+  local name=$1
+  shift
+  [ -f "$samples_dir/$name" ] && return 0
+  "$build_dir/velmora-clipgen" "$samples_dir/$name.part" "$@"
+  mv "$samples_dir/$name.part" "$samples_dir/$name"
+  echo "== wrote samples/$name"
+}
+
+# Things that move through the frame, so the first streak image is worth looking at.
+write_samples() {
+  mkdir -p "$samples_dir"
+  sample ball-320x240.avi --size 320x240 --codec mjpeg --frames 150 --fps 30 --pattern ball
+  sample rotor-320x240.avi --size 320x240 --codec mpeg4 --frames 180 --fps 30 --gop 30 --pattern rotor
+  sample pendulum-640x480.avi --size 640x480 --codec mjpeg --frames 240 --fps 30 --pattern pendulum
+}
+
 case "${1:-}" in
   run)
     program=${2:-velmora6}
@@ -52,6 +75,9 @@ case "${1:-}" in
     esac
     install_missing
     build
+    write_samples
+    # The file dialog opens in the working folder: there are the samples.
+    cd "$samples_dir"
     exec "$build_dir/$program"
     ;;
   install)

@@ -1,6 +1,6 @@
 // velmora-clipgen: writes a sample or test clip.
 //   velmora-clipgen OUT.avi --codec rgb|mjpeg|mpeg4 --size WxH --frames N --fps F
-//                   --gop G --bframes B --pattern test|ball|pendulum
+//                   --gop G --bframes B --pattern test|ball|pendulum|rotor
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -13,7 +13,7 @@ namespace {
 
 constexpr const char* usage =
     "usage: velmora-clipgen OUT.avi [--codec rgb|mjpeg|mpeg4] [--size WxH] [--frames N]\n"
-    "                       [--fps F] [--gop G] [--bframes B] [--pattern test|ball|pendulum]\n";
+    "                       [--fps F] [--gop G] [--bframes B] [--pattern test|ball|pendulum|rotor]\n";
 
 bool parse_int(std::string_view text, int& value) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
   else if (options.pattern == "ball") painter = clipwriter::ball_pattern(s.width, s.height, s.frames);
   else if (options.pattern == "pendulum")
     painter = clipwriter::pendulum_pattern(s.width, s.height, s.frames);
+  else if (options.pattern == "rotor")
+    painter = clipwriter::rotor_pattern(s.width, s.height, s.frames);
   else {
     std::fprintf(stderr, "unknown pattern %s\n%s", options.pattern.c_str(), usage);
     return 2;

@@ -11,4 +11,8 @@ Painter ball_pattern(int width, int height, int frames);
 // A pendulum hanging from the top centre, swinging a few times over `frames` frames.
 Painter pendulum_pattern(int width, int height, int frames);
 
+// A bar turning about the frame's centre, one end red and one blue, a few turns over
+// `frames` frames.
+Painter rotor_pattern(int width, int height, int frames);
+
 }  // namespace clipwriter

@@ -37,4 +37,10 @@ QImage app_icon_image() {
   return image;
 }
 
+QImage app_icon_at(int size) {
+  return app_icon_image()
+      .convertToFormat(QImage::Format_ARGB32)
+      .scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
 }  // namespace window

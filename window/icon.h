@@ -8,4 +8,8 @@ namespace window {
 // the squares trace an arch, highest in the middle and lowest at the right.
 QImage app_icon_image();
 
+// The icon at `size` x `size` pixels for desktops, every pixel taken whole from the
+// nearest one of the 32 x 32 image so that it stays crisp at any size.
+QImage app_icon_at(int size);
+
 }  // namespace window

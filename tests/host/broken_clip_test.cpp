@@ -6,6 +6,7 @@
 #include <iterator>
 #include <thread>
 
+#include "clipwriter/broken_clips.h"
 #include "host/media_errors.h"
 #include "service_fixture.h"
 
@@ -13,6 +14,7 @@ namespace host {
 namespace {
 
 using velmora_test::BufferSurface;
+using velmora_test::RecordingWindow;
 using velmora_test::open_command;
 using velmora_test::send;
 
@@ -121,6 +123,91 @@ TEST(BrokenClips, OpenWhatCanBeReadAndNeverMore) {
       EXPECT_EQ(send(service, "close avfile").status, 0) << what;
     }
   }
+}
+
+
+// Files that cannot be a clip at all: refusing them is the only right answer.
+bool must_be_refused(const std::string& name) {
+  for (const char* hopeless :
+       {"empty", "zero-bytes", "text-renamed", "audio-only", "cut-inside-header"})
+    if (name == hopeless) return true;
+  return false;
+}
+
+// The program's own conversation with one opened clip; every answer is 0 or described,
+// and the clip stays within its length.
+void converse(MediaService& service, const std::string& what) {
+  const auto answered = [&](const std::string& command) {
+    const auto r = send(service, command);
+    EXPECT_TRUE(r.status == 0 || !describe(r.status).empty()) << what << ": " << command;
+    return r;
+  };
+  answered("put avfile destination at 0 0  320 240");
+  const auto length_reply = answered("status avfile length");
+  ASSERT_EQ(length_reply.status, 0) << what;
+  const int64_t length = std::stoll(length_reply.text);
+  ASSERT_GE(length, 1) << what;
+  EXPECT_LE(length, kFrames) << what << ": the file holds no more frames than that";
+  answered("play avfile window");
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  answered("pause avfile");
+  answered("stop avfile");
+  answered("update avfile hdc 3");
+  for (int i = 0; i < 3; ++i) answered("step avfile");
+  for (int i = 0; i < 4; ++i) answered("step avfile reverse");
+  for (int64_t frame : {int64_t{0}, length / 2, length - 1}) {
+    answered("seek avfile to  " + std::to_string(frame));
+    answered("update avfile hdc 3");
+  }
+  // The scroll bar's far end is the length itself: that seek stops on the last frame.
+  answered("seek avfile to  " + std::to_string(length));
+  EXPECT_NE(send(service, "seek avfile to  " + std::to_string(length + 1)).status, 0)
+      << what << ": a seek past the end was taken";
+  const auto position = answered("status avfile position");
+  ASSERT_EQ(position.status, 0) << what;
+  EXPECT_LT(std::stoll(position.text), length) << what;
+}
+
+TEST(BrokenClips, EveryKindGoesThroughTheProgramsCommands) {
+  clipwriter::ClipSpec spec;
+  spec.width = 64;
+  spec.height = 48;
+  spec.frames = kFrames;
+  spec.fps_num = 25;
+  spec.codec = clipwriter::Codec::mpeg4;
+  spec.gop = 8;
+  spec.b_frames = 2;
+  const auto folder = velmora_test::scratch_dir() / "corpus";
+  std::filesystem::create_directories(folder);
+  std::string error;
+  const auto corpus = clipwriter::write_broken_clips(folder.string(), spec, error);
+  ASSERT_EQ(error, "");
+  ASSERT_GE(corpus.size(), 18u);
+
+  MediaService service;
+  RecordingWindow window;
+  BufferSurface surface(320, 240);
+  service.register_window(7, &window);
+  service.register_surface(3, &surface);
+  int opened = 0;
+  for (const auto& broken : corpus) {
+    const auto r = send(service, open_command(broken.path, "avfile", "7"));
+    if (r.status != 0) {
+      EXPECT_FALSE(describe(r.status).empty()) << broken.name;
+      EXPECT_EQ(send(service, "status avfile length").status,
+                static_cast<int32_t>(MediaStatus::no_clip_under_alias))
+          << broken.name << " stayed open after a failure";
+      continue;
+    }
+    ++opened;
+    EXPECT_FALSE(must_be_refused(broken.name)) << broken.name << " was taken for a clip";
+    converse(service, broken.name);
+    EXPECT_EQ(send(service, "close avfile").status, 0) << broken.name;
+  }
+  // Most damage leaves something to play; a corpus that opens nothing tests only the open.
+  EXPECT_GE(opened, 6);
+  service.unregister_surface(3);
+  service.unregister_window(7);
 }
 
 }  // namespace

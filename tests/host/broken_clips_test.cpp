@@ -7,18 +7,19 @@
 #include <unistd.h>
 
 extern "C" {
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
-#include "avi_bytes.h"
+#include "clipwriter/avi_bytes.h"
+#include "clipwriter/broken_clips.h"
 #include "clipwriter/clip_writer.h"
 #include "host/clip.h"
 #include "reference_decoder.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace clipwriter;
+using testing_support::temp_path;
 using host::MediaStatus;
 
 // Broken files make FFmpeg talk; the statuses are what is checked here.
@@ -85,38 +86,10 @@ TEST(OpenFailures, UnreadableFileIsToldApart) {
   EXPECT_EQ(host::Clip::open(path).status, MediaStatus::unreadable_file);
 }
 
-// An AVI with one PCM stream and no video, muxed directly.
-std::string write_audio_only() {
-  std::string path = temp_path("audio.avi");
-  AVFormatContext* out = nullptr;
-  avformat_alloc_output_context2(&out, nullptr, "avi", path.c_str());
-  AVStream* st = avformat_new_stream(out, nullptr);
-  st->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-  st->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
-  st->codecpar->sample_rate = 8000;
-  st->codecpar->ch_layout = AV_CHANNEL_LAYOUT_MONO;
-  st->codecpar->bits_per_coded_sample = 16;
-  st->codecpar->block_align = 2;
-  st->time_base = {1, 8000};
-  avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE);
-  EXPECT_GE(avformat_write_header(out, nullptr), 0);
-  AVPacket* pkt = av_packet_alloc();
-  for (int i = 0; i < 10; ++i) {
-    av_new_packet(pkt, 1600);
-    std::fill(pkt->data, pkt->data + 1600, uint8_t(i));
-    pkt->pts = pkt->dts = i * 800;
-    pkt->duration = 800;
-    av_interleaved_write_frame(out, pkt);
-  }
-  av_packet_free(&pkt);
-  av_write_trailer(out);
-  avio_closep(&out->pb);
-  avformat_free_context(out);
-  return path;
-}
-
 TEST(OpenFailures, AudioOnlyFileIsNotPlayable) {
-  auto opened = host::Clip::open(write_audio_only());
+  const std::string path = temp_path("audio.avi");
+  ASSERT_EQ(write_audio_only_avi(path), "");
+  auto opened = host::Clip::open(path);
   EXPECT_EQ(opened.status, MediaStatus::not_playable);
   EXPECT_EQ(opened.clip, nullptr);
 }

@@ -1,6 +1,8 @@
 // The clip writer: what it refuses, and that its MPEG-4 clips have the groups asked for.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -115,6 +117,34 @@ TEST(ClipWriter, PatternsMoveAcrossAPlainBackground) {
   for (int y = 0; y < 50; ++y)
     for (int x = 0; x < 100; ++x) changed += pendulum(0, x, y) != pendulum(5, x, y);
   EXPECT_GT(changed, 40);  // and swings
+}
+
+TEST(ClipWriter, RotorTurnsAboutTheCentre) {
+  constexpr int W = 120, H = 90, kFrames = 90;  // one turn, frame 89 back at the start
+  auto rotor = clipwriter::rotor_pattern(W, H, kFrames);
+  // Angle of the red end's centre about the frame's centre, in turns.
+  auto red_turn = [&](int frame) {
+    double sx = 0, sy = 0;
+    int count = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (rotor(frame, x, y) == 0xc03020u) sx += x + 0.5, sy += y + 0.5, ++count;
+    EXPECT_GT(count, 10) << frame;
+    double turn = std::atan2(sy / count - H / 2.0, sx / count - W / 2.0) / (2 * M_PI);
+    return turn < 0 ? turn + 1 : turn;
+  };
+  double last = red_turn(0);
+  EXPECT_NEAR(last, 0.0, 0.01);
+  for (int frame = 10; frame < 89; frame += 10) {
+    double now = red_turn(frame);
+    EXPECT_NEAR(now, frame / 89.0, 0.01) << frame;
+    EXPECT_GT(now, last) << frame;
+    last = now;
+  }
+  // The far end is another colour, so the direction of turning shows in a streak image.
+  EXPECT_EQ(rotor(0, W / 2 + 38, H / 2), 0xc03020u);
+  EXPECT_NE(rotor(0, W / 2 - 38, H / 2), 0xc03020u);
+  EXPECT_NE(rotor(0, W / 2 - 38, H / 2), rotor(0, 0, 0));
 }
 
 }  // namespace

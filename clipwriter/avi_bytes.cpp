@@ -1,19 +1,21 @@
-#include "avi_bytes.h"
+#include "clipwriter/avi_bytes.h"
 
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
-namespace testing_support {
+namespace clipwriter {
 
 Bytes read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void write_bytes(const std::string& path, const Bytes& bytes) {
+bool write_bytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
 long find_tag(const Bytes& bytes, const char* tag, long from) {
@@ -44,4 +46,4 @@ std::vector<long> video_chunks(const Bytes& bytes) {
   return chunks;
 }
 
-}  // namespace testing_support
+}  // namespace clipwriter
