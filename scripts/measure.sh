@@ -6,7 +6,7 @@
 #   scripts/measure.sh BUILD_DIR
 set -euo pipefail
 source "$(dirname "$0")/lib/drive.sh"
-x_session_begin velmora6 "Velmora " 455 "$1"
+x_session_begin velmora6 "Velmora " 455 "${1:-}"
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 

@@ -6,7 +6,7 @@ set -euo pipefail
 : "${VELMORA_SHOTS_OUT:=$(mkdir -p "${2:-docs}" && cd "${2:-docs}" && pwd)}"
 export VELMORA_SHOTS_OUT
 source "$(dirname "$0")/lib/drive.sh"
-x_session_begin velmora6 "Velmora " 455 "$1"
+x_session_begin velmora6 "Velmora " 455 "${1:-}"
 
 write_pendulum_clip "$work/pendulum.avi"
 
