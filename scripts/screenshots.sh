@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Makes the README's screenshots in a virtual X session: a pendulum clip, a horizontal band
+# across the bottom of its swing, and a finished streak image in each program.
+#   scripts/screenshots.sh BUILD_DIR [OUT_DIR, default docs/]
+set -euo pipefail
+: "${VELMORA_SHOTS_OUT:=$(mkdir -p "${2:-docs}" && cd "${2:-docs}" && pwd)}"
+export VELMORA_SHOTS_OUT
+source "$(dirname "$0")/lib/drive.sh"
+x_session_begin velmora6 "Velmora " 455 "${1:-}"
+
+write_pendulum_clip "$work/pendulum.avi"
+
+# Keeps the PNG small: the window has few colours, so a palette loses nothing to the eye.
+save_small() {
+  shoot_window "$work/raw.png"
+  "$convert_tool" "$work/raw.png" -colors 128 -define png:compression-level=9 "$1"
+  echo "wrote $1 ($(stat -c %s "$1") bytes)"
+}
+
+# velmora6: rows 170 .. 174, one frame per strip, the run ends when the pane is full.
+start_program
+open_clip "$work/pendulum.avi"
+click 584 312  # Command1, play
+sleep 1
+click 520 312  # Command2, pause
+click 212 392  # Option2, a horizontal cut
+click 372 210  # Picture5, the row pick strip at 360, 40: rows 170 and 174
+click 372 214
+click 696 336  # CmdGosei
+wait_until_coloured $((424 + 160)) $((40 + 239)) 120
+sleep 0.5
+save_small "$VELMORA_SHOTS_OUT/velmora6.png"
+press_exit 690 416  # Cmd_End
+
+# velmora3: rows 120 .. 124, one strip per press and one frame step between presses.
+use_program velmora3 "Velmora by Oskedal" 357
+start_program
+open_clip "$work/pendulum.avi"
+click 176 56  # Command1, play
+sleep 1
+click 112 56  # Command2, pause
+click 140 320  # Option2, a horizontal cut
+click 564 160  # Picture5, the row pick strip at 552, 40: rows 120 and 124
+click 564 164
+strips=$(((240 + 3) / 4))
+for _ in $(seq "$strips"); do
+  quick_click 104 168  # CmdGosei
+  quick_click 136 136  # Command3, one frame on
+done
+wait_until_coloured $((584 + 160)) $((40 + 239)) 30
+sleep 0.5
+save_small "$VELMORA_SHOTS_OUT/velmora3.png"
+press_exit 104 248  # Cmd_End
