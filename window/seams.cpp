@@ -22,8 +22,11 @@ QString qt_filter(const QString& filter) {
 }
 
 std::optional<QString> qt_open_file(const QString& filter) {
-  QString chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(),
-                                                QString(), qt_filter(filter));
+  QWidget* parent = QApplication::activeWindow();
+  QString chosen = QFileDialog::getOpenFileName(parent, QString(), QString(), qt_filter(filter));
+  // Without a window manager nobody hands the keyboard back to the window after the
+  // dialog, and typing into the frames-per-strip box would go nowhere.
+  if (parent != nullptr) parent->activateWindow();
   if (chosen.isEmpty()) return std::nullopt;
   return chosen;
 }

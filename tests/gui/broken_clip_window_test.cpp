@@ -5,7 +5,7 @@
 
 #include "clipwriter/broken_clips.h"
 #include "host/tick.h"
-#include "tests/gui/velmora6_fixture.h"
+#include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
 namespace {

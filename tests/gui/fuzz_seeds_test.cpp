@@ -6,7 +6,7 @@
 #include <set>
 
 #include "host/tick.h"
-#include "tests/gui/velmora6_fixture.h"
+#include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "host/tick.h"
-#include "tests/gui/velmora6_fixture.h"
+#include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
 namespace {
