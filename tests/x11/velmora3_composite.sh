@@ -41,6 +41,13 @@ done
 [ "$g_45" -eq 105 ] && [ "$r_45" -eq "$r_25" ] || fail "strip 2 is not the same frame as strip 1"
 [ "$g_60" -eq 120 ] && [ "$r_60" -eq "$r_25" ] || fail "strip 2's last column shows $r_60,$g_60,$b_60"
 [ "$(composite_pixel 61 50)" = "255,255,255" ] || fail "the composite goes on past three strips"
+# Every pixel: strips 0, 1 and 2 hold frames r_5, r_25 and r_25 (the clip stood still),
+# source columns 100 .. 120 from column 20k on; past column 60 the pane is still white.
+bad=$(composite_mismatches 584 40 "function expected(x, y,  k) {
+  if (x > 60) return \"255,255,255\"
+  k = int(x / 20); if (k > 2) k = 2
+  return ((k == 0 ? $r_5 : $r_25) % 256) \",\" ((100 + x - 20 * k) % 256) \",\" (y % 256) }")
+[ "$bad" -eq 0 ] || fail "$bad composite pixels differ from the bands of frames $r_5 and $r_25"
 [ "$(xclip -selection clipboard -o)" = "kept by another program" ] || fail "a press changed the clipboard"
 
 click $((40 + 64)) $((200 + 16))  # Command6: a white composite

@@ -39,6 +39,14 @@ echo "composite: strip 0 $r0,$g0,$b0; strip 1 $r1,$g1,$b1; strip 3 $r3,$g3,$b3"
 [ "$r1" -eq $(( r0 + 1 )) ] || fail "strip 1 is frame $r1, not the frame after $r0"
 [ "$g3" -eq 179 ] && [ "$r3" -eq $(( r0 + 3 )) ] || fail "the last strip shows $r3,$g3,$b3"
 
+# Every pixel against the clip's pattern (red the frame, green the column, blue the row):
+# strip k is frame r0 + k, source columns 100 .. 180 from column 80k on, and its last
+# column lies under the next strip's first.
+bad=$(composite_mismatches 424 40 "function expected(x, y,  k) {
+  k = int(x / 80); if (k > 3) k = 3
+  return (($r0 + k) % 256) \",\" ((100 + x - 80 * k) % 256) \",\" (y % 256) }")
+[ "$bad" -eq 0 ] || fail "$bad composite pixels differ from the bands of frames $r0 .. $(( r0 + 3 ))"
+
 # Another program pastes the snapshot: the composite before its last strip.
 xclip -selection clipboard -t TARGETS -o | grep -q 'image/png' || fail "no picture on the clipboard"
 xclip -selection clipboard -t image/png -o >"$work/pasted.png"

@@ -111,6 +111,16 @@ open_clip() {
   sleep 2  # the open runs after the dialog has gone; a busy machine is slow
 }
 
+# How many pixels of the 320 x 240 composite standing at client LEFT, TOP in the last
+# screenshot differ from what the awk function expected(x, y) (given as $3) says: "r,g,b".
+composite_mismatches() {
+  crop "320x240+$1+$(( $2 + menu_height ))" composite
+  "$convert_tool" "$work/composite.png" -depth 8 txt:- | awk -F'[ ,:()]+' "$3"'
+    /^#/ { next }
+    { if ($3 "," $4 "," $5 != expected($1, $2)) bad++ }
+    END { print bad + 0 }'
+}
+
 # Whether two equally sized regions of the screenshot differ in more than 20 pixels: two
 # different captions drawn as glyphs do, two rows of missing-glyph boxes do not.
 regions_differ() {
