@@ -39,33 +39,11 @@ struct Counts {
 // Decodes the clip with plain libavcodec and counts its kinds of pictures.
 Counts count_pictures(const std::string& path) {
   Counts counts;
-  AVFormatContext* fmt = nullptr;
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return counts;
-  avformat_find_stream_info(fmt, nullptr);
-  const AVCodec* codec = avcodec_find_decoder(fmt->streams[0]->codecpar->codec_id);
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
-  avcodec_parameters_to_context(ctx, fmt->streams[0]->codecpar);
-  avcodec_open2(ctx, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  auto take = [&] {
-    while (avcodec_receive_frame(ctx, frame) == 0) {
-      ++counts.frames;
-      counts.keyframes += frame->key_frame != 0;
-      counts.b_frames += frame->pict_type == AV_PICTURE_TYPE_B;
-    }
-  };
-  while (av_read_frame(fmt, pkt) >= 0) {
-    avcodec_send_packet(ctx, pkt);
-    av_packet_unref(pkt);
-    take();
-  }
-  avcodec_send_packet(ctx, nullptr);
-  take();
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&ctx);
-  avformat_close_input(&fmt);
+  testing_support::for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext&) {
+    ++counts.frames;
+    counts.keyframes += frame.key_frame != 0;
+    counts.b_frames += frame.pict_type == AV_PICTURE_TYPE_B;
+  });
   return counts;
 }
 

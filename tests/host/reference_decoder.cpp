@@ -1,5 +1,6 @@
 #include "reference_decoder.h"
 
+#include "host/ffmpeg_handles.h"
 #include "host/frame_scaler.h"
 
 #include <filesystem>
@@ -36,40 +37,45 @@ std::vector<uint32_t> scaled(const AVFrame* f, int width, int height) {
 
 }  // namespace
 
+void for_each_picture(const std::string& path,
+                      const std::function<void(const AVFrame&, const AVCodecContext&)>& take) {
+  AVFormatContext* opened = nullptr;
+  if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0)
+    throw std::runtime_error("open");
+  host::InputPtr fmt(opened);
+  avformat_find_stream_info(fmt.get(), nullptr);
+  const int si = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (si < 0) throw std::runtime_error("no video stream");
+  const AVCodec* codec = avcodec_find_decoder(fmt->streams[si]->codecpar->codec_id);
+  host::CodecPtr ctx(avcodec_alloc_context3(codec));
+  avcodec_parameters_to_context(ctx.get(), fmt->streams[si]->codecpar);
+  ctx->thread_count = 1;
+  avcodec_open2(ctx.get(), codec, nullptr);
+  host::PacketPtr pkt = host::new_packet();
+  host::FramePtr frame = host::new_frame();
+  auto drain = [&] {
+    while (avcodec_receive_frame(ctx.get(), frame.get()) == 0) take(*frame, *ctx);
+  };
+  while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
+    if (pkt->stream_index == si) avcodec_send_packet(ctx.get(), pkt.get());
+    av_packet_unref(pkt.get());
+    drain();
+  }
+  avcodec_send_packet(ctx.get(), nullptr);
+  drain();
+}
+
 Reference decode_all(const std::string& path, int width, int height, bool direct_bgr24) {
   Reference ref;
   ref.width = width;
   ref.height = height;
-  AVFormatContext* fmt = nullptr;
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) throw std::runtime_error("open");
-  avformat_find_stream_info(fmt, nullptr);
-  int si = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  const AVCodec* codec = avcodec_find_decoder(fmt->streams[si]->codecpar->codec_id);
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
-  avcodec_parameters_to_context(ctx, fmt->streams[si]->codecpar);
-  ctx->thread_count = 1;
-  avcodec_open2(ctx, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  auto take = [&] {
-    while (avcodec_receive_frame(ctx, frame) == 0) {
-      int64_t slot = frame->pkt_dts == AV_NOPTS_VALUE ? ref.slots.back() + 1
-                                                       : frame->pkt_dts - ctx->has_b_frames;
-      ref.slots.push_back(slot);
-      ref.pictures.push_back(direct_bgr24 ? unpack_bgr24(frame) : scaled(frame, width, height));
-    }
-  };
-  while (av_read_frame(fmt, pkt) >= 0) {
-    if (pkt->stream_index == si) avcodec_send_packet(ctx, pkt);
-    av_packet_unref(pkt);
-    take();
-  }
-  avcodec_send_packet(ctx, nullptr);
-  take();
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&ctx);
-  avformat_close_input(&fmt);
+  for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext& ctx) {
+    const int64_t next = ref.slots.empty() ? 0 : ref.slots.back() + 1;
+    const int64_t slot =
+        frame.pkt_dts == AV_NOPTS_VALUE ? next : frame.pkt_dts - ctx.has_b_frames;
+    ref.slots.push_back(slot);
+    ref.pictures.push_back(direct_bgr24 ? unpack_bgr24(&frame) : scaled(&frame, width, height));
+  });
   return ref;
 }
 

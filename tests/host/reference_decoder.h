@@ -1,10 +1,19 @@
 // Plain libavcodec decoding of a whole clip in order, to check the clip's positioning.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+struct AVCodecContext;
+struct AVFrame;
+
 namespace testing_support {
+
+// Decodes every picture of `path`'s video stream in order with plain libavcodec (one
+// thread) and hands each to `take`; throws when the clip does not open.
+void for_each_picture(const std::string& path,
+                      const std::function<void(const AVFrame&, const AVCodecContext&)>& take);
 
 struct Reference {
   std::vector<std::vector<uint32_t>> pictures;  // in showing order, 0xffRRGGBB
