@@ -1,5 +1,8 @@
 #include "host/frame_scaler.h"
 
+#include <cstddef>
+#include <cstring>
+
 namespace host {
 namespace {
 
@@ -53,15 +56,35 @@ SwsContext* FrameScaler::scaler_for(const AVFrame* frame, int width, int height)
   return scaler_.get();
 }
 
+AVFrame* FrameScaler::padded_picture(int width, int height) {
+  if (padded_ && padded_->width == width && padded_->height == height) return padded_.get();
+  padded_.reset();
+  FramePtr picture = new_frame();
+  if (!picture) return nullptr;
+  picture->format = AV_PIX_FMT_RGB32;
+  picture->width = width;
+  picture->height = height;
+  // FFmpeg's own buffers: rows aligned for the widest SIMD this CPU has, and padded.
+  if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
+  padded_ = std::move(picture);
+  return padded_.get();
+}
+
 bool FrameScaler::scale(const AVFrame* frame, uint32_t* pixels, int width, int height,
                         int stride) {
   if (frame == nullptr || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
     return false;
   SwsContext* sws = scaler_for(frame, width, height);
   if (sws == nullptr) return false;
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(pixels), nullptr, nullptr, nullptr};
-  int dst_stride[4] = {stride * 4, 0, 0, 0};
-  return sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride) > 0;
+  AVFrame* out = padded_picture(width, height);
+  if (out == nullptr) return false;
+  if (sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out->data, out->linesize) <= 0)
+    return false;
+  const size_t row_bytes = static_cast<size_t>(width) * 4;
+  for (int y = 0; y < height; ++y)
+    std::memcpy(pixels + static_cast<size_t>(y) * stride, out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0],
+                row_bytes);
+  return true;
 }
 
 }  // namespace host

@@ -1,5 +1,7 @@
 // Scales decoded pictures into 0xffRRGGBB pixels with libswscale, keeping one scaler per
-// source and destination size.
+// source and destination size. libswscale writes whole SIMD blocks, past the end of a row
+// whose width is not a multiple of the block: it scales into a padded picture of its own,
+// and only the pixels asked for reach the caller's buffer.
 #pragma once
 #include <cstdint>
 
@@ -15,8 +17,10 @@ class FrameScaler {
 
  private:
   SwsContext* scaler_for(const AVFrame* frame, int width, int height);
+  AVFrame* padded_picture(int width, int height);
 
   ScalerPtr scaler_;
+  FramePtr padded_;
   int src_w_ = 0, src_h_ = 0, src_format_ = -1, dst_w_ = 0, dst_h_ = 0;
 };
 
