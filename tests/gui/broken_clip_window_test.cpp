@@ -15,14 +15,9 @@ class BrokenClipWindow : public Velmora6Window,
  protected:
   static void SetUpTestSuite() {
     folder_ = new QTemporaryDir;
-    clipwriter::ClipSpec spec;
-    spec.width = 160;
-    spec.height = 120;
-    spec.frames = 24;
-    spec.fps_num = 25;
-    spec.codec = clipwriter::Codec::mpeg4;
-    spec.gop = 8;
-    spec.b_frames = 2;
+    const clipwriter::ClipSpec spec{
+        .width = 160, .height = 120, .frames = 24, .fps_num = 25,
+        .codec = clipwriter::Codec::mpeg4, .gop = 8, .b_frames = 2};
     for (auto& clip : clipwriter::write_broken_clips(folder_->path().toStdString(), spec, error_))
       paths_[clip.name] = clip.path;
   }

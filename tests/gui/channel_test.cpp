@@ -47,10 +47,7 @@ class Channel : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "velmora-channel-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    clipwriter::ClipSpec spec;
-    spec.width = 32;
-    spec.height = 24;
-    spec.frames = 9;
+    const clipwriter::ClipSpec spec{.width = 32, .height = 24, .frames = 9};
     const std::string error =
         clipwriter::write_avi((dir_ / "clip.avi").string(), spec, clipwriter::test_pattern);
     ASSERT_EQ(error, "");

@@ -113,8 +113,7 @@ TEST_P(OpenAndClose, UnplayableFileShowsTheServicesDescription) {
 }
 
 TEST_P(OpenAndClose, SecondClipReplacesTheFirstAndWantsPlayAgain) {
-  clipwriter::ClipSpec other;
-  other.frames = 12;
+  const clipwriter::ClipSpec other{.frames = 12};
   const std::string second = clip_path("second 320x240 12 rgb v1.avi", other);
   open_quietly(pane_sized_clip());
   form->Command1->click();
@@ -176,11 +175,7 @@ TEST_P(OpenAndClose, CloseWithNothingOpenBeepsAndStillStops) {
 // A clip longer than the 16-bit range used to half-open: the scroll bar's maximum
 // overflowed and the handler stopped with the buttons stale.
 TEST_P(OpenAndClose, ClipLongerThan32767FramesOpensFully) {
-  clipwriter::ClipSpec tiny;
-  tiny.width = 8;
-  tiny.height = 8;
-  tiny.frames = 33000;
-  tiny.fps_num = 1000;
+  const clipwriter::ClipSpec tiny{.width = 8, .height = 8, .frames = 33000, .fps_num = 1000};
   const std::string clip = clip_path("long 8x8 33000 rgb v1.avi", tiny,
                                      [](int frame, int, int) { return uint32_t(frame & 0xff); });
   open(clip);

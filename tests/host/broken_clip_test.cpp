@@ -21,14 +21,9 @@ using velmora_test::send;
 constexpr int kFrames = 20;
 
 std::string whole_clip(clipwriter::Codec codec, const char* name) {
-  clipwriter::ClipSpec spec;
-  spec.width = 64;
-  spec.height = 48;
-  spec.frames = kFrames;
-  spec.fps_num = 50;
-  spec.codec = codec;
-  spec.gop = 8;
-  spec.b_frames = codec == clipwriter::Codec::mpeg4 ? 2 : 0;
+  const clipwriter::ClipSpec spec{
+      .width = 64, .height = 48, .frames = kFrames, .fps_num = 50, .codec = codec, .gop = 8,
+      .b_frames = codec == clipwriter::Codec::mpeg4 ? 2 : 0};
   return velmora_test::clip(name, spec);
 }
 
@@ -169,14 +164,9 @@ void converse(MediaService& service, const std::string& what) {
 }
 
 TEST(BrokenClips, EveryKindGoesThroughTheProgramsCommands) {
-  clipwriter::ClipSpec spec;
-  spec.width = 64;
-  spec.height = 48;
-  spec.frames = kFrames;
-  spec.fps_num = 25;
-  spec.codec = clipwriter::Codec::mpeg4;
-  spec.gop = 8;
-  spec.b_frames = 2;
+  const clipwriter::ClipSpec spec{
+      .width = 64, .height = 48, .frames = kFrames, .fps_num = 25,
+      .codec = clipwriter::Codec::mpeg4, .gop = 8, .b_frames = 2};
   const auto folder = velmora_test::scratch_dir() / "corpus";
   std::filesystem::create_directories(folder);
   std::string error;

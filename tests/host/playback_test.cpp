@@ -22,21 +22,13 @@ using velmora_test::wait_for;
 
 // 25 frames a second, small enough that decoding never sets the pace.
 std::string paced_clip() {
-  clipwriter::ClipSpec spec;
-  spec.width = 64;
-  spec.height = 48;
-  spec.frames = 200;
-  spec.fps_num = 25;
+  const clipwriter::ClipSpec spec{.width = 64, .height = 48, .frames = 200, .fps_num = 25};
   return velmora_test::clip("paced25.avi", spec);
 }
 
 // 100 frames a second and short, to reach the end soon.
 std::string quick_clip() {
-  clipwriter::ClipSpec spec;
-  spec.width = 64;
-  spec.height = 48;
-  spec.frames = 30;
-  spec.fps_num = 100;
+  const clipwriter::ClipSpec spec{.width = 64, .height = 48, .frames = 30, .fps_num = 100};
   return velmora_test::clip("quick100.avi", spec);
 }
 

@@ -43,22 +43,14 @@ std::string clip(const std::string& name, const clipwriter::ClipSpec& spec) {
 }
 
 std::string rgb_clip() {
-  clipwriter::ClipSpec spec;
-  spec.width = 320;
-  spec.height = 240;
-  spec.frames = 30;
-  spec.fps_num = 15;
-  spec.codec = clipwriter::Codec::rgb;
+  const clipwriter::ClipSpec spec{
+      .width = 320, .height = 240, .frames = 30, .fps_num = 15, .codec = clipwriter::Codec::rgb};
   return clip("rgb320.avi", spec);
 }
 
 std::string small_clip() {
-  clipwriter::ClipSpec spec;
-  spec.width = 32;
-  spec.height = 24;
-  spec.frames = 12;
-  spec.fps_num = 200;
-  spec.codec = clipwriter::Codec::rgb;
+  const clipwriter::ClipSpec spec{
+      .width = 32, .height = 24, .frames = 12, .fps_num = 200, .codec = clipwriter::Codec::rgb};
   return clip("small.avi", spec);
 }
 
