@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine for Velmora, builds both programs, and starts one of them,
-# runs the tests or installs the programs.
+# Sets up a Debian 12 machine for Velmora, builds the programs, and starts one of them,
+# runs the tests, installs the programs or makes the Debian package.
 #   ./dev.sh run [velmora6|velmora3]   install what is missing, build, write sample clips,
-#                                      start one (velmora6) in the samples folder
+#                                      start one (velmora6) in the samples folder; needs
+#                                      a display
 #   ./dev.sh test                      install what is missing, build, run every test
-#   ./dev.sh install                   install what is missing, build, put both programs
+#   ./dev.sh install                   install what is missing, build, put the programs
 #                                      into /usr/local/bin (PREFIX to choose another place)
+#   ./dev.sh package                   install what is missing, build, write
+#                                      velmora_<version>_amd64.deb into the build folder
 # A second run skips what is done. Set BUILD_DIR or VELMORA_SANITIZE=ON to vary the build.
 set -euo pipefail
 
@@ -23,6 +26,7 @@ packages=(
   xvfb xauth xdotool xclip x11-utils imagemagick
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
+  dpkg-dev file lintian appstream man-db
 )
 
 as_root() {
@@ -47,23 +51,13 @@ build() {
   cmake --build "$build_dir" -j "$(nproc)"
 }
 
-# One sample clip, unless it is there already; written aside and renamed, so a clip that
-# was cut short by an interruption is never taken for a whole one.
-sample() {
-  local name=$1
-  shift
-  [ -f "$samples_dir/$name" ] && return 0
-  "$build_dir/velmora-clipgen" "$samples_dir/$name.part" "$@"
-  mv "$samples_dir/$name.part" "$samples_dir/$name"
-  echo "== wrote samples/$name"
-}
+source "$here/scripts/lib/samples.sh"
 
-# Things that move through the frame, so the first streak image is worth looking at.
-write_samples() {
-  mkdir -p "$samples_dir"
-  sample ball-320x240.avi --size 320x240 --codec mjpeg --frames 150 --fps 30 --pattern ball
-  sample rotor-320x240.avi --size 320x240 --codec mpeg4 --frames 180 --fps 30 --gop 30 --pattern rotor
-  sample pendulum-640x480.avi --size 640x480 --codec mjpeg --frames 240 --fps 30 --pattern pendulum
+# The windows need a display; say so before installing and building for nothing.
+require_display() {
+  [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] && return 0
+  echo "$program opens a window, but there is no display (DISPLAY and WAYLAND_DISPLAY are unset): run this in a desktop session, or as 'xvfb-run $0 $*'" >&2
+  exit 1
 }
 
 case "${1:-}" in
@@ -73,9 +67,10 @@ case "${1:-}" in
       velmora6|velmora3) ;;
       *) echo "usage: $0 run [velmora6|velmora3]" >&2; exit 2 ;;
     esac
+    require_display "$@"
     install_missing
     build
-    write_samples
+    write_samples "$build_dir/velmora-clipgen" "$samples_dir"
     # The file dialog opens in the working folder: there are the samples.
     cd "$samples_dir"
     exec "$build_dir/$program"
@@ -89,7 +84,15 @@ case "${1:-}" in
     else
       as_root cmake --install "$build_dir" --prefix "$prefix"
     fi
-    echo "== velmora6 and velmora3 are in $prefix/bin"
+    echo "== the programs are in $prefix/bin"
+    ;;
+  package)
+    install_missing
+    build
+    (cd "$build_dir" && cpack)
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+    deb=$build_dir/package/velmora_${version}_$(dpkg --print-architecture).deb
+    echo "== wrote $deb; install it with: sudo apt install $deb"
     ;;
   test)
     install_missing
@@ -98,7 +101,7 @@ case "${1:-}" in
     ctest --output-on-failure -j "$(nproc)"
     ;;
   *)
-    echo "usage: $0 run [velmora6|velmora3] | test | install" >&2
+    echo "usage: $0 run [velmora6|velmora3] | test | install | package" >&2
     exit 2
     ;;
 esac
