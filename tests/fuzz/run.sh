@@ -1,22 +1,40 @@
 #!/usr/bin/env bash
-# Builds the command fuzzer with clang and runs it on a copy of the seed corpus.
-#   tests/fuzz/run.sh [SECONDS]     default 90; FUZZ_BUILD_DIR defaults to <repo>/build-fuzz
-# Fails when the fuzzer finds a crash, a leak, a broken promise or an input slower than
-# 20 s; the input is kept in the build folder as crash-*, leak-* or timeout-*.
+# Builds a fuzzer with clang and runs it on a fresh copy of its seeds.
+#   tests/fuzz/run.sh [SECONDS] [command|clip]     default 90 s, the command fuzzer
+# FUZZ_BUILD_DIR defaults to <repo>/build-fuzz.
+#   command: the service's command parser and conversations with it; seeds in corpus/.
+#   clip:    arbitrary bytes as a clip file through host::Clip; seeds are the real clips of
+#            tests/data/avi/ and the clips and broken clips the fuzzer writes at start-up.
+# Fails when the fuzzer finds a crash, a leak, a broken promise, an input slower than the
+# time limit or one that needs more memory than the limit; the input is kept in the build
+# folder as crash-*, leak-*, timeout-* or oom-*.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-90}
+which=${2:-command}
 build_dir=${FUZZ_BUILD_DIR:-$here/build-fuzz}
+case $which in command|clip) ;; *) echo "usage: $0 [SECONDS] [command|clip]" >&2; exit 2 ;; esac
 
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF >/dev/null
-cmake --build "$build_dir" --target command_fuzzer -j "$(nproc)"
+cmake --build "$build_dir" --target "${which}_fuzzer" -j "$(nproc)"
 
 # The fuzzer adds what it learns to its corpus; the seeds in the tree stay as they are.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$here"/tests/fuzz/corpus/* "$work"/
-echo "== fuzzing the command parser and the service for $seconds s"
-"$build_dir/command_fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+limits=(-timeout=20 -rss_limit_mb=2048)
+if [ "$which" = command ]; then
+  cp "$here"/tests/fuzz/corpus/* "$work"/
+  echo "== fuzzing the command parser and the service for $seconds s"
+else
+  cp "$here"/tests/data/avi/*.[aA][vV][iI] "$work"/
+  export VELMORA_CLIP_SEEDS=$work
+  # Longer inputs only make FFmpeg slower per run, not the search wiser: the seeds' headers,
+  # indexes and first pictures fit. An input that FFmpeg itself takes seconds over is not
+  # ours to fix; 10 s on one this small is a hang.
+  limits=(-timeout=10 -rss_limit_mb=2048 -max_len=65536)
+  echo "== fuzzing clip files through host::Clip for $seconds s"
+fi
+"$build_dir/${which}_fuzzer" -max_total_time="$seconds" "${limits[@]}" \
   -print_final_stats=1 -artifact_prefix="$build_dir/" "$work"

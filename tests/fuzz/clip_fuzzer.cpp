@@ -1,0 +1,197 @@
+// libFuzzer target: arbitrary bytes as a clip file, through everything host::Clip offers:
+// open, length, seek, step forward and back, and pictures at the pool's size and others.
+//
+// With VELMORA_CLIP_SEEDS set to a folder, start-up writes seeds into it: good clips in
+// every codec the clip writer knows and the whole broken-clip corpus.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+#include "clipwriter/broken_clips.h"
+#include "clipwriter/clip_writer.h"
+#include "host/clip.h"
+#include "host/media_errors.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+using host::MediaStatus;
+
+// A broken promise is a finding: libFuzzer keeps the input that led here.
+void require(bool holds, const char* what) {
+  if (holds) return;
+  std::fprintf(stderr, "broken promise: %s\n", what);
+  std::abort();
+}
+
+// A picture with a frame of untouched pixels around it and spare pixels at each row's end:
+// render must write inside the picture only, and FFmpeg's writes are not seen by ASan.
+class GuardedPicture {
+ public:
+  GuardedPicture(int width, int height) : width_(width), height_(height) {
+    pixels_.assign(static_cast<size_t>(stride()) * (height + 2 * kGuard), kUntouched);
+  }
+  host::PixelBuffer buffer() {
+    return {pixels_.data() + static_cast<size_t>(kGuard) * stride() + kGuard, width_, height_,
+            stride()};
+  }
+  bool outside_untouched() const {
+    for (int y = 0; y < height_ + 2 * kGuard; ++y)
+      for (int x = 0; x < stride(); ++x) {
+        bool inside = y >= kGuard && y < kGuard + height_ && x >= kGuard && x < kGuard + width_;
+        if (!inside && pixels_[static_cast<size_t>(y) * stride() + x] != kUntouched) return false;
+      }
+    return true;
+  }
+
+ private:
+  static constexpr int kGuard = 8;
+  static constexpr uint32_t kUntouched = 0x5a5a5a5a;
+  int stride() const { return width_ + 2 * kGuard; }
+  int width_, height_;
+  std::vector<uint32_t> pixels_;
+};
+
+bool known(MediaStatus status) {
+  return status == MediaStatus::ok || !host::describe(status).empty();
+}
+
+// One picture into a guarded buffer at `dest`, which may reach outside it.
+void render(host::Clip& clip, int width, int height, host::Rect dest) {
+  GuardedPicture picture(width, height);
+  require(known(clip.render(picture.buffer(), dest)), "render failed without a description");
+  require(picture.outside_untouched(), "render wrote outside its picture");
+}
+
+void require_position(const host::Clip& clip, int64_t expected, const char* what) {
+  require(clip.position() == expected, what);
+}
+
+// A move that fails leaves the clip where it stood; one that succeeds lands on `target`.
+void move(host::Clip& clip, MediaStatus status, int64_t before, int64_t target) {
+  require(known(status), "a move failed without a description");
+  require_position(clip, status == MediaStatus::ok ? target : before,
+                   status == MediaStatus::ok ? "a move landed elsewhere"
+                                             : "a failed move changed the position");
+}
+
+void seek(host::Clip& clip, int64_t frame) {
+  const int64_t before = clip.position();
+  const MediaStatus status = clip.seek(frame);
+  if (frame < 0 || frame >= clip.length()) {
+    require(status == MediaStatus::number_out_of_range, "a frame outside the clip was accepted");
+    require_position(clip, before, "a refused seek moved the clip");
+    return;
+  }
+  move(clip, status, before, frame);
+}
+
+void step(host::Clip& clip, int direction) {
+  const int64_t before = clip.position();
+  const MediaStatus status = direction > 0 ? clip.step_forward() : clip.step_back();
+  const int64_t target = std::clamp<int64_t>(before + direction, 0, clip.length() - 1);
+  move(clip, status, before, target);
+}
+
+void check_opened(host::Clip& clip) {
+  const int64_t length = clip.length();
+  require(length > 0, "an opened clip without frames");
+  require(clip.width() > 0 && clip.height() > 0, "an opened clip without a size");
+  const double fps = clip.frames_per_second();
+  require(std::isfinite(fps) && fps > 0, "an opened clip without a frame rate");
+  require_position(clip, 0, "an opened clip not on frame 0");
+
+  clip.set_output_size(13, 9);  // an odd size: rows that end inside a SIMD block
+  render(clip, 13, 9, {0, 0, 13, 9});
+  for (int i = 0; i < 3; ++i) step(clip, +1);
+  render(clip, 13, 9, {0, 0, 13, 9});
+  seek(clip, length - 1);
+  step(clip, +1);
+  for (int i = 0; i < 3; ++i) step(clip, -1);
+  render(clip, 20, 12, {-3, 2, 7, 30});  // another size, partly outside the picture
+  seek(clip, length / 2);
+  step(clip, -1);
+  render(clip, 2, 1, {0, 0, 2, 1});
+  seek(clip, length);
+  seek(clip, -1);
+  seek(clip, 0);
+  step(clip, -1);
+  auto shown = clip.picture({0, 0, 5, 3});
+  require(!shown || shown->pixels.size() == 15, "a picture of the wrong size");
+}
+
+std::string scratch_folder;
+
+void write_seeds(const std::string& folder) {
+  std::filesystem::create_directories(folder);
+  clipwriter::ClipSpec spec;
+  spec.width = 32;
+  spec.height = 24;
+  spec.frames = 12;
+  spec.fps_num = 25;
+  spec.gop = 5;
+  for (auto codec : {clipwriter::Codec::rgb, clipwriter::Codec::mjpeg, clipwriter::Codec::mpeg4}) {
+    clipwriter::ClipSpec good = spec;
+    good.codec = codec;
+    good.b_frames = codec == clipwriter::Codec::mpeg4 ? 2 : 0;
+    const std::string name = folder + "/good-" + std::to_string(static_cast<int>(codec)) + ".avi";
+    if (!clipwriter::write_avi(name, good, clipwriter::test_pattern).empty()) std::abort();
+  }
+  spec.codec = clipwriter::Codec::mpeg4;
+  spec.b_frames = 2;
+  std::string error;
+  clipwriter::write_broken_clips(folder, spec, error);
+  if (!error.empty()) {
+    std::fprintf(stderr, "cannot write the broken clips: %s\n", error.c_str());
+    std::abort();
+  }
+}
+
+struct ScratchFolder {
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!scratch_folder.empty()) std::filesystem::remove_all(scratch_folder, ignored);
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  av_log_set_level(AV_LOG_QUIET);
+  static ScratchFolder cleanup;
+  char pattern[] = "/tmp/velmora-clip-fuzz-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) std::abort();
+  scratch_folder = pattern;
+  if (const char* seeds = std::getenv("VELMORA_CLIP_SEEDS"); seeds != nullptr && *seeds != '\0')
+    write_seeds(seeds);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  // The opener reads a path, as the service hands it one.
+  const std::string path = scratch_folder + "/clip.avi";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::abort();
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  if (std::fclose(file) != 0 || !written) std::abort();
+
+  host::Clip::Opened opened = host::Clip::open(path);
+  if (opened.status != MediaStatus::ok) {
+    require(!opened.clip, "a refused clip was handed out");
+    require(!host::describe(opened.status).empty(), "a refusal without a description");
+    return 0;
+  }
+  require(opened.clip != nullptr, "an accepted clip is missing");
+  check_opened(*opened.clip);
+  return 0;
+}
