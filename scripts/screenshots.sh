@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Makes the README's screenshots in a virtual X session: a pendulum clip, a horizontal band
-# across the bottom of its swing, and a finished streak image in each program.
+# Makes the README's screenshots in a virtual X session: the pendulum sample clip, a
+# horizontal band across the bottom of its swing, and a finished streak image in each
+# program. The clip is the one `./dev.sh run` writes into samples/, so the path the window
+# shows is one a user has too.
 #   scripts/screenshots.sh BUILD_DIR [OUT_DIR, default docs/]
 set -euo pipefail
 : "${VELMORA_SHOTS_OUT:=$(mkdir -p "${2:-docs}" && cd "${2:-docs}" && pwd)}"
 export VELMORA_SHOTS_OUT
-source "$(dirname "$0")/lib/drive.sh"
+repo=$(cd "$(dirname "$0")/.." && pwd)
+source "$repo/scripts/lib/drive.sh"
+source "$repo/scripts/lib/samples.sh"
 x_session_begin velmora6 "Velmora " 455 "${1:-}"
 
-write_pendulum_clip "$work/pendulum.avi"
+write_samples "$clipgen" "$repo/samples" >/dev/null
+clip=$repo/samples/pendulum-640x480.avi
 
 # Keeps the PNG small: the window has few colours, so a palette loses nothing to the eye.
 save_small() {
@@ -19,7 +24,7 @@ save_small() {
 
 # velmora6: rows 170 .. 174, one frame per strip, the run ends when the pane is full.
 start_program
-open_clip "$work/pendulum.avi"
+open_clip "$clip"
 click 584 312  # Command1, play
 sleep 1
 click 520 312  # Command2, pause
@@ -35,7 +40,7 @@ press_exit 690 416  # Cmd_End
 # velmora3: rows 120 .. 124, one strip per press and one frame step between presses.
 use_program velmora3 "Velmora by Oskedal" 357
 start_program
-open_clip "$work/pendulum.avi"
+open_clip "$clip"
 click 176 56  # Command1, play
 sleep 1
 click 112 56  # Command2, pause

@@ -13,13 +13,6 @@ use_program() {
   [ -x "$program" ] || fail "no $program_name in $build_dir"
 }
 
-# A pendulum swinging through the frame: any stretch of it crosses a band across the middle.
-write_pendulum_clip() {
-  [ -x "$clipgen" ] || fail "no velmora-clipgen in $build_dir"
-  "$clipgen" "$1" --codec mjpeg --size "${2:-320x240}" --frames "${3:-300}" --pattern pendulum \
-    >/dev/null
-}
-
 # A click without the long settling pause: for presses the program handles at once.
 quick_click() {
   xdotool mousemove --window "$window_id" "$1" $(($2 + menu_height)) click 1
