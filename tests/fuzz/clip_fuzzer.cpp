@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 #include "clipwriter/broken_clips.h"
 #include "clipwriter/clip_writer.h"
 #include "host/clip.h"
 #include "host/media_errors.h"
+#include "scratch_folder.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -130,7 +130,8 @@ void check_opened(host::Clip& clip) {
   require(!shown || shown->pixels.size() == 15, "a picture of the wrong size");
 }
 
-std::string scratch_folder;
+// The input becomes this file: the opener reads a path, as the service hands it one.
+std::string input_path;
 
 void write_seeds(const std::string& folder) {
   std::filesystem::create_directories(folder);
@@ -157,35 +158,24 @@ void write_seeds(const std::string& folder) {
   }
 }
 
-struct ScratchFolder {
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!scratch_folder.empty()) std::filesystem::remove_all(scratch_folder, ignored);
-  }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   av_log_set_level(AV_LOG_QUIET);
-  static ScratchFolder cleanup;
-  char pattern[] = "/tmp/velmora-clip-fuzz-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) std::abort();
-  scratch_folder = pattern;
+  static const fuzzing::ScratchFolder folder("/tmp/velmora-clip-fuzz-XXXXXX");
+  input_path = folder.path() + "/clip.avi";
   if (const char* seeds = std::getenv("VELMORA_CLIP_SEEDS"); seeds != nullptr && *seeds != '\0')
     write_seeds(seeds);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  // The opener reads a path, as the service hands it one.
-  const std::string path = scratch_folder + "/clip.avi";
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = std::fopen(input_path.c_str(), "wb");
   if (file == nullptr) std::abort();
   const bool written = std::fwrite(data, 1, size, file) == size;
   if (std::fclose(file) != 0 || !written) std::abort();
 
-  host::Clip::Opened opened = host::Clip::open(path);
+  host::Clip::Opened opened = host::Clip::open(input_path);
   if (opened.status != MediaStatus::ok) {
     require(!opened.clip, "a refused clip was handed out");
     require(!host::describe(opened.status).empty(), "a refusal without a description");

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include "host/media_errors.h"
 #include "host/media_service.h"
 #include "host/surfaces.h"
+#include "scratch_folder.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -127,23 +127,12 @@ void converse(std::string_view input) {
   // Closing the clips is left to the service's destructor, as at the end of a program.
 }
 
-// The clips' folder, removed when the fuzzer exits.
-struct ClipFolder {
-  std::string path;
-  ~ClipFolder() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   av_log_set_level(AV_LOG_QUIET);
-  static ClipFolder folder;
-  char pattern[] = "/tmp/velmora-fuzz-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr || ::chdir(pattern) != 0) std::abort();
-  folder.path = pattern;
+  static const fuzzing::ScratchFolder folder("/tmp/velmora-fuzz-XXXXXX");
+  if (::chdir(folder.path().c_str()) != 0) std::abort();
   clipwriter::ClipSpec rgb;
   rgb.width = 32;
   rgb.height = 24;
