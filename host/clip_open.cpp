@@ -1,4 +1,5 @@
 // Clip::open: from a path to a clip standing on frame 0, or a status saying why not.
+#include <algorithm>
 #include <string_view>
 
 #include "host/av_error.h"
@@ -14,6 +15,16 @@ Clip::Opened failed(MediaStatus status, std::string detail) {
   opened.status = status;
   opened.detail = std::move(detail);
   return opened;
+}
+
+// The most pixels a picture of this clip may have. An in-band header can claim a picture
+// thousands of times the clip's own size (8191x8191 in a 32x24 clip): each would cost the
+// decoder a second and a hundred megabytes. Such a picture is refused like a damaged
+// packet, so its slot shows the picture before. The decoder checks its own frames and
+// scratch buffers too, which are larger than the picture by their edges: hence the
+// generous factor and the floor.
+int64_t picture_budget(int width, int height) {
+  return std::max(int64_t{4} * width * height, int64_t{1} << 20);
 }
 
 Clip::Opened open_clip(const std::string& path) {
@@ -32,6 +43,7 @@ Clip::Opened open_clip(const std::string& path) {
   // One thread: pictures then leave the decoder one packet after their own, which is
   // what tells their slot in an AVI.
   codec->thread_count = 1;
+  codec->max_pixels = picture_budget(stream->codecpar->width, stream->codecpar->height);
   if (int err = avcodec_open2(codec.get(), decoder, nullptr); err < 0)
     return failed(MediaStatus::not_playable, av_error_text("cannot open the decoder", err));
 
