@@ -154,7 +154,8 @@ void FfmpegClip::configure_pool(int width, int height, bool commit) {
 const uint32_t* FfmpegClip::shown_picture() {
   if (const uint32_t* pixels = pool_.find(position_)) return pixels;
   if (show(position_, position_) != MediaStatus::ok) return nullptr;
-  return pool_.find(position_);
+  // Before the clip's first decodable picture, that picture stands in (see advance_to).
+  return pool_.find(std::max(position_, current_.slot));
 }
 
 // Scales the decoded picture of the position shown (decoding it again if the position

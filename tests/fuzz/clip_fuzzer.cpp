@@ -67,10 +67,23 @@ bool known(MediaStatus status) {
 }
 
 // One picture into a guarded buffer at `dest`, which may reach outside it.
-void render(host::Clip& clip, int width, int height, host::Rect dest) {
+MediaStatus render(host::Clip& clip, int width, int height, host::Rect dest) {
   GuardedPicture picture(width, height);
-  require(known(clip.render(picture.buffer(), dest)), "render failed without a description");
+  const MediaStatus status = clip.render(picture.buffer(), dest);
+  require(known(status), "render failed without a description");
   require(picture.outside_untouched(), "render wrote outside its picture");
+  return status;
+}
+
+// The output size, whose pictures come from the pool of kept pictures.
+constexpr int kOutWidth = 13, kOutHeight = 9;  // odd: rows that end inside a SIMD block
+
+// The frame shown, once from the pool and once scaled afresh at another size (partly
+// outside its picture): the pool only saves work, so both must give the same answer.
+void render_both(host::Clip& clip) {
+  const MediaStatus pooled = render(clip, kOutWidth, kOutHeight, {0, 0, kOutWidth, kOutHeight});
+  const MediaStatus direct = render(clip, 20, 12, {-3, 2, 7, 30});
+  require(pooled == direct, "the pool and fresh scaling disagree about the frame shown");
 }
 
 void require_position(const host::Clip& clip, int64_t expected, const char* what) {
@@ -111,16 +124,17 @@ void check_opened(host::Clip& clip) {
   require(std::isfinite(fps) && fps > 0, "an opened clip without a frame rate");
   require_position(clip, 0, "an opened clip not on frame 0");
 
-  clip.set_output_size(13, 9);  // an odd size: rows that end inside a SIMD block
-  render(clip, 13, 9, {0, 0, 13, 9});
+  clip.set_output_size(kOutWidth, kOutHeight);
+  render_both(clip);
   for (int i = 0; i < 3; ++i) step(clip, +1);
-  render(clip, 13, 9, {0, 0, 13, 9});
+  render_both(clip);
   seek(clip, length - 1);
   step(clip, +1);
   for (int i = 0; i < 3; ++i) step(clip, -1);
-  render(clip, 20, 12, {-3, 2, 7, 30});  // another size, partly outside the picture
+  render_both(clip);
   seek(clip, length / 2);
   step(clip, -1);
+  render_both(clip);
   render(clip, 2, 1, {0, 0, 2, 1});
   seek(clip, length);
   seek(clip, -1);

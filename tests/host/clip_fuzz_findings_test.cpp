@@ -48,4 +48,25 @@ TEST(ClipFuzzFindings, PictureClaimingThousandsOfTimesTheClipsSizeIsNotDecoded) 
   EXPECT_LT(cpu_seconds() - start, 0.5);
 }
 
+// The same clip again: once the oversized pictures are refused, its only decodable
+// picture lies past frame 0, and it stands in for the frames before it. Rendering those
+// from the pool of kept pictures failed, since the pool only held the picture's own frame.
+TEST(ClipFuzzFindings, FramesBeforeTheFirstDecodablePictureShowThatPicture) {
+  auto opened = host::Clip::open(finding("mpeg4-header-claims-8191x8191.avi"));
+  ASSERT_EQ(opened.status, MediaStatus::ok) << opened.detail;
+  host::Clip& clip = *opened.clip;
+  clip.set_output_size(13, 9);
+  auto shown = [&clip] {
+    std::vector<uint32_t> pixels(13 * 9);
+    EXPECT_EQ(clip.render({pixels.data(), 13, 9, 13}, {0, 0, 13, 9}), MediaStatus::ok)
+        << "at " << clip.position();
+    return pixels;
+  };
+  const std::vector<uint32_t> first = shown();
+  ASSERT_EQ(clip.seek(clip.length() - 1), MediaStatus::ok);
+  EXPECT_EQ(shown(), first);
+  ASSERT_EQ(clip.seek(0), MediaStatus::ok);
+  EXPECT_EQ(shown(), first);
+}
+
 }  // namespace
