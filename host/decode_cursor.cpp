@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "host/decoder_open.h"
 #include "host/media_input.h"
 
 namespace host {
@@ -18,7 +19,13 @@ DecodeCursor::DecodeCursor(std::string path, InputPtr format, int stream, CodecP
 bool DecodeCursor::reopen() {
   MediaInput input = open_media(path_);
   if (input.status != MediaStatus::ok || input.stream != stream_) return false;
+  // A flushed decoder does not always take a stream's first packets as a fresh one does
+  // (a raw MPEG-4 stream whose one picture has no keyframe before it gave none): from the
+  // top, decoding starts with a fresh decoder, so it gives what it gave at opening.
+  OpenedDecoder decoder = open_decoder(input.format->streams[stream_]->codecpar);
+  if (decoder.status != MediaStatus::ok) return false;
   format_ = std::move(input.format);
+  codec_ = std::move(decoder.codec);
   return true;
 }
 
@@ -33,6 +40,12 @@ bool DecodeCursor::restart(int64_t stamp) {
     return true;
   }
   // Without an index some demuxers cannot seek at all: read again from the top.
+  return restart_at_top();
+}
+
+bool DecodeCursor::restart_at_top() {
+  draining_ = false;
+  first_ = true;
   last_slot_ = -1;
   return reopen();
 }

@@ -22,6 +22,8 @@ class DecodeCursor {
   // Starts decoding afresh at the keyframe with stream timestamp `stamp` (at or before it
   // when the demuxer seeks coarsely). When the demuxer cannot seek, starts at the beginning.
   bool restart(int64_t stamp);
+  // Starts decoding afresh at the top of the file, as at opening.
+  bool restart_at_top();
   // The next picture in showing order; false at the end of the stream.
   bool next(Decoded& out);
 

@@ -77,18 +77,20 @@ bool FfmpegClip::reachable_forward(int64_t slot) const {
 
 // Starts the decoder at the last keyframe before `slot`. Where the first picture it gives
 // lies past `slot` (B-frames of an open group need the group before), it starts one
-// keyframe earlier, as often as needed.
+// keyframe earlier, as often as needed. Key -1 is the top of the file: a damaged clip may
+// hold pictures before its first keyframe, which decode only from there, as at opening.
 MediaStatus FfmpegClip::restart_for(int64_t slot) {
-  int key = std::max(table_.key_at_or_before(slot), 0);
+  const int lowest = !table_.key_slots.empty() && table_.key_slots.front() == 0 ? 0 : -1;
+  int key = std::max(table_.key_at_or_before(slot), lowest);
   for (;;) {
     current_.slot = next_.slot = -1;
     at_end_ = current_kept_ = false;
     previous_slot_ = -1;
-    int64_t stamp = table_.key_stamps.empty() ? 0 : table_.key_stamps[key];
-    if (!cursor_.restart(stamp)) return MediaStatus::decode_failed;
+    bool restarted = key >= 0 ? cursor_.restart(table_.key_stamps[key]) : cursor_.restart_at_top();
+    if (!restarted) return MediaStatus::decode_failed;
     bool got = cursor_.next(next_);
     if (!got) next_.slot = -1;
-    if ((!got || next_.slot > slot) && key > 0) {
+    if ((!got || next_.slot > slot) && key > lowest) {
       --key;
       continue;
     }

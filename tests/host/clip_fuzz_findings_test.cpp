@@ -69,4 +69,27 @@ TEST(ClipFuzzFindings, FramesBeforeTheFirstDecodablePictureShowThatPicture) {
   EXPECT_EQ(shown(), first);
 }
 
+// A raw MPEG-4 stream whose one picture has no keyframe before it, found as the pool and
+// fresh scaling disagreeing. Once the decoder had moved on, it never found the picture
+// again: seeking before the first keyframe started at that keyframe, and decoding from the
+// top used the flushed decoder, which gave no picture at all.
+TEST(ClipFuzzFindings, PictureBeforeAnyKeyframeIsFoundAgainAfterMovingOn) {
+  auto opened = host::Clip::open(finding("mpeg4-one-picture-before-any-keyframe.avi"));
+  ASSERT_EQ(opened.status, MediaStatus::ok) << opened.detail;
+  host::Clip& clip = *opened.clip;
+  clip.set_output_size(13, 9);
+  const int64_t last = clip.length() - 1;
+  std::vector<uint32_t> first;
+  for (int64_t frame : {last, int64_t{0}, last / 2, int64_t{0}, last, int64_t{1}}) {
+    ASSERT_EQ(clip.seek(frame), MediaStatus::ok) << "seek " << frame;
+    std::vector<uint32_t> pooled(13 * 9);
+    ASSERT_EQ(clip.render({pooled.data(), 13, 9, 13}, {0, 0, 13, 9}), MediaStatus::ok)
+        << "frame " << frame;
+    EXPECT_NE(clip.picture({0, 0, 7, 5}), nullptr) << "frame " << frame << ", scaled afresh";
+    // The one picture stands in for every frame.
+    if (first.empty()) first = pooled;
+    EXPECT_EQ(pooled, first) << "frame " << frame;
+  }
+}
+
 }  // namespace
