@@ -76,12 +76,12 @@ bool FfmpegClip::reachable_forward(int64_t slot) const {
 }
 
 // Starts the decoder at the last keyframe before `slot`. Where the first picture it gives
-// lies past `slot` (B-frames of an open group need the group before), it starts one
-// keyframe earlier, as often as needed. Key -1 is the top of the file: a damaged clip may
-// hold pictures before its first keyframe, which decode only from there, as at opening.
+// lies past `slot` (B-frames of an open group need the group before), or none comes, it
+// starts one keyframe earlier, as often as needed. Key -1 is the top of the file with a
+// fresh decoder, as at opening: a damaged clip may hold pictures before its first
+// keyframe, or give none after a seek that its first reading through decoded.
 MediaStatus FfmpegClip::restart_for(int64_t slot) {
-  const int lowest = !table_.key_slots.empty() && table_.key_slots.front() == 0 ? 0 : -1;
-  int key = std::max(table_.key_at_or_before(slot), lowest);
+  int key = table_.key_at_or_before(slot);
   for (;;) {
     current_.slot = next_.slot = -1;
     at_end_ = current_kept_ = false;
@@ -90,7 +90,7 @@ MediaStatus FfmpegClip::restart_for(int64_t slot) {
     if (!restarted) return MediaStatus::decode_failed;
     bool got = cursor_.next(next_);
     if (!got) next_.slot = -1;
-    if ((!got || next_.slot > slot) && key > lowest) {
+    if ((!got || next_.slot > slot) && key >= 0) {
       --key;
       continue;
     }

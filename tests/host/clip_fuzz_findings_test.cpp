@@ -92,4 +92,23 @@ TEST(ClipFuzzFindings, PictureBeforeAnyKeyframeIsFoundAgainAfterMovingOn) {
   }
 }
 
+// A raw MPEG-4 stream whose frames 0 and 1 decode when read from the top, but not after a
+// seek to its one keyframe (the demuxer lands elsewhere, the flushed decoder gives
+// nothing): once the decoder had moved to the end, frame 0 could no longer be scaled
+// afresh, while the pool still held it. Where a keyframe gives no picture, decoding now
+// starts from the top with a fresh decoder, as at opening.
+TEST(ClipFuzzFindings, FramesDecodedAtOpeningDecodeAgainWhenTheirKeyframeGivesNone) {
+  auto opened = host::Clip::open(finding("mpeg4-seek-to-keyframe-gives-no-picture.avi"));
+  ASSERT_EQ(opened.status, MediaStatus::ok) << opened.detail;
+  host::Clip& clip = *opened.clip;
+  clip.set_output_size(13, 9);
+  const auto at_opening = clip.picture({0, 0, 7, 5});
+  ASSERT_NE(at_opening, nullptr);
+  ASSERT_EQ(clip.seek(clip.length() - 1), MediaStatus::ok);
+  while (clip.position() > 0) ASSERT_EQ(clip.step_back(), MediaStatus::ok);
+  const auto again = clip.picture({0, 0, 7, 5});  // scaled afresh: decoded again
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->pixels, at_opening->pixels);
+}
+
 }  // namespace
