@@ -75,6 +75,9 @@ MediaStatus render(host::Clip& clip, int width, int height, host::Rect dest) {
   return status;
 }
 
+// Clips of larger pictures are opened but not moved through.
+constexpr int64_t kLargestMovedThrough = int64_t{1} << 20;
+
 // The output size, whose pictures come from the pool of kept pictures.
 constexpr int kOutWidth = 13, kOutHeight = 9;  // odd: rows that end inside a SIMD block
 
@@ -123,6 +126,10 @@ void check_opened(host::Clip& clip) {
   const double fps = clip.frames_per_second();
   require(std::isfinite(fps) && fps > 0, "an opened clip without a frame rate");
   require_position(clip, 0, "an opened clip not on frame 0");
+  // A header may claim pictures of up to 8192x8192, which FFmpeg takes half a second each
+  // to decode: moving through such a clip is slow for FFmpeg's sake, not ours, and the
+  // moves are the same on smaller pictures.
+  if (int64_t{clip.width()} * clip.height() > kLargestMovedThrough) return;
 
   clip.set_output_size(kOutWidth, kOutHeight);
   render_both(clip);
