@@ -99,40 +99,45 @@ function(velmora_install_man_page program)
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()
 
+# One program: its manual page, and its lines in the metainfo and in programs.txt (a macro,
+# so that the lines gather in the caller's variables).
+macro(velmora_add_program target)
+  velmora_install_man_page(${target})
+  velmora_man_summary(${target} summary)
+  string(APPEND VELMORA_METAINFO_PROGRAMS "      <li>${target}: ${summary}</li>\n")
+  string(APPEND VELMORA_METAINFO_BINARIES "    <binary>${target}</binary>\n")
+  # A program with a desktop entry opens a window; the others run in a terminal.
+  if(EXISTS ${CMAKE_SOURCE_DIR}/desktop/${target}.desktop)
+    string(APPEND VELMORA_METAINFO_LAUNCHABLES
+           "  <launchable type=\"desktop-id\">${target}.desktop</launchable>\n")
+    string(APPEND listing "${target} window\n")
+  else()
+    string(APPEND listing "${target} command\n")
+  endif()
+endmacro()
+
 function(velmora_finish_programs)
   velmora_executables(${CMAKE_SOURCE_DIR} executables)
-  set(programs)
-  set(listing)
-  set(VELMORA_METAINFO_PROGRAMS)
-  set(VELMORA_METAINFO_LAUNCHABLES)
-  set(VELMORA_METAINFO_BINARIES)
+  foreach(gathered programs listing VELMORA_METAINFO_PROGRAMS VELMORA_METAINFO_BINARIES
+          VELMORA_METAINFO_LAUNCHABLES)
+    set(${gathered})
+  endforeach()
   foreach(target IN LISTS executables)
-    if(NOT EXISTS ${VELMORA_MAN_SOURCES}/${target}.1.in)
-      continue()
-    endif()
-    list(APPEND programs ${target})
-    velmora_install_man_page(${target})
-    velmora_man_summary(${target} summary)
-    string(APPEND VELMORA_METAINFO_PROGRAMS "      <li>${target}: ${summary}</li>\n")
-    string(APPEND VELMORA_METAINFO_BINARIES "    <binary>${target}</binary>\n")
-    # A program with a desktop entry opens a window; the others run in a terminal.
-    if(EXISTS ${CMAKE_SOURCE_DIR}/desktop/${target}.desktop)
-      string(APPEND VELMORA_METAINFO_LAUNCHABLES
-             "  <launchable type=\"desktop-id\">${target}.desktop</launchable>\n")
-      string(APPEND listing "${target} window\n")
-    else()
-      string(APPEND listing "${target} command\n")
+    if(EXISTS ${VELMORA_MAN_SOURCES}/${target}.1.in)
+      list(APPEND programs ${target})
+      velmora_add_program(${target})
     endif()
   endforeach()
+  message(STATUS "Programs: ${programs}")
+  # For the package test: which programs the build makes, and how each is started.
+  file(WRITE ${CMAKE_BINARY_DIR}/programs.txt "${listing}")
+
   foreach(part PROGRAMS LAUNCHABLES BINARIES)
     string(REGEX REPLACE "\n$" "" VELMORA_METAINFO_${part} "${VELMORA_METAINFO_${part}}")
   endforeach()
   set(metainfo ${CMAKE_BINARY_DIR}/metainfo/${VELMORA_APPSTREAM_ID}.metainfo.xml)
   configure_file(${VELMORA_PACKAGING_DIR}/velmora.metainfo.xml.in ${metainfo} @ONLY)
   install(FILES ${metainfo} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
-  # For the package test: which programs the build makes, and how each is started.
-  file(WRITE ${CMAKE_BINARY_DIR}/programs.txt "${listing}")
-  message(STATUS "Programs: ${programs}")
 
   string(REGEX REPLACE "      <li>([^<]*)</li>" " * \\1" CPACK_PACKAGE_DESCRIPTION
          "${VELMORA_PACKAGE_DESCRIPTION}\n${VELMORA_METAINFO_PROGRAMS}\nEach has a manual page.")
