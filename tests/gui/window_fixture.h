@@ -33,6 +33,7 @@
 #include "host/media_service.h"
 #include "media/mci.h"
 #include "media/transport.h"
+#include "tests/gui/thumb_drag.h"
 #include "window/form1.h"
 #include "window/seams.h"
 
@@ -205,12 +206,8 @@ class WindowOfEdition : public ::testing::Test {
     return texts;
   }
 
-  // A drag of HScroll1's thumb to `position`, as the mouse would make it.
-  void drag_thumb_to(int position) {
-    form->HScroll1->setSliderDown(true);
-    form->HScroll1->setSliderPosition(position);
-    form->HScroll1->setSliderDown(false);
-  }
+  // A drag of HScroll1's thumb to `position` with the mouse; returns where it came to.
+  int drag_thumb_to(int position) { return drag_thumb(*form->HScroll1, position); }
 
   int position_reply() {
     char reply[256];
