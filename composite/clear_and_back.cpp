@@ -16,7 +16,7 @@ void Command6_Click(window::Form1& form) {
   form.Picture4->clear();
   form.Picture5->clear();
   form.state.click_state = 0;
-  form.CmdGosei->setEnabled(true);
+  form.set_enabled(form.CmdGosei, true);
   form.state.screen_count = 0;
 }
 

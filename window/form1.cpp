@@ -15,13 +15,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 
 #include "window/fonts.h"
 #include "window/icon.h"
+#include "window/scroll_bar.h"
 
 namespace window {
 namespace {
@@ -51,7 +50,7 @@ QWidget* create_control(const ControlSpec& spec, QWidget* parent) {
     case ControlKind::picture:
       return new PictureBox(spec.background.value_or(Qt::white), parent);
     case ControlKind::scroll_bar: {
-      auto* bar = new QScrollBar(Qt::Horizontal, parent);
+      auto* bar = new ScrollBar(parent);
       bar->setRange(0, 32767);
       bar->setSingleStep(1);
       bar->setPageStep(1);
@@ -62,6 +61,9 @@ QWidget* create_control(const ControlSpec& spec, QWidget* parent) {
       auto* label = new QLabel(spec.caption, parent);
       label->setTextFormat(Qt::PlainText);  // a path is never markup
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      // A label only shows text: where its box overlaps a control ("送りコマ数" runs into
+      // the frames-per-strip box), clicks must reach the control under it.
+      label->setAttribute(Qt::WA_TransparentForMouseEvents);
       return label;
     }
   }
@@ -117,10 +119,6 @@ void bind(Form1& form, const QString& name, QWidget* control) {
     return;
   }
   found->second(form, control);
-}
-
-void set_enabled(QWidget* control, bool enabled) {
-  if (control != nullptr) control->setEnabled(enabled);
 }
 
 }  // namespace
@@ -227,6 +225,23 @@ void Form1::cmd_enabled(bool play, bool transport) {
   set_enabled(HScroll1, transport);
 }
 
+void Form1::set_enabled(QWidget* control, bool enabled) {
+  if (control == nullptr) return;
+  QWidget* window = control->window();
+  if (!enabled && window->focusWidget() == control) {
+    // Qt would pass the focus on to the next control, which may be the exit button: a key
+    // meant for this one would then end the program.
+    control->clearFocus();
+    focus_parked_on_ = control;
+  }
+  control->setEnabled(enabled);
+  if (enabled && focus_parked_on_ == control) {
+    focus_parked_on_ = nullptr;
+    // Back to the control that had it, unless the user has put the focus elsewhere since.
+    if (window->focusWidget() == nullptr) control->setFocus(Qt::OtherFocusReason);
+  }
+}
+
 void Form1::Option1_Click() {
   if (Picture5 != nullptr) Picture5->hide();
   if (Picture4 != nullptr) Picture4->show();
@@ -240,13 +255,6 @@ void Form1::Option2_Click() {
 void Form1::closeEvent(QCloseEvent* event) {
   event->accept();
   emit unloading();
-}
-
-void end_program() {
-  // Nothing may run after this, not even a handler waiting in an outer event loop, so the
-  // process leaves without unwinding: only the standard streams are flushed.
-  std::fflush(nullptr);
-  std::_Exit(0);
 }
 
 }  // namespace window

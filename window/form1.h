@@ -2,10 +2,12 @@
 // the enabling routine and the cut direction.
 #pragma once
 #include <QMainWindow>
+#include <QPointer>
 #include <cstdint>
 
 #include "window/layout.h"
 #include "window/picture_box.h"
+#include "window/scroll_bar.h"
 
 class QAction;
 class QGroupBox;
@@ -14,7 +16,6 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
-class QScrollBar;
 class QTimer;
 
 namespace window {
@@ -38,6 +39,10 @@ class Form1 : public QMainWindow {
   // Play flag for Command1, transport flag for Command2-4, Command6 and HScroll1;
   // CmdGosei is enabled whatever the flags.
   void cmd_enabled(bool play, bool transport);
+  // Enables or disables one control (none when null). A control disabled while it holds
+  // the keyboard focus leaves the window with the focus on no control, and gets it back
+  // when it is enabled again before the user has given the focus to another.
+  void set_enabled(QWidget* control, bool enabled);
   // Title of every message box.
   const QString& app_title() const { return layout_.app_title; }
   const Layout& layout() const { return layout_; }
@@ -60,7 +65,7 @@ class Form1 : public QMainWindow {
   PictureBox* Picture2 = nullptr;
   QPushButton* Command4 = nullptr;
   PictureBox* Picture1 = nullptr;
-  QScrollBar* HScroll1 = nullptr;
+  ScrollBar* HScroll1 = nullptr;
   QTimer* Timer1 = nullptr;
   QPushButton* Command3 = nullptr;
   QPushButton* Command2 = nullptr;
@@ -90,10 +95,7 @@ class Form1 : public QMainWindow {
   void centre_on_screen();
 
   Layout layout_;
+  QPointer<QWidget> focus_parked_on_;
 };
-
-// Ends the program at once: no further handler runs, not even one waiting below the
-// current one in a nested event loop.
-[[noreturn]] void end_program();
 
 }  // namespace window
