@@ -17,10 +17,10 @@ sanitize=${VELMORA_SANITIZE:-OFF}
 
 packages=(
   cmake ninja-build g++ pkg-config git
-  qt6-base-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool xclip x11-utils imagemagick
+  xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
 )

@@ -37,19 +37,20 @@ void advance_clip(const window::Form1& form, int16_t frames) {
   paced_steps(frames, step_clip);
 }
 
-// The one-level undo: the composite as it stands before the strip is drawn.
+// The one-level undo: the composite as it stands before the strip is drawn. Putting a
+// picture replaces what the clipboard held in one step; emptying it first would give the
+// clipboard up for a moment, and a clipboard manager takes an empty clipboard over with
+// its own copy of older contents.
 void put_snapshot_on_clipboard(const window::Form1& form) {
-  QClipboard* clipboard = QGuiApplication::clipboard();
-  clipboard->clear();
   // A deep copy: the pane's own image must not share its bits with the clipboard.
-  clipboard->setImage(form.Picture3->image().copy());
+  QGuiApplication::clipboard()->setImage(form.Picture3->image().copy());
 }
 
 // One pass; false when the run has ended.
 bool run_pass(window::Form1& form, int16_t frames) {
   if (form.state.click_state != 2) {
     show_message(form, no_band_message());
-    form.CmdGosei->setEnabled(true);
+    form.set_enabled(form.CmdGosei, true);
     return false;
   }
   advance_clip(form, frames);
@@ -67,10 +68,10 @@ QString no_band_message() { return QStringLiteral("切り取り範囲をマウ�
 
 void CmdGosei_Click(window::Form1& form) {
   const auto frames = frames_per_strip(form.Text1->text());
-  form.CmdGosei->setEnabled(false);
+  form.set_enabled(form.CmdGosei, false);
   if (!frames) {
     show_message(form, frames_per_strip_message());
-    form.CmdGosei->setEnabled(true);
+    form.set_enabled(form.CmdGosei, true);
     return;
   }
   QPointer<window::Form1> alive(&form);

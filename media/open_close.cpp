@@ -13,6 +13,7 @@
 #include "media/mci.h"
 #include "media/reply_number.h"
 #include "media/transport.h"
+#include "window/application.h"
 #include "window/form1.h"
 #include "window/seams.h"
 
@@ -59,8 +60,8 @@ void open_chosen(window::Form1& form, const QString& chosen) {
   form.Timer1->start();
   form.Label1->setText(chosen);
   form.cmd_enabled(true, false);
-  form.Cmd_Reserve->setEnabled(false);
-  form.CmdGosei->setEnabled(false);
+  form.set_enabled(form.Cmd_Reserve, false);
+  form.set_enabled(form.CmdGosei, false);
 }
 
 }  // namespace

@@ -52,10 +52,11 @@ start_program() {
   menu_height=$(( $(geometry '^ *Height') - client_height ))
 }
 
-# Waits for the program to end by itself and checks that it ended well.
+# Waits for the program to end by itself (up to SECONDS, 5 by default) and checks that it
+# ended well.
 expect_program_end() {
   local how=$1
-  for _ in $(seq 50); do
+  for _ in $(seq $(( ${2:-5} * 10 ))); do
     kill -0 "$program_pid" 2>/dev/null || break
     sleep 0.1
   done
