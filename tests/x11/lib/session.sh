@@ -36,9 +36,11 @@ write_test_clip() {
   "$clipgen" "$1" --codec rgb --size 320x240 --frames "${2:-120}" --pattern test >/dev/null
 }
 
-# Starts the program; sets window_id and menu_height once its window is mapped.
+# Starts the program, with the environment program_env adds (NAME=value words); sets
+# window_id and menu_height once its window is mapped.
+program_env=()
 start_program() {
-  QT_QPA_PLATFORM=xcb "$program" >"$work/out.txt" 2>&1 &
+  env "${program_env[@]}" QT_QPA_PLATFORM=xcb "$program" >"$work/out.txt" 2>&1 &
   program_pid=$!
   window_id=
   for _ in $(seq 100); do
