@@ -1,10 +1,7 @@
 // The composite run of the auto-advance edition: strip after strip until the composite is
 // full or the band is no longer complete.
 #pragma once
-
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace composite {
 

@@ -1,10 +1,7 @@
 // Clearing the composite and stepping it back by one strip (auto-advance edition), and
 // the part of a clear both editions share.
 #pragma once
-
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace composite {
 
