@@ -39,28 +39,11 @@ QRect pixel_rect(const ControlSpec& spec) {
   return QRect(pixels(spec.left), pixels(spec.top), pixels(spec.width), pixels(spec.height));
 }
 
-// Each class of control made from its table row.
+// A control of its class from its table row: the text box, buttons, frame and options
+// take the caption as it is; the panes, the scroll bar and the labels follow.
 template <class Widget>
-Widget* make(const ControlSpec& spec, QWidget* parent);
-
-template <>
-QLineEdit* make(const ControlSpec& spec, QWidget* parent) {
-  return new QLineEdit(spec.caption, parent);
-}
-
-template <>
-QPushButton* make(const ControlSpec& spec, QWidget* parent) {
-  return new QPushButton(spec.caption, parent);
-}
-
-template <>
-QGroupBox* make(const ControlSpec& spec, QWidget* parent) {
-  return new QGroupBox(spec.caption, parent);
-}
-
-template <>
-QRadioButton* make(const ControlSpec& spec, QWidget* parent) {
-  return new QRadioButton(spec.caption, parent);
+Widget* make(const ControlSpec& spec, QWidget* parent) {
+  return new Widget(spec.caption, parent);
 }
 
 template <>
