@@ -7,8 +7,9 @@
 
 namespace media {
 
-// Sends one command string (mci: media control). On failure: one beep, and `reply` receives the service's
-// description instead of the reply. Returns the command's own status.
+// Sends one command string (mci: media control). On failure: one beep, and `reply`
+// receives the service's description instead of the reply. Returns the command's own
+// status.
 int32_t mci_command(const std::string& command, std::string& reply);
 
 // Hears every command after it ran, with its status and the reply the caller got; tests

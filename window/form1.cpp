@@ -195,9 +195,9 @@ void Form1::startup() {
   Timer1->stop();
 }
 
-// Centres the edition's outer size, in twips and with real division so that the window
-// lands on the same pixel as it always has; a screen smaller than the window gives a
-// negative place, which is kept.
+// Centres the edition's outer size, worked out in twips with real division and rounded to
+// pixels once at the end; a screen smaller than the window gives a negative place, which
+// is kept.
 void Form1::centre_on_screen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;

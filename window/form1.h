@@ -25,8 +25,8 @@ inline constexpr int16_t kNoBound = 0;     // nothing picked yet, or the band wa
 inline constexpr int16_t kFirstBound = 1;  // one press: the first bound is marked
 inline constexpr int16_t kBandPicked = 2;  // two presses: the band is complete and ordered
 
-// What the handlers share besides the controls. 16-bit signed, as the window's numbers
-// have always been; all 0 when the window is created.
+// What the handlers share besides the controls: 16-bit signed numbers, to whose range the
+// handlers hold presses and strip counts; all 0 when the window is created.
 struct WindowState {
   int16_t click_state = kNoBound;
   // The band: first and last column of a vertical cut (picked on Picture4), first and
@@ -58,7 +58,7 @@ struct WindowState {
                              columns */ \
   X(QPushButton, Cmd_End) /* exit, 「終了」 */ \
   X(PictureBox, Picture3) /* the composite pane: the streak image, strip beside strip */ \
-  X(QPushButton, CmdGosei) /* build the composite (gosei), 「切り取り画像の作成」 */ \
+  X(QPushButton, CmdGosei) /* build the composite (gosei, 合成), 「切り取り画像の作成」 */ \
   X(QPushButton, Command6) /* clear the composite and the band, 「画像消去」 */ \
   X(PictureBox, Picture2) /* the hidden capture pane the composite copies from: the service \
                              paints the frame shown into it; it lies below the window's \
@@ -91,7 +91,8 @@ class Form1 : public QMainWindow {
   explicit Form1(const Layout& layout);
   ~Form1() override;
 
-  // Form load: sizes, places and enables as the edition's layout says.
+  // Runs once before the window is first shown: sizes the panes, and places and enables
+  // the window as the edition's layout says.
   void startup();
   // Play flag for Command1, transport flag for Command2-4, Command6 and HScroll1;
   // CmdGosei is enabled whatever the flags.
