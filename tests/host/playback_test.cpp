@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "host/media_errors.h"
+#include "host/playback.h"
 #include "service_fixture.h"
 
 namespace host {
@@ -199,6 +201,24 @@ TEST(PlaybackLifetime, AServiceGoingAwayWhilePlayingStopsItsThreads) {
   window.gone = true;
   std::this_thread::sleep_for(80ms);
   EXPECT_EQ(window.calls_after_gone, 0);
+}
+
+// A Session member called without the service's lock, or with another one, ends the
+// process instead of racing the playback thread.
+TEST(PlaybackLock, MembersTakeOnlyTheServicesLockHeld) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Clip::Opened opened = Clip::open(quick_clip());
+  ASSERT_NE(opened.clip, nullptr) << opened.detail;
+  std::mutex service_lock, other_lock;
+  Session session(std::move(opened.clip), std::nullopt, service_lock,
+                  [](int32_t) -> VideoWindow* { return nullptr; });
+  Session::Held not_locked(service_lock, std::defer_lock);
+  EXPECT_DEATH(session.position(not_locked), "without the media service's lock");
+  Session::Held other(other_lock);
+  EXPECT_DEATH(session.step(false, other), "without the media service's lock");
+  Session::Held held(service_lock);
+  EXPECT_EQ(session.step(false, held), MediaStatus::ok);
+  EXPECT_EQ(session.position(held), 1);
 }
 
 // The one service of the process is a static: leaving the program while a clip plays must
