@@ -80,9 +80,9 @@ std::string Writer::open_codec(const ClipSpec& spec) {
   }
   if (output_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (int err = avcodec_open2(c, encoder, nullptr); err < 0)
-    return describe_error("cannot open the encoder", err);
+    return av_error_text("cannot open the encoder", err);
   if (int err = avcodec_parameters_from_context(stream_->codecpar, c); err < 0)
-    return describe_error("cannot describe the stream", err);
+    return av_error_text("cannot describe the stream", err);
   stream_->time_base = c->time_base;
   stream_->avg_frame_rate = c->framerate;
   return {};
@@ -117,7 +117,7 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec) {
   if (!packet_) return "out of memory";
   AVFormatContext* raw = nullptr;
   if (int err = avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()); err < 0)
-    return describe_error("cannot set up an AVI file", err);
+    return av_error_text("cannot set up an AVI file", err);
   output_.reset(raw);
   stream_ = avformat_new_stream(raw, nullptr);
   if (stream_ == nullptr) return "out of memory";
@@ -131,9 +131,9 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec) {
     if (!encoded_ || !scaler_) return "out of memory";
   }
   if (int err = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)
-    return describe_error("cannot create " + path, err);
+    return av_error_text("cannot create " + path, err);
   if (int err = avformat_write_header(raw, nullptr); err < 0)
-    return describe_error("cannot write the AVI header", err);
+    return av_error_text("cannot write the AVI header", err);
   return {};
 }
 
@@ -163,7 +163,7 @@ std::string Writer::write_frame(int index, const Painter& painter) {
   }
   sent->pts = index;
   if (int err = avcodec_send_frame(codec_.get(), sent); err < 0)
-    return describe_error("cannot encode frame " + std::to_string(index), err);
+    return av_error_text("cannot encode frame " + std::to_string(index), err);
   return drain(false);
 }
 
@@ -171,20 +171,20 @@ std::string Writer::drain(bool flushing) {
   for (;;) {
     int err = avcodec_receive_packet(codec_.get(), packet_.get());
     if (err == AVERROR(EAGAIN) || (flushing && err == AVERROR_EOF)) return {};
-    if (err < 0) return describe_error("cannot encode", err);
+    if (err < 0) return av_error_text("cannot encode", err);
     av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
     packet_->stream_index = stream_->index;
     err = av_interleaved_write_frame(output_.get(), packet_.get());
-    if (err < 0) return describe_error("cannot write a frame", err);
+    if (err < 0) return av_error_text("cannot write a frame", err);
   }
 }
 
 std::string Writer::finish() {
   if (int err = avcodec_send_frame(codec_.get(), nullptr); err < 0)
-    return describe_error("cannot finish encoding", err);
+    return av_error_text("cannot finish encoding", err);
   if (std::string error = drain(true); !error.empty()) return error;
   if (int err = av_write_trailer(output_.get()); err < 0)
-    return describe_error("cannot write the AVI index", err);
+    return av_error_text("cannot write the AVI index", err);
   return {};
 }
 

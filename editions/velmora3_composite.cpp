@@ -3,22 +3,15 @@
 #include <QPushButton>
 
 #include "composite/band_copy.h"
-#include "composite/builder.h"
+#include "composite/clear_and_back.h"
 #include "media/transport.h"
 #include "window/form1.h"
-#include "window/seams.h"
 
 namespace editions {
 
 void velmora3_CmdGosei_Click(window::Form1& form) {
   form.set_enabled(form.CmdGosei, false);
-  if (form.state.click_state != 2) {
-    if (auto& box = window::seams().message_box) {
-      box(composite::no_band_message(), window::kStyleOkOnly, form.app_title());
-    }
-    form.set_enabled(form.CmdGosei, true);
-    return;
-  }
+  if (!composite::require_band(form)) return;
   media::Trans(form);
   // No full-composite test here: a strip beyond the edge draws nothing and still counts.
   composite::copy_band(form);
@@ -27,12 +20,9 @@ void velmora3_CmdGosei_Click(window::Form1& form) {
 }
 
 void velmora3_Command6_Click(window::Form1& form) {
+  // The captured frame stays, and with no step back there is no background picture.
   form.Picture3->clear();
-  form.Picture4->clear();
-  form.Picture5->clear();
-  form.state.click_state = 0;
-  form.set_enabled(form.CmdGosei, true);
-  form.state.screen_count = 0;
+  composite::forget_band(form);
 }
 
 }  // namespace editions

@@ -22,15 +22,11 @@ namespace {
 
 const QString kFilter = QStringLiteral("AVIファイル (*.avi)|*.avi");
 
-void beep() {
-  if (auto& sound = window::seams().beep) sound();
-}
-
 // The panes that show the captured frame, the composite and the band markers.
 void forget_composite(window::Form1& form) {
   for (window::PictureBox* pane : {form.Picture2, form.Picture3, form.Picture4, form.Picture5})
     if (pane != nullptr) pane->clear();
-  form.state.click_state = 0;
+  form.state.click_state = window::kNoBound;
   form.state.screen_count = 0;
 }
 
@@ -50,8 +46,7 @@ void open_chosen(window::Form1& form, const QString& chosen) {
   const std::string open = "open " + short_name + " alias avfile style child parent " +
                            plain_decimal(form.Picture1->window_handle());
   if (mci_command(open, reply) != 0) {
-    window::seams().message_box(QString::fromStdString(reply), window::kStyleCritical,
-                                form.app_title());
+    form.show_message(QString::fromStdString(reply), window::kStyleCritical);
     return;
   }
   send_destination(form);
@@ -70,7 +65,7 @@ void mnuopen_Click(window::Form1& form) {
   // The choice comes first, so that a cancel costs the user nothing.
   const std::optional<QString> chosen = window::seams().open_file(kFilter);
   if (!chosen) {
-    beep();
+    window::beep();
     return;
   }
   // Whatever fails on the way (memory, say) ends the open with one beep, keeping what
@@ -78,7 +73,7 @@ void mnuopen_Click(window::Form1& form) {
   try {
     open_chosen(form, *chosen);
   } catch (const std::exception&) {
-    beep();
+    window::beep();
   }
 }
 

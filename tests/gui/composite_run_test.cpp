@@ -6,16 +6,16 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "composite/band_copy.h"
 #include "composite/band_selection.h"
 #include "composite/builder.h"
 #include "composite/clear_and_back.h"
 #include "composite/frames_per_strip.h"
 #include "composite/pacing.h"
-#include "composite_fixture.h"
-#include "editions/velmora6_edition.h"
-#include "editions/wiring.h"
+#include "media/open_close.h"
+#include "tests/gui/window_fixture.h"
 
-namespace composite_test {
+namespace velmora_test {
 namespace {
 
 using composite::CmdGosei_Click;
@@ -28,7 +28,7 @@ std::function<int(int)> every(int frames) {
   return [frames](int k) { return std::min(1 + k * std::max(frames, 0), last_frame()); };
 }
 
-class RunTest : public ClipTest {
+class RunTest : public WithCompositeClip<Velmora6Window> {
  protected:
   void vertical_band(double a, double b) {
     composite::Picture4_MouseDown(*form, a);
@@ -62,7 +62,7 @@ TEST_P(RunFramesTest, VerticalRunFillsTheCompositeStripByStrip) {
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(form->state.screen_count, 7);
   EXPECT_FALSE(form->CmdGosei->isEnabled());
-  EXPECT_EQ(position(), every(n)(7));
+  EXPECT_EQ(position_reply(), every(n)(7));
   EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, every(n))), "");
   // The snapshot was taken before the last strip.
   EXPECT_EQ(difference(clipboard_image(), expected_vertical(100, 40, 6, every(n))), "");
@@ -90,12 +90,12 @@ TEST_F(RunTest, BandPastThePaneEdgeCopiesWhite) {
 TEST_F(RunTest, FractionsRoundHalvesToEven) {
   vertical_band(0, 100);  // w = 100: strips at 0, 100, 200, 300
   run(QStringLiteral(" 2.5 "));
-  EXPECT_EQ(position(), every(2)(3));
+  EXPECT_EQ(position_reply(), every(2)(3));
   form->state.screen_count = 0;
   form->state.click_state = 2;
-  const int before = position();
+  const int before = position_reply();
   run(QStringLiteral("3.5"));
-  EXPECT_EQ(position(), before + 1 + 3 * 4);
+  EXPECT_EQ(position_reply(), before + 1 + 3 * 4);
 }
 
 TEST_F(RunTest, FramesThatAreNoNumberStartNoRun) {
@@ -107,7 +107,7 @@ TEST_F(RunTest, FramesThatAreNoNumberStartNoRun) {
     EXPECT_EQ(messages[0].text, composite::frames_per_strip_message());
     EXPECT_EQ(messages[0].title, QStringLiteral("velmora6"));
     EXPECT_TRUE(form->CmdGosei->isEnabled());
-    EXPECT_EQ(position(), 0);
+    EXPECT_EQ(position_reply(), 0);
     EXPECT_EQ(form->state.screen_count, 0);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
   }
@@ -124,7 +124,7 @@ TEST_F(RunTest, IncompleteBandShowsTheMessageAndSendsNothing) {
   EXPECT_EQ(sent, 0);
   EXPECT_TRUE(ended_with_no_band_message());
   EXPECT_TRUE(form->CmdGosei->isEnabled());
-  EXPECT_EQ(position(), 0);
+  EXPECT_EQ(position_reply(), 0);
   EXPECT_EQ(beeps, beeps_before);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
   EXPECT_TRUE(plain(*form->Picture3, kWhite));
@@ -161,7 +161,7 @@ TEST_F(RunTest, ANewBandDuringARunEndsItWithItsMessage) {
   EXPECT_EQ(form->state.click_state, 1);
   EXPECT_TRUE(form->CmdGosei->isEnabled());
   EXPECT_TRUE(plain(*form->Picture3, kWhite));
-  EXPECT_EQ(position(), 5);
+  EXPECT_EQ(position_reply(), 5);
 }
 
 TEST_F(RunTest, StripCountIsHeldAt32767) {
@@ -246,11 +246,11 @@ TEST_F(RunTest, PacedStepsWaitForANewSlotAndOnlyAfterTheFirstStrip) {
   std::vector<Read> reads;
   host::set_tick_source([&] {
     ticks += 100;
-    reads.push_back({ticks, position()});
+    reads.push_back({ticks, position_reply()});
     return ticks;
   });
   run(QStringLiteral("2"));
-  EXPECT_EQ(position(), 1 + 3 * 2);
+  EXPECT_EQ(position_reply(), 1 + 3 * 2);
   ASSERT_FALSE(reads.empty());
   EXPECT_EQ(reads.front().position, 1);  // the first strip's step was not paced
   // Between two steps the clock has left the slot it was in before the first of them.
@@ -300,7 +300,7 @@ TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
   ASSERT_TRUE(pressed);
   // The inner run drew strips 2 .. 7 from frames 3 .. 8; the outer one then drew strip 7
   // once more, from frame 9, and found the composite full.
-  EXPECT_EQ(position(), 9);
+  EXPECT_EQ(position_reply(), 9);
   const auto frame_of = [](int k) { return k < 7 ? 1 + k : 9; };
   EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, frame_of)), "");
 }
@@ -317,7 +317,6 @@ TEST_F(RunTest, ExitDuringARunEndsTheProgramAtOnce) {
   for (const auto& [name, leave] : kExits) {
     EXPECT_EXIT(
         {
-          editions::wire(*form, editions::velmora6_handlers());  // the close reaches its handler
           window::seams().message_box = [](const QString&, int, const QString&) {
             std::fputs("message after exit\n", stderr);
           };
@@ -344,4 +343,4 @@ TEST_F(RunTest, ExitDuringARunEndsTheProgramAtOnce) {
 }
 
 }  // namespace
-}  // namespace composite_test
+}  // namespace velmora_test

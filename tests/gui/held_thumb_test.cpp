@@ -18,7 +18,7 @@ class HeldThumb : public EditionWindow {
   // Long enough to play through the whole test.
   static std::string slow_clip() {
     const clipwriter::ClipSpec spec{.width = 32, .height = 24, .frames = 600, .fps_num = 25};
-    return clip_path("held thumb 32x24 600 rgb v1.avi", spec);
+    return cached_clip(spec);
   }
 
   bool sent_any(const std::string& prefix) const {
