@@ -1,5 +1,6 @@
 // The composite run on a real RGB clip: strips pixel for pixel, the end at the far edge,
 // the clipboard snapshot, and what handlers do to a run from within its yield.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -303,6 +304,51 @@ TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
   EXPECT_EQ(position_reply(), 9);
   const auto frame_of = [](int k) { return k < 7 ? 1 + k : 9; };
   EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, frame_of)), "");
+}
+
+TEST_F(RunTest, ADirectionChosenDuringARunAppliesFromTheNextStrip) {
+  horizontal_band(60, 90);  // rows 60 .. 90, kept while the columns are picked
+  form->Option1->click();
+  vertical_band(100, 140);
+  YieldHook hook([&] {
+    if (form->state.screen_count < 3) return true;
+    form->Option2->click();  // strips 3 on are rows 60 .. 90, from row 90 of the composite down
+    return false;
+  });
+  run();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(form->state.screen_count, 7);
+  QImage want = expected_vertical(100, 40, 2, every(1));
+  const QImage rows = expected_horizontal(60, 30, 7, every(1));
+  for (int y = 90; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) want.setPixel(x, y, rows.pixel(x, y));
+  EXPECT_EQ(difference(composite_image(), want), "");
+}
+
+TEST_F(RunTest, OpeningAClipDuringARunEndsIt) {
+  vertical_band(100, 140);
+  YieldHook hook([&] {
+    if (form->state.screen_count < 3) return true;
+    open(pane_sized_clip());
+    return false;
+  });
+  run();
+  EXPECT_TRUE(ended_with_no_band_message());
+  EXPECT_EQ(form->state.screen_count, 0);
+  EXPECT_EQ(form->state.click_state, 0);
+  EXPECT_TRUE(plain(*form->Picture3, kWhite));
+  EXPECT_EQ(position_reply(), 0) << "the new clip stands where it opened";
+  EXPECT_EQ(form->Label1->text(), QString::fromStdString(pane_sized_clip()));
+}
+
+TEST_F(RunTest, ARunPastTheLastFrameFillsTheCompositeWithoutBeeps) {
+  vertical_band(100, 140);
+  beeps = 0;
+  run(QStringLiteral("10"));  // strips from frames 1, 11, 21, 31, then the last one, 39
+  EXPECT_EQ(beeps, 0);
+  EXPECT_EQ(form->state.screen_count, 7);
+  EXPECT_EQ(position_reply(), last_frame());
+  EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, every(10))), "");
 }
 
 // The three ways out, each taken from within a run's yield.

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "host/tick.h"
 #include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
@@ -66,7 +65,7 @@ TEST_P(KeyboardFocus, BuildButtonGetsTheFocusBackWhenItComesOnAgain) {
 }
 
 TEST_P(KeyboardFocus, SpaceAfterABuildNeitherEndsNorPressesAnything) {
-  host::set_tick_source([ticks = 0]() mutable { return ticks += 300; });
+  use_quick_ticks();
   open_and_play();
   form->Command2->click();
   pick_band(100, 180);
@@ -83,7 +82,6 @@ TEST_P(KeyboardFocus, SpaceAfterABuildNeitherEndsNorPressesAnything) {
   press_space();
   // (Reaching here means the program did not end.)
   if (edition().title == "velmora6") EXPECT_TRUE(sent.empty());
-  host::set_tick_source({});
 }
 
 TEST_P(KeyboardFocus, OpeningAClipLeavesTheFocusOnNoControl) {

@@ -54,6 +54,18 @@ TEST_F(ManualTest, EachPressMakesOneStripOfTheCurrentFrame) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
 }
 
+TEST_F(ManualTest, APressWithNoClipOpenBeepsAndCopiesWhatTheCapturePaneHolds) {
+  vertical_band(100, 140);
+  press();  // frame 0 goes into the capture pane
+  form->mnuclose->trigger();
+  beeps = 0;
+  press();
+  EXPECT_EQ(beeps, 2) << "the stop and the update fail";
+  EXPECT_EQ(form->state.screen_count, 2);
+  const QImage want = expected_vertical(100, 40, 1, [](int) { return 0; });
+  EXPECT_EQ(difference(form->Picture3->image(), want), "");
+}
+
 TEST_F(ManualTest, APressSendsStopAndUpdateOnly) {
   vertical_band(10, 20);
   std::vector<std::string> sent;
