@@ -9,6 +9,12 @@
 
 namespace host {
 
+// A scaler from `frame`'s size and pixel format to width x height in `target` with libswscale
+// `flags`; JPEG-style and full-range sources keep their levels. Null when libswscale
+// cannot convert. The caller owns it.
+SwsContext* make_rgb_scaler(const AVFrame* frame, int width, int height, AVPixelFormat target,
+                            int flags);
+
 class FrameScaler {
  public:
   // Writes `frame` scaled to width x height into `pixels`, rows `stride` pixels apart.
