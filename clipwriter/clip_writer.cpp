@@ -93,8 +93,8 @@ std::string Writer::open_codec(const ClipSpec& spec) {
     // Quick to write, still a real long-GOP stream with B-frames that other B-frames use.
     av_opt_set(c->priv_data, "preset", "veryfast", 0);
     av_opt_set(c->priv_data, "crf", "20", 0);
-    // B-frames where asked, not where x264 finds them worth it.
-    av_opt_set_int(c->priv_data, "b_strategy", 0, 0);
+    // B-frames and keyframes where asked, not where x264 finds them worth it.
+    av_opt_set(c->priv_data, "x264-params", "b-adapt=0:scenecut=0", 0);
   } else if (spec.codec == Codec::ffv1) {
     c->level = 3;
   } else if (spec.codec != Codec::rgb) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/av_error.h"
 #include "scan/interrupt.h"
 #include "scan/options.h"
 #include "scan/scan_run.h"
@@ -29,5 +30,8 @@ int main(int argc, char** argv) {
     case scan::Parsed::Action::run: break;
   }
   scan::catch_interrupts();
+  // Every failure gets velmora-scan's own line; FFmpeg's notes on damaged data would
+  // only add noise to a script's log.
+  host::silence_ffmpeg_log();
   return scan::run_scan(parsed.options, stderr, isatty(STDERR_FILENO) != 0);
 }

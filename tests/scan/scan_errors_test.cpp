@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "clipwriter/avi_bytes.h"
 #include "clipwriter/broken_clips.h"
 #include "clipwriter/clip_writer.h"
 #include "scan_support.h"
@@ -22,8 +23,23 @@ using clipwriter::Codec;
 using scan_testing::run_scan;
 
 struct Inputs {
-  std::string folder, good, text, audio_only, folder_input, empty;
+  std::string folder, good, text, audio_only, folder_input, empty, undecodable;
 };
+
+// An MJPEG clip whose every picture is zero bytes of the right length: it opens, but no
+// picture decodes.
+std::string undecodable_clip(const std::string& folder) {
+  const std::string path = folder + "/undecodable.avi";
+  ClipSpec spec{.width = 32, .height = 24, .frames = 6, .codec = Codec::mjpeg};
+  EXPECT_EQ(clipwriter::write_avi(path, spec, clipwriter::test_pattern), "");
+  clipwriter::Bytes bytes = clipwriter::read_bytes(path);
+  for (long chunk : clipwriter::video_chunks(bytes)) {
+    const uint32_t size = clipwriter::get_le32(bytes, chunk + 4);
+    std::fill_n(bytes.begin() + chunk + 8, size, 0);
+  }
+  EXPECT_TRUE(clipwriter::write_bytes(path, bytes));
+  return path;
+}
 
 const Inputs& inputs() {
   static const Inputs made = [] {
@@ -40,6 +56,7 @@ const Inputs& inputs() {
     fs::create_directory(in.folder_input);
     in.audio_only = in.folder + "/audio.avi";
     EXPECT_EQ(clipwriter::write_audio_only_avi(in.audio_only), "");
+    in.undecodable = undecodable_clip(in.folder);
     return in;
   }();
   return made;
@@ -69,6 +86,7 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{in.text, "OUT"}, 1,
        "velmora-scan: " + in.text + ": not a video file that libavformat reads (Invalid data found when processing input)"},
       {{in.audio_only, "OUT"}, 1, "velmora-scan: " + in.audio_only + ": holds no video stream"},
+      {{in.undecodable, "OUT"}, 1, "velmora-scan: " + in.undecodable + ": none of its frames decodes"},
       {{"--slit", "32", in.good, "OUT"}, 2, "velmora-scan: --slit 32: outside the frame (32 columns, 0 to 31)"},
       {{"--slit", "-1", in.good, "OUT"}, 2, "velmora-scan: --slit -1: outside the frame (32 columns, 0 to 31)"},
       {{"--slit", "100%", in.good, "OUT"}, 2, "velmora-scan: --slit 100%: outside the frame (32 columns, 0 to 31)"},
@@ -79,8 +97,8 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--every", "-3", in.good, "OUT"}, 2, "velmora-scan: --every -3: must be 1 or more"},
       {{"--from", "8", "--to", "8", in.good, "OUT"}, 2,
        "velmora-scan: --from 8: at or past --to 8 (frame 8 to frame 8)"},
-      {{"--from", "1s", "--to", "5", in.good, "OUT"}, 2,
-       "velmora-scan: --from 1s: at or past --to 5 (frame 12 to frame 5)"},
+      {{"--from", "0.5s", "--to", "5", in.good, "OUT"}, 2,
+       "velmora-scan: --from 0.5s: at or past --to 5 (frame 6 to frame 5)"},
       {{"--from", "12", in.good, "OUT"}, 2, "velmora-scan: --from 12: past the end of the clip (12 frames)"},
       {{"--from", "3.5s", in.good, "OUT"}, 2, "velmora-scan: --from 3.5s: past the end of the clip (12 frames)"},
       {{"--frobnicate", in.good, "OUT"}, 2, "velmora-scan: --frobnicate: unknown option (see --help)"},
@@ -103,6 +121,18 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
     EXPECT_EQ(ran.err, expected + "\n");
     EXPECT_EQ(scan_testing::names_in(out_folder), std::vector<std::string>{}) << expected;
   }
+}
+
+TEST(ScanErrors, AnUnreadableClipIsNamed) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+  const std::string folder = scan_testing::fresh_folder("unreadable");
+  const std::string clip = folder + "/locked.avi";
+  fs::copy_file(inputs().good, clip);
+  chmod(clip.c_str(), 0);
+  scan_testing::Ran ran = run_scan({clip, folder + "/out.png"});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.err, "velmora-scan: " + clip + ": cannot be read (Permission denied)\n");
+  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"locked.avi"});
 }
 
 TEST(ScanErrors, AnExistingOutputIsKeptWithoutForce) {
@@ -136,12 +166,15 @@ TEST(ScanErrors, AFolderThatCannotBeWrittenIsNamed) {
   if (folder != "/proc") chmod(folder.c_str(), 0755);
 }
 
-// An AVI of two pictures `frames` - 1 slots apart: the muxer fills the gap with empty
-// chunks, so the clip is long and small.
+// An AVI `frames` slots long holding a picture every 50000 slots and at the end: the
+// muxer fills the gaps with empty chunks (at most 60000 at a time), so the clip is small.
 std::string sparse_clip(const std::string& folder, int width, int height, int64_t frames) {
-  ClipSpec spec{.width = width, .height = height, .frames = 2, .fps_num = 25,
-                .codec = Codec::mjpeg, .ticks = {0, frames - 1}, .ticks_per_second = 25};
-  const std::string clip = folder + "/sparse.avi";
+  ClipSpec spec{.width = width, .height = height, .fps_num = 25, .codec = Codec::mjpeg,
+                .ticks_per_second = 25};
+  for (int64_t tick = 0; tick < frames - 1; tick += 50000) spec.ticks.push_back(tick);
+  spec.ticks.push_back(frames - 1);
+  spec.frames = static_cast<int>(spec.ticks.size());
+  const std::string clip = folder + "/sparse-" + std::to_string(frames) + ".avi";
   EXPECT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
   return clip;
 }
