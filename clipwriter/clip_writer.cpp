@@ -143,7 +143,7 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec, bool dee
   AVFormatContext* raw = nullptr;
   if (int err = avformat_alloc_output_context2(&raw, nullptr, spec.container.c_str(), path.c_str());
       err < 0)
-    return describe_error("cannot set up a " + spec.container + " file", err);
+    return describe_error("cannot set up the " + spec.container + " file", err);
   output_.reset(raw);
   stream_ = avformat_new_stream(raw, nullptr);
   if (stream_ == nullptr) return "out of memory";
@@ -171,7 +171,8 @@ int64_t Writer::pts_of(int index) const {
 void Writer::paint_deep(int index, const DeepPainter& painter) {
   AVFrame* f = rgb_.get();
   for (int y = 0; y < f->height; ++y) {
-    auto* row = reinterpret_cast<uint16_t*>(f->data[0] + static_cast<ptrdiff_t>(y) * f->linesize[0]);
+    uint8_t* bytes = f->data[0] + static_cast<ptrdiff_t>(y) * f->linesize[0];
+    auto* row = reinterpret_cast<uint16_t*>(bytes);
     for (int x = 0; x < f->width; ++x) {
       std::array<uint16_t, 3> rgb = painter(index, x, y);
       for (int c = 0; c < 3; ++c) row[3 * x + c] = rgb[c];

@@ -25,8 +25,8 @@ bool place_strip(const ConstBytePlane& source, const BytePlane& image, const Exa
   if (strip.cut == Cut::vertical) {
     // Columns counted in bytes: a strip of W pixels is W * pixel_bytes bytes of every row.
     const int64_t bytes = strip.width * strip.pixel_bytes;
-    return copy_lines(source, image, Cut::vertical, strip.first * strip.pixel_bytes, bytes,
-                      bytes, index, image.width - 1, move_run);
+    return copy_lines(source, image, Cut::vertical, strip.first * strip.pixel_bytes, bytes, bytes,
+                      index, image.width - 1, move_run);
   }
   return copy_lines(source, image, Cut::horizontal, strip.first, strip.width, strip.width, index,
                     image.height - 1, move_run);

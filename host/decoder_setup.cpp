@@ -17,8 +17,9 @@ OpenedDecoder failed(MediaStatus status, std::string detail) {
 OpenedDecoder open_decoder(const AVStream* stream, int threads) {
   const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
   if (decoder == nullptr) {
-    OpenedDecoder none = failed(MediaStatus::not_playable, std::string("no decoder for ") +
-                                                               avcodec_get_name(stream->codecpar->codec_id));
+    OpenedDecoder none =
+        failed(MediaStatus::not_playable,
+               std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
     none.no_decoder = true;
     return none;
   }

@@ -61,18 +61,23 @@ SwsContext* FrameScaler::scaler_for(const AVFrame* frame, int width, int height)
   return scaler_.get();
 }
 
-AVFrame* FrameScaler::padded_picture(int width, int height) {
-  if (padded_ && padded_->width == width && padded_->height == height) return padded_.get();
-  padded_.reset();
+AVFrame* keep_padded_picture(FramePtr& kept, AVPixelFormat format, int width, int height) {
+  if (kept && kept->format == format && kept->width == width && kept->height == height)
+    return kept.get();
+  kept.reset();
   FramePtr picture = new_frame();
   if (!picture) return nullptr;
-  picture->format = AV_PIX_FMT_RGB32;
+  picture->format = format;
   picture->width = width;
   picture->height = height;
   // FFmpeg's own buffers: rows aligned for the widest SIMD this CPU has, and padded.
   if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
-  padded_ = std::move(picture);
-  return padded_.get();
+  kept = std::move(picture);
+  return kept.get();
+}
+
+AVFrame* FrameScaler::padded_picture(int width, int height) {
+  return keep_padded_picture(padded_, AV_PIX_FMT_RGB32, width, height);
 }
 
 bool FrameScaler::scale(const AVFrame* frame, uint32_t* pixels, int width, int height,

@@ -24,9 +24,11 @@ MediaInput check_file(const std::string& path) {
   auto state = fs::status(path, ec);
   if (path.empty() || state.type() == fs::file_type::not_found)
     return failure(MediaStatus::no_such_file, "no such file: " + path, InputProblem::missing);
-  if (ec) return failure(MediaStatus::unreadable_file, "cannot look at " + path + ": " + ec.message(),
-                                  InputProblem::unreadable);
-  if (fs::is_directory(state)) return failure(MediaStatus::unreadable_file, path + " is a folder", InputProblem::folder);
+  if (ec)
+    return failure(MediaStatus::unreadable_file, "cannot look at " + path + ": " + ec.message(),
+                   InputProblem::unreadable);
+  if (fs::is_directory(state))
+    return failure(MediaStatus::unreadable_file, path + " is a folder", InputProblem::folder);
   // Devices and pipes could block or never end; a clip is a file.
   if (!fs::is_regular_file(state))
     return failure(MediaStatus::unreadable_file, path + " is not a regular file",
@@ -77,8 +79,9 @@ MediaInput open_media(const std::string& path) {
     return failure(MediaStatus::not_playable, av_error_text("cannot read the streams", err),
                    InputProblem::not_media);
   int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (stream < 0) return failure(MediaStatus::not_playable, "the file holds no video stream",
-                                   InputProblem::no_video);
+  if (stream < 0)
+    return failure(MediaStatus::not_playable, "the file holds no video stream",
+                   InputProblem::no_video);
   if (std::string bad = check_picture_size(raw->streams[stream]->codecpar); !bad.empty())
     return failure(MediaStatus::not_playable, bad, InputProblem::bad_size);
   for (unsigned i = 0; i < raw->nb_streams; ++i)

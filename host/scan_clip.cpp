@@ -7,8 +7,11 @@
 namespace host {
 
 ScanClip::ScanClip(DecodeCursor cursor, ScanFrames frames, SlotTable table, int width, int height)
-    : cursor_(std::move(cursor)), frames_(std::move(frames)), table_(std::move(table)),
-      width_(width), height_(height) {
+    : cursor_(std::move(cursor)),
+      frames_(std::move(frames)),
+      table_(std::move(table)),
+      width_(width),
+      height_(height) {
   const AVCodecDescriptor* codec = avcodec_descriptor_get(cursor_.codec()->codec_id);
   intra_only_ = codec != nullptr && (codec->props & AV_CODEC_PROP_INTRA_ONLY);
 }

@@ -18,16 +18,26 @@ ScanClip::Opened failed(ScanFailure failure, std::string detail) {
 
 ScanFailure failure_of(InputProblem problem) {
   switch (problem) {
-    case InputProblem::none: return ScanFailure::none;
-    case InputProblem::missing: return ScanFailure::missing;
-    case InputProblem::folder: return ScanFailure::folder;
-    case InputProblem::not_regular: return ScanFailure::not_regular;
-    case InputProblem::empty: return ScanFailure::empty;
-    case InputProblem::unreadable: return ScanFailure::unreadable;
-    case InputProblem::not_media: return ScanFailure::not_media;
-    case InputProblem::no_video: return ScanFailure::no_video;
-    case InputProblem::bad_size: return ScanFailure::bad_size;
-    case InputProblem::out_of_memory: return ScanFailure::out_of_memory;
+    case InputProblem::none:
+      return ScanFailure::none;
+    case InputProblem::missing:
+      return ScanFailure::missing;
+    case InputProblem::folder:
+      return ScanFailure::folder;
+    case InputProblem::not_regular:
+      return ScanFailure::not_regular;
+    case InputProblem::empty:
+      return ScanFailure::empty;
+    case InputProblem::unreadable:
+      return ScanFailure::unreadable;
+    case InputProblem::not_media:
+      return ScanFailure::not_media;
+    case InputProblem::no_video:
+      return ScanFailure::no_video;
+    case InputProblem::bad_size:
+      return ScanFailure::bad_size;
+    case InputProblem::out_of_memory:
+      return ScanFailure::out_of_memory;
   }
   return ScanFailure::not_media;
 }

@@ -89,8 +89,8 @@ int64_t ScanFrames::next_picture_frame(int64_t frame) const {
   return after == picture_frames.end() ? count : *after;
 }
 
-ScanFrames count_scan_frames(AVFormatContext* format, int stream, const SlotTable& table,
-                             bool avi, const std::string& path) {
+ScanFrames count_scan_frames(AVFormatContext* format, int stream, const SlotTable& table, bool avi,
+                             const std::string& path) {
   AVStream* st = format->streams[stream];
   ScanFrames frames;
   frames.clock = SlotClock::of(format, st);

@@ -37,7 +37,7 @@ struct ScanFrames {
 };
 
 // Counts the frames of `stream`. `table` is the clip's slot table (AVI's slots).
-ScanFrames count_scan_frames(AVFormatContext* format, int stream, const SlotTable& table,
-                             bool avi, const std::string& path);
+ScanFrames count_scan_frames(AVFormatContext* format, int stream, const SlotTable& table, bool avi,
+                             const std::string& path);
 
 }  // namespace host

@@ -47,17 +47,8 @@ SwsContext* SlitScaler::scaler_for(const AVFrame* crop) {
 }
 
 AVFrame* SlitScaler::output_for(int width, int height) {
-  if (output_ && output_->width == width && output_->height == height) return output_.get();
-  output_.reset();
-  FramePtr picture = new_frame();
-  if (!picture) return nullptr;
-  picture->format = deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
-  picture->width = width;
-  picture->height = height;
-  // FFmpeg's own padded buffers: libswscale writes whole SIMD blocks past narrow rows.
-  if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
-  output_ = std::move(picture);
-  return output_.get();
+  const AVPixelFormat target = deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
+  return keep_padded_picture(output_, target, width, height);
 }
 
 RgbView SlitScaler::convert(const AVFrame* frame, Rect area) {

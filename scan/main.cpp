@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     case scan::Parsed::Action::usage_error:
       std::fprintf(stderr, "velmora-scan: %s\n", parsed.error.c_str());
       return scan::exit_usage;
-    case scan::Parsed::Action::run: break;
+    case scan::Parsed::Action::run:
+      break;
   }
   scan::catch_interrupts();
   // Every failure gets velmora-scan's own line; FFmpeg's notes on damaged data would

@@ -81,9 +81,12 @@ std::string parse_threads(std::string_view value, int& threads) {
 }
 
 std::string parse_cut(std::string_view value, composite::Cut& cut) {
-  if (value == "vertical") cut = composite::Cut::vertical;
-  else if (value == "horizontal") cut = composite::Cut::horizontal;
-  else return option_text("cut", value) + ": must be vertical or horizontal";
+  if (value == "vertical")
+    cut = composite::Cut::vertical;
+  else if (value == "horizontal")
+    cut = composite::Cut::horizontal;
+  else
+    return option_text("cut", value) + ": must be vertical or horizontal";
   return {};
 }
 
@@ -119,14 +122,24 @@ Parsed usage_error(std::string error) {
 
 std::string apply(int key, std::string_view value, Options& o) {
   switch (key) {
-    case key_cut: return parse_cut(value, o.cut);
-    case key_slit: return parse_slit(value, o.slit);
-    case key_every: return parse_every(value, o.every);
-    case key_from: return parse_point("from", value, o.from);
-    case key_to: return parse_point("to", value, o.to);
-    case key_threads: return parse_threads(value, o.threads);
-    case 'f': o.force = true; return {};
-    case 'q': o.quiet = true; return {};
+    case key_cut:
+      return parse_cut(value, o.cut);
+    case key_slit:
+      return parse_slit(value, o.slit);
+    case key_every:
+      return parse_every(value, o.every);
+    case key_from:
+      return parse_point("from", value, o.from);
+    case key_to:
+      return parse_point("to", value, o.to);
+    case key_threads:
+      return parse_threads(value, o.threads);
+    case 'f':
+      o.force = true;
+      return {};
+    case 'q':
+      o.quiet = true;
+      return {};
   }
   return "unknown option";
 }
@@ -143,17 +156,19 @@ Parsed parse_options(const std::vector<std::string>& args) {
   opterr = 0;  // our own messages
   for (;;) {
     int index = 0;
-    int key = getopt_long(static_cast<int>(argv.size()) - 1, argv.data(), ":fqh", long_options,
-                          &index);
+    int key =
+        getopt_long(static_cast<int>(argv.size()) - 1, argv.data(), ":fqh", long_options, &index);
     if (key == -1) break;
-    if (key == 'h') parsed.action = Parsed::Action::help;
-    else if (key == key_version) parsed.action = Parsed::Action::version;
+    if (key == 'h')
+      parsed.action = Parsed::Action::help;
+    else if (key == key_version)
+      parsed.action = Parsed::Action::version;
     else if (key == '?')
       return usage_error(offending(argv, optopt) + ": unknown option (see --help)");
     else if (key == ':')
       return usage_error(offending(argv, optopt) + ": needs a value");
     else if (std::string error = apply(key, optarg != nullptr ? optarg : "", parsed.options);
-               !error.empty()) {
+             !error.empty()) {
       return usage_error(error);
     }
   }

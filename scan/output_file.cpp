@@ -34,8 +34,7 @@ bool png_name(const std::string& output) {
 std::string check_output(const std::string& output, bool force) {
   const std::string folder = folder_of(output);
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0)
-    return output + ": the folder " + folder + " does not exist";
+  if (stat(folder.c_str(), &st) != 0) return output + ": the folder " + folder + " does not exist";
   if (!S_ISDIR(st.st_mode)) return output + ": " + folder + " is not a folder";
   if (access(folder.c_str(), W_OK | X_OK) != 0)
     return output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")";
@@ -52,7 +51,8 @@ TempOutput::~TempOutput() {
 
 std::string TempOutput::create() {
   fs::path out(output_);
-  std::string pattern = (fs::path(folder_of(output_)) / ("." + out.filename().string() + ".XXXXXX")).string();
+  std::string pattern =
+      (fs::path(folder_of(output_)) / ("." + out.filename().string() + ".XXXXXX")).string();
   int fd = mkstemp(pattern.data());
   if (fd < 0)
     return output_ + ": cannot write in the folder " + folder_of(output_) + " (" +
@@ -87,8 +87,10 @@ std::string TempOutput::commit(bool force) {
   if (done != 0 && errno == EINVAL && !force) {
     // A file system without RENAME_NOREPLACE: look, then rename.
     struct stat st {};
-    if (lstat(output_.c_str(), &st) == 0) errno = EEXIST;
-    else done = rename(temp_.c_str(), output_.c_str());
+    if (lstat(output_.c_str(), &st) == 0)
+      errno = EEXIST;
+    else
+      done = rename(temp_.c_str(), output_.c_str());
   }
   if (done != 0) {
     if (errno == EEXIST) return output_ + ": already exists; use --force to overwrite it";

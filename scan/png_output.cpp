@@ -65,7 +65,8 @@ std::string write_png(std::FILE* file, const StripImage& image) {
   errno = 0;
   if (!write_rows(w, file, image)) {
     // libpng says "Write Error" for a failed fwrite; errno says which.
-    if (errno != 0 && w.error == "Write Error") return "cannot write (" + std::string(std::strerror(errno)) + ")";
+    if (errno != 0 && w.error == "Write Error")
+      return "cannot write (" + std::string(std::strerror(errno)) + ")";
     return w.error.empty() ? "cannot write the PNG" : w.error;
   }
   if (std::ferror(file)) return "cannot write (" + std::string(std::strerror(errno)) + ")";

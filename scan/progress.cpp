@@ -64,8 +64,10 @@ void Progress::summary(int64_t strips, const std::string& image, int64_t file_by
   std::fprintf(out_, "velmora-scan: %lld strips, %s, %s in %.1f s", static_cast<long long>(strips),
                image.c_str(), human_bytes(static_cast<double>(file_bytes)).c_str(), seconds());
   if (damaged > 0)
-    std::fprintf(out_, "; %lld damaged frame%s repeat the picture before them",
-                 static_cast<long long>(damaged), damaged == 1 ? "" : "s");
+    std::fprintf(out_,
+                 damaged == 1 ? "; 1 damaged frame shows the picture before it"
+                              : "; %lld damaged frames show the picture before them",
+                 static_cast<long long>(damaged));
   std::fputc('\n', out_);
 }
 

@@ -35,7 +35,8 @@ Failure place_slit(const Options& o, int frame_width, int frame_height, host::Re
   const char* lines = vertical ? "columns" : "rows";
   int64_t first = size / 2;
   if (o.slit.given)
-    first = o.slit.percent ? static_cast<int64_t>(std::floor(o.slit.fraction * size)) : o.slit.position;
+    first =
+        o.slit.percent ? static_cast<int64_t>(std::floor(o.slit.fraction * size)) : o.slit.position;
   const int64_t width = o.slit.width;
   const std::string what = o.slit.given ? o.slit.text : "--slit";
   if (first < 0 || first >= size)
@@ -58,7 +59,8 @@ Failure choose_frames(const Options& o, const host::ScanFrames& frames, host::Fr
   choice.every = o.every;
   choice.from = o.from.given ? frame_of(o.from, frames) : 0;
   choice.to = o.to.given ? std::min(frame_of(o.to, frames), frames.count) : frames.count;
-  const std::string length = std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
+  const std::string length =
+      std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
   if (choice.from >= frames.count)
     return fail(exit_usage, o.from.text + ": past the end of the clip (" + length + ")");
   if (choice.from >= choice.to)
@@ -109,15 +111,16 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.output + ": the output name must end in .png");
   if (std::string bad = check_output(o_.output, o_.force); !bad.empty())
     return fail(exit_failed, bad);
-  host::ScanClip::Opened opened = host::ScanClip::open(o_.input, o_.threads > 0 ? o_.threads : default_threads());
+  host::ScanClip::Opened opened =
+      host::ScanClip::open(o_.input, o_.threads > 0 ? o_.threads : default_threads());
   if (!opened.clip)
     return fail(exit_failed, o_.input + ": " + describe_failure(opened.failure, opened.detail));
   clip_ = std::move(opened.clip);
   if (Failure bad = place_slit(o_, clip_->width(), clip_->height(), slit_)) return bad;
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
-  const ImageSize size = image_size(o_.cut, strips_, o_.slit.width, clip_->width(),
-                                    clip_->height(), clip_->deep());
+  const ImageSize size =
+      image_size(o_.cut, strips_, o_.slit.width, clip_->width(), clip_->height(), clip_->deep());
   if (std::string refusal = image_refusal(size, available_memory()); !refusal.empty())
     return fail(exit_failed, o_.output + ": " + refusal);
   if (std::string bad = output_.create(); !bad.empty()) return fail(exit_failed, bad);
@@ -128,9 +131,7 @@ Failure Run::prepare() {
   return {};
 }
 
-Failure interrupted() {
-  return fail(128 + interrupt_signal(), "interrupted; no image written");
-}
+Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
 
 // Lays one strip per chosen frame into the image. A picture that cannot be converted (its
 // size changed in the stream) repeats the strip before it, as a damaged frame does.

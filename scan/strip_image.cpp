@@ -22,10 +22,14 @@ ImageSize image_size(composite::Cut cut, int64_t strips, int64_t slit_width, int
 
 std::string human_bytes(double bytes) {
   char text[32];
-  if (bytes >= 1e9) std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
-  else if (bytes >= 1e6) std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
-  else if (bytes >= 1e3) std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
-  else std::snprintf(text, sizeof text, "%.0f bytes", bytes);
+  if (bytes >= 1e9)
+    std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+  else if (bytes >= 1e6)
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  else if (bytes >= 1e3)
+    std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%.0f bytes", bytes);
   return text;
 }
 

@@ -14,7 +14,8 @@ using composite::Cut;
 struct Bytes {
   int width, height, pixel_bytes;
   std::vector<uint8_t> data;
-  Bytes(int w, int h, int pb, uint8_t fill) : width(w), height(h), pixel_bytes(pb), data(w * h * pb, fill) {}
+  Bytes(int w, int h, int pb, uint8_t fill)
+      : width(w), height(h), pixel_bytes(pb), data(w * h * pb, fill) {}
   int64_t stride() const { return int64_t{width} * pixel_bytes; }
   composite::BytePlane plane() { return {data.data(), stride(), height, stride()}; }
   composite::ConstBytePlane view() const { return {data.data(), stride(), height, stride()}; }
@@ -34,7 +35,8 @@ TEST(ExactStrips, VerticalStripsLieSideBySideWithoutOverlap) {
     Bytes source = numbered_source(10, 5, pb);
     Bytes image(slit * strips + 2, 5, pb, 0xEE);  // two columns to spare
     const composite::ExactStrip strip{Cut::vertical, pb, 4, slit};
-    for (int k = 0; k < strips; ++k) EXPECT_FALSE(composite::place_strip(source.view(), image.plane(), strip, k));
+    for (int k = 0; k < strips; ++k)
+      EXPECT_FALSE(composite::place_strip(source.view(), image.plane(), strip, k));
     for (int k = 0; k < strips; ++k)
       for (int x = 0; x < slit; ++x)
         for (int y = 0; y < 5; ++y)
@@ -54,8 +56,7 @@ TEST(ExactStrips, HorizontalStripsLieOneUnderAnother) {
   EXPECT_TRUE(composite::place_strip(source.view(), image.plane(), strip, 2));  // the last rows
   for (int k = 0; k < 3; ++k)
     for (int y = 0; y < slit; ++y)
-      for (int x = 0; x < 7; ++x)
-        ASSERT_EQ(image.at(x, k * slit + y, 5), source.at(x, 5 + y, 5));
+      for (int x = 0; x < 7; ++x) ASSERT_EQ(image.at(x, k * slit + y, 5), source.at(x, 5 + y, 5));
 }
 
 TEST(ExactStrips, AStripPastTheImageWritesNothing) {

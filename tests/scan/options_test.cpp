@@ -30,8 +30,8 @@ TEST(ScanOptions, DefaultsWithJustTheTwoFiles) {
 }
 
 TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
-  scan::Parsed p = parse({"--cut=horizontal", "in.mkv", "--slit", "50%:20", "--every=3",
-                          "out.png", "--from", "12.5s", "--to=400", "--threads", "2", "-fq"});
+  scan::Parsed p = parse({"--cut=horizontal", "in.mkv", "--slit", "50%:20", "--every=3", "out.png",
+                          "--from", "12.5s", "--to=400", "--threads", "2", "-fq"});
   ASSERT_EQ(p.action, Action::run) << p.error;
   const scan::Options& o = p.options;
   EXPECT_EQ(o.input, "in.mkv");
@@ -60,8 +60,8 @@ TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   EXPECT_EQ(parse({"-h"}).action, Action::help);
   EXPECT_EQ(parse({"--version"}).action, Action::version);
   std::string help = scan::help_text(2);
-  for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads",
-                             "--force", "--quiet", "--version", "variable-rate"})
+  for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads", "--force",
+                             "--quiet", "--version", "variable-rate"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -81,10 +81,12 @@ TEST(ScanOptions, EveryMistakeHasItsOwnLineNamingTheOption) {
       {{"--slit", "abc", "a", "b.png"},
        "--slit abc: the position is not a column or row number or a percentage"},
       {{"--slit", "5:x", "a", "b.png"}, "--slit 5:x: the width is not a whole number of pixels"},
-      {{"--slit", "1e2%", "a", "b.png"}, "--slit 1e2%: the position is not a percentage such as 50%"},
+      {{"--slit", "1e2%", "a", "b.png"},
+       "--slit 1e2%: the position is not a percentage such as 50%"},
       {{"--from", "12,5s", "a", "b.png"},
        "--from 12,5s: not a frame number or a time in seconds such as 12.5s"},
-      {{"--to", "-1", "a", "b.png"}, "--to -1: not a frame number or a time in seconds such as 12.5s"},
+      {{"--to", "-1", "a", "b.png"},
+       "--to -1: not a frame number or a time in seconds such as 12.5s"},
       {{"--cut", "diagonal", "a", "b.png"}, "--cut diagonal: must be vertical or horizontal"},
       {{"--threads", "0", "a", "b.png"}, "--threads 0: must be 1 to 64"},
       {{"a"}, "expected INPUT and OUTPUT.png, got 1 file name (see --help)"},

@@ -25,12 +25,14 @@ std::vector<uint8_t> converted(const AVFrame* frame) {
   host::RgbView view = scaler.convert(frame, {0, 0, frame->width, frame->height});
   std::vector<uint8_t> rgb;
   for (int y = 0; y < view.height; ++y)
-    rgb.insert(rgb.end(), view.bytes + y * view.stride, view.bytes + y * view.stride + view.width * 3);
+    rgb.insert(rgb.end(), view.bytes + y * view.stride,
+               view.bytes + y * view.stride + view.width * 3);
   return rgb;
 }
 
 // Hands out every chosen frame; checks each against the reference; returns how many.
-int check_frames(host::ScanClip& clip, const scan_testing::Pictures& pictures, host::FrameChoice choice) {
+int check_frames(host::ScanClip& clip, const scan_testing::Pictures& pictures,
+                 host::FrameChoice choice) {
   EXPECT_TRUE(clip.choose(choice));
   int handed = 0;
   int64_t frame = -1;
@@ -44,9 +46,10 @@ int check_frames(host::ScanClip& clip, const scan_testing::Pictures& pictures, h
 
 TEST(ScanClip, IntraOnlyClipsDecodeOnlyTheChosenFrames) {
   const std::string path = scan_testing::fresh_folder("intra") + "/mjpeg.avi";
-  ASSERT_EQ(clipwriter::write_avi(path, {.width = 64, .height = 48, .frames = 100, .codec = Codec::mjpeg},
-                                  clipwriter::test_pattern),
-            "");
+  ASSERT_EQ(
+      clipwriter::write_avi(path, {.width = 64, .height = 48, .frames = 100, .codec = Codec::mjpeg},
+                            clipwriter::test_pattern),
+      "");
   const scan_testing::Pictures pictures = scan_testing::decode_whole(path, false);
   auto clip = open(path, 2);
   ASSERT_TRUE(clip);
@@ -62,8 +65,14 @@ TEST(ScanClip, IntraOnlyClipsDecodeOnlyTheChosenFrames) {
 TEST(ScanClip, LongGopClipsSkipPicturesNothingRefersTo) {
   // Two B-frames between references, none of which x264 may leave out.
   const std::string path = scan_testing::fresh_folder("long-gop") + "/h264.mp4";
-  ClipSpec spec{.width = 96, .height = 64, .frames = 120, .fps_num = 30, .codec = Codec::h264,
-                .gop = 60, .b_frames = 2, .container = "mp4"};
+  ClipSpec spec{.width = 96,
+                .height = 64,
+                .frames = 120,
+                .fps_num = 30,
+                .codec = Codec::h264,
+                .gop = 60,
+                .b_frames = 2,
+                .container = "mp4"};
   ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
   const scan_testing::Pictures pictures = scan_testing::decode_whole(path, false);
   for (int threads : {1, 2, 3}) {
@@ -80,13 +89,18 @@ TEST(ScanClip, LongGopClipsSkipPicturesNothingRefersTo) {
 
 TEST(ScanClip, CountsFramesBySlotsOrByPictures) {
   const std::string folder = scan_testing::fresh_folder("counting");
-  ClipSpec steady{.width = 32, .height = 32, .frames = 20, .fps_num = 25, .codec = Codec::ffv1,
+  ClipSpec steady{.width = 32,
+                  .height = 32,
+                  .frames = 20,
+                  .fps_num = 25,
+                  .codec = Codec::ffv1,
                   .container = "matroska"};
   ASSERT_EQ(clipwriter::write_clip(folder + "/steady.mkv", steady, clipwriter::test_pattern), "");
   ClipSpec uneven = steady;
   uneven.ticks_per_second = 1000;
   // 40 ms apart, then 100 ms: no one rate fits.
-  for (int i = 0; i < uneven.frames; ++i) uneven.ticks.push_back(i < 10 ? i * 40 : 400 + (i - 10) * 100);
+  for (int i = 0; i < uneven.frames; ++i)
+    uneven.ticks.push_back(i < 10 ? i * 40 : 400 + (i - 10) * 100);
   ASSERT_EQ(clipwriter::write_clip(folder + "/uneven.mkv", uneven, clipwriter::test_pattern), "");
   uneven.container = "mp4";  // which takes no FFV1
   uneven.codec = Codec::mpeg4;

@@ -61,18 +61,21 @@ TEST(ScanClips, VerticalStripsHoldTheFramesColumns) {
   const std::string clip = pattern_clip();
   expect_vertical(scanned(clip, {}, "middle"), frames_from(0, 40, 1), 32, 1);
   expect_vertical(scanned(clip, {"--slit", "7:20"}, "wide"), frames_from(0, 40, 1), 7, 20);
-  expect_vertical(scanned(clip, {"--slit", "25%", "--every", "3"}, "every"), frames_from(0, 40, 3), 16, 1);
+  expect_vertical(scanned(clip, {"--slit", "25%", "--every", "3"}, "every"), frames_from(0, 40, 3),
+                  16, 1);
   expect_vertical(scanned(clip, {"--from", "5", "--to", "17", "--slit", "63"}, "range"),
                   frames_from(5, 17, 1), 63, 1);
   // 10 frames a second: 0.5 s is frame 5, 2.05 s starts with frame 21.
   expect_vertical(scanned(clip, {"--from", "0.5s", "--to", "2.05s", "--every", "4"}, "seconds"),
                   frames_from(5, 21, 4), 32, 1);
   // Past the end means the end.
-  expect_vertical(scanned(clip, {"--from", "38", "--to", "1000"}, "to_past_end"), frames_from(38, 40, 1), 32, 1);
+  expect_vertical(scanned(clip, {"--from", "38", "--to", "1000"}, "to_past_end"),
+                  frames_from(38, 40, 1), 32, 1);
 }
 
 TEST(ScanClips, HorizontalStripsHoldTheFramesRows) {
-  const Png png = scanned(pattern_clip(), {"--cut", "horizontal", "--slit", "10:3", "--every", "7"}, "rows");
+  const Png png =
+      scanned(pattern_clip(), {"--cut", "horizontal", "--slit", "10:3", "--every", "7"}, "rows");
   const std::vector<int> frames = frames_from(0, 40, 7);
   ASSERT_EQ(png.width, 64);
   ASSERT_EQ(png.height, static_cast<int>(frames.size()) * 3);
@@ -105,24 +108,29 @@ void expect_pictures(const Png& png, const scan_testing::Pictures& pictures,
   }
 }
 
+ClipSpec long_gop(Codec codec, int frames, int gop, int b_frames, const char* container) {
+  return {.width = 96, .height = 64, .frames = frames, .fps_num = 25, .codec = codec,
+          .gop = gop, .b_frames = b_frames, .container = container};
+}
+
 struct Coded {
   const char* name;
   ClipSpec spec;
   std::vector<std::string> args;
-  int first, width, every;
+  int from, first, width, every;
 };
 
 TEST(ScanClips, LongGopClipsGiveTheStripsOfTheRightFrames) {
   // With B-frames, pictures no strip needs are skipped; the strips stay exact.
   const Coded clips[] = {
-      {"mpeg4.avi", {.width = 96, .height = 64, .frames = 45, .fps_num = 25, .codec = Codec::mpeg4, .gop = 12, .b_frames = 2},
-       {"--threads", "2", "--every", "4"}, 48, 1, 4},
-      {"mpeg4.mp4", {.width = 96, .height = 64, .frames = 45, .fps_num = 25, .codec = Codec::mpeg4, .gop = 12, .b_frames = 2, .container = "mp4"},
-       {"--threads", "2", "--every", "4", "--slit", "10:5"}, 10, 5, 4},
-      {"h264.mkv", {.width = 96, .height = 64, .frames = 50, .fps_num = 30, .codec = Codec::h264, .gop = 25, .b_frames = 3, .container = "matroska"},
-       {"--threads", "2", "--every", "4", "--from", "3"}, 48, 1, 4},
-      {"h264.mp4", {.width = 96, .height = 64, .frames = 50, .fps_num = 30, .codec = Codec::h264, .gop = 25, .b_frames = 3, .container = "mp4"},
-       {"--threads", "1", "--every", "3", "--from", "30"}, 48, 1, 3},
+      {"mpeg4.avi", long_gop(Codec::mpeg4, 45, 12, 2, "avi"), {"--threads", "2", "--every", "4"},
+       0, 48, 1, 4},
+      {"mpeg4.mp4", long_gop(Codec::mpeg4, 45, 12, 2, "mp4"),
+       {"--threads", "2", "--every", "4", "--slit", "10:5"}, 0, 10, 5, 4},
+      {"h264.mkv", long_gop(Codec::h264, 50, 25, 3, "matroska"),
+       {"--threads", "2", "--every", "4", "--from", "3"}, 3, 48, 1, 4},
+      {"h264.mp4", long_gop(Codec::h264, 50, 25, 3, "mp4"),
+       {"--threads", "1", "--every", "3", "--from", "30"}, 30, 48, 1, 3},
   };
   for (const Coded& c : clips) {
     SCOPED_TRACE(c.name);
@@ -130,18 +138,20 @@ TEST(ScanClips, LongGopClipsGiveTheStripsOfTheRightFrames) {
     ASSERT_EQ(clipwriter::write_clip(path, c.spec, clipwriter::test_pattern), "");
     const scan_testing::Pictures pictures = scan_testing::decode_whole(path, false);
     ASSERT_EQ(static_cast<int>(pictures.rgb.size()), c.spec.frames);
-    int from = 0;
-    for (size_t i = 0; i + 1 < c.args.size(); ++i)
-      if (c.args[i] == "--from") from = std::stoi(c.args[i + 1]);
     expect_pictures(scanned(path, c.args, "coded-out"), pictures,
-                    frames_from(from, c.spec.frames, c.every), c.first, c.width);
+                    frames_from(c.from, c.spec.frames, c.every), c.first, c.width);
   }
 }
 
 TEST(ScanClips, VariableRateClipGivesOneStripPerPicture) {
   // Pictures 40 ms apart, then 100 ms, then 10 ms: no frame rate fits them.
-  ClipSpec spec{.width = 64, .height = 48, .frames = 30, .fps_num = 25, .codec = Codec::ffv1,
-                .container = "matroska", .ticks_per_second = 1000};
+  ClipSpec spec{.width = 64,
+                .height = 48,
+                .frames = 30,
+                .fps_num = 25,
+                .codec = Codec::ffv1,
+                .container = "matroska",
+                .ticks_per_second = 1000};
   int64_t at = 0;
   for (int i = 0; i < spec.frames; ++i) {
     spec.ticks.push_back(at);
@@ -162,13 +172,18 @@ TEST(ScanClips, VariableRateClipGivesOneStripPerPicture) {
   const std::string steady = scan_testing::fresh_folder("cfr") + "/cfr.mkv";
   ASSERT_EQ(clipwriter::write_clip(steady, spec, clipwriter::test_pattern), "");
   // 25 frames a second: 1 s is frame 25.
-  expect_pictures(scanned(steady, {"--from", "1s"}, "cfr-time"), scan_testing::decode_whole(steady, false),
-                  frames_from(25, 30, 1), 32, 1);
+  expect_pictures(scanned(steady, {"--from", "1s"}, "cfr-time"),
+                  scan_testing::decode_whole(steady, false), frames_from(25, 30, 1), 32, 1);
 }
 
 TEST(ScanClips, TenBitClipGivesSixteenBitStrips) {
-  ClipSpec spec{.width = 64, .height = 48, .frames = 6, .fps_num = 25, .codec = Codec::ffv1,
-                .container = "matroska", .ten_bit = true};
+  ClipSpec spec{.width = 64,
+                .height = 48,
+                .frames = 6,
+                .fps_num = 25,
+                .codec = Codec::ffv1,
+                .container = "matroska",
+                .ten_bit = true};
   // Smooth ramps at 16 bits, so that the 10-bit steps between 8-bit ones show.
   auto ramp = [](int frame, int x, int y) -> std::array<uint16_t, 3> {
     return {static_cast<uint16_t>(frame * 9000 + x * 150), static_cast<uint16_t>(y * 1200 + x * 37),
@@ -204,17 +219,22 @@ TEST(ScanClips, DilloRepeatsEachPictureUntilTheNext) {
   // Frames that repeat a picture are served from it, whatever the stride.
   shown.clear();
   for (int slot = 5; slot < 71; slot += 7) shown.push_back(slot / 10);
-  expect_pictures(scanned(dillo, {"--from", "5", "--every", "7"}, "dillo-every"), pictures, shown, 40, 1);
+  expect_pictures(scanned(dillo, {"--from", "5", "--every", "7"}, "dillo-every"), pictures, shown,
+                  40, 1);
 }
 
 TEST(ScanClips, RealClipsOfTheTestData) {
-  struct Real { const char* name; int frames; };
+  struct Real {
+    const char* name;
+    int frames;
+  };
   for (Real r : {Real{"MFC2.AVI", 40}, Real{"filecopy.avi", 17}, Real{"100_0306.AVI", 41}}) {
     SCOPED_TRACE(r.name);
     const std::string path = std::string(VELMORA_TESTDATA) + "/avi/" + r.name;
     const scan_testing::Pictures pictures = scan_testing::decode_whole(path, false);
     ASSERT_EQ(static_cast<int>(pictures.rgb.size()), r.frames);
-    expect_pictures(scanned(path, {"--slit", "5:3"}, "real"), pictures, frames_from(0, r.frames, 1), 5, 3);
+    expect_pictures(scanned(path, {"--slit", "5:3"}, "real"), pictures, frames_from(0, r.frames, 1),
+                    5, 3);
   }
 }
 

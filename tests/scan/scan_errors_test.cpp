@@ -81,31 +81,56 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
   const std::string missing = in.folder + "/missing.avi";
   const Case cases[] = {
       {{missing, "OUT"}, 1, "velmora-scan: " + missing + ": no such file"},
-      {{in.folder_input, "OUT"}, 1, "velmora-scan: " + in.folder_input + ": is a folder, not a clip"},
+      {{in.folder_input, "OUT"},
+       1,
+       "velmora-scan: " + in.folder_input + ": is a folder, not a clip"},
       {{in.empty, "OUT"}, 1, "velmora-scan: " + in.empty + ": is empty"},
-      {{in.text, "OUT"}, 1,
-       "velmora-scan: " + in.text + ": not a video file that libavformat reads (Invalid data found when processing input)"},
+      {{in.text, "OUT"},
+       1,
+       "velmora-scan: " + in.text +
+           ": not a video file that libavformat reads (Invalid data found when processing input)"},
       {{in.audio_only, "OUT"}, 1, "velmora-scan: " + in.audio_only + ": holds no video stream"},
-      {{in.undecodable, "OUT"}, 1, "velmora-scan: " + in.undecodable + ": none of its frames decodes"},
-      {{"--slit", "32", in.good, "OUT"}, 2, "velmora-scan: --slit 32: outside the frame (32 columns, 0 to 31)"},
-      {{"--slit", "-1", in.good, "OUT"}, 2, "velmora-scan: --slit -1: outside the frame (32 columns, 0 to 31)"},
-      {{"--slit", "100%", in.good, "OUT"}, 2, "velmora-scan: --slit 100%: outside the frame (32 columns, 0 to 31)"},
-      {{"--cut", "horizontal", "--slit", "20:5", in.good, "OUT"}, 2,
+      {{in.undecodable, "OUT"},
+       1,
+       "velmora-scan: " + in.undecodable + ": none of its frames decodes"},
+      {{"--slit", "32", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 32: outside the frame (32 columns, 0 to 31)"},
+      {{"--slit", "-1", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit -1: outside the frame (32 columns, 0 to 31)"},
+      {{"--slit", "100%", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 100%: outside the frame (32 columns, 0 to 31)"},
+      {{"--cut", "horizontal", "--slit", "20:5", in.good, "OUT"},
+       2,
        "velmora-scan: --slit 20:5: the slit reaches past the frame (24 rows)"},
-      {{"--slit", "10:0", in.good, "OUT"}, 2, "velmora-scan: --slit 10:0: a slit of width 0 holds no pixel"},
+      {{"--slit", "10:0", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 10:0: a slit of width 0 holds no pixel"},
       {{"--every", "0", in.good, "OUT"}, 2, "velmora-scan: --every 0: must be 1 or more"},
       {{"--every", "-3", in.good, "OUT"}, 2, "velmora-scan: --every -3: must be 1 or more"},
-      {{"--from", "8", "--to", "8", in.good, "OUT"}, 2,
+      {{"--from", "8", "--to", "8", in.good, "OUT"},
+       2,
        "velmora-scan: --from 8: at or past --to 8 (frame 8 to frame 8)"},
-      {{"--from", "0.5s", "--to", "5", in.good, "OUT"}, 2,
+      {{"--from", "0.5s", "--to", "5", in.good, "OUT"},
+       2,
        "velmora-scan: --from 0.5s: at or past --to 5 (frame 6 to frame 5)"},
-      {{"--from", "12", in.good, "OUT"}, 2, "velmora-scan: --from 12: past the end of the clip (12 frames)"},
-      {{"--from", "3.5s", in.good, "OUT"}, 2, "velmora-scan: --from 3.5s: past the end of the clip (12 frames)"},
-      {{"--frobnicate", in.good, "OUT"}, 2, "velmora-scan: --frobnicate: unknown option (see --help)"},
+      {{"--from", "12", in.good, "OUT"},
+       2,
+       "velmora-scan: --from 12: past the end of the clip (12 frames)"},
+      {{"--from", "3.5s", in.good, "OUT"},
+       2,
+       "velmora-scan: --from 3.5s: past the end of the clip (12 frames)"},
+      {{"--frobnicate", in.good, "OUT"},
+       2,
+       "velmora-scan: --frobnicate: unknown option (see --help)"},
       {{"--every", "two", in.good, "OUT"}, 2, "velmora-scan: --every two: not a whole number"},
-      {{in.good, out_folder + "/streak.jpg"}, 2,
+      {{in.good, out_folder + "/streak.jpg"},
+       2,
        "velmora-scan: " + out_folder + "/streak.jpg: the output name must end in .png"},
-      {{in.good, out_folder + "/no/such/folder/x.png"}, 1,
+      {{in.good, out_folder + "/no/such/folder/x.png"},
+       1,
        "velmora-scan: " + out_folder + "/no/such/folder/x.png: the folder " + out_folder +
            "/no/such/folder does not exist"},
       {{in.good, in.folder_input + ".png"}, 1, ""},  // replaced below: a folder named .png
@@ -115,8 +140,9 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
     std::vector<std::string> args;
     for (const std::string& a : c.args) args.push_back(a == "OUT" ? out : a);
     scan_testing::Ran ran = run_scan(args);
-    const std::string expected =
-        c.message.empty() ? "velmora-scan: " + in.folder_input + ".png: is a folder" : fill(c.message, out);
+    const std::string expected = c.message.empty()
+                                     ? "velmora-scan: " + in.folder_input + ".png: is a folder"
+                                     : fill(c.message, out);
     EXPECT_EQ(ran.status, c.status) << expected;
     EXPECT_EQ(ran.err, expected + "\n");
     EXPECT_EQ(scan_testing::names_in(out_folder), std::vector<std::string>{}) << expected;
@@ -160,7 +186,9 @@ TEST(ScanErrors, AFolderThatCannotBeWrittenIsNamed) {
   const std::string out = folder + "/streak.png";
   scan_testing::Ran ran = run_scan({inputs().good, out});
   EXPECT_EQ(ran.status, 1);
-  EXPECT_EQ(ran.err.rfind("velmora-scan: " + out + ": cannot write in the folder " + folder + " (", 0), 0u)
+  EXPECT_EQ(
+      ran.err.rfind("velmora-scan: " + out + ": cannot write in the folder " + folder + " (", 0),
+      0u)
       << ran.err;
   EXPECT_FALSE(fs::exists(out));
   if (folder != "/proc") chmod(folder.c_str(), 0755);
@@ -169,7 +197,10 @@ TEST(ScanErrors, AFolderThatCannotBeWrittenIsNamed) {
 // An AVI `frames` slots long holding a picture every 50000 slots and at the end: the
 // muxer fills the gaps with empty chunks (at most 60000 at a time), so the clip is small.
 std::string sparse_clip(const std::string& folder, int width, int height, int64_t frames) {
-  ClipSpec spec{.width = width, .height = height, .fps_num = 25, .codec = Codec::mjpeg,
+  ClipSpec spec{.width = width,
+                .height = height,
+                .fps_num = 25,
+                .codec = Codec::mjpeg,
                 .ticks_per_second = 25};
   for (int64_t tick = 0; tick < frames - 1; tick += 50000) spec.ticks.push_back(tick);
   spec.ticks.push_back(frames - 1);
@@ -195,12 +226,14 @@ TEST(ScanErrors, AnImageBeyondPngOrMemoryIsRefusedBeforeDecoding) {
   const std::string big = sparse_clip(clips, 4096, 2048, 4001);
   ran = run_scan({"--slit", "0:4096", big, out});
   EXPECT_EQ(ran.status, 1);
-  EXPECT_EQ(ran.err.rfind("velmora-scan: " + out +
-                              ": the image would be 16388096 x 2048 pixels (100.7 GB), more than the ",
-                          0),
-            0u)
+  EXPECT_EQ(
+      ran.err.rfind("velmora-scan: " + out +
+                        ": the image would be 16388096 x 2048 pixels (100.7 GB), more than the ",
+                    0),
+      0u)
       << ran.err;
-  EXPECT_NE(ran.err.find(" of memory at hand; use --every or a shorter range\n"), std::string::npos);
+  EXPECT_NE(ran.err.find(" of memory at hand; use --every or a shorter range\n"),
+            std::string::npos);
   EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
   // The same clip is fine with fewer strips.
   ran = run_scan({"--every", "2000", "--slit", "0:4", big, out});
@@ -210,8 +243,13 @@ TEST(ScanErrors, AnImageBeyondPngOrMemoryIsRefusedBeforeDecoding) {
 
 TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
   const std::string folder = scan_testing::fresh_folder("damaged");
-  ClipSpec spec{.width = 64, .height = 48, .frames = 60, .fps_num = 25, .codec = Codec::mpeg4,
-                .gop = 12, .b_frames = 2};
+  ClipSpec spec{.width = 64,
+                .height = 48,
+                .frames = 60,
+                .fps_num = 25,
+                .codec = Codec::mpeg4,
+                .gop = 12,
+                .b_frames = 2};
   std::string error;
   auto broken = clipwriter::write_broken_clips(folder, spec, error);
   ASSERT_EQ(error, "");
@@ -248,8 +286,13 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
   const std::string clips = scan_testing::fresh_folder("long");
   const std::string clip = clips + "/long.avi";
   // Long enough to decode for a second or more with one thread.
-  ClipSpec spec{.width = 320, .height = 240, .frames = 1500, .fps_num = 25, .codec = Codec::mpeg4,
-                .gop = 250, .b_frames = 2};
+  ClipSpec spec{.width = 320,
+                .height = 240,
+                .frames = 1500,
+                .fps_num = 25,
+                .codec = Codec::mpeg4,
+                .gop = 250,
+                .b_frames = 2};
   ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
   for (int signal : {SIGINT, SIGTERM}) {
     const std::string folder = scan_testing::fresh_folder("interrupted");

@@ -20,6 +20,16 @@
 namespace scan_testing {
 namespace fs = std::filesystem;
 
+void exec_scan(const std::vector<std::string>& args) {
+  std::vector<std::string> copies{VELMORA_SCAN};
+  copies.insert(copies.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
 int start_scan(const std::vector<std::string>& args, int& err_fd) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe");
@@ -32,13 +42,7 @@ int start_scan(const std::vector<std::string>& args, int& err_fd) {
     int null = open("/dev/null", O_RDWR);
     dup2(null, STDIN_FILENO);
     dup2(null, STDOUT_FILENO);
-    std::vector<std::string> copies{VELMORA_SCAN};
-    copies.insert(copies.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_scan(args);
   }
   close(pipe_fds[1]);
   err_fd = pipe_fds[0];
@@ -65,8 +69,8 @@ Ran run_scan(const std::vector<std::string>& args) {
 
 int Png::sample(int x, int y, int c) const {
   const size_t bytes_per_sample = bit_depth / 8;
-  const size_t at = (static_cast<size_t>(y) * width + x) * channels * bytes_per_sample +
-                    c * bytes_per_sample;
+  const size_t at =
+      (static_cast<size_t>(y) * width + x) * channels * bytes_per_sample + c * bytes_per_sample;
   return bytes_per_sample == 1 ? bytes[at] : bytes[at] << 8 | bytes[at + 1];
 }
 
@@ -102,7 +106,8 @@ Pictures decode_whole(const std::string& path, bool deep) {
     pictures.width = frame.width;
     pictures.height = frame.height;
     const int64_t next = pictures.slots.empty() ? 0 : pictures.slots.back() + 1;
-    pictures.slots.push_back(frame.pkt_dts == AV_NOPTS_VALUE ? next : frame.pkt_dts - ctx.has_b_frames);
+    pictures.slots.push_back(frame.pkt_dts == AV_NOPTS_VALUE ? next
+                                                             : frame.pkt_dts - ctx.has_b_frames);
     // The whole picture at once, with the flags the slit's crop is converted with.
     host::ScalerPtr sws(host::make_rgb_scaler(&frame, frame.width, frame.height,
                                               deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24,
@@ -116,7 +121,8 @@ Pictures decode_whole(const std::string& path, bool deep) {
     const size_t row = static_cast<size_t>(frame.width) * pictures.pixel_bytes;
     std::vector<uint8_t> rgb(row * frame.height);
     for (int y = 0; y < frame.height; ++y)
-      std::copy_n(out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0], row, rgb.data() + row * y);
+      std::copy_n(out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0], row,
+                  rgb.data() + row * y);
     pictures.rgb.push_back(std::move(rgb));
   });
   return pictures;
@@ -142,7 +148,8 @@ std::string fresh_folder(const std::string& name) {
 
 std::vector<std::string> names_in(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -8,16 +8,18 @@
 namespace scan_testing {
 
 struct Ran {
-  int status = -1;   // exit status, or 128 + signal
-  std::string err;   // what it wrote to stderr
+  int status = -1;  // exit status, or 128 + signal
+  std::string err;  // what it wrote to stderr
 };
 
 // Runs velmora-scan with `args` (stdin closed, stderr a pipe, so no progress bar).
 Ran run_scan(const std::vector<std::string>& args);
 
+// In a child process: becomes velmora-scan with `args`.
+[[noreturn]] void exec_scan(const std::vector<std::string>& args);
 // Starts velmora-scan; returns its pid and the fd of its stderr.
 int start_scan(const std::vector<std::string>& args, int& err_fd);
-// Waits for `pid` and reads the rest of `err_fd`.
+// Reads `err_fd` to its end and waits for `pid`.
 Ran finish_scan(int pid, int err_fd);
 
 // A PNG as libpng reads it: 8 or 16 bits a sample, rows of packed RGB, 16-bit samples

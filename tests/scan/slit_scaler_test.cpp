@@ -44,8 +44,8 @@ host::FramePtr noise_picture(AVPixelFormat format, int width, int height, unsign
 // The whole picture converted at once, rows packed.
 std::vector<uint8_t> whole(const AVFrame* frame, bool deep) {
   AVPixelFormat target = deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
-  host::ScalerPtr sws(host::make_rgb_scaler(frame, frame->width, frame->height, target,
-                                            host::SlitScaler::flags));
+  host::ScalerPtr sws(
+      host::make_rgb_scaler(frame, frame->width, frame->height, target, host::SlitScaler::flags));
   host::FramePtr out = host::new_frame();
   out->format = target;
   out->width = frame->width;
@@ -72,9 +72,9 @@ int differences(const host::RgbView& view, const std::vector<uint8_t>& full, int
 }
 
 TEST(SlitScaler, SlitEqualsTheWholePictureConverted) {
-  const AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV444P,
-                                   AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P10,
-                                   AV_PIX_FMT_YUV422P10, AV_PIX_FMT_BGR24, AV_PIX_FMT_PAL8};
+  const AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P,  AV_PIX_FMT_YUV422P,   AV_PIX_FMT_YUV444P,
+                                   AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P10, AV_PIX_FMT_YUV422P10,
+                                   AV_PIX_FMT_BGR24,    AV_PIX_FMT_PAL8};
   for (AVPixelFormat format : formats) {
     for (auto [width, height] : {std::pair{96, 64}, std::pair{70, 46}}) {
       host::FramePtr frame = noise_picture(format, width, height, 7u + width);
