@@ -59,7 +59,9 @@ bool ScanClip::seek_before(int64_t frame) {
 bool ScanClip::wanted_between(int64_t first, int64_t end) const {
   int64_t wanted = choice_.from;
   if (first > choice_.from) {
-    int64_t steps = (first - choice_.from + choice_.every - 1) / choice_.every;
+    // Steps of `every` from `from`, counted so that nothing passes 64 bits.
+    const int64_t steps = (first - choice_.from - 1) / choice_.every + 1;
+    if (steps > (choice_.to - choice_.from - 1) / choice_.every) return false;  // past `to`
     wanted = choice_.from + steps * choice_.every;
   }
   return wanted < std::min(end, choice_.to);
@@ -96,7 +98,8 @@ const AVFrame* ScanClip::next(int64_t& frame) {
   take_pictures_up_to(next_wanted_);
   if (!shown_.held()) return nullptr;
   frame = next_wanted_;
-  next_wanted_ += choice_.every;
+  next_wanted_ =
+      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
   return shown_.frame.get();
 }
 

@@ -208,16 +208,17 @@ Options:
       --version              print the version and exit
 
 Frames: an AVI clip counts its frame slots as the window programs do (a chunk without a
-picture repeats the picture before it). In other containers a clip whose pictures fall
-one to a slot of the stream's average frame rate counts those slots; any other clip is
-variable-rate and gives one strip per picture, in presentation order; a time in seconds
-then picks the first picture shown at or after it.
+picture repeats the picture before it). In other containers a clip is constant-rate when
+its pictures, in presentation order, fall on the slots 0, 1, 2, ... of the stream's
+average frame rate, one to a slot (times rounded to the nearest slot), and counts those
+slots. Any other clip is variable-rate and gives one strip per picture, in presentation
+order; a time in seconds then picks the first picture shown at or after it.
 
 The image has 16-bit RGB when the clip has more than 8 bits per component, 8-bit RGB
 otherwise. OUTPUT is written under a temporary name in its folder and renamed when done.
 
-Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage,
-130 (143) interrupted by SIGINT (SIGTERM).
+Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
+range that does not fit the clip), 130 (143) interrupted by SIGINT (SIGTERM).
 )";
 }
 

@@ -34,15 +34,16 @@ Failure place_slit(const Options& o, int frame_width, int frame_height, host::Re
   const int64_t size = vertical ? frame_width : frame_height;
   const char* lines = vertical ? "columns" : "rows";
   int64_t first = size / 2;
-  if (o.slit.given)
-    first =
-        o.slit.percent ? static_cast<int64_t>(std::floor(o.slit.fraction * size)) : o.slit.position;
+  if (o.slit.given && !o.slit.percent) first = o.slit.position;
+  // A percentage of 100 or more lies outside, however large.
+  if (o.slit.given && o.slit.percent)
+    first = o.slit.fraction < 1 ? static_cast<int64_t>(std::floor(o.slit.fraction * size)) : size;
   const int64_t width = o.slit.width;
   const std::string what = o.slit.given ? o.slit.text : "--slit";
   if (first < 0 || first >= size)
     return fail(exit_usage, what + ": outside the frame (" + std::to_string(size) + " " + lines +
                                 ", 0 to " + std::to_string(size - 1) + ")");
-  if (first + width > size)
+  if (width > size - first)
     return fail(exit_usage, what + ": the slit reaches past the frame (" + std::to_string(size) +
                                 " " + lines + ")");
   area = vertical ? host::Rect{static_cast<int>(first), 0, static_cast<int>(width), frame_height}
@@ -70,8 +71,9 @@ Failure choose_frames(const Options& o, const host::ScanFrames& frames, host::Fr
   return {};
 }
 
+// Written so that no sum can pass 64 bits, however large --every is.
 int64_t strips_of(const host::FrameChoice& choice) {
-  return (choice.to - choice.from + choice.every - 1) / choice.every;
+  return (choice.to - choice.from - 1) / choice.every + 1;
 }
 
 std::string describe_size(const ImageSize& size) {
@@ -146,6 +148,7 @@ Failure Run::make_strips() {
     if (interrupt_signal() != 0) return interrupted();
     int64_t frame = 0;
     const AVFrame* picture = clip_->next(frame);
+    if (interrupt_signal() != 0) return interrupted();
     if (picture == nullptr)
       return fail(exit_failed, o_.input + ": the clip ended before frame " +
                                    std::to_string(choice_.from + k * choice_.every));

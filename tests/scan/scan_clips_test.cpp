@@ -68,6 +68,8 @@ TEST(ScanClips, VerticalStripsHoldTheFramesColumns) {
   // 10 frames a second: 0.5 s is frame 5, 2.05 s starts with frame 21.
   expect_vertical(scanned(clip, {"--from", "0.5s", "--to", "2.05s", "--every", "4"}, "seconds"),
                   frames_from(5, 21, 4), 32, 1);
+  // A stride past the end gives the first frame alone.
+  expect_vertical(scanned(clip, {"--every", "9223372036854775807"}, "huge_every"), {0}, 32, 1);
   // Past the end means the end.
   expect_vertical(scanned(clip, {"--from", "38", "--to", "1000"}, "to_past_end"),
                   frames_from(38, 40, 1), 32, 1);
