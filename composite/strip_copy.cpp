@@ -50,7 +50,11 @@ bool copy_strip(const host::PixelBuffer& capture, const host::PixelBuffer& compo
   const int edge = cut == Cut::vertical ? capture.width : capture.height;
   // The window's rule: w + 1 lines, w apart, so each strip's last line is overwritten by
   // the next strip's first.
-  return copy_lines(source, target, cut, band.first, w + 1, w, index, edge, copy_run);
+  // A lambda, not the function's address: each row's run is then copied inline.
+  const auto move = [](const uint32_t* from, const Run& run, uint32_t* to) {
+    copy_run(from, run, to);
+  };
+  return copy_lines(source, target, cut, band.first, w + 1, w, index, edge, move);
 }
 
 }  // namespace composite
