@@ -31,7 +31,9 @@ std::vector<int64_t> index_stamps(AVStream* st) {
   if (count <= 0 || count != st->nb_frames) return stamps;
   for (int i = 0; i < count; ++i) {
     const AVIndexEntry* e = avformat_index_get_entry(st, i);
-    if (e != nullptr && e->size > 0) stamps.push_back(e->timestamp);
+    // Pictures an edit list cuts away are decoded but never shown.
+    if (e != nullptr && e->size > 0 && !(e->flags & AVINDEX_DISCARD_FRAME))
+      stamps.push_back(e->timestamp);
   }
   return stamps;
 }
@@ -44,7 +46,8 @@ std::vector<int64_t> read_stamps(const std::string& path) {
   PacketPtr packet = new_packet();
   while (packet && av_read_frame(input.format.get(), packet.get()) >= 0) {
     int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-    if (packet->stream_index == input.stream && packet->size > 0 && stamp != AV_NOPTS_VALUE)
+    const bool shown = packet->size > 0 && !(packet->flags & AV_PKT_FLAG_DISCARD);
+    if (packet->stream_index == input.stream && shown && stamp != AV_NOPTS_VALUE)
       stamps.push_back(stamp);
     av_packet_unref(packet.get());
   }
