@@ -56,7 +56,8 @@ std::string clip(const char* name, clipwriter::ClipSpec spec) {
 }
 
 struct Outcome {
-  double seconds = 0;
+  double seconds = 0;      // wall time
+  double cpu_seconds = 0;  // user and system time of the command, all its threads
   double peak_mb = 0;
 };
 
@@ -78,6 +79,8 @@ Outcome run(const std::vector<std::string>& command) {
   Outcome outcome;
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   outcome.peak_mb = usage.ru_maxrss / 1024.0;
+  outcome.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
+                        usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "failed: %s\n", command[0].c_str());
     std::exit(1);
@@ -113,15 +116,48 @@ std::vector<std::string> scan(const std::string& input, int every, const std::st
           out};
 }
 
-struct Row {
-  std::string what;
-  std::vector<std::string> scan_command, against;
-  std::string against_name;
-  double goal;  // the ratio velmora-scan must stay at or under
-  int every;
-  std::vector<double> scan_times = {}, against_times = {};
+// One command of a workload and what its runs took.
+struct Side {
+  std::string name;
+  std::vector<std::string> command;
+  double goal = 0;  // velmora-scan's ratio against this side must stay at or under it
+  std::vector<double> wall = {}, cpu = {};
   double peak_mb = 0;
+
+  void add(const Outcome& outcome) {
+    wall.push_back(outcome.seconds);
+    cpu.push_back(outcome.cpu_seconds);
+    peak_mb = std::max(peak_mb, outcome.peak_mb);
+  }
 };
+
+// velmora-scan and the FFmpeg commands it is measured against, on the same work.
+struct Workload {
+  std::string what;
+  int every;
+  Side scan;
+  std::vector<Side> against;
+};
+
+void print_tables(const std::vector<Workload>& workloads) {
+  std::printf("| what | velmora-scan | FFmpeg | wall ratio | goal | CPU time ratio |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  for (const Workload& w : workloads) {
+    for (const Side& side : w.against) {
+      const double ratio = median(w.scan.wall) / median(side.wall);
+      std::printf("| %s | %.2f s | %.2f s (%s) | %.2fx | <= %.2fx: %s | %.2fx |\n", w.what.c_str(),
+                  median(w.scan.wall), median(side.wall), side.name.c_str(), ratio, side.goal,
+                  ratio <= side.goal ? "met" : "missed", median(w.scan.cpu) / median(side.cpu));
+    }
+  }
+  std::printf(
+      "\n| run | peak resident memory | output image + 100 MB | goal |\n|---|---|---|---|\n");
+  for (const Workload& w : workloads) {
+    const double image_mb = double(frames + w.every - 1) / w.every * 10 * height * 3 / 1e6;
+    std::printf("| %s | %.1f MB | %.1f MB | %s |\n", w.what.c_str(), w.scan.peak_mb, image_mb + 100,
+                w.scan.peak_mb <= image_mb + 100 ? "met" : "missed");
+  }
+}
 
 }  // namespace
 
@@ -144,45 +180,33 @@ int main(int argc, char** argv) {
                     theirs = "/tmp/velmora-scan-bench-ffmpeg.png";
   const std::vector<std::string> decode_h264 = ffmpeg(h264, {"-f", "null", "-"});
   const std::vector<std::string> decode_mjpeg = ffmpeg(mjpeg, {"-f", "null", "-"});
-  std::vector<Row> rows = {
-      {"every frame, 1080p H.264, against decoding alone", scan(h264, 1, out), decode_h264,
-       "ffmpeg -f null", 1.05, 1},
-      {"every frame, 1080p H.264, against crop+tile", scan(h264, 1, out), recipe(h264, 1, theirs),
-       "crop+tile", 1.0, 1},
-      {"every frame, 1080p MJPEG, against decoding alone", scan(mjpeg, 1, out), decode_mjpeg,
-       "ffmpeg -f null", 1.05, 1},
-      {"every frame, 1080p MJPEG, against crop+tile", scan(mjpeg, 1, out), recipe(mjpeg, 1, theirs),
-       "crop+tile", 1.0, 1},
-      {"every 10th frame, 1080p MJPEG (intra-only)", scan(mjpeg, 10, out),
-       recipe(mjpeg, 10, theirs), "framestep+crop+tile", 0.2, 10},
-      {"every 4th frame, 1080p H.264 (B-frames)", scan(h264, 4, out), recipe(h264, 4, theirs),
-       "framestep+crop+tile", 0.85, 4},
+  std::vector<Workload> workloads = {
+      {"every frame, 1080p H.264",
+       1,
+       {"velmora-scan", scan(h264, 1, out)},
+       {{"-f null", decode_h264, 1.05}, {"crop+tile", recipe(h264, 1, theirs), 1.0}}},
+      {"every frame, 1080p MJPEG",
+       1,
+       {"velmora-scan", scan(mjpeg, 1, out)},
+       {{"-f null", decode_mjpeg, 1.05}, {"crop+tile", recipe(mjpeg, 1, theirs), 1.0}}},
+      {"every 10th frame, 1080p MJPEG (intra-only)",
+       10,
+       {"velmora-scan", scan(mjpeg, 10, out)},
+       {{"framestep+crop+tile", recipe(mjpeg, 10, theirs), 0.2}}},
+      {"every 4th frame, 1080p H.264 (B-frames)",
+       4,
+       {"velmora-scan", scan(h264, 4, out)},
+       {{"framestep+crop+tile", recipe(h264, 4, theirs), 0.85}}},
   };
-  // In turn, so that a change in the machine's load falls on both sides alike.
+  // In turn, so that a change in the machine's load falls on all sides alike.
   for (int r = 0; r < repetitions; ++r) {
-    for (Row& row : rows) {
-      Outcome mine = run(row.scan_command);
-      row.scan_times.push_back(mine.seconds);
-      row.peak_mb = std::max(row.peak_mb, mine.peak_mb);
-      row.against_times.push_back(run(row.against).seconds);
+    for (Workload& w : workloads) {
+      w.scan.add(run(w.scan.command));
+      for (Side& side : w.against) side.add(run(side.command));
     }
     std::fprintf(stderr, "repetition %d of %d done\n", r + 1, repetitions);
   }
-  std::printf("| what | velmora-scan | %s | ratio | goal |\n|---|---|---|---|---|\n", "FFmpeg");
-  for (const Row& row : rows) {
-    const double mine = median(row.scan_times), theirs_median = median(row.against_times);
-    const double ratio = mine / theirs_median;
-    std::printf("| %s | %.2f s | %.2f s (%s) | %.2fx | <= %.2fx %s |\n", row.what.c_str(), mine,
-                theirs_median, row.against_name.c_str(), ratio, row.goal,
-                ratio <= row.goal ? "met" : "MISSED");
-  }
-  std::printf(
-      "\n| run | peak resident memory | output image + 100 MB | goal |\n|---|---|---|---|\n");
-  for (const Row& row : rows) {
-    const double image_mb = double(frames + row.every - 1) / row.every * 10 * height * 3 / 1e6;
-    std::printf("| %s | %.1f MB | %.1f MB | %s |\n", row.what.c_str(), row.peak_mb, image_mb + 100,
-                row.peak_mb <= image_mb + 100 ? "met" : "MISSED");
-  }
+  print_tables(workloads);
   std::printf("\nmedians of %d runs each, %d decoding threads\n", repetitions, threads);
   return 0;
 }
