@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine for Velmora, builds both programs, and starts one of them,
-# runs the tests or installs the programs.
+# Sets up a Debian 12 machine for Velmora, builds the programs (velmora6, velmora3 and the
+# command-line velmora-scan), and starts one of them, runs the tests or installs the programs.
 #   ./dev.sh run [velmora6|velmora3]   install what is missing, build, write sample clips,
 #                                      start one (velmora6) in the samples folder
 #   ./dev.sh test                      install what is missing, build, run every test
-#   ./dev.sh install                   install what is missing, build, put both programs
+#   ./dev.sh install                   install what is missing, build, put the three programs
 #                                      into /usr/local/bin (PREFIX to choose another place)
 # A second run skips what is done. Set BUILD_DIR or VELMORA_SANITIZE=ON to vary the build.
 set -euo pipefail
@@ -18,11 +18,12 @@ sanitize=${VELMORA_SANITIZE:-OFF}
 packages=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libpng-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
+  ffmpeg
 )
 
 as_root() {
@@ -89,7 +90,7 @@ case "${1:-}" in
     else
       as_root cmake --install "$build_dir" --prefix "$prefix"
     fi
-    echo "== velmora6 and velmora3 are in $prefix/bin"
+    echo "== velmora6, velmora3 and velmora-scan are in $prefix/bin"
     ;;
   test)
     install_missing

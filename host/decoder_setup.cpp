@@ -1,0 +1,39 @@
+#include "host/decoder_setup.h"
+
+#include "host/av_error.h"
+
+namespace host {
+namespace {
+
+OpenedDecoder failed(MediaStatus status, std::string detail) {
+  OpenedDecoder opened;
+  opened.status = status;
+  opened.detail = std::move(detail);
+  return opened;
+}
+
+}  // namespace
+
+OpenedDecoder open_decoder(const AVStream* stream, int threads) {
+  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (decoder == nullptr) {
+    OpenedDecoder none =
+        failed(MediaStatus::not_playable,
+               std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
+    none.no_decoder = true;
+    return none;
+  }
+  CodecPtr codec(avcodec_alloc_context3(decoder));
+  if (!codec) return failed(MediaStatus::out_of_memory, "cannot set up the decoder");
+  if (int err = avcodec_parameters_to_context(codec.get(), stream->codecpar); err < 0)
+    return failed(MediaStatus::not_playable, av_error_text("cannot set up the decoder", err));
+  codec->thread_count = threads;
+  if (threads > 1) codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  if (int err = avcodec_open2(codec.get(), decoder, nullptr); err < 0)
+    return failed(MediaStatus::not_playable, av_error_text("cannot open the decoder", err));
+  OpenedDecoder opened;
+  opened.codec = std::move(codec);
+  return opened;
+}
+
+}  // namespace host
