@@ -16,6 +16,7 @@
 #include "host/frame_scaler.h"
 #include "host/slit_scaler.h"
 #include "../host/reference_decoder.h"
+#include "tests/support/clips.h"
 
 namespace scan_testing {
 namespace fs = std::filesystem;
@@ -129,18 +130,7 @@ Pictures decode_whole(const std::string& path, bool deep) {
 }
 
 std::string fresh_folder(const std::string& name) {
-  static const fs::path root = [] {
-    std::string pattern = (fs::temp_directory_path() / "velmora-scan-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    return fs::path(pattern);
-  }();
-  static struct Cleanup {
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(root, ec);
-    }
-  } cleanup;
-  fs::path folder = root / name;
+  const fs::path folder = velmora_test::scratch_dir() / name;
   fs::remove_all(folder);
   fs::create_directories(folder);
   return folder.string();

@@ -41,7 +41,7 @@ struct Pictures {
 };
 Pictures decode_whole(const std::string& path, bool deep);
 
-// A fresh folder for one test, removed with everything in it when the test program ends.
+// A fresh folder for one test in the test process's scratch folder, removed with it.
 std::string fresh_folder(const std::string& name);
 // The names in `folder`, sorted.
 std::vector<std::string> names_in(const std::string& folder);
