@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine for Velmora, builds the programs, and starts one of them,
-# runs the tests, installs the programs or makes the Debian package.
+# Sets up a Debian 12 machine for Velmora, builds the programs (velmora6, velmora3 and the
+# command-line velmora-scan), and starts one of them, runs the tests, installs the programs
+# or makes the Debian package.
 #   ./dev.sh run [velmora6|velmora3]   install what is missing, build, write sample clips,
 #                                      start one (velmora6) in the samples folder; needs
 #                                      a display
 #   ./dev.sh test                      install what is missing, build, run every test
-#   ./dev.sh install                   install what is missing, build, put the programs
+#   ./dev.sh install                   install what is missing, build, put the three programs
 #                                      into /usr/local/bin (PREFIX to choose another place)
 #   ./dev.sh package                   install what is missing, build, write
 #                                      velmora_<version>_amd64.deb into the build folder
@@ -20,12 +21,13 @@ sanitize=${VELMORA_SANITIZE:-OFF}
 
 packages=(
   cmake ninja-build g++ pkg-config git
-  qt6-base-dev qt6-qpa-plugins libgl-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libpng-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool xclip x11-utils imagemagick
+  xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
+  ffmpeg
   dpkg-dev file lintian appstream man-db
 )
 
@@ -84,7 +86,7 @@ case "${1:-}" in
     else
       as_root cmake --install "$build_dir" --prefix "$prefix"
     fi
-    echo "== the programs are in $prefix/bin"
+    echo "== velmora6, velmora3 and velmora-scan are in $prefix/bin"
     ;;
   package)
     install_missing

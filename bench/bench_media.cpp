@@ -50,30 +50,32 @@ void BaselineStep(benchmark::State& state) {
     if (!baseline.next()) baseline.rewind();
 }
 
-// 100 steps back after stepping forward through part of a group, as after playing.
-void ReverseStep100(benchmark::State& state) {
+// 100 steps back from frame 410, timed; `arrive` brings the clip there untimed.
+void steps_back_from_410(benchmark::State& state, void (*arrive)(host::Clip& clip)) {
   auto clip = open_clip(state);
   if (!clip) return;
   for (auto _ : state) {
     state.PauseTiming();
-    clip->seek(260);
-    for (int i = 0; i < 150; ++i) clip->step_forward();  // to 410
+    arrive(*clip);
     state.ResumeTiming();
     for (int i = 0; i < 100; ++i) clip->step_back();
   }
 }
 
-// 100 steps back right after an exact seek: the first step decodes the group once.
+// After stepping forward through part of a group, as after playing.
+void ReverseStep100(benchmark::State& state) {
+  steps_back_from_410(state, [](host::Clip& clip) {
+    clip.seek(260);
+    for (int i = 0; i < 150; ++i) clip.step_forward();
+  });
+}
+
+// Right after an exact seek: the first step decodes the group once.
 void ReverseStep100AfterSeek(benchmark::State& state) {
-  auto clip = open_clip(state);
-  if (!clip) return;
-  for (auto _ : state) {
-    state.PauseTiming();
-    clip->seek(0);
-    clip->seek(410);
-    state.ResumeTiming();
-    for (int i = 0; i < 100; ++i) clip->step_back();
-  }
+  steps_back_from_410(state, [](host::Clip& clip) {
+    clip.seek(0);
+    clip.seek(410);
+  });
 }
 
 std::vector<int64_t> random_frames(int64_t length) {

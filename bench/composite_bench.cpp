@@ -24,53 +24,54 @@ struct Panes {
   host::PixelBuffer target() { return {composite.data(), kWidth, kHeight, kWidth}; }
 };
 
-// Band width w: a strip is w + 1 lines, placed at kIndex * w.
-void BM_StripVertical(benchmark::State& state) {
+// Band width w: a strip is w + 1 lines of `line_pixels`, placed at kIndex * w.
+void copy_strips(benchmark::State& state, composite::Cut cut, int line_pixels) {
   Panes panes;
   const int16_t w = static_cast<int16_t>(state.range(0));
   for (auto _ : state) {
-    composite::copy_strip(panes.source(), panes.target(), composite::Cut::vertical,
-                          {kFirst, int16_t(kFirst + w)}, kIndex);
+    composite::copy_strip(panes.source(), panes.target(), cut, {kFirst, int16_t(kFirst + w)},
+                          kIndex);
     benchmark::DoNotOptimize(panes.composite.data());
   }
-  state.SetItemsProcessed(state.iterations() * (w + 1) * kHeight);
+  state.SetItemsProcessed(state.iterations() * (w + 1) * line_pixels);
+}
+
+// The same pixels as `rows` memcpy calls of `pixels` each, row r from source_at(r) of the
+// capture to target_at(r) of the composite.
+template <class SourceAt, class TargetAt>
+void plain_copies(benchmark::State& state, int rows, int pixels, SourceAt source_at,
+                  TargetAt target_at) {
+  Panes panes;
+  for (auto _ : state) {
+    for (int r = 0; r < rows; ++r) {
+      std::memcpy(&panes.composite[target_at(r)], &panes.capture[source_at(r)],
+                  pixels * sizeof(uint32_t));
+    }
+    benchmark::DoNotOptimize(panes.composite.data());
+  }
+  state.SetItemsProcessed(state.iterations() * rows * pixels);
+}
+
+void BM_StripVertical(benchmark::State& state) {
+  copy_strips(state, composite::Cut::vertical, kHeight);
 }
 
 void BM_PlainCopyVertical(benchmark::State& state) {
-  Panes panes;
   const int w = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    for (int y = 0; y < kHeight; ++y) {
-      std::memcpy(&panes.composite[y * kWidth + kIndex * w], &panes.capture[y * kWidth + kFirst],
-                  (w + 1) * sizeof(uint32_t));
-    }
-    benchmark::DoNotOptimize(panes.composite.data());
-  }
-  state.SetItemsProcessed(state.iterations() * (w + 1) * kHeight);
+  plain_copies(
+      state, kHeight, w + 1, [](int y) { return y * kWidth + kFirst; },
+      [w](int y) { return y * kWidth + kIndex * w; });
 }
 
 void BM_StripHorizontal(benchmark::State& state) {
-  Panes panes;
-  const int16_t w = static_cast<int16_t>(state.range(0));
-  for (auto _ : state) {
-    composite::copy_strip(panes.source(), panes.target(), composite::Cut::horizontal,
-                          {kFirst, int16_t(kFirst + w)}, kIndex);
-    benchmark::DoNotOptimize(panes.composite.data());
-  }
-  state.SetItemsProcessed(state.iterations() * (w + 1) * kWidth);
+  copy_strips(state, composite::Cut::horizontal, kWidth);
 }
 
 void BM_PlainCopyHorizontal(benchmark::State& state) {
-  Panes panes;
   const int w = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    for (int j = 0; j <= w; ++j) {
-      std::memcpy(&panes.composite[(kIndex * w + j) * kWidth],
-                  &panes.capture[(kFirst + j) * kWidth], kWidth * sizeof(uint32_t));
-    }
-    benchmark::DoNotOptimize(panes.composite.data());
-  }
-  state.SetItemsProcessed(state.iterations() * (w + 1) * kWidth);
+  plain_copies(
+      state, w + 1, kWidth, [](int j) { return (kFirst + j) * kWidth; },
+      [w](int j) { return (kIndex * w + j) * kWidth; });
 }
 
 BENCHMARK(BM_StripVertical)->Arg(10)->Arg(40);

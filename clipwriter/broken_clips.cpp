@@ -100,9 +100,9 @@ std::string write_stream_header(AVFormatContext* out) {
   p->block_align = 2;
   stream->time_base = {1, 8000};
   if (int err = avio_open(&out->pb, out->url, AVIO_FLAG_WRITE); err < 0)
-    return describe_error("cannot create the audio-only file", err);
+    return av_error_text("cannot create the audio-only file", err);
   if (int err = avformat_write_header(out, nullptr); err < 0)
-    return describe_error("cannot write the audio-only header", err);
+    return av_error_text("cannot write the audio-only header", err);
   return {};
 }
 
@@ -111,7 +111,7 @@ std::string write_stream_header(AVFormatContext* out) {
 std::string write_audio_only_avi(const std::string& path) {
   AVFormatContext* raw = nullptr;
   if (int err = avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()); err < 0)
-    return describe_error("cannot set up an AVI file", err);
+    return av_error_text("cannot set up an AVI file", err);
   OutputPtr out(raw);
   if (std::string error = write_stream_header(raw); !error.empty()) return error;
   PacketPtr packet(av_packet_alloc());
@@ -123,10 +123,10 @@ std::string write_audio_only_avi(const std::string& path) {
     packet->pts = packet->dts = static_cast<int64_t>(i) * kSamples;
     packet->duration = kSamples;
     if (int err = av_interleaved_write_frame(raw, packet.get()); err < 0)
-      return describe_error("cannot write audio", err);
+      return av_error_text("cannot write audio", err);
   }
   if (int err = av_write_trailer(raw); err < 0)
-    return describe_error("cannot finish the audio-only file", err);
+    return av_error_text("cannot finish the audio-only file", err);
   return {};
 }
 

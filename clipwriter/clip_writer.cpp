@@ -2,6 +2,8 @@
 
 #include "clipwriter/encoder_handles.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/opt.h>
 }
@@ -14,15 +16,19 @@ AVCodecID codec_id(Codec codec) {
     case Codec::rgb: return AV_CODEC_ID_RAWVIDEO;
     case Codec::mjpeg: return AV_CODEC_ID_MJPEG;
     case Codec::mpeg4: return AV_CODEC_ID_MPEG4;
+    case Codec::h264: return AV_CODEC_ID_H264;
+    case Codec::ffv1: return AV_CODEC_ID_FFV1;
   }
   return AV_CODEC_ID_NONE;
 }
 
-AVPixelFormat stored_format(Codec codec) {
-  switch (codec) {
+AVPixelFormat stored_format(const ClipSpec& spec) {
+  switch (spec.codec) {
     case Codec::rgb: return AV_PIX_FMT_BGR24;
     case Codec::mjpeg: return AV_PIX_FMT_YUVJ420P;
-    case Codec::mpeg4: return AV_PIX_FMT_YUV420P;
+    case Codec::mpeg4:
+    case Codec::h264: return AV_PIX_FMT_YUV420P;
+    case Codec::ffv1: return spec.ten_bit ? AV_PIX_FMT_YUV420P10 : AV_PIX_FMT_YUV420P;
   }
   return AV_PIX_FMT_NONE;
 }
@@ -37,27 +43,35 @@ std::string check_spec(const ClipSpec& spec) {
   if (spec.fps_num <= 0 || spec.fps_den <= 0) return "frame rate must be positive";
   if (spec.gop <= 0 || spec.b_frames < 0 || spec.b_frames > 16)
     return "keyframe distance must be positive and B-frames 0..16";
+  if (!spec.ticks.empty() &&
+      (spec.ticks.size() != static_cast<size_t>(spec.frames) || spec.ticks_per_second <= 0 ||
+       !std::is_sorted(spec.ticks.begin(), spec.ticks.end())))
+    return "variable-rate ticks need one rising time a frame and ticks per second";
+  if (spec.ten_bit && spec.codec != Codec::ffv1) return "10-bit clips are FFV1";
   return {};
 }
 
 class Writer {
  public:
-  std::string open(const std::string& path, const ClipSpec& spec);
-  std::string write_frame(int index, const Painter& painter);
+  std::string open(const std::string& path, const ClipSpec& spec, bool deep);
+  std::string write_frame(int index, const Painter& painter, const DeepPainter& deep);
   std::string finish();
 
  private:
   std::string open_codec(const ClipSpec& spec);
   std::string drain(bool flushing);
   void paint(int index, const Painter& painter);
+  void paint_deep(int index, const DeepPainter& painter);
+  int64_t pts_of(int index) const;
 
   OutputPtr output_;
   CodecPtr codec_;
   AVStream* stream_ = nullptr;
-  FramePtr rgb_;      // painted pixels, BGR24
+  FramePtr rgb_;      // painted pixels, BGR24 (RGB48 for a deep painter)
   FramePtr encoded_;  // what the codec takes
   ScalerPtr scaler_;
   PacketPtr packet_{av_packet_alloc()};
+  std::vector<int64_t> ticks_;
 };
 
 std::string Writer::open_codec(const ClipSpec& spec) {
@@ -68,32 +82,42 @@ std::string Writer::open_codec(const ClipSpec& spec) {
   AVCodecContext* c = codec_.get();
   c->width = spec.width;
   c->height = spec.height;
-  c->time_base = AVRational{spec.fps_den, spec.fps_num};
+  c->time_base = spec.ticks.empty() ? AVRational{spec.fps_den, spec.fps_num}
+                                     : AVRational{1, spec.ticks_per_second};
   c->framerate = AVRational{spec.fps_num, spec.fps_den};
-  c->pix_fmt = stored_format(spec.codec);
-  c->gop_size = spec.codec == Codec::mpeg4 ? spec.gop : 1;
-  c->max_b_frames = spec.codec == Codec::mpeg4 ? spec.b_frames : 0;
-  if (spec.codec != Codec::rgb) {
+  c->pix_fmt = stored_format(spec);
+  const bool long_gop = spec.codec == Codec::mpeg4 || spec.codec == Codec::h264;
+  c->gop_size = long_gop ? spec.gop : 1;
+  c->max_b_frames = long_gop ? spec.b_frames : 0;
+  if (spec.codec == Codec::h264) {
+    // Quick to write, still a real long-GOP stream with B-frames that other B-frames use.
+    av_opt_set(c->priv_data, "preset", "veryfast", 0);
+    av_opt_set(c->priv_data, "crf", "20", 0);
+    // B-frames and keyframes where asked, not where x264 finds them worth it.
+    av_opt_set(c->priv_data, "x264-params", "b-adapt=0:scenecut=0", 0);
+  } else if (spec.codec == Codec::ffv1) {
+    c->level = 3;
+  } else if (spec.codec != Codec::rgb) {
     // Fixed quality: good enough pictures at any size without tuning a bit rate.
     c->flags |= AV_CODEC_FLAG_QSCALE;
     c->global_quality = FF_QP2LAMBDA * 3;
   }
   if (output_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (int err = avcodec_open2(c, encoder, nullptr); err < 0)
-    return describe_error("cannot open the encoder", err);
+    return av_error_text("cannot open the encoder", err);
   if (int err = avcodec_parameters_from_context(stream_->codecpar, c); err < 0)
-    return describe_error("cannot describe the stream", err);
+    return av_error_text("cannot describe the stream", err);
   stream_->time_base = c->time_base;
   stream_->avg_frame_rate = c->framerate;
   return {};
 }
 
-// BGR24 to what the encoder takes. JPEG's full-range format is named to libswscale as the
-// plain one with full-range levels.
-ScalerPtr make_scaler(const ClipSpec& spec, AVPixelFormat encoded) {
+// Painted pixels to what the encoder takes. JPEG's full-range format is named to libswscale
+// as the plain one with full-range levels.
+ScalerPtr make_scaler(const ClipSpec& spec, AVPixelFormat painted, AVPixelFormat encoded) {
   bool full_range = encoded == AV_PIX_FMT_YUVJ420P;
   AVPixelFormat target = full_range ? AV_PIX_FMT_YUV420P : encoded;
-  ScalerPtr scaler(sws_getContext(spec.width, spec.height, AV_PIX_FMT_BGR24, spec.width,
+  ScalerPtr scaler(sws_getContext(spec.width, spec.height, painted, spec.width,
                                   spec.height, target, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
                                   nullptr, nullptr));
   if (scaler && full_range) {
@@ -113,28 +137,47 @@ FramePtr make_frame(AVPixelFormat format, int width, int height) {
   return frame;
 }
 
-std::string Writer::open(const std::string& path, const ClipSpec& spec) {
+std::string Writer::open(const std::string& path, const ClipSpec& spec, bool deep) {
   if (!packet_) return "out of memory";
+  ticks_ = spec.ticks;
   AVFormatContext* raw = nullptr;
-  if (int err = avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()); err < 0)
-    return describe_error("cannot set up an AVI file", err);
+  if (int err = avformat_alloc_output_context2(&raw, nullptr, spec.container.c_str(), path.c_str());
+      err < 0)
+    return av_error_text("cannot set up the " + spec.container + " file", err);
   output_.reset(raw);
   stream_ = avformat_new_stream(raw, nullptr);
   if (stream_ == nullptr) return "out of memory";
   if (std::string error = open_codec(spec); !error.empty()) return error;
 
-  rgb_ = make_frame(AV_PIX_FMT_BGR24, spec.width, spec.height);
+  const AVPixelFormat painted = deep ? AV_PIX_FMT_RGB48 : AV_PIX_FMT_BGR24;
+  rgb_ = make_frame(painted, spec.width, spec.height);
   if (!rgb_) return "out of memory";
-  if (spec.codec != Codec::rgb) {
+  if (spec.codec != Codec::rgb || deep) {
     encoded_ = make_frame(codec_->pix_fmt, spec.width, spec.height);
-    scaler_ = make_scaler(spec, codec_->pix_fmt);
+    scaler_ = make_scaler(spec, painted, codec_->pix_fmt);
     if (!encoded_ || !scaler_) return "out of memory";
   }
   if (int err = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)
-    return describe_error("cannot create " + path, err);
+    return av_error_text("cannot create " + path, err);
   if (int err = avformat_write_header(raw, nullptr); err < 0)
-    return describe_error("cannot write the AVI header", err);
+    return av_error_text("cannot write the file's header", err);
   return {};
+}
+
+int64_t Writer::pts_of(int index) const {
+  return ticks_.empty() ? index : ticks_[static_cast<size_t>(index)];
+}
+
+void Writer::paint_deep(int index, const DeepPainter& painter) {
+  AVFrame* f = rgb_.get();
+  for (int y = 0; y < f->height; ++y) {
+    uint8_t* bytes = f->data[0] + static_cast<ptrdiff_t>(y) * f->linesize[0];
+    auto* row = reinterpret_cast<uint16_t*>(bytes);
+    for (int x = 0; x < f->width; ++x) {
+      std::array<uint16_t, 3> rgb = painter(index, x, y);
+      for (int c = 0; c < 3; ++c) row[3 * x + c] = rgb[c];
+    }
+  }
 }
 
 void Writer::paint(int index, const Painter& painter) {
@@ -150,10 +193,11 @@ void Writer::paint(int index, const Painter& painter) {
   }
 }
 
-std::string Writer::write_frame(int index, const Painter& painter) {
+std::string Writer::write_frame(int index, const Painter& painter, const DeepPainter& deep) {
   // The encoder may still hold a reference to the last frame's buffers.
   if (av_frame_make_writable(rgb_.get()) < 0) return "out of memory";
-  paint(index, painter);
+  if (deep) paint_deep(index, deep);
+  else paint(index, painter);
   AVFrame* sent = rgb_.get();
   if (encoded_) {
     if (av_frame_make_writable(encoded_.get()) < 0) return "out of memory";
@@ -161,9 +205,9 @@ std::string Writer::write_frame(int index, const Painter& painter) {
               encoded_->linesize);
     sent = encoded_.get();
   }
-  sent->pts = index;
+  sent->pts = pts_of(index);
   if (int err = avcodec_send_frame(codec_.get(), sent); err < 0)
-    return describe_error("cannot encode frame " + std::to_string(index), err);
+    return av_error_text("cannot encode frame " + std::to_string(index), err);
   return drain(false);
 }
 
@@ -171,34 +215,51 @@ std::string Writer::drain(bool flushing) {
   for (;;) {
     int err = avcodec_receive_packet(codec_.get(), packet_.get());
     if (err == AVERROR(EAGAIN) || (flushing && err == AVERROR_EOF)) return {};
-    if (err < 0) return describe_error("cannot encode", err);
+    if (err < 0) return av_error_text("cannot encode", err);
     av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
     packet_->stream_index = stream_->index;
     err = av_interleaved_write_frame(output_.get(), packet_.get());
-    if (err < 0) return describe_error("cannot write a frame", err);
+    if (err < 0) return av_error_text("cannot write a frame", err);
   }
 }
 
 std::string Writer::finish() {
   if (int err = avcodec_send_frame(codec_.get(), nullptr); err < 0)
-    return describe_error("cannot finish encoding", err);
+    return av_error_text("cannot finish encoding", err);
   if (std::string error = drain(true); !error.empty()) return error;
   if (int err = av_write_trailer(output_.get()); err < 0)
-    return describe_error("cannot write the AVI index", err);
+    return av_error_text("cannot write the file's index", err);
   return {};
+}
+
+std::string write_any(const std::string& path, const ClipSpec& spec, const Painter& painter,
+                      const DeepPainter& deep) {
+  if (std::string error = check_spec(spec); !error.empty()) return error;
+  if (!painter && !deep) return "no painter given";
+  Writer writer;
+  if (std::string error = writer.open(path, spec, static_cast<bool>(deep)); !error.empty())
+    return error;
+  for (int i = 0; i < spec.frames; ++i) {
+    if (std::string error = writer.write_frame(i, painter, deep); !error.empty()) return error;
+  }
+  return writer.finish();
 }
 
 }  // namespace
 
 std::string write_avi(const std::string& path, const ClipSpec& spec, const Painter& painter) {
-  if (std::string error = check_spec(spec); !error.empty()) return error;
-  if (!painter) return "no painter given";
-  Writer writer;
-  if (std::string error = writer.open(path, spec); !error.empty()) return error;
-  for (int i = 0; i < spec.frames; ++i) {
-    if (std::string error = writer.write_frame(i, painter); !error.empty()) return error;
-  }
-  return writer.finish();
+  ClipSpec avi = spec;
+  avi.container = "avi";
+  return write_any(path, avi, painter, nullptr);
+}
+
+std::string write_clip(const std::string& path, const ClipSpec& spec, const Painter& painter) {
+  return write_any(path, spec, painter, nullptr);
+}
+
+std::string write_deep_clip(const std::string& path, const ClipSpec& spec,
+                            const DeepPainter& painter) {
+  return write_any(path, spec, nullptr, painter);
 }
 
 uint32_t test_pattern(int frame, int x, int y) {

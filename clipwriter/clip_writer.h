@@ -1,8 +1,11 @@
-// Writes AVI clips whose every pixel is known, for tests and sample clips.
+// Writes clips whose every pixel is known, for tests, benchmarks and sample clips: AVI,
+// and MP4 or Matroska for the command-line program.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace clipwriter {
 
@@ -10,6 +13,8 @@ enum class Codec {
   rgb,    // uncompressed 24-bit RGB: every pixel arrives exactly
   mjpeg,  // every frame a keyframe
   mpeg4,  // MPEG-4 part 2, with keyframe distance `gop` and up to `b_frames` B-frames
+  h264,   // H.264 by libx264, keyframe distance `gop`, up to `b_frames` B-frames
+  ffv1,   // lossless, every frame a keyframe; 10 bits 4:2:0 with `ten_bit`, else 8
 };
 
 struct ClipSpec {
@@ -21,13 +26,28 @@ struct ClipSpec {
   Codec codec = Codec::rgb;
   int gop = 250;
   int b_frames = 0;
+  // libavformat's name of the container: "avi", "mp4", "matroska".
+  std::string container = "avi";
+  bool ten_bit = false;  // FFV1 only
+  // Variable rate: each frame's presentation time in ticks of 1 / ticks_per_second,
+  // rising. Empty: frames one 1 / fps apart.
+  std::vector<int64_t> ticks = {};
+  int ticks_per_second = 0;
 };
 
 // Colour 0xRRGGBB of pixel (x, y) in frame `frame`.
 using Painter = std::function<uint32_t(int frame, int x, int y)>;
 
+// Colour of pixel (x, y) in frame `frame`, 16 bits a component: red, green, blue.
+using DeepPainter = std::function<std::array<uint16_t, 3>(int frame, int x, int y)>;
+
 // Writes the clip; returns the empty text, or a readable description of what failed.
 std::string write_avi(const std::string& path, const ClipSpec& spec, const Painter& painter);
+// The same in the spec's container.
+std::string write_clip(const std::string& path, const ClipSpec& spec, const Painter& painter);
+// A clip painted at 16 bits a component (for 10-bit clips).
+std::string write_deep_clip(const std::string& path, const ClipSpec& spec,
+                            const DeepPainter& painter);
 
 // A pattern in which every frame differs from every other at every pixel, so a strip
 // tells which frame it came from: red carries the frame, green x, blue y.

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "host/av_error.h"
 #include "host/ffmpeg_handles.h"
 
 namespace clipwriter {
@@ -15,17 +16,11 @@ struct OutputDeleter {
   }
 };
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
-// The decoding side's owners serve the encoder as they are.
+// The decoding side's owners and error text serve the encoder as they are.
 using host::CodecPtr;
 using host::FramePtr;
 using host::PacketPtr;
 using host::ScalerPtr;
-
-// "what: FFmpeg's own words for code".
-inline std::string describe_error(const std::string& what, int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return what + ": " + text;
-}
+using host::av_error_text;
 
 }  // namespace clipwriter

@@ -1,5 +1,6 @@
 #include "composite/band_copy.h"
 
+#include <QPushButton>
 #include <QRadioButton>
 #include <cstdint>
 
@@ -7,6 +8,15 @@
 #include "window/form1.h"
 
 namespace composite {
+
+bool require_band(window::Form1& form) {
+  if (form.state.click_state == window::kBandPicked) return true;
+  form.show_message(no_band_message());
+  form.set_enabled(form.CmdGosei, true);
+  return false;
+}
+
+QString no_band_message() { return QStringLiteral("切り取り範囲をマウスでクリックしてください。"); }
 
 bool copy_band(window::Form1& form) {
   const auto& state = form.state;

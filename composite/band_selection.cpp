@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "window/form1.h"
-#include "window/seams.h"
 
 namespace composite {
 namespace {
@@ -42,27 +41,23 @@ void press(window::Form1& form, window::PictureBox& strip, DrawMarker marker, in
            int16_t& last, double position) {
   restart_composite(form);
   auto& click_state = form.state.click_state;
-  if (click_state == 2) {
+  if (click_state == window::kBandPicked) {
     // Drawing the old lines again takes them off the strip.
     marker(strip, first);
     marker(strip, last);
-    click_state = 0;
+    click_state = window::kNoBound;
   }
-  if (click_state == 0) {
+  if (click_state == window::kNoBound) {
     first = bound_at(position);
     marker(strip, first);
-    click_state = 1;
+    click_state = window::kFirstBound;
     return;
   }
   last = bound_at(position);
   marker(strip, last);
-  click_state = 2;
+  click_state = window::kBandPicked;
   if (last < first) std::swap(first, last);
-  if (int{last} - int{first} <= 2) {
-    if (auto& box = window::seams().message_box) {
-      box(narrow_band_message(), window::kStyleOkOnly, form.app_title());
-    }
-  }
+  if (int{last} - int{first} <= 2) form.show_message(narrow_band_message());
 }
 
 }  // namespace

@@ -2,9 +2,7 @@
 #pragma once
 #include <QString>
 
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace composite {
 

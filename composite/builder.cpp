@@ -14,14 +14,9 @@
 #include "media/mci.h"
 #include "media/transport.h"
 #include "window/form1.h"
-#include "window/seams.h"
 
 namespace composite {
 namespace {
-
-void show_message(window::Form1& form, const QString& text) {
-  if (auto& box = window::seams().message_box) box(text, window::kStyleOkOnly, form.app_title());
-}
 
 void step_clip() {
   std::string reply;
@@ -37,21 +32,18 @@ void advance_clip(const window::Form1& form, int16_t frames) {
   paced_steps(frames, step_clip);
 }
 
-// The one-level undo: the composite as it stands before the strip is drawn.
+// The one-level undo: the composite as it stands before the strip is drawn. Putting a
+// picture replaces what the clipboard held in one step; emptying it first would give the
+// clipboard up for a moment, and a clipboard manager takes an empty clipboard over with
+// its own copy of older contents.
 void put_snapshot_on_clipboard(const window::Form1& form) {
-  QClipboard* clipboard = QGuiApplication::clipboard();
-  clipboard->clear();
   // A deep copy: the pane's own image must not share its bits with the clipboard.
-  clipboard->setImage(form.Picture3->image().copy());
+  QGuiApplication::clipboard()->setImage(form.Picture3->image().copy());
 }
 
 // One pass; false when the run has ended.
 bool run_pass(window::Form1& form, int16_t frames) {
-  if (form.state.click_state != 2) {
-    show_message(form, no_band_message());
-    form.CmdGosei->setEnabled(true);
-    return false;
-  }
+  if (!require_band(form)) return false;
   advance_clip(form, frames);
   media::Trans(form);  // the frame now in Picture2
   put_snapshot_on_clipboard(form);
@@ -63,14 +55,12 @@ bool run_pass(window::Form1& form, int16_t frames) {
 
 }  // namespace
 
-QString no_band_message() { return QStringLiteral("切り取り範囲をマウスでクリックしてください。"); }
-
 void CmdGosei_Click(window::Form1& form) {
   const auto frames = frames_per_strip(form.Text1->text());
-  form.CmdGosei->setEnabled(false);
+  form.set_enabled(form.CmdGosei, false);
   if (!frames) {
-    show_message(form, frames_per_strip_message());
-    form.CmdGosei->setEnabled(true);
+    form.show_message(frames_per_strip_message());
+    form.set_enabled(form.CmdGosei, true);
     return;
   }
   QPointer<window::Form1> alive(&form);

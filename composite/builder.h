@@ -1,18 +1,11 @@
 // The composite run of the auto-advance edition: strip after strip until the composite is
 // full or the band is no longer complete.
 #pragma once
-#include <QString>
-
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace composite {
 
 // Click on CmdGosei. Returns when the run ends; yields to the event loop once per strip.
 void CmdGosei_Click(window::Form1& form);
-
-// Shown when a strip is due and no complete band is picked.
-QString no_band_message();
 
 }  // namespace composite

@@ -13,10 +13,14 @@ namespace composite {
 void Command6_Click(window::Form1& form) {
   form.Picture2->clear();
   form.Picture3->set_background_picture(std::nullopt);
+  forget_band(form);
+}
+
+void forget_band(window::Form1& form) {
   form.Picture4->clear();
   form.Picture5->clear();
-  form.state.click_state = 0;
-  form.CmdGosei->setEnabled(true);
+  form.state.click_state = window::kNoBound;
+  form.set_enabled(form.CmdGosei, true);
   form.state.screen_count = 0;
 }
 

@@ -1,14 +1,16 @@
-// Clearing the composite and stepping it back by one strip (auto-advance edition).
+// Clearing the composite and stepping it back by one strip (auto-advance edition), and
+// the part of a clear both editions share.
 #pragma once
-
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace composite {
 
 // Click on Command6: a white composite without background picture, no band, no strips.
 void Command6_Click(window::Form1& form);
+
+// What either edition's clear does after the composite: the pick strips' marks and the
+// band go, no strip is counted, and CmdGosei is on again.
+void forget_band(window::Form1& form);
 
 // Click on Cmd_back: the clipboard's snapshot becomes the composite's background picture
 // and the next strip goes where the last one was. Without a picture on the clipboard, or

@@ -3,11 +3,10 @@
 #pragma once
 #include <cstdint>
 
+#include "composite/strip_lines.h"
 #include "host/surfaces.h"
 
 namespace composite {
-
-enum class Cut { vertical, horizontal };
 
 // First and last column (vertical cut) or row (horizontal cut) of the band, both included.
 struct Band {

@@ -6,7 +6,8 @@ namespace editions {
 
 // The auto-advance edition: start-up sizes and centres the window.
 window::Layout velmora6_layout();
-// The manual-advance edition: the window keeps its laid-out size and place.
+// The manual-advance edition: the window keeps the size its table gives it and the place
+// the window system chooses.
 window::Layout velmora3_layout();
 
 }  // namespace editions

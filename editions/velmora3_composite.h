@@ -2,10 +2,7 @@
 // clip stands on, and its own clear. Its play is media::Command1_Click, which finds no
 // step-back button to enable.
 #pragma once
-
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace editions {
 

@@ -3,6 +3,7 @@
 #include "composite/band_selection.h"
 #include "editions/velmora3_composite.h"
 #include "media/transport.h"
+#include "window/application.h"
 #include "window/form1.h"
 
 namespace editions {

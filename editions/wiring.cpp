@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTimer>
 
 #include "media/open_close.h"
@@ -34,8 +33,8 @@ void wire_transport(window::Form1& form, const Handlers& handlers) {
   on_click(form, form.Command3, media::Command3_Click);
   on_click(form, form.Command4, media::Command4_Click);
   on_click(form, form.Cmd_Reserve, media::Cmd_Reserve_Click);
-  // sliderMoved comes only while the thumb is dragged, with the thumb's new place.
-  QObject::connect(form.HScroll1, &QScrollBar::sliderMoved, &form,
+  // Only the user's drag of the thumb seeks; the tick's own moves of the thumb do not.
+  QObject::connect(form.HScroll1, &window::ScrollBar::thumb_dragged, &form,
                    [&form](int position) { media::HScroll1_Scroll(form, position); });
   QObject::connect(form.Timer1, &QTimer::timeout, &form, [&form] { media::Timer1_Timer(form); });
 }

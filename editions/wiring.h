@@ -3,9 +3,7 @@
 #pragma once
 #include <functional>
 
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace editions {
 

@@ -1,7 +1,7 @@
 // Clip::open: from a path to a clip standing on frame 0, or a status saying why not.
 #include <string_view>
 
-#include "host/decoder_open.h"
+#include "host/decoder_setup.h"
 #include "host/ffmpeg_clip.h"
 #include "host/media_input.h"
 
@@ -21,23 +21,21 @@ Clip::Opened open_clip(const std::string& path) {
   if (input.status != MediaStatus::ok) return failed(input.status, input.detail);
   AVFormatContext* format = input.format.get();
   AVStream* stream = format->streams[input.stream];
-  OpenedDecoder decoder = open_decoder(stream->codecpar);
-  if (decoder.status != MediaStatus::ok) return failed(decoder.status, decoder.detail);
+  // One thread: pictures then leave the decoder one packet after their own, which is
+  // what tells their slot in an AVI.
+  OpenedDecoder decoder = open_decoder(stream, 1);
+  if (!decoder.codec) return failed(decoder.status, decoder.detail);
+  CodecPtr codec = std::move(decoder.codec);
 
   bool dts_slots = std::string_view(format->iformat->name) == "avi";
   SlotClock clock = SlotClock::of(format, stream);
   SlotTable table = build_slot_table(format, input.stream, clock, dts_slots, path);
   if (table.length <= 0) return failed(MediaStatus::not_playable, "the file holds no picture");
-  // Every slot takes at least a chunk header (or an index entry) of eight bytes in the
-  // file; a length beyond that comes from damaged timing fields, not from pictures.
-  if (int64_t size = file_size(format); size >= 0 && table.length > size / 8 + 1)
-    return failed(MediaStatus::not_playable,
-                  "the file's frame timing is damaged (" + std::to_string(table.length) +
-                      " frames claimed in " + std::to_string(size) + " bytes)");
+  if (std::string damaged = damaged_timing(table, file_size(format)); !damaged.empty())
+    return failed(MediaStatus::not_playable, damaged);
   int width = stream->codecpar->width, height = stream->codecpar->height;
   auto clip = std::make_unique<FfmpegClip>(
-      DecodeCursor(path, std::move(input.format), input.stream, std::move(decoder.codec), clock,
-                   dts_slots),
+      DecodeCursor(path, std::move(input.format), input.stream, std::move(codec), clock, dts_slots),
       std::move(table), av_q2d(clock.rate), width, height);
   if (clip->start() != MediaStatus::ok)
     return failed(MediaStatus::not_playable, "no picture of the file could be decoded");

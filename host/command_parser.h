@@ -26,7 +26,7 @@ struct Command {
   StatusItem item = StatusItem::length;
   bool reverse = false;  // step
   int64_t frame = 0;     // seek: checked against the clip's length later
-  int32_t surface = 0;   // update: "hdc D"
+  int32_t surface = 0;   // update: "hdc D", D the number of a drawing surface
 };
 
 struct Parsed {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/decoder_open.h"
+#include "host/decoder_setup.h"
 #include "host/media_input.h"
 
 namespace host {
@@ -22,8 +22,8 @@ bool DecodeCursor::reopen() {
   // A flushed decoder does not always take a stream's first packets as a fresh one does
   // (a raw MPEG-4 stream whose one picture has no keyframe before it gave none): from the
   // top, decoding starts with a fresh decoder, so it gives what it gave at opening.
-  OpenedDecoder decoder = open_decoder(input.format->streams[stream_]->codecpar);
-  if (decoder.status != MediaStatus::ok) return false;
+  OpenedDecoder decoder = open_decoder(input.format->streams[stream_], codec_->thread_count);
+  if (!decoder.codec) return false;
   format_ = std::move(input.format);
   codec_ = std::move(decoder.codec);
   return true;
@@ -67,7 +67,9 @@ bool DecodeCursor::read_packet() {
 int64_t DecodeCursor::slot_of(const AVFrame* frame) const {
   int64_t stamp = dts_slots_ ? frame->pkt_dts : frame->best_effort_timestamp;
   int64_t slot = last_slot_ + 1;
-  if (stamp != AV_NOPTS_VALUE) {
+  if (stamp != AV_NOPTS_VALUE && !ranks_.empty()) {
+    slot = std::lower_bound(ranks_.begin(), ranks_.end(), stamp) - ranks_.begin();
+  } else if (stamp != AV_NOPTS_VALUE) {
     slot = clock_.to_slot(stamp);
     if (dts_slots_) slot -= codec_->has_b_frames;
   }
@@ -85,15 +87,33 @@ bool DecodeCursor::next(Decoded& out) {
       ++decoded_;
       return true;
     }
-    if (err == AVERROR_EOF || draining_) return false;
+    if (err == AVERROR_EOF) return false;
+    if (err != AVERROR(EAGAIN)) ++broken_;
+    if (draining_) {
+      if (!policy_ || err == AVERROR(EAGAIN)) return false;
+      continue;
+    }
     if (!read_packet()) {
       avcodec_send_packet(codec_.get(), nullptr);
       draining_ = true;
       continue;
     }
     // A packet the decoder refuses is skipped: its slot keeps the last good picture.
-    if (avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++rejected_;
+    if (offer_packet() && avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++rejected_;
   }
+}
+
+// False when the policy keeps the packet from the decoder. libavcodec reads skip_frame
+// with every packet, also into its frame threads, so it can change from one to the next.
+bool DecodeCursor::offer_packet() {
+  if (!policy_) return true;
+  PacketUse use = policy_(*packet_);
+  if (use == PacketUse::drop) {
+    ++dropped_;
+    return false;
+  }
+  codec_->skip_frame = use == PacketUse::decode ? AVDISCARD_DEFAULT : AVDISCARD_NONREF;
+  return true;
 }
 
 }  // namespace host

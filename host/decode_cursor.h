@@ -1,7 +1,9 @@
 // Demuxes and decodes one video stream forward, naming the frame slot of every picture.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "host/ffmpeg_handles.h"
 #include "host/slot_table.h"
@@ -13,6 +15,14 @@ struct Decoded {
   int64_t slot = -1;  // -1: nothing held
   bool held() const { return slot >= 0; }
 };
+
+// What to do with a packet, for a reader that wants only some pictures.
+enum class PacketUse {
+  decode,
+  decode_if_referenced,  // decode only if other pictures refer to it (AVDISCARD_NONREF)
+  drop,                  // do not send it to the decoder at all (intra-only codecs)
+};
+using PacketPolicy = std::function<PacketUse(const AVPacket&)>;
 
 class DecodeCursor {
  public:
@@ -33,8 +43,21 @@ class DecodeCursor {
   int64_t decoded_pictures() const { return decoded_; }
   AVCodecContext* codec() const { return codec_.get(); }
 
+  // Asks `policy` about every packet before it goes to the decoder; pictures not wanted
+  // are then not decoded. Errors the decoder reports while draining no longer end the
+  // stream: the pictures still inside it come out.
+  void set_packet_policy(PacketPolicy policy) { policy_ = std::move(policy); }
+  // Numbers pictures by their rank among `stamps`, the sorted presentation stamps of
+  // every picture of the stream, instead of by slots of the frame rate (variable rate).
+  void number_by_rank(std::vector<int64_t> stamps) { ranks_ = std::move(stamps); }
+  // Packets refused and pictures the decoder reported broken.
+  int64_t damaged() const { return rejected_ + broken_; }
+  // Packets the policy kept from the decoder.
+  int64_t dropped_packets() const { return dropped_; }
+
  private:
   bool read_packet();
+  bool offer_packet();
   bool reopen();
   int64_t slot_of(const AVFrame* frame) const;
 
@@ -50,6 +73,10 @@ class DecodeCursor {
   bool first_ = true;  // no picture given since the last start
   int64_t rejected_ = 0;
   int64_t decoded_ = 0;
+  PacketPolicy policy_;
+  std::vector<int64_t> ranks_;
+  int64_t broken_ = 0;
+  int64_t dropped_ = 0;
 };
 
 }  // namespace host

@@ -24,11 +24,18 @@ AVPixelFormat plain_format(AVPixelFormat format, bool& full_range) {
 
 // A scaler to RGB32; full-range sources keep their levels.
 SwsContext* make_scaler(const AVFrame* frame, int width, int height) {
+  return make_rgb_scaler(frame, width, height, AV_PIX_FMT_RGB32, SWS_BILINEAR);
+}
+
+}  // namespace
+
+SwsContext* make_rgb_scaler(const AVFrame* frame, int width, int height, AVPixelFormat target,
+                            int flags) {
   bool full_range = false;
   AVPixelFormat format = plain_format(static_cast<AVPixelFormat>(frame->format), full_range);
   if (frame->color_range == AVCOL_RANGE_JPEG) full_range = true;
-  SwsContext* sws = sws_getContext(frame->width, frame->height, format, width, height,
-                                   AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  SwsContext* sws = sws_getContext(frame->width, frame->height, format, width, height, target,
+                                   flags, nullptr, nullptr, nullptr);
   if (sws != nullptr && full_range) {
     int* inv_table = nullptr;
     int* table = nullptr;
@@ -40,8 +47,6 @@ SwsContext* make_scaler(const AVFrame* frame, int width, int height) {
   }
   return sws;
 }
-
-}  // namespace
 
 SwsContext* FrameScaler::scaler_for(const AVFrame* frame, int width, int height) {
   if (scaler_ && frame->width == src_w_ && frame->height == src_h_ &&
@@ -56,18 +61,23 @@ SwsContext* FrameScaler::scaler_for(const AVFrame* frame, int width, int height)
   return scaler_.get();
 }
 
-AVFrame* FrameScaler::padded_picture(int width, int height) {
-  if (padded_ && padded_->width == width && padded_->height == height) return padded_.get();
-  padded_.reset();
+AVFrame* keep_padded_picture(FramePtr& kept, AVPixelFormat format, int width, int height) {
+  if (kept && kept->format == format && kept->width == width && kept->height == height)
+    return kept.get();
+  kept.reset();
   FramePtr picture = new_frame();
   if (!picture) return nullptr;
-  picture->format = AV_PIX_FMT_RGB32;
+  picture->format = format;
   picture->width = width;
   picture->height = height;
   // FFmpeg's own buffers: rows aligned for the widest SIMD this CPU has, and padded.
   if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
-  padded_ = std::move(picture);
-  return padded_.get();
+  kept = std::move(picture);
+  return kept.get();
+}
+
+AVFrame* FrameScaler::padded_picture(int width, int height) {
+  return keep_padded_picture(padded_, AV_PIX_FMT_RGB32, width, height);
 }
 
 bool FrameScaler::scale(const AVFrame* frame, uint32_t* pixels, int width, int height,

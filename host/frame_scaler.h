@@ -9,6 +9,17 @@
 
 namespace host {
 
+// A scaler from `frame`'s size and pixel format to width x height in `target` with libswscale
+// `flags`; JPEG-style and full-range sources keep their levels. Null when libswscale
+// cannot convert. The caller owns it.
+SwsContext* make_rgb_scaler(const AVFrame* frame, int width, int height, AVPixelFormat target,
+                            int flags);
+
+// `kept` when it is a picture of `format` and this size, else a new one of FFmpeg's own
+// padded buffers put in its place (libswscale writes whole SIMD blocks past narrow rows);
+// null when there is no memory.
+AVFrame* keep_padded_picture(FramePtr& kept, AVPixelFormat format, int width, int height);
+
 class FrameScaler {
  public:
   // Writes `frame` scaled to width x height into `pixels`, rows `stride` pixels apart.

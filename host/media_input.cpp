@@ -9,10 +9,11 @@
 namespace host {
 namespace {
 
-MediaInput failure(MediaStatus status, std::string detail) {
+MediaInput failure(MediaStatus status, std::string detail, InputProblem problem) {
   MediaInput input;
   input.status = status;
   input.detail = std::move(detail);
+  input.problem = problem;
   return input;
 }
 
@@ -22,14 +23,18 @@ MediaInput check_file(const std::string& path) {
   std::error_code ec;
   auto state = fs::status(path, ec);
   if (path.empty() || state.type() == fs::file_type::not_found)
-    return failure(MediaStatus::no_such_file, "no such file: " + path);
-  if (ec) return failure(MediaStatus::unreadable_file, "cannot look at " + path + ": " + ec.message());
-  if (fs::is_directory(state)) return failure(MediaStatus::unreadable_file, path + " is a folder");
+    return failure(MediaStatus::no_such_file, "no such file: " + path, InputProblem::missing);
+  if (ec)
+    return failure(MediaStatus::unreadable_file, "cannot look at " + path + ": " + ec.message(),
+                   InputProblem::unreadable);
+  if (fs::is_directory(state))
+    return failure(MediaStatus::unreadable_file, path + " is a folder", InputProblem::folder);
   // Devices and pipes could block or never end; a clip is a file.
   if (!fs::is_regular_file(state))
-    return failure(MediaStatus::unreadable_file, path + " is not a regular file");
+    return failure(MediaStatus::unreadable_file, path + " is not a regular file",
+                   InputProblem::not_regular);
   if (fs::file_size(path, ec) == 0 && !ec)
-    return failure(MediaStatus::unreadable_file, path + " is empty");
+    return failure(MediaStatus::unreadable_file, path + " is empty", InputProblem::empty);
   return {};
 }
 
@@ -40,6 +45,15 @@ MediaStatus status_of_open_error(int code) {
     return MediaStatus::unreadable_file;
   if (code == AVERROR(ENOMEM)) return MediaStatus::out_of_memory;
   return MediaStatus::not_playable;
+}
+
+InputProblem problem_of_open_error(int code) {
+  switch (status_of_open_error(code)) {
+    case MediaStatus::no_such_file: return InputProblem::missing;
+    case MediaStatus::unreadable_file: return InputProblem::unreadable;
+    case MediaStatus::out_of_memory: return InputProblem::out_of_memory;
+    default: return InputProblem::not_media;
+  }
 }
 
 std::string check_picture_size(const AVCodecParameters* par) {
@@ -57,15 +71,19 @@ MediaInput open_media(const std::string& path) {
   if (MediaInput bad = check_file(path); bad.status != MediaStatus::ok) return bad;
   AVFormatContext* raw = nullptr;
   if (int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); err < 0)
-    return failure(status_of_open_error(err), av_error_text("cannot open " + path, err));
+    return failure(status_of_open_error(err), av_error_text("cannot open " + path, err),
+                   problem_of_open_error(err));
   MediaInput input;
   input.format.reset(raw);
   if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
-    return failure(MediaStatus::not_playable, av_error_text("cannot read the streams", err));
+    return failure(MediaStatus::not_playable, av_error_text("cannot read the streams", err),
+                   InputProblem::not_media);
   int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (stream < 0) return failure(MediaStatus::not_playable, "the file holds no video stream");
+  if (stream < 0)
+    return failure(MediaStatus::not_playable, "the file holds no video stream",
+                   InputProblem::no_video);
   if (std::string bad = check_picture_size(raw->streams[stream]->codecpar); !bad.empty())
-    return failure(MediaStatus::not_playable, bad);
+    return failure(MediaStatus::not_playable, bad, InputProblem::bad_size);
   for (unsigned i = 0; i < raw->nb_streams; ++i)
     if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
   input.stream = stream;

@@ -7,11 +7,26 @@
 
 namespace host {
 
+// What kept a file from opening, for callers that word their own messages.
+enum class InputProblem {
+  none,
+  missing,      // no such file
+  folder,       // a folder, not a file
+  not_regular,  // a device, a pipe, ...
+  empty,
+  unreadable,   // no permission, an I/O error
+  not_media,    // libavformat does not know it
+  no_video,     // no video stream
+  bad_size,     // a picture size no decoder should be asked for
+  out_of_memory,
+};
+
 struct MediaInput {
   InputPtr format;
   int stream = -1;  // the video stream, -1 on failure
   MediaStatus status = MediaStatus::ok;
   std::string detail;  // why it failed, in FFmpeg's words where it has them
+  InputProblem problem = InputProblem::none;
 };
 
 // The largest picture the decoder accepts; a header claiming more is not believed.

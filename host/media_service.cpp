@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "host/clip.h"
 #include "host/command_parser.h"
@@ -23,6 +24,17 @@ struct MediaService::State {
   std::map<int32_t, DrawingSurface*> surfaces;
   std::map<std::string, std::unique_ptr<Session>> sessions;
 
+  // Sets or, with null, removes the entry for `handle`.
+  template <class Entry>
+  void enter(std::map<int32_t, Entry*>& entries, int32_t handle,
+             std::type_identity_t<Entry>* entry) {
+    std::lock_guard guard(lock);
+    if (entry == nullptr)
+      entries.erase(handle);
+    else
+      entries[handle] = entry;
+  }
+
   VideoWindow* window(int32_t handle) const {
     auto it = windows.find(handle);
     return it == windows.end() ? nullptr : it->second;
@@ -31,7 +43,8 @@ struct MediaService::State {
   MediaStatus open(const Command& cmd);
   MediaStatus close(const Command& cmd);
   MediaStatus run(const Command& cmd, std::string& reply);
-  MediaStatus run_on(Session& session, const Command& cmd, std::string& reply);
+  MediaStatus run_on(Session& session, const Command& cmd, std::string& reply,
+                     const Session::Held& held);
 };
 
 namespace {
@@ -74,12 +87,12 @@ MediaStatus MediaService::State::open(const Command& cmd) {
 MediaStatus MediaService::State::close(const Command& cmd) {
   std::unique_ptr<Session> closing;
   {
-    std::lock_guard guard(lock);
+    Session::Held held(lock);
     auto it = sessions.find(cmd.alias);
     if (it == sessions.end()) return MediaStatus::no_clip_under_alias;
     closing = std::move(it->second);
     sessions.erase(it);
-    closing->close();
+    closing->close(held);
   }
   closing.reset();  // joins the playback thread, which needs the lock to finish
   return MediaStatus::ok;
@@ -88,35 +101,36 @@ MediaStatus MediaService::State::close(const Command& cmd) {
 MediaStatus MediaService::State::run(const Command& cmd, std::string& reply) {
   if (cmd.verb == Verb::open) return open(cmd);
   if (cmd.verb == Verb::close) return close(cmd);
-  std::lock_guard guard(lock);
+  Session::Held held(lock);
   auto it = sessions.find(cmd.alias);
   if (it == sessions.end()) return MediaStatus::no_clip_under_alias;
-  return run_on(*it->second, cmd, reply);
+  return run_on(*it->second, cmd, reply, held);
 }
 
-MediaStatus MediaService::State::run_on(Session& session, const Command& cmd, std::string& reply) {
+MediaStatus MediaService::State::run_on(Session& session, const Command& cmd, std::string& reply,
+                                        const Session::Held& held) {
   switch (cmd.verb) {
     case Verb::put:
-      return session.set_destination(cmd.destination);
+      return session.set_destination(cmd.destination, held);
     case Verb::status:
-      reply =
-          std::to_string(cmd.item == StatusItem::length ? session.length() : session.position());
+      reply = std::to_string(cmd.item == StatusItem::length ? session.length(held)
+                                                            : session.position(held));
       return MediaStatus::ok;
     case Verb::play:
-      return session.play();
+      return session.play(held);
     case Verb::pause:
     case Verb::stop:
-      session.halt();
+      session.halt(held);
       return MediaStatus::ok;
     case Verb::update: {
       auto it = surfaces.find(cmd.surface);
       if (it == surfaces.end()) return MediaStatus::no_such_surface;
-      return session.update(*it->second);
+      return session.update(*it->second, held);
     }
     case Verb::step:
-      return session.step(cmd.reverse);
+      return session.step(cmd.reverse, held);
     case Verb::seek:
-      return session.seek(cmd.frame);
+      return session.seek(cmd.frame, held);
     case Verb::open:
     case Verb::close:
       break;
@@ -133,9 +147,9 @@ MediaService::MediaService() : state_(std::make_unique<State>()) {
 MediaService::~MediaService() {
   std::map<std::string, std::unique_ptr<Session>> sessions;
   {
-    std::lock_guard guard(state_->lock);
+    Session::Held held(state_->lock);
     sessions.swap(state_->sessions);
-    for (auto& [alias, session] : sessions) session->abandon();
+    for (auto& [alias, session] : sessions) session->abandon(held);
   }
   sessions.clear();  // joins every playback thread
 }
@@ -149,9 +163,10 @@ int32_t MediaService::send_string(const char* command, char* reply, int size) {
     const Parsed parsed = parse_command(command);
     status = parsed.status == MediaStatus::ok ? state_->run(parsed.command, text) : parsed.status;
   } catch (const std::bad_alloc&) {
+    // FFmpeg reports in return codes, which the clip turns into statuses; memory is the
+    // one thing that throws. Anything else is a fault in this code and must not pass for
+    // a damaged clip.
     status = MediaStatus::out_of_memory;
-  } catch (...) {
-    status = MediaStatus::decode_failed;
   }
   if (status == MediaStatus::ok) copy_to_buffer(text, reply, size);
   return static_cast<int32_t>(status);
@@ -164,29 +179,19 @@ bool MediaService::error_string(int32_t code, char* buffer, int size) {
 }
 
 void MediaService::register_window(int32_t handle, VideoWindow* window) {
-  std::lock_guard guard(state_->lock);
-  if (window == nullptr)
-    state_->windows.erase(handle);
-  else
-    state_->windows[handle] = window;
+  state_->enter(state_->windows, handle, window);
 }
 
 void MediaService::unregister_window(int32_t handle) {
-  std::lock_guard guard(state_->lock);
-  state_->windows.erase(handle);
+  state_->enter(state_->windows, handle, nullptr);
 }
 
 void MediaService::register_surface(int32_t handle, DrawingSurface* surface) {
-  std::lock_guard guard(state_->lock);
-  if (surface == nullptr)
-    state_->surfaces.erase(handle);
-  else
-    state_->surfaces[handle] = surface;
+  state_->enter(state_->surfaces, handle, surface);
 }
 
 void MediaService::unregister_surface(int32_t handle) {
-  std::lock_guard guard(state_->lock);
-  state_->surfaces.erase(handle);
+  state_->enter(state_->surfaces, handle, nullptr);
 }
 
 MediaService& media_service() {

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <system_error>
 
 namespace host {
 namespace {
@@ -43,46 +47,72 @@ Session::~Session() {
   if (thread_.joinable()) thread_.join();
 }
 
-MediaStatus Session::set_destination(std::optional<Rect> destination) {
+void Session::check(const Held& held) const {
+  if (held.mutex() == &lock_ && held.owns_lock()) return;
+  std::fputs("host::Session: called without the media service's lock\n", stderr);
+  std::abort();
+}
+
+int64_t Session::length(const Held& held) const {
+  check(held);
+  return clip_->length();
+}
+
+int64_t Session::position(const Held& held) const {
+  check(held);
+  return clip_->position();
+}
+
+MediaStatus Session::set_destination(std::optional<Rect> destination, const Held& held) {
+  check(held);
   destination_ = destination.value_or(Rect{0, 0, clip_->width(), clip_->height()});
   clip_->set_output_size(destination_.width, destination_.height);
-  present();
+  present(held);
   return MediaStatus::ok;
 }
 
-MediaStatus Session::play() {
+MediaStatus Session::play(const Held& held) {
+  check(held);
   has_played_ = true;
-  present();
+  present(held);
   if (clip_->position() + 1 >= clip_->length()) {
     playing_ = false;  // at the end: halts on the last frame at once
     return MediaStatus::ok;
   }
+  if (!thread_.joinable() && !start_thread()) return MediaStatus::out_of_memory;
   if (!playing_) {
     playing_ = true;
     due_ = Clock::now() + period_;
   }
-  if (!thread_.joinable()) start_thread();
   wake_.notify_all();
   return MediaStatus::ok;
 }
 
-MediaStatus Session::step(bool reverse) {
+void Session::halt(const Held& held) {
+  check(held);
+  playing_ = false;
+}
+
+MediaStatus Session::step(bool reverse, const Held& held) {
+  check(held);
   playing_ = false;
   const MediaStatus status = reverse ? clip_->step_back() : clip_->step_forward();
-  present();
+  present(held);
   return status;
 }
 
-MediaStatus Session::seek(int64_t frame) {
+MediaStatus Session::seek(int64_t frame, const Held& held) {
+  check(held);
   const int64_t length = clip_->length();
   if (frame < 0 || frame > length) return MediaStatus::number_out_of_range;
   playing_ = false;
   const MediaStatus status = clip_->seek(std::min(frame, length - 1));
-  present();
+  present(held);
   return status;
 }
 
-MediaStatus Session::update(DrawingSurface& surface) {
+MediaStatus Session::update(DrawingSurface& surface, const Held& held) {
+  check(held);
   const PixelBuffer target = surface.pixels();
   if (target.pixels == nullptr || target.width <= 0 || target.height <= 0 ||
       target.stride < target.width)
@@ -92,43 +122,51 @@ MediaStatus Session::update(DrawingSurface& surface) {
   return status;
 }
 
-void Session::close() {
-  abandon();
+void Session::close(const Held& held) {
+  abandon(held);
   if (!parent_) return;
   if (VideoWindow* window = lookup_(*parent_)) window->show(nullptr);
 }
 
-void Session::abandon() {
+void Session::abandon(const Held& held) {
+  check(held);
   quit_ = true;
   playing_ = false;
   wake_.notify_all();
 }
 
-void Session::start_thread() {
-  thread_ = std::thread([this] { run(); });
+// False when the system has no thread to give (too many, or no memory for its stack).
+bool Session::start_thread() {
+  try {
+    thread_ = std::thread([this] { run(); });
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
 }
 
 void Session::run() {
-  std::unique_lock lock(lock_);
+  Held held(lock_);
   while (!quit_) {
     if (!playing_) {
-      wake_.wait(lock);
+      wake_.wait(held);
     } else if (Clock::now() < due_) {
-      wake_.wait_until(lock, due_);
+      wake_.wait_until(held, due_);
     } else {
-      advance();
+      advance(held);
     }
   }
 }
 
-void Session::advance() {
+void Session::advance(const Held& held) {
+  check(held);
   try {
     if (clip_->position() + 1 >= clip_->length() || clip_->step_forward() != MediaStatus::ok) {
       playing_ = false;  // the end, or a frame that cannot be read: halt where we stand
       return;
     }
-    present();
-  } catch (...) {
+    present(held);
+  } catch (const std::bad_alloc&) {
     playing_ = false;  // out of memory while showing: stop rather than end the process
     return;
   }
@@ -136,7 +174,8 @@ void Session::advance() {
   due_ = std::max(due_ + period_, Clock::now() + kBreather);
 }
 
-void Session::present() {
+void Session::present(const Held& held) {
+  check(held);
   if (!has_played_ || !parent_) return;
   VideoWindow* window = lookup_(*parent_);
   if (window == nullptr) return;

@@ -1,6 +1,7 @@
 // One open clip as the service holds it: where its video goes, and the thread that
-// plays it. Every member except the destructor is called with the service's lock held;
-// the playback thread takes the same lock for each frame it advances and shows.
+// plays it. The playback thread takes the service's lock for each frame it advances and
+// shows; every other caller holds that lock already and hands it in, and each member
+// checks that it is the service's lock and that it is held.
 #pragma once
 #include <chrono>
 #include <condition_variable>
@@ -18,9 +19,12 @@ namespace host {
 
 class Session {
  public:
-  // Finds the window registered under a handle, or null; called with the lock held.
+  // The service's lock, held by the caller.
+  using Held = std::unique_lock<std::mutex>;
+  // Finds the window registered under a handle, or null; runs under the service's lock.
   using WindowLookup = std::function<VideoWindow*(int32_t handle)>;
 
+  // Nobody else knows the session yet, so the lock need not be held.
   Session(std::unique_ptr<Clip> clip, std::optional<int32_t> parent, std::mutex& lock,
           WindowLookup lookup);
   // Without the lock: stops the playback thread and waits for it.
@@ -28,31 +32,33 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  int64_t length() const { return clip_->length(); }
-  int64_t position() const { return clip_->position(); }
-  bool playing() const { return playing_; }
+  int64_t length(const Held& held) const;
+  int64_t position(const Held& held) const;
 
   // Nothing means the clip's own size at 0, 0.
-  MediaStatus set_destination(std::optional<Rect> destination);
-  MediaStatus play();
-  void halt() { playing_ = false; }
-  MediaStatus step(bool reverse);
+  MediaStatus set_destination(std::optional<Rect> destination, const Held& held);
+  MediaStatus play(const Held& held);
+  void halt(const Held& held);
+  MediaStatus step(bool reverse, const Held& held);
   // 0 .. length(); length() shows the last frame.
-  MediaStatus seek(int64_t frame);
-  MediaStatus update(DrawingSurface& surface);
+  MediaStatus seek(int64_t frame, const Held& held);
+  MediaStatus update(DrawingSurface& surface, const Held& held);
 
   // Playback ends for good and the video leaves its window.
-  void close();
+  void close(const Held& held);
   // Playback ends for good; windows are not touched (the service is going away).
-  void abandon();
+  void abandon(const Held& held);
 
  private:
   using Clock = std::chrono::steady_clock;
 
+  // Ends the process when `held` is not this session's lock, locked: a caller that forgot
+  // the lock would race the playback thread, which no test could be sure to catch.
+  void check(const Held& held) const;
   void run();
-  void advance();
-  void present();
-  void start_thread();
+  void advance(const Held& held);
+  void present(const Held& held);
+  bool start_thread();
 
   std::unique_ptr<Clip> clip_;
   std::optional<int32_t> parent_;

@@ -103,4 +103,10 @@ SlotTable build_slot_table(AVFormatContext* format, int stream, const SlotClock&
   return table;
 }
 
+std::string damaged_timing(const SlotTable& table, int64_t file_bytes) {
+  if (file_bytes < 0 || table.length <= file_bytes / 8 + 1) return {};
+  return "the file's frame timing is damaged (" + std::to_string(table.length) +
+         " frames claimed in " + std::to_string(file_bytes) + " bytes)";
+}
+
 }  // namespace host

@@ -39,4 +39,9 @@ struct SlotTable {
 SlotTable build_slot_table(AVFormatContext* format, int stream, const SlotClock& clock,
                            bool dts_slots, const std::string& path);
 
+// Every slot takes at least a chunk header (or an index entry) of eight bytes in the file;
+// a length beyond that comes from damaged timing fields, not from pictures. Empty when
+// `table`'s length fits a file of `file_bytes` (-1: size unknown), else why not.
+std::string damaged_timing(const SlotTable& table, int64_t file_bytes);
+
 }  // namespace host

@@ -24,7 +24,7 @@ int32_t mci_command(const std::string& command, std::string& reply) {
   auto& service = host::media_service();
   const int32_t status = service.send_string(command.c_str(), buffer.data(), kBufferSize);
   if (status != 0) {
-    if (auto& beep = window::seams().beep) beep();
+    window::beep();
     service.error_string(status, buffer.data(), kBufferSize);
   }
   const void* nul = std::memchr(buffer.data(), '\0', buffer.size());

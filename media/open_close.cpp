@@ -13,6 +13,7 @@
 #include "media/mci.h"
 #include "media/reply_number.h"
 #include "media/transport.h"
+#include "window/application.h"
 #include "window/form1.h"
 #include "window/seams.h"
 
@@ -21,15 +22,11 @@ namespace {
 
 const QString kFilter = QStringLiteral("AVIファイル (*.avi)|*.avi");
 
-void beep() {
-  if (auto& sound = window::seams().beep) sound();
-}
-
 // The panes that show the captured frame, the composite and the band markers.
 void forget_composite(window::Form1& form) {
   for (window::PictureBox* pane : {form.Picture2, form.Picture3, form.Picture4, form.Picture5})
     if (pane != nullptr) pane->clear();
-  form.state.click_state = 0;
+  form.state.click_state = window::kNoBound;
   form.state.screen_count = 0;
 }
 
@@ -49,8 +46,7 @@ void open_chosen(window::Form1& form, const QString& chosen) {
   const std::string open = "open " + short_name + " alias avfile style child parent " +
                            plain_decimal(form.Picture1->window_handle());
   if (mci_command(open, reply) != 0) {
-    window::seams().message_box(QString::fromStdString(reply), window::kStyleCritical,
-                                form.app_title());
+    form.show_message(QString::fromStdString(reply), window::kStyleCritical);
     return;
   }
   send_destination(form);
@@ -59,8 +55,8 @@ void open_chosen(window::Form1& form, const QString& chosen) {
   form.Timer1->start();
   form.Label1->setText(chosen);
   form.cmd_enabled(true, false);
-  form.Cmd_Reserve->setEnabled(false);
-  form.CmdGosei->setEnabled(false);
+  form.set_enabled(form.Cmd_Reserve, false);
+  form.set_enabled(form.CmdGosei, false);
 }
 
 }  // namespace
@@ -69,7 +65,7 @@ void mnuopen_Click(window::Form1& form) {
   // The choice comes first, so that a cancel costs the user nothing.
   const std::optional<QString> chosen = window::seams().open_file(kFilter);
   if (!chosen) {
-    beep();
+    window::beep();
     return;
   }
   // Whatever fails on the way (memory, say) ends the open with one beep, keeping what
@@ -77,7 +73,7 @@ void mnuopen_Click(window::Form1& form) {
   try {
     open_chosen(form, *chosen);
   } catch (const std::exception&) {
-    beep();
+    window::beep();
   }
 }
 

@@ -1,9 +1,6 @@
 // Opening and closing the clip, and the ways out of the program.
 #pragma once
-
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace media {
 

@@ -42,8 +42,8 @@ void Command1_Click(window::Form1& form) {
   send_destination(form);
   send("play avfile window");
   form.cmd_enabled(true, true);
-  form.Cmd_Reserve->setEnabled(true);
-  if (form.Cmd_back != nullptr) form.Cmd_back->setEnabled(true);
+  form.set_enabled(form.Cmd_Reserve, true);
+  form.set_enabled(form.Cmd_back, true);
 }
 
 void Command2_Click(window::Form1& form) {

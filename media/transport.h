@@ -2,15 +2,15 @@
 #pragma once
 #include <cstdint>
 
-namespace window {
-class Form1;
-}
+#include "window/form1_fwd.h"
 
 namespace media {
 
 // Fits the video to Picture1's inner area, from its top left corner.
 void send_destination(window::Form1& form);
-// Stops the clip and paints the frame it stands on into Picture2.
+// Trans, for transfer: stops the clip and has the service paint the frame it stands on
+// into the capture pane Picture2 ("update avfile hdc N": N is the pane's surface number,
+// hdc for the handle of a drawing context).
 void Trans(window::Form1& form);
 
 void Command1_Click(window::Form1& form);     // play

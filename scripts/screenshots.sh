@@ -22,15 +22,22 @@ save_small() {
   echo "wrote $1 ($(stat -c %s "$1") bytes)"
 }
 
+# Starts the program on the pendulum, plays a second of it and pauses, chooses the
+# horizontal cut and picks two rows on the row pick strip Picture5. Arguments, as client
+# x y pairs: Command1 (play), Command2 (pause), Option2; then Picture5's x and the rows' y.
+pendulum_paused_with_rows() {
+  start_program
+  open_clip "$clip"
+  click "$1" "$2"
+  sleep 1
+  click "$3" "$4"
+  click "$5" "$6"
+  click "$7" "$8"
+  click "$7" "$9"
+}
+
 # velmora6: rows 170 .. 174, one frame per strip, the run ends when the pane is full.
-start_program
-open_clip "$clip"
-click 584 312  # Command1, play
-sleep 1
-click 520 312  # Command2, pause
-click 212 392  # Option2, a horizontal cut
-click 372 210  # Picture5, the row pick strip at 360, 40: rows 170 and 174
-click 372 214
+pendulum_paused_with_rows 584 312 520 312 212 392 372 210 214  # Picture5 at 360, 40
 click 696 336  # CmdGosei
 wait_until_coloured $((424 + 160)) $((40 + 239)) 120
 sleep 0.5
@@ -39,14 +46,7 @@ press_exit 690 416  # Cmd_End
 
 # velmora3: rows 120 .. 124, one strip per press and one frame step between presses.
 use_program velmora3 "Velmora by Oskedal" 357
-start_program
-open_clip "$clip"
-click 176 56  # Command1, play
-sleep 1
-click 112 56  # Command2, pause
-click 140 320  # Option2, a horizontal cut
-click 564 160  # Picture5, the row pick strip at 552, 40: rows 120 and 124
-click 564 164
+pendulum_paused_with_rows 176 56 112 56 140 320 564 160 164  # Picture5 at 552, 40
 strips=$(((240 + 3) / 4))
 for _ in $(seq "$strips"); do
   quick_click 104 168  # CmdGosei

@@ -1,4 +1,5 @@
-// Captions with line breaks written the platform's old ways.
+// Captions whose line breaks are written as LF CR (the position display's), CR LF, LF or
+// CR alone.
 #pragma once
 #include <QString>
 

@@ -1,5 +1,5 @@
-// Fonts that show Japanese captions on any machine: the laid-out face where it is
-// installed, a Japanese proportional Gothic where it is not.
+// Fonts that show Japanese captions on any machine: the labels' own face, ＭＳ Ｐゴシック,
+// where it is installed, a Japanese proportional Gothic where it is not.
 #pragma once
 #include <QFont>
 

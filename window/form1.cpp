@@ -17,11 +17,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <map>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "window/fonts.h"
 #include "window/icon.h"
+#include "window/scroll_bar.h"
 
 namespace window {
 namespace {
@@ -38,34 +40,37 @@ QRect pixel_rect(const ControlSpec& spec) {
   return QRect(pixels(spec.left), pixels(spec.top), pixels(spec.width), pixels(spec.height));
 }
 
-QWidget* create_control(const ControlSpec& spec, QWidget* parent) {
-  switch (spec.kind) {
-    case ControlKind::text_box:
-      return new QLineEdit(spec.caption, parent);
-    case ControlKind::button:
-      return new QPushButton(spec.caption, parent);
-    case ControlKind::frame:
-      return new QGroupBox(spec.caption, parent);
-    case ControlKind::option:
-      return new QRadioButton(spec.caption, parent);
-    case ControlKind::picture:
-      return new PictureBox(spec.background.value_or(Qt::white), parent);
-    case ControlKind::scroll_bar: {
-      auto* bar = new QScrollBar(Qt::Horizontal, parent);
-      bar->setRange(0, 32767);
-      bar->setSingleStep(1);
-      bar->setPageStep(1);
-      bar->setFocusPolicy(Qt::TabFocus);
-      return bar;
-    }
-    case ControlKind::label: {
-      auto* label = new QLabel(spec.caption, parent);
-      label->setTextFormat(Qt::PlainText);  // a path is never markup
-      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-      return label;
-    }
-  }
-  return nullptr;
+// A control of its class from its table row: the text box, buttons, frame and options
+// take the caption as it is; the panes, the scroll bar and the labels follow.
+template <class Widget>
+Widget* make(const ControlSpec& spec, QWidget* parent) {
+  return new Widget(spec.caption, parent);
+}
+
+template <>
+PictureBox* make(const ControlSpec& spec, QWidget* parent) {
+  return new PictureBox(spec.background.value_or(Qt::white), parent);
+}
+
+template <>
+ScrollBar* make(const ControlSpec&, QWidget* parent) {
+  auto* bar = new ScrollBar(parent);
+  bar->setRange(0, 32767);  // until a clip's length sets the maximum
+  bar->setSingleStep(1);
+  bar->setPageStep(1);
+  bar->setFocusPolicy(Qt::TabFocus);
+  return bar;
+}
+
+template <>
+QLabel* make(const ControlSpec& spec, QWidget* parent) {
+  auto* label = new QLabel(spec.caption, parent);
+  label->setTextFormat(Qt::PlainText);  // a path is never markup
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // A label only shows text: where its box overlaps a control ("送りコマ数" runs into
+  // the frames-per-strip box), clicks must reach the control under it.
+  label->setAttribute(Qt::WA_TransparentForMouseEvents);
+  return label;
 }
 
 void place(QWidget* control, const ControlSpec& spec) {
@@ -79,51 +84,18 @@ void place(QWidget* control, const ControlSpec& spec) {
   if (spec.font_points) control->setFont(label_font(*spec.font_points));
 }
 
-template <class T>
-std::function<void(Form1&, QWidget*)> binder(T* Form1::*member) {
-  return [member](Form1& form, QWidget* control) { form.*member = qobject_cast<T*>(control); };
-}
-
-// Binds a created control to the member of its window name.
-void bind(Form1& form, const QString& name, QWidget* control) {
-  static const std::map<QString, std::function<void(Form1&, QWidget*)>> binders{
-      {"Text1", binder(&Form1::Text1)},
-      {"Cmd_back", binder(&Form1::Cmd_back)},
-      {"Frame1", binder(&Form1::Frame1)},
-      {"Option2", binder(&Form1::Option2)},
-      {"Option1", binder(&Form1::Option1)},
-      {"Picture5", binder(&Form1::Picture5)},
-      {"Cmd_Reserve", binder(&Form1::Cmd_Reserve)},
-      {"Picture4", binder(&Form1::Picture4)},
-      {"Cmd_End", binder(&Form1::Cmd_End)},
-      {"Picture3", binder(&Form1::Picture3)},
-      {"CmdGosei", binder(&Form1::CmdGosei)},
-      {"Command6", binder(&Form1::Command6)},
-      {"Picture2", binder(&Form1::Picture2)},
-      {"Command4", binder(&Form1::Command4)},
-      {"Picture1", binder(&Form1::Picture1)},
-      {"HScroll1", binder(&Form1::HScroll1)},
-      {"Command3", binder(&Form1::Command3)},
-      {"Command2", binder(&Form1::Command2)},
-      {"Command1", binder(&Form1::Command1)},
-      {"Label4", binder(&Form1::Label4)},
-      {"Label3", binder(&Form1::Label3)},
-      {"Label2", binder(&Form1::Label2)},
-      {"Label1", binder(&Form1::Label1)},
-  };
-  const auto found = binders.find(name);
-  if (found == binders.end()) {
-    qWarning("Form1: the layout names an unknown control %s", qUtf8Printable(name));
-    return;
-  }
-  found->second(form, control);
-}
-
-void set_enabled(QWidget* control, bool enabled) {
-  if (control != nullptr) control->setEnabled(enabled);
-}
-
 }  // namespace
+
+QString control_name(Control control) {
+  switch (control) {
+#define VELMORA_CONTROL_NAME(Class, name) \
+  case Control::name:                     \
+    return QStringLiteral(#name);
+    VELMORA_FORM1_CONTROLS(VELMORA_CONTROL_NAME)
+#undef VELMORA_CONTROL_NAME
+  }
+  return QString();
+}
 
 Form1::Form1(const Layout& layout) : layout_(layout) {
   setWindowTitle(layout_.caption);
@@ -155,13 +127,9 @@ Form1::~Form1() = default;
 void Form1::create_controls(QWidget* client) {
   std::vector<std::pair<int, QWidget*>> focus_order;
   for (const ControlSpec& spec : layout_.controls) {
-    // Options lie inside the frame, and the table stores the frame before them.
-    QWidget* parent = client;
-    if (spec.kind == ControlKind::option && Frame1 != nullptr) parent = Frame1;
-    QWidget* control = create_control(spec, parent);
-    control->setObjectName(spec.name);
+    QWidget* control = create_control(spec, client);
+    control->setObjectName(control_name(spec.control));
     place(control, spec);
-    bind(*this, spec.name, control);
     // Labels, frames and panes take no focus; the toolkit leaves them out of the chain.
     if (control->focusPolicy() != Qt::NoFocus) focus_order.emplace_back(spec.tab, control);
   }
@@ -169,6 +137,27 @@ void Form1::create_controls(QWidget* client) {
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (size_t i = 1; i < focus_order.size(); ++i)
     setTabOrder(focus_order[i - 1].second, focus_order[i].second);
+}
+
+template <class Widget>
+Widget* Form1::create(Widget*& member, const ControlSpec& spec, QWidget* client) {
+  // Options lie inside the frame, and the table makes the frame before them.
+  QWidget* parent = client;
+  if (std::is_same_v<Widget, QRadioButton> && Frame1 != nullptr) parent = Frame1;
+  member = make<Widget>(spec, parent);
+  return member;
+}
+
+// Makes the control of the row's class and puts it in the member of its name.
+QWidget* Form1::create_control(const ControlSpec& spec, QWidget* client) {
+  switch (spec.control) {
+#define VELMORA_CREATE_CONTROL(Class, name) \
+  case Control::name:                       \
+    return create(name, spec, client);
+    VELMORA_FORM1_CONTROLS(VELMORA_CREATE_CONTROL)
+#undef VELMORA_CREATE_CONTROL
+  }
+  return nullptr;
 }
 
 void Form1::create_menu() {
@@ -182,8 +171,8 @@ void Form1::create_menu() {
   mnuend->setObjectName("mnuend");
 }
 
-// The client area keeps its laid-out size under the menu bar; the frame is the window
-// system's, and nothing reacts to a change of size, so the window is not resizable.
+// The client area keeps the size its table gives it under the menu bar; the frame is the
+// window system's, and nothing reacts to a change of size, so the window is not resizable.
 void Form1::fix_client_size() {
   const QSize client = centralWidget()->size();
   setFixedSize(client.width(), client.height() + menuBar()->sizeHint().height());
@@ -191,13 +180,13 @@ void Form1::fix_client_size() {
 
 void Form1::startup() {
   if (layout_.sizes_and_centres) centre_on_screen();
-  // The window and the panes work in pixels from here on; nothing to switch.
+  // The capture and composite panes take the video pane's size, so that one pixel
+  // coordinate serves all three; the y pick strip takes its height.
   Picture1->set_pane_size(320, 240);
   Picture2->set_pane_size(Picture1->width(), Picture1->height());
   Picture3->set_pane_size(Picture1->width(), Picture1->height());
   Picture5->set_pane_size(Picture5->width(), Picture1->height());
-  Picture5->hide();
-  // The file dialog's cancel arrives as an empty choice from the seam; nothing to switch.
+  Picture5->hide();  // the vertical cut comes first, picked on Picture4
   cmd_enabled(false, false);
   set_enabled(CmdGosei, false);
   set_enabled(Cmd_Reserve, false);
@@ -206,8 +195,9 @@ void Form1::startup() {
   Timer1->stop();
 }
 
-// Centres the outer size in twips with real division, as laid out; a screen smaller than
-// the window gives a negative place, which is kept.
+// Centres the edition's outer size, worked out in twips with real division and rounded to
+// pixels once at the end; a screen smaller than the window gives a negative place, which
+// is kept.
 void Form1::centre_on_screen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
@@ -227,6 +217,27 @@ void Form1::cmd_enabled(bool play, bool transport) {
   set_enabled(HScroll1, transport);
 }
 
+void Form1::set_enabled(QWidget* control, bool enabled) {
+  if (control == nullptr) return;
+  QWidget* window = control->window();
+  if (!enabled && window->focusWidget() == control) {
+    // Qt would pass the focus on to the next control, which may be the exit button: a key
+    // meant for this one would then end the program.
+    control->clearFocus();
+    focus_parked_on_ = control;
+  }
+  control->setEnabled(enabled);
+  if (enabled && focus_parked_on_ == control) {
+    focus_parked_on_ = nullptr;
+    // Back to the control that had it, unless the user has put the focus elsewhere since.
+    if (window->focusWidget() == nullptr) control->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void Form1::show_message(const QString& text, int style) const {
+  message_box(text, style, app_title());
+}
+
 void Form1::Option1_Click() {
   if (Picture5 != nullptr) Picture5->hide();
   if (Picture4 != nullptr) Picture4->show();
@@ -240,13 +251,6 @@ void Form1::Option2_Click() {
 void Form1::closeEvent(QCloseEvent* event) {
   event->accept();
   emit unloading();
-}
-
-void end_program() {
-  // Nothing may run after this, not even a handler waiting in an outer event loop, so the
-  // process leaves without unwinding: only the standard streams are flushed.
-  std::fflush(nullptr);
-  std::_Exit(0);
 }
 
 }  // namespace window

@@ -7,13 +7,14 @@
 
 namespace window {
 
-enum class ControlKind { text_box, button, frame, option, picture, scroll_bar, label };
+// A control the tables can place; window/form1.h lists them with their classes and roles.
+enum class Control;
 
-// Geometry in twips (15 per pixel), relative to the client area, or to Frame1 for the
-// options. Tab is the position in the focus order.
+// Geometry in twips (1/1440 inch, 15 to the pixel), the unit the window was drawn in,
+// relative to the client area, or to Frame1 for the options. Tab is the position in the
+// focus order.
 struct ControlSpec {
-  QString name;
-  ControlKind kind;
+  Control control;
   QString caption;
   int left, top, width, height;
   int tab;
@@ -28,7 +29,7 @@ struct Layout {
   int client_height;  // twips
   // Start-up gives the window its outer size and centres it on the screen.
   bool sizes_and_centres;
-  std::vector<ControlSpec> controls;  // in the order the window stores them
+  std::vector<ControlSpec> controls;  // created in this order: Frame1 before its options
 };
 
 inline constexpr int kTwipsPerPixel = 15;

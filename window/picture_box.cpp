@@ -66,8 +66,7 @@ void PictureBox::set_background_picture(std::optional<QImage> picture) {
   clear();
 }
 
-// Walks the line as the platform's line drawing does: from the first point up to, but not
-// including, the last one.
+// Bresenham's walk from the first point up to, but not including, the last one.
 void PictureBox::draw_inverted_line(int x1, int y1, int x2, int y2) {
   const int dx = std::abs(x2 - x1), sx = x1 < x2 ? 1 : -1;
   const int dy = -std::abs(y2 - y1), sy = y1 < y2 ? 1 : -1;

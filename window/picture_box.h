@@ -41,9 +41,10 @@ class PictureBox : public QWidget, public host::DrawingSurface, public host::Vid
     reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = colour | 0xff000000u;
     if (!repaint_pending_) schedule_repaint();
   }
-  // A line in the not-xor mode with the black pen: every pixel under it is complemented,
-  // so drawing the same line twice restores the pane. Like the platform's line drawing it
-  // covers the first point up to, but not including, the last one.
+  // A line that complements every pixel under it, so that drawing the same line twice
+  // restores the pane: the pick strips' marks come and go that way. It covers the first
+  // point up to, but not including, the last one, so a mark across a whole strip ends at
+  // the strip's edge.
   void draw_inverted_line(int x1, int y1, int x2, int y2);
 
   // The persistent image, as a picture.

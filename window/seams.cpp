@@ -44,4 +44,12 @@ Seams& seams() {
 
 void reset_seams() { seams() = qt_seams(); }
 
+void beep() {
+  if (const auto& sound = seams().beep) sound();
+}
+
+void message_box(const QString& text, int style, const QString& title) {
+  if (const auto& box = seams().message_box) box(text, style, title);
+}
+
 }  // namespace window

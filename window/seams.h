@@ -22,4 +22,8 @@ Seams& seams();
 // Puts the Qt implementations back.
 void reset_seams();
 
+// What the handlers call; each does nothing while a test has emptied its seam.
+void beep();
+void message_box(const QString& text, int style, const QString& title);
+
 }  // namespace window

@@ -1,10 +1,8 @@
 // Broken files chosen in the file dialog, then every button a person would press: a
 // message box or a beep as the handlers say, never a crash or a hang.
-#include <QMouseEvent>
 #include <QTemporaryDir>
 
 #include "clipwriter/broken_clips.h"
-#include "host/tick.h"
 #include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
@@ -28,11 +26,7 @@ class BrokenClipWindow : public Velmora6Window,
 
   void SetUp() override {
     Velmora6Window::SetUp();
-    host::set_tick_source([this] { return ticks_ += 300; });
-  }
-  void TearDown() override {
-    host::set_tick_source({});
-    Velmora6Window::TearDown();
+    use_quick_ticks();
   }
 
   int failed_commands() const {
@@ -47,12 +41,6 @@ class BrokenClipWindow : public Velmora6Window,
     return nullptr;
   }
 
-  void press(window::PictureBox* pane, double x) {
-    QMouseEvent event(QEvent::MouseButtonPress, QPointF(x, 5), QPointF(x, 5), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(pane, &event);
-  }
-
   // Every transport button, a drag of the thumb, ticks, a band and a whole composite.
   void use_every_control() {
     form->Command1->click();
@@ -64,8 +52,8 @@ class BrokenClipWindow : public Velmora6Window,
     // The helper moves the thumb through the API, which a disabled bar would not allow.
     if (form->HScroll1->isEnabled()) drag_thumb_to(form->HScroll1->maximum() / 2);
     run_events_for(250);
-    press(form->Picture4, 10);
-    press(form->Picture4, 89);
+    press(form->Picture4, 10, 5);
+    press(form->Picture4, 89, 5);
     form->CmdGosei->click();
     run_events_for(50);
   }
@@ -73,7 +61,6 @@ class BrokenClipWindow : public Velmora6Window,
   static QTemporaryDir* folder_;
   static std::string error_;
   static std::map<std::string, std::string> paths_;
-  int32_t ticks_ = 0;
 };
 
 QTemporaryDir* BrokenClipWindow::folder_ = nullptr;

@@ -1,17 +1,16 @@
 // The command channel over the real service: replies, beeps, number forms and file names
 // that must reach the service whole.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
 
-#include "clipwriter/clip_writer.h"
 #include "host/media_errors.h"
 #include "host/media_service.h"
 #include "media/mci.h"
+#include "tests/support/clips.h"
 #include "window/seams.h"
 
 namespace {
@@ -40,21 +39,12 @@ class CountingSurface : public host::DrawingSurface {
   std::vector<uint32_t> pixels_ = std::vector<uint32_t>(32 * 24);
 };
 
-// A small clip, written once, copied under whatever names a test needs.
+// A small clip from the cache, copied under whatever names a test needs.
 class Channel : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string pattern = (fs::temp_directory_path() / "velmora-channel-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    const clipwriter::ClipSpec spec{.width = 32, .height = 24, .frames = 9};
-    const std::string error =
-        clipwriter::write_avi((dir_ / "clip.avi").string(), spec, clipwriter::test_pattern);
-    ASSERT_EQ(error, "");
-  }
-  static void TearDownTestSuite() {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    dir_ = velmora_test::scratch_dir() / "channel";
+    fs::create_directories(dir_);
   }
 
   void SetUp() override {
@@ -69,7 +59,8 @@ class Channel : public ::testing::Test {
   static std::string clip_named(const fs::path& name) {
     const fs::path target = dir_ / name;
     fs::create_directories(target.parent_path());
-    fs::copy_file(dir_ / "clip.avi", target, fs::copy_options::overwrite_existing);
+    const std::string clip = velmora_test::cached_clip({.width = 32, .height = 24, .frames = 9});
+    fs::copy_file(clip, target, fs::copy_options::overwrite_existing);
     return target.string();
   }
 

@@ -2,12 +2,11 @@
 // the restart of the composite.
 #include <QImage>
 #include <QRadioButton>
-#include <ostream>
 
 #include "composite/band_selection.h"
-#include "composite_fixture.h"
+#include "tests/gui/window_fixture.h"
 
-namespace composite_test {
+namespace velmora_test {
 namespace {
 
 using composite::Picture4_MouseDown;
@@ -15,16 +14,8 @@ using composite::Picture5_MouseDown;
 
 // The pick strips of either edition's window: the handlers are shared, the strips differ
 // in colour, height and place.
-struct EditionLayout {
-  const char* title;
-  window::Layout (*layout)();
-};
-
-void PrintTo(const EditionLayout& edition, std::ostream* out) { *out << edition.title; }
-
-class BandTest : public WindowTest, public ::testing::WithParamInterface<EditionLayout> {
+class BandTest : public EditionWindow {
  protected:
-  window::Layout layout() const override { return GetParam().layout(); }
   // A pixel under a marker line: the complement of the strip's colour.
   uint32_t marked(uint32_t colour) const { return ~colour | 0xff000000u; }
   // Columns of Picture4 whose every pixel is complemented.
@@ -41,18 +32,15 @@ class BandTest : public WindowTest, public ::testing::WithParamInterface<Edition
   }
   uint32_t background = 0;
   void SetUp() override {
-    WindowTest::SetUp();
+    EditionWindow::SetUp();
     background = form->Picture4->pixel(0, 0);
   }
 };
 
-INSTANTIATE_TEST_SUITE_P(Editions, BandTest,
-                         ::testing::Values(EditionLayout{"velmora6", editions::velmora6_layout},
-                                           EditionLayout{"velmora3", editions::velmora3_layout}),
-                         [](const auto& info) { return std::string(info.param.title); });
+VELMORA_FOR_BOTH_EDITIONS(BandTest);
 
 // Only the auto-advance edition puts a snapshot back as the composite's background.
-class BandTestOfVelmora6 : public WindowTest {};
+using BandTestOfVelmora6 = Velmora6Window;
 
 TEST_P(BandTest, TwoPressesGiveAnOrderedBandRoundedDown) {
   Picture4_MouseDown(*form, 120.7);
@@ -77,7 +65,7 @@ TEST_P(BandTest, NarrowBandWarnsAndStays) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, QStringLiteral("もう一度、マウスでクリックしてください。"));
   EXPECT_EQ(messages[0].style, window::kStyleOkOnly);
-  EXPECT_EQ(messages[0].title, QString::fromUtf8(GetParam().title));
+  EXPECT_EQ(messages[0].title, QString::fromStdString(edition().title));
   EXPECT_EQ(form->state.click_state, 2);
   EXPECT_EQ(form->state.cut_x1, 50);
   EXPECT_EQ(form->state.cut_x2, 52);
@@ -159,4 +147,4 @@ TEST_P(BandTest, PressesFarOutsideTheStripAreHeldTo16Bits) {
 }
 
 }  // namespace
-}  // namespace composite_test
+}  // namespace velmora_test

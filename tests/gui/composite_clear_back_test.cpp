@@ -5,9 +5,9 @@
 
 #include "composite/band_selection.h"
 #include "composite/clear_and_back.h"
-#include "composite_fixture.h"
+#include "tests/gui/window_fixture.h"
 
-namespace composite_test {
+namespace velmora_test {
 namespace {
 
 using composite::Cmd_back_Click;
@@ -19,10 +19,10 @@ QImage filled(QColor colour) {
   return image;
 }
 
-class ClearBackTest : public WindowTest {
+class ClearBackTest : public Velmora6Window {
  protected:
   void SetUp() override {
-    WindowTest::SetUp();
+    Velmora6Window::SetUp();
     QGuiApplication::clipboard()->setImage(filled(QColor(1, 2, 3)));
   }
 };
@@ -96,4 +96,4 @@ TEST_F(ClearBackTest, ClearAfterBackLeavesPlainWhiteForLaterRestarts) {
 }
 
 }  // namespace
-}  // namespace composite_test
+}  // namespace velmora_test

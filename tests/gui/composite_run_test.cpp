@@ -1,21 +1,22 @@
 // The composite run on a real RGB clip: strips pixel for pixel, the end at the far edge,
 // the clipboard snapshot, and what handlers do to a run from within its yield.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
 #include <cstdio>
 
+#include "composite/band_copy.h"
 #include "composite/band_selection.h"
 #include "composite/builder.h"
 #include "composite/clear_and_back.h"
 #include "composite/frames_per_strip.h"
 #include "composite/pacing.h"
-#include "composite_fixture.h"
-#include "editions/velmora6_edition.h"
-#include "editions/wiring.h"
+#include "media/open_close.h"
+#include "tests/gui/window_fixture.h"
 
-namespace composite_test {
+namespace velmora_test {
 namespace {
 
 using composite::CmdGosei_Click;
@@ -28,7 +29,7 @@ std::function<int(int)> every(int frames) {
   return [frames](int k) { return std::min(1 + k * std::max(frames, 0), last_frame()); };
 }
 
-class RunTest : public ClipTest {
+class RunTest : public WithCompositeClip<Velmora6Window> {
  protected:
   void vertical_band(double a, double b) {
     composite::Picture4_MouseDown(*form, a);
@@ -62,7 +63,7 @@ TEST_P(RunFramesTest, VerticalRunFillsTheCompositeStripByStrip) {
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(form->state.screen_count, 7);
   EXPECT_FALSE(form->CmdGosei->isEnabled());
-  EXPECT_EQ(position(), every(n)(7));
+  EXPECT_EQ(position_reply(), every(n)(7));
   EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, every(n))), "");
   // The snapshot was taken before the last strip.
   EXPECT_EQ(difference(clipboard_image(), expected_vertical(100, 40, 6, every(n))), "");
@@ -90,12 +91,12 @@ TEST_F(RunTest, BandPastThePaneEdgeCopiesWhite) {
 TEST_F(RunTest, FractionsRoundHalvesToEven) {
   vertical_band(0, 100);  // w = 100: strips at 0, 100, 200, 300
   run(QStringLiteral(" 2.5 "));
-  EXPECT_EQ(position(), every(2)(3));
+  EXPECT_EQ(position_reply(), every(2)(3));
   form->state.screen_count = 0;
   form->state.click_state = 2;
-  const int before = position();
+  const int before = position_reply();
   run(QStringLiteral("3.5"));
-  EXPECT_EQ(position(), before + 1 + 3 * 4);
+  EXPECT_EQ(position_reply(), before + 1 + 3 * 4);
 }
 
 TEST_F(RunTest, FramesThatAreNoNumberStartNoRun) {
@@ -107,7 +108,7 @@ TEST_F(RunTest, FramesThatAreNoNumberStartNoRun) {
     EXPECT_EQ(messages[0].text, composite::frames_per_strip_message());
     EXPECT_EQ(messages[0].title, QStringLiteral("velmora6"));
     EXPECT_TRUE(form->CmdGosei->isEnabled());
-    EXPECT_EQ(position(), 0);
+    EXPECT_EQ(position_reply(), 0);
     EXPECT_EQ(form->state.screen_count, 0);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
   }
@@ -124,7 +125,7 @@ TEST_F(RunTest, IncompleteBandShowsTheMessageAndSendsNothing) {
   EXPECT_EQ(sent, 0);
   EXPECT_TRUE(ended_with_no_band_message());
   EXPECT_TRUE(form->CmdGosei->isEnabled());
-  EXPECT_EQ(position(), 0);
+  EXPECT_EQ(position_reply(), 0);
   EXPECT_EQ(beeps, beeps_before);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
   EXPECT_TRUE(plain(*form->Picture3, kWhite));
@@ -161,7 +162,7 @@ TEST_F(RunTest, ANewBandDuringARunEndsItWithItsMessage) {
   EXPECT_EQ(form->state.click_state, 1);
   EXPECT_TRUE(form->CmdGosei->isEnabled());
   EXPECT_TRUE(plain(*form->Picture3, kWhite));
-  EXPECT_EQ(position(), 5);
+  EXPECT_EQ(position_reply(), 5);
 }
 
 TEST_F(RunTest, StripCountIsHeldAt32767) {
@@ -246,11 +247,11 @@ TEST_F(RunTest, PacedStepsWaitForANewSlotAndOnlyAfterTheFirstStrip) {
   std::vector<Read> reads;
   host::set_tick_source([&] {
     ticks += 100;
-    reads.push_back({ticks, position()});
+    reads.push_back({ticks, position_reply()});
     return ticks;
   });
   run(QStringLiteral("2"));
-  EXPECT_EQ(position(), 1 + 3 * 2);
+  EXPECT_EQ(position_reply(), 1 + 3 * 2);
   ASSERT_FALSE(reads.empty());
   EXPECT_EQ(reads.front().position, 1);  // the first strip's step was not paced
   // Between two steps the clock has left the slot it was in before the first of them.
@@ -300,9 +301,54 @@ TEST_F(RunTest, ASecondRunInsideTheYieldGoesOnAndTheFirstResumesAfterIt) {
   ASSERT_TRUE(pressed);
   // The inner run drew strips 2 .. 7 from frames 3 .. 8; the outer one then drew strip 7
   // once more, from frame 9, and found the composite full.
-  EXPECT_EQ(position(), 9);
+  EXPECT_EQ(position_reply(), 9);
   const auto frame_of = [](int k) { return k < 7 ? 1 + k : 9; };
   EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, frame_of)), "");
+}
+
+TEST_F(RunTest, ADirectionChosenDuringARunAppliesFromTheNextStrip) {
+  horizontal_band(60, 90);  // rows 60 .. 90, kept while the columns are picked
+  form->Option1->click();
+  vertical_band(100, 140);
+  YieldHook hook([&] {
+    if (form->state.screen_count < 3) return true;
+    form->Option2->click();  // strips 3 on are rows 60 .. 90, from row 90 of the composite down
+    return false;
+  });
+  run();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(form->state.screen_count, 7);
+  QImage want = expected_vertical(100, 40, 2, every(1));
+  const QImage rows = expected_horizontal(60, 30, 7, every(1));
+  for (int y = 90; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) want.setPixel(x, y, rows.pixel(x, y));
+  EXPECT_EQ(difference(composite_image(), want), "");
+}
+
+TEST_F(RunTest, OpeningAClipDuringARunEndsIt) {
+  vertical_band(100, 140);
+  YieldHook hook([&] {
+    if (form->state.screen_count < 3) return true;
+    open(pane_sized_clip());
+    return false;
+  });
+  run();
+  EXPECT_TRUE(ended_with_no_band_message());
+  EXPECT_EQ(form->state.screen_count, 0);
+  EXPECT_EQ(form->state.click_state, 0);
+  EXPECT_TRUE(plain(*form->Picture3, kWhite));
+  EXPECT_EQ(position_reply(), 0) << "the new clip stands where it opened";
+  EXPECT_EQ(form->Label1->text(), QString::fromStdString(pane_sized_clip()));
+}
+
+TEST_F(RunTest, ARunPastTheLastFrameFillsTheCompositeWithoutBeeps) {
+  vertical_band(100, 140);
+  beeps = 0;
+  run(QStringLiteral("10"));  // strips from frames 1, 11, 21, 31, then the last one, 39
+  EXPECT_EQ(beeps, 0);
+  EXPECT_EQ(form->state.screen_count, 7);
+  EXPECT_EQ(position_reply(), last_frame());
+  EXPECT_EQ(difference(composite_image(), expected_vertical(100, 40, 7, every(10))), "");
 }
 
 // The three ways out, each taken from within a run's yield.
@@ -317,7 +363,6 @@ TEST_F(RunTest, ExitDuringARunEndsTheProgramAtOnce) {
   for (const auto& [name, leave] : kExits) {
     EXPECT_EXIT(
         {
-          editions::wire(*form, editions::velmora6_handlers());  // the close reaches its handler
           window::seams().message_box = [](const QString&, int, const QString&) {
             std::fputs("message after exit\n", stderr);
           };
@@ -344,4 +389,4 @@ TEST_F(RunTest, ExitDuringARunEndsTheProgramAtOnce) {
 }
 
 }  // namespace
-}  // namespace composite_test
+}  // namespace velmora_test

@@ -2,7 +2,6 @@
 // starts far from what matters. A whole session is recorded and looked up in the seeds.
 #include <QDir>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <set>
 
 #include "host/tick.h"
@@ -39,8 +38,7 @@ using FuzzSeeds = Velmora6Window;
 
 TEST_F(FuzzSeeds, HoldEveryCommandOfAWholeSession) {
   const std::string clip = pane_sized_clip();
-  int32_t ticks = 0;
-  host::set_tick_source([&ticks] { return ticks += 300; });
+  use_quick_ticks();
   open(clip);
   run_events_for(120);  // a tick asks for the position
   form->Command1->click();
@@ -49,11 +47,7 @@ TEST_F(FuzzSeeds, HoldEveryCommandOfAWholeSession) {
   form->Command4->click();
   form->Cmd_Reserve->click();
   drag_thumb_to(7);
-  for (double x : {100.0, 180.0}) {
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(x, 5), QPointF(x, 5), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form->Picture4, &press);
-  }
+  for (double x : {100.0, 180.0}) press(form->Picture4, x, 5);
   form->Text1->setText("2");
   form->CmdGosei->click();
   form->mnuclose->trigger();

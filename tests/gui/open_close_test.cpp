@@ -1,4 +1,5 @@
 // Opening and closing a clip from the file menu, on the real media service.
+#include <QDir>
 #include <QFile>
 
 #include "host/media_errors.h"
@@ -114,7 +115,7 @@ TEST_P(OpenAndClose, UnplayableFileShowsTheServicesDescription) {
 
 TEST_P(OpenAndClose, SecondClipReplacesTheFirstAndWantsPlayAgain) {
   const clipwriter::ClipSpec other{.frames = 12};
-  const std::string second = clip_path("second 320x240 12 rgb v1.avi", other);
+  const std::string second = cached_clip(other);
   open_quietly(pane_sized_clip());
   form->Command1->click();
   forget();
@@ -176,8 +177,8 @@ TEST_P(OpenAndClose, CloseWithNothingOpenBeepsAndStillStops) {
 // overflowed and the handler stopped with the buttons stale.
 TEST_P(OpenAndClose, ClipLongerThan32767FramesOpensFully) {
   const clipwriter::ClipSpec tiny{.width = 8, .height = 8, .frames = 33000, .fps_num = 1000};
-  const std::string clip = clip_path("long 8x8 33000 rgb v1.avi", tiny,
-                                     [](int frame, int, int) { return uint32_t(frame & 0xff); });
+  const std::string clip = cached_clip("frame in red", tiny,
+                                       [](int frame, int, int) { return uint32_t(frame & 0xff); });
   open(clip);
   EXPECT_EQ(beeps, 1) << "only the close of nothing";
   EXPECT_EQ(form->HScroll1->maximum(), 33000);
@@ -186,13 +187,14 @@ TEST_P(OpenAndClose, ClipLongerThan32767FramesOpensFully) {
   EXPECT_TRUE(form->Command1->isEnabled());
   form->Command1->click();
   forget();
-  drag_thumb_to(32900);
+  // The bar has fewer pixels than frames: drag to its right end, one past the last frame.
+  ASSERT_EQ(drag_thumb_to(33000), 33000);
   ASSERT_FALSE(sent.empty());
-  EXPECT_EQ(sent[0].command, "seek avfile to  32900");
+  EXPECT_EQ(sent[0].command, "seek avfile to  33000");
   EXPECT_EQ(sent[0].status, 0);
   media::Timer1_Timer(*form);
-  EXPECT_EQ(form->HScroll1->value(), 32900);
-  EXPECT_EQ(form->Label2->text(), QStringLiteral("フレーム\n    32900"));
+  EXPECT_EQ(form->HScroll1->value(), 32999);
+  EXPECT_EQ(form->Label2->text(), QStringLiteral("フレーム\n    32999"));
 }
 
 TEST_P(OpenAndClose, HandlesAreTheNumbersTheServiceKnows) {

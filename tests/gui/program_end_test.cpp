@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "tests/gui/window_fixture.h"
 
@@ -24,6 +25,17 @@ class EndOf : public Window {
     this->on_command = [](const std::string& command) {
       std::fprintf(stderr, "[sent %s]\n", command.c_str());
     };
+  }
+
+  // In the child: another program's text is on the clipboard and `on_change` hears every
+  // change to it; a command sent ends the child with `code_if_sent`. Then the exit button.
+  void press_exit_over_someone_elses_text(const std::function<void()>& on_change,
+                                          int code_if_sent) {
+    QGuiApplication::clipboard()->setText("someone else's text");
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, on_change);
+    this->on_command = [code_if_sent](const std::string&) { std::_Exit(code_if_sent); };
+    this->form->Cmd_End->click();
+    std::_Exit(3);  // reached only if the handler came back
   }
 };
 
@@ -55,18 +67,13 @@ TEST_P(ProgramEnd, ClosingTheWindowRunsTheExitItem) {
 }
 
 TEST_F(ProgramEndOfVelmora6, ExitButtonEmptiesTheClipboardAndSendsNothing) {
-  EXPECT_EXIT(
-      {
-        QGuiApplication::clipboard()->setText("someone else's text");
-        QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, [] {
-          if (QGuiApplication::clipboard()->text().isEmpty())
-            std::fprintf(stderr, "[clipboard emptied]\n");
-        });
-        on_command = [](const std::string&) { std::_Exit(4); };
-        form->Cmd_End->click();
-        std::_Exit(3);
-      },
-      ::testing::ExitedWithCode(0), "\\[clipboard emptied\\]");
+  EXPECT_EXIT(press_exit_over_someone_elses_text(
+                  [] {
+                    if (QGuiApplication::clipboard()->text().isEmpty())
+                      std::fprintf(stderr, "[clipboard emptied]\n");
+                  },
+                  4),
+              ::testing::ExitedWithCode(0), "\\[clipboard emptied\\]");
 }
 
 // The manual-advance edition never uses the clipboard: what another program put there stays.
@@ -74,12 +81,7 @@ TEST_F(ProgramEndOfVelmora3, ExitButtonEndsAtOnceLeavingClipAndClipboard) {
   EXPECT_EXIT(
       {
         open_quietly(pane_sized_clip());
-        QGuiApplication::clipboard()->setText("someone else's text");
-        QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged,
-                         [] { std::_Exit(4); });
-        on_command = [](const std::string&) { std::_Exit(5); };
-        form->Cmd_End->click();
-        std::_Exit(3);
+        press_exit_over_someone_elses_text([] { std::_Exit(4); }, 5);
       },
       ::testing::ExitedWithCode(0), "");
 }

@@ -3,10 +3,8 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <QMouseEvent>
 #include <fstream>
 
-#include "host/tick.h"
 #include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
@@ -31,17 +29,7 @@ class Soak : public Velmora6Window {
  protected:
   void SetUp() override {
     Velmora6Window::SetUp();
-    host::set_tick_source([this] { return ticks_ += 300; });
-  }
-  void TearDown() override {
-    host::set_tick_source({});
-    Velmora6Window::TearDown();
-  }
-
-  void press_x(double x) {
-    QMouseEvent event(QEvent::MouseButtonPress, QPointF(x, 5), QPointF(x, 5), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form->Picture4, &event);
+    use_quick_ticks();
   }
 
   // One round; a failure names the round it happened in.
@@ -51,16 +39,14 @@ class Soak : public Velmora6Window {
     run_events_for(5);
     form->Command3->click();
     form->Command2->click();
-    press_x(100);
-    press_x(139);
+    press(form->Picture4, 100, 5);
+    press(form->Picture4, 139, 5);
     form->CmdGosei->click();
     ASSERT_EQ(form->state.screen_count, 8) << "round " << number << ": the composite is not full";
     ASSERT_TRUE(messages.empty()) << "round " << number << ": " << messages[0].text.toStdString();
     form->mnuclose->trigger();
     forget();
   }
-
-  int32_t ticks_ = 0;
 };
 
 TEST_F(Soak, TwoHundredRoundsKeepMemoryFlat) {

@@ -112,16 +112,16 @@ TEST_P(Transport, DragSeeksThenCapturesEveryMovement) {
   on_command = [&](const std::string& command) {
     if (command.rfind("seek", 0) == 0) timer_off_at_seek = !form->Timer1->isActive();
   };
-  form->HScroll1->setSliderDown(true);
-  form->HScroll1->setSliderPosition(17);
+  ThumbDrag drag(*form->HScroll1);
+  ASSERT_EQ(drag.move_to(17), 17);
   EXPECT_EQ(commands(),
             (std::vector<std::string>{"seek avfile to  17", "stop avfile", update_command()}));
   EXPECT_TRUE(timer_off_at_seek);
   EXPECT_TRUE(form->Timer1->isActive());
   EXPECT_EQ(capture_differences(17), 0);
   forget();
-  form->HScroll1->setSliderPosition(23);
-  form->HScroll1->setSliderDown(false);
+  ASSERT_EQ(drag.move_to(23), 23);
+  drag.release();
   EXPECT_EQ(commands().size(), 3u);
   EXPECT_EQ(commands()[0], "seek avfile to  23");
   EXPECT_EQ(capture_differences(23), 0);
@@ -144,13 +144,13 @@ TEST_P(Transport, DragRestartsTheIntervalSoNoTickPullsTheThumbBack) {
   form->Command2->click();
   forget();
   // Movements every 40 ms for 400 ms: no tick may come in between.
-  form->HScroll1->setSliderDown(true);
+  ThumbDrag drag(*form->HScroll1);
   for (int position = 1; position <= 10; ++position) {
-    form->HScroll1->setSliderPosition(position);
+    ASSERT_EQ(drag.move_to(position), position);
     run_events_for(40);
   }
   for (const auto& one : sent) EXPECT_NE(one.command, "status avfile position");
-  form->HScroll1->setSliderDown(false);
+  drag.release();
   ASSERT_TRUE(wait_until([&] { return sent.back().command == "status avfile position"; }, 1000));
   EXPECT_EQ(form->HScroll1->value(), 10);
 }

@@ -5,21 +5,20 @@
 #include <QPushButton>
 
 #include "composite/band_selection.h"
-#include "composite/builder.h"
-#include "composite_fixture.h"
+#include "composite/band_copy.h"
 #include "media/transport.h"
+#include "tests/gui/window_fixture.h"
 
-namespace composite_test {
+namespace velmora_test {
 namespace {
 
 using editions::velmora3_CmdGosei_Click;
 using editions::velmora3_Command6_Click;
 
-class ManualTest : public ClipTest {
+class ManualTest : public WithCompositeClip<Velmora3Window> {
  protected:
-  window::Layout layout() const override { return editions::velmora3_layout(); }
   void SetUp() override {
-    ClipTest::SetUp();
+    WithCompositeClip::SetUp();
     // Any read of the tick count would be a fault in this edition.
     host::set_tick_source([this]() -> int32_t {
       ++tick_reads;
@@ -50,9 +49,21 @@ TEST_F(ManualTest, EachPressMakesOneStripOfTheCurrentFrame) {
   const auto frame_of = [](int k) { return k < 2 ? 0 : 2; };
   QImage want = expected_vertical(100, 40, 2, frame_of);
   EXPECT_EQ(difference(form->Picture3->image(), want), "");
-  EXPECT_EQ(position(), 2);
+  EXPECT_EQ(position_reply(), 2);
   EXPECT_EQ(tick_reads, 0);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+}
+
+TEST_F(ManualTest, APressWithNoClipOpenBeepsAndCopiesWhatTheCapturePaneHolds) {
+  vertical_band(100, 140);
+  press();  // frame 0 goes into the capture pane
+  form->mnuclose->trigger();
+  beeps = 0;
+  press();
+  EXPECT_EQ(beeps, 2) << "the stop and the update fail";
+  EXPECT_EQ(form->state.screen_count, 2);
+  const QImage want = expected_vertical(100, 40, 1, [](int) { return 0; });
+  EXPECT_EQ(difference(form->Picture3->image(), want), "");
 }
 
 TEST_F(ManualTest, APressSendsStopAndUpdateOnly) {
@@ -110,4 +121,4 @@ TEST_F(ManualTest, ClearKeepsTheCapturedFrame) {
 }
 
 }  // namespace
-}  // namespace composite_test
+}  // namespace velmora_test

@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QRadioButton>
 
-#include "composite/builder.h"
+#include "composite/band_copy.h"
 #include "tests/gui/window_fixture.h"
 
 namespace velmora_test {

@@ -12,8 +12,8 @@ namespace {
 using Enabling = EditionWindow;
 VELMORA_FOR_BOTH_EDITIONS(Enabling);
 
-// Enabled states of the controls the enabling tables name, as 1 or 0, in one string so
-// that a failure shows the whole row.
+// Enabled states of the controls that start-up, open and play switch on and off, as 1 or
+// 0, in one string so that a failure shows the whole row.
 std::string enabled_states(const window::Form1& f) {
   auto bit = [](const QWidget* w) { return w->isEnabled() ? '1' : '0'; };
   std::string s;

@@ -1,20 +1,21 @@
 // A started window of either edition, wired to its handlers, with its seams replaced by
-// recorders, on the real media service; clips come from the clip writer.
+// recorders, on the real media service; the clips it opens come from the clip cache. Also
+// what the composite tests compare against: the pixels a strip must show.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QColor>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRect>
 #include <QScrollBar>
 #include <QSize>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <deque>
@@ -31,8 +32,11 @@
 #include "editions/velmora6_edition.h"
 #include "editions/wiring.h"
 #include "host/media_service.h"
+#include "host/tick.h"
 #include "media/mci.h"
 #include "media/transport.h"
+#include "tests/gui/thumb_drag.h"
+#include "tests/support/clips.h"
 #include "window/form1.h"
 #include "window/seams.h"
 
@@ -70,35 +74,94 @@ inline void run_events_for(int ms) {
   }
 }
 
-// Clips are written once into a folder that the test processes share; a clip is written
-// under a name of its own and renamed into place, so two processes never see half a file.
-// `name` must change whenever the clip's settings or the painter do.
-inline std::string clip_path(const std::string& name, const clipwriter::ClipSpec& spec,
-                             const clipwriter::Painter& painter = clipwriter::test_pattern) {
-  const QString folder = QDir::tempPath() + "/velmora-window-test-clips";
-  QDir().mkpath(folder);
-  const QString path = folder + "/" + QString::fromStdString(name);
-  if (QFileInfo::exists(path)) return path.toStdString();
-  const QString part = path + "." + QString::number(QCoreApplication::applicationPid());
-  const std::string error = clipwriter::write_avi(part.toStdString(), spec, painter);
-  if (!error.empty()) {
-    ADD_FAILURE() << "the clip writer failed: " << error;
-    QFile::remove(part);
-  } else if (!QFile::rename(part, path)) {
-    QFile::remove(part);  // another process was quicker with the same clip
-  }
-  return path.toStdString();
-}
-
-// 320 x 240 like the video pane, raw RGB so that every pixel arrives exactly.
+// 320 x 240 like the video pane, raw RGB so that every pixel arrives exactly; the test
+// pattern. Its file name has blanks, so every open through the window crosses short_path.
 inline std::string pane_sized_clip() {
-  clipwriter::ClipSpec spec;
-  spec.frames = 40;
-  return clip_path("pane sized 320x240 40 rgb v1.avi", spec);
+  return cached_clip("pane sized", clipwriter::ClipSpec{.frames = 40}, clipwriter::test_pattern);
 }
 
-// An edition as the tests see it: how to build it, and what its window must look like,
-// written down from the window's description rather than read back from its table.
+// The composite tests' clip: pane-sized raw RGB too, but painted by clip_colour below.
+inline constexpr int kClipFrames = 40;
+inline constexpr uint32_t kWhite = 0xffffffffu;
+
+// Every pixel tells its frame and place: red carries the frame and x's high bit, green the
+// rest of x, blue y (frames below 128, panes up to 512 x 256).
+inline uint32_t clip_colour(int frame, int x, int y) {
+  return uint32_t((frame * 2 + (x >> 8)) & 0xff) << 16 | uint32_t(x & 0xff) << 8 |
+         uint32_t(y & 0xff);
+}
+
+inline std::string composite_clip() {
+  return cached_clip("frame and place", clipwriter::ClipSpec{.frames = kClipFrames},
+                     clip_colour);
+}
+
+// What the capture pane shows of `frame` at (x, y): the clip's colour, white beyond it.
+inline uint32_t frame_pixel(int frame, int x, int y) {
+  if (x < 0 || y < 0 || x >= 320 || y >= 240) return kWhite;
+  return clip_colour(frame, x, y) | 0xff000000u;
+}
+
+// The composite a run leaves when strips start `w` apart from `first`, strip k showing
+// frame frame_of(k) and strips 0 .. last drawn: line i comes from strip i / w (the later
+// strip wins where two meet), at line first + i % w of that strip's frame.
+inline QImage expected_vertical(int first, int w, int last,
+                                const std::function<int(int)>& frame_of) {
+  QImage image(320, 240, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  for (int x = 0; x < 320; ++x) {
+    int k = w == 0 ? last : x / w;
+    int j = w == 0 ? 0 : x % w;
+    if (k > last) {  // the line after the last strip: its own last line
+      if (x > last * w + w) continue;
+      k = last;
+      j = w;
+    }
+    if (w == 0 && x > 0) continue;
+    for (int y = 0; y < 240; ++y) image.setPixel(x, y, frame_pixel(frame_of(k), first + j, y));
+  }
+  return image;
+}
+
+inline QImage expected_horizontal(int first, int w, int last,
+                                  const std::function<int(int)>& frame_of) {
+  QImage image(320, 240, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  for (int y = 0; y < 240; ++y) {
+    int k = y / w, j = y % w;
+    if (k > last) {
+      if (y > last * w + w) continue;
+      k = last;
+      j = w;
+    }
+    for (int x = 0; x < 320; ++x) image.setPixel(x, y, frame_pixel(frame_of(k), x, first + j));
+  }
+  return image;
+}
+
+// First differing pixel, for readable failures.
+inline std::string difference(const QImage& got, const QImage& want) {
+  if (got.size() != want.size()) return "sizes differ";
+  for (int y = 0; y < want.height(); ++y)
+    for (int x = 0; x < want.width(); ++x)
+      if ((got.pixel(x, y) | 0xff000000u) != (want.pixel(x, y) | 0xff000000u)) {
+        return "first difference at " + std::to_string(x) + "," + std::to_string(y) + ": got " +
+               std::to_string(got.pixel(x, y)) + ", want " + std::to_string(want.pixel(x, y));
+      }
+  return "";
+}
+
+// Whether every pixel of `pane` is `colour`.
+inline bool plain(const window::PictureBox& pane, uint32_t colour) {
+  const QImage& image = pane.image();
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (pane.pixel(x, y) != colour) return false;
+  return true;
+}
+
+// An edition as the tests see it: how to build it, and where its panes must stand and how
+// they look, written out here so that a changed table shows up as a failure.
 struct Edition {
   std::string title;  // the message boxes' title, and the test name's suffix
   window::Layout (*layout)();
@@ -179,6 +242,7 @@ class WindowOfEdition : public ::testing::Test {
     host::media_service().send_string("close avfile", reply, sizeof reply);
     form.reset();
     window::reset_seams();
+    host::set_tick_source({});
   }
 
   // The file menu's open with `path` (or a cancel) as the user's choice.
@@ -205,11 +269,19 @@ class WindowOfEdition : public ::testing::Test {
     return texts;
   }
 
-  // A drag of HScroll1's thumb to `position`, as the mouse would make it.
-  void drag_thumb_to(int position) {
-    form->HScroll1->setSliderDown(true);
-    form->HScroll1->setSliderPosition(position);
-    form->HScroll1->setSliderDown(false);
+  // A drag of HScroll1's thumb to `position` with the mouse; returns where it came to.
+  int drag_thumb_to(int position) { return drag_thumb(*form->HScroll1, position); }
+
+  // A press of the left mouse button on `pane` at (x, y), as the window system sends it.
+  static void press(window::PictureBox* pane, double x, double y) {
+    QMouseEvent event(QEvent::MouseButtonPress, QPointF(x, y), QPointF(x, y), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(pane, &event);
+  }
+
+  // Each read of the tick count lands in a new slot: pacing costs no real time.
+  void use_quick_ticks() {
+    host::set_tick_source([this] { return ticks += 300; });
   }
 
   int position_reply() {
@@ -225,6 +297,7 @@ class WindowOfEdition : public ::testing::Test {
   std::deque<std::optional<QString>> choices;
   std::vector<SentCommand> sent;
   std::function<void(const std::string&)> on_command;
+  int32_t ticks = 0;
 };
 
 // The auto-advance window only: for what the other edition does not have.
@@ -243,5 +316,36 @@ class EditionWindow : public WindowOfEdition, public ::testing::WithParamInterfa
 
 #define VELMORA_FOR_BOTH_EDITIONS(fixture) \
   INSTANTIATE_TEST_SUITE_P(Editions, fixture, ::testing::Values(kVelmora6, kVelmora3), edition_name)
+
+// A window of `Base` with the composite tests' clip open, the buttons as play would leave
+// them without the clip moving by itself, quick ticks and an empty clipboard.
+template <class Base>
+class WithCompositeClip : public Base {
+ protected:
+  void SetUp() override {
+    Base::SetUp();
+    this->open(composite_clip());
+    ASSERT_TRUE(this->messages.empty()) << this->messages.front().text.toStdString();
+    this->form->cmd_enabled(true, true);
+    this->use_quick_ticks();
+    QGuiApplication::clipboard()->clear();
+  }
+};
+
+// Runs `hook` at every turn of the event loop while a run yields, until it returns false.
+class YieldHook {
+ public:
+  explicit YieldHook(std::function<bool()> hook) : hook_(std::move(hook)) {
+    timer_.setInterval(0);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (!hook_()) timer_.stop();
+    });
+    timer_.start();
+  }
+
+ private:
+  std::function<bool()> hook_;
+  QTimer timer_;
+};
 
 }  // namespace velmora_test

@@ -242,7 +242,7 @@ TEST(Captions, LineBreaksOfEveryKindShowAsOneBreak) {
 namespace velmora_test {
 namespace {
 
-// The manual-advance window keeps its laid-out size and the place it was given.
+// The manual-advance window keeps the size its table gives it and the place it was given.
 TEST(LayoutOfVelmora3, StartUpNeitherSizesNorMovesTheWindow) {
   window::Form1 form(editions::velmora3_layout());
   form.move(17, 23);

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "host/media_errors.h"
+#include "host/playback.h"
 #include "service_fixture.h"
 
 namespace host {
@@ -23,13 +25,13 @@ using velmora_test::wait_for;
 // 25 frames a second, small enough that decoding never sets the pace.
 std::string paced_clip() {
   const clipwriter::ClipSpec spec{.width = 64, .height = 48, .frames = 200, .fps_num = 25};
-  return velmora_test::clip("paced25.avi", spec);
+  return velmora_test::cached_clip(spec);
 }
 
 // 100 frames a second and short, to reach the end soon.
 std::string quick_clip() {
   const clipwriter::ClipSpec spec{.width = 64, .height = 48, .frames = 30, .fps_num = 100};
-  return velmora_test::clip("quick100.avi", spec);
+  return velmora_test::cached_clip(spec);
 }
 
 int shown_frame(const RecordingWindow& window) {
@@ -57,7 +59,8 @@ TEST_F(Playback, PlayReturnsAtOnceAndAdvancesAtTheFrameRate) {
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(send(service, "play avfile window").status, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
-  std::this_thread::sleep_for(1000ms);
+  // A second of the clip; the time it took is what the pace is judged by.
+  ASSERT_TRUE(wait_for([&] { return position(service) >= 25; }, 20s));
   ASSERT_EQ(send(service, "pause avfile").status, 0);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const double expected = 25.0 * std::chrono::duration<double>(elapsed).count();
@@ -198,6 +201,24 @@ TEST(PlaybackLifetime, AServiceGoingAwayWhilePlayingStopsItsThreads) {
   window.gone = true;
   std::this_thread::sleep_for(80ms);
   EXPECT_EQ(window.calls_after_gone, 0);
+}
+
+// A Session member called without the service's lock, or with another one, ends the
+// process instead of racing the playback thread.
+TEST(PlaybackLock, MembersTakeOnlyTheServicesLockHeld) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Clip::Opened opened = Clip::open(quick_clip());
+  ASSERT_NE(opened.clip, nullptr) << opened.detail;
+  std::mutex service_lock, other_lock;
+  Session session(std::move(opened.clip), std::nullopt, service_lock,
+                  [](int32_t) -> VideoWindow* { return nullptr; });
+  Session::Held not_locked(service_lock, std::defer_lock);
+  EXPECT_DEATH(session.position(not_locked), "without the media service's lock");
+  Session::Held other(other_lock);
+  EXPECT_DEATH(session.step(false, other), "without the media service's lock");
+  Session::Held held(service_lock);
+  EXPECT_EQ(session.step(false, held), MediaStatus::ok);
+  EXPECT_EQ(session.position(held), 1);
 }
 
 // The one service of the process is a static: leaving the program while a clip plays must

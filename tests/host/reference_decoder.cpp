@@ -2,10 +2,9 @@
 
 #include "host/ffmpeg_handles.h"
 #include "host/frame_scaler.h"
+#include "tests/support/clips.h"
 
-#include <filesystem>
 #include <stdexcept>
-#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -85,24 +84,8 @@ const std::vector<uint32_t>& shown_at(const Reference& ref, int64_t slot) {
   return ref.pictures.at(i);
 }
 
-namespace {
-std::filesystem::path& temp_dir() {
-  static std::filesystem::path dir;
-  return dir;
-}
-void remove_temp_dir() {
-  std::error_code ec;
-  std::filesystem::remove_all(temp_dir(), ec);
-}
-}  // namespace
-
 std::string temp_path(const std::string& name) {
-  if (temp_dir().empty()) {
-    temp_dir() = std::filesystem::temp_directory_path() / ("velmora-test-" + std::to_string(getpid()));
-    std::filesystem::create_directories(temp_dir());
-    std::atexit(remove_temp_dir);
-  }
-  return (temp_dir() / name).string();
+  return (velmora_test::scratch_dir() / name).string();
 }
 
 }  // namespace testing_support

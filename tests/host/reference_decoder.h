@@ -29,7 +29,7 @@ Reference decode_all(const std::string& path, int width, int height, bool direct
 // The reference picture shown at `slot`: the last one at or before it.
 const std::vector<uint32_t>& shown_at(const Reference& ref, int64_t slot);
 
-// A path in a folder of this test run, removed when the test program ends.
+// A path in the scratch folder of this test process.
 std::string temp_path(const std::string& name);
 
 }  // namespace testing_support

@@ -1,57 +1,23 @@
 #include "service_fixture.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <map>
 #include <thread>
 
 namespace velmora_test {
-namespace {
-
-struct ScratchDir {
-  std::filesystem::path path;
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-host-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-};
-
-}  // namespace
-
-const std::filesystem::path& scratch_dir() {
-  static ScratchDir dir;
-  return dir.path;
-}
-
-std::string clip(const std::string& name, const clipwriter::ClipSpec& spec) {
-  static std::mutex mutex;
-  static std::map<std::string, std::string> written;
-  std::lock_guard guard(mutex);
-  if (auto it = written.find(name); it != written.end()) return it->second;
-  const std::string path = (scratch_dir() / name).string();
-  const std::string error = clipwriter::write_avi(path, spec, clipwriter::test_pattern);
-  if (!error.empty()) ADD_FAILURE() << "cannot write " << path << ": " << error;
-  return written[name] = path;
-}
 
 std::string rgb_clip() {
   const clipwriter::ClipSpec spec{
       .width = 320, .height = 240, .frames = 30, .fps_num = 15, .codec = clipwriter::Codec::rgb};
-  return clip("rgb320.avi", spec);
+  return cached_clip(spec);
 }
 
 std::string small_clip() {
   const clipwriter::ClipSpec spec{
       .width = 32, .height = 24, .frames = 12, .fps_num = 200, .codec = clipwriter::Codec::rgb};
-  return clip("small.avi", spec);
+  return cached_clip(spec);
 }
 
 Reply send(host::MediaService& service, const std::string& command) {

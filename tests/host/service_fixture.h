@@ -1,10 +1,9 @@
-// What the service tests share: clips written once per run, a window and a surface that
-// record what the service does to them, and a short way to send a command.
+// What the service tests share: their clips, a window and a surface that record what the
+// service does to them, and a short way to send a command.
 #pragma once
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,14 +15,9 @@
 #include "host/media_service.h"
 #include "host/short_names.h"
 #include "host/surfaces.h"
+#include "tests/support/clips.h"
 
 namespace velmora_test {
-
-// A folder of its own for this run, removed at exit.
-const std::filesystem::path& scratch_dir();
-
-// Writes `spec` with the test pattern under `name` in the scratch folder, once per run.
-std::string clip(const std::string& name, const clipwriter::ClipSpec& spec);
 
 // 30 frames, 320x240, raw RGB, 15 frames a second.
 std::string rgb_clip();

@@ -28,6 +28,10 @@ for prog in velmora6 velmora3; do
   fi
 done
 [ "$programs" -gt 0 ] || fail "no program was built"
+# The command-line program has no desktop entry.
+if [ -x "$build/velmora-scan" ]; then
+  [ -x "$root/bin/velmora-scan" ] || fail "velmora-scan is not installed"
+fi
 
 for size in 16 32 48 64 128 256; do
   icon=$root/share/icons/hicolor/${size}x${size}/apps/velmora.png

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Starts velmora3 in a virtual X session: its window must keep its laid-out client area of
-# 927 x 357 where the window system put it, draw its Japanese captions as glyphs, show grey
-# pick strips, and end from the exit button (leaving the clipboard alone) and the menu.
+# Starts velmora3 in a virtual X session: its window must keep the client area of 927 x 357
+# its table gives it, where the window system put it, draw its Japanese captions as
+# glyphs, show grey pick strips, and end from the exit button (leaving the clipboard
+# alone) and the menu.
 #   velmora3_window.sh BUILD_DIR
 set -euo pipefail
 source "$(dirname "$0")/lib/session.sh"

@@ -36,9 +36,11 @@ write_test_clip() {
   "$clipgen" "$1" --codec rgb --size 320x240 --frames "${2:-120}" --pattern test >/dev/null
 }
 
-# Starts the program; sets window_id and menu_height once its window is mapped.
+# Starts the program, with the environment program_env adds (NAME=value words); sets
+# window_id and menu_height once its window is mapped.
+program_env=()
 start_program() {
-  QT_QPA_PLATFORM=xcb "$program" >"$work/out.txt" 2>&1 &
+  env "${program_env[@]}" QT_QPA_PLATFORM=xcb "$program" >"$work/out.txt" 2>&1 &
   program_pid=$!
   window_id=
   for _ in $(seq 100); do
@@ -52,10 +54,11 @@ start_program() {
   menu_height=$(( $(geometry '^ *Height') - client_height ))
 }
 
-# Waits for the program to end by itself and checks that it ended well.
+# Waits for the program to end by itself (up to SECONDS, 5 by default) and checks that it
+# ended well.
 expect_program_end() {
   local how=$1
-  for _ in $(seq 50); do
+  for _ in $(seq $(( ${2:-5} * 10 ))); do
     kill -0 "$program_pid" 2>/dev/null || break
     sleep 0.1
   done

@@ -1,4 +1,4 @@
-#include "host/decoder_open.h"
+#include "host/decoder_setup.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@
 namespace host {
 namespace {
 
-OpenedDecoder failure(MediaStatus status, std::string detail) {
+OpenedDecoder failed(MediaStatus status, std::string detail) {
   OpenedDecoder opened;
   opened.status = status;
   opened.detail = std::move(detail);
@@ -27,21 +27,24 @@ int64_t picture_budget(int width, int height) {
 
 }  // namespace
 
-OpenedDecoder open_decoder(const AVCodecParameters* par) {
-  const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-  if (decoder == nullptr)
-    return failure(MediaStatus::not_playable,
-                   std::string("no decoder for ") + avcodec_get_name(par->codec_id));
+OpenedDecoder open_decoder(const AVStream* stream, int threads) {
+  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (decoder == nullptr) {
+    OpenedDecoder none =
+        failed(MediaStatus::not_playable,
+               std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
+    none.no_decoder = true;
+    return none;
+  }
   CodecPtr codec(avcodec_alloc_context3(decoder));
-  if (!codec) return failure(MediaStatus::out_of_memory, "cannot set up the decoder");
-  if (int err = avcodec_parameters_to_context(codec.get(), par); err < 0)
-    return failure(MediaStatus::not_playable, av_error_text("cannot set up the decoder", err));
-  // One thread: pictures then leave the decoder one packet after their own, which is
-  // what tells their slot in an AVI.
-  codec->thread_count = 1;
-  codec->max_pixels = picture_budget(par->width, par->height);
+  if (!codec) return failed(MediaStatus::out_of_memory, "cannot set up the decoder");
+  if (int err = avcodec_parameters_to_context(codec.get(), stream->codecpar); err < 0)
+    return failed(MediaStatus::not_playable, av_error_text("cannot set up the decoder", err));
+  codec->thread_count = threads;
+  codec->max_pixels = picture_budget(stream->codecpar->width, stream->codecpar->height);
+  if (threads > 1) codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   if (int err = avcodec_open2(codec.get(), decoder, nullptr); err < 0)
-    return failure(MediaStatus::not_playable, av_error_text("cannot open the decoder", err));
+    return failed(MediaStatus::not_playable, av_error_text("cannot open the decoder", err));
   OpenedDecoder opened;
   opened.codec = std::move(codec);
   return opened;

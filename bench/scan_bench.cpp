@@ -1,0 +1,212 @@
+// velmora-scan against FFmpeg's command-line recipe on the same work, in the same run:
+// writes its clips into /tmp once, runs each command several times in turn, and prints
+// medians of wall time, their ratios against the goals, and velmora-scan's peak memory.
+//   scan_bench [repetitions]
+#include <spawn.h>
+#include <unistd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "clipwriter/clip_writer.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int threads = 2;
+constexpr int width = 1920, height = 1080, frames = 600;
+
+// Texture that moves every frame, so that P- and B-frames carry real work.
+uint32_t moving_texture(int frame, int x, int y) {
+  uint32_t r = (x * 2 + frame * 4) & 0xff;
+  uint32_t g = (y * 2 + frame * 3) & 0xff;
+  uint32_t b = (((x + frame) ^ (y - frame)) + frame) & 0xff;
+  return r << 16 | g << 8 | b;
+}
+
+// Written in a child process: a child's peak memory counts its parent's from before it
+// started its program, so this process stays small.
+std::string clip(const char* name, clipwriter::ClipSpec spec) {
+  const std::string path = std::string("/tmp/velmora-scan-bench-") + name;
+  if (fs::exists(path)) return path;
+  std::fprintf(stderr, "writing %s ...\n", path.c_str());
+  const std::string partial = path + ".part";
+  pid_t writer = fork();
+  if (writer == 0) {
+    std::string error = clipwriter::write_clip(partial, spec, moving_texture);
+    if (!error.empty())
+      std::fprintf(stderr, "cannot write %s: %s\n", partial.c_str(), error.c_str());
+    _exit(error.empty() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(writer, &status, 0);
+  if (writer < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) std::exit(1);
+  fs::rename(partial, path);
+  return path;
+}
+
+struct Outcome {
+  double seconds = 0;      // wall time
+  double cpu_seconds = 0;  // user and system time of the command, all its threads
+  double peak_mb = 0;
+};
+
+// Runs a command with no output but errors; exits when it fails.
+Outcome run(const std::vector<std::string>& command) {
+  std::vector<char*> argv;
+  std::vector<std::string> copies = command;
+  for (auto& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    std::fprintf(stderr, "cannot start %s\n", argv[0]);
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Outcome outcome;
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  outcome.peak_mb = usage.ru_maxrss / 1024.0;
+  outcome.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
+                        usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "failed: %s\n", command[0].c_str());
+    std::exit(1);
+  }
+  return outcome;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::vector<std::string> ffmpeg(const std::string& input, const std::vector<std::string>& rest) {
+  std::vector<std::string> command{
+      "ffmpeg", "-nostdin", "-v", "error", "-y", "-threads", std::to_string(threads), "-i", input};
+  command.insert(command.end(), rest.begin(), rest.end());
+  return command;
+}
+
+// FFmpeg's crop + tile recipe for a 10-column slit at column 955, every `every` frames.
+std::vector<std::string> recipe(const std::string& input, int every, const std::string& out) {
+  const int tiles = (frames + every - 1) / every;
+  std::string filter =
+      "crop=10:" + std::to_string(height) + ":955:0,tile=" + std::to_string(tiles) + "x1";
+  if (every > 1) filter = "framestep=" + std::to_string(every) + "," + filter;
+  return ffmpeg(input, {"-vf", filter, "-frames:v", "1", out});
+}
+
+std::vector<std::string> scan(const std::string& input, int every, const std::string& out) {
+  return {VELMORA_SCAN, "--force", "--quiet", "--threads",           std::to_string(threads),
+          "--slit",     "955:10",  "--every", std::to_string(every), input,
+          out};
+}
+
+// One command of a workload and what its runs took.
+struct Side {
+  std::string name;
+  std::vector<std::string> command;
+  double goal = 0;  // velmora-scan's ratio against this side must stay at or under it
+  std::vector<double> wall = {}, cpu = {};
+  double peak_mb = 0;
+
+  void add(const Outcome& outcome) {
+    wall.push_back(outcome.seconds);
+    cpu.push_back(outcome.cpu_seconds);
+    peak_mb = std::max(peak_mb, outcome.peak_mb);
+  }
+};
+
+// velmora-scan and the FFmpeg commands it is measured against, on the same work.
+struct Workload {
+  std::string what;
+  int every;
+  Side scan;
+  std::vector<Side> against;
+};
+
+void print_tables(const std::vector<Workload>& workloads) {
+  std::printf("| what | velmora-scan | FFmpeg | wall ratio | goal | CPU time ratio |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  for (const Workload& w : workloads) {
+    for (const Side& side : w.against) {
+      const double ratio = median(w.scan.wall) / median(side.wall);
+      std::printf("| %s | %.2f s | %.2f s (%s) | %.2fx | <= %.2fx: %s | %.2fx |\n", w.what.c_str(),
+                  median(w.scan.wall), median(side.wall), side.name.c_str(), ratio, side.goal,
+                  ratio <= side.goal ? "met" : "missed", median(w.scan.cpu) / median(side.cpu));
+    }
+  }
+  std::printf(
+      "\n| run | peak resident memory | output image + 100 MB | goal |\n|---|---|---|---|\n");
+  for (const Workload& w : workloads) {
+    const double image_mb = double(frames + w.every - 1) / w.every * 10 * height * 3 / 1e6;
+    std::printf("| %s | %.1f MB | %.1f MB | %s |\n", w.what.c_str(), w.scan.peak_mb, image_mb + 100,
+                w.scan.peak_mb <= image_mb + 100 ? "met" : "missed");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const std::string h264 = clip("h264-1080p-600.mp4", {.width = width,
+                                                       .height = height,
+                                                       .frames = frames,
+                                                       .fps_num = 25,
+                                                       .codec = clipwriter::Codec::h264,
+                                                       .gop = 250,
+                                                       .b_frames = 3,
+                                                       .container = "mp4"});
+  const std::string mjpeg = clip("mjpeg-1080p-600.avi", {.width = width,
+                                                         .height = height,
+                                                         .frames = frames,
+                                                         .fps_num = 25,
+                                                         .codec = clipwriter::Codec::mjpeg});
+  const std::string out = "/tmp/velmora-scan-bench-out.png",
+                    theirs = "/tmp/velmora-scan-bench-ffmpeg.png";
+  const std::vector<std::string> decode_h264 = ffmpeg(h264, {"-f", "null", "-"});
+  const std::vector<std::string> decode_mjpeg = ffmpeg(mjpeg, {"-f", "null", "-"});
+  std::vector<Workload> workloads = {
+      {"every frame, 1080p H.264",
+       1,
+       {"velmora-scan", scan(h264, 1, out)},
+       {{"-f null", decode_h264, 1.05}, {"crop+tile", recipe(h264, 1, theirs), 1.0}}},
+      {"every frame, 1080p MJPEG",
+       1,
+       {"velmora-scan", scan(mjpeg, 1, out)},
+       {{"-f null", decode_mjpeg, 1.05}, {"crop+tile", recipe(mjpeg, 1, theirs), 1.0}}},
+      {"every 10th frame, 1080p MJPEG (intra-only)",
+       10,
+       {"velmora-scan", scan(mjpeg, 10, out)},
+       {{"framestep+crop+tile", recipe(mjpeg, 10, theirs), 0.2}}},
+      {"every 4th frame, 1080p H.264 (B-frames)",
+       4,
+       {"velmora-scan", scan(h264, 4, out)},
+       {{"framestep+crop+tile", recipe(h264, 4, theirs), 0.85}}},
+  };
+  // In turn, so that a change in the machine's load falls on all sides alike.
+  for (int r = 0; r < repetitions; ++r) {
+    for (Workload& w : workloads) {
+      w.scan.add(run(w.scan.command));
+      for (Side& side : w.against) side.add(run(side.command));
+    }
+    std::fprintf(stderr, "repetition %d of %d done\n", r + 1, repetitions);
+  }
+  print_tables(workloads);
+  std::printf("\nmedians of %d runs each, %d decoding threads\n", repetitions, threads);
+  return 0;
+}

@@ -1,0 +1,91 @@
+// A clip read once from front to back at full resolution, for velmora-scan: the pictures
+// of chosen frames in the decoder's own pixel format, decoded by the same cursor as the
+// window programs' clips, with as many threads as asked and without decoding pictures
+// that no chosen frame needs.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/decode_cursor.h"
+#include "host/scan_frames.h"
+
+namespace host {
+
+// Frames from, from + every, ... before `to`.
+struct FrameChoice {
+  int64_t from = 0;
+  int64_t to = 0;
+  int64_t every = 1;
+};
+
+enum class ScanFailure {
+  none,
+  missing,
+  folder,
+  not_regular,
+  empty,
+  unreadable,
+  not_media,
+  no_video,
+  no_decoder,
+  bad_size,
+  damaged_timing,
+  no_picture,  // none of its pictures decodes
+  out_of_memory,
+};
+
+class ScanClip {
+ public:
+  struct Opened {
+    std::unique_ptr<ScanClip> clip;  // null on failure
+    ScanFailure failure = ScanFailure::none;
+    std::string detail;  // FFmpeg's words, where it has them
+  };
+
+  // Opens `path` for decoding with `threads` threads (at least 1) and decodes its first
+  // picture, so that a clip none of whose pictures decodes is refused here.
+  static Opened open(const std::string& path, int threads);
+
+  ScanClip(DecodeCursor cursor, ScanFrames frames, SlotTable table, int width, int height);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // More than 8 bits per component.
+  bool deep() const { return deep_; }
+  const ScanFrames& frames() const { return frames_; }
+
+  // Starts handing out the chosen frames; call once, before next().
+  bool choose(FrameChoice choice);
+  // The picture shown at the next chosen frame, full size in the decoder's pixel format,
+  // valid until the next call; null when every chosen frame has been handed out. A frame
+  // whose picture does not decode shows the last good picture before it.
+  const AVFrame* next(int64_t& frame);
+
+  // Frames whose packets did not decode.
+  int64_t damaged() const { return cursor_.damaged(); }
+  int64_t decoded_pictures() const { return cursor_.decoded_pictures(); }
+  int64_t dropped_packets() const { return cursor_.dropped_packets(); }
+
+ private:
+  friend struct ScanOpener;
+  bool start();
+  bool seek_before(int64_t frame);
+  PacketUse use_of(const AVPacket& packet) const;
+  bool wanted_between(int64_t first, int64_t end) const;
+  void take_pictures_up_to(int64_t frame);
+
+  DecodeCursor cursor_;
+  ScanFrames frames_;
+  SlotTable table_;
+  int width_, height_;
+  bool deep_ = false;
+  bool intra_only_ = false;
+  bool reordered_avi_ = false;
+  FrameChoice choice_;
+  int64_t next_wanted_ = 0;
+  Decoded shown_, ahead_;
+  bool at_end_ = false;
+};
+
+}  // namespace host

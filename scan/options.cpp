@@ -1,0 +1,225 @@
+#include "scan/options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace scan {
+namespace {
+
+bool whole_number(std::string_view text, int64_t& value) {
+  if (text.empty()) return false;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// A plain decimal such as 12 or 12.5, nothing else (no sign, exponent or blanks).
+bool decimal(std::string_view text, double& value) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
+      text.find('.') != text.rfind('.') || text == ".")
+    return false;
+  value = std::strtod(std::string(text).c_str(), nullptr);
+  return std::isfinite(value);
+}
+
+std::string option_text(std::string_view name, std::string_view value) {
+  return "--" + std::string(name) + " " + std::string(value);
+}
+
+std::string parse_point(std::string_view name, std::string_view value, ClipPoint& point) {
+  point = ClipPoint{true, false, 0, 0, option_text(name, value)};
+  if (value.ends_with('s')) {
+    point.seconds = true;
+    if (decimal(value.substr(0, value.size() - 1), point.time)) return {};
+  } else if (whole_number(value, point.frame) && point.frame >= 0) {
+    return {};
+  }
+  return point.text + ": not a frame number or a time in seconds such as 12.5s";
+}
+
+std::string parse_slit(std::string_view value, SlitSpec& slit) {
+  slit = SlitSpec{};
+  slit.given = true;
+  slit.text = option_text("slit", value);
+  std::string_view position = value, width;
+  if (auto colon = value.find(':'); colon != std::string_view::npos) {
+    position = value.substr(0, colon);
+    width = value.substr(colon + 1);
+    if (!whole_number(width, slit.width) || slit.width < 0)
+      return slit.text + ": the width is not a whole number of pixels";
+    if (slit.width == 0) return slit.text + ": a slit of width 0 holds no pixel";
+  }
+  if (position.ends_with('%')) {
+    double percent = 0;
+    slit.percent = true;
+    if (!decimal(position.substr(0, position.size() - 1), percent))
+      return slit.text + ": the position is not a percentage such as 50%";
+    slit.fraction = percent / 100;
+    return {};
+  }
+  if (!whole_number(position, slit.position))
+    return slit.text + ": the position is not a column or row number or a percentage";
+  return {};
+}
+
+std::string parse_every(std::string_view value, int64_t& every) {
+  if (!whole_number(value, every)) return option_text("every", value) + ": not a whole number";
+  if (every <= 0) return option_text("every", value) + ": must be 1 or more";
+  return {};
+}
+
+std::string parse_threads(std::string_view value, int& threads) {
+  int64_t count = 0;
+  if (!whole_number(value, count)) return option_text("threads", value) + ": not a whole number";
+  if (count < 1 || count > 64) return option_text("threads", value) + ": must be 1 to 64";
+  threads = static_cast<int>(count);
+  return {};
+}
+
+std::string parse_cut(std::string_view value, composite::Cut& cut) {
+  if (value == "vertical")
+    cut = composite::Cut::vertical;
+  else if (value == "horizontal")
+    cut = composite::Cut::horizontal;
+  else
+    return option_text("cut", value) + ": must be vertical or horizontal";
+  return {};
+}
+
+enum Key { key_cut = 256, key_slit, key_every, key_from, key_to, key_threads, key_version };
+
+const option long_options[] = {
+    {"cut", required_argument, nullptr, key_cut},
+    {"slit", required_argument, nullptr, key_slit},
+    {"every", required_argument, nullptr, key_every},
+    {"from", required_argument, nullptr, key_from},
+    {"to", required_argument, nullptr, key_to},
+    {"threads", required_argument, nullptr, key_threads},
+    {"force", no_argument, nullptr, 'f'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, key_version},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The option getopt_long stopped at, as typed (up to an "=value").
+std::string offending(const std::vector<char*>& argv, int short_option) {
+  if (short_option > 0 && short_option < 256) return std::string("-") + char(short_option);
+  std::string typed = optind > 0 && argv[optind - 1] != nullptr ? argv[optind - 1] : "?";
+  return typed.substr(0, typed.find('='));
+}
+
+Parsed usage_error(std::string error) {
+  Parsed parsed;
+  parsed.action = Parsed::Action::usage_error;
+  parsed.error = std::move(error);
+  return parsed;
+}
+
+std::string apply(int key, std::string_view value, Options& o) {
+  switch (key) {
+    case key_cut:
+      return parse_cut(value, o.cut);
+    case key_slit:
+      return parse_slit(value, o.slit);
+    case key_every:
+      return parse_every(value, o.every);
+    case key_from:
+      return parse_point("from", value, o.from);
+    case key_to:
+      return parse_point("to", value, o.to);
+    case key_threads:
+      return parse_threads(value, o.threads);
+    case 'f':
+      o.force = true;
+      return {};
+    case 'q':
+      o.quiet = true;
+      return {};
+  }
+  return "unknown option";
+}
+
+}  // namespace
+
+Parsed parse_options(const std::vector<std::string>& args) {
+  std::vector<std::string> copies = args;
+  std::vector<char*> argv;
+  for (auto& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  Parsed parsed;
+  optind = 0;  // glibc: start afresh, so the parser can run more than once
+  opterr = 0;  // our own messages
+  for (;;) {
+    int index = 0;
+    int key =
+        getopt_long(static_cast<int>(argv.size()) - 1, argv.data(), ":fqh", long_options, &index);
+    if (key == -1) break;
+    if (key == 'h')
+      parsed.action = Parsed::Action::help;
+    else if (key == key_version)
+      parsed.action = Parsed::Action::version;
+    else if (key == '?')
+      return usage_error(offending(argv, optopt) + ": unknown option (see --help)");
+    else if (key == ':')
+      return usage_error(offending(argv, optopt) + ": needs a value");
+    else if (std::string error = apply(key, optarg != nullptr ? optarg : "", parsed.options);
+             !error.empty()) {
+      return usage_error(error);
+    }
+  }
+  if (parsed.action != Parsed::Action::run) return parsed;
+  // getopt_long has moved the operands behind the options.
+  std::vector<std::string> operands(argv.begin() + optind, argv.end() - 1);
+  if (operands.size() != 2)
+    return usage_error("expected INPUT and OUTPUT.png, got " + std::to_string(operands.size()) +
+                       " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
+  parsed.options.input = operands[0];
+  parsed.options.output = operands[1];
+  return parsed;
+}
+
+std::string help_text(int default_threads) {
+  return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
+Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
+lays the strips side by side into one PNG streak image.
+
+Options:
+  --cut vertical|horizontal  cut columns and lay the strips left to right (vertical),
+                             or cut rows and lay them top to bottom (horizontal);
+                             default: vertical
+  --slit POS[:WIDTH]         first column (row) of the slit and its width in pixels;
+                             POS may be a percentage of the frame, such as 50%;
+                             default: the middle column (row), width 1
+  --every N                  frames from one strip to the next; default: 1
+  --from A                   first frame (included); a number is a frame, a number
+                             with s a time in seconds (12.5s); default: the first
+  --to B                     last frame (excluded), the same way; past the end means
+                             the end; default: the end of the clip
+  --threads T                decoding threads; default: the machine's cores ()" +
+         std::to_string(default_threads) + R"()
+  -f, --force                overwrite an existing OUTPUT; default: refuse
+  -q, --quiet                no progress bar or summary on a terminal
+  -h, --help                 print this help and exit
+      --version              print the version and exit
+
+Frames: an AVI clip counts its frame slots as the window programs do (a chunk without a
+picture repeats the picture before it). In other containers a clip is constant-rate when
+its pictures, in presentation order, fall on the slots 0, 1, 2, ... of the stream's
+average frame rate, one to a slot (times rounded to the nearest slot), and counts those
+slots. Any other clip is variable-rate and gives one strip per picture, in presentation
+order; a time in seconds then picks the first picture shown at or after it.
+
+The image has 16-bit RGB when the clip has more than 8 bits per component, 8-bit RGB
+otherwise. OUTPUT is written under a temporary name in its folder and renamed when done.
+
+Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
+range that does not fit the clip), 130 (143) interrupted by SIGINT (SIGTERM).
+)";
+}
+
+}  // namespace scan

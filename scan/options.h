@@ -1,0 +1,54 @@
+// velmora-scan's command line: GNU-style options and two operands, INPUT and OUTPUT.png.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "composite/strip_lines.h"
+
+namespace scan {
+
+// A place in the clip as given: a frame number, or seconds ("12.5s").
+struct ClipPoint {
+  bool given = false;
+  bool seconds = false;
+  int64_t frame = 0;
+  double time = 0;
+  std::string text;  // as typed, for messages
+};
+
+// The slit's first line, in pixels or as a percentage of the frame, and its width.
+struct SlitSpec {
+  bool given = false;
+  bool percent = false;
+  int64_t position = 0;
+  double fraction = 0;  // percent / 100
+  int64_t width = 1;
+  std::string text;
+};
+
+struct Options {
+  std::string input;
+  std::string output;
+  composite::Cut cut = composite::Cut::vertical;
+  SlitSpec slit;
+  int64_t every = 1;
+  ClipPoint from, to;
+  int threads = 0;  // 0: the machine's cores
+  bool force = false;
+  bool quiet = false;
+};
+
+struct Parsed {
+  enum class Action { run, help, version, usage_error } action = Action::run;
+  Options options;
+  std::string error;  // one line, without the program's name, for usage_error
+};
+
+// Reads argv; nothing is checked against the clip or the file system here.
+Parsed parse_options(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string help_text(int default_threads);
+
+}  // namespace scan

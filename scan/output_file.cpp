@@ -1,0 +1,116 @@
+#include "scan/output_file.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace scan {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string folder_of(const std::string& output) {
+  fs::path parent = fs::path(output).parent_path();
+  return parent.empty() ? "." : parent.string();
+}
+
+std::string errno_text(int code) { return std::strerror(code); }
+
+}  // namespace
+
+bool png_name(const std::string& output) {
+  std::string name = fs::path(output).filename().string();
+  if (name.size() <= 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".png";
+}
+
+std::string check_output(const std::string& output, bool force) {
+  const std::string folder = folder_of(output);
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0) return output + ": the folder " + folder + " does not exist";
+  if (!S_ISDIR(st.st_mode)) return output + ": " + folder + " is not a folder";
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    return output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")";
+  if (lstat(output.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return output + ": is a folder";
+    if (!force) return output + ": already exists; use --force to overwrite it";
+  }
+  return {};
+}
+
+TempOutput::~TempOutput() {
+  if (!committed_) discard();
+}
+
+std::string TempOutput::create() {
+  fs::path out(output_);
+  std::string pattern =
+      (fs::path(folder_of(output_)) / ("." + out.filename().string() + ".XXXXXX")).string();
+  int fd = mkstemp(pattern.data());
+  if (fd < 0)
+    return output_ + ": cannot write in the folder " + folder_of(output_) + " (" +
+           errno_text(errno) + ")";
+  temp_ = pattern;
+  // mkstemp makes it private; the finished image gets the usual mode.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  stream_ = fdopen(fd, "wb");
+  if (stream_ == nullptr) {
+    int code = errno;
+    close(fd);
+    unlink(temp_.c_str());
+    temp_.clear();
+    return output_ + ": cannot write (" + errno_text(code) + ")";
+  }
+  return {};
+}
+
+std::string TempOutput::commit(bool force) {
+  std::string failure;
+  if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0)
+    failure = output_ + ": cannot write (" + errno_text(errno) + ")";
+  if (std::fclose(stream_) != 0 && failure.empty())
+    failure = output_ + ": cannot write (" + errno_text(errno) + ")";
+  stream_ = nullptr;
+  if (!failure.empty()) return failure;
+  // Without --force an OUTPUT that appeared meanwhile is not replaced either.
+  int flags = force ? 0 : RENAME_NOREPLACE;
+  int done = renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, output_.c_str(), flags);
+  if (done != 0 && errno == EINVAL && !force) {
+    // A file system without RENAME_NOREPLACE: look, then rename.
+    struct stat st {};
+    if (lstat(output_.c_str(), &st) == 0)
+      errno = EEXIST;
+    else
+      done = rename(temp_.c_str(), output_.c_str());
+  }
+  if (done != 0) {
+    if (errno == EEXIST) return output_ + ": already exists; use --force to overwrite it";
+    return output_ + ": cannot put the image in place (" + errno_text(errno) + ")";
+  }
+  committed_ = true;
+  temp_.clear();
+  // The rename itself lasts once the folder is synced too.
+  if (int folder = open(folder_of(output_).c_str(), O_RDONLY | O_DIRECTORY); folder >= 0) {
+    fsync(folder);
+    close(folder);
+  }
+  return {};
+}
+
+void TempOutput::discard() {
+  if (stream_ != nullptr) std::fclose(stream_);
+  stream_ = nullptr;
+  if (!temp_.empty()) unlink(temp_.c_str());
+  temp_.clear();
+}
+
+}  // namespace scan

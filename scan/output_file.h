@@ -1,0 +1,42 @@
+// OUTPUT.png is written under a temporary name in its own folder (so the rename that puts
+// it in place is atomic), synced, and renamed when complete; on any failure the temporary
+// file is removed and OUTPUT is left as it was.
+#pragma once
+#include <cstdio>
+#include <string>
+
+namespace scan {
+
+// OUTPUT's name ends in .png (in any case).
+bool png_name(const std::string& output);
+
+// Checks OUTPUT before anything is decoded: its folder, and that it does not exist unless
+// `force`. Empty, or the message (without the program's name).
+std::string check_output(const std::string& output, bool force);
+
+class TempOutput {
+ public:
+  explicit TempOutput(std::string output) : output_(std::move(output)) {}
+  TempOutput(const TempOutput&) = delete;
+  TempOutput& operator=(const TempOutput&) = delete;
+  // Removes the temporary file unless it was committed.
+  ~TempOutput();
+
+  // Creates the temporary file; empty, or the message.
+  std::string create();
+  std::FILE* stream() const { return stream_; }
+  const std::string& temp_path() const { return temp_; }
+  // Flushes, syncs and closes the file and renames it to OUTPUT (replacing it only when
+  // `force`); empty, or the message.
+  std::string commit(bool force);
+  // Closes and removes the temporary file.
+  void discard();
+
+ private:
+  std::string output_;
+  std::string temp_;
+  std::FILE* stream_ = nullptr;
+  bool committed_ = false;
+};
+
+}  // namespace scan

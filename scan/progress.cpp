@@ -1,0 +1,74 @@
+#include "scan/progress.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "scan/strip_image.h"
+
+namespace scan {
+namespace {
+
+constexpr auto redraw_every = std::chrono::milliseconds(250);
+
+std::string minutes_and_seconds(double seconds) {
+  long whole = std::lround(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+}  // namespace
+
+Progress::Progress(std::FILE* terminal, bool shown, int64_t total)
+    : out_(terminal), shown_(shown), total_(total) {}
+
+double Progress::seconds() const {
+  return std::chrono::duration<double>(Clock::now() - start_).count();
+}
+
+std::string Progress::bar(int64_t done, int64_t total, double rate, int width) {
+  const double part = total > 0 ? static_cast<double>(done) / total : 1.0;
+  const int filled = static_cast<int>(part * width);
+  std::string text = "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] ";
+  char figures[96];
+  std::snprintf(figures, sizeof figures, "%lld/%lld frames  %.1f fps", static_cast<long long>(done),
+                static_cast<long long>(total), rate);
+  text += figures;
+  if (rate > 0) text += "  " + minutes_and_seconds((total - done) / rate) + " left";
+  return text;
+}
+
+void Progress::update(int64_t done) {
+  if (!shown_) return;
+  auto now = Clock::now();
+  if (drawn_ && now - last_draw_ < redraw_every && done < total_) return;
+  last_draw_ = now;
+  drawn_ = true;
+  double elapsed = seconds();
+  double rate = elapsed > 0 ? done / elapsed : 0;
+  std::fprintf(out_, "\r%s\033[K", bar(done, total_, rate, 30).c_str());
+  std::fflush(out_);
+}
+
+void Progress::clear() {
+  if (!shown_ || !drawn_) return;
+  std::fputs("\r\033[K", out_);
+  std::fflush(out_);
+  drawn_ = false;
+}
+
+void Progress::summary(int64_t strips, const std::string& image, int64_t file_bytes,
+                       int64_t damaged) {
+  if (!shown_) return;
+  clear();
+  std::fprintf(out_, "velmora-scan: %lld strips, %s, %s in %.1f s", static_cast<long long>(strips),
+               image.c_str(), human_bytes(static_cast<double>(file_bytes)).c_str(), seconds());
+  if (damaged > 0)
+    std::fprintf(out_,
+                 damaged == 1 ? "; 1 damaged frame shows the picture before it"
+                              : "; %lld damaged frames show the picture before them",
+                 static_cast<long long>(damaged));
+  std::fputc('\n', out_);
+}
+
+}  // namespace scan

@@ -1,0 +1,214 @@
+#include "scan/scan_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <thread>
+
+#include "host/scan_clip.h"
+#include "host/slit_scaler.h"
+#include "scan/clip_messages.h"
+#include "scan/interrupt.h"
+#include "scan/output_file.h"
+#include "scan/png_output.h"
+#include "scan/progress.h"
+#include "scan/strip_image.h"
+
+namespace scan {
+namespace {
+
+using composite::Cut;
+
+// A run's failure: its exit status and its message (without the program's name).
+struct Failure {
+  int status = exit_done;
+  std::string message;
+  explicit operator bool() const { return status != exit_done; }
+};
+
+Failure fail(int status, std::string message) { return {status, std::move(message)}; }
+
+// The slit as a rectangle of the frame, or why it does not fit.
+Failure place_slit(const Options& o, int frame_width, int frame_height, host::Rect& area) {
+  const bool vertical = o.cut == Cut::vertical;
+  const int64_t size = vertical ? frame_width : frame_height;
+  const char* lines = vertical ? "columns" : "rows";
+  int64_t first = size / 2;
+  if (o.slit.given && !o.slit.percent) first = o.slit.position;
+  // A percentage of 100 or more lies outside, however large.
+  if (o.slit.given && o.slit.percent)
+    first = o.slit.fraction < 1 ? static_cast<int64_t>(std::floor(o.slit.fraction * size)) : size;
+  const int64_t width = o.slit.width;
+  const std::string what = o.slit.given ? o.slit.text : "--slit";
+  if (first < 0 || first >= size)
+    return fail(exit_usage, what + ": outside the frame (" + std::to_string(size) + " " + lines +
+                                ", 0 to " + std::to_string(size - 1) + ")");
+  if (width > size - first)
+    return fail(exit_usage, what + ": the slit reaches past the frame (" + std::to_string(size) +
+                                " " + lines + ")");
+  area = vertical ? host::Rect{static_cast<int>(first), 0, static_cast<int>(width), frame_height}
+                  : host::Rect{0, static_cast<int>(first), frame_width, static_cast<int>(width)};
+  return {};
+}
+
+int64_t frame_of(const ClipPoint& point, const host::ScanFrames& frames) {
+  return point.seconds ? frames.frame_at_seconds(point.time) : point.frame;
+}
+
+// The frames chosen, or why the range is empty.
+Failure choose_frames(const Options& o, const host::ScanFrames& frames, host::FrameChoice& choice) {
+  choice.every = o.every;
+  choice.from = o.from.given ? frame_of(o.from, frames) : 0;
+  choice.to = o.to.given ? std::min(frame_of(o.to, frames), frames.count) : frames.count;
+  const std::string length =
+      std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
+  if (choice.from >= frames.count)
+    return fail(exit_usage, o.from.text + ": past the end of the clip (" + length + ")");
+  if (choice.from >= choice.to)
+    return fail(exit_usage, o.from.text + ": at or past " + o.to.text + " (frame " +
+                                std::to_string(choice.from) + " to frame " +
+                                std::to_string(choice.to) + ")");
+  return {};
+}
+
+// Written so that no sum can pass 64 bits, however large --every is.
+int64_t strips_of(const host::FrameChoice& choice) {
+  return (choice.to - choice.from - 1) / choice.every + 1;
+}
+
+std::string describe_size(const ImageSize& size) {
+  return std::to_string(size.width) + " x " + std::to_string(size.height) +
+         (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
+}
+
+// Everything a run holds while it decodes and writes.
+class Run {
+ public:
+  Run(const Options& o, std::FILE* err, bool terminal)
+      : o_(o), err_(err), terminal_(terminal), output_(o.output) {}
+  int go();
+
+ private:
+  Failure prepare();
+  Failure make_strips();
+  Failure finish();
+  int report(const Failure& failure);
+  void repeat_strip(int64_t k);
+
+  const Options& o_;
+  std::FILE* err_;
+  bool terminal_;
+  std::unique_ptr<host::ScanClip> clip_;
+  host::Rect slit_;
+  host::FrameChoice choice_;
+  int64_t strips_ = 0;
+  StripImage image_;
+  TempOutput output_;
+  std::unique_ptr<Progress> progress_;
+  int64_t unconverted_ = 0;
+};
+
+Failure Run::prepare() {
+  if (!png_name(o_.output))
+    return fail(exit_usage, o_.output + ": the output name must end in .png");
+  if (std::string bad = check_output(o_.output, o_.force); !bad.empty())
+    return fail(exit_failed, bad);
+  host::ScanClip::Opened opened =
+      host::ScanClip::open(o_.input, o_.threads > 0 ? o_.threads : default_threads());
+  if (!opened.clip)
+    return fail(exit_failed, o_.input + ": " + describe_failure(opened.failure, opened.detail));
+  clip_ = std::move(opened.clip);
+  if (Failure bad = place_slit(o_, clip_->width(), clip_->height(), slit_)) return bad;
+  if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
+  strips_ = strips_of(choice_);
+  const ImageSize size =
+      image_size(o_.cut, strips_, o_.slit.width, clip_->width(), clip_->height(), clip_->deep());
+  if (std::string refusal = image_refusal(size, available_memory()); !refusal.empty())
+    return fail(exit_failed, o_.output + ": " + refusal);
+  if (std::string bad = output_.create(); !bad.empty()) return fail(exit_failed, bad);
+  if (!image_.allocate(size))
+    return fail(exit_failed, o_.output + ": not enough memory for an image of " +
+                                 human_bytes(static_cast<double>(size.bytes())) +
+                                 "; use --every or a shorter range");
+  return {};
+}
+
+Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
+
+// Lays one strip per chosen frame into the image. A picture that cannot be converted (its
+// size changed in the stream) repeats the strip before it, as a damaged frame does.
+Failure Run::make_strips() {
+  if (!clip_->choose(choice_))
+    return fail(exit_failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
+  host::SlitScaler scaler(clip_->deep());
+  const composite::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
+  const composite::BytePlane image = image_.plane();
+  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
+  for (int64_t k = 0; k < strips_; ++k) {
+    if (interrupt_signal() != 0) return interrupted();
+    int64_t frame = 0;
+    const AVFrame* picture = clip_->next(frame);
+    if (interrupt_signal() != 0) return interrupted();
+    if (picture == nullptr)
+      return fail(exit_failed, o_.input + ": the clip ended before frame " +
+                                   std::to_string(choice_.from + k * choice_.every));
+    host::RgbView view = scaler.convert(picture, slit_);
+    if (view.bytes != nullptr) {
+      const composite::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
+                                             view.height, view.stride};
+      composite::place_strip(source, image, strip, k);
+    } else {
+      ++unconverted_;
+      if (k > 0) repeat_strip(k);
+    }
+    progress_->update(k + 1);
+  }
+  return {};
+}
+
+void Run::repeat_strip(int64_t k) {
+  const composite::BytePlane image = image_.plane();
+  const composite::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
+  composite::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
+                              o_.slit.width};
+  composite::place_strip(source, image, strip, k);
+}
+
+Failure Run::finish() {
+  if (std::string bad = write_png(output_.stream(), image_); !bad.empty()) {
+    if (interrupt_signal() != 0) return interrupted();
+    return fail(exit_failed, o_.output + ": " + bad);
+  }
+  if (interrupt_signal() != 0) return interrupted();
+  const int64_t file_bytes = std::ftell(output_.stream());
+  if (std::string bad = output_.commit(o_.force); !bad.empty()) return fail(exit_failed, bad);
+  progress_->summary(strips_, describe_size(image_.size()), file_bytes,
+                     clip_->damaged() + unconverted_);
+  return {};
+}
+
+int Run::report(const Failure& failure) {
+  output_.discard();
+  if (progress_) progress_->clear();
+  std::fprintf(err_, "velmora-scan: %s\n", failure.message.c_str());
+  return failure.status;
+}
+
+int Run::go() {
+  if (Failure bad = prepare()) return report(bad);
+  if (Failure bad = make_strips()) return report(bad);
+  if (Failure bad = finish()) return report(bad);
+  return exit_done;
+}
+
+}  // namespace
+
+int default_threads() {
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
+}
+
+int run_scan(const Options& options, std::FILE* err, bool terminal) {
+  return Run(options, err, terminal).go();
+}
+
+}  // namespace scan

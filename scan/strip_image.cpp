@@ -1,0 +1,70 @@
+#include "scan/strip_image.h"
+
+#include <cstdio>
+#include <fstream>
+#include <new>
+
+namespace scan {
+
+ImageSize image_size(composite::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
+                     int frame_height, bool deep) {
+  ImageSize size;
+  size.pixel_bytes = deep ? 6 : 3;
+  if (cut == composite::Cut::vertical) {
+    size.width = strips * slit_width;
+    size.height = frame_height;
+  } else {
+    size.width = frame_width;
+    size.height = strips * slit_width;
+  }
+  return size;
+}
+
+std::string human_bytes(double bytes) {
+  char text[32];
+  if (bytes >= 1e9)
+    std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+  else if (bytes >= 1e6)
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  else if (bytes >= 1e3)
+    std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%.0f bytes", bytes);
+  return text;
+}
+
+std::string image_refusal(const ImageSize& size, int64_t available) {
+  const std::string what = "the image would be " + std::to_string(size.width) + " x " +
+                           std::to_string(size.height) + " pixels";
+  const std::string advice = "; use --every or a shorter range";
+  if (size.width > png_max_side || size.height > png_max_side)
+    return what + ", more than PNG allows (" + std::to_string(png_max_side) + " a side)" + advice;
+  // Sides within PNG's limits cannot overflow 64 bits here.
+  const double bytes = static_cast<double>(size.width) * size.height * size.pixel_bytes;
+  if (available >= 0 && bytes > static_cast<double>(available))
+    return what + " (" + human_bytes(bytes) + "), more than the " +
+           human_bytes(static_cast<double>(available)) + " of memory at hand" + advice;
+  return {};
+}
+
+int64_t available_memory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  int64_t kilobytes = 0;
+  std::string unit;
+  while (meminfo >> key >> kilobytes >> unit)
+    if (key == "MemAvailable:") return kilobytes * 1024;
+  return -1;
+}
+
+bool StripImage::allocate(const ImageSize& size) {
+  size_ = size;
+  bytes_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size.bytes())]);
+  return bytes_ != nullptr;
+}
+
+composite::BytePlane StripImage::plane() {
+  return {bytes_.get(), stride(), size_.height, stride()};
+}
+
+}  // namespace scan

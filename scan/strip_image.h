@@ -1,0 +1,50 @@
+// The streak image held in memory while strips are laid into it: packed RGB rows, 8 or 16
+// bits a component. Only strips are kept, never whole frames.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "composite/exact_strips.h"
+
+namespace scan {
+
+// PNG stores each side in 31 bits.
+inline constexpr int64_t png_max_side = 2147483647;
+
+struct ImageSize {
+  int64_t width = 0;
+  int64_t height = 0;
+  int pixel_bytes = 3;
+  int64_t bytes() const { return width * height * pixel_bytes; }
+};
+
+// The image `strips` strips of `slit_width` lines make from frames of frame_width x
+// frame_height.
+ImageSize image_size(composite::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
+                     int frame_height, bool deep);
+
+// Why an image of `size` cannot be made with `available` bytes of memory, or empty.
+std::string image_refusal(const ImageSize& size, int64_t available);
+
+// Memory the system can hand out now (MemAvailable), in bytes; -1 when unknown.
+int64_t available_memory();
+
+class StripImage {
+ public:
+  // False when the memory cannot be had.
+  bool allocate(const ImageSize& size);
+  const ImageSize& size() const { return size_; }
+  composite::BytePlane plane();
+  const uint8_t* row(int64_t y) const { return bytes_.get() + y * stride(); }
+  int64_t stride() const { return size_.width * size_.pixel_bytes; }
+
+ private:
+  ImageSize size_;
+  std::unique_ptr<uint8_t[]> bytes_;
+};
+
+// "1.5 GB", "20.3 MB", "512 bytes".
+std::string human_bytes(double bytes);
+
+}  // namespace scan

@@ -1,0 +1,102 @@
+// velmora-scan's command line: what each option reads, and a one-line reason for every
+// way of getting it wrong.
+#include <gtest/gtest.h>
+
+#include "scan/options.h"
+
+namespace {
+
+using Action = scan::Parsed::Action;
+
+scan::Parsed parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "velmora-scan");
+  return scan::parse_options(args);
+}
+
+TEST(ScanOptions, DefaultsWithJustTheTwoFiles) {
+  scan::Parsed p = parse({"in.mp4", "out.png"});
+  ASSERT_EQ(p.action, Action::run) << p.error;
+  EXPECT_EQ(p.options.input, "in.mp4");
+  EXPECT_EQ(p.options.output, "out.png");
+  EXPECT_EQ(p.options.cut, composite::Cut::vertical);
+  EXPECT_FALSE(p.options.slit.given);
+  EXPECT_EQ(p.options.slit.width, 1);
+  EXPECT_EQ(p.options.every, 1);
+  EXPECT_FALSE(p.options.from.given);
+  EXPECT_FALSE(p.options.to.given);
+  EXPECT_EQ(p.options.threads, 0);
+  EXPECT_FALSE(p.options.force);
+  EXPECT_FALSE(p.options.quiet);
+}
+
+TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
+  scan::Parsed p = parse({"--cut=horizontal", "in.mkv", "--slit", "50%:20", "--every=3", "out.png",
+                          "--from", "12.5s", "--to=400", "--threads", "2", "-fq"});
+  ASSERT_EQ(p.action, Action::run) << p.error;
+  const scan::Options& o = p.options;
+  EXPECT_EQ(o.input, "in.mkv");
+  EXPECT_EQ(o.output, "out.png");
+  EXPECT_EQ(o.cut, composite::Cut::horizontal);
+  EXPECT_TRUE(o.slit.percent);
+  EXPECT_DOUBLE_EQ(o.slit.fraction, 0.5);
+  EXPECT_EQ(o.slit.width, 20);
+  EXPECT_EQ(o.every, 3);
+  EXPECT_TRUE(o.from.seconds);
+  EXPECT_DOUBLE_EQ(o.from.time, 12.5);
+  EXPECT_FALSE(o.to.seconds);
+  EXPECT_EQ(o.to.frame, 400);
+  EXPECT_EQ(o.threads, 2);
+  EXPECT_TRUE(o.force);
+  EXPECT_TRUE(o.quiet);
+
+  p = parse({"--slit", "955:10", "a.avi", "b.png"});
+  EXPECT_FALSE(p.options.slit.percent);
+  EXPECT_EQ(p.options.slit.position, 955);
+  EXPECT_EQ(p.options.slit.width, 10);
+}
+
+TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
+  EXPECT_EQ(parse({"--help"}).action, Action::help);
+  EXPECT_EQ(parse({"-h"}).action, Action::help);
+  EXPECT_EQ(parse({"--version"}).action, Action::version);
+  std::string help = scan::help_text(2);
+  for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads", "--force",
+                             "--quiet", "--version", "variable-rate"})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+TEST(ScanOptions, EveryMistakeHasItsOwnLineNamingTheOption) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--bogus", "a", "b.png"}, "--bogus: unknown option (see --help)"},
+      {{"-x", "a", "b.png"}, "-x: unknown option (see --help)"},
+      {{"a", "b.png", "--every"}, "--every: needs a value"},
+      {{"--every", "0", "a", "b.png"}, "--every 0: must be 1 or more"},
+      {{"--every", "-2", "a", "b.png"}, "--every -2: must be 1 or more"},
+      {{"--every", "3x", "a", "b.png"}, "--every 3x: not a whole number"},
+      {{"--slit", "100:0", "a", "b.png"}, "--slit 100:0: a slit of width 0 holds no pixel"},
+      {{"--slit", "abc", "a", "b.png"},
+       "--slit abc: the position is not a column or row number or a percentage"},
+      {{"--slit", "5:x", "a", "b.png"}, "--slit 5:x: the width is not a whole number of pixels"},
+      {{"--slit", "1e2%", "a", "b.png"},
+       "--slit 1e2%: the position is not a percentage such as 50%"},
+      {{"--from", "12,5s", "a", "b.png"},
+       "--from 12,5s: not a frame number or a time in seconds such as 12.5s"},
+      {{"--to", "-1", "a", "b.png"},
+       "--to -1: not a frame number or a time in seconds such as 12.5s"},
+      {{"--cut", "diagonal", "a", "b.png"}, "--cut diagonal: must be vertical or horizontal"},
+      {{"--threads", "0", "a", "b.png"}, "--threads 0: must be 1 to 64"},
+      {{"a"}, "expected INPUT and OUTPUT.png, got 1 file name (see --help)"},
+      {{"a", "b.png", "c.png"}, "expected INPUT and OUTPUT.png, got 3 file names (see --help)"},
+  };
+  for (const Case& c : cases) {
+    scan::Parsed p = parse(c.args);
+    EXPECT_EQ(p.action, Action::usage_error) << c.message;
+    EXPECT_EQ(p.error, c.message);
+  }
+}
+
+}  // namespace

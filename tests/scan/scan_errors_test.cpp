@@ -1,0 +1,310 @@
+// Every bad input gets its own one-line message naming the file or option, the right exit
+// status, and leaves no file behind; an interrupted run leaves nothing either.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "clipwriter/avi_bytes.h"
+#include "clipwriter/broken_clips.h"
+#include "clipwriter/clip_writer.h"
+#include "scan_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using clipwriter::ClipSpec;
+using clipwriter::Codec;
+using scan_testing::run_scan;
+
+struct Inputs {
+  std::string folder, good, text, audio_only, folder_input, empty, undecodable;
+};
+
+// An MJPEG clip whose every picture is zero bytes of the right length: it opens, but no
+// picture decodes.
+std::string undecodable_clip(const std::string& folder) {
+  const std::string path = folder + "/undecodable.avi";
+  ClipSpec spec{.width = 32, .height = 24, .frames = 6, .codec = Codec::mjpeg};
+  EXPECT_EQ(clipwriter::write_avi(path, spec, clipwriter::test_pattern), "");
+  clipwriter::Bytes bytes = clipwriter::read_bytes(path);
+  for (long chunk : clipwriter::video_chunks(bytes)) {
+    const uint32_t size = clipwriter::get_le32(bytes, chunk + 4);
+    std::fill_n(bytes.begin() + chunk + 8, size, 0);
+  }
+  EXPECT_TRUE(clipwriter::write_bytes(path, bytes));
+  return path;
+}
+
+const Inputs& inputs() {
+  static const Inputs made = [] {
+    Inputs in;
+    in.folder = scan_testing::fresh_folder("inputs");
+    in.good = in.folder + "/good.avi";
+    ClipSpec spec{.width = 32, .height = 24, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
+    EXPECT_EQ(clipwriter::write_avi(in.good, spec, clipwriter::test_pattern), "");
+    in.text = in.folder + "/notes.avi";
+    std::ofstream(in.text) << "these are notes, not a clip\n";
+    in.empty = in.folder + "/empty.avi";
+    std::ofstream(in.empty).flush();
+    in.folder_input = in.folder + "/a-folder.avi";
+    fs::create_directory(in.folder_input);
+    in.audio_only = in.folder + "/audio.avi";
+    EXPECT_EQ(clipwriter::write_audio_only_avi(in.audio_only), "");
+    in.undecodable = undecodable_clip(in.folder);
+    return in;
+  }();
+  return made;
+}
+
+struct Case {
+  std::vector<std::string> args;  // OUTPUT stands as "OUT"
+  int status;
+  std::string message;  // the whole line
+};
+
+TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
+  const Inputs& in = inputs();
+  const std::string out_folder = scan_testing::fresh_folder("bad-out");
+  const std::string out = out_folder + "/streak.png";
+  const std::string missing = in.folder + "/missing.avi";
+  const Case cases[] = {
+      {{missing, "OUT"}, 1, "velmora-scan: " + missing + ": no such file"},
+      {{in.folder_input, "OUT"},
+       1,
+       "velmora-scan: " + in.folder_input + ": is a folder, not a clip"},
+      {{in.empty, "OUT"}, 1, "velmora-scan: " + in.empty + ": is empty"},
+      {{in.text, "OUT"},
+       1,
+       "velmora-scan: " + in.text +
+           ": not a video file that libavformat reads (Invalid data found when processing input)"},
+      {{in.audio_only, "OUT"}, 1, "velmora-scan: " + in.audio_only + ": holds no video stream"},
+      {{in.undecodable, "OUT"},
+       1,
+       "velmora-scan: " + in.undecodable + ": none of its frames decodes"},
+      {{"--slit", "32", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 32: outside the frame (32 columns, 0 to 31)"},
+      {{"--slit", "-1", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit -1: outside the frame (32 columns, 0 to 31)"},
+      {{"--slit", "99999999999999999999%", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 99999999999999999999%: outside the frame (32 columns, 0 to 31)"},
+      {{"--slit", "5:9223372036854775807", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 5:9223372036854775807: the slit reaches past the frame (32 columns)"},
+      {{"--slit", "100%", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 100%: outside the frame (32 columns, 0 to 31)"},
+      {{"--cut", "horizontal", "--slit", "20:5", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 20:5: the slit reaches past the frame (24 rows)"},
+      {{"--slit", "10:0", in.good, "OUT"},
+       2,
+       "velmora-scan: --slit 10:0: a slit of width 0 holds no pixel"},
+      {{"--every", "0", in.good, "OUT"}, 2, "velmora-scan: --every 0: must be 1 or more"},
+      {{"--every", "-3", in.good, "OUT"}, 2, "velmora-scan: --every -3: must be 1 or more"},
+      {{"--from", "8", "--to", "8", in.good, "OUT"},
+       2,
+       "velmora-scan: --from 8: at or past --to 8 (frame 8 to frame 8)"},
+      {{"--from", "0.5s", "--to", "5", in.good, "OUT"},
+       2,
+       "velmora-scan: --from 0.5s: at or past --to 5 (frame 6 to frame 5)"},
+      {{"--from", "12", in.good, "OUT"},
+       2,
+       "velmora-scan: --from 12: past the end of the clip (12 frames)"},
+      {{"--from", "3.5s", in.good, "OUT"},
+       2,
+       "velmora-scan: --from 3.5s: past the end of the clip (12 frames)"},
+      {{"--frobnicate", in.good, "OUT"},
+       2,
+       "velmora-scan: --frobnicate: unknown option (see --help)"},
+      {{"--every", "two", in.good, "OUT"}, 2, "velmora-scan: --every two: not a whole number"},
+      {{in.good, out_folder + "/streak.jpg"},
+       2,
+       "velmora-scan: " + out_folder + "/streak.jpg: the output name must end in .png"},
+      {{in.good, out_folder + "/no/such/folder/x.png"},
+       1,
+       "velmora-scan: " + out_folder + "/no/such/folder/x.png: the folder " + out_folder +
+           "/no/such/folder does not exist"},
+      {{in.good, in.folder_input + ".png"}, 1,
+       "velmora-scan: " + in.folder_input + ".png: is a folder"},
+  };
+  fs::create_directory(in.folder_input + ".png");  // an OUTPUT that is a folder
+  for (const Case& c : cases) {
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) args.push_back(a == "OUT" ? out : a);
+    scan_testing::Ran ran = run_scan(args);
+    const std::string& expected = c.message;
+    EXPECT_EQ(ran.status, c.status) << expected;
+    EXPECT_EQ(ran.err, expected + "\n");
+    EXPECT_EQ(scan_testing::names_in(out_folder), std::vector<std::string>{}) << expected;
+  }
+}
+
+TEST(ScanErrors, AnUnreadableClipIsNamed) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+  const std::string folder = scan_testing::fresh_folder("unreadable");
+  const std::string clip = folder + "/locked.avi";
+  fs::copy_file(inputs().good, clip);
+  chmod(clip.c_str(), 0);
+  scan_testing::Ran ran = run_scan({clip, folder + "/out.png"});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.err, "velmora-scan: " + clip + ": cannot be read (Permission denied)\n");
+  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"locked.avi"});
+}
+
+TEST(ScanErrors, AnExistingOutputIsKeptWithoutForce) {
+  const std::string folder = scan_testing::fresh_folder("exists");
+  const std::string out = folder + "/streak.png";
+  std::ofstream(out) << "keep me";
+  scan_testing::Ran ran = run_scan({inputs().good, out});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.err, "velmora-scan: " + out + ": already exists; use --force to overwrite it\n");
+  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"streak.png"});
+  EXPECT_EQ(fs::file_size(out), 7u);
+  ran = run_scan({"--force", inputs().good, out});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(scan_testing::read_png(out).width, 12);
+  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"streak.png"});
+}
+
+TEST(ScanErrors, AFolderThatCannotBeWrittenIsNamed) {
+  // Root writes anywhere a mode allows nothing; /proc takes no new files from anyone.
+  std::string folder = "/proc";
+  if (geteuid() != 0) {
+    folder = scan_testing::fresh_folder("read-only");
+    chmod(folder.c_str(), 0555);
+  }
+  const std::string out = folder + "/streak.png";
+  scan_testing::Ran ran = run_scan({inputs().good, out});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(
+      ran.err.rfind("velmora-scan: " + out + ": cannot write in the folder " + folder + " (", 0),
+      0u)
+      << ran.err;
+  EXPECT_FALSE(fs::exists(out));
+  if (folder != "/proc") chmod(folder.c_str(), 0755);
+}
+
+// An AVI `frames` slots long holding a picture every 50000 slots and at the end: the
+// muxer fills the gaps with empty chunks (at most 60000 at a time), so the clip is small.
+std::string sparse_clip(const std::string& folder, int width, int height, int64_t frames) {
+  ClipSpec spec{.width = width,
+                .height = height,
+                .fps_num = 25,
+                .codec = Codec::mjpeg,
+                .ticks_per_second = 25};
+  for (int64_t tick = 0; tick < frames - 1; tick += 50000) spec.ticks.push_back(tick);
+  spec.ticks.push_back(frames - 1);
+  spec.frames = static_cast<int>(spec.ticks.size());
+  const std::string clip = folder + "/sparse-" + std::to_string(frames) + ".avi";
+  EXPECT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
+  return clip;
+}
+
+TEST(ScanErrors, AnImageBeyondPngOrMemoryIsRefusedBeforeDecoding) {
+  const std::string clips = scan_testing::fresh_folder("large-clips");
+  const std::string folder = scan_testing::fresh_folder("large");
+  const std::string out = folder + "/streak.png";
+  // 270001 strips of 8192 columns: wider than PNG allows.
+  const std::string wide = sparse_clip(clips, 8192, 2, 270001);
+  scan_testing::Ran ran = run_scan({"--slit", "0:8192", wide, out});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.err, "velmora-scan: " + out +
+                         ": the image would be 2211848192 x 2 pixels, more than PNG allows "
+                         "(2147483647 a side); use --every or a shorter range\n");
+  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+  // 4001 strips of 4096 x 2048 pixels: 100 GB, more than this machine has.
+  const std::string big = sparse_clip(clips, 4096, 2048, 4001);
+  ran = run_scan({"--slit", "0:4096", big, out});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(
+      ran.err.rfind("velmora-scan: " + out +
+                        ": the image would be 16388096 x 2048 pixels (100.7 GB), more than the ",
+                    0),
+      0u)
+      << ran.err;
+  EXPECT_NE(ran.err.find(" of memory at hand; use --every or a shorter range\n"),
+            std::string::npos);
+  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+  // The same clip is fine with fewer strips.
+  ran = run_scan({"--every", "2000", "--slit", "0:4", big, out});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(scan_testing::read_png(out).width, 12);
+}
+
+TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
+  const std::string folder = scan_testing::fresh_folder("damaged");
+  ClipSpec spec{.width = 64,
+                .height = 48,
+                .frames = 60,
+                .fps_num = 25,
+                .codec = Codec::mpeg4,
+                .gop = 12,
+                .b_frames = 2};
+  std::string error;
+  auto broken = clipwriter::write_broken_clips(folder, spec, error);
+  ASSERT_EQ(error, "");
+  int opened = 0;
+  for (const auto& clip : broken) {
+    const std::string out = folder + "/out.png";
+    scan_testing::Ran ran = run_scan({clip.path, out});
+    ASSERT_TRUE(ran.status == 0 || ran.status == 1) << clip.path << ": " << ran.err;
+    if (ran.status == 0) {
+      ++opened;
+      EXPECT_EQ(ran.err, "");
+      EXPECT_GT(scan_testing::read_png(out).width, 0);
+      fs::remove(out);
+    } else {
+      // One line naming the clip.
+      EXPECT_EQ(ran.err.rfind("velmora-scan: " + clip.path + ": ", 0), 0u) << ran.err;
+      EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
+    }
+    EXPECT_FALSE(fs::exists(out));
+  }
+  EXPECT_GT(opened, 0);
+}
+
+// Waits until the run's temporary file appears in `folder`: decoding has begun.
+bool temp_file_appears(const std::string& folder) {
+  for (int i = 0; i < 2000; ++i) {
+    if (!scan_testing::names_in(folder).empty()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
+  const std::string clips = scan_testing::fresh_folder("long");
+  const std::string clip = clips + "/long.avi";
+  // Long enough to decode for a second or more with one thread.
+  ClipSpec spec{.width = 320,
+                .height = 240,
+                .frames = 1500,
+                .fps_num = 25,
+                .codec = Codec::mpeg4,
+                .gop = 250,
+                .b_frames = 2};
+  ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string folder = scan_testing::fresh_folder("interrupted");
+    int err_fd = -1;
+    int pid = scan_testing::start_scan({"--threads", "1", clip, folder + "/streak.png"}, err_fd);
+    ASSERT_TRUE(temp_file_appears(folder));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, signal);
+    scan_testing::Ran ran = scan_testing::finish_scan(pid, err_fd);
+    EXPECT_EQ(ran.status, 128 + signal);
+    EXPECT_EQ(ran.err, "velmora-scan: interrupted; no image written\n");
+    EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+  }
+}
+
+}  // namespace

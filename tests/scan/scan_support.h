@@ -1,0 +1,49 @@
+// Helpers for velmora-scan's tests: running the program, reading PNGs back with libpng,
+// and the reference pictures a clip should give.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace scan_testing {
+
+struct Ran {
+  int status = -1;  // exit status, or 128 + signal
+  std::string err;  // what it wrote to stderr
+};
+
+// Runs velmora-scan with `args` (stdin closed, stderr a pipe, so no progress bar).
+Ran run_scan(const std::vector<std::string>& args);
+
+// In a child process: becomes velmora-scan with `args`.
+[[noreturn]] void exec_scan(const std::vector<std::string>& args);
+// Starts velmora-scan; returns its pid and the fd of its stderr.
+int start_scan(const std::vector<std::string>& args, int& err_fd);
+// Reads `err_fd` to its end and waits for `pid`.
+Ran finish_scan(int pid, int err_fd);
+
+// A PNG as libpng reads it: 8 or 16 bits a sample, rows of packed RGB, 16-bit samples
+// big-endian as stored.
+struct Png {
+  int width = 0, height = 0, bit_depth = 0, channels = 0;
+  std::vector<uint8_t> bytes;
+  // Component c (0 red .. 2 blue) of pixel (x, y).
+  int sample(int x, int y, int c) const;
+};
+Png read_png(const std::string& path);
+
+// Every picture of `path` in showing order, converted whole to packed RGB (RGB24, or
+// big-endian RGB48 when `deep`) with velmora-scan's flags; the slots of an AVI.
+struct Pictures {
+  std::vector<std::vector<uint8_t>> rgb;
+  std::vector<int64_t> slots;  // AVI chunk of each picture
+  int width = 0, height = 0, pixel_bytes = 3;
+};
+Pictures decode_whole(const std::string& path, bool deep);
+
+// A fresh folder for one test in the test process's scratch folder, removed with it.
+std::string fresh_folder(const std::string& name);
+// The names in `folder`, sorted.
+std::vector<std::string> names_in(const std::string& folder);
+
+}  // namespace scan_testing

@@ -1,0 +1,58 @@
+// On a terminal velmora-scan draws a progress bar and ends with a one-line summary, which
+// counts the damaged frames; a damaged frame shows the picture before it.
+#include <gtest/gtest.h>
+#include <pty.h>
+
+#include "clipwriter/avi_bytes.h"
+#include "clipwriter/clip_writer.h"
+#include "scan_support.h"
+
+namespace {
+
+using clipwriter::ClipSpec;
+using clipwriter::Codec;
+
+// Runs velmora-scan with its stderr on a pseudo-terminal; all it wrote there.
+scan_testing::Ran run_on_terminal(const std::vector<std::string>& args) {
+  int terminal = -1;
+  pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) scan_testing::exec_scan(args);
+  return scan_testing::finish_scan(pid, terminal);
+}
+
+TEST(ScanTerminal, ProgressBarThenSummaryCountingDamagedFrames) {
+  const std::string folder = scan_testing::fresh_folder("terminal");
+  const std::string clip = folder + "/one-damaged.avi";
+  ASSERT_EQ(
+      clipwriter::write_avi(clip, {.width = 32, .height = 24, .frames = 12, .codec = Codec::mjpeg},
+                            clipwriter::test_pattern),
+      "");
+  // Frame 5's picture becomes zero bytes.
+  clipwriter::Bytes bytes = clipwriter::read_bytes(clip);
+  const long chunk = clipwriter::video_chunks(bytes).at(5);
+  std::fill_n(bytes.begin() + chunk + 8, clipwriter::get_le32(bytes, chunk + 4), 0);
+  ASSERT_TRUE(clipwriter::write_bytes(clip, bytes));
+
+  const std::string out = folder + "/streak.png";
+  scan_testing::Ran ran = run_on_terminal({"--slit", "3:2", clip, out});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_NE(ran.err.find("] 12/12 frames"), std::string::npos) << ran.err;
+  EXPECT_NE(ran.err.find("velmora-scan: 12 strips, 24 x 24 8-bit RGB, "), std::string::npos)
+      << ran.err;
+  EXPECT_NE(ran.err.find("; 1 damaged frame shows the picture before it\r\n"), std::string::npos)
+      << ran.err;
+
+  const scan_testing::Png png = scan_testing::read_png(out);
+  ASSERT_EQ(png.width, 24);
+  for (int y = 0; y < 24; ++y)
+    for (int b = 0; b < 2 * 3; ++b) {
+      const int x = b / 3, c = b % 3;
+      EXPECT_EQ(png.sample(10 + x, y, c), png.sample(8 + x, y, c)) << "frame 5 repeats frame 4";
+    }
+  // Nothing at all with --quiet.
+  ran = run_on_terminal({"--quiet", "--force", clip, out});
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_EQ(ran.err, "");
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#include "tests/support/clips.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+
+namespace velmora_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ScratchDir {
+  fs::path path;
+  pid_t owner = ::getpid();
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "velmora-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    path = pattern;
+  }
+  // A child forked by a death test leaves the folder to its parent.
+  ~ScratchDir() {
+    if (::getpid() != owner) return;
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
+const char* codec_name(clipwriter::Codec codec) {
+  switch (codec) {
+    case clipwriter::Codec::rgb:
+      return "rgb";
+    case clipwriter::Codec::mjpeg:
+      return "mjpeg";
+    case clipwriter::Codec::mpeg4:
+      return "mpeg4";
+  }
+  return "codec";
+}
+
+// Every setting of `spec`, so that two specs never share a file.
+std::string spec_key(const clipwriter::ClipSpec& spec) {
+  return std::to_string(spec.width) + "x" + std::to_string(spec.height) + " " +
+         std::to_string(spec.frames) + "f " + std::to_string(spec.fps_num) + "-" +
+         std::to_string(spec.fps_den) + "fps " + codec_name(spec.codec) + " gop" +
+         std::to_string(spec.gop) + " b" + std::to_string(spec.b_frames);
+}
+
+}  // namespace
+
+const fs::path& scratch_dir() {
+  static ScratchDir dir;
+  return dir.path;
+}
+
+std::string cached_clip(const std::string& label, const clipwriter::ClipSpec& spec,
+                        const clipwriter::Painter& painter) {
+  static std::mutex writing;
+  std::lock_guard guard(writing);
+  const fs::path folder = VELMORA_TEST_CLIPS;
+  const fs::path path = folder / (label + " " + spec_key(spec) + ".avi");
+  if (fs::exists(path)) return path.string();
+  std::error_code ignored;
+  fs::create_directories(folder, ignored);
+  // Written aside and renamed into place, so that a process running beside this one never
+  // reads half a clip; when two write the same clip, the later rename replaces a whole
+  // file with an equal one.
+  const fs::path part = path.string() + "." + std::to_string(::getpid()) + ".part";
+  const std::string error = clipwriter::write_avi(part.string(), spec, painter);
+  if (!error.empty()) {
+    ADD_FAILURE() << "cannot write " << path << ": " << error;
+    fs::remove(part, ignored);
+  } else {
+    fs::rename(part, path, ignored);
+    if (ignored) ADD_FAILURE() << "cannot rename " << part << ": " << ignored.message();
+  }
+  return path.string();
+}
+
+std::string cached_clip(const clipwriter::ClipSpec& spec) {
+  return cached_clip("pattern", spec, clipwriter::test_pattern);
+}
+
+}  // namespace velmora_test

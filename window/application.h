@@ -1,0 +1,29 @@
+// The program's life around its window: what it asks of Qt before the window is built, and
+// how it ends.
+#pragma once
+#include <QLocale>
+#include <memory>
+
+class QApplication;
+class QTranslator;
+
+namespace window {
+
+// The application object of a program, set up so that Qt's own dialogs and buttons speak
+// the desktop's language and Qt writes no settings file. end_program destroys it.
+QApplication* create_application(int& argc, char** argv);
+
+// Loads Qt's own translations for `locale` (the file dialog, the message boxes' buttons)
+// into the application; null when there are none, and those texts stay English. The
+// window's own captions and messages are never translated.
+QTranslator* install_qt_translations(const QLocale& locale);
+
+// Points Qt's user settings (the file dialog keeps its history there) at a folder that
+// cannot exist, so that nothing is ever written into the user's home.
+void keep_qt_settings_out_of_home();
+
+// Ends the program at once: no further handler runs, not even one waiting below the
+// current one in a nested event loop.
+[[noreturn]] void end_program();
+
+}  // namespace window

@@ -1,0 +1,6 @@
+// The window's class, for the handlers' headers, which take it only by reference.
+#pragma once
+
+namespace window {
+class Form1;
+}  // namespace window
