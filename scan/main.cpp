@@ -9,10 +9,7 @@
 #include "scan/interrupt.h"
 #include "scan/options.h"
 #include "scan/scan_run.h"
-
-#ifndef VELMORA_VERSION
-#define VELMORA_VERSION "0"
-#endif
+#include "velmora/version.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
