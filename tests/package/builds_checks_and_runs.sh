@@ -141,7 +141,8 @@ if [ -x "$usr/bin/velmora-scan" ]; then
     awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8, $9, $10}')
   [ "$w $h $depth $colour" = "12 24 8 2" ] ||
     fail "streak.png is ${w}x${h}, depth $depth, colour type $colour; expected 12x24 8-bit RGB"
-  "$usr/bin/velmora-scan" -q "$scratch/clip.avi" "$scratch/streak.png" && fail "an existing image was overwritten without -f"
+  "$usr/bin/velmora-scan" -q "$scratch/clip.avi" "$scratch/streak.png" 2>/dev/null &&
+    fail "an existing image was overwritten without -f"
   status_of() { "$@" >/dev/null 2>&1 && echo 0 || echo $?; }
   [ "$(status_of "$usr/bin/velmora-scan" --no-such-option)" = 2 ] || fail "wrong usage does not exit with 2"
   [ "$(status_of "$usr/bin/velmora-scan" "$scratch/none.avi" "$scratch/x.png")" = 1 ] ||
