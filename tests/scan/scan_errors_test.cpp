@@ -1,13 +1,17 @@
 // Every bad input gets its own one-line message naming the file or option, the right exit
 // status, and leaves no file behind; an interrupted run leaves nothing either.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 
 #include "clipwriter/avi_bytes.h"
@@ -270,6 +274,50 @@ TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
     EXPECT_FALSE(fs::exists(out));
   }
   EXPECT_GT(opened, 0);
+}
+
+// Runs velmora-scan with files limited to `limit` bytes: a write past it fails with EFBIG,
+// as one on a full disk fails with ENOSPC, through the same calls.
+scan_testing::Ran run_scan_with_file_limit(const std::vector<std::string>& args, rlim_t limit) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    dup2(pipe_fds[1], STDERR_FILENO);
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    // Ignored, the signal becomes a failed write instead of the end of the program.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit files{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &files);
+    scan_testing::exec_scan(args);
+  }
+  close(pipe_fds[1]);
+  return scan_testing::finish_scan(pid, pipe_fds[0]);
+}
+
+TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
+  const std::string folder = scan_testing::fresh_folder("file-limit");
+  const std::string clip = folder + "/wide.avi";
+  ClipSpec spec{.width = 320, .height = 240, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
+  ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
+  const std::vector<std::string> args{"--slit", "0:320", clip, folder + "/out/streak.png"};
+  fs::create_directory(folder + "/out");
+  // The image takes about 19 KB: cut off early (libpng's own write fails) and within its
+  // last few bytes (the last flush fails).
+  for (rlim_t limit : {rlim_t{200}, rlim_t{19000}}) {
+    scan_testing::Ran ran = run_scan_with_file_limit(args, limit);
+    EXPECT_EQ(ran.status, 1) << limit;
+    EXPECT_EQ(ran.err, "velmora-scan: " + args.back() + ": cannot write (" +
+                           std::strerror(EFBIG) + ")\n")
+        << limit;
+    EXPECT_EQ(scan_testing::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
+  }
+  // With room enough the same run writes the image.
+  scan_testing::Ran ran = run_scan_with_file_limit(args, 1 << 20);
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(scan_testing::read_png(args.back()).width, 12 * 320);
 }
 
 // Waits until the run's temporary file appears in `folder`: decoding has begun.
