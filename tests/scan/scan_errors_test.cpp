@@ -1,7 +1,6 @@
 // Every bad input gets its own one-line message naming the file or option, the right exit
 // status, and leaves no file behind; an interrupted run leaves nothing either.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <thread>
 
 #include "clipwriter/avi_bytes.h"
@@ -279,22 +277,14 @@ TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
 // Runs velmora-scan with files limited to `limit` bytes: a write past it fails with EFBIG,
 // as one on a full disk fails with ENOSPC, through the same calls.
 scan_testing::Ran run_scan_with_file_limit(const std::vector<std::string>& args, rlim_t limit) {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe");
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    dup2(pipe_fds[1], STDERR_FILENO);
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
+  int err_fd = -1;
+  const int pid = scan_testing::start_scan(args, err_fd, [limit] {
     // Ignored, the signal becomes a failed write instead of the end of the program.
     signal(SIGXFSZ, SIG_IGN);
     const rlimit files{limit, limit};
     setrlimit(RLIMIT_FSIZE, &files);
-    scan_testing::exec_scan(args);
-  }
-  close(pipe_fds[1]);
-  return scan_testing::finish_scan(pid, pipe_fds[0]);
+  });
+  return scan_testing::finish_scan(pid, err_fd);
 }
 
 TEST(ScanErrors, AWriteThatFailsLeavesNothing) {

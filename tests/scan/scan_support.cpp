@@ -31,7 +31,8 @@ void exec_scan(const std::vector<std::string>& args) {
   _exit(127);
 }
 
-int start_scan(const std::vector<std::string>& args, int& err_fd) {
+int start_scan(const std::vector<std::string>& args, int& err_fd,
+               const std::function<void()>& in_child) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe");
   pid_t pid = fork();
@@ -43,6 +44,7 @@ int start_scan(const std::vector<std::string>& args, int& err_fd) {
     int null = open("/dev/null", O_RDWR);
     dup2(null, STDIN_FILENO);
     dup2(null, STDOUT_FILENO);
+    if (in_child) in_child();
     exec_scan(args);
   }
   close(pipe_fds[1]);

@@ -2,6 +2,7 @@
 // and the reference pictures a clip should give.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@ Ran run_scan(const std::vector<std::string>& args);
 
 // In a child process: becomes velmora-scan with `args`.
 [[noreturn]] void exec_scan(const std::vector<std::string>& args);
-// Starts velmora-scan; returns its pid and the fd of its stderr.
-int start_scan(const std::vector<std::string>& args, int& err_fd);
+// Starts velmora-scan; returns its pid and the fd of its stderr. `in_child` runs in the
+// child just before it becomes velmora-scan (to set its limits).
+int start_scan(const std::vector<std::string>& args, int& err_fd,
+               const std::function<void()>& in_child = {});
 // Reads `err_fd` to its end and waits for `pid`.
 Ran finish_scan(int pid, int err_fd);
 
