@@ -159,8 +159,11 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec, bool dee
   }
   if (int err = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)
     return av_error_text("cannot create " + path, err);
-  if (int err = avformat_write_header(raw, nullptr); err < 0)
-    return av_error_text("cannot write the file's header", err);
+  AVDictionary* options = nullptr;
+  if (spec.index_first) av_dict_set(&options, "movflags", "+faststart", 0);
+  const int err = avformat_write_header(raw, &options);
+  av_dict_free(&options);
+  if (err < 0) return av_error_text("cannot write the file's header", err);
   return {};
 }
 

@@ -29,6 +29,8 @@ struct ClipSpec {
   // libavformat's name of the container: "avi", "mp4", "matroska".
   std::string container = "avi";
   bool ten_bit = false;  // FFV1 only
+  // MP4: the index before the pictures, as for streaming, so a file cut short still opens.
+  bool index_first = false;
   // Variable rate: each frame's presentation time in ticks of 1 / ticks_per_second,
   // rising. Empty: frames one 1 / fps apart.
   std::vector<int64_t> ticks = {};

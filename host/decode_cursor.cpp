@@ -32,6 +32,7 @@ bool DecodeCursor::reopen() {
 bool DecodeCursor::restart(int64_t stamp) {
   avcodec_flush_buffers(codec_.get());
   draining_ = false;
+  read_error_ = 0;
   // Where the demuxer really landed is told by the first picture's own stamp; the
   // keyframe asked for is only the guess for a picture without one.
   first_ = true;
@@ -45,6 +46,7 @@ bool DecodeCursor::restart(int64_t stamp) {
 
 bool DecodeCursor::restart_at_top() {
   draining_ = false;
+  read_error_ = 0;
   first_ = true;
   last_slot_ = -1;
   return reopen();
@@ -55,7 +57,10 @@ bool DecodeCursor::read_packet() {
     av_packet_unref(packet_.get());
     int err = av_read_frame(format_.get(), packet_.get());
     if (err == AVERROR(EAGAIN)) continue;
-    if (err < 0) return false;
+    if (err < 0) {
+      if (err != AVERROR_EOF) read_error_ = err;
+      return false;
+    }
     if (packet_->stream_index == stream_) return true;
   }
   return false;

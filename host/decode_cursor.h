@@ -54,6 +54,9 @@ class DecodeCursor {
   int64_t damaged() const { return rejected_ + broken_; }
   // Packets the policy kept from the decoder.
   int64_t dropped_packets() const { return dropped_; }
+  // FFmpeg's error when the demuxer stopped before the end of the file (a file that broke
+  // off while it was read, a failing disk); 0 when it reached the end or has not stopped.
+  int read_error() const { return read_error_; }
 
  private:
   bool read_packet();
@@ -77,6 +80,7 @@ class DecodeCursor {
   std::vector<int64_t> ranks_;
   int64_t broken_ = 0;
   int64_t dropped_ = 0;
+  int read_error_ = 0;
 };
 
 }  // namespace host

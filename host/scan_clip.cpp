@@ -17,6 +17,12 @@ ScanClip::ScanClip(DecodeCursor cursor, ScanFrames frames, SlotTable table, int 
 }
 
 bool ScanClip::start() {
+  // Every packet counts towards knowing where the file ended, also those read for the
+  // first picture.
+  cursor_.set_packet_policy([this](const AVPacket& packet) {
+    note_packet(packet);
+    return PacketUse::decode;
+  });
   if (!cursor_.next(ahead_)) return false;
   // The pictures' own size and format: the stream's parameters are only a guess.
   width_ = ahead_.frame->width;
@@ -29,7 +35,10 @@ bool ScanClip::choose(FrameChoice choice) {
   choice_ = choice;
   next_wanted_ = choice.from;
   if (!seek_before(choice.from)) return false;
-  cursor_.set_packet_policy([this](const AVPacket& packet) { return use_of(packet); });
+  cursor_.set_packet_policy([this](const AVPacket& packet) {
+    note_packet(packet);
+    return use_of(packet);
+  });
   return true;
 }
 
@@ -53,6 +62,17 @@ bool ScanClip::seek_before(int64_t frame) {
     }
     return got;
   }
+}
+
+void ScanClip::note_packet(const AVPacket& packet) {
+  last_packet_frame_ = std::max(last_packet_frame_, frames_.frame_of_packet(packet));
+}
+
+// The stream ended before the packet of a picture the frame `wanted` shows: the file
+// broke off (or could not be read on), and repeating the last picture for the rest would
+// pass for a clip that ends in a still. AVIs whose pictures are not listed never tell.
+bool ScanClip::broke_off_before(int64_t wanted) const {
+  return frames_.next_picture_frame(last_packet_frame_) <= wanted;
 }
 
 // The smallest chosen frame at or after `first` lies before `end`.
@@ -96,6 +116,10 @@ void ScanClip::take_pictures_up_to(int64_t frame) {
 const AVFrame* ScanClip::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to || choice_.every <= 0) return nullptr;
   take_pictures_up_to(next_wanted_);
+  if (at_end_ && broke_off_before(next_wanted_)) {
+    broke_off_ = true;
+    return nullptr;
+  }
   if (!shown_.held()) return nullptr;
   frame = next_wanted_;
   next_wanted_ =

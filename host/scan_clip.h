@@ -58,9 +58,14 @@ class ScanClip {
   // Starts handing out the chosen frames; call once, before next().
   bool choose(FrameChoice choice);
   // The picture shown at the next chosen frame, full size in the decoder's pixel format,
-  // valid until the next call; null when every chosen frame has been handed out. A frame
-  // whose picture does not decode shows the last good picture before it.
+  // valid until the next call; null when every chosen frame has been handed out, or when
+  // the clip broke off before it (see broke_off()). A frame whose picture does not decode
+  // shows the last good picture before it.
   const AVFrame* next(int64_t& frame);
+  // The stream ended before a chosen frame's picture: the file is shorter than it was
+  // when opened, or could not be read on (read_error() says why, where FFmpeg does).
+  bool broke_off() const { return broke_off_; }
+  int read_error() const { return cursor_.read_error(); }
 
   // Frames whose packets did not decode.
   int64_t damaged() const { return cursor_.damaged(); }
@@ -74,6 +79,8 @@ class ScanClip {
   PacketUse use_of(const AVPacket& packet) const;
   bool wanted_between(int64_t first, int64_t end) const;
   void take_pictures_up_to(int64_t frame);
+  void note_packet(const AVPacket& packet);
+  bool broke_off_before(int64_t wanted) const;
 
   DecodeCursor cursor_;
   ScanFrames frames_;
@@ -86,6 +93,8 @@ class ScanClip {
   int64_t next_wanted_ = 0;
   Decoded shown_, ahead_;
   bool at_end_ = false;
+  int64_t last_packet_frame_ = -1;  // the latest frame a packet read so far belongs to
+  bool broke_off_ = false;
 };
 
 }  // namespace host

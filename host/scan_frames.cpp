@@ -24,16 +24,18 @@ std::vector<int64_t> avi_picture_frames(AVStream* st, const SlotClock& clock, in
   return frames;
 }
 
-// Stamps of every picture an index lists, when it lists them all (MP4, MOV).
-std::vector<int64_t> index_stamps(AVStream* st) {
+// Stamps of every picture an index lists, when it lists them all (MP4, MOV). Entries
+// reaching past the end of the file (a file cut short) hold no picture.
+std::vector<int64_t> index_stamps(AVStream* st, int64_t file_bytes) {
   std::vector<int64_t> stamps;
   int count = avformat_index_get_entries_count(st);
   if (count <= 0 || count != st->nb_frames) return stamps;
   for (int i = 0; i < count; ++i) {
     const AVIndexEntry* e = avformat_index_get_entry(st, i);
+    if (e == nullptr || e->size <= 0) continue;
+    if (file_bytes > 0 && e->pos + e->size > file_bytes) continue;
     // Pictures an edit list cuts away are decoded but never shown.
-    if (e != nullptr && e->size > 0 && !(e->flags & AVINDEX_DISCARD_FRAME))
-      stamps.push_back(e->timestamp);
+    if (!(e->flags & AVINDEX_DISCARD_FRAME)) stamps.push_back(e->timestamp);
   }
   return stamps;
 }
@@ -104,7 +106,7 @@ ScanFrames count_scan_frames(AVFormatContext* format, int stream, const SlotTabl
     if (!table.scanned) frames.picture_frames = avi_picture_frames(st, frames.clock, table.length);
     return frames;
   }
-  std::vector<int64_t> stamps = index_stamps(st);
+  std::vector<int64_t> stamps = index_stamps(st, file_size(format));
   std::sort(stamps.begin(), stamps.end());
   if (one_per_slot(stamps, frames.clock, true)) {
     frames.count = static_cast<int64_t>(stamps.size());

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "host/av_error.h"
 #include "host/scan_clip.h"
 #include "host/slit_scaler.h"
 #include "scan/clip_messages.h"
@@ -94,6 +95,7 @@ class Run {
   Failure finish();
   int report(const Failure& failure);
   void repeat_strip(int64_t k);
+  Failure ended_early(int64_t frame) const;
 
   const Options& o_;
   std::FILE* err_;
@@ -149,9 +151,7 @@ Failure Run::make_strips() {
     int64_t frame = 0;
     const AVFrame* picture = clip_->next(frame);
     if (interrupt_signal() != 0) return interrupted();
-    if (picture == nullptr)
-      return fail(exit_failed, o_.input + ": the clip ended before frame " +
-                                   std::to_string(choice_.from + k * choice_.every));
+    if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
     host::RgbView view = scaler.convert(picture, slit_);
     if (view.bytes != nullptr) {
       const composite::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
@@ -164,6 +164,14 @@ Failure Run::make_strips() {
     progress_->update(k + 1);
   }
   return {};
+}
+
+Failure Run::ended_early(int64_t frame) const {
+  const std::string where =
+      o_.input + ": the clip breaks off before frame " + std::to_string(frame);
+  if (clip_->broke_off() && clip_->read_error() != 0)
+    return fail(exit_failed, host::av_error_text(where, clip_->read_error()));
+  return fail(exit_failed, where);
 }
 
 void Run::repeat_strip(int64_t k) {

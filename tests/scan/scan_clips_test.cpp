@@ -3,11 +3,14 @@
 // variable rate, at 8 and 10 bits, and on the real clips of the test data.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "clipwriter/clip_writer.h"
 #include "scan_support.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using clipwriter::ClipSpec;
 using clipwriter::Codec;
 using scan_testing::Png;
@@ -143,6 +146,27 @@ TEST(ScanClips, LongGopClipsGiveTheStripsOfTheRightFrames) {
     expect_pictures(scanned(path, c.args, "coded-out"), pictures,
                     frames_from(c.from, c.spec.frames, c.every), c.first, c.width);
   }
+}
+
+// An MP4 whose index comes first, cut short (a download that stopped): the index lists
+// every picture, the file holds the first ones. The strips are those pictures, not the
+// last one repeated for every picture the file lost.
+TEST(ScanClips, AnMp4CutShortGivesThePicturesItHolds) {
+  ClipSpec spec = long_gop(Codec::mjpeg, 40, 1, 0, "mp4");
+  spec.index_first = true;
+  const std::string folder = scan_testing::fresh_folder("cut-short");
+  const std::string whole = folder + "/whole.mp4";
+  ASSERT_EQ(clipwriter::write_clip(whole, spec, clipwriter::test_pattern), "");
+  const scan_testing::Pictures pictures = scan_testing::decode_whole(whole, false);
+  ASSERT_EQ(pictures.rgb.size(), 40u);
+  const std::string cut = folder + "/cut.mp4";
+  fs::copy_file(whole, cut);
+  fs::resize_file(cut, fs::file_size(whole) * 6 / 10);
+  const Png png = scanned(cut, {"--slit", "20:2"}, "cut-short-out");
+  // Nearly 60 % of the pictures, each in its own place.
+  EXPECT_GE(png.width, 2 * 20);
+  EXPECT_LE(png.width, 2 * 24);
+  expect_pictures(png, pictures, frames_from(0, png.width / 2, 1), 20, 2);
 }
 
 TEST(ScanClips, VariableRateClipGivesOneStripPerPicture) {

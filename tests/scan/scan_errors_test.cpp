@@ -319,22 +319,29 @@ bool temp_file_appears(const std::string& folder) {
   return false;
 }
 
+// Long enough to decode for a second or more with one thread.
+const std::string& long_clip() {
+  static const std::string path = [] {
+    const std::string clip = scan_testing::fresh_folder("long") + "/long.avi";
+    ClipSpec spec{.width = 320,
+                  .height = 240,
+                  .frames = 1500,
+                  .fps_num = 25,
+                  .codec = Codec::mpeg4,
+                  .gop = 250,
+                  .b_frames = 2};
+    EXPECT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
+    return clip;
+  }();
+  return path;
+}
+
 TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
-  const std::string clips = scan_testing::fresh_folder("long");
-  const std::string clip = clips + "/long.avi";
-  // Long enough to decode for a second or more with one thread.
-  ClipSpec spec{.width = 320,
-                .height = 240,
-                .frames = 1500,
-                .fps_num = 25,
-                .codec = Codec::mpeg4,
-                .gop = 250,
-                .b_frames = 2};
-  ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
   for (int signal : {SIGINT, SIGTERM}) {
     const std::string folder = scan_testing::fresh_folder("interrupted");
     int err_fd = -1;
-    int pid = scan_testing::start_scan({"--threads", "1", clip, folder + "/streak.png"}, err_fd);
+    int pid =
+        scan_testing::start_scan({"--threads", "1", long_clip(), folder + "/streak.png"}, err_fd);
     ASSERT_TRUE(temp_file_appears(folder));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     kill(pid, signal);
@@ -343,6 +350,25 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
     EXPECT_EQ(ran.err, "velmora-scan: interrupted; no image written\n");
     EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
   }
+}
+
+// The clip loses its second half while it is read (a file still being copied, a disk
+// that fails): the run fails and leaves nothing, instead of repeating the last picture
+// read for every frame after it.
+TEST(ScanErrors, AClipThatBreaksOffWhileReadLeavesNothing) {
+  const std::string folder = scan_testing::fresh_folder("breaks-off");
+  const std::string clip = folder + "/clip.avi";
+  fs::copy_file(long_clip(), clip);
+  fs::create_directory(folder + "/out");
+  int err_fd = -1;
+  int pid = scan_testing::start_scan({"--threads", "1", clip, folder + "/out/streak.png"}, err_fd);
+  ASSERT_TRUE(temp_file_appears(folder + "/out"));
+  fs::resize_file(clip, fs::file_size(clip) / 2);
+  scan_testing::Ran ran = scan_testing::finish_scan(pid, err_fd);
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.err.rfind("velmora-scan: " + clip + ": the clip breaks off before frame ", 0), 0u)
+      << ran.err;
+  EXPECT_EQ(scan_testing::names_in(folder + "/out"), std::vector<std::string>{});
 }
 
 }  // namespace
