@@ -5,6 +5,7 @@
 #include <algorithm>
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 }
 
@@ -48,6 +49,22 @@ std::string check_spec(const ClipSpec& spec) {
        !std::is_sorted(spec.ticks.begin(), spec.ticks.end())))
     return "variable-rate ticks need one rising time a frame and ticks per second";
   if (spec.ten_bit && spec.codec != Codec::ffv1) return "10-bit clips are FFV1";
+  if (spec.rotation < 0 || spec.rotation >= 360)
+    return "the display rotation must be 0 to 359 degrees";
+  // Other containers would drop the matrix without a word.
+  if ((spec.rotation != 0 || spec.mirror) && spec.container != "mp4" && spec.container != "mov")
+    return "only MP4 and MOV clips keep a display rotation";
+  return {};
+}
+
+// The stream's display matrix, for the muxer to write into the track header.
+std::string set_display_matrix(AVStream* stream, const ClipSpec& spec) {
+  if (spec.rotation == 0 && !spec.mirror) return {};
+  auto* matrix = reinterpret_cast<int32_t*>(
+      av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+  if (matrix == nullptr) return "out of memory";
+  av_display_rotation_set(matrix, spec.rotation);
+  av_display_matrix_flip(matrix, spec.mirror, 0);
   return {};
 }
 
@@ -148,6 +165,7 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec, bool dee
   stream_ = avformat_new_stream(raw, nullptr);
   if (stream_ == nullptr) return "out of memory";
   if (std::string error = open_codec(spec); !error.empty()) return error;
+  if (std::string error = set_display_matrix(stream_, spec); !error.empty()) return error;
 
   const AVPixelFormat painted = deep ? AV_PIX_FMT_RGB48 : AV_PIX_FMT_BGR24;
   rgb_ = make_frame(painted, spec.width, spec.height);

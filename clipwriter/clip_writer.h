@@ -35,6 +35,11 @@ struct ClipSpec {
   // rising. Empty: frames one 1 / fps apart.
   std::vector<int64_t> ticks = {};
   int ticks_per_second = 0;
+  // The display matrix players apply: turned `rotation` degrees clockwise (0 to 359;
+  // players follow quarter turns), then mirrored left to right with `mirror`. MP4 and MOV
+  // keep it.
+  int rotation = 0;
+  bool mirror = false;
 };
 
 // Colour 0xRRGGBB of pixel (x, y) in frame `frame`.

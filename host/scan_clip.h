@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/decode_cursor.h"
+#include "host/display_orientation.h"
 #include "host/scan_frames.h"
 
 namespace host {
@@ -54,6 +55,9 @@ class ScanClip {
   // More than 8 bits per component.
   bool deep() const { return deep_; }
   const ScanFrames& frames() const { return frames_; }
+  // How the stream's display matrix turns the pictures for showing; width() and height()
+  // are the stored pictures'.
+  const DisplayMatrix& display() const { return display_; }
 
   // Starts handing out the chosen frames; call once, before next().
   bool choose(FrameChoice choice);
@@ -89,6 +93,7 @@ class ScanClip {
   bool deep_ = false;
   bool intra_only_ = false;
   bool reordered_avi_ = false;
+  DisplayMatrix display_;
   FrameChoice choice_;
   int64_t next_wanted_ = 0;
   Decoded shown_, ahead_;

@@ -68,6 +68,7 @@ struct ScanOpener {
     auto clip = std::make_unique<ScanClip>(std::move(cursor), std::move(frames), std::move(table),
                                            width, height);
     if (!clip->start()) return failed(ScanFailure::no_picture, "no picture of the file decodes");
+    clip->display_ = display_matrix_of(stream);
     ScanClip::Opened opened;
     opened.clip = std::move(clip);
     return opened;

@@ -90,7 +90,16 @@ std::string parse_cut(std::string_view value, composite::Cut& cut) {
   return {};
 }
 
-enum Key { key_cut = 256, key_slit, key_every, key_from, key_to, key_threads, key_version };
+enum Key {
+  key_cut = 256,
+  key_slit,
+  key_every,
+  key_from,
+  key_to,
+  key_threads,
+  key_version,
+  key_no_rotate,
+};
 
 const option long_options[] = {
     {"cut", required_argument, nullptr, key_cut},
@@ -103,6 +112,7 @@ const option long_options[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, key_version},
+    {"no-rotate", no_argument, nullptr, key_no_rotate},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -139,6 +149,9 @@ std::string apply(int key, std::string_view value, Options& o) {
       return {};
     case 'q':
       o.quiet = true;
+      return {};
+    case key_no_rotate:
+      o.no_rotate = true;
       return {};
   }
   return "unknown option";
@@ -202,8 +215,10 @@ Options:
                              the end; default: the end of the clip
   --threads T                decoding threads; default: the machine's cores ()" +
          std::to_string(default_threads) + R"()
+      --no-rotate            use the frames as stored, ignoring the clip's display
+                             rotation; default: turn (and mirror) them as players do
   -f, --force                overwrite an existing OUTPUT; default: refuse
-  -q, --quiet                no progress bar or summary on a terminal
+  -q, --quiet                no progress bar or summary on a terminal, no warning
   -h, --help                 print this help and exit
       --version              print the version and exit
 
@@ -213,6 +228,11 @@ its pictures, in presentation order, fall on the slots 0, 1, 2, ... of the strea
 average frame rate, one to a slot (times rounded to the nearest slot), and counts those
 slots. Any other clip is variable-rate and gives one strip per picture, in presentation
 order; a time in seconds then picks the first picture shown at or after it.
+
+A clip's display rotation (a phone's portrait clip is stored on its side with a note to
+turn it) is applied, in quarter turns and with its mirror if any: the cut, the slit's
+position and the image are those of the picture as players show it. Other angles are
+ignored with a warning.
 
 The image has 16-bit RGB when the clip has more than 8 bits per component, 8-bit RGB
 otherwise. OUTPUT is written under a temporary name in its folder and renamed when done.

@@ -37,6 +37,7 @@ struct Options {
   int threads = 0;  // 0: the machine's cores
   bool force = false;
   bool quiet = false;
+  bool no_rotate = false;  // use the pictures as stored, whatever the display matrix says
 };
 
 struct Parsed {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "host/slit_scaler.h"
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
+#include "scan/oriented_strip.h"
 #include "scan/output_file.h"
 #include "scan/png_output.h"
 #include "scan/progress.h"
@@ -77,6 +79,19 @@ int64_t strips_of(const host::FrameChoice& choice) {
   return (choice.to - choice.from - 1) / choice.every + 1;
 }
 
+// The warning for a display matrix velmora-scan does not follow: its angle when that lies
+// off every quarter turn, else (a shear, uneven scales, a singular matrix) just that.
+std::string odd_turn(const host::DisplayMatrix& display) {
+  std::string what = "its display matrix is not a quarter turn or a mirror";
+  if (std::abs(display.degrees - 90 * std::round(display.degrees / 90)) > 1) {
+    char degrees[32];
+    std::snprintf(degrees, sizeof degrees, "%.1f", display.degrees);
+    what = "its display matrix turns the picture by " + std::string(degrees) +
+           " degrees, not a quarter turn";
+  }
+  return what + "; the frames are used as stored";
+}
+
 std::string describe_size(const ImageSize& size) {
   return std::to_string(size.width) + " x " + std::to_string(size.height) +
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
@@ -101,7 +116,9 @@ class Run {
   std::FILE* err_;
   bool terminal_;
   std::unique_ptr<host::ScanClip> clip_;
-  host::Rect slit_;
+  host::Rect slit_;  // in the stored picture
+  host::Orientation orientation_;
+  std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
   host::FrameChoice choice_;
   int64_t strips_ = 0;
   StripImage image_;
@@ -120,11 +137,25 @@ Failure Run::prepare() {
   if (!opened.clip)
     return fail(exit_failed, o_.input + ": " + describe_failure(opened.failure, opened.detail));
   clip_ = std::move(opened.clip);
-  if (Failure bad = place_slit(o_, clip_->width(), clip_->height(), slit_)) return bad;
+  if (!o_.no_rotate) {
+    orientation_ = clip_->display().orientation;
+    if (clip_->display().odd && !o_.quiet)
+      std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(),
+                   odd_turn(clip_->display()).c_str());
+  }
+  // The slit, the messages and the image speak of the picture as it is shown.
+  const bool swapped = orientation_.swaps_sides();
+  const int shown_width = swapped ? clip_->height() : clip_->width();
+  const int shown_height = swapped ? clip_->width() : clip_->height();
+  if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
+  if (!orientation_.upright()) {
+    oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
+    slit_ = oriented_->stored();
+  }
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
   const ImageSize size =
-      image_size(o_.cut, strips_, o_.slit.width, clip_->width(), clip_->height(), clip_->deep());
+      image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
   if (std::string refusal = image_refusal(size, available_memory()); !refusal.empty())
     return fail(exit_failed, o_.output + ": " + refusal);
   if (std::string bad = output_.create(); !bad.empty()) return fail(exit_failed, bad);
@@ -153,7 +184,9 @@ Failure Run::make_strips() {
     if (interrupt_signal() != 0) return interrupted();
     if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
     host::RgbView view = scaler.convert(picture, slit_);
-    if (view.bytes != nullptr) {
+    if (view.bytes != nullptr && oriented_) {
+      oriented_->place(view, image, o_.cut, k);
+    } else if (view.bytes != nullptr) {
       const composite::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                              view.height, view.stride};
       composite::place_strip(source, image, strip, k);

@@ -27,11 +27,12 @@ TEST(ScanOptions, DefaultsWithJustTheTwoFiles) {
   EXPECT_EQ(p.options.threads, 0);
   EXPECT_FALSE(p.options.force);
   EXPECT_FALSE(p.options.quiet);
+  EXPECT_FALSE(p.options.no_rotate);
 }
 
 TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
   scan::Parsed p = parse({"--cut=horizontal", "in.mkv", "--slit", "50%:20", "--every=3", "out.png",
-                          "--from", "12.5s", "--to=400", "--threads", "2", "-fq"});
+                          "--from", "12.5s", "--to=400", "--threads", "2", "-fq", "--no-rotate"});
   ASSERT_EQ(p.action, Action::run) << p.error;
   const scan::Options& o = p.options;
   EXPECT_EQ(o.input, "in.mkv");
@@ -48,6 +49,7 @@ TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
   EXPECT_EQ(o.threads, 2);
   EXPECT_TRUE(o.force);
   EXPECT_TRUE(o.quiet);
+  EXPECT_TRUE(o.no_rotate);
 
   p = parse({"--slit", "955:10", "a.avi", "b.png"});
   EXPECT_FALSE(p.options.slit.percent);
@@ -61,7 +63,7 @@ TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   EXPECT_EQ(parse({"--version"}).action, Action::version);
   std::string help = scan::help_text(2);
   for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads", "--force",
-                             "--quiet", "--version", "variable-rate"})
+                             "--quiet", "--version", "variable-rate", "--no-rotate"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
