@@ -81,7 +81,9 @@ TEST_P(KeyboardFocus, SpaceAfterABuildNeitherEndsNorPressesAnything) {
   forget();
   press_space();
   // (Reaching here means the program did not end.)
-  if (edition().title == "velmora6") EXPECT_TRUE(sent.empty());
+  if (edition().title == "velmora6") {
+    EXPECT_TRUE(sent.empty());
+  }
 }
 
 TEST_P(KeyboardFocus, OpeningAClipLeavesTheFocusOnNoControl) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <system_error>
 
@@ -36,16 +37,29 @@ const char* codec_name(clipwriter::Codec codec) {
       return "mjpeg";
     case clipwriter::Codec::mpeg4:
       return "mpeg4";
+    case clipwriter::Codec::h264:
+      return "h264";
+    case clipwriter::Codec::ffv1:
+      return "ffv1";
   }
   return "codec";
 }
 
-// Every setting of `spec`, so that two specs never share a file.
+// A variable rate's stamps, hashed to keep the file name short.
+std::string ticks_key(const clipwriter::ClipSpec& spec) {
+  if (spec.ticks.empty()) return {};
+  size_t hash = std::hash<int>{}(spec.ticks_per_second);
+  for (int64_t tick : spec.ticks) hash = hash * 1000003u ^ std::hash<int64_t>{}(tick);
+  return " vfr" + std::to_string(hash);
+}
+
+// Every setting of `spec` an AVI keeps, so that two specs never share a file.
 std::string spec_key(const clipwriter::ClipSpec& spec) {
   return std::to_string(spec.width) + "x" + std::to_string(spec.height) + " " +
          std::to_string(spec.frames) + "f " + std::to_string(spec.fps_num) + "-" +
          std::to_string(spec.fps_den) + "fps " + codec_name(spec.codec) + " gop" +
-         std::to_string(spec.gop) + " b" + std::to_string(spec.b_frames);
+         std::to_string(spec.gop) + " b" + std::to_string(spec.b_frames) +
+         (spec.ten_bit ? " 10bit" : "") + ticks_key(spec);
 }
 
 }  // namespace
@@ -57,6 +71,9 @@ const fs::path& scratch_dir() {
 
 std::string cached_clip(const std::string& label, const clipwriter::ClipSpec& spec,
                         const clipwriter::Painter& painter) {
+  // The cache writes AVIs, which keep no display matrix or index placement.
+  if (spec.container != "avi" || spec.rotation != 0 || spec.mirror || spec.index_first)
+    ADD_FAILURE() << "cached clips are AVIs: write this one with clipwriter::write_clip";
   static std::mutex writing;
   std::lock_guard guard(writing);
   const fs::path folder = VELMORA_TEST_CLIPS;
