@@ -50,7 +50,7 @@ using DeepPainter = std::function<std::array<uint16_t, 3>(int frame, int x, int 
 
 // Writes the clip; returns the empty text, or a readable description of what failed.
 std::string write_avi(const std::string& path, const ClipSpec& spec, const Painter& painter);
-// The same in the spec's container.
+// The same in the container `spec` names.
 std::string write_clip(const std::string& path, const ClipSpec& spec, const Painter& painter);
 // A clip painted at 16 bits a component (for 10-bit clips).
 std::string write_deep_clip(const std::string& path, const ClipSpec& spec,
