@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "clipwriter/clip_writer.h"
+#include "tools/clipwriter/clip_writer.h"
 
 namespace bench {
 namespace {

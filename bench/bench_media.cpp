@@ -7,7 +7,7 @@
 
 #include "baseline.h"
 #include "bench_clips.h"
-#include "host/clip.h"
+#include "service/clip.h"
 #include "memory_probe.h"
 #include "ratio_reporter.h"
 
@@ -17,8 +17,8 @@ using bench::bench_clip;
 
 constexpr int out_w = 320, out_h = 240;
 
-std::unique_ptr<host::Clip> open_clip(benchmark::State& state) {
-  auto opened = host::Clip::open(bench_clip(state.range(0)).path);
+std::unique_ptr<service::Clip> open_clip(benchmark::State& state) {
+  auto opened = service::Clip::open(bench_clip(state.range(0)).path);
   if (!opened.clip) state.SkipWithError(opened.detail.c_str());
   else opened.clip->set_output_size(out_w, out_h);
   return std::move(opened.clip);
@@ -26,7 +26,7 @@ std::unique_ptr<host::Clip> open_clip(benchmark::State& state) {
 
 void Open(benchmark::State& state) {
   for (auto _ : state) {
-    auto opened = host::Clip::open(bench_clip(state.range(0)).path);
+    auto opened = service::Clip::open(bench_clip(state.range(0)).path);
     benchmark::DoNotOptimize(opened.clip.get());
   }
 }
@@ -51,7 +51,7 @@ void BaselineStep(benchmark::State& state) {
 }
 
 // 100 steps back from frame 410, timed; `arrive` brings the clip there untimed.
-void steps_back_from_410(benchmark::State& state, void (*arrive)(host::Clip& clip)) {
+void steps_back_from_410(benchmark::State& state, void (*arrive)(service::Clip& clip)) {
   auto clip = open_clip(state);
   if (!clip) return;
   for (auto _ : state) {
@@ -64,7 +64,7 @@ void steps_back_from_410(benchmark::State& state, void (*arrive)(host::Clip& cli
 
 // After stepping forward through part of a group, as after playing.
 void ReverseStep100(benchmark::State& state) {
-  steps_back_from_410(state, [](host::Clip& clip) {
+  steps_back_from_410(state, [](service::Clip& clip) {
     clip.seek(260);
     for (int i = 0; i < 150; ++i) clip.step_forward();
   });
@@ -72,7 +72,7 @@ void ReverseStep100(benchmark::State& state) {
 
 // Right after an exact seek: the first step decodes the group once.
 void ReverseStep100AfterSeek(benchmark::State& state) {
-  steps_back_from_410(state, [](host::Clip& clip) {
+  steps_back_from_410(state, [](service::Clip& clip) {
     clip.seek(0);
     clip.seek(410);
   });

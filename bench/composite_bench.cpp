@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "composite/strip_copy.h"
+#include "strips/strip_copy.h"
 
 namespace {
 
@@ -20,16 +20,16 @@ struct Panes {
   Panes() {
     for (int i = 0; i < kWidth * kHeight; ++i) capture[i] = 0xff000000u | uint32_t(i * 2654435761u);
   }
-  host::PixelBuffer source() { return {capture.data(), kWidth, kHeight, kWidth}; }
-  host::PixelBuffer target() { return {composite.data(), kWidth, kHeight, kWidth}; }
+  strips::Plane<const uint32_t> source() { return {capture.data(), kWidth, kHeight, kWidth}; }
+  strips::Plane<uint32_t> target() { return {composite.data(), kWidth, kHeight, kWidth}; }
 };
 
 // Band width w: a strip is w + 1 lines of `line_pixels`, placed at kIndex * w.
-void copy_strips(benchmark::State& state, composite::Cut cut, int line_pixels) {
+void copy_strips(benchmark::State& state, strips::Cut cut, int line_pixels) {
   Panes panes;
   const int16_t w = static_cast<int16_t>(state.range(0));
   for (auto _ : state) {
-    composite::copy_strip(panes.source(), panes.target(), cut, {kFirst, int16_t(kFirst + w)},
+    strips::copy_strip(panes.source(), panes.target(), cut, {kFirst, int16_t(kFirst + w)},
                           kIndex);
     benchmark::DoNotOptimize(panes.composite.data());
   }
@@ -53,7 +53,7 @@ void plain_copies(benchmark::State& state, int rows, int pixels, SourceAt source
 }
 
 void BM_StripVertical(benchmark::State& state) {
-  copy_strips(state, composite::Cut::vertical, kHeight);
+  copy_strips(state, strips::Cut::vertical, kHeight);
 }
 
 void BM_PlainCopyVertical(benchmark::State& state) {
@@ -64,7 +64,7 @@ void BM_PlainCopyVertical(benchmark::State& state) {
 }
 
 void BM_StripHorizontal(benchmark::State& state) {
-  copy_strips(state, composite::Cut::horizontal, kWidth);
+  copy_strips(state, strips::Cut::horizontal, kWidth);
 }
 
 void BM_PlainCopyHorizontal(benchmark::State& state) {

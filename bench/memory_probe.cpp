@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "host/clip.h"
+#include "service/clip.h"
 
 namespace bench {
 namespace {
@@ -16,13 +16,13 @@ namespace {
 constexpr const char* probe_flag = "--memory-probe";
 
 int probe(const char* path, int width, int height) {
-  auto opened = host::Clip::open(path);
+  auto opened = service::Clip::open(path);
   if (!opened.clip) return 1;
-  host::Clip& clip = *opened.clip;
+  service::Clip& clip = *opened.clip;
   clip.set_output_size(width, height);
-  if (clip.seek(clip.length() - 1) != host::MediaStatus::ok) return 1;
+  if (clip.seek(clip.length() - 1) != service::MediaStatus::ok) return 1;
   while (clip.position() > 0)
-    if (clip.step_back() != host::MediaStatus::ok) return 1;
+    if (clip.step_back() != service::MediaStatus::ok) return 1;
   for (int i = 0; i < 300; ++i) clip.step_forward();
   return 0;
 }

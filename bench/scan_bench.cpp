@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "clipwriter/clip_writer.h"
+#include "tools/clipwriter/clip_writer.h"
 
 extern char** environ;
 

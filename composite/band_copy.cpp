@@ -4,10 +4,19 @@
 #include <QRadioButton>
 #include <cstdint>
 
-#include "composite/strip_copy.h"
+#include "service/surfaces.h"
+#include "strips/strip_copy.h"
 #include "window/form1.h"
 
 namespace composite {
+namespace {
+
+template <class Pixel>
+strips::Plane<Pixel> plane_of(const service::PixelBuffer& buffer) {
+  return {buffer.pixels, buffer.width, buffer.height, buffer.stride};
+}
+
+}  // namespace
 
 bool require_band(window::Form1& form) {
   if (form.state.click_state == window::kBandPicked) return true;
@@ -21,10 +30,12 @@ QString no_band_message() { return QStringLiteral("切り取り範囲をマウ�
 bool copy_band(window::Form1& form) {
   const auto& state = form.state;
   const bool vertical = form.Option1->isChecked();
-  const Band band = vertical ? Band{state.cut_x1, state.cut_x2} : Band{state.cut_y1, state.cut_y2};
-  const bool full =
-      copy_strip(form.Picture2->pixels(), form.Picture3->pixels(),
-                 vertical ? Cut::vertical : Cut::horizontal, band, state.screen_count);
+  const strips::Band band =
+      vertical ? strips::Band{state.cut_x1, state.cut_x2} : strips::Band{state.cut_y1, state.cut_y2};
+  const bool full = strips::copy_strip(plane_of<const uint32_t>(form.Picture2->pixels()),
+                                       plane_of<uint32_t>(form.Picture3->pixels()),
+                                       vertical ? strips::Cut::vertical : strips::Cut::horizontal,
+                                       band, state.screen_count);
   form.Picture3->painted();
   return full;
 }

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "host/tick.h"
+#include "service/tick.h"
 
 namespace composite {
 
@@ -28,9 +28,9 @@ void paced_steps(int times, const std::function<void()>& step) {
   // millisecond plus the kernel's timer slack), and no core burns for the whole run.
   constexpr auto kNap = std::chrono::microseconds(500);
   for (int i = 0; i < times; ++i) {
-    const int32_t slot = slot_of(host::tick_count());
+    const int32_t slot = slot_of(service::tick_count());
     step();
-    while (slot_of(host::tick_count()) == slot) std::this_thread::sleep_for(kNap);
+    while (slot_of(service::tick_count()) == slot) std::this_thread::sleep_for(kNap);
   }
 }
 

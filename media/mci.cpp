@@ -3,8 +3,8 @@
 #include <array>
 #include <cstring>
 
-#include "host/media_service.h"
-#include "host/short_names.h"
+#include "service/media_service.h"
+#include "service/short_names.h"
 #include "window/seams.h"
 
 namespace media {
@@ -21,7 +21,7 @@ void set_command_listener(CommandListener next) { listener() = std::move(next); 
 
 int32_t mci_command(const std::string& command, std::string& reply) {
   std::array<char, kBufferSize> buffer{};
-  auto& service = host::media_service();
+  auto& service = service::media_service();
   const int32_t status = service.send_string(command.c_str(), buffer.data(), kBufferSize);
   if (status != 0) {
     window::beep();
@@ -34,7 +34,7 @@ int32_t mci_command(const std::string& command, std::string& reply) {
 }
 
 // Returned whole, however long: a length cap would turn a deep folder into "no such file".
-std::string short_path(const std::string& path) { return host::short_name(path); }
+std::string short_path(const std::string& path) { return service::short_name(path); }
 
 std::string plain_decimal(int32_t value) { return std::to_string(value); }
 

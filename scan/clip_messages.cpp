@@ -11,34 +11,33 @@ std::string last_words(const std::string& detail) {
 
 }  // namespace
 
-std::string describe_failure(host::ScanFailure failure, const std::string& detail) {
-  using host::ScanFailure;
-  switch (failure) {
-    case ScanFailure::none:
-      return {};
-    case ScanFailure::missing:
+std::string describe_failure(const decode::OpenFailure& failure) {
+  using decode::OpenProblem;
+  const std::string& detail = failure.detail;
+  switch (failure.problem) {
+    case OpenProblem::missing:
       return "no such file";
-    case ScanFailure::folder:
+    case OpenProblem::folder:
       return "is a folder, not a clip";
-    case ScanFailure::not_regular:
+    case OpenProblem::not_regular:
       return "is not a regular file";
-    case ScanFailure::empty:
+    case OpenProblem::empty:
       return "is empty";
-    case ScanFailure::unreadable:
+    case OpenProblem::unreadable:
       return "cannot be read (" + last_words(detail) + ")";
-    case ScanFailure::not_media:
+    case OpenProblem::not_media:
       return "not a video file that libavformat reads (" + last_words(detail) + ")";
-    case ScanFailure::no_video:
+    case OpenProblem::no_video:
       return "holds no video stream";
-    case ScanFailure::no_decoder:
+    case OpenProblem::no_decoder:
       return detail;
-    case ScanFailure::bad_size:
+    case OpenProblem::bad_size:
       return detail;
-    case ScanFailure::damaged_timing:
+    case OpenProblem::damaged_timing:
       return detail;
-    case ScanFailure::no_picture:
+    case OpenProblem::no_picture:
       return "none of its frames decodes";
-    case ScanFailure::out_of_memory:
+    case OpenProblem::out_of_memory:
       return "not enough memory to open it";
   }
   return detail;

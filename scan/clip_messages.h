@@ -2,11 +2,11 @@
 #pragma once
 #include <string>
 
-#include "host/scan_clip.h"
+#include "decode/media_input.h"
 
 namespace scan {
 
 // The reason, without the file's name: "no such file", "holds no video stream", ...
-std::string describe_failure(host::ScanFailure failure, const std::string& detail);
+std::string describe_failure(const decode::OpenFailure& failure);
 
 }  // namespace scan

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/av_error.h"
+#include "decode/av_error.h"
 #include "scan/interrupt.h"
 #include "scan/options.h"
 #include "scan/scan_run.h"
@@ -30,6 +30,6 @@ int main(int argc, char** argv) {
   scan::catch_interrupts();
   // Every failure gets velmora-scan's own line; FFmpeg's notes on damaged data would
   // only add noise to a script's log.
-  host::silence_ffmpeg_log();
+  decode::set_ffmpeg_log(decode::FfmpegLog::none);
   return scan::run_scan(parsed.options, stderr, isatty(STDERR_FILENO) != 0);
 }

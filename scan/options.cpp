@@ -80,11 +80,11 @@ std::string parse_threads(std::string_view value, int& threads) {
   return {};
 }
 
-std::string parse_cut(std::string_view value, composite::Cut& cut) {
+std::string parse_cut(std::string_view value, strips::Cut& cut) {
   if (value == "vertical")
-    cut = composite::Cut::vertical;
+    cut = strips::Cut::vertical;
   else if (value == "horizontal")
-    cut = composite::Cut::horizontal;
+    cut = strips::Cut::horizontal;
   else
     return option_text("cut", value) + ": must be vertical or horizontal";
   return {};

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "composite/strip_lines.h"
+#include "strips/strip_lines.h"
 
 namespace scan {
 
@@ -30,7 +30,7 @@ struct SlitSpec {
 struct Options {
   std::string input;
   std::string output;
-  composite::Cut cut = composite::Cut::vertical;
+  strips::Cut cut = strips::Cut::vertical;
   SlitSpec slit;
   int64_t every = 1;
   ClipPoint from, to;

@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "host/av_error.h"
-#include "host/scan_clip.h"
-#include "host/slit_scaler.h"
+#include "decode/av_error.h"
+#include "scan/clip_reader.h"
+#include "scan/slit_scaler.h"
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
 #include "scan/oriented_strip.h"
@@ -20,7 +20,7 @@
 namespace scan {
 namespace {
 
-using composite::Cut;
+using strips::Cut;
 
 // A run's failure: its exit status and its message (without the program's name).
 struct Failure {
@@ -32,7 +32,7 @@ struct Failure {
 Failure fail(int status, std::string message) { return {status, std::move(message)}; }
 
 // The slit as a rectangle of the frame, or why it does not fit.
-Failure place_slit(const Options& o, int frame_width, int frame_height, host::Rect& area) {
+Failure place_slit(const Options& o, int frame_width, int frame_height, Rect& area) {
   const bool vertical = o.cut == Cut::vertical;
   const int64_t size = vertical ? frame_width : frame_height;
   const char* lines = vertical ? "columns" : "rows";
@@ -49,17 +49,17 @@ Failure place_slit(const Options& o, int frame_width, int frame_height, host::Re
   if (width > size - first)
     return fail(exit_usage, what + ": the slit reaches past the frame (" + std::to_string(size) +
                                 " " + lines + ")");
-  area = vertical ? host::Rect{static_cast<int>(first), 0, static_cast<int>(width), frame_height}
-                  : host::Rect{0, static_cast<int>(first), frame_width, static_cast<int>(width)};
+  area = vertical ? Rect{static_cast<int>(first), 0, static_cast<int>(width), frame_height}
+                  : Rect{0, static_cast<int>(first), frame_width, static_cast<int>(width)};
   return {};
 }
 
-int64_t frame_of(const ClipPoint& point, const host::ScanFrames& frames) {
+int64_t frame_of(const ClipPoint& point, const ScanFrames& frames) {
   return point.seconds ? frames.frame_at_seconds(point.time) : point.frame;
 }
 
 // The frames chosen, or why the range is empty.
-Failure choose_frames(const Options& o, const host::ScanFrames& frames, host::FrameChoice& choice) {
+Failure choose_frames(const Options& o, const ScanFrames& frames, FrameChoice& choice) {
   choice.every = o.every;
   choice.from = o.from.given ? frame_of(o.from, frames) : 0;
   choice.to = o.to.given ? std::min(frame_of(o.to, frames), frames.count) : frames.count;
@@ -75,13 +75,13 @@ Failure choose_frames(const Options& o, const host::ScanFrames& frames, host::Fr
 }
 
 // Written so that no sum can pass 64 bits, however large --every is.
-int64_t strips_of(const host::FrameChoice& choice) {
+int64_t strips_of(const FrameChoice& choice) {
   return (choice.to - choice.from - 1) / choice.every + 1;
 }
 
 // The warning for a display matrix velmora-scan does not follow: its angle when that lies
 // off every quarter turn, else (a shear, uneven scales, a singular matrix) just that.
-std::string odd_turn(const host::DisplayMatrix& display) {
+std::string odd_turn(const decode::DisplayMatrix& display) {
   std::string what = "its display matrix is not a quarter turn or a mirror";
   if (std::abs(display.degrees - 90 * std::round(display.degrees / 90)) > 1) {
     char degrees[32];
@@ -115,11 +115,11 @@ class Run {
   const Options& o_;
   std::FILE* err_;
   bool terminal_;
-  std::unique_ptr<host::ScanClip> clip_;
-  host::Rect slit_;  // in the stored picture
-  host::Orientation orientation_;
+  std::unique_ptr<ClipReader> clip_;
+  Rect slit_;  // in the stored picture
+  decode::Orientation orientation_;
   std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
-  host::FrameChoice choice_;
+  FrameChoice choice_;
   int64_t strips_ = 0;
   StripImage image_;
   TempOutput output_;
@@ -132,11 +132,10 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.output + ": the output name must end in .png");
   if (std::string bad = check_output(o_.output, o_.force); !bad.empty())
     return fail(exit_failed, bad);
-  host::ScanClip::Opened opened =
-      host::ScanClip::open(o_.input, o_.threads > 0 ? o_.threads : default_threads());
-  if (!opened.clip)
-    return fail(exit_failed, o_.input + ": " + describe_failure(opened.failure, opened.detail));
-  clip_ = std::move(opened.clip);
+  decode::Opening<std::unique_ptr<ClipReader>> opened =
+      ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads());
+  if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
+  clip_ = std::move(*opened);
   if (!o_.no_rotate) {
     orientation_ = clip_->display().orientation;
     if (clip_->display().odd && !o_.quiet)
@@ -173,9 +172,9 @@ Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no i
 Failure Run::make_strips() {
   if (!clip_->choose(choice_))
     return fail(exit_failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
-  host::SlitScaler scaler(clip_->deep());
-  const composite::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
-  const composite::BytePlane image = image_.plane();
+  SlitScaler scaler(clip_->deep());
+  const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
+  const strips::BytePlane image = image_.plane();
   progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
   for (int64_t k = 0; k < strips_; ++k) {
     if (interrupt_signal() != 0) return interrupted();
@@ -183,13 +182,13 @@ Failure Run::make_strips() {
     const AVFrame* picture = clip_->next(frame);
     if (interrupt_signal() != 0) return interrupted();
     if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
-    host::RgbView view = scaler.convert(picture, slit_);
+    RgbView view = scaler.convert(picture, slit_);
     if (view.bytes != nullptr && oriented_) {
       oriented_->place(view, image, o_.cut, k);
     } else if (view.bytes != nullptr) {
-      const composite::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
+      const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                              view.height, view.stride};
-      composite::place_strip(source, image, strip, k);
+      strips::place_strip(source, image, strip, k);
     } else {
       ++unconverted_;
       if (k > 0) repeat_strip(k);
@@ -203,16 +202,16 @@ Failure Run::ended_early(int64_t frame) const {
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
   if (clip_->broke_off() && clip_->read_error() != 0)
-    return fail(exit_failed, host::av_error_text(where, clip_->read_error()));
+    return fail(exit_failed, decode::av_error_text(where, clip_->read_error()));
   return fail(exit_failed, where);
 }
 
 void Run::repeat_strip(int64_t k) {
-  const composite::BytePlane image = image_.plane();
-  const composite::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
-  composite::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
+  const strips::BytePlane image = image_.plane();
+  const strips::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
+  strips::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
                               o_.slit.width};
-  composite::place_strip(source, image, strip, k);
+  strips::place_strip(source, image, strip, k);
 }
 
 Failure Run::finish() {

@@ -6,11 +6,11 @@
 
 namespace scan {
 
-ImageSize image_size(composite::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
+ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
                      int frame_height, bool deep) {
   ImageSize size;
   size.pixel_bytes = deep ? 6 : 3;
-  if (cut == composite::Cut::vertical) {
+  if (cut == strips::Cut::vertical) {
     size.width = strips * slit_width;
     size.height = frame_height;
   } else {
@@ -63,7 +63,7 @@ bool StripImage::allocate(const ImageSize& size) {
   return bytes_ != nullptr;
 }
 
-composite::BytePlane StripImage::plane() {
+strips::BytePlane StripImage::plane() {
   return {bytes_.get(), stride(), size_.height, stride()};
 }
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "composite/exact_strips.h"
+#include "strips/exact_strips.h"
 
 namespace scan {
 
@@ -21,7 +21,7 @@ struct ImageSize {
 
 // The image `strips` strips of `slit_width` lines make from frames of frame_width x
 // frame_height.
-ImageSize image_size(composite::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
+ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
                      int frame_height, bool deep);
 
 // Why an image of `size` cannot be made with `available` bytes of memory, or empty.
@@ -35,7 +35,7 @@ class StripImage {
   // False when the memory cannot be had.
   bool allocate(const ImageSize& size);
   const ImageSize& size() const { return size_; }
-  composite::BytePlane plane();
+  strips::BytePlane plane();
   const uint8_t* row(int64_t y) const { return bytes_.get() + y * stride(); }
   int64_t stride() const { return size_.width * size_.pixel_bytes; }
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "host/media_service.h"
+#include "service/media_service.h"
 
 namespace window {
 namespace {
@@ -33,13 +33,13 @@ PictureBox::PictureBox(QColor background, QWidget* parent)
       surface_handle_(next_surface_handle()) {
   image_.fill(background_);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  auto& service = host::media_service();
+  auto& service = service::media_service();
   service.register_window(window_handle_, this);
   service.register_surface(surface_handle_, this);
 }
 
 PictureBox::~PictureBox() {
-  auto& service = host::media_service();
+  auto& service = service::media_service();
   service.unregister_surface(surface_handle_);
   service.unregister_window(window_handle_);
 }
@@ -90,14 +90,14 @@ void PictureBox::draw_inverted_line(int x1, int y1, int x2, int y2) {
   schedule_repaint();
 }
 
-host::PixelBuffer PictureBox::pixels() {
-  return host::PixelBuffer{reinterpret_cast<uint32_t*>(image_.bits()), image_.width(),
+service::PixelBuffer PictureBox::pixels() {
+  return service::PixelBuffer{reinterpret_cast<uint32_t*>(image_.bits()), image_.width(),
                            image_.height(), static_cast<int>(image_.bytesPerLine() / 4)};
 }
 
 void PictureBox::painted() { schedule_repaint(); }
 
-void PictureBox::show(std::shared_ptr<const host::VideoPicture> picture) {
+void PictureBox::show(std::shared_ptr<const service::VideoPicture> picture) {
   {
     std::lock_guard lock(video_mutex_);
     video_ = std::move(picture);
@@ -121,7 +121,7 @@ void PictureBox::schedule_repaint() {
 void PictureBox::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.drawImage(0, 0, image_);
-  std::shared_ptr<const host::VideoPicture> video;
+  std::shared_ptr<const service::VideoPicture> video;
   {
     std::lock_guard lock(video_mutex_);
     video = video_;

@@ -8,11 +8,11 @@
 #include <mutex>
 #include <optional>
 
-#include "host/surfaces.h"
+#include "service/surfaces.h"
 
 namespace window {
 
-class PictureBox : public QWidget, public host::DrawingSurface, public host::VideoWindow {
+class PictureBox : public QWidget, public service::DrawingSurface, public service::VideoWindow {
   Q_OBJECT
  public:
   PictureBox(QColor background, QWidget* parent);
@@ -54,11 +54,11 @@ class PictureBox : public QWidget, public host::DrawingSurface, public host::Vid
   int32_t window_handle() const { return window_handle_; }
   int32_t surface_handle() const { return surface_handle_; }
 
-  // host::DrawingSurface
-  host::PixelBuffer pixels() override;
+  // service::DrawingSurface
+  service::PixelBuffer pixels() override;
   void painted() override;
-  // host::VideoWindow: may be called from the playback thread.
-  void show(std::shared_ptr<const host::VideoPicture> picture) override;
+  // service::VideoWindow: may be called from the playback thread.
+  void show(std::shared_ptr<const service::VideoPicture> picture) override;
   // The widget's own show(), which the line above would otherwise hide.
   using QWidget::show;
 
@@ -79,7 +79,7 @@ class PictureBox : public QWidget, public host::DrawingSurface, public host::Vid
   int32_t window_handle_;
   int32_t surface_handle_;
   mutable std::mutex video_mutex_;
-  std::shared_ptr<const host::VideoPicture> video_;
+  std::shared_ptr<const service::VideoPicture> video_;
 };
 
 }  // namespace window

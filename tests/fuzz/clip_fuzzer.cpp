@@ -1,4 +1,4 @@
-// libFuzzer target: arbitrary bytes as a clip file, through everything host::Clip offers:
+// libFuzzer target: arbitrary bytes as a clip file, through everything service::Clip offers:
 // open, length, seek, step forward and back, and pictures at the pool's size and others.
 //
 // With VELMORA_CLIP_SEEDS set to a folder, start-up writes seeds into it: good clips in
@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "clipwriter/broken_clips.h"
-#include "clipwriter/clip_writer.h"
-#include "host/clip.h"
-#include "host/media_errors.h"
-#include "scratch_folder.h"
+#include "tools/clipwriter/broken_clips.h"
+#include "tools/clipwriter/clip_writer.h"
+#include "service/clip.h"
+#include "service/media_errors.h"
+#include "tests/support/scratch.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -25,7 +25,7 @@ extern "C" {
 
 namespace {
 
-using host::MediaStatus;
+using service::MediaStatus;
 
 // A broken promise is a finding: libFuzzer keeps the input that led here.
 void require(bool holds, const char* what) {
@@ -41,7 +41,7 @@ class GuardedPicture {
   GuardedPicture(int width, int height) : width_(width), height_(height) {
     pixels_.assign(static_cast<size_t>(stride()) * (height + 2 * kGuard), kUntouched);
   }
-  host::PixelBuffer buffer() {
+  service::PixelBuffer buffer() {
     return {pixels_.data() + static_cast<size_t>(kGuard) * stride() + kGuard, width_, height_,
             stride()};
   }
@@ -63,11 +63,11 @@ class GuardedPicture {
 };
 
 bool known(MediaStatus status) {
-  return status == MediaStatus::ok || !host::describe(status).empty();
+  return status == MediaStatus::ok || !service::describe(status).empty();
 }
 
 // One picture into a guarded buffer at `dest`, which may reach outside it.
-MediaStatus render(host::Clip& clip, int width, int height, host::Rect dest) {
+MediaStatus render(service::Clip& clip, int width, int height, service::Rect dest) {
   GuardedPicture picture(width, height);
   const MediaStatus status = clip.render(picture.buffer(), dest);
   require(known(status), "render failed without a description");
@@ -83,25 +83,25 @@ constexpr int kOutWidth = 13, kOutHeight = 9;  // odd: rows that end inside a SI
 
 // The frame shown, once from the pool and once scaled afresh at another size (partly
 // outside its picture): the pool only saves work, so both must give the same answer.
-void render_both(host::Clip& clip) {
+void render_both(service::Clip& clip) {
   const MediaStatus pooled = render(clip, kOutWidth, kOutHeight, {0, 0, kOutWidth, kOutHeight});
   const MediaStatus direct = render(clip, 20, 12, {-3, 2, 7, 30});
   require(pooled == direct, "the pool and fresh scaling disagree about the frame shown");
 }
 
-void require_position(const host::Clip& clip, int64_t expected, const char* what) {
+void require_position(const service::Clip& clip, int64_t expected, const char* what) {
   require(clip.position() == expected, what);
 }
 
 // A move that fails leaves the clip where it stood; one that succeeds lands on `target`.
-void move(host::Clip& clip, MediaStatus status, int64_t before, int64_t target) {
+void move(service::Clip& clip, MediaStatus status, int64_t before, int64_t target) {
   require(known(status), "a move failed without a description");
   require_position(clip, status == MediaStatus::ok ? target : before,
                    status == MediaStatus::ok ? "a move landed elsewhere"
                                              : "a failed move changed the position");
 }
 
-void seek(host::Clip& clip, int64_t frame) {
+void seek(service::Clip& clip, int64_t frame) {
   const int64_t before = clip.position();
   const MediaStatus status = clip.seek(frame);
   if (frame < 0 || frame >= clip.length()) {
@@ -112,14 +112,14 @@ void seek(host::Clip& clip, int64_t frame) {
   move(clip, status, before, frame);
 }
 
-void step(host::Clip& clip, int direction) {
+void step(service::Clip& clip, int direction) {
   const int64_t before = clip.position();
   const MediaStatus status = direction > 0 ? clip.step_forward() : clip.step_back();
   const int64_t target = std::clamp<int64_t>(before + direction, 0, clip.length() - 1);
   move(clip, status, before, target);
 }
 
-void check_opened(host::Clip& clip) {
+void check_opened(service::Clip& clip) {
   const int64_t length = clip.length();
   require(length > 0, "an opened clip without frames");
   require(clip.width() > 0 && clip.height() > 0, "an opened clip without a size");
@@ -183,8 +183,8 @@ void write_seeds(const std::string& folder) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   av_log_set_level(AV_LOG_QUIET);
-  static const fuzzing::ScratchFolder folder("/tmp/velmora-clip-fuzz-XXXXXX");
-  input_path = folder.path() + "/clip.avi";
+  static const velmora_test::ScratchFolder folder("velmora-clip-fuzz");
+  input_path = (folder.path() / "clip.avi").string();
   if (const char* seeds = std::getenv("VELMORA_CLIP_SEEDS"); seeds != nullptr && *seeds != '\0')
     write_seeds(seeds);
   return 0;
@@ -196,10 +196,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const bool written = std::fwrite(data, 1, size, file) == size;
   if (std::fclose(file) != 0 || !written) std::abort();
 
-  host::Clip::Opened opened = host::Clip::open(input_path);
+  service::Clip::Opened opened = service::Clip::open(input_path);
   if (opened.status != MediaStatus::ok) {
     require(!opened.clip, "a refused clip was handed out");
-    require(!host::describe(opened.status).empty(), "a refusal without a description");
+    require(!service::describe(opened.status).empty(), "a refusal without a description");
     return 0;
   }
   require(opened.clip != nullptr, "an accepted clip is missing");

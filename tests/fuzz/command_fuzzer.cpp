@@ -13,12 +13,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "clipwriter/clip_writer.h"
-#include "host/command_parser.h"
-#include "host/media_errors.h"
-#include "host/media_service.h"
-#include "host/surfaces.h"
-#include "scratch_folder.h"
+#include "tools/clipwriter/clip_writer.h"
+#include "service/command_parser.h"
+#include "service/media_errors.h"
+#include "service/media_service.h"
+#include "service/surfaces.h"
+#include "tests/support/scratch.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -43,8 +43,8 @@ std::string joined(const std::vector<std::string_view>& words) {
   return out;
 }
 
-bool same(const host::Parsed& a, const host::Parsed& b) {
-  const host::Command &x = a.command, &y = b.command;
+bool same(const service::Parsed& a, const service::Parsed& b) {
+  const service::Command &x = a.command, &y = b.command;
   const bool same_rect = x.destination.has_value() == y.destination.has_value() &&
                          (!x.destination || (x.destination->x == y.destination->x &&
                                              x.destination->y == y.destination->y &&
@@ -57,36 +57,36 @@ bool same(const host::Parsed& a, const host::Parsed& b) {
 
 // What the parser promises whatever the text.
 void check_parser(std::string_view text) {
-  const host::Parsed parsed = host::parse_command(text);
+  const service::Parsed parsed = service::parse_command(text);
   // Blanks only separate words: how many, and which kind, must not matter.
-  require(same(parsed, host::parse_command(joined(host::split_words(text)))),
+  require(same(parsed, service::parse_command(joined(service::split_words(text)))),
           "the blanks between words changed the command", text);
-  if (parsed.status != host::MediaStatus::ok) {
-    require(!host::describe(parsed.status).empty(), "a refusal without a description", text);
+  if (parsed.status != service::MediaStatus::ok) {
+    require(!service::describe(parsed.status).empty(), "a refusal without a description", text);
     return;
   }
-  const host::Command& c = parsed.command;
+  const service::Command& c = parsed.command;
   require(!c.alias.empty(), "a command without an alias was accepted", text);
   for (char ch : c.alias) require(ch < 'A' || ch > 'Z', "an alias kept upper case", text);
-  if (c.verb == host::Verb::open) require(!c.file_name.empty(), "open without a file", text);
+  if (c.verb == service::Verb::open) require(!c.file_name.empty(), "open without a file", text);
   if (c.destination)
     require(c.destination->width >= 1 && c.destination->height >= 1 &&
                 c.destination->width <= 8192 && c.destination->height <= 8192,
             "a destination size out of range was accepted", text);
 }
 
-class Surface : public host::DrawingSurface {
+class Surface : public service::DrawingSurface {
  public:
-  host::PixelBuffer pixels() override { return {pixels_.data(), 40, 30, 40}; }
+  service::PixelBuffer pixels() override { return {pixels_.data(), 40, 30, 40}; }
   void painted() override {}
 
  private:
   std::vector<uint32_t> pixels_ = std::vector<uint32_t>(40 * 30);
 };
 
-class Window : public host::VideoWindow {
+class Window : public service::VideoWindow {
  public:
-  void show(std::shared_ptr<const host::VideoPicture>) override {}
+  void show(std::shared_ptr<const service::VideoPicture>) override {}
 };
 
 bool digits_only(const char* reply) {
@@ -102,14 +102,14 @@ void check_reply(int32_t status, const char (&reply)[kReplySize], std::string_vi
     require(digits_only(reply), "a reply that is not a number", command);
   } else {
     require(reply[0] == '\0', "a failure with a reply", command);
-    require(!host::describe(status).empty(), "a failure without a description", command);
+    require(!service::describe(status).empty(), "a failure without a description", command);
   }
 }
 
 void converse(std::string_view input) {
   Window window;
   Surface surfaces[8];
-  host::MediaService service;
+  service::MediaService service;
   for (int i = 0; i < 8; ++i) {
     service.register_window(4096 + i, &window);
     service.register_surface(20480 + i, &surfaces[i]);
@@ -131,7 +131,7 @@ void converse(std::string_view input) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   av_log_set_level(AV_LOG_QUIET);
-  static const fuzzing::ScratchFolder folder("/tmp/velmora-fuzz-XXXXXX");
+  static const velmora_test::ScratchFolder folder("velmora-fuzz");
   if (::chdir(folder.path().c_str()) != 0) std::abort();
   clipwriter::ClipSpec rgb;
   rgb.width = 32;

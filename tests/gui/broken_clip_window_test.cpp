@@ -2,7 +2,7 @@
 // message box or a beep as the handlers say, never a crash or a hang.
 #include <QTemporaryDir>
 
-#include "clipwriter/broken_clips.h"
+#include "tools/clipwriter/broken_clips.h"
 #include "tests/gui/window_fixture.h"
 
 namespace velmora_test {

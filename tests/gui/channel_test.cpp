@@ -7,8 +7,8 @@
 #include <limits>
 #include <string>
 
-#include "host/media_errors.h"
-#include "host/media_service.h"
+#include "service/media_errors.h"
+#include "service/media_service.h"
 #include "media/mci.h"
 #include "tests/support/clips.h"
 #include "window/seams.h"
@@ -21,17 +21,17 @@ using media::mci_command;
 using media::plain_decimal;
 using media::short_path;
 
-constexpr int32_t kNoClip = static_cast<int32_t>(host::MediaStatus::no_clip_under_alias);
-constexpr int32_t kNoSuchFile = static_cast<int32_t>(host::MediaStatus::no_such_file);
+constexpr int32_t kNoClip = static_cast<int32_t>(service::MediaStatus::no_clip_under_alias);
+constexpr int32_t kNoSuchFile = static_cast<int32_t>(service::MediaStatus::no_such_file);
 
-class CountingWindow : public host::VideoWindow {
+class CountingWindow : public service::VideoWindow {
  public:
-  void show(std::shared_ptr<const host::VideoPicture>) override {}
+  void show(std::shared_ptr<const service::VideoPicture>) override {}
 };
 
-class CountingSurface : public host::DrawingSurface {
+class CountingSurface : public service::DrawingSurface {
  public:
-  host::PixelBuffer pixels() override { return {pixels_.data(), 32, 24, 32}; }
+  service::PixelBuffer pixels() override { return {pixels_.data(), 32, 24, 32}; }
   void painted() override { ++paints; }
   int paints = 0;
 
@@ -52,7 +52,7 @@ class Channel : public ::testing::Test {
   }
   void TearDown() override {
     char reply[256];
-    host::media_service().send_string("close avfile", reply, 256);  // quietly, no beep
+    service::media_service().send_string("close avfile", reply, 256);  // quietly, no beep
     window::reset_seams();
   }
 
@@ -89,17 +89,17 @@ TEST_F(Channel, SuccessWithoutReplyLeavesTheReplyEmpty) {
 TEST_F(Channel, FailureBeepsOnceAndRepliesWithTheDescription) {
   EXPECT_EQ(send("status avfile position"), kNoClip);
   EXPECT_EQ(beeps, 1);
-  EXPECT_EQ(reply, host::describe(kNoClip));
+  EXPECT_EQ(reply, service::describe(kNoClip));
 
-  EXPECT_EQ(send("fetch avfile"), static_cast<int32_t>(host::MediaStatus::unknown_command));
+  EXPECT_EQ(send("fetch avfile"), static_cast<int32_t>(service::MediaStatus::unknown_command));
   EXPECT_EQ(beeps, 2);
-  EXPECT_EQ(reply, host::describe(host::MediaStatus::unknown_command));
+  EXPECT_EQ(reply, service::describe(service::MediaStatus::unknown_command));
 }
 
 TEST_F(Channel, ClosingWithNothingOpenBeepsOnce) {
   EXPECT_EQ(send("close avfile"), kNoClip);
   EXPECT_EQ(beeps, 1);
-  EXPECT_EQ(reply, host::describe(kNoClip));
+  EXPECT_EQ(reply, service::describe(kNoClip));
 }
 
 TEST_F(Channel, NumberForms) {
@@ -125,26 +125,26 @@ TEST_F(Channel, CommandsAsBuiltAreTaken) {
   EXPECT_EQ(send("status avfile position"), 0);
   EXPECT_EQ(reply, "0");
   EXPECT_EQ(send("seek avfile to " + blank_led(-1)),
-            static_cast<int32_t>(host::MediaStatus::number_out_of_range));
+            static_cast<int32_t>(service::MediaStatus::number_out_of_range));
   EXPECT_EQ(beeps, 1);
 }
 
 TEST_F(Channel, NegativeHandlesReachTheirWindowAndSurface) {
   CountingWindow video;
   CountingSurface capture;
-  host::media_service().register_window(-7, &video);
-  host::media_service().register_surface(-42, &capture);
+  service::media_service().register_window(-7, &video);
+  service::media_service().register_surface(-42, &capture);
   const std::string open = "open " + short_path(clip_named("handles.avi")) +
                            " alias avfile style child parent " + plain_decimal(-7);
   EXPECT_EQ(send(open), 0) << reply;
   EXPECT_EQ(send("update avfile hdc " + plain_decimal(-42)), 0) << reply;
   EXPECT_EQ(capture.paints, 1);
   EXPECT_EQ(send("update avfile hdc " + plain_decimal(42)),
-            static_cast<int32_t>(host::MediaStatus::no_such_surface));
+            static_cast<int32_t>(service::MediaStatus::no_such_surface));
   EXPECT_EQ(beeps, 1);
   send("close avfile");
-  host::media_service().unregister_surface(-42);
-  host::media_service().unregister_window(-7);
+  service::media_service().unregister_surface(-42);
+  service::media_service().unregister_window(-7);
 }
 
 TEST_F(Channel, MissingFileHasNoShortPathAndTheOpenFails) {
@@ -153,7 +153,7 @@ TEST_F(Channel, MissingFileHasNoShortPathAndTheOpenFails) {
   EXPECT_EQ(send("open " + short_path(missing) + " alias avfile style child parent 1"),
             kNoSuchFile);
   EXPECT_EQ(beeps, 1);
-  EXPECT_EQ(reply, host::describe(kNoSuchFile));
+  EXPECT_EQ(reply, service::describe(kNoSuchFile));
 }
 
 bool has_white_space(const std::string& s) {

@@ -8,7 +8,7 @@
 
 #include "composite/frames_per_strip.h"
 #include "composite/pacing.h"
-#include "host/tick.h"
+#include "service/tick.h"
 
 namespace {
 
@@ -72,14 +72,14 @@ class ScriptedTicks : public ::testing::Test {
  protected:
   void script(std::vector<int32_t> ticks) {
     ticks_ = std::move(ticks);
-    host::set_tick_source([this]() -> int32_t {
+    service::set_tick_source([this]() -> int32_t {
       // Past the script the clock moves one slot per read.
       last_ = next_ < ticks_.size() ? ticks_[next_++] : last_ + 300;
       log_.push_back(std::to_string(last_));
       return last_;
     });
   }
-  void TearDown() override { host::set_tick_source({}); }
+  void TearDown() override { service::set_tick_source({}); }
   std::vector<int32_t> ticks_;
   size_t next_ = 0;
   int32_t last_ = 0;

@@ -245,7 +245,7 @@ TEST_F(RunTest, PacedStepsWaitForANewSlotAndOnlyAfterTheFirstStrip) {
     int32_t position;
   };
   std::vector<Read> reads;
-  host::set_tick_source([&] {
+  service::set_tick_source([&] {
     ticks += 100;
     reads.push_back({ticks, position_reply()});
     return ticks;

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <set>
 
-#include "host/tick.h"
+#include "service/tick.h"
 #include "tests/gui/window_fixture.h"
 
 namespace velmora_test {
@@ -51,7 +51,7 @@ TEST_F(FuzzSeeds, HoldEveryCommandOfAWholeSession) {
   form->Text1->setText("2");
   form->CmdGosei->click();
   form->mnuclose->trigger();
-  host::set_tick_source({});
+  service::set_tick_source({});
 
   const std::set<std::string> seeds = seed_lines();
   ASSERT_FALSE(seeds.empty()) << "no seed corpus found";

@@ -2,7 +2,7 @@
 #include <QDir>
 #include <QFile>
 
-#include "host/media_errors.h"
+#include "service/media_errors.h"
 #include "media/mci.h"
 #include "tests/gui/window_fixture.h"
 
@@ -78,7 +78,7 @@ TEST_P(OpenAndClose, CancelBeepsOnceAndKeepsTheUsersWork) {
   EXPECT_TRUE(form->Timer1->isActive());
   EXPECT_EQ(position_reply() >= 0, true);
   char reply[256];
-  EXPECT_EQ(host::media_service().send_string("status avfile length", reply, 256), 0)
+  EXPECT_EQ(service::media_service().send_string("status avfile length", reply, 256), 0)
       << "the clip stays open";
 }
 
@@ -138,7 +138,7 @@ TEST_P(OpenAndClose, FailedOpenAfterAClipLosesTheOldClip) {
   open(std::string("/nonexistent/gone.avi"));
   ASSERT_EQ(messages.size(), 1u);
   char reply[256];
-  EXPECT_NE(host::media_service().send_string("status avfile position", reply, 256), 0);
+  EXPECT_NE(service::media_service().send_string("status avfile position", reply, 256), 0);
   EXPECT_TRUE(form->Timer1->isActive()) << "the timer keeps its state; its tick handles it";
 }
 
@@ -199,7 +199,7 @@ TEST_P(OpenAndClose, ClipLongerThan32767FramesOpensFully) {
 
 TEST_P(OpenAndClose, HandlesAreTheNumbersTheServiceKnows) {
   char reply[256];
-  auto& service = host::media_service();
+  auto& service = service::media_service();
   const std::string clip = media::short_path(pane_sized_clip());
   const std::string wrong = "open " + clip + " alias avfile style child parent " +
                             std::to_string(form->Picture1->window_handle() + 99999);

@@ -94,7 +94,7 @@ TEST_F(PictureBoxTest, ResizingClearsTheImage) {
 }
 
 TEST_F(PictureBoxTest, SurfaceIsTheImageTheServicePaintsInto) {
-  host::PixelBuffer buffer = pane.pixels();
+  service::PixelBuffer buffer = pane.pixels();
   ASSERT_EQ(buffer.width, 20);
   ASSERT_EQ(buffer.height, 10);
   ASSERT_GE(buffer.stride, 20);
@@ -104,7 +104,7 @@ TEST_F(PictureBoxTest, SurfaceIsTheImageTheServicePaintsInto) {
 }
 
 TEST_F(PictureBoxTest, VideoFromAnotherThreadIsPaintedOverThePane) {
-  auto picture = std::make_shared<host::VideoPicture>();
+  auto picture = std::make_shared<service::VideoPicture>();
   picture->place = {2, 1, 3, 2};
   picture->pixels.assign(6, 0xff0000ffu);
   std::thread player([&] { pane.show(picture); });
@@ -118,7 +118,7 @@ TEST_F(PictureBoxTest, VideoFromAnotherThreadIsPaintedOverThePane) {
   pane.show(nullptr);
   EXPECT_EQ(pane.grab().toImage().pixel(2, 1), kGreen);
   // A picture that lies about its size is not drawn.
-  picture = std::make_shared<host::VideoPicture>();
+  picture = std::make_shared<service::VideoPicture>();
   picture->place = {0, 0, 10, 10};
   picture->pixels.assign(3, 0);
   pane.show(picture);

@@ -20,7 +20,7 @@ class ManualTest : public WithCompositeClip<Velmora3Window> {
   void SetUp() override {
     WithCompositeClip::SetUp();
     // Any read of the tick count would be a fault in this edition.
-    host::set_tick_source([this]() -> int32_t {
+    service::set_tick_source([this]() -> int32_t {
       ++tick_reads;
       return 0;
     });

@@ -26,13 +26,13 @@
 #include <string>
 #include <vector>
 
-#include "clipwriter/clip_writer.h"
+#include "tools/clipwriter/clip_writer.h"
 #include "editions/layouts.h"
 #include "editions/velmora3_edition.h"
 #include "editions/velmora6_edition.h"
 #include "editions/wiring.h"
-#include "host/media_service.h"
-#include "host/tick.h"
+#include "service/media_service.h"
+#include "service/tick.h"
 #include "media/mci.h"
 #include "media/transport.h"
 #include "tests/gui/thumb_drag.h"
@@ -239,10 +239,10 @@ class WindowOfEdition : public ::testing::Test {
   void TearDown() override {
     media::set_command_listener({});
     char reply[256];
-    host::media_service().send_string("close avfile", reply, sizeof reply);
+    service::media_service().send_string("close avfile", reply, sizeof reply);
     form.reset();
     window::reset_seams();
-    host::set_tick_source({});
+    service::set_tick_source({});
   }
 
   // The file menu's open with `path` (or a cancel) as the user's choice.
@@ -281,12 +281,12 @@ class WindowOfEdition : public ::testing::Test {
 
   // Each read of the tick count lands in a new slot: pacing costs no real time.
   void use_quick_ticks() {
-    host::set_tick_source([this] { return ticks += 300; });
+    service::set_tick_source([this] { return ticks += 300; });
   }
 
   int position_reply() {
     char reply[256];
-    host::media_service().send_string("status avfile position", reply, sizeof reply);
+    service::media_service().send_string("status avfile position", reply, sizeof reply);
     return std::atoi(reply);
   }
 

@@ -18,7 +18,7 @@ TEST(ScanOptions, DefaultsWithJustTheTwoFiles) {
   ASSERT_EQ(p.action, Action::run) << p.error;
   EXPECT_EQ(p.options.input, "in.mp4");
   EXPECT_EQ(p.options.output, "out.png");
-  EXPECT_EQ(p.options.cut, composite::Cut::vertical);
+  EXPECT_EQ(p.options.cut, strips::Cut::vertical);
   EXPECT_FALSE(p.options.slit.given);
   EXPECT_EQ(p.options.slit.width, 1);
   EXPECT_EQ(p.options.every, 1);
@@ -37,7 +37,7 @@ TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
   const scan::Options& o = p.options;
   EXPECT_EQ(o.input, "in.mkv");
   EXPECT_EQ(o.output, "out.png");
-  EXPECT_EQ(o.cut, composite::Cut::horizontal);
+  EXPECT_EQ(o.cut, strips::Cut::horizontal);
   EXPECT_TRUE(o.slit.percent);
   EXPECT_DOUBLE_EQ(o.slit.fraction, 0.5);
   EXPECT_EQ(o.slit.width, 20);

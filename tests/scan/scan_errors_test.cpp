@@ -12,9 +12,9 @@
 #include <fstream>
 #include <thread>
 
-#include "clipwriter/avi_bytes.h"
-#include "clipwriter/broken_clips.h"
-#include "clipwriter/clip_writer.h"
+#include "tools/clipwriter/avi_bytes.h"
+#include "tools/clipwriter/broken_clips.h"
+#include "tools/clipwriter/clip_writer.h"
 #include "scan_support.h"
 
 namespace {
@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using clipwriter::ClipSpec;
 using clipwriter::Codec;
-using scan_testing::run_scan;
+using velmora_test::run_scan;
 
 struct Inputs {
   std::string folder, good, text, audio_only, folder_input, empty, undecodable;
@@ -46,7 +46,7 @@ std::string undecodable_clip(const std::string& folder) {
 const Inputs& inputs() {
   static const Inputs made = [] {
     Inputs in;
-    in.folder = scan_testing::fresh_folder("inputs");
+    in.folder = velmora_test::fresh_folder("inputs");
     in.good = in.folder + "/good.avi";
     ClipSpec spec{.width = 32, .height = 24, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
     EXPECT_EQ(clipwriter::write_avi(in.good, spec, clipwriter::test_pattern), "");
@@ -72,7 +72,7 @@ struct Case {
 
 TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
   const Inputs& in = inputs();
-  const std::string out_folder = scan_testing::fresh_folder("bad-out");
+  const std::string out_folder = velmora_test::fresh_folder("bad-out");
   const std::string out = out_folder + "/streak.png";
   const std::string missing = in.folder + "/missing.avi";
   const Case cases[] = {
@@ -142,50 +142,50 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
   for (const Case& c : cases) {
     std::vector<std::string> args;
     for (const std::string& a : c.args) args.push_back(a == "OUT" ? out : a);
-    scan_testing::Ran ran = run_scan(args);
+    velmora_test::Ran ran = run_scan(args);
     const std::string& expected = c.message;
     EXPECT_EQ(ran.status, c.status) << expected;
     EXPECT_EQ(ran.err, expected + "\n");
-    EXPECT_EQ(scan_testing::names_in(out_folder), std::vector<std::string>{}) << expected;
+    EXPECT_EQ(velmora_test::names_in(out_folder), std::vector<std::string>{}) << expected;
   }
 }
 
 TEST(ScanErrors, AnUnreadableClipIsNamed) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
-  const std::string folder = scan_testing::fresh_folder("unreadable");
+  const std::string folder = velmora_test::fresh_folder("unreadable");
   const std::string clip = folder + "/locked.avi";
   fs::copy_file(inputs().good, clip);
   chmod(clip.c_str(), 0);
-  scan_testing::Ran ran = run_scan({clip, folder + "/out.png"});
+  velmora_test::Ran ran = run_scan({clip, folder + "/out.png"});
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(ran.err, "velmora-scan: " + clip + ": cannot be read (Permission denied)\n");
-  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"locked.avi"});
+  EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{"locked.avi"});
 }
 
 TEST(ScanErrors, AnExistingOutputIsKeptWithoutForce) {
-  const std::string folder = scan_testing::fresh_folder("exists");
+  const std::string folder = velmora_test::fresh_folder("exists");
   const std::string out = folder + "/streak.png";
   std::ofstream(out) << "keep me";
-  scan_testing::Ran ran = run_scan({inputs().good, out});
+  velmora_test::Ran ran = run_scan({inputs().good, out});
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(ran.err, "velmora-scan: " + out + ": already exists; use --force to overwrite it\n");
-  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"streak.png"});
+  EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{"streak.png"});
   EXPECT_EQ(fs::file_size(out), 7u);
   ran = run_scan({"--force", inputs().good, out});
   EXPECT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(scan_testing::read_png(out).width, 12);
-  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"streak.png"});
+  EXPECT_EQ(velmora_test::read_png(out).width, 12);
+  EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{"streak.png"});
 }
 
 TEST(ScanErrors, AFolderThatCannotBeWrittenIsNamed) {
   // Root writes anywhere a mode allows nothing; /proc takes no new files from anyone.
   std::string folder = "/proc";
   if (geteuid() != 0) {
-    folder = scan_testing::fresh_folder("read-only");
+    folder = velmora_test::fresh_folder("read-only");
     chmod(folder.c_str(), 0555);
   }
   const std::string out = folder + "/streak.png";
-  scan_testing::Ran ran = run_scan({inputs().good, out});
+  velmora_test::Ran ran = run_scan({inputs().good, out});
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(
       ran.err.rfind("velmora-scan: " + out + ": cannot write in the folder " + folder + " (", 0),
@@ -212,17 +212,17 @@ std::string sparse_clip(const std::string& folder, int width, int height, int64_
 }
 
 TEST(ScanErrors, AnImageBeyondPngOrMemoryIsRefusedBeforeDecoding) {
-  const std::string clips = scan_testing::fresh_folder("large-clips");
-  const std::string folder = scan_testing::fresh_folder("large");
+  const std::string clips = velmora_test::fresh_folder("large-clips");
+  const std::string folder = velmora_test::fresh_folder("large");
   const std::string out = folder + "/streak.png";
   // 270001 strips of 8192 columns: wider than PNG allows.
   const std::string wide = sparse_clip(clips, 8192, 2, 270001);
-  scan_testing::Ran ran = run_scan({"--slit", "0:8192", wide, out});
+  velmora_test::Ran ran = run_scan({"--slit", "0:8192", wide, out});
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(ran.err, "velmora-scan: " + out +
                          ": the image would be 2211848192 x 2 pixels, more than PNG allows "
                          "(2147483647 a side); use --every or a shorter range\n");
-  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+  EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
   // 4001 strips of 4096 x 2048 pixels: 100 GB, more than this machine has.
   const std::string big = sparse_clip(clips, 4096, 2048, 4001);
   ran = run_scan({"--slit", "0:4096", big, out});
@@ -235,15 +235,15 @@ TEST(ScanErrors, AnImageBeyondPngOrMemoryIsRefusedBeforeDecoding) {
       << ran.err;
   EXPECT_NE(ran.err.find(" of memory at hand; use --every or a shorter range\n"),
             std::string::npos);
-  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+  EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
   // The same clip is fine with fewer strips.
   ran = run_scan({"--every", "2000", "--slit", "0:4", big, out});
   EXPECT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(scan_testing::read_png(out).width, 12);
+  EXPECT_EQ(velmora_test::read_png(out).width, 12);
 }
 
 TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
-  const std::string folder = scan_testing::fresh_folder("damaged");
+  const std::string folder = velmora_test::fresh_folder("damaged");
   ClipSpec spec{.width = 64,
                 .height = 48,
                 .frames = 60,
@@ -257,12 +257,12 @@ TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
   int opened = 0;
   for (const auto& clip : broken) {
     const std::string out = folder + "/out.png";
-    scan_testing::Ran ran = run_scan({clip.path, out});
+    velmora_test::Ran ran = run_scan({clip.path, out});
     ASSERT_TRUE(ran.status == 0 || ran.status == 1) << clip.path << ": " << ran.err;
     if (ran.status == 0) {
       ++opened;
       EXPECT_EQ(ran.err, "");
-      EXPECT_GT(scan_testing::read_png(out).width, 0);
+      EXPECT_GT(velmora_test::read_png(out).width, 0);
       fs::remove(out);
     } else {
       // One line naming the clip.
@@ -276,19 +276,19 @@ TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
 
 // Runs velmora-scan with files limited to `limit` bytes: a write past it fails with EFBIG,
 // as one on a full disk fails with ENOSPC, through the same calls.
-scan_testing::Ran run_scan_with_file_limit(const std::vector<std::string>& args, rlim_t limit) {
+velmora_test::Ran run_scan_with_file_limit(const std::vector<std::string>& args, rlim_t limit) {
   int err_fd = -1;
-  const int pid = scan_testing::start_scan(args, err_fd, [limit] {
+  const int pid = velmora_test::start_scan(args, err_fd, [limit] {
     // Ignored, the signal becomes a failed write instead of the end of the program.
     signal(SIGXFSZ, SIG_IGN);
     const rlimit files{limit, limit};
     setrlimit(RLIMIT_FSIZE, &files);
   });
-  return scan_testing::finish_scan(pid, err_fd);
+  return velmora_test::finish_scan(pid, err_fd);
 }
 
 TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
-  const std::string folder = scan_testing::fresh_folder("file-limit");
+  const std::string folder = velmora_test::fresh_folder("file-limit");
   const std::string clip = folder + "/wide.avi";
   ClipSpec spec{.width = 320, .height = 240, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
   ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
@@ -297,23 +297,23 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
   // The image takes about 19 KB: cut off early (libpng's own write fails) and within its
   // last few bytes (the last flush fails).
   for (rlim_t limit : {rlim_t{200}, rlim_t{19000}}) {
-    scan_testing::Ran ran = run_scan_with_file_limit(args, limit);
+    velmora_test::Ran ran = run_scan_with_file_limit(args, limit);
     EXPECT_EQ(ran.status, 1) << limit;
     EXPECT_EQ(ran.err, "velmora-scan: " + args.back() + ": cannot write (" +
                            std::strerror(EFBIG) + ")\n")
         << limit;
-    EXPECT_EQ(scan_testing::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
+    EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
   }
   // With room enough the same run writes the image.
-  scan_testing::Ran ran = run_scan_with_file_limit(args, 1 << 20);
+  velmora_test::Ran ran = run_scan_with_file_limit(args, 1 << 20);
   EXPECT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(scan_testing::read_png(args.back()).width, 12 * 320);
+  EXPECT_EQ(velmora_test::read_png(args.back()).width, 12 * 320);
 }
 
 // Waits until the run's temporary file appears in `folder`: decoding has begun.
 bool temp_file_appears(const std::string& folder) {
   for (int i = 0; i < 2000; ++i) {
-    if (!scan_testing::names_in(folder).empty()) return true;
+    if (!velmora_test::names_in(folder).empty()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;
@@ -322,7 +322,7 @@ bool temp_file_appears(const std::string& folder) {
 // Long enough to decode for a second or more with one thread.
 const std::string& long_clip() {
   static const std::string path = [] {
-    const std::string clip = scan_testing::fresh_folder("long") + "/long.avi";
+    const std::string clip = velmora_test::fresh_folder("long") + "/long.avi";
     ClipSpec spec{.width = 320,
                   .height = 240,
                   .frames = 1500,
@@ -338,17 +338,17 @@ const std::string& long_clip() {
 
 TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
   for (int signal : {SIGINT, SIGTERM}) {
-    const std::string folder = scan_testing::fresh_folder("interrupted");
+    const std::string folder = velmora_test::fresh_folder("interrupted");
     int err_fd = -1;
     int pid =
-        scan_testing::start_scan({"--threads", "1", long_clip(), folder + "/streak.png"}, err_fd);
+        velmora_test::start_scan({"--threads", "1", long_clip(), folder + "/streak.png"}, err_fd);
     ASSERT_TRUE(temp_file_appears(folder));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     kill(pid, signal);
-    scan_testing::Ran ran = scan_testing::finish_scan(pid, err_fd);
+    velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
     EXPECT_EQ(ran.status, 128 + signal);
     EXPECT_EQ(ran.err, "velmora-scan: interrupted; no image written\n");
-    EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+    EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
   }
 }
 
@@ -356,19 +356,19 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
 // that fails): the run fails and leaves nothing, instead of repeating the last picture
 // read for every frame after it.
 TEST(ScanErrors, AClipThatBreaksOffWhileReadLeavesNothing) {
-  const std::string folder = scan_testing::fresh_folder("breaks-off");
+  const std::string folder = velmora_test::fresh_folder("breaks-off");
   const std::string clip = folder + "/clip.avi";
   fs::copy_file(long_clip(), clip);
   fs::create_directory(folder + "/out");
   int err_fd = -1;
-  int pid = scan_testing::start_scan({"--threads", "1", clip, folder + "/out/streak.png"}, err_fd);
+  int pid = velmora_test::start_scan({"--threads", "1", clip, folder + "/out/streak.png"}, err_fd);
   ASSERT_TRUE(temp_file_appears(folder + "/out"));
   fs::resize_file(clip, fs::file_size(clip) / 2);
-  scan_testing::Ran ran = scan_testing::finish_scan(pid, err_fd);
+  velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(ran.err.rfind("velmora-scan: " + clip + ": the clip breaks off before frame ", 0), 0u)
       << ran.err;
-  EXPECT_EQ(scan_testing::names_in(folder + "/out"), std::vector<std::string>{});
+  EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "clipwriter/clip_writer.h"
-#include "host/display_orientation.h"
+#include "tools/clipwriter/clip_writer.h"
+#include "decode/display_orientation.h"
 #include "scan_support.h"
 
 extern "C" {
@@ -14,8 +14,8 @@ extern "C" {
 
 namespace {
 
-using scan_testing::Png;
-using scan_testing::Ran;
+using velmora_test::Png;
+using velmora_test::Ran;
 
 // Stored 48 x 32, so that a quarter turn shows in the image's size; MPEG-4 samples colour
 // in 2 x 2 blocks, as phones' clips do, so the stored area's alignment to them counts.
@@ -23,7 +23,7 @@ std::string turned_clip(int rotation, bool mirror) {
   const clipwriter::ClipSpec spec{.width = 48, .height = 32, .frames = 5, .fps_num = 25,
                                   .codec = clipwriter::Codec::mpeg4, .container = "mp4",
                                   .rotation = rotation, .mirror = mirror};
-  const std::string path = scan_testing::fresh_folder("turned" + std::to_string(rotation)) +
+  const std::string path = velmora_test::fresh_folder("turned" + std::to_string(rotation)) +
                            (mirror ? "/mirrored.mp4" : "/clip.mp4");
   EXPECT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
   return path;
@@ -31,15 +31,15 @@ std::string turned_clip(int rotation, bool mirror) {
 
 Ran scan(const std::string& clip, std::vector<std::string> args, const std::string& out) {
   args.insert(args.end(), {clip, out});
-  return scan_testing::run_scan(args);
+  return velmora_test::run_scan(args);
 }
 
 Png scanned(const std::string& clip, const std::vector<std::string>& args) {
-  const std::string out = scan_testing::fresh_folder("turned-out") + "/out.png";
+  const std::string out = velmora_test::fresh_folder("turned-out") + "/out.png";
   const Ran ran = scan(clip, args, out);
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(ran.err, "");
-  return scan_testing::read_png(out);
+  return velmora_test::read_png(out);
 }
 
 // A picture as players show it, packed RGB24.
@@ -91,7 +91,7 @@ TEST(ScanRotation, StripsAreThoseOfThePictureAsShown) {
                                   {0, true}}) {
     SCOPED_TRACE(std::to_string(rotation) + (mirror ? " mirrored" : ""));
     const std::string clip = turned_clip(rotation, mirror);
-    const scan_testing::Pictures pictures = scan_testing::decode_whole(clip, false);
+    const velmora_test::Pictures pictures = velmora_test::decode_whole(clip, false);
     std::vector<Shown> shown;
     for (const auto& rgb : pictures.rgb)
       shown.push_back(show(rgb, pictures.width, pictures.height, rotation, mirror));
@@ -113,25 +113,25 @@ TEST(ScanRotation, NoRotateGivesTheFramesAsStored) {
 
 TEST(ScanRotation, TheSlitIsCheckedAgainstTheShownFrame) {
   const std::string clip = turned_clip(270, false);  // shown 32 x 48
-  const std::string folder = scan_testing::fresh_folder("refused");
+  const std::string folder = velmora_test::fresh_folder("refused");
   Ran ran = scan(clip, {"--slit", "40"}, folder + "/out.png");
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.err, "velmora-scan: --slit 40: outside the frame (32 columns, 0 to 31)\n");
   ran = scan(clip, {"--cut", "horizontal", "--slit", "40:10"}, folder + "/out.png");
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.err, "velmora-scan: --slit 40:10: the slit reaches past the frame (48 rows)\n");
-  EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+  EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
 }
 
 TEST(ScanRotation, AnOddAngleIsWarnedOfOnceAndLeavesTheFramesAsStored) {
   const std::string clip = turned_clip(45, false);
-  const std::string out = scan_testing::fresh_folder("odd") + "/out.png";
+  const std::string out = velmora_test::fresh_folder("odd") + "/out.png";
   Ran ran = scan(clip, {"--slit", "7:3"}, out);
   EXPECT_EQ(ran.status, 0);
   EXPECT_EQ(ran.err, "velmora-scan: " + clip +
                          ": warning: its display matrix turns the picture by 45.0 degrees, not "
                          "a quarter turn; the frames are used as stored\n");
-  EXPECT_EQ(scan_testing::read_png(out).bytes,
+  EXPECT_EQ(velmora_test::read_png(out).bytes,
             scanned(clip, {"--slit", "7:3", "--no-rotate"}).bytes);
   ran = scan(clip, {"--slit", "7:3", "--quiet", "--force"}, out);
   EXPECT_EQ(ran.status, 0);
@@ -144,16 +144,16 @@ TEST(ScanRotation, MatricesOtherThanQuarterTurnsAndMirrorsAreOdd) {
     for (bool mirror : {false, true}) {
       av_display_rotation_set(m, rotation + 0.5);  // within rounding
       av_display_matrix_flip(m, mirror, 0);
-      const host::DisplayMatrix read = host::read_display_matrix(m);
-      EXPECT_TRUE(!read.odd && read.orientation == (host::Orientation{rotation, mirror}))
+      const decode::DisplayMatrix read = decode::read_display_matrix(m);
+      EXPECT_TRUE(!read.odd && read.orientation == (decode::Orientation{rotation, mirror}))
           << rotation << " " << mirror;
     }
   // A quarter turn with its y axis sheared, and a matrix of rank 1.
   const int32_t shear[9] = {0, 65536, 0, -65536, 20000, 0, 0, 0, 1 << 30};
   const int32_t singular[9] = {65536, 65536, 0, 65536, 65536, 0, 0, 0, 1 << 30};
   for (const int32_t* odd : {shear, singular}) {
-    EXPECT_TRUE(host::read_display_matrix(odd).odd);
-    EXPECT_EQ(host::read_display_matrix(odd).orientation, host::Orientation{});
+    EXPECT_TRUE(decode::read_display_matrix(odd).odd);
+    EXPECT_EQ(decode::read_display_matrix(odd).orientation, decode::Orientation{});
   }
 }
 

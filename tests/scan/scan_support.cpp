@@ -12,13 +12,13 @@
 #include <memory>
 #include <stdexcept>
 
-#include "host/ffmpeg_handles.h"
-#include "host/frame_scaler.h"
-#include "host/slit_scaler.h"
-#include "../host/reference_decoder.h"
+#include "decode/ffmpeg_handles.h"
+#include "decode/rgb_scaler.h"
+#include "scan/slit_scaler.h"
+#include "tests/support/reference_decoder.h"
 #include "tests/support/clips.h"
 
-namespace scan_testing {
+namespace velmora_test {
 namespace fs = std::filesystem;
 
 void exec_scan(const std::vector<std::string>& args) {
@@ -105,17 +105,17 @@ Png read_png(const std::string& path) {
 Pictures decode_whole(const std::string& path, bool deep) {
   Pictures pictures;
   pictures.pixel_bytes = deep ? 6 : 3;
-  testing_support::for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext& ctx) {
+  velmora_test::for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext& ctx) {
     pictures.width = frame.width;
     pictures.height = frame.height;
     const int64_t next = pictures.slots.empty() ? 0 : pictures.slots.back() + 1;
     pictures.slots.push_back(frame.pkt_dts == AV_NOPTS_VALUE ? next
                                                              : frame.pkt_dts - ctx.has_b_frames);
     // The whole picture at once, with the flags the slit's crop is converted with.
-    host::ScalerPtr sws(host::make_rgb_scaler(&frame, frame.width, frame.height,
+    decode::ScalerPtr sws(decode::make_rgb_scaler(&frame, frame.width, frame.height,
                                               deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24,
-                                              host::SlitScaler::flags));
-    host::FramePtr out = host::new_frame();
+                                              scan::SlitScaler::flags));
+    decode::FramePtr out = decode::new_frame();
     out->format = deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
     out->width = frame.width;
     out->height = frame.height;
@@ -131,13 +131,6 @@ Pictures decode_whole(const std::string& path, bool deep) {
   return pictures;
 }
 
-std::string fresh_folder(const std::string& name) {
-  const fs::path folder = velmora_test::scratch_dir() / name;
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder.string();
-}
-
 std::vector<std::string> names_in(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder))
@@ -146,4 +139,4 @@ std::vector<std::string> names_in(const std::string& folder) {
   return names;
 }
 
-}  // namespace scan_testing
+}  // namespace velmora_test

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace scan_testing {
+#include "tests/support/scratch.h"
+
+namespace velmora_test {
 
 struct Ran {
   int status = -1;  // exit status, or 128 + signal
@@ -44,9 +46,7 @@ struct Pictures {
 };
 Pictures decode_whole(const std::string& path, bool deep);
 
-// A fresh folder for one test in the test process's scratch folder, removed with it.
-std::string fresh_folder(const std::string& name);
 // The names in `folder`, sorted.
 std::vector<std::string> names_in(const std::string& folder);
 
-}  // namespace scan_testing
+}  // namespace velmora_test

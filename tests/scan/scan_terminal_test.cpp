@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 
-#include "clipwriter/avi_bytes.h"
-#include "clipwriter/clip_writer.h"
+#include "tools/clipwriter/avi_bytes.h"
+#include "tools/clipwriter/clip_writer.h"
 #include "scan_support.h"
 
 namespace {
@@ -13,15 +13,15 @@ using clipwriter::ClipSpec;
 using clipwriter::Codec;
 
 // Runs velmora-scan with its stderr on a pseudo-terminal; all it wrote there.
-scan_testing::Ran run_on_terminal(const std::vector<std::string>& args) {
+velmora_test::Ran run_on_terminal(const std::vector<std::string>& args) {
   int terminal = -1;
   pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-  if (pid == 0) scan_testing::exec_scan(args);
-  return scan_testing::finish_scan(pid, terminal);
+  if (pid == 0) velmora_test::exec_scan(args);
+  return velmora_test::finish_scan(pid, terminal);
 }
 
 TEST(ScanTerminal, ProgressBarThenSummaryCountingDamagedFrames) {
-  const std::string folder = scan_testing::fresh_folder("terminal");
+  const std::string folder = velmora_test::fresh_folder("terminal");
   const std::string clip = folder + "/one-damaged.avi";
   ASSERT_EQ(
       clipwriter::write_avi(clip, {.width = 32, .height = 24, .frames = 12, .codec = Codec::mjpeg},
@@ -34,7 +34,7 @@ TEST(ScanTerminal, ProgressBarThenSummaryCountingDamagedFrames) {
   ASSERT_TRUE(clipwriter::write_bytes(clip, bytes));
 
   const std::string out = folder + "/streak.png";
-  scan_testing::Ran ran = run_on_terminal({"--slit", "3:2", clip, out});
+  velmora_test::Ran ran = run_on_terminal({"--slit", "3:2", clip, out});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_NE(ran.err.find("] 12/12 frames"), std::string::npos) << ran.err;
   EXPECT_NE(ran.err.find("velmora-scan: 12 strips, 24 x 24 8-bit RGB, "), std::string::npos)
@@ -42,7 +42,7 @@ TEST(ScanTerminal, ProgressBarThenSummaryCountingDamagedFrames) {
   EXPECT_NE(ran.err.find("; 1 damaged frame shows the picture before it\r\n"), std::string::npos)
       << ran.err;
 
-  const scan_testing::Png png = scan_testing::read_png(out);
+  const velmora_test::Png png = velmora_test::read_png(out);
   ASSERT_EQ(png.width, 24);
   for (int y = 0; y < 24; ++y)
     for (int b = 0; b < 2 * 3; ++b) {

@@ -5,8 +5,8 @@
 
 #include <random>
 
-#include "host/frame_scaler.h"
-#include "host/slit_scaler.h"
+#include "decode/rgb_scaler.h"
+#include "scan/slit_scaler.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -14,14 +14,14 @@ extern "C" {
 
 namespace {
 
-host::FramePtr noise_picture(AVPixelFormat format, int width, int height, unsigned seed) {
-  host::FramePtr frame = host::new_frame();
+decode::FramePtr noise_picture(AVPixelFormat format, int width, int height, unsigned seed) {
+  decode::FramePtr frame = decode::new_frame();
   frame->format = format;
   frame->width = width;
   frame->height = height;
   EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
   std::mt19937 random(seed);
-  const bool deep = host::deep_pixel_format(format);
+  const bool deep = scan::deep_pixel_format(format);
   for (int plane = 0; plane < 4 && frame->data[plane] != nullptr; ++plane) {
     if (format == AV_PIX_FMT_PAL8 && plane == 1) {  // the palette: 256 colours of 4 bytes
       for (int i = 0; i < 1024; ++i) frame->data[1][i] = static_cast<uint8_t>(random());
@@ -44,9 +44,9 @@ host::FramePtr noise_picture(AVPixelFormat format, int width, int height, unsign
 // The whole picture converted at once, rows packed.
 std::vector<uint8_t> whole(const AVFrame* frame, bool deep) {
   AVPixelFormat target = deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
-  host::ScalerPtr sws(
-      host::make_rgb_scaler(frame, frame->width, frame->height, target, host::SlitScaler::flags));
-  host::FramePtr out = host::new_frame();
+  decode::ScalerPtr sws(
+      decode::make_rgb_scaler(frame, frame->width, frame->height, target, scan::SlitScaler::flags));
+  decode::FramePtr out = decode::new_frame();
   out->format = target;
   out->width = frame->width;
   out->height = frame->height;
@@ -60,8 +60,8 @@ std::vector<uint8_t> whole(const AVFrame* frame, bool deep) {
 }
 
 // Counts the slit's bytes that differ from the whole conversion.
-int differences(const host::RgbView& view, const std::vector<uint8_t>& full, int full_width,
-                host::Rect area) {
+int differences(const scan::RgbView& view, const std::vector<uint8_t>& full, int full_width,
+                scan::Rect area) {
   int wrong = 0;
   const size_t row = static_cast<size_t>(full_width) * view.pixel_bytes;
   for (int y = 0; y < area.height; ++y)
@@ -77,21 +77,21 @@ TEST(SlitScaler, SlitEqualsTheWholePictureConverted) {
                                    AV_PIX_FMT_BGR24,    AV_PIX_FMT_PAL8};
   for (AVPixelFormat format : formats) {
     for (auto [width, height] : {std::pair{96, 64}, std::pair{70, 46}}) {
-      host::FramePtr frame = noise_picture(format, width, height, 7u + width);
-      const bool deep = host::deep_pixel_format(format);
+      decode::FramePtr frame = noise_picture(format, width, height, 7u + width);
+      const bool deep = scan::deep_pixel_format(format);
       const std::vector<uint8_t> full = whole(frame.get(), deep);
-      host::SlitScaler scaler(deep);
+      scan::SlitScaler scaler(deep);
       for (int first : {0, 1, 2, 9, 10, 33, width - 21, width - 2, width - 1}) {
         for (int span : {1, 2, 3, 20}) {
           if (first + span > width) continue;
-          host::Rect columns{first, 0, span, height};
-          host::RgbView view = scaler.convert(frame.get(), columns);
+          scan::Rect columns{first, 0, span, height};
+          scan::RgbView view = scaler.convert(frame.get(), columns);
           ASSERT_NE(view.bytes, nullptr);
           EXPECT_EQ(differences(view, full, width, columns), 0)
               << av_get_pix_fmt_name(format) << " " << width << "x" << height << " columns "
               << first << "+" << span;
           if (first + span > height) continue;
-          host::Rect rows{0, first, width, span};
+          scan::Rect rows{0, first, width, span};
           view = scaler.convert(frame.get(), rows);
           ASSERT_NE(view.bytes, nullptr);
           EXPECT_EQ(differences(view, full, width, rows), 0)
@@ -104,19 +104,19 @@ TEST(SlitScaler, SlitEqualsTheWholePictureConverted) {
 }
 
 TEST(SlitScaler, RefusesAnAreaOutsideThePicture) {
-  host::FramePtr frame = noise_picture(AV_PIX_FMT_YUV420P, 32, 16, 1);
-  host::SlitScaler scaler(false);
-  for (host::Rect area : {host::Rect{-1, 0, 1, 16}, host::Rect{31, 0, 2, 16},
-                          host::Rect{0, 16, 32, 1}, host::Rect{0, 0, 0, 16}})
+  decode::FramePtr frame = noise_picture(AV_PIX_FMT_YUV420P, 32, 16, 1);
+  scan::SlitScaler scaler(false);
+  for (scan::Rect area : {scan::Rect{-1, 0, 1, 16}, scan::Rect{31, 0, 2, 16},
+                          scan::Rect{0, 16, 32, 1}, scan::Rect{0, 0, 0, 16}})
     EXPECT_EQ(scaler.convert(frame.get(), area).bytes, nullptr);
 }
 
 TEST(SlitScaler, DepthFollowsThePixelFormat) {
-  EXPECT_FALSE(host::deep_pixel_format(AV_PIX_FMT_YUV420P));
-  EXPECT_FALSE(host::deep_pixel_format(AV_PIX_FMT_PAL8));
-  EXPECT_TRUE(host::deep_pixel_format(AV_PIX_FMT_YUV420P10));
-  EXPECT_TRUE(host::deep_pixel_format(AV_PIX_FMT_RGB48LE));
-  EXPECT_TRUE(host::deep_pixel_format(AV_PIX_FMT_GBRP12));
+  EXPECT_FALSE(scan::deep_pixel_format(AV_PIX_FMT_YUV420P));
+  EXPECT_FALSE(scan::deep_pixel_format(AV_PIX_FMT_PAL8));
+  EXPECT_TRUE(scan::deep_pixel_format(AV_PIX_FMT_YUV420P10));
+  EXPECT_TRUE(scan::deep_pixel_format(AV_PIX_FMT_RGB48LE));
+  EXPECT_TRUE(scan::deep_pixel_format(AV_PIX_FMT_GBRP12));
 }
 
 }  // namespace

@@ -13,22 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ScratchDir {
-  fs::path path;
-  pid_t owner = ::getpid();
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "velmora-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path = pattern;
-  }
-  // A child forked by a death test leaves the folder to its parent.
-  ~ScratchDir() {
-    if (::getpid() != owner) return;
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-};
-
 const char* codec_name(clipwriter::Codec codec) {
   switch (codec) {
     case clipwriter::Codec::rgb:
@@ -64,10 +48,6 @@ std::string spec_key(const clipwriter::ClipSpec& spec) {
 
 }  // namespace
 
-const fs::path& scratch_dir() {
-  static ScratchDir dir;
-  return dir.path;
-}
 
 std::string cached_clip(const std::string& label, const clipwriter::ClipSpec& spec,
                         const clipwriter::Painter& painter) {

@@ -4,12 +4,10 @@
 #include <filesystem>
 #include <string>
 
-#include "clipwriter/clip_writer.h"
+#include "tests/support/scratch.h"
+#include "tools/clipwriter/clip_writer.h"
 
 namespace velmora_test {
-
-// A folder of this test process, removed when the process ends.
-const std::filesystem::path& scratch_dir();
 
 // The clip `spec` painted by `painter`, written on first use into the build's clip folder
 // and read from there by every later test process; the build empties the folder whenever

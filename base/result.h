@@ -1,0 +1,57 @@
+// The one way a function says it failed: a value or the error that kept it from being made,
+// which the caller cannot drop unread.
+#pragma once
+#include <optional>
+#include <utility>
+#include <variant>
+
+namespace base {
+
+// An error on its way into a Result; `failure(e)` makes one.
+template <class E>
+struct Failure {
+  E error;
+};
+
+template <class E>
+Failure<std::decay_t<E>> failure(E&& error) {
+  return {std::forward<E>(error)};
+}
+
+template <class T, class E>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : held_(std::in_place_index<0>, std::move(value)) {}
+  template <class F>
+  Result(Failure<F> failed) : held_(std::in_place_index<1>, std::move(failed.error)) {}
+
+  bool ok() const { return held_.index() == 0; }
+  explicit operator bool() const { return ok(); }
+
+  T& value() { return std::get<0>(held_); }
+  const T& value() const { return std::get<0>(held_); }
+  T& operator*() { return value(); }
+  T* operator->() { return &value(); }
+  const E& error() const { return std::get<1>(held_); }
+
+ private:
+  std::variant<T, E> held_;
+};
+
+// Success, or the error.
+template <class E>
+class [[nodiscard]] Result<void, E> {
+ public:
+  Result() = default;
+  template <class F>
+  Result(Failure<F> failed) : error_(std::move(failed.error)) {}
+
+  bool ok() const { return !error_; }
+  explicit operator bool() const { return ok(); }
+  const E& error() const { return *error_; }
+
+ private:
+  std::optional<E> error_;
+};
+
+}  // namespace base

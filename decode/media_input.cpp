@@ -1,0 +1,76 @@
+#include "decode/media_input.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "decode/av_error.h"
+
+namespace decode {
+namespace {
+
+// Tells the missing file, the empty or unreadable one, and the one FFmpeg does not know.
+std::optional<OpenFailure> check_file(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  auto state = fs::status(path, ec);
+  if (path.empty() || state.type() == fs::file_type::not_found)
+    return OpenFailure{OpenProblem::missing, "no such file: " + path};
+  if (ec) return OpenFailure{OpenProblem::unreadable, "cannot look at " + path + ": " + ec.message()};
+  if (fs::is_directory(state)) return OpenFailure{OpenProblem::folder, path + " is a folder"};
+  // Devices and pipes could block or never end; a clip is a file.
+  if (!fs::is_regular_file(state))
+    return OpenFailure{OpenProblem::not_regular, path + " is not a regular file"};
+  if (fs::file_size(path, ec) == 0 && !ec) return OpenFailure{OpenProblem::empty, path + " is empty"};
+  return std::nullopt;
+}
+
+OpenProblem problem_of_open_error(int code) {
+  if (code == AVERROR(ENOENT)) return OpenProblem::missing;
+  if (code == AVERROR(EACCES) || code == AVERROR(EPERM) || code == AVERROR(EIO) ||
+      code == AVERROR(EISDIR))
+    return OpenProblem::unreadable;
+  if (code == AVERROR(ENOMEM)) return OpenProblem::out_of_memory;
+  return OpenProblem::not_media;
+}
+
+std::optional<std::string> bad_picture_size(const AVCodecParameters* par) {
+  if (par->width <= 0 || par->height <= 0) return "the video stream has no picture size";
+  if (par->width > max_side || par->height > max_side ||
+      int64_t{par->width} * par->height > max_pixels)
+    return "the video stream claims an unbelievable picture size " +
+           std::to_string(par->width) + "x" + std::to_string(par->height);
+  return std::nullopt;
+}
+
+}  // namespace
+
+base::Failure<OpenFailure> open_failure(OpenProblem problem, std::string detail) {
+  return base::failure(OpenFailure{problem, std::move(detail)});
+}
+
+Opening<MediaInput> open_media(const std::string& path) {
+  if (std::optional<OpenFailure> bad = check_file(path)) return base::failure(std::move(*bad));
+  AVFormatContext* raw = nullptr;
+  if (int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); err < 0)
+    return open_failure(problem_of_open_error(err), av_error_text("cannot open " + path, err));
+  MediaInput input;
+  input.format.reset(raw);
+  if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
+    return open_failure(OpenProblem::not_media, av_error_text("cannot read the streams", err));
+  int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (stream < 0) return open_failure(OpenProblem::no_video, "the file holds no video stream");
+  if (std::optional<std::string> bad = bad_picture_size(raw->streams[stream]->codecpar))
+    return open_failure(OpenProblem::bad_size, *bad);
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
+  input.stream = stream;
+  return input;
+}
+
+int64_t file_size(AVFormatContext* format) {
+  return format->pb != nullptr ? avio_size(format->pb) : -1;
+}
+
+}  // namespace decode

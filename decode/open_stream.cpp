@@ -1,0 +1,33 @@
+#include "decode/open_stream.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "decode/decoder_setup.h"
+
+namespace decode {
+
+Opening<OpenedStream> open_stream(const std::string& path, int threads) {
+  Opening<MediaInput> input = open_media(path);
+  if (!input) return base::failure(input.error());
+  AVFormatContext* format = input->format.get();
+  const AVStream* stream = format->streams[input->stream];
+  Opening<CodecPtr> codec = open_decoder(stream, std::max(threads, 1));
+  if (!codec) return base::failure(codec.error());
+  OpenedStream opened;
+  opened.path = path;
+  opened.avi = is_avi(format);
+  opened.clock = SlotClock::of(format, stream);
+  opened.table = build_slot_table(format, input->stream, opened.clock, opened.avi, path);
+  if (std::optional<std::string> damaged = damaged_timing(opened.table, file_size(format)))
+    return open_failure(OpenProblem::damaged_timing, *damaged);
+  opened.display = display_matrix_of(stream);
+  opened.width = stream->codecpar->width;
+  opened.height = stream->codecpar->height;
+  opened.stream = input->stream;
+  opened.format = std::move(input->format);
+  opened.codec = std::move(*codec);
+  return opened;
+}
+
+}  // namespace decode

@@ -1,0 +1,41 @@
+// ClipReader::open: from a path to a clip ready to hand out full-size pictures, or why not.
+#include <new>
+
+#include "decode/open_stream.h"
+#include "scan/clip_reader.h"
+
+namespace scan {
+
+decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open_reader(const std::string& path,
+                                                                     int threads) {
+  decode::Opening<decode::OpenedStream> stream = decode::open_stream(path, threads);
+  if (!stream) return base::failure(stream.error());
+  ScanFrames frames = count_scan_frames(stream->format.get(), stream->stream, stream->table,
+                                        stream->avi, path);
+  if (frames.count <= 0)
+    return decode::open_failure(decode::OpenProblem::no_picture, "the file holds no picture");
+  decode::SlotTable table = std::move(stream->table);
+  const decode::DisplayMatrix display = stream->display;
+  const int width = stream->width, height = stream->height;
+  const bool variable_rate = frames.variable_rate;
+  std::vector<int64_t> stamps = frames.stamps;
+  decode::DecodeCursor cursor(std::move(*stream));
+  if (variable_rate) cursor.number_by_rank(std::move(stamps));
+  auto reader = std::make_unique<ClipReader>(std::move(cursor), std::move(frames), std::move(table),
+                                             display, width, height);
+  if (!reader->start())
+    return decode::open_failure(decode::OpenProblem::no_picture, "no picture of the file decodes");
+  return reader;
+}
+
+decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open(const std::string& path,
+                                                              int threads) {
+  try {
+    return open_reader(path, threads);
+  } catch (const std::bad_alloc&) {
+    return decode::open_failure(decode::OpenProblem::out_of_memory,
+                                "out of memory while opening " + path);
+  }
+}
+
+}  // namespace scan

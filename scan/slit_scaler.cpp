@@ -1,0 +1,76 @@
+#include "scan/slit_scaler.h"
+
+#include <algorithm>
+
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace scan {
+namespace {
+
+// Luma pixels added on each side of the slit: libswscale's bilinear chroma filters reach
+// one chroma sample (two pixels) past a pixel; eight leave room to spare.
+constexpr int margin = 8;
+
+// [first, first + size) widened by the margin, its start rounded down and its end up to
+// multiples of 1 << shift (the chroma subsampling), kept inside 0 .. limit.
+void widen(int first, int size, int shift, int limit, int& start, int& end) {
+  const int step = 1 << shift;
+  start = std::max(0, (first - margin) / step * step);
+  end = std::min(limit, (first + size + margin + step - 1) / step * step);
+}
+
+}  // namespace
+
+bool deep_pixel_format(int format) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+  if (desc == nullptr) return false;
+  for (int i = 0; i < desc->nb_components; ++i)
+    if (desc->comp[i].depth > 8) return true;
+  return false;
+}
+
+AVFrame* SlitScaler::output_for(int width, int height) {
+  const AVPixelFormat target = deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
+  return decode::keep_padded_picture(output_, target, width, height);
+}
+
+RgbView SlitScaler::convert(const AVFrame* frame, Rect area) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  if (desc == nullptr || area.width <= 0 || area.height <= 0 || area.x < 0 || area.y < 0 ||
+      area.x + area.width > frame->width || area.y + area.height > frame->height)
+    return {};
+  int left = 0, right = frame->width, top = 0, bottom = frame->height;
+  // Bit-packed formats cannot be cut between bytes: they are converted whole.
+  if (!(desc->flags & AV_PIX_FMT_FLAG_BITSTREAM)) {
+    widen(area.x, area.width, desc->log2_chroma_w, frame->width, left, right);
+    widen(area.y, area.height, desc->log2_chroma_h, frame->height, top, bottom);
+  }
+  // A new reference to the same buffers, cut down by FFmpeg's own cropping.
+  av_frame_unref(crop_.get());
+  if (av_frame_ref(crop_.get(), frame) < 0) return {};
+  crop_->crop_left = static_cast<size_t>(left);
+  crop_->crop_right = static_cast<size_t>(frame->width - right);
+  crop_->crop_top = static_cast<size_t>(top);
+  crop_->crop_bottom = static_cast<size_t>(frame->height - bottom);
+  if (av_frame_apply_cropping(crop_.get(), AV_FRAME_CROP_UNALIGNED) < 0) return {};
+  SwsContext* sws = scaler_.scaler_for(crop_.get(), crop_->width, crop_->height,
+                                       deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24, flags);
+  AVFrame* out = output_for(crop_->width, crop_->height);
+  if (sws == nullptr || out == nullptr) return {};
+  if (sws_scale(sws, crop_->data, crop_->linesize, 0, crop_->height, out->data, out->linesize) <= 0)
+    return {};
+  RgbView view;
+  view.pixel_bytes = deep_ ? 6 : 3;
+  view.width = area.width;
+  view.height = area.height;
+  view.stride = out->linesize[0];
+  view.bytes = out->data[0] + static_cast<ptrdiff_t>(area.y - top) * out->linesize[0] +
+               static_cast<ptrdiff_t>(area.x - left) * view.pixel_bytes;
+  av_frame_unref(crop_.get());
+  return view;
+}
+
+}  // namespace scan

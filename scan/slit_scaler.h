@@ -1,0 +1,53 @@
+// Converts the part of a decoded picture around a slit to packed RGB at full resolution:
+// 8-bit RGB, or 16-bit RGB (big-endian, as PNG stores it) for sources of more than 8 bits
+// per component. Converting the whole picture for every strip costs too much, so only a
+// crop around the slit is converted: aligned to the chroma subsampling and with a margin
+// wider than libswscale's filters reach, so the slit's pixels equal those of a
+// conversion of the whole picture with the same flags, byte for byte.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "decode/rgb_scaler.h"
+
+namespace scan {
+
+// A rectangle of a picture, in pixels.
+struct Rect {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const Rect&) const = default;
+};
+
+// More than 8 bits per component in `format`, by its pixel-format descriptor.
+bool deep_pixel_format(int format);
+
+// Rows of packed RGB pixels owned by a SlitScaler, valid until its next call.
+struct RgbView {
+  const uint8_t* bytes = nullptr;  // the first pixel of the area asked for
+  int width = 0;                   // pixels
+  int height = 0;
+  ptrdiff_t stride = 0;  // bytes from one row to the next
+  int pixel_bytes = 3;   // 3 or 6
+};
+
+class SlitScaler {
+ public:
+  // Pixels stay full size; libswscale's flags for the conversion.
+  static constexpr int flags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT;
+
+  explicit SlitScaler(bool deep) : deep_(deep) {}
+
+  // The pixels of `area` of `frame` (a rectangle inside it) in RGB; bytes is null when
+  // libswscale cannot convert this picture.
+  RgbView convert(const AVFrame* frame, Rect area);
+
+ private:
+  AVFrame* output_for(int width, int height);
+
+  bool deep_;
+  decode::FramePtr crop_ = decode::new_frame();
+  decode::FramePtr output_;
+  decode::RgbScaler scaler_;
+};
+
+}  // namespace scan

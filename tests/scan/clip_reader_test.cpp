@@ -1,0 +1,124 @@
+// The clip reading under velmora-scan: how frames are counted, and that pictures no
+// chosen frame needs are not decoded, with frame threads too, while the pictures handed
+// out stay the right ones.
+#include <gtest/gtest.h>
+
+#include "tools/clipwriter/clip_writer.h"
+#include "scan/clip_reader.h"
+#include "scan/slit_scaler.h"
+#include "scan_support.h"
+
+namespace {
+
+using clipwriter::ClipSpec;
+using clipwriter::Codec;
+
+std::unique_ptr<scan::ClipReader> open(const std::string& path, int threads) {
+  decode::Opening<std::unique_ptr<scan::ClipReader>> opened = scan::ClipReader::open(path, threads);
+  EXPECT_TRUE(opened) << opened.error().detail;
+  return opened ? std::move(*opened) : nullptr;
+}
+
+// The whole picture, converted as the reference converts it.
+std::vector<uint8_t> converted(const AVFrame* frame) {
+  scan::SlitScaler scaler(false);
+  scan::RgbView view = scaler.convert(frame, {0, 0, frame->width, frame->height});
+  std::vector<uint8_t> rgb;
+  for (int y = 0; y < view.height; ++y)
+    rgb.insert(rgb.end(), view.bytes + y * view.stride,
+               view.bytes + y * view.stride + view.width * 3);
+  return rgb;
+}
+
+// Hands out every chosen frame; checks each against the reference; returns how many.
+int check_frames(scan::ClipReader& clip, const velmora_test::Pictures& pictures,
+                 scan::FrameChoice choice) {
+  EXPECT_TRUE(clip.choose(choice));
+  int handed = 0;
+  int64_t frame = -1;
+  while (const AVFrame* picture = clip.next(frame)) {
+    EXPECT_EQ(frame, choice.from + handed * choice.every);
+    EXPECT_TRUE(converted(picture) == pictures.rgb.at(frame)) << "frame " << frame;
+    ++handed;
+  }
+  return handed;
+}
+
+TEST(ScanClip, IntraOnlyClipsDecodeOnlyTheChosenFrames) {
+  const std::string path = velmora_test::fresh_folder("intra") + "/mjpeg.avi";
+  ASSERT_EQ(
+      clipwriter::write_avi(path, {.width = 64, .height = 48, .frames = 100, .codec = Codec::mjpeg},
+                            clipwriter::test_pattern),
+      "");
+  const velmora_test::Pictures pictures = velmora_test::decode_whole(path, false);
+  auto clip = open(path, 2);
+  ASSERT_TRUE(clip);
+  EXPECT_TRUE(clip->frames().avi_slots);
+  EXPECT_EQ(clip->frames().count, 100);
+  EXPECT_EQ(check_frames(*clip, pictures, {5, 100, 10}), 10);
+  // The first picture, decoded when opening, and the ten chosen ones; the packets between
+  // them never reached the decoder, and none after the last chosen frame is even read.
+  EXPECT_LE(clip->decoded_pictures(), 11);
+  EXPECT_GE(clip->dropped_packets(), 81);
+}
+
+TEST(ScanClip, LongGopClipsSkipPicturesNothingRefersTo) {
+  // Two B-frames between references, none of which x264 may leave out.
+  const std::string path = velmora_test::fresh_folder("long-gop") + "/h264.mp4";
+  ClipSpec spec{.width = 96,
+                .height = 64,
+                .frames = 120,
+                .fps_num = 30,
+                .codec = Codec::h264,
+                .gop = 60,
+                .b_frames = 2,
+                .container = "mp4"};
+  ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+  const velmora_test::Pictures pictures = velmora_test::decode_whole(path, false);
+  for (int threads : {1, 2, 3}) {
+    SCOPED_TRACE(threads);
+    auto clip = open(path, threads);
+    ASSERT_TRUE(clip);
+    EXPECT_FALSE(clip->frames().variable_rate);
+    EXPECT_EQ(clip->frames().count, 120);
+    EXPECT_EQ(check_frames(*clip, pictures, {1, 120, 4}), 30);
+    // Of every four frames one is chosen; of the three others, the B-frames are skipped.
+    EXPECT_LT(clip->decoded_pictures(), 100);
+  }
+}
+
+TEST(ScanClip, CountsFramesBySlotsOrByPictures) {
+  const std::string folder = velmora_test::fresh_folder("counting");
+  ClipSpec steady{.width = 32,
+                  .height = 32,
+                  .frames = 20,
+                  .fps_num = 25,
+                  .codec = Codec::ffv1,
+                  .container = "matroska"};
+  ASSERT_EQ(clipwriter::write_clip(folder + "/steady.mkv", steady, clipwriter::test_pattern), "");
+  ClipSpec uneven = steady;
+  uneven.ticks_per_second = 1000;
+  // 40 ms apart, then 100 ms: no one rate fits.
+  for (int i = 0; i < uneven.frames; ++i)
+    uneven.ticks.push_back(i < 10 ? i * 40 : 400 + (i - 10) * 100);
+  ASSERT_EQ(clipwriter::write_clip(folder + "/uneven.mkv", uneven, clipwriter::test_pattern), "");
+  uneven.container = "mp4";  // which takes no FFV1
+  uneven.codec = Codec::mpeg4;
+  ASSERT_EQ(clipwriter::write_clip(folder + "/uneven.mp4", uneven, clipwriter::test_pattern), "");
+
+  auto clip = open(folder + "/steady.mkv", 1);
+  ASSERT_TRUE(clip);
+  EXPECT_FALSE(clip->frames().variable_rate);
+  EXPECT_EQ(clip->frames().count, 20);
+  EXPECT_EQ(clip->frames().frame_at_seconds(0.5), 13);  // 12.5 frames in: the 13th starts after
+  for (const char* name : {"/uneven.mkv", "/uneven.mp4"}) {
+    clip = open(folder + name, 1);
+    ASSERT_TRUE(clip);
+    EXPECT_TRUE(clip->frames().variable_rate) << name;
+    EXPECT_EQ(clip->frames().count, 20) << name;
+    // Picture 10 shows at 400 ms, picture 11 at 500 ms.
+    EXPECT_EQ(clip->frames().frame_at_seconds(0.41), 11) << name;
+  }
+}
+
+}  // namespace

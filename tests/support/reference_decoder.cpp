@@ -1,0 +1,88 @@
+#include "tests/support/reference_decoder.h"
+
+#include "decode/ffmpeg_handles.h"
+#include "service/frame_scaler.h"
+#include "tests/support/clips.h"
+
+#include <stdexcept>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace velmora_test {
+namespace {
+
+std::vector<uint32_t> unpack_bgr24(const AVFrame* f) {
+  std::vector<uint32_t> out(static_cast<size_t>(f->width) * f->height);
+  for (int y = 0; y < f->height; ++y) {
+    const uint8_t* row = f->data[0] + static_cast<ptrdiff_t>(y) * f->linesize[0];
+    for (int x = 0; x < f->width; ++x)
+      out[static_cast<size_t>(y) * f->width + x] =
+          0xff000000u | row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x];
+  }
+  return out;
+}
+
+// The reference checks which picture is shown; how a picture is scaled is the same code.
+std::vector<uint32_t> scaled(const AVFrame* f, int width, int height) {
+  std::vector<uint32_t> out(static_cast<size_t>(width) * height);
+  service::FrameScaler scaler;
+  if (!scaler.scale(f, out.data(), width, height, width)) throw std::runtime_error("no scaler");
+  return out;
+}
+
+}  // namespace
+
+void for_each_picture(const std::string& path,
+                      const std::function<void(const AVFrame&, const AVCodecContext&)>& take) {
+  AVFormatContext* opened = nullptr;
+  if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0)
+    throw std::runtime_error("open");
+  decode::InputPtr fmt(opened);
+  avformat_find_stream_info(fmt.get(), nullptr);
+  const int si = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (si < 0) throw std::runtime_error("no video stream");
+  const AVCodec* codec = avcodec_find_decoder(fmt->streams[si]->codecpar->codec_id);
+  decode::CodecPtr ctx(avcodec_alloc_context3(codec));
+  avcodec_parameters_to_context(ctx.get(), fmt->streams[si]->codecpar);
+  ctx->thread_count = 1;
+  avcodec_open2(ctx.get(), codec, nullptr);
+  decode::PacketPtr pkt = decode::new_packet();
+  decode::FramePtr frame = decode::new_frame();
+  auto drain = [&] {
+    while (avcodec_receive_frame(ctx.get(), frame.get()) == 0) take(*frame, *ctx);
+  };
+  while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
+    if (pkt->stream_index == si) avcodec_send_packet(ctx.get(), pkt.get());
+    av_packet_unref(pkt.get());
+    drain();
+  }
+  avcodec_send_packet(ctx.get(), nullptr);
+  drain();
+}
+
+Reference decode_all(const std::string& path, int width, int height, bool direct_bgr24) {
+  Reference ref;
+  ref.width = width;
+  ref.height = height;
+  for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext& ctx) {
+    const int64_t next = ref.slots.empty() ? 0 : ref.slots.back() + 1;
+    const int64_t slot =
+        frame.pkt_dts == AV_NOPTS_VALUE ? next : frame.pkt_dts - ctx.has_b_frames;
+    ref.slots.push_back(slot);
+    ref.pictures.push_back(direct_bgr24 ? unpack_bgr24(&frame) : scaled(&frame, width, height));
+  });
+  return ref;
+}
+
+const std::vector<uint32_t>& shown_at(const Reference& ref, int64_t slot) {
+  size_t i = 0;
+  while (i + 1 < ref.slots.size() && ref.slots[i + 1] <= slot) ++i;
+  return ref.pictures.at(i);
+}
+
+
+}  // namespace velmora_test

@@ -1,0 +1,128 @@
+// The clip writer: what it refuses, and that its MPEG-4 clips have the groups asked for.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "tools/clipwriter/clip_writer.h"
+#include "tools/clipwriter/patterns.h"
+#include "tests/support/reference_decoder.h"
+
+namespace {
+
+using clipwriter::ClipSpec;
+using clipwriter::Codec;
+
+TEST(ClipWriter, RefusesImpossibleClipsWithAReason) {
+  std::string path = velmora_test::scratch_path("refused.avi");
+  auto write = [&](ClipSpec spec) { return clipwriter::write_avi(path, spec, clipwriter::test_pattern); };
+  EXPECT_NE(write({0, 10}), "");
+  EXPECT_NE(write({10, -1}), "");
+  EXPECT_NE(write({11, 10, 5, 15, 1, Codec::mpeg4}), "");  // odd width for 4:2:0
+  EXPECT_NE(write({10, 10, 0}), "");
+  EXPECT_NE(write({10, 10, 5, 0, 1}), "");
+  EXPECT_NE(write({10, 10, 5, 15, 1, Codec::mpeg4, 0}), "");
+  EXPECT_NE(clipwriter::write_avi(path, {}, nullptr), "");
+  std::string error = clipwriter::write_avi(velmora_test::scratch_path("no/such/dir/x.avi"),
+                                            {16, 16, 2}, clipwriter::test_pattern);
+  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+}
+
+struct Counts {
+  int frames = 0, keyframes = 0, b_frames = 0;
+};
+
+// Decodes the clip with plain libavcodec and counts its kinds of pictures.
+Counts count_pictures(const std::string& path) {
+  Counts counts;
+  velmora_test::for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext&) {
+    ++counts.frames;
+    counts.keyframes += frame.key_frame != 0;
+    counts.b_frames += frame.pict_type == AV_PICTURE_TYPE_B;
+  });
+  return counts;
+}
+
+TEST(ClipWriter, Mpeg4ClipsHaveTheGroupsAndBFramesAskedFor) {
+  std::string path = velmora_test::scratch_path("groups.avi");
+  ASSERT_EQ(clipwriter::write_avi(path, {64, 48, 130, 25, 1, Codec::mpeg4, 50, 2},
+                                  clipwriter::ball_pattern(64, 48, 130)),
+            "");
+  Counts with_b = count_pictures(path);
+  EXPECT_EQ(with_b.frames, 130);
+  EXPECT_EQ(with_b.keyframes, 3);  // frames 0, 50 and 100 or so
+  EXPECT_GT(with_b.b_frames, 60);
+
+  ASSERT_EQ(clipwriter::write_avi(path, {64, 48, 30, 25, 1, Codec::mpeg4, 250, 0},
+                                  clipwriter::pendulum_pattern(64, 48, 30)),
+            "");
+  Counts without_b = count_pictures(path);
+  EXPECT_EQ(without_b.frames, 30);
+  EXPECT_EQ(without_b.keyframes, 1);
+  EXPECT_EQ(without_b.b_frames, 0);
+}
+
+TEST(ClipWriter, MjpegClipsAreAllKeyframes) {
+  std::string path = velmora_test::scratch_path("mjpeg.avi");
+  ASSERT_EQ(clipwriter::write_avi(path, {32, 32, 9, 15, 1, Codec::mjpeg}, clipwriter::test_pattern), "");
+  Counts counts = count_pictures(path);
+  EXPECT_EQ(counts.frames, 9);
+  EXPECT_EQ(counts.keyframes, 9);
+}
+
+TEST(ClipWriter, PatternsMoveAcrossAPlainBackground) {
+  EXPECT_EQ(clipwriter::test_pattern(3, 300, 7), 0x032c07u);  // 300 wraps to 44
+  auto ball = clipwriter::ball_pattern(100, 50, 11);
+  uint32_t background = ball(0, 99, 0);
+  // Mean column of everything that is not background: the ball goes left to right.
+  auto ball_x = [&](int frame) {
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < 50; ++y)
+      for (int x = 0; x < 100; ++x)
+        if (ball(frame, x, y) != background) sum += x, ++count;
+    return count > 0 ? sum / count : -1.0;
+  };
+  for (int frame = 2; frame <= 8; ++frame) EXPECT_GT(ball_x(frame), ball_x(frame - 1)) << frame;
+
+  auto pendulum = clipwriter::pendulum_pattern(100, 50, 11);
+  EXPECT_NE(pendulum(0, 50, 1), pendulum(0, 99, 49));  // the rod hangs from the top centre
+  int changed = 0;
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 100; ++x) changed += pendulum(0, x, y) != pendulum(5, x, y);
+  EXPECT_GT(changed, 40);  // and swings
+}
+
+TEST(ClipWriter, RotorTurnsAboutTheCentre) {
+  constexpr int W = 120, H = 90, kFrames = 90;  // one turn, frame 89 back at the start
+  auto rotor = clipwriter::rotor_pattern(W, H, kFrames);
+  // Angle of the red end's centre about the frame's centre, in turns.
+  auto red_turn = [&](int frame) {
+    double sx = 0, sy = 0;
+    int count = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (rotor(frame, x, y) == 0xc03020u) sx += x + 0.5, sy += y + 0.5, ++count;
+    EXPECT_GT(count, 10) << frame;
+    double turn = std::atan2(sy / count - H / 2.0, sx / count - W / 2.0) / (2 * M_PI);
+    return turn < 0 ? turn + 1 : turn;
+  };
+  double last = red_turn(0);
+  EXPECT_NEAR(last, 0.0, 0.01);
+  for (int frame = 10; frame < 89; frame += 10) {
+    double now = red_turn(frame);
+    EXPECT_NEAR(now, frame / 89.0, 0.01) << frame;
+    EXPECT_GT(now, last) << frame;
+    last = now;
+  }
+  // The far end is another colour, so the direction of turning shows in a streak image.
+  EXPECT_EQ(rotor(0, W / 2 + 38, H / 2), 0xc03020u);
+  EXPECT_NE(rotor(0, W / 2 - 38, H / 2), 0xc03020u);
+  EXPECT_NE(rotor(0, W / 2 - 38, H / 2), rotor(0, 0, 0));
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// velmora-clipgen: writes a sample or test clip.
+//   velmora-clipgen OUT.avi --codec rgb|mjpeg|mpeg4 --size WxH --frames N --fps F
+//                   --gop G --bframes B --pattern test|ball|pendulum|rotor
+#include <charconv>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "tools/clipwriter/clip_writer.h"
+#include "tools/clipwriter/patterns.h"
+
+namespace {
+
+constexpr const char* usage =
+    "usage: velmora-clipgen OUT.avi [--codec rgb|mjpeg|mpeg4] [--size WxH] [--frames N]\n"
+    "                       [--fps F] [--gop G] [--bframes B] [--pattern test|ball|pendulum|rotor]\n";
+
+bool parse_int(std::string_view text, int& value) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool parse_size(std::string_view text, int& width, int& height) {
+  auto x = text.find('x');
+  return x != std::string_view::npos && parse_int(text.substr(0, x), width) &&
+         parse_int(text.substr(x + 1), height);
+}
+
+bool parse_codec(std::string_view text, clipwriter::Codec& codec) {
+  if (text == "rgb") codec = clipwriter::Codec::rgb;
+  else if (text == "mjpeg") codec = clipwriter::Codec::mjpeg;
+  else if (text == "mpeg4") codec = clipwriter::Codec::mpeg4;
+  else return false;
+  return true;
+}
+
+struct Options {
+  std::string out;
+  clipwriter::ClipSpec spec;
+  std::string pattern = "test";
+};
+
+// Fills `options` from the command line; false (after saying why) when it is wrong.
+bool parse(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (!arg.starts_with("--")) {
+      if (!options.out.empty()) return std::fprintf(stderr, "two output files given\n"), false;
+      options.out = arg;
+      continue;
+    }
+    if (i + 1 >= argc) return std::fprintf(stderr, "%s needs a value\n", argv[i]), false;
+    std::string_view value = argv[++i];
+    auto& s = options.spec;
+    bool ok = arg == "--codec"     ? parse_codec(value, s.codec)
+              : arg == "--size"    ? parse_size(value, s.width, s.height)
+              : arg == "--frames"  ? parse_int(value, s.frames)
+              : arg == "--fps"     ? parse_int(value, s.fps_num)
+              : arg == "--gop"     ? parse_int(value, s.gop)
+              : arg == "--bframes" ? parse_int(value, s.b_frames)
+              : arg == "--pattern" ? (options.pattern = value, true)
+                                   : false;
+    if (!ok) return std::fprintf(stderr, "bad option %s %s\n", argv[i - 1], argv[i]), false;
+  }
+  if (options.out.empty()) return std::fprintf(stderr, "no output file given\n"), false;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parse(argc, argv, options)) {
+    std::fputs(usage, stderr);
+    return 2;
+  }
+  const auto& s = options.spec;
+  clipwriter::Painter painter;
+  if (options.pattern == "test") painter = clipwriter::test_pattern;
+  else if (options.pattern == "ball") painter = clipwriter::ball_pattern(s.width, s.height, s.frames);
+  else if (options.pattern == "pendulum")
+    painter = clipwriter::pendulum_pattern(s.width, s.height, s.frames);
+  else if (options.pattern == "rotor")
+    painter = clipwriter::rotor_pattern(s.width, s.height, s.frames);
+  else {
+    std::fprintf(stderr, "unknown pattern %s\n%s", options.pattern.c_str(), usage);
+    return 2;
+  }
+  std::string error = clipwriter::write_avi(options.out, s, painter);
+  if (!error.empty()) {
+    std::fprintf(stderr, "velmora-clipgen: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
