@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <cstring>
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace host {
 namespace {
 
@@ -22,7 +26,7 @@ AVPixelFormat plain_format(AVPixelFormat format, bool& full_range) {
   return format;
 }
 
-// A scaler to RGB32; full-range sources keep their levels.
+// A scaler to RGB32, levels and colour matrix as the source says.
 SwsContext* make_scaler(const AVFrame* frame, int width, int height) {
   return make_rgb_scaler(frame, width, height, AV_PIX_FMT_RGB32, SWS_BILINEAR);
 }
@@ -36,26 +40,36 @@ SwsContext* make_rgb_scaler(const AVFrame* frame, int width, int height, AVPixel
   if (frame->color_range == AVCOL_RANGE_JPEG) full_range = true;
   SwsContext* sws = sws_getContext(frame->width, frame->height, format, width, height, target,
                                    flags, nullptr, nullptr, nullptr);
-  if (sws != nullptr && full_range) {
-    int* inv_table = nullptr;
-    int* table = nullptr;
-    int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
-    if (sws_getColorspaceDetails(sws, &inv_table, &src_range, &table, &dst_range, &brightness,
-                                 &contrast, &saturation) >= 0)
-      sws_setColorspaceDetails(sws, inv_table, 1, table, dst_range, brightness, contrast,
-                               saturation);
-  }
+  if (sws == nullptr) return nullptr;
+  int* inv_table = nullptr;
+  int* table = nullptr;
+  int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
+  if (sws_getColorspaceDetails(sws, &inv_table, &src_range, &table, &dst_range, &brightness,
+                               &contrast, &saturation) < 0)
+    return sws;  // a conversion whose tables cannot be set
+  // libswscale assumes BT.601 whatever the picture says; FFmpeg's own conversion takes the
+  // matrix the frame is tagged with (BT.601 for an untagged one), and so does this. RGB
+  // sources keep both tables as they are: libswscale takes them through YUV and back
+  // when it resizes them, with the two tables.
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  const bool yuv = desc != nullptr && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+  const int* coefficients = yuv ? sws_getCoefficients(frame->colorspace) : inv_table;
+  sws_setColorspaceDetails(sws, coefficients, full_range ? 1 : src_range, table, dst_range,
+                           brightness, contrast, saturation);
   return sws;
 }
 
 SwsContext* FrameScaler::scaler_for(const AVFrame* frame, int width, int height) {
   if (scaler_ && frame->width == src_w_ && frame->height == src_h_ &&
-      frame->format == src_format_ && width == dst_w_ && height == dst_h_)
+      frame->format == src_format_ && frame->color_range == src_range_ &&
+      frame->colorspace == src_matrix_ && width == dst_w_ && height == dst_h_)
     return scaler_.get();
   scaler_.reset(make_scaler(frame, width, height));
   src_w_ = frame->width;
   src_h_ = frame->height;
   src_format_ = frame->format;
+  src_range_ = frame->color_range;
+  src_matrix_ = frame->colorspace;
   dst_w_ = width;
   dst_h_ = height;
   return scaler_.get();

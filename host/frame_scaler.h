@@ -10,8 +10,9 @@
 namespace host {
 
 // A scaler from `frame`'s size and pixel format to width x height in `target` with libswscale
-// `flags`; JPEG-style and full-range sources keep their levels. Null when libswscale
-// cannot convert. The caller owns it.
+// `flags`; JPEG-style and full-range sources keep their levels, and YUV sources are read
+// with the colour matrix they are tagged with. Null when libswscale cannot convert. The
+// caller owns it.
 SwsContext* make_rgb_scaler(const AVFrame* frame, int width, int height, AVPixelFormat target,
                             int flags);
 
@@ -33,6 +34,7 @@ class FrameScaler {
   ScalerPtr scaler_;
   FramePtr padded_;
   int src_w_ = 0, src_h_ = 0, src_format_ = -1, dst_w_ = 0, dst_h_ = 0;
+  int src_range_ = -1, src_matrix_ = -1;
 };
 
 }  // namespace host

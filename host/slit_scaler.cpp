@@ -35,7 +35,7 @@ bool deep_pixel_format(int format) {
 
 SwsContext* SlitScaler::scaler_for(const AVFrame* crop) {
   if (scaler_ && crop->width == src_w_ && crop->height == src_h_ && crop->format == src_format_ &&
-      crop->color_range == src_range_)
+      crop->color_range == src_range_ && crop->colorspace == src_matrix_)
     return scaler_.get();
   AVPixelFormat target = deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
   scaler_.reset(make_rgb_scaler(crop, crop->width, crop->height, target, flags));
@@ -43,6 +43,7 @@ SwsContext* SlitScaler::scaler_for(const AVFrame* crop) {
   src_h_ = crop->height;
   src_format_ = crop->format;
   src_range_ = crop->color_range;
+  src_matrix_ = crop->colorspace;
   return scaler_.get();
 }
 

@@ -44,7 +44,7 @@ class SlitScaler {
   FramePtr crop_ = new_frame();
   FramePtr output_;
   ScalerPtr scaler_;
-  int src_w_ = 0, src_h_ = 0, src_format_ = -1, src_range_ = -1;
+  int src_w_ = 0, src_h_ = 0, src_format_ = -1, src_range_ = -1, src_matrix_ = -1;
 };
 
 }  // namespace host
