@@ -1,5 +1,9 @@
 #include "decode/rgb_scaler.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace decode {
 namespace {
 
@@ -28,15 +32,22 @@ ScalerPtr make_rgb_scaler(const AVFrame* frame, int width, int height, AVPixelFo
   if (frame->color_range == AVCOL_RANGE_JPEG) full_range = true;
   ScalerPtr sws(sws_getContext(frame->width, frame->height, format, width, height, target, flags,
                                nullptr, nullptr, nullptr));
-  if (sws && full_range) {
-    int* inv_table = nullptr;
-    int* table = nullptr;
-    int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
-    if (sws_getColorspaceDetails(sws.get(), &inv_table, &src_range, &table, &dst_range,
-                                 &brightness, &contrast, &saturation) >= 0)
-      sws_setColorspaceDetails(sws.get(), inv_table, 1, table, dst_range, brightness, contrast,
-                               saturation);
-  }
+  if (!sws) return sws;
+  int* inv_table = nullptr;
+  int* table = nullptr;
+  int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
+  if (sws_getColorspaceDetails(sws.get(), &inv_table, &src_range, &table, &dst_range, &brightness,
+                               &contrast, &saturation) < 0)
+    return sws;  // a conversion whose tables cannot be set
+  // libswscale assumes BT.601 whatever the picture says; FFmpeg's own conversion takes the
+  // matrix the frame is tagged with (BT.601 for an untagged one), and so does this. RGB
+  // sources keep both tables as they are: libswscale takes them through YUV and back
+  // when it resizes them, with the two tables.
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  const bool yuv = desc != nullptr && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+  const int* coefficients = yuv ? sws_getCoefficients(frame->colorspace) : inv_table;
+  sws_setColorspaceDetails(sws.get(), coefficients, full_range ? 1 : src_range, table, dst_range,
+                           brightness, contrast, saturation);
   return sws;
 }
 

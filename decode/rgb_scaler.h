@@ -6,8 +6,8 @@
 namespace decode {
 
 // A scaler from `frame`'s size and pixel format to width x height of `target` with libswscale
-// `flags`; JPEG-style and full-range sources keep their levels. Null when libswscale
-// cannot convert.
+// `flags`; JPEG-style and full-range sources keep their levels, and YUV sources are read
+// with the colour matrix they are tagged with. Null when libswscale cannot convert.
 [[nodiscard]] ScalerPtr make_rgb_scaler(const AVFrame* frame, int width, int height,
                                         AVPixelFormat target, int flags);
 

@@ -13,13 +13,26 @@ namespace {
 // Luma pixels added on each side of the slit: libswscale's bilinear chroma filters reach
 // one chroma sample (two pixels) past a pixel; eight leave room to spare.
 constexpr int margin = 8;
+// Chroma samples added on each side at least: libswscale lengthens its filters to four
+// taps for its SIMD code (x86, ARM) and reshapes them in a crop of fewer samples than
+// that, as 4:1:1's eight pixels of margin are.
+constexpr int chroma_margin = 4;
 
-// [first, first + size) widened by the margin, its start rounded down and its end up to
-// multiples of 1 << shift (the chroma subsampling), kept inside 0 .. limit.
+// [first, first + size) widened by the margins, its start rounded down and its end up to
+// multiples of 1 << shift (the chroma subsampling), kept inside 0 .. limit. When `limit`
+// is no such multiple, the crop is all of 0 .. limit: libswscale steps through the chroma
+// at ceil(limit / step) samples over `limit` pixels, not exactly 1 / step a pixel, so no
+// crop of another size meets the chroma samples at the same places.
 void widen(int first, int size, int shift, int limit, int& start, int& end) {
   const int step = 1 << shift;
-  start = std::max(0, (first - margin) / step * step);
-  end = std::min(limit, (first + size + margin + step - 1) / step * step);
+  if (limit % step != 0) {
+    start = 0;
+    end = limit;
+    return;
+  }
+  const int reach = std::max(margin, chroma_margin * step);
+  start = std::max(0, (first - reach) / step * step);
+  end = std::min(limit, (first + size + reach + step - 1) / step * step);
 }
 
 }  // namespace

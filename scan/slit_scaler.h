@@ -3,7 +3,8 @@
 // per component. Converting the whole picture for every strip costs too much, so only a
 // crop around the slit is converted: aligned to the chroma subsampling and with a margin
 // wider than libswscale's filters reach, so the slit's pixels equal those of a
-// conversion of the whole picture with the same flags, byte for byte.
+// conversion of the whole picture with the same flags, byte for byte. A side whose length
+// is not a whole number of chroma samples is not cut at all.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,12 +1,22 @@
 // velmora-scan run as a script runs it, on clips whose pictures are known: every strip
 // holds the right frame's columns (rows), in AVI, MP4 and Matroska, at constant and
-// variable rate, at 8 and 10 bits, and on the real clips of the test data.
+// variable rate, at 8 and 10 bits, in the colours of the clip's matrix, and on the real
+// clips of the test data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tools/clipwriter/clip_writer.h"
+#include "scan/slit_scaler.h"
+#include "tests/support/reference_decoder.h"
 #include "scan_support.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 
 namespace {
 
@@ -233,6 +243,63 @@ TEST(ScanClips, TenBitClipGivesSixteenBitStrips) {
       }
     }
   EXPECT_GT(finer_than_8_bits, 500);
+}
+
+// The largest difference of a sample between strip k (columns first .. first + width - 1)
+// and the same columns of pictures[k], packed RGB24 or big-endian RGB48.
+int largest_difference(const Png& png, const std::vector<std::vector<uint8_t>>& pictures,
+                       int picture_width, int first, int width) {
+  if (png.width != static_cast<int>(pictures.size()) * width) return 1 << 16;
+  const int pb = png.bit_depth == 16 ? 6 : 3;
+  int largest = 0;
+  for (size_t k = 0; k < pictures.size(); ++k)
+    for (int y = 0; y < png.height; ++y)
+      for (int x = 0; x < width; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const uint8_t* at =
+              &pictures[k][(static_cast<size_t>(y) * picture_width + first + x) * pb + c * pb / 3];
+          const int want = pb == 6 ? at[0] << 8 | at[1] : at[0];
+          const int got = png.sample(static_cast<int>(k) * width + x, y, c);
+          largest = std::max(largest, std::abs(got - want));
+        }
+  return largest;
+}
+
+// YUV clips come out as FFmpeg converts them: with the matrix and levels they say they
+// use, BT.601 when they say nothing.
+TEST(ScanClips, StripsAreReadWithTheClipsColourMatrix) {
+  struct Case {
+    const char* name;
+    ClipSpec spec;
+    int sws_matrix;  // what the reference reads the pictures with
+  };
+  auto clip = [](Codec codec, const char* container, clipwriter::Matrix matrix, bool full) {
+    return ClipSpec{.width = 64, .height = 48, .frames = 4, .fps_num = 25, .codec = codec,
+                    .container = container, .ten_bit = codec == Codec::ffv1,
+                    .matrix = matrix, .full_range = full};
+  };
+  const Case cases[] = {
+      {"bt709.mp4", clip(Codec::h264, "mp4", clipwriter::Matrix::bt709, false), SWS_CS_ITU709},
+      {"bt709-full.avi", clip(Codec::h264, "avi", clipwriter::Matrix::bt709, true),
+       SWS_CS_ITU709},
+      {"bt2020.mkv", clip(Codec::ffv1, "matroska", clipwriter::Matrix::bt2020, false),
+       SWS_CS_BT2020},
+      {"untagged.mp4", clip(Codec::h264, "mp4", clipwriter::Matrix::untagged, false),
+       SWS_CS_ITU601},
+  };
+  for (const Case& c : cases) {
+    const std::string path = velmora_test::fresh_folder("colour") + "/" + c.name;
+    ASSERT_EQ(clipwriter::write_clip(path, c.spec, clipwriter::colour_bars), "") << c.name;
+    const bool deep = c.spec.ten_bit;
+    std::vector<std::vector<uint8_t>> pictures;
+    velmora_test::for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext&) {
+      pictures.push_back(velmora_test::converted_with(
+          frame, c.sws_matrix, c.spec.full_range, deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24,
+          scan::SlitScaler::flags));
+    });
+    const Png png = scanned(path, {"--slit", "21:5"}, "colour-out");
+    EXPECT_LE(largest_difference(png, pictures, c.spec.width, 21, 5), 1) << c.name;
+  }
 }
 
 TEST(ScanClips, DilloRepeatsEachPictureUntilTheNext) {

@@ -1,9 +1,19 @@
-// Pixels after render: exact for RGB clips at their own size, clipped to the target.
+// Pixels after render: exact for RGB clips at their own size, clipped to the target; YUV
+// clips in the colours their matrix gives.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "tools/clipwriter/clip_writer.h"
 #include "service/clip.h"
 #include "tests/support/reference_decoder.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 
 namespace {
 
@@ -130,6 +140,63 @@ TEST(LossyColours, FlatColourSurvivesMjpegAndMpeg4Closely) {
       EXPECT_NEAR(got, want, 6) << "channel shift " << shift;
     }
     EXPECT_EQ(pixels[0] >> 24, 0xffu);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The largest difference of any channel between two pictures of 0xAARRGGBB pixels.
+int largest_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  int largest = a.size() == b.size() ? 0 : 256;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+    for (int shift : {0, 8, 16, 24}) {
+      const int one = (a[i] >> shift) & 0xff, other = (b[i] >> shift) & 0xff;
+      largest = std::max(largest, std::abs(one - other));
+    }
+  return largest;
+}
+
+// YUV clips come out as FFmpeg converts them: with the matrix and levels they say they
+// use, BT.601 when they say nothing.
+TEST(LossyColours, PicturesAreReadWithTheClipsColourMatrix) {
+  using clipwriter::Codec;
+  using clipwriter::Matrix;
+  struct Case {
+    const char* file;
+    Codec codec;
+    Matrix matrix;
+    bool full_range;
+    int sws_matrix;  // what the reference reads the pictures with
+  };
+  const Case cases[] = {
+      {"bt709.avi", Codec::h264, Matrix::bt709, false, SWS_CS_ITU709},
+      {"bt709-full.avi", Codec::h264, Matrix::bt709, true, SWS_CS_ITU709},
+      {"bt2020.mkv", Codec::ffv1, Matrix::bt2020, false, SWS_CS_BT2020},
+      {"untagged.avi", Codec::h264, Matrix::untagged, false, SWS_CS_ITU601},
+  };
+  constexpr int w = 64, h = 16;
+  for (const Case& c : cases) {
+    const std::string path = velmora_test::scratch_path(c.file);
+    clipwriter::ClipSpec spec{.width = w, .height = h, .frames = 2, .codec = c.codec,
+                              .container = c.codec == Codec::ffv1 ? "matroska" : "avi",
+                              .ten_bit = c.codec == Codec::ffv1, .matrix = c.matrix,
+                              .full_range = c.full_range};
+    ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::colour_bars), "") << c.file;
+    std::vector<uint32_t> reference;
+    velmora_test::for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext&) {
+      if (!reference.empty()) return;
+      const std::vector<uint8_t> bytes = velmora_test::converted_with(
+          frame, c.sws_matrix, c.full_range, AV_PIX_FMT_RGB32, SWS_BILINEAR);
+      reference.resize(bytes.size() / 4);
+      std::memcpy(reference.data(), bytes.data(), bytes.size());
+    });
+    auto opened = service::Clip::open(path);
+    ASSERT_EQ(opened.status, service::MediaStatus::ok) << c.file << opened.detail;
+    std::vector<uint32_t> pixels(w * h);
+    ASSERT_EQ(opened.clip->render({pixels.data(), w, h, w}, {0, 0, w, h}), service::MediaStatus::ok);
+    EXPECT_LE(largest_difference(pixels, reference), 1) << c.file;
   }
 }
 

@@ -37,13 +37,25 @@ std::string ticks_key(const clipwriter::ClipSpec& spec) {
   return " vfr" + std::to_string(hash);
 }
 
+// The colour matrix and levels, when the clip says them.
+std::string colour_key(const clipwriter::ClipSpec& spec) {
+  std::string key;
+  switch (spec.matrix) {
+    case clipwriter::Matrix::untagged: break;
+    case clipwriter::Matrix::bt601: key = " bt601"; break;
+    case clipwriter::Matrix::bt709: key = " bt709"; break;
+    case clipwriter::Matrix::bt2020: key = " bt2020"; break;
+  }
+  return spec.full_range ? key + " full" : key;
+}
+
 // Every setting of `spec` an AVI keeps, so that two specs never share a file.
 std::string spec_key(const clipwriter::ClipSpec& spec) {
   return std::to_string(spec.width) + "x" + std::to_string(spec.height) + " " +
          std::to_string(spec.frames) + "f " + std::to_string(spec.fps_num) + "-" +
          std::to_string(spec.fps_den) + "fps " + codec_name(spec.codec) + " gop" +
          std::to_string(spec.gop) + " b" + std::to_string(spec.b_frames) +
-         (spec.ten_bit ? " 10bit" : "") + ticks_key(spec);
+         (spec.ten_bit ? " 10bit" : "") + ticks_key(spec) + colour_key(spec);
 }
 
 }  // namespace

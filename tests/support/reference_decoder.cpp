@@ -4,11 +4,13 @@
 #include "service/frame_scaler.h"
 #include "tests/support/clips.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -82,6 +84,35 @@ const std::vector<uint32_t>& shown_at(const Reference& ref, int64_t slot) {
   size_t i = 0;
   while (i + 1 < ref.slots.size() && ref.slots[i + 1] <= slot) ++i;
   return ref.pictures.at(i);
+}
+
+std::vector<uint8_t> converted_with(const AVFrame& frame, int matrix, bool full_range,
+                                    int target, int flags) {
+  const auto format = static_cast<AVPixelFormat>(target);
+  decode::ScalerPtr sws(sws_getContext(frame.width, frame.height,
+                                     static_cast<AVPixelFormat>(frame.format), frame.width,
+                                     frame.height, format, flags, nullptr, nullptr, nullptr));
+  decode::FramePtr out = decode::new_frame();
+  if (!sws || !out) throw std::runtime_error("no scaler");
+  const int* coefficients = sws_getCoefficients(matrix);
+  int* inv_table = nullptr;
+  int* table = nullptr;
+  int src_range = 0, dst_range = 0, brightness = 0, contrast = 0, saturation = 0;
+  sws_getColorspaceDetails(sws.get(), &inv_table, &src_range, &table, &dst_range, &brightness,
+                           &contrast, &saturation);
+  sws_setColorspaceDetails(sws.get(), coefficients, full_range ? 1 : 0, table, dst_range,
+                           brightness, contrast, saturation);
+  out->format = format;
+  out->width = frame.width;
+  out->height = frame.height;
+  if (av_frame_get_buffer(out.get(), 0) < 0) throw std::runtime_error("no memory");
+  sws_scale(sws.get(), frame.data, frame.linesize, 0, frame.height, out->data, out->linesize);
+  const size_t row = static_cast<size_t>(frame.width) * av_get_padded_bits_per_pixel(av_pix_fmt_desc_get(format)) / 8;
+  std::vector<uint8_t> packed(row * frame.height);
+  for (int y = 0; y < frame.height; ++y)
+    std::copy_n(out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0], row,
+                packed.data() + row * y);
+  return packed;
 }
 
 

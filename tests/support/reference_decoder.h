@@ -31,4 +31,12 @@ Reference decode_all(const std::string& path, int width, int height, bool direct
 // The reference picture shown at `slot`: the last one at or before it.
 const std::vector<uint32_t>& shown_at(const Reference& ref, int64_t slot);
 
+// `frame` converted whole by libswscale with `flags` to the packed pixel format `target`
+// (an AVPixelFormat), reading YUV with the colour matrix `matrix` (an SWS_CS_ value) and
+// full-range levels when `full_range`, whatever the frame says; rows packed. Throws when
+// libswscale cannot convert it.
+std::vector<uint8_t> converted_with(const AVFrame& frame, int matrix, bool full_range,
+                                    int target, int flags);
+
+
 }  // namespace velmora_test

@@ -26,6 +26,7 @@ TEST(ClipWriter, RefusesImpossibleClipsWithAReason) {
   EXPECT_NE(write({10, 10, 0}), "");
   EXPECT_NE(write({10, 10, 5, 0, 1}), "");
   EXPECT_NE(write({10, 10, 5, 15, 1, Codec::mpeg4, 0}), "");
+  EXPECT_NE(write({.width = 16, .height = 16, .matrix = clipwriter::Matrix::bt709}), "");  // RGB has none
   EXPECT_NE(clipwriter::write_avi(path, {}, nullptr), "");
   std::string error = clipwriter::write_avi(velmora_test::scratch_path("no/such/dir/x.avi"),
                                             {16, 16, 2}, clipwriter::test_pattern);

@@ -34,6 +34,23 @@ AVPixelFormat stored_format(const ClipSpec& spec) {
   return AV_PIX_FMT_NONE;
 }
 
+// FFmpeg's names for the clip's colour: matrix, primaries, transfer.
+struct Colour {
+  AVColorSpace matrix;
+  AVColorPrimaries primaries;
+  AVColorTransferCharacteristic transfer;
+};
+
+Colour colour_of(Matrix matrix) {
+  switch (matrix) {
+    case Matrix::untagged: break;
+    case Matrix::bt601: return {AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M};
+    case Matrix::bt709: return {AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709};
+    case Matrix::bt2020: return {AVCOL_SPC_BT2020_NCL, AVCOL_PRI_BT2020, AVCOL_TRC_BT2020_10};
+  }
+  return {AVCOL_SPC_UNSPECIFIED, AVCOL_PRI_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED};
+}
+
 std::string check_spec(const ClipSpec& spec) {
   if (spec.width <= 0 || spec.height <= 0 || spec.width > 8192 || spec.height > 8192)
     return "frame size must be 1..8192 on each side";
@@ -54,6 +71,8 @@ std::string check_spec(const ClipSpec& spec) {
   // Other containers would drop the matrix without a word.
   if ((spec.rotation != 0 || spec.mirror) && spec.container != "mp4" && spec.container != "mov")
     return "only MP4 and MOV clips keep a display rotation";
+  if ((spec.matrix != Matrix::untagged || spec.full_range) && spec.codec == Codec::rgb)
+    return "RGB clips have no colour matrix or range";
   return {};
 }
 
@@ -103,6 +122,13 @@ std::string Writer::open_codec(const ClipSpec& spec) {
                                      : AVRational{1, spec.ticks_per_second};
   c->framerate = AVRational{spec.fps_num, spec.fps_den};
   c->pix_fmt = stored_format(spec);
+  const Colour colour = colour_of(spec.matrix);
+  c->colorspace = colour.matrix;
+  c->color_primaries = colour.primaries;
+  c->color_trc = colour.transfer;
+  if (spec.full_range || spec.matrix != Matrix::untagged)
+    c->color_range = spec.full_range || spec.codec == Codec::mjpeg ? AVCOL_RANGE_JPEG
+                                                                    : AVCOL_RANGE_MPEG;
   const bool long_gop = spec.codec == Codec::mpeg4 || spec.codec == Codec::h264;
   c->gop_size = long_gop ? spec.gop : 1;
   c->max_b_frames = long_gop ? spec.b_frames : 0;
@@ -129,17 +155,19 @@ std::string Writer::open_codec(const ClipSpec& spec) {
   return {};
 }
 
-// Painted pixels to what the encoder takes. JPEG's full-range format is named to libswscale
-// as the plain one with full-range levels.
+// Painted pixels to what the encoder takes, with the clip's matrix and levels. JPEG's
+// full-range format is named to libswscale as the plain one with full-range levels.
 ScalerPtr make_scaler(const ClipSpec& spec, AVPixelFormat painted, AVPixelFormat encoded) {
-  bool full_range = encoded == AV_PIX_FMT_YUVJ420P;
-  AVPixelFormat target = full_range ? AV_PIX_FMT_YUV420P : encoded;
+  bool full_range = encoded == AV_PIX_FMT_YUVJ420P || spec.full_range;
+  AVPixelFormat target = encoded == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : encoded;
   ScalerPtr scaler(sws_getContext(spec.width, spec.height, painted, spec.width,
                                   spec.height, target, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
                                   nullptr, nullptr));
-  if (scaler && full_range) {
-    const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
-    sws_setColorspaceDetails(scaler.get(), coefficients, 0, coefficients, 1, 0, 1 << 16, 1 << 16);
+  if (scaler && (full_range || spec.matrix != Matrix::untagged)) {
+    const int* coefficients = sws_getCoefficients(
+        spec.matrix == Matrix::untagged ? SWS_CS_DEFAULT : colour_of(spec.matrix).matrix);
+    sws_setColorspaceDetails(scaler.get(), coefficients, 0, coefficients, full_range ? 1 : 0, 0,
+                             1 << 16, 1 << 16);
   }
   return scaler;
 }
@@ -286,6 +314,12 @@ std::string write_deep_clip(const std::string& path, const ClipSpec& spec,
 uint32_t test_pattern(int frame, int x, int y) {
   auto byte = [](int v) { return static_cast<uint32_t>(v) & 0xffu; };
   return byte(frame) << 16 | byte(x) << 8 | byte(y);
+}
+
+uint32_t colour_bars(int frame, int x, int) {
+  constexpr uint32_t bars[] = {0xff0000, 0x00ff00, 0x0000ff, 0xffff00,
+                               0x00ffff, 0xff00ff, 0xffffff, 0x401080};
+  return bars[(x / 8 + frame) % 8];
 }
 
 }  // namespace clipwriter

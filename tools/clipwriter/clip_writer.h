@@ -17,6 +17,14 @@ enum class Codec {
   ffv1,   // lossless, every frame a keyframe; 10 bits 4:2:0 with `ten_bit`, else 8
 };
 
+// The YUV colour matrix a clip's pixels are encoded with and which the clip says it uses.
+enum class Matrix {
+  untagged,  // encoded as BT.601, the clip says nothing
+  bt601,
+  bt709,
+  bt2020,
+};
+
 struct ClipSpec {
   int width = 320;
   int height = 240;
@@ -40,6 +48,10 @@ struct ClipSpec {
   // keep it.
   int rotation = 0;
   bool mirror = false;
+  // YUV codecs: the colour matrix, and full-range levels (0 .. 255) instead of the usual
+  // 16 .. 235, both said in the stream and the container. MJPEG is always full range.
+  Matrix matrix = Matrix::untagged;
+  bool full_range = false;
 };
 
 // Colour 0xRRGGBB of pixel (x, y) in frame `frame`.
@@ -59,5 +71,9 @@ std::string write_deep_clip(const std::string& path, const ClipSpec& spec,
 // A pattern in which every frame differs from every other at every pixel, so a strip
 // tells which frame it came from: red carries the frame, green x, blue y.
 uint32_t test_pattern(int frame, int x, int y);
+
+// Bars of saturated colours, where the colour matrices differ most: eight pixels wide,
+// one bar further on every frame.
+uint32_t colour_bars(int frame, int x, int y);
 
 }  // namespace clipwriter
