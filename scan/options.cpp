@@ -1,5 +1,7 @@
 #include "scan/options.h"
 
+#include "base/result.h"
+
 #include <getopt.h>
 
 #include <cerrno>
@@ -10,6 +12,9 @@
 
 namespace scan {
 namespace {
+
+// Nothing, or why an option's value is wrong.
+using Parsing = base::Result<void, std::string>;
 
 bool whole_number(std::string_view text, int64_t& value) {
   if (text.empty()) return false;
@@ -30,7 +35,7 @@ std::string option_text(std::string_view name, std::string_view value) {
   return "--" + std::string(name) + " " + std::string(value);
 }
 
-std::string parse_point(std::string_view name, std::string_view value, ClipPoint& point) {
+Parsing parse_point(std::string_view name, std::string_view value, ClipPoint& point) {
   point = ClipPoint{true, false, 0, 0, option_text(name, value)};
   if (value.ends_with('s')) {
     point.seconds = true;
@@ -38,10 +43,10 @@ std::string parse_point(std::string_view name, std::string_view value, ClipPoint
   } else if (whole_number(value, point.frame) && point.frame >= 0) {
     return {};
   }
-  return point.text + ": not a frame number or a time in seconds such as 12.5s";
+  return base::failure(point.text + ": not a frame number or a time in seconds such as 12.5s");
 }
 
-std::string parse_slit(std::string_view value, SlitSpec& slit) {
+Parsing parse_slit(std::string_view value, SlitSpec& slit) {
   slit = SlitSpec{};
   slit.given = true;
   slit.text = option_text("slit", value);
@@ -50,43 +55,48 @@ std::string parse_slit(std::string_view value, SlitSpec& slit) {
     position = value.substr(0, colon);
     width = value.substr(colon + 1);
     if (!whole_number(width, slit.width) || slit.width < 0)
-      return slit.text + ": the width is not a whole number of pixels";
-    if (slit.width == 0) return slit.text + ": a slit of width 0 holds no pixel";
+      return base::failure(slit.text + ": the width is not a whole number of pixels");
+    if (slit.width == 0) return base::failure(slit.text + ": a slit of width 0 holds no pixel");
   }
   if (position.ends_with('%')) {
     double percent = 0;
     slit.percent = true;
     if (!decimal(position.substr(0, position.size() - 1), percent))
-      return slit.text + ": the position is not a percentage such as 50%";
+      return base::failure(slit.text + ": the position is not a percentage such as 50%");
     slit.fraction = percent / 100;
     return {};
   }
   if (!whole_number(position, slit.position))
-    return slit.text + ": the position is not a column or row number or a percentage";
+    return base::failure(slit.text +
+                         ": the position is not a column or row number or a percentage");
   return {};
 }
 
-std::string parse_every(std::string_view value, int64_t& every) {
-  if (!whole_number(value, every)) return option_text("every", value) + ": not a whole number";
-  if (every <= 0) return option_text("every", value) + ": must be 1 or more";
+Parsing parse_every(std::string_view value, int64_t& every) {
+  if (!whole_number(value, every))
+    return base::failure(option_text("every", value) + ": not a whole number");
+  if (every <= 0)
+    return base::failure(option_text("every", value) + ": must be 1 or more");
   return {};
 }
 
-std::string parse_threads(std::string_view value, int& threads) {
+Parsing parse_threads(std::string_view value, int& threads) {
   int64_t count = 0;
-  if (!whole_number(value, count)) return option_text("threads", value) + ": not a whole number";
-  if (count < 1 || count > 64) return option_text("threads", value) + ": must be 1 to 64";
+  if (!whole_number(value, count))
+    return base::failure(option_text("threads", value) + ": not a whole number");
+  if (count < 1 || count > 64)
+    return base::failure(option_text("threads", value) + ": must be 1 to 64");
   threads = static_cast<int>(count);
   return {};
 }
 
-std::string parse_cut(std::string_view value, strips::Cut& cut) {
+Parsing parse_cut(std::string_view value, strips::Cut& cut) {
   if (value == "vertical")
     cut = strips::Cut::vertical;
   else if (value == "horizontal")
     cut = strips::Cut::horizontal;
   else
-    return option_text("cut", value) + ": must be vertical or horizontal";
+    return base::failure(option_text("cut", value) + ": must be vertical or horizontal");
   return {};
 }
 
@@ -130,7 +140,7 @@ Parsed usage_error(std::string error) {
   return parsed;
 }
 
-std::string apply(int key, std::string_view value, Options& o) {
+Parsing apply(int key, std::string_view value, Options& o) {
   switch (key) {
     case key_cut:
       return parse_cut(value, o.cut);
@@ -154,7 +164,7 @@ std::string apply(int key, std::string_view value, Options& o) {
       o.no_rotate = true;
       return {};
   }
-  return "unknown option";
+  return base::failure(std::string("unknown option"));
 }
 
 }  // namespace
@@ -180,9 +190,9 @@ Parsed parse_options(const std::vector<std::string>& args) {
       return usage_error(offending(argv, optopt) + ": unknown option (see --help)");
     else if (key == ':')
       return usage_error(offending(argv, optopt) + ": needs a value");
-    else if (std::string error = apply(key, optarg != nullptr ? optarg : "", parsed.options);
-             !error.empty()) {
-      return usage_error(error);
+    else if (Parsing applied = apply(key, optarg != nullptr ? optarg : "", parsed.options);
+             !applied) {
+      return usage_error(applied.error());
     }
   }
   if (parsed.action != Parsed::Action::run) return parsed;

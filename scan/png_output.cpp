@@ -56,20 +56,21 @@ bool write_rows(PngWriter& w, std::FILE* file, const StripImage& image) {
 
 }  // namespace
 
-std::string write_png(std::FILE* file, const StripImage& image) {
+base::Result<void, std::string> write_png(std::FILE* file, const StripImage& image) {
   PngWriter w;
   w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, on_error, on_warning);
-  if (w.png == nullptr) return "cannot set up libpng";
+  if (w.png == nullptr) return base::failure(std::string("cannot set up libpng"));
   w.info = png_create_info_struct(w.png);
-  if (w.info == nullptr) return "cannot set up libpng";
+  if (w.info == nullptr) return base::failure(std::string("cannot set up libpng"));
   errno = 0;
   if (!write_rows(w, file, image)) {
     // libpng says "Write Error" for a failed fwrite; errno says which.
     if (errno != 0 && w.error == "Write Error")
-      return "cannot write (" + std::string(std::strerror(errno)) + ")";
-    return w.error.empty() ? "cannot write the PNG" : w.error;
+      return base::failure("cannot write (" + std::string(std::strerror(errno)) + ")");
+    return base::failure(w.error.empty() ? std::string("cannot write the PNG") : w.error);
   }
-  if (std::ferror(file)) return "cannot write (" + std::string(std::strerror(errno)) + ")";
+  if (std::ferror(file))
+    return base::failure("cannot write (" + std::string(std::strerror(errno)) + ")");
   return {};
 }
 

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "base/result.h"
 #include "scan/strip_image.h"
 
 namespace scan {
 
-// Empty, or why the PNG could not be written. Stops (and says so) when a signal arrives.
-std::string write_png(std::FILE* file, const StripImage& image);
+// Writes `image` to `file`, or says why the PNG could not be written. Stops (and says so)
+// when a signal arrives.
+base::Result<void, std::string> write_png(std::FILE* file, const StripImage& image);
 
 }  // namespace scan

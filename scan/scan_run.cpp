@@ -155,8 +155,8 @@ Failure Run::prepare() {
   strips_ = strips_of(choice_);
   const ImageSize size =
       image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
-  if (std::string refusal = image_refusal(size, available_memory()); !refusal.empty())
-    return fail(exit_failed, o_.output + ": " + refusal);
+  if (auto fits = check_image_size(size, available_memory()); !fits)
+    return fail(exit_failed, o_.output + ": " + fits.error());
   if (std::string bad = output_.create(); !bad.empty()) return fail(exit_failed, bad);
   if (!image_.allocate(size))
     return fail(exit_failed, o_.output + ": not enough memory for an image of " +
@@ -215,9 +215,9 @@ void Run::repeat_strip(int64_t k) {
 }
 
 Failure Run::finish() {
-  if (std::string bad = write_png(output_.stream(), image_); !bad.empty()) {
+  if (auto written = write_png(output_.stream(), image_); !written) {
     if (interrupt_signal() != 0) return interrupted();
-    return fail(exit_failed, o_.output + ": " + bad);
+    return fail(exit_failed, o_.output + ": " + written.error());
   }
   if (interrupt_signal() != 0) return interrupted();
   const int64_t file_bytes = std::ftell(output_.stream());

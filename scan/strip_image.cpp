@@ -33,17 +33,19 @@ std::string human_bytes(double bytes) {
   return text;
 }
 
-std::string image_refusal(const ImageSize& size, int64_t available) {
+base::Result<void, std::string> check_image_size(const ImageSize& size, int64_t available) {
   const std::string what = "the image would be " + std::to_string(size.width) + " x " +
                            std::to_string(size.height) + " pixels";
   const std::string advice = "; use --every or a shorter range";
   if (size.width > png_max_side || size.height > png_max_side)
-    return what + ", more than PNG allows (" + std::to_string(png_max_side) + " a side)" + advice;
+    return base::failure(what + ", more than PNG allows (" + std::to_string(png_max_side) +
+                         " a side)" + advice);
   // Sides within PNG's limits cannot overflow 64 bits here.
   const double bytes = static_cast<double>(size.width) * size.height * size.pixel_bytes;
   if (available >= 0 && bytes > static_cast<double>(available))
-    return what + " (" + human_bytes(bytes) + "), more than the " +
-           human_bytes(static_cast<double>(available)) + " of memory at hand" + advice;
+    return base::failure(what + " (" + human_bytes(bytes) + "), more than the " +
+                         human_bytes(static_cast<double>(available)) + " of memory at hand" +
+                         advice);
   return {};
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/result.h"
 #include "strips/exact_strips.h"
 
 namespace scan {
@@ -24,8 +25,8 @@ struct ImageSize {
 ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
                      int frame_height, bool deep);
 
-// Why an image of `size` cannot be made with `available` bytes of memory, or empty.
-std::string image_refusal(const ImageSize& size, int64_t available);
+// Whether an image of `size` can be made with `available` bytes of memory, or why not.
+base::Result<void, std::string> check_image_size(const ImageSize& size, int64_t available);
 
 // Memory the system can hand out now (MemAvailable), in bytes; -1 when unknown.
 int64_t available_memory();
