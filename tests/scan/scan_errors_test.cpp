@@ -336,19 +336,30 @@ const std::string& long_clip() {
   return path;
 }
 
+// Ctrl-C, kill, a closed terminal or a lost SSH session, and Ctrl-\ (quit) end the run;
+// a signal ignored when the run starts (nohup) does not.
 TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
-  for (int signal : {SIGINT, SIGTERM}) {
+  struct Case {
+    int signal;
+    bool ignored;
+  };
+  for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
+                       Case{SIGQUIT, false}, Case{SIGHUP, true}}) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored" : ""));
     const std::string folder = scan_testing::fresh_folder("interrupted");
     int err_fd = -1;
-    int pid =
-        scan_testing::start_scan({"--threads", "1", long_clip(), folder + "/streak.png"}, err_fd);
+    int pid = scan_testing::start_scan(
+        {"--threads", "1", long_clip(), folder + "/streak.png"}, err_fd, [c] {
+          if (c.ignored) signal(c.signal, SIG_IGN);
+        });
     ASSERT_TRUE(temp_file_appears(folder));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    kill(pid, signal);
+    kill(pid, c.signal);
     scan_testing::Ran ran = scan_testing::finish_scan(pid, err_fd);
-    EXPECT_EQ(ran.status, 128 + signal);
-    EXPECT_EQ(ran.err, "velmora-scan: interrupted; no image written\n");
-    EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{});
+    EXPECT_EQ(ran.status, c.ignored ? 0 : 128 + c.signal);
+    EXPECT_EQ(ran.err, c.ignored ? "" : "velmora-scan: interrupted; no image written\n");
+    EXPECT_EQ(scan_testing::names_in(folder),
+              c.ignored ? std::vector<std::string>{"streak.png"} : std::vector<std::string>{});
   }
 }
 
