@@ -84,6 +84,7 @@ int64_t DecodeCursor::slot_of(const AVFrame* frame) const {
 }
 
 bool DecodeCursor::next(Decoded& out) {
+  stopped_ = false;
   for (;;) {
     int err = avcodec_receive_frame(codec_.get(), out.frame.get());
     if (err == 0) {
@@ -97,6 +98,11 @@ bool DecodeCursor::next(Decoded& out) {
     if (draining_) {
       if (!policy_ || err == AVERROR(EAGAIN)) return false;
       continue;
+    }
+    // Between two chosen frames whole minutes of packets may be read or dropped.
+    if (stop_ && stop_()) {
+      stopped_ = true;
+      return false;
     }
     if (!read_packet()) {
       avcodec_send_packet(codec_.get(), nullptr);

@@ -56,6 +56,7 @@ bool ScanClip::seek_before(int64_t frame) {
     if (!cursor_.restart(table_.key_stamps[key])) return false;
     bool got = cursor_.next(ahead_);
     if (!got) ahead_.slot = -1;
+    if (!got && cursor_.stopped()) return false;
     if ((!got || ahead_.slot > frame) && key > 0) {
       --key;
       continue;
@@ -116,6 +117,7 @@ void ScanClip::take_pictures_up_to(int64_t frame) {
 const AVFrame* ScanClip::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to || choice_.every <= 0) return nullptr;
   take_pictures_up_to(next_wanted_);
+  if (at_end_ && cursor_.stopped()) return nullptr;
   if (at_end_ && broke_off_before(next_wanted_)) {
     broke_off_ = true;
     return nullptr;

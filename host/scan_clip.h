@@ -34,6 +34,7 @@ enum class ScanFailure {
   damaged_timing,
   no_picture,  // none of its pictures decodes
   out_of_memory,
+  stopped,  // the caller asked it to stop
 };
 
 class ScanClip {
@@ -45,8 +46,9 @@ class ScanClip {
   };
 
   // Opens `path` for decoding with `threads` threads (at least 1) and decodes its first
-  // picture, so that a clip none of whose pictures decodes is refused here.
-  static Opened open(const std::string& path, int threads);
+  // picture, so that a clip none of whose pictures decodes is refused here. `stop` is
+  // asked while the file is read, also by next() later; once it says so, the clip gives up.
+  static Opened open(const std::string& path, int threads, const ShouldStop& stop = {});
 
   ScanClip(DecodeCursor cursor, ScanFrames frames, SlotTable table, int width, int height);
 
@@ -62,9 +64,9 @@ class ScanClip {
   // Starts handing out the chosen frames; call once, before next().
   bool choose(FrameChoice choice);
   // The picture shown at the next chosen frame, full size in the decoder's pixel format,
-  // valid until the next call; null when every chosen frame has been handed out, or when
-  // the clip broke off before it (see broke_off()). A frame whose picture does not decode
-  // shows the last good picture before it.
+  // valid until the next call; null when every chosen frame has been handed out, when
+  // the clip broke off before it (see broke_off()), or when it was asked to stop. A frame
+  // whose picture does not decode shows the last good picture before it.
   const AVFrame* next(int64_t& frame);
   // The stream ended before a chosen frame's picture: the file is shorter than it was
   // when opened, or could not be read on (read_error() says why, where FFmpeg does).

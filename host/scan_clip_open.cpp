@@ -45,7 +45,8 @@ ScanFailure failure_of(InputProblem problem) {
 }  // namespace
 
 struct ScanOpener {
-  static ScanClip::Opened open(const std::string& path, int threads) {
+  static ScanClip::Opened open(const std::string& path, int threads, const ShouldStop& stop) {
+    const auto stopped = [&] { return stop && stop(); };
     MediaInput input = open_media(path);
     if (input.status != MediaStatus::ok) return failed(failure_of(input.problem), input.detail);
     AVFormatContext* format = input.format.get();
@@ -56,18 +57,24 @@ struct ScanOpener {
                     decoder.detail);
     const bool avi = std::string_view(format->iformat->name) == "avi";
     SlotClock clock = SlotClock::of(format, stream);
-    SlotTable table = build_slot_table(format, input.stream, clock, avi, path);
+    SlotTable table = build_slot_table(format, input.stream, clock, avi, path, stop);
+    if (stopped()) return failed(ScanFailure::stopped, {});
     if (std::string damaged = damaged_timing(table, file_size(format)); !damaged.empty())
       return failed(ScanFailure::damaged_timing, damaged);
-    ScanFrames frames = count_scan_frames(format, input.stream, table, avi, path);
+    ScanFrames frames = count_scan_frames(format, input.stream, table, avi, path, stop);
+    if (stopped()) return failed(ScanFailure::stopped, {});
     if (frames.count <= 0) return failed(ScanFailure::no_picture, "the file holds no picture");
     DecodeCursor cursor(path, std::move(input.format), input.stream, std::move(decoder.codec),
                         frames.clock, avi);
     if (frames.variable_rate) cursor.number_by_rank(frames.stamps);
+    cursor.set_stop(stop);
     int width = stream->codecpar->width, height = stream->codecpar->height;
     auto clip = std::make_unique<ScanClip>(std::move(cursor), std::move(frames), std::move(table),
                                            width, height);
-    if (!clip->start()) return failed(ScanFailure::no_picture, "no picture of the file decodes");
+    if (!clip->start()) {
+      if (stopped()) return failed(ScanFailure::stopped, {});
+      return failed(ScanFailure::no_picture, "no picture of the file decodes");
+    }
     clip->display_ = display_matrix_of(stream);
     ScanClip::Opened opened;
     opened.clip = std::move(clip);
@@ -75,9 +82,9 @@ struct ScanOpener {
   }
 };
 
-ScanClip::Opened ScanClip::open(const std::string& path, int threads) {
+ScanClip::Opened ScanClip::open(const std::string& path, int threads, const ShouldStop& stop) {
   try {
-    return ScanOpener::open(path, threads);
+    return ScanOpener::open(path, threads, stop);
   } catch (const std::bad_alloc&) {
     return failed(ScanFailure::out_of_memory, "out of memory while opening " + path);
   }

@@ -40,6 +40,8 @@ std::string describe_failure(host::ScanFailure failure, const std::string& detai
       return "none of its frames decodes";
     case ScanFailure::out_of_memory:
       return "not enough memory to open it";
+    case ScanFailure::stopped:
+      return "interrupted";
   }
   return detail;
 }

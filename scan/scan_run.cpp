@@ -97,6 +97,8 @@ std::string describe_size(const ImageSize& size) {
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
 }
 
+Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
+
 // Everything a run holds while it decodes and writes.
 class Run {
  public:
@@ -132,8 +134,11 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.output + ": the output name must end in .png");
   if (std::string bad = check_output(o_.output, o_.force); !bad.empty())
     return fail(exit_failed, bad);
+  // A long clip is read through when opened, which a signal must be able to cut short.
   host::ScanClip::Opened opened =
-      host::ScanClip::open(o_.input, o_.threads > 0 ? o_.threads : default_threads());
+      host::ScanClip::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
+                           [] { return interrupt_signal() != 0; });
+  if (interrupt_signal() != 0) return interrupted();
   if (!opened.clip)
     return fail(exit_failed, o_.input + ": " + describe_failure(opened.failure, opened.detail));
   clip_ = std::move(opened.clip);
@@ -166,13 +171,13 @@ Failure Run::prepare() {
   return {};
 }
 
-Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
-
 // Lays one strip per chosen frame into the image. A picture that cannot be converted (its
 // size changed in the stream) repeats the strip before it, as a damaged frame does.
 Failure Run::make_strips() {
-  if (!clip_->choose(choice_))
+  if (!clip_->choose(choice_)) {
+    if (interrupt_signal() != 0) return interrupted();
     return fail(exit_failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
+  }
   host::SlitScaler scaler(clip_->deep());
   const composite::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
   const composite::BytePlane image = image_.plane();

@@ -3,7 +3,10 @@
 // out stay the right ones.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "clipwriter/clip_writer.h"
+#include "host/media_input.h"
 #include "host/scan_clip.h"
 #include "host/slit_scaler.h"
 #include "scan_support.h"
@@ -119,6 +122,66 @@ TEST(ScanClip, CountsFramesBySlotsOrByPictures) {
     // Picture 10 shows at 400 ms, picture 11 at 500 ms.
     EXPECT_EQ(clip->frames().frame_at_seconds(0.41), 11) << name;
   }
+}
+
+// Reads that could go on for minutes give up as soon as they are asked to (an interrupted
+// run): the read-throughs of a Matroska clip when it is opened (its index lists too little),
+// and the walk from one chosen frame to the next.
+TEST(ScanClip, LongReadsStopWhenAsked) {
+  const std::string path = scan_testing::fresh_folder("stop") + "/clip.mkv";
+  constexpr int frames = 300;
+  ASSERT_EQ(clipwriter::write_clip(path,
+                                   {.width = 32,
+                                    .height = 32,
+                                    .frames = frames,
+                                    .fps_num = 25,
+                                    .codec = Codec::ffv1,
+                                    .container = "matroska"},
+                                   clipwriter::test_pattern),
+            "");
+  bool asked = false;
+  const host::ShouldStop stop = [&asked] { return asked; };
+  host::MediaInput input = host::open_media(path);
+  ASSERT_EQ(input.status, host::MediaStatus::ok);
+  AVFormatContext* format = input.format.get();
+  const host::SlotClock clock = host::SlotClock::of(format, format->streams[input.stream]);
+  const host::SlotTable table = host::build_slot_table(format, input.stream, clock, false, path);
+  ASSERT_EQ(table.length, frames);
+  struct Case {
+    const char* read;
+    // How far into the clip it got once asked to stop, in frames.
+    std::function<int64_t()> how_far;
+  };
+  const Case cases[] = {
+      {"the slot table's read-through",
+       [&] {
+         asked = true;
+         return host::build_slot_table(format, input.stream, clock, false, path, stop).length;
+       }},
+      {"the frame count's read-through",
+       [&] {
+         asked = true;
+         return host::count_scan_frames(format, input.stream, table, false, path, stop).count;
+       }},
+      {"the walk between chosen frames",
+       [&] {
+         host::ScanClip::Opened opened = host::ScanClip::open(path, 1, stop);
+         if (!opened.clip || !opened.clip->choose({0, frames, frames - 1})) return int64_t{-1};
+         asked = true;
+         int64_t frame = 0;
+         while (opened.clip->next(frame) != nullptr) {
+         }
+         return frame;
+       }},
+  };
+  for (const Case& c : cases) {
+    asked = false;
+    const int64_t reached = c.how_far();
+    EXPECT_GE(reached, 0) << c.read;
+    EXPECT_LT(reached, frames / 10) << c.read;
+  }
+  asked = true;
+  EXPECT_EQ(host::ScanClip::open(path, 1, stop).failure, host::ScanFailure::stopped);
 }
 
 }  // namespace
