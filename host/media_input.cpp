@@ -70,7 +70,10 @@ std::string check_picture_size(const AVCodecParameters* par) {
 MediaInput open_media(const std::string& path) {
   if (MediaInput bad = check_file(path); bad.status != MediaStatus::ok) return bad;
   AVFormatContext* raw = nullptr;
-  if (int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); err < 0)
+  // The name is a file's, whatever it looks like: libavformat would take the start of
+  // "12:30 run.webm" or "pipe:3.webm" for a protocol.
+  const std::string url = "file:" + path;
+  if (int err = avformat_open_input(&raw, url.c_str(), nullptr, nullptr); err < 0)
     return failure(status_of_open_error(err), av_error_text("cannot open " + path, err),
                    problem_of_open_error(err));
   MediaInput input;
