@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -175,6 +176,36 @@ TEST(ScanErrors, AnExistingOutputIsKeptWithoutForce) {
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(scan_testing::read_png(out).width, 12);
   EXPECT_EQ(scan_testing::names_in(folder), std::vector<std::string>{"streak.png"});
+}
+
+// The temporary file beside OUTPUT fits wherever OUTPUT does: names up to the 255 bytes a
+// name may have (ASCII, and two-byte UTF-8 characters), a path up to PATH_MAX.
+TEST(ScanErrors, AnOutputNameAsLongAsNamesMayBeIsWritten) {
+  std::string utf8;
+  while (utf8.size() < 250) utf8 += "é";
+  const std::string folder = scan_testing::fresh_folder("long-names");
+  std::string deep = scan_testing::fresh_folder("long-path");
+  while (deep.size() < PATH_MAX - 300) deep += "/" + std::string(200, 'd');
+  fs::create_directories(deep);
+  const struct {
+    std::string folder, name;
+  } cases[] = {
+      {folder, std::string(243, 'a') + ".png"},
+      {folder, std::string(244, 'b') + ".png"},
+      {folder, std::string(251, 'c') + ".png"},
+      {folder, utf8 + "e.png"},
+      {deep, std::string(PATH_MAX - 1 - deep.size() - 1 - 4, 'p') + ".png"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = c.folder + "/" + c.name;
+    SCOPED_TRACE(std::to_string(c.name.size()) + "-byte name, " + std::to_string(out.size()) +
+                 "-byte path");
+    scan_testing::Ran ran = run_scan({inputs().good, out});
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_EQ(ran.err, "");
+    EXPECT_EQ(scan_testing::names_in(c.folder), std::vector<std::string>{c.name});
+    fs::remove(out);
+  }
 }
 
 TEST(ScanErrors, AFolderThatCannotBeWrittenIsNamed) {
