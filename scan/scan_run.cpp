@@ -67,6 +67,10 @@ Failure choose_frames(const Options& o, const host::ScanFrames& frames, host::Fr
       std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
   if (choice.from >= frames.count)
     return fail(exit_usage, o.from.text + ": past the end of the clip (" + length + ")");
+  // Without --from the range starts at the clip's start, which only --to can close.
+  if (choice.from >= choice.to && !o.from.given)
+    return fail(exit_usage, o.to.text + ": at the start of the clip (frame " +
+                                std::to_string(choice.to) + "); no frame lies before it");
   if (choice.from >= choice.to)
     return fail(exit_usage, o.from.text + ": at or past " + o.to.text + " (frame " +
                                 std::to_string(choice.from) + " to frame " +
