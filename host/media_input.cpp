@@ -65,6 +65,21 @@ std::string check_picture_size(const AVCodecParameters* par) {
   return {};
 }
 
+// The best video stream, or a negative AVERROR. Cover art (the picture an MP3 or M4A
+// carries) comes as a video stream of one picture; it is no clip, and when libavformat
+// names it best, the first other video stream is taken instead.
+int pick_video_stream(AVFormatContext* format) {
+  const auto cover = [format](int i) {
+    return (format->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+  };
+  int best = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (best < 0 || !cover(best)) return best;
+  for (unsigned i = 0; i < format->nb_streams; ++i)
+    if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !cover(i))
+      return static_cast<int>(i);
+  return AVERROR_STREAM_NOT_FOUND;
+}
+
 }  // namespace
 
 MediaInput open_media(const std::string& path) {
@@ -81,7 +96,7 @@ MediaInput open_media(const std::string& path) {
   if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
     return failure(MediaStatus::not_playable, av_error_text("cannot read the streams", err),
                    InputProblem::not_media);
-  int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  int stream = pick_video_stream(raw);
   if (stream < 0)
     return failure(MediaStatus::not_playable, "the file holds no video stream",
                    InputProblem::no_video);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,7 +27,8 @@ using clipwriter::Codec;
 using scan_testing::run_scan;
 
 struct Inputs {
-  std::string folder, good, text, audio_only, folder_input, empty, undecodable;
+  std::string folder, good, text, audio_only, folder_input, empty, undecodable, mp3_cover,
+      m4a_cover;
 };
 
 // An MJPEG clip whose every picture is zero bytes of the right length: it opens, but no
@@ -41,6 +43,17 @@ std::string undecodable_clip(const std::string& folder) {
     std::fill_n(bytes.begin() + chunk + 8, size, 0);
   }
   EXPECT_TRUE(clipwriter::write_bytes(path, bytes));
+  return path;
+}
+
+// A second of sound with cover art (an attached picture), as music files carry it, made
+// by FFmpeg's command-line tool with the `codecs` given.
+std::string with_cover(const std::string& path, const std::string& codecs) {
+  const std::string command =
+      "ffmpeg -nostdin -v error -y -f lavfi -i sine=d=1 -f lavfi -i color=c=red:s=32x24:d=0.04 "
+      "-map 0:a -map 1:v -disposition:v attached_pic " +
+      codecs + " '" + path + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
   return path;
 }
 
@@ -60,6 +73,8 @@ const Inputs& inputs() {
     in.audio_only = in.folder + "/audio.avi";
     EXPECT_EQ(clipwriter::write_audio_only_avi(in.audio_only), "");
     in.undecodable = undecodable_clip(in.folder);
+    in.mp3_cover = with_cover(in.folder + "/song.mp3", "-c:a libmp3lame -c:v mjpeg");
+    in.m4a_cover = with_cover(in.folder + "/song.m4a", "-c:a aac -c:v png");
     return in;
   }();
   return made;
@@ -87,6 +102,8 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
        "velmora-scan: " + in.text +
            ": not a video file that libavformat reads (Invalid data found when processing input)"},
       {{in.audio_only, "OUT"}, 1, "velmora-scan: " + in.audio_only + ": holds no video stream"},
+      {{in.mp3_cover, "OUT"}, 1, "velmora-scan: " + in.mp3_cover + ": holds no video stream"},
+      {{in.m4a_cover, "OUT"}, 1, "velmora-scan: " + in.m4a_cover + ": holds no video stream"},
       {{in.undecodable, "OUT"},
        1,
        "velmora-scan: " + in.undecodable + ": none of its frames decodes"},
