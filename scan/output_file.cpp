@@ -54,13 +54,20 @@ bool png_name(const std::string& output) {
 std::string check_output(const std::string& output, bool force) {
   const std::string folder = folder_of(output);
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0) return output + ": the folder " + folder + " does not exist";
+  if (stat(folder.c_str(), &st) != 0) {
+    // Only ENOENT means missing; a name too long, a file in the way or a folder that may
+    // not be searched is told by its own words.
+    if (errno == ENOENT) return output + ": the folder " + folder + " does not exist";
+    return output + ": cannot reach the folder " + folder + " (" + errno_text(errno) + ")";
+  }
   if (!S_ISDIR(st.st_mode)) return output + ": " + folder + " is not a folder";
   if (access(folder.c_str(), W_OK | X_OK) != 0)
     return output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")";
   if (lstat(output.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return output + ": is a folder";
     if (!force) return output + ": already exists; use --force to overwrite it";
+  } else if (errno != ENOENT) {
+    return output + ": cannot be written (" + errno_text(errno) + ")";
   }
   return {};
 }

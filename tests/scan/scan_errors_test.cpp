@@ -91,6 +91,9 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
   const std::string out_folder = scan_testing::fresh_folder("bad-out");
   const std::string out = out_folder + "/streak.png";
   const std::string missing = in.folder + "/missing.avi";
+  std::string beyond_path_max = out_folder;  // a folder whose name is longer than a path may be
+  while (beyond_path_max.size() <= PATH_MAX) beyond_path_max += "/" + std::string(200, 'f');
+  const std::string name_max = out_folder + "/" + std::string(252, 'n') + ".png";  // 256 bytes
   const Case cases[] = {
       {{missing, "OUT"}, 1, "velmora-scan: " + missing + ": no such file"},
       {{in.folder_input, "OUT"},
@@ -159,6 +162,17 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
        1,
        "velmora-scan: " + out_folder + "/no/such/folder/x.png: the folder " + out_folder +
            "/no/such/folder does not exist"},
+      {{in.good, beyond_path_max + "/x.png"},
+       1,
+       "velmora-scan: " + beyond_path_max + "/x.png: cannot reach the folder " + beyond_path_max +
+           " (" + std::strerror(ENAMETOOLONG) + ")"},
+      {{in.good, in.text + "/sub/x.png"},
+       1,
+       "velmora-scan: " + in.text + "/sub/x.png: cannot reach the folder " + in.text +
+           "/sub (" + std::strerror(ENOTDIR) + ")"},
+      {{in.good, name_max},
+       1,
+       "velmora-scan: " + name_max + ": cannot be written (" + std::strerror(ENAMETOOLONG) + ")"},
       {{in.good, in.folder_input + ".png"}, 1,
        "velmora-scan: " + in.folder_input + ".png: is a folder"},
   };
