@@ -83,6 +83,7 @@ int64_t DecodeCursor::slot_of(const AVFrame* frame) const {
 }
 
 bool DecodeCursor::next(Decoded& out) {
+  stopped_ = false;
   for (;;) {
     int err = avcodec_receive_frame(codec_.get(), out.frame.get());
     if (err == 0) {
@@ -96,6 +97,11 @@ bool DecodeCursor::next(Decoded& out) {
     if (draining_) {
       if (!policy_ || err == AVERROR(EAGAIN)) return false;
       continue;
+    }
+    // Between two chosen frames whole minutes of packets may be read or dropped.
+    if (stop_ && stop_()) {
+      stopped_ = true;
+      return false;
     }
     if (!read_packet()) {
       avcodec_send_packet(codec_.get(), nullptr);
@@ -137,6 +143,7 @@ bool Lookahead::restart_for(int64_t slot, const SlotTable& table, int lowest) {
         key >= 0 ? cursor_.restart(table.key_stamps[key]) : cursor_.restart_at_top();
     if (!restarted) return false;
     const bool got = load_next();
+    if (!got && cursor_.stopped()) return false;
     if ((!got || next_.slot > slot) && key > lowest) {
       --key;
       continue;

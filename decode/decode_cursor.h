@@ -55,6 +55,10 @@ class DecodeCursor {
   int64_t damaged() const { return rejected_ + broken_; }
   // Packets the policy kept from the decoder.
   int64_t dropped_packets() const { return dropped_; }
+  // Asked before every packet read; once it says so, next() gives no more pictures.
+  void set_stop(ShouldStop stop) { stop_ = std::move(stop); }
+  // The last next() gave up because `stop` said so, not at the end of the stream.
+  bool stopped() const { return stopped_; }
   // FFmpeg's error when the demuxer stopped before the end of the file (a file that broke
   // off while it was read, a failing disk); 0 when it reached the end or has not stopped.
   int read_error() const { return read_error_; }
@@ -78,6 +82,8 @@ class DecodeCursor {
   int64_t rejected_ = 0;
   int64_t decoded_ = 0;
   PacketPolicy policy_;
+  ShouldStop stop_;
+  bool stopped_ = false;
   std::vector<int64_t> ranks_;
   int64_t broken_ = 0;
   int64_t dropped_ = 0;

@@ -44,6 +44,21 @@ std::optional<std::string> bad_picture_size(const AVCodecParameters* par) {
   return std::nullopt;
 }
 
+// The best video stream, or a negative AVERROR. Cover art (the picture an MP3 or M4A
+// carries) comes as a video stream of one picture; it is no clip, and when libavformat
+// names it best, the first other video stream is taken instead.
+int pick_video_stream(AVFormatContext* format) {
+  const auto cover = [format](int i) {
+    return (format->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+  };
+  int best = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (best < 0 || !cover(best)) return best;
+  for (unsigned i = 0; i < format->nb_streams; ++i)
+    if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !cover(i))
+      return static_cast<int>(i);
+  return AVERROR_STREAM_NOT_FOUND;
+}
+
 }  // namespace
 
 base::Failure<OpenFailure> open_failure(OpenProblem problem, std::string detail) {
@@ -53,13 +68,16 @@ base::Failure<OpenFailure> open_failure(OpenProblem problem, std::string detail)
 Opening<MediaInput> open_media(const std::string& path) {
   if (std::optional<OpenFailure> bad = check_file(path)) return base::failure(std::move(*bad));
   AVFormatContext* raw = nullptr;
-  if (int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); err < 0)
+  // The name is a file's, whatever it looks like: libavformat would take the start of
+  // "12:30 run.webm" or "pipe:3.webm" for a protocol.
+  const std::string url = "file:" + path;
+  if (int err = avformat_open_input(&raw, url.c_str(), nullptr, nullptr); err < 0)
     return open_failure(problem_of_open_error(err), av_error_text("cannot open " + path, err));
   MediaInput input;
   input.format.reset(raw);
   if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
     return open_failure(OpenProblem::not_media, av_error_text("cannot read the streams", err));
-  int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  int stream = pick_video_stream(raw);
   if (stream < 0) return open_failure(OpenProblem::no_video, "the file holds no video stream");
   if (std::optional<std::string> bad = bad_picture_size(raw->streams[stream]->codecpar))
     return open_failure(OpenProblem::bad_size, *bad);

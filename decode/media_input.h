@@ -22,6 +22,7 @@ enum class OpenProblem {
   damaged_timing,  // more frames claimed than the file could hold
   no_picture,      // none of its pictures decodes
   out_of_memory,
+  stopped,         // the caller asked it to stop while the file was read
 };
 
 struct OpenFailure {
@@ -43,8 +44,9 @@ struct MediaInput {
 inline constexpr int max_side = 16384;
 inline constexpr int64_t max_pixels = int64_t{8192} * 8192;
 
-// Opens `path`, reads enough to know its streams and picks the video stream. Other streams
-// are discarded so that the demuxer skips them. Nothing stays open on failure.
+// Opens the file `path` (a name that looks like a URL is a file's all the same), reads
+// enough to know its streams and picks the video stream. Other streams are discarded so
+// that the demuxer skips them. Nothing stays open on failure.
 [[nodiscard]] Opening<MediaInput> open_media(const std::string& path);
 
 // The file's size in bytes, or -1 when the demuxer cannot tell.

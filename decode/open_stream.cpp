@@ -7,7 +7,8 @@
 
 namespace decode {
 
-Opening<OpenedStream> open_stream(const std::string& path, int threads) {
+Opening<OpenedStream> open_stream(const std::string& path, int threads,
+                                  const ShouldStop& stop) {
   Opening<MediaInput> input = open_media(path);
   if (!input) return base::failure(input.error());
   AVFormatContext* format = input->format.get();
@@ -18,7 +19,8 @@ Opening<OpenedStream> open_stream(const std::string& path, int threads) {
   opened.path = path;
   opened.avi = is_avi(format);
   opened.clock = SlotClock::of(format, stream);
-  opened.table = build_slot_table(format, input->stream, opened.clock, opened.avi, path);
+  opened.table = build_slot_table(format, input->stream, opened.clock, opened.avi, path, stop);
+  if (stop && stop()) return open_failure(OpenProblem::stopped, "stopped while reading " + path);
   if (std::optional<std::string> damaged = damaged_timing(opened.table, file_size(format)))
     return open_failure(OpenProblem::damaged_timing, *damaged);
   opened.display = display_matrix_of(stream);

@@ -43,14 +43,15 @@ SlotTable from_index(AVStream* st, const SlotClock& clock, int64_t size) {
 }
 
 // Reads every packet of the video stream once, without decoding.
-SlotTable from_scan(const std::string& path, const SlotClock& clock, bool dts_slots) {
+SlotTable from_scan(const std::string& path, const SlotClock& clock, bool dts_slots,
+                    const ShouldStop& stop) {
   SlotTable table;
   table.scanned = true;
   Opening<MediaInput> input = open_media(path);
   if (!input) return table;
   PacketPtr packet = new_packet();
   int64_t last = -1;
-  while (packet && av_read_frame(input->format.get(), packet.get()) >= 0) {
+  while (packet && !(stop && stop()) && av_read_frame(input->format.get(), packet.get()) >= 0) {
     bool whole = packet->size > 0 && !(packet->flags & AV_PKT_FLAG_CORRUPT);
     int64_t stamp = dts_slots || packet->pts == AV_NOPTS_VALUE ? packet->dts : packet->pts;
     if (packet->stream_index == input->stream && whole && stamp != AV_NOPTS_VALUE) {
@@ -96,14 +97,14 @@ int SlotTable::key_at_or_before(int64_t slot) const {
 }
 
 SlotTable build_slot_table(AVFormatContext* format, int stream, const SlotClock& clock,
-                           bool dts_slots, const std::string& path) {
+                           bool dts_slots, const std::string& path, const ShouldStop& stop) {
   AVStream* st = format->streams[stream];
   SlotTable table = from_index(st, clock, file_size(format));
   bool claims_more = st->nb_frames > table.length;
   // Outside AVI an index may list keyframes only; only one entry per frame can be counted on.
   bool partial = !dts_slots && avformat_index_get_entries_count(st) != st->nb_frames;
   if (table.length <= 0 || table.key_slots.empty() || claims_more || partial)
-    table = from_scan(path, clock, dts_slots);
+    table = from_scan(path, clock, dts_slots, stop);
   finish(table);
   return table;
 }

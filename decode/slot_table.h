@@ -1,6 +1,7 @@
 // Where a clip's frames lie: its length in frame slots and its keyframes.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,11 @@ namespace decode {
 // An AVI: its slots are chunks, every chunk one tick of the stream's time base, and its
 // packets carry decoding stamps only.
 bool is_avi(const AVFormatContext* format);
+
+// Asked again and again by reads that can last long (a read-through of the file, the walk
+// between two chosen frames): true when the caller wants them to give up (a run that was
+// interrupted). Empty: never.
+using ShouldStop = std::function<bool()>;
 
 // Converts stream timestamps into frame slots at the clip's frame rate. In an AVI every
 // chunk is one tick of the stream's time base, so there a slot is simply the timestamp.
@@ -39,10 +45,11 @@ struct SlotTable {
 
 // Builds the table from the container's index, not believing entries that lie past the
 // end of the file. When there is no usable index, or the header claims more frames than
-// the index holds, the file at `path` is read through once (demuxing only).
+// the index holds, the file at `path` is read through once (demuxing only); when `stop`
+// says so, the read-through ends early and the table is short.
 // `dts_slots` says that a packet's slot is its decoding timestamp (AVI).
 SlotTable build_slot_table(AVFormatContext* format, int stream, const SlotClock& clock,
-                           bool dts_slots, const std::string& path);
+                           bool dts_slots, const std::string& path, const ShouldStop& stop = {});
 
 // Every slot takes at least a chunk header (or an index entry) of eight bytes in the file;
 // a length beyond that comes from damaged timing fields, not from pictures. Nothing when

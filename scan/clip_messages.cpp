@@ -39,6 +39,8 @@ std::string describe_failure(const decode::OpenFailure& failure) {
       return "none of its frames decodes";
     case OpenProblem::out_of_memory:
       return "not enough memory to open it";
+    case OpenProblem::stopped:
+      return "interrupted";
   }
   return detail;
 }

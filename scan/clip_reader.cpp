@@ -93,6 +93,7 @@ decode::PacketUse ClipReader::use_of(const AVPacket& packet) const {
 const AVFrame* ClipReader::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to || choice_.every <= 0) return nullptr;
   walk_.advance_to(next_wanted_, [](int64_t) {});
+  if (walk_.at_end() && walk_.cursor().stopped()) return nullptr;
   if (walk_.at_end() && broke_off_before(next_wanted_)) {
     broke_off_ = true;
     return nullptr;

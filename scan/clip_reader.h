@@ -23,9 +23,10 @@ struct FrameChoice {
 class ClipReader {
  public:
   // Opens `path` for decoding with `threads` threads (at least 1) and decodes its first
-  // picture, so that a clip none of whose pictures decodes is refused here.
-  [[nodiscard]] static decode::Opening<std::unique_ptr<ClipReader>> open(const std::string& path,
-                                                                         int threads);
+  // picture, so that a clip none of whose pictures decodes is refused here. `stop` is
+  // asked while the file is read, also by next() later; once it says so, the clip gives up.
+  [[nodiscard]] static decode::Opening<std::unique_ptr<ClipReader>> open(
+      const std::string& path, int threads, const decode::ShouldStop& stop = {});
 
   ClipReader(decode::DecodeCursor cursor, ScanFrames frames, decode::SlotTable table,
              decode::DisplayMatrix display, int width, int height);
@@ -42,9 +43,9 @@ class ClipReader {
   // Starts handing out the chosen frames; call once, before next().
   bool choose(FrameChoice choice);
   // The picture shown at the next chosen frame, full size in the decoder's pixel format,
-  // valid until the next call; null when every chosen frame has been handed out, or when
-  // the clip broke off before it (see broke_off()). A frame whose picture does not decode
-  // shows the last good picture before it.
+  // valid until the next call; null when every chosen frame has been handed out, when
+  // the clip broke off before it (see broke_off()), or when it was asked to stop. A frame
+  // whose picture does not decode shows the last good picture before it.
   const AVFrame* next(int64_t& frame);
   // The stream ended before a chosen frame's picture: the file is shorter than it was
   // when opened, or could not be read on (read_error() says why, where FFmpeg does).
@@ -57,8 +58,8 @@ class ClipReader {
   int64_t dropped_packets() const { return walk_.cursor().dropped_packets(); }
 
  private:
-  static decode::Opening<std::unique_ptr<ClipReader>> open_reader(const std::string& path,
-                                                                  int threads);
+  static decode::Opening<std::unique_ptr<ClipReader>> open_reader(
+      const std::string& path, int threads, const decode::ShouldStop& stop);
   bool start();
   bool seek_before(int64_t frame);
   decode::PacketUse use_of(const AVPacket& packet) const;

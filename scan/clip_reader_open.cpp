@@ -6,12 +6,16 @@
 
 namespace scan {
 
-decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open_reader(const std::string& path,
-                                                                     int threads) {
-  decode::Opening<decode::OpenedStream> stream = decode::open_stream(path, threads);
+decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open_reader(
+    const std::string& path, int threads, const decode::ShouldStop& stop) {
+  const auto stopped = [&] {
+    return decode::open_failure(decode::OpenProblem::stopped, "stopped while reading " + path);
+  };
+  decode::Opening<decode::OpenedStream> stream = decode::open_stream(path, threads, stop);
   if (!stream) return base::failure(stream.error());
   ScanFrames frames = count_scan_frames(stream->format.get(), stream->stream, stream->table,
-                                        stream->avi, path);
+                                        stream->avi, path, stop);
+  if (stop && stop()) return stopped();
   if (frames.count <= 0)
     return decode::open_failure(decode::OpenProblem::no_picture, "the file holds no picture");
   decode::SlotTable table = std::move(stream->table);
@@ -21,17 +25,21 @@ decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open_reader(const std::
   std::vector<int64_t> stamps = frames.stamps;
   decode::DecodeCursor cursor(std::move(*stream));
   if (variable_rate) cursor.number_by_rank(std::move(stamps));
+  cursor.set_stop(stop);
   auto reader = std::make_unique<ClipReader>(std::move(cursor), std::move(frames), std::move(table),
                                              display, width, height);
-  if (!reader->start())
+  if (!reader->start()) {
+    if (stop && stop()) return stopped();
     return decode::open_failure(decode::OpenProblem::no_picture, "no picture of the file decodes");
+  }
   return reader;
 }
 
 decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open(const std::string& path,
-                                                              int threads) {
+                                                              int threads,
+                                                              const decode::ShouldStop& stop) {
   try {
-    return open_reader(path, threads);
+    return open_reader(path, threads, stop);
   } catch (const std::bad_alloc&) {
     return decode::open_failure(decode::OpenProblem::out_of_memory,
                                 "out of memory while opening " + path);

@@ -41,12 +41,12 @@ std::vector<int64_t> index_stamps(AVStream* st, int64_t file_bytes) {
 }
 
 // Presentation stamps of every picture, reading the file through once (demuxing only).
-std::vector<int64_t> read_stamps(const std::string& path) {
+std::vector<int64_t> read_stamps(const std::string& path, const decode::ShouldStop& stop) {
   std::vector<int64_t> stamps;
   decode::Opening<decode::MediaInput> input = decode::open_media(path);
   if (!input) return stamps;
   decode::PacketPtr packet = decode::new_packet();
-  while (packet && av_read_frame(input->format.get(), packet.get()) >= 0) {
+  while (packet && !(stop && stop()) && av_read_frame(input->format.get(), packet.get()) >= 0) {
     int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     const bool shown = packet->size > 0 && !(packet->flags & AV_PKT_FLAG_DISCARD);
     if (packet->stream_index == input->stream && shown && stamp != AV_NOPTS_VALUE)
@@ -94,8 +94,8 @@ int64_t ScanFrames::next_picture_frame(int64_t frame) const {
   return after == picture_frames.end() ? count : *after;
 }
 
-ScanFrames count_scan_frames(AVFormatContext* format, int stream, const decode::SlotTable& table, bool avi,
-                             const std::string& path) {
+ScanFrames count_scan_frames(AVFormatContext* format, int stream, const decode::SlotTable& table,
+                             bool avi, const std::string& path, const decode::ShouldStop& stop) {
   AVStream* st = format->streams[stream];
   ScanFrames frames;
   frames.clock = decode::SlotClock::of(format, st);
@@ -112,7 +112,7 @@ ScanFrames count_scan_frames(AVFormatContext* format, int stream, const decode::
     frames.count = static_cast<int64_t>(stamps.size());
     return frames;
   }
-  stamps = read_stamps(path);
+  stamps = read_stamps(path, stop);
   std::sort(stamps.begin(), stamps.end());
   frames.count = static_cast<int64_t>(stamps.size());
   if (!one_per_slot(stamps, frames.clock, false)) {

@@ -36,8 +36,10 @@ struct ScanFrames {
   int64_t next_picture_frame(int64_t frame) const;
 };
 
-// Counts the frames of `stream`. `table` is the clip's slot table (AVI's slots).
-ScanFrames count_scan_frames(AVFormatContext* format, int stream, const decode::SlotTable& table, bool avi,
-                             const std::string& path);
+// Counts the frames of `stream`. `table` is the clip's slot table (AVI's slots). A
+// read-through ends early when `stop` says so, and the count is short.
+ScanFrames count_scan_frames(AVFormatContext* format, int stream, const decode::SlotTable& table,
+                             bool avi, const std::string& path,
+                             const decode::ShouldStop& stop = {});
 
 }  // namespace scan

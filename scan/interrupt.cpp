@@ -1,6 +1,7 @@
 #include "scan/interrupt.h"
 
 #include <csignal>
+#include <initializer_list>
 
 namespace scan {
 namespace {
@@ -17,8 +18,12 @@ void catch_interrupts() {
   // Reads and writes go on; the flag is looked at between strips and between rows.
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    // One ignored by whoever started the run (nohup, a background job) stays ignored.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 int interrupt_signal() { return arrived; }

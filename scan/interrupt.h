@@ -1,5 +1,6 @@
-// SIGINT and SIGTERM only set a flag; the scan loop and the PNG writer look at it, so that
-// the temporary file is removed before the program ends.
+// SIGINT, SIGTERM, SIGHUP (the terminal or the SSH session went away) and SIGQUIT only set
+// a flag; the scan loop and the PNG writer look at it, so that the temporary file is
+// removed before the program ends.
 #pragma once
 
 namespace scan {

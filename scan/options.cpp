@@ -248,7 +248,8 @@ The image has 16-bit RGB when the clip has more than 8 bits per component, 8-bit
 otherwise. OUTPUT is written under a temporary name in its folder and renamed when done.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
-range that does not fit the clip), 130 (143) interrupted by SIGINT (SIGTERM).
+range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,
+SIGHUP, SIGQUIT).
 )";
 }
 

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 
@@ -21,6 +23,24 @@ std::string folder_of(const std::string& output) {
 
 std::string errno_text(int code) { return std::strerror(code); }
 
+// ".OUTPUT.png.XXXXXX" beside OUTPUT, fitting wherever OUTPUT fits (NAME_MAX for the
+// name, PATH_MAX for the path): OUTPUT's name is cut short where needed, between two UTF-8
+// characters. It is hidden and made unique by mkstemp, and only hints at what it becomes.
+std::string temp_pattern(const std::string& output) {
+  std::string base = fs::path(output).filename().string();
+  const std::string folder = output.substr(0, output.size() - base.size());
+  const std::string tail = ".XXXXXX";
+  const size_t added = 1 + tail.size();  // the dot in front and the tail
+  const size_t path_left =
+      PATH_MAX - 1 > folder.size() + added ? PATH_MAX - 1 - folder.size() - added : 0;
+  size_t room = std::min<size_t>(NAME_MAX - added, path_left);
+  if (base.size() > room) {
+    while (room > 0 && (static_cast<unsigned char>(base[room]) & 0xC0) == 0x80) --room;
+    base.resize(room);
+  }
+  return folder + "." + base + tail;
+}
+
 }  // namespace
 
 bool png_name(const std::string& output) {
@@ -34,13 +54,20 @@ bool png_name(const std::string& output) {
 std::string check_output(const std::string& output, bool force) {
   const std::string folder = folder_of(output);
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0) return output + ": the folder " + folder + " does not exist";
+  if (stat(folder.c_str(), &st) != 0) {
+    // Only ENOENT means missing; a name too long, a file in the way or a folder that may
+    // not be searched is told by its own words.
+    if (errno == ENOENT) return output + ": the folder " + folder + " does not exist";
+    return output + ": cannot reach the folder " + folder + " (" + errno_text(errno) + ")";
+  }
   if (!S_ISDIR(st.st_mode)) return output + ": " + folder + " is not a folder";
   if (access(folder.c_str(), W_OK | X_OK) != 0)
     return output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")";
   if (lstat(output.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return output + ": is a folder";
     if (!force) return output + ": already exists; use --force to overwrite it";
+  } else if (errno != ENOENT) {
+    return output + ": cannot be written (" + errno_text(errno) + ")";
   }
   return {};
 }
@@ -50,9 +77,7 @@ TempOutput::~TempOutput() {
 }
 
 std::string TempOutput::create() {
-  fs::path out(output_);
-  std::string pattern =
-      (fs::path(folder_of(output_)) / ("." + out.filename().string() + ".XXXXXX")).string();
+  std::string pattern = temp_pattern(output_);
   int fd = mkstemp(pattern.data());
   if (fd < 0)
     return output_ + ": cannot write in the folder " + folder_of(output_) + " (" +

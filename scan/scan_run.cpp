@@ -67,6 +67,10 @@ Failure choose_frames(const Options& o, const ScanFrames& frames, FrameChoice& c
       std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
   if (choice.from >= frames.count)
     return fail(exit_usage, o.from.text + ": past the end of the clip (" + length + ")");
+  // Without --from the range starts at the clip's start, which only --to can close.
+  if (choice.from >= choice.to && !o.from.given)
+    return fail(exit_usage, o.to.text + ": at the start of the clip (frame " +
+                                std::to_string(choice.to) + "); no frame lies before it");
   if (choice.from >= choice.to)
     return fail(exit_usage, o.from.text + ": at or past " + o.to.text + " (frame " +
                                 std::to_string(choice.from) + " to frame " +
@@ -96,6 +100,8 @@ std::string describe_size(const ImageSize& size) {
   return std::to_string(size.width) + " x " + std::to_string(size.height) +
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
 }
+
+Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
 
 // Everything a run holds while it decodes and writes.
 class Run {
@@ -132,8 +138,11 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.output + ": the output name must end in .png");
   if (std::string bad = check_output(o_.output, o_.force); !bad.empty())
     return fail(exit_failed, bad);
+  // A long clip is read through when opened, which a signal must be able to cut short.
   decode::Opening<std::unique_ptr<ClipReader>> opened =
-      ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads());
+      ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
+                       [] { return interrupt_signal() != 0; });
+  if (interrupt_signal() != 0) return interrupted();
   if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
   clip_ = std::move(*opened);
   if (!o_.no_rotate) {
@@ -165,13 +174,13 @@ Failure Run::prepare() {
   return {};
 }
 
-Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
-
 // Lays one strip per chosen frame into the image. A picture that cannot be converted (its
 // size changed in the stream) repeats the strip before it, as a damaged frame does.
 Failure Run::make_strips() {
-  if (!clip_->choose(choice_))
+  if (!clip_->choose(choice_)) {
+    if (interrupt_signal() != 0) return interrupted();
     return fail(exit_failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
+  }
   SlitScaler scaler(clip_->deep());
   const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
   const strips::BytePlane image = image_.plane();

@@ -53,6 +53,7 @@ MediaStatus status_of(decode::OpenProblem problem) {
     case OpenProblem::bad_size:
     case OpenProblem::damaged_timing:
     case OpenProblem::no_picture:
+    case OpenProblem::stopped:
       break;
   }
   return MediaStatus::not_playable;

@@ -3,9 +3,12 @@
 // out stay the right ones.
 #include <gtest/gtest.h>
 
-#include "tools/clipwriter/clip_writer.h"
+#include <functional>
+
+#include "decode/media_input.h"
 #include "scan/clip_reader.h"
 #include "scan/slit_scaler.h"
+#include "tools/clipwriter/clip_writer.h"
 #include "scan_support.h"
 
 namespace {
@@ -119,6 +122,69 @@ TEST(ScanClip, CountsFramesBySlotsOrByPictures) {
     // Picture 10 shows at 400 ms, picture 11 at 500 ms.
     EXPECT_EQ(clip->frames().frame_at_seconds(0.41), 11) << name;
   }
+}
+
+// Reads that could go on for minutes give up as soon as they are asked to (an interrupted
+// run): the read-throughs of a Matroska clip when it is opened (its index lists too little),
+// and the walk from one chosen frame to the next.
+TEST(ScanClip, LongReadsStopWhenAsked) {
+  const std::string path = velmora_test::fresh_folder("stop") + "/clip.mkv";
+  constexpr int frames = 300;
+  ASSERT_EQ(clipwriter::write_clip(path,
+                                   {.width = 32,
+                                    .height = 32,
+                                    .frames = frames,
+                                    .fps_num = 25,
+                                    .codec = Codec::ffv1,
+                                    .container = "matroska"},
+                                   clipwriter::test_pattern),
+            "");
+  bool asked = false;
+  const decode::ShouldStop stop = [&asked] { return asked; };
+  decode::Opening<decode::MediaInput> input = decode::open_media(path);
+  ASSERT_TRUE(input);
+  AVFormatContext* format = input->format.get();
+  const int stream = input->stream;
+  const decode::SlotClock clock = decode::SlotClock::of(format, format->streams[stream]);
+  const decode::SlotTable table = decode::build_slot_table(format, stream, clock, false, path);
+  ASSERT_EQ(table.length, frames);
+  struct Case {
+    const char* read;
+    // How far into the clip it got once asked to stop, in frames.
+    std::function<int64_t()> how_far;
+  };
+  const Case cases[] = {
+      {"the slot table's read-through",
+       [&] {
+         asked = true;
+         return decode::build_slot_table(format, stream, clock, false, path, stop).length;
+       }},
+      {"the frame count's read-through",
+       [&] {
+         asked = true;
+         return scan::count_scan_frames(format, stream, table, false, path, stop).count;
+       }},
+      {"the walk between chosen frames",
+       [&] {
+         decode::Opening<std::unique_ptr<scan::ClipReader>> opened =
+             scan::ClipReader::open(path, 1, stop);
+         if (!opened || !(*opened)->choose({0, frames, frames - 1})) return int64_t{-1};
+         asked = true;
+         int64_t frame = 0;
+         while ((*opened)->next(frame) != nullptr) {
+         }
+         return frame;
+       }},
+  };
+  for (const Case& c : cases) {
+    asked = false;
+    const int64_t reached = c.how_far();
+    EXPECT_GE(reached, 0) << c.read;
+    EXPECT_LT(reached, frames / 10) << c.read;
+  }
+  asked = true;
+  decode::Opening<std::unique_ptr<scan::ClipReader>> stopped = scan::ClipReader::open(path, 1, stop);
+  EXPECT_TRUE(!stopped && stopped.error().problem == decode::OpenProblem::stopped);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +27,8 @@ using clipwriter::Codec;
 using velmora_test::run_scan;
 
 struct Inputs {
-  std::string folder, good, text, audio_only, folder_input, empty, undecodable;
+  std::string folder, good, text, audio_only, folder_input, empty, undecodable, mp3_cover,
+      m4a_cover;
 };
 
 // An MJPEG clip whose every picture is zero bytes of the right length: it opens, but no
@@ -40,6 +43,17 @@ std::string undecodable_clip(const std::string& folder) {
     std::fill_n(bytes.begin() + chunk + 8, size, 0);
   }
   EXPECT_TRUE(clipwriter::write_bytes(path, bytes));
+  return path;
+}
+
+// A second of sound with cover art (an attached picture), as music files carry it, made
+// by FFmpeg's command-line tool with the `codecs` given.
+std::string with_cover(const std::string& path, const std::string& codecs) {
+  const std::string command =
+      "ffmpeg -nostdin -v error -y -f lavfi -i sine=d=1 -f lavfi -i color=c=red:s=32x24:d=0.04 "
+      "-map 0:a -map 1:v -disposition:v attached_pic " +
+      codecs + " '" + path + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
   return path;
 }
 
@@ -59,6 +73,8 @@ const Inputs& inputs() {
     in.audio_only = in.folder + "/audio.avi";
     EXPECT_EQ(clipwriter::write_audio_only_avi(in.audio_only), "");
     in.undecodable = undecodable_clip(in.folder);
+    in.mp3_cover = with_cover(in.folder + "/song.mp3", "-c:a libmp3lame -c:v mjpeg");
+    in.m4a_cover = with_cover(in.folder + "/song.m4a", "-c:a aac -c:v png");
     return in;
   }();
   return made;
@@ -75,6 +91,9 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
   const std::string out_folder = velmora_test::fresh_folder("bad-out");
   const std::string out = out_folder + "/streak.png";
   const std::string missing = in.folder + "/missing.avi";
+  std::string beyond_path_max = out_folder;  // a folder whose name is longer than a path may be
+  while (beyond_path_max.size() <= PATH_MAX) beyond_path_max += "/" + std::string(200, 'f');
+  const std::string name_max = out_folder + "/" + std::string(252, 'n') + ".png";  // 256 bytes
   const Case cases[] = {
       {{missing, "OUT"}, 1, "velmora-scan: " + missing + ": no such file"},
       {{in.folder_input, "OUT"},
@@ -86,6 +105,8 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
        "velmora-scan: " + in.text +
            ": not a video file that libavformat reads (Invalid data found when processing input)"},
       {{in.audio_only, "OUT"}, 1, "velmora-scan: " + in.audio_only + ": holds no video stream"},
+      {{in.mp3_cover, "OUT"}, 1, "velmora-scan: " + in.mp3_cover + ": holds no video stream"},
+      {{in.m4a_cover, "OUT"}, 1, "velmora-scan: " + in.m4a_cover + ": holds no video stream"},
       {{in.undecodable, "OUT"},
        1,
        "velmora-scan: " + in.undecodable + ": none of its frames decodes"},
@@ -118,6 +139,12 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--from", "0.5s", "--to", "5", in.good, "OUT"},
        2,
        "velmora-scan: --from 0.5s: at or past --to 5 (frame 6 to frame 5)"},
+      {{"--to", "0", in.good, "OUT"},
+       2,
+       "velmora-scan: --to 0: at the start of the clip (frame 0); no frame lies before it"},
+      {{"--to", "0s", in.good, "OUT"},
+       2,
+       "velmora-scan: --to 0s: at the start of the clip (frame 0); no frame lies before it"},
       {{"--from", "12", in.good, "OUT"},
        2,
        "velmora-scan: --from 12: past the end of the clip (12 frames)"},
@@ -135,6 +162,17 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
        1,
        "velmora-scan: " + out_folder + "/no/such/folder/x.png: the folder " + out_folder +
            "/no/such/folder does not exist"},
+      {{in.good, beyond_path_max + "/x.png"},
+       1,
+       "velmora-scan: " + beyond_path_max + "/x.png: cannot reach the folder " + beyond_path_max +
+           " (" + std::strerror(ENAMETOOLONG) + ")"},
+      {{in.good, in.text + "/sub/x.png"},
+       1,
+       "velmora-scan: " + in.text + "/sub/x.png: cannot reach the folder " + in.text +
+           "/sub (" + std::strerror(ENOTDIR) + ")"},
+      {{in.good, name_max},
+       1,
+       "velmora-scan: " + name_max + ": cannot be written (" + std::strerror(ENAMETOOLONG) + ")"},
       {{in.good, in.folder_input + ".png"}, 1,
        "velmora-scan: " + in.folder_input + ".png: is a folder"},
   };
@@ -175,6 +213,36 @@ TEST(ScanErrors, AnExistingOutputIsKeptWithoutForce) {
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(velmora_test::read_png(out).width, 12);
   EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{"streak.png"});
+}
+
+// The temporary file beside OUTPUT fits wherever OUTPUT does: names up to the 255 bytes a
+// name may have (ASCII, and two-byte UTF-8 characters), a path up to PATH_MAX.
+TEST(ScanErrors, AnOutputNameAsLongAsNamesMayBeIsWritten) {
+  std::string utf8;
+  while (utf8.size() < 250) utf8 += "é";
+  const std::string folder = velmora_test::fresh_folder("long-names");
+  std::string deep = velmora_test::fresh_folder("long-path");
+  while (deep.size() < PATH_MAX - 300) deep += "/" + std::string(200, 'd');
+  fs::create_directories(deep);
+  const struct {
+    std::string folder, name;
+  } cases[] = {
+      {folder, std::string(243, 'a') + ".png"},
+      {folder, std::string(244, 'b') + ".png"},
+      {folder, std::string(251, 'c') + ".png"},
+      {folder, utf8 + "e.png"},
+      {deep, std::string(PATH_MAX - 1 - deep.size() - 1 - 4, 'p') + ".png"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = c.folder + "/" + c.name;
+    SCOPED_TRACE(std::to_string(c.name.size()) + "-byte name, " + std::to_string(out.size()) +
+                 "-byte path");
+    velmora_test::Ran ran = run_scan({inputs().good, out});
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_EQ(ran.err, "");
+    EXPECT_EQ(velmora_test::names_in(c.folder), std::vector<std::string>{c.name});
+    fs::remove(out);
+  }
 }
 
 TEST(ScanErrors, AFolderThatCannotBeWrittenIsNamed) {
@@ -336,19 +404,30 @@ const std::string& long_clip() {
   return path;
 }
 
+// Ctrl-C, kill, a closed terminal or a lost SSH session, and Ctrl-\ (quit) end the run;
+// a signal ignored when the run starts (nohup) does not.
 TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
-  for (int signal : {SIGINT, SIGTERM}) {
+  struct Case {
+    int signal;
+    bool ignored;
+  };
+  for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
+                       Case{SIGQUIT, false}, Case{SIGHUP, true}}) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored" : ""));
     const std::string folder = velmora_test::fresh_folder("interrupted");
     int err_fd = -1;
-    int pid =
-        velmora_test::start_scan({"--threads", "1", long_clip(), folder + "/streak.png"}, err_fd);
+    int pid = velmora_test::start_scan(
+        {"--threads", "1", long_clip(), folder + "/streak.png"}, err_fd, [c] {
+          if (c.ignored) signal(c.signal, SIG_IGN);
+        });
     ASSERT_TRUE(temp_file_appears(folder));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    kill(pid, signal);
+    kill(pid, c.signal);
     velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
-    EXPECT_EQ(ran.status, 128 + signal);
-    EXPECT_EQ(ran.err, "velmora-scan: interrupted; no image written\n");
-    EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
+    EXPECT_EQ(ran.status, c.ignored ? 0 : 128 + c.signal);
+    EXPECT_EQ(ran.err, c.ignored ? "" : "velmora-scan: interrupted; no image written\n");
+    EXPECT_EQ(velmora_test::names_in(folder),
+              c.ignored ? std::vector<std::string>{"streak.png"} : std::vector<std::string>{});
   }
 }
 

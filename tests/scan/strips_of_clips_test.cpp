@@ -3,6 +3,7 @@
 // variable rate, at 8 and 10 bits, in the colours of the clip's matrix, and on the real
 // clips of the test data.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -177,6 +178,35 @@ TEST(ScanClips, AnMp4CutShortGivesThePicturesItHolds) {
   EXPECT_GE(png.width, 2 * 20);
   EXPECT_LE(png.width, 2 * 24);
   expect_pictures(png, pictures, frames_from(0, png.width / 2, 1), 20, 2);
+}
+
+// Names typed in the clip's folder that libavformat would take for URLs (a protocol
+// before the first colon) are the files' names all the same, in AVI and in Matroska, which
+// is opened again by name to be read through.
+TEST(ScanClips, ANameThatLooksLikeAUrlIsTheFile) {
+  const std::string folder = velmora_test::fresh_folder("url-like");
+  const std::string mkv = folder + "/source.mkv";
+  const ClipSpec spec{
+      .width = 64, .height = 48, .frames = 40, .codec = Codec::ffv1, .container = "matroska"};
+  ASSERT_EQ(clipwriter::write_clip(mkv, spec, clipwriter::test_pattern), "");
+  const struct {
+    std::string name, source;
+  } cases[] = {
+      {"2024-05-01T12:30:00.avi", pattern_clip()},
+      {"12:30 run.mkv", mkv},
+      {"pipe:3.avi", pattern_clip()},
+      {"file:clip.mkv", mkv},
+  };
+  for (const auto& c : cases) {
+    fs::copy_file(c.source, folder + "/" + c.name);
+    int err_fd = -1;
+    const int pid = velmora_test::start_scan({c.name, "out.png"}, err_fd,
+                                             [&folder] { (void)!chdir(folder.c_str()); });
+    const velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
+    EXPECT_EQ(ran.status, 0) << c.name << ": " << ran.err;
+    if (ran.status == 0) EXPECT_EQ(read_png(folder + "/out.png").width, 40) << c.name;
+    fs::remove(folder + "/out.png");
+  }
 }
 
 TEST(ScanClips, VariableRateClipGivesOneStripPerPicture) {
