@@ -23,8 +23,10 @@ struct OpenedStream {
 };
 
 // Opens `path` with a decoder of `threads` threads. The slot table comes from the
-// container's index, or from reading the file through once where there is none. A length
-// the file could not hold is refused (damaged_timing).
-[[nodiscard]] Opening<OpenedStream> open_stream(const std::string& path, int threads);
+// container's index, or from reading the file through once where there is none; that read
+// ends, and the opening fails, when `stop` says so. A length the file could not hold is
+// refused (damaged_timing).
+[[nodiscard]] Opening<OpenedStream> open_stream(const std::string& path, int threads,
+                                                const ShouldStop& stop = {});
 
 }  // namespace decode

@@ -51,23 +51,23 @@ bool png_name(const std::string& output) {
   return tail == ".png";
 }
 
-std::string check_output(const std::string& output, bool force) {
+Written check_output(const std::string& output, bool force) {
   const std::string folder = folder_of(output);
   struct stat st {};
   if (stat(folder.c_str(), &st) != 0) {
     // Only ENOENT means missing; a name too long, a file in the way or a folder that may
     // not be searched is told by its own words.
-    if (errno == ENOENT) return output + ": the folder " + folder + " does not exist";
-    return output + ": cannot reach the folder " + folder + " (" + errno_text(errno) + ")";
+    if (errno == ENOENT) return base::failure(output + ": the folder " + folder + " does not exist");
+    return base::failure(output + ": cannot reach the folder " + folder + " (" + errno_text(errno) + ")");
   }
-  if (!S_ISDIR(st.st_mode)) return output + ": " + folder + " is not a folder";
+  if (!S_ISDIR(st.st_mode)) return base::failure(output + ": " + folder + " is not a folder");
   if (access(folder.c_str(), W_OK | X_OK) != 0)
-    return output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")";
+    return base::failure(output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")");
   if (lstat(output.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return output + ": is a folder";
-    if (!force) return output + ": already exists; use --force to overwrite it";
+    if (S_ISDIR(st.st_mode)) return base::failure(output + ": is a folder");
+    if (!force) return base::failure(output + ": already exists; use --force to overwrite it");
   } else if (errno != ENOENT) {
-    return output + ": cannot be written (" + errno_text(errno) + ")";
+    return base::failure(output + ": cannot be written (" + errno_text(errno) + ")");
   }
   return {};
 }
@@ -76,12 +76,12 @@ TempOutput::~TempOutput() {
   if (!committed_) discard();
 }
 
-std::string TempOutput::create() {
+Written TempOutput::create() {
   std::string pattern = temp_pattern(output_);
   int fd = mkstemp(pattern.data());
   if (fd < 0)
-    return output_ + ": cannot write in the folder " + folder_of(output_) + " (" +
-           errno_text(errno) + ")";
+    return base::failure(output_ + ": cannot write in the folder " + folder_of(output_) + " (" +
+                         errno_text(errno) + ")");
   temp_ = pattern;
   // mkstemp makes it private; the finished image gets the usual mode.
   mode_t mask = umask(0);
@@ -93,19 +93,19 @@ std::string TempOutput::create() {
     close(fd);
     unlink(temp_.c_str());
     temp_.clear();
-    return output_ + ": cannot write (" + errno_text(code) + ")";
+    return base::failure(output_ + ": cannot write (" + errno_text(code) + ")");
   }
   return {};
 }
 
-std::string TempOutput::commit(bool force) {
+Written TempOutput::commit(bool force) {
   std::string failure;
   if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0)
     failure = output_ + ": cannot write (" + errno_text(errno) + ")";
   if (std::fclose(stream_) != 0 && failure.empty())
     failure = output_ + ": cannot write (" + errno_text(errno) + ")";
   stream_ = nullptr;
-  if (!failure.empty()) return failure;
+  if (!failure.empty()) return base::failure(failure);
   // Without --force an OUTPUT that appeared meanwhile is not replaced either.
   int flags = force ? 0 : RENAME_NOREPLACE;
   int done = renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, output_.c_str(), flags);
@@ -118,8 +118,8 @@ std::string TempOutput::commit(bool force) {
       done = rename(temp_.c_str(), output_.c_str());
   }
   if (done != 0) {
-    if (errno == EEXIST) return output_ + ": already exists; use --force to overwrite it";
-    return output_ + ": cannot put the image in place (" + errno_text(errno) + ")";
+    if (errno == EEXIST) return base::failure(output_ + ": already exists; use --force to overwrite it");
+    return base::failure(output_ + ": cannot put the image in place (" + errno_text(errno) + ")");
   }
   committed_ = true;
   temp_.clear();

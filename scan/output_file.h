@@ -5,14 +5,20 @@
 #include <cstdio>
 #include <string>
 
+#include "base/result.h"
+
 namespace scan {
 
 // OUTPUT's name ends in .png (in any case).
 bool png_name(const std::string& output);
 
+// Nothing, or the message (without the program's name) that says why OUTPUT cannot be
+// written.
+using Written = base::Result<void, std::string>;
+
 // Checks OUTPUT before anything is decoded: its folder, and that it does not exist unless
-// `force`. Empty, or the message (without the program's name).
-std::string check_output(const std::string& output, bool force);
+// `force`.
+Written check_output(const std::string& output, bool force);
 
 class TempOutput {
  public:
@@ -22,13 +28,13 @@ class TempOutput {
   // Removes the temporary file unless it was committed.
   ~TempOutput();
 
-  // Creates the temporary file; empty, or the message.
-  std::string create();
+  // Creates the temporary file.
+  Written create();
   std::FILE* stream() const { return stream_; }
   const std::string& temp_path() const { return temp_; }
   // Flushes, syncs and closes the file and renames it to OUTPUT (replacing it only when
-  // `force`); empty, or the message.
-  std::string commit(bool force);
+  // `force`).
+  Written commit(bool force);
   // Closes and removes the temporary file.
   void discard();
 

@@ -136,8 +136,7 @@ class Run {
 Failure Run::prepare() {
   if (!png_name(o_.output))
     return fail(exit_usage, o_.output + ": the output name must end in .png");
-  if (std::string bad = check_output(o_.output, o_.force); !bad.empty())
-    return fail(exit_failed, bad);
+  if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
   // A long clip is read through when opened, which a signal must be able to cut short.
   decode::Opening<std::unique_ptr<ClipReader>> opened =
       ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
@@ -166,7 +165,7 @@ Failure Run::prepare() {
       image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
   if (auto fits = check_image_size(size, available_memory()); !fits)
     return fail(exit_failed, o_.output + ": " + fits.error());
-  if (std::string bad = output_.create(); !bad.empty()) return fail(exit_failed, bad);
+  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
   if (!image_.allocate(size))
     return fail(exit_failed, o_.output + ": not enough memory for an image of " +
                                  human_bytes(static_cast<double>(size.bytes())) +
@@ -230,7 +229,7 @@ Failure Run::finish() {
   }
   if (interrupt_signal() != 0) return interrupted();
   const int64_t file_bytes = std::ftell(output_.stream());
-  if (std::string bad = output_.commit(o_.force); !bad.empty()) return fail(exit_failed, bad);
+  if (Written ok = output_.commit(o_.force); !ok) return fail(exit_failed, ok.error());
   progress_->summary(strips_, describe_size(image_.size()), file_bytes,
                      clip_->damaged() + unconverted_);
   return {};
