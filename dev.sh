@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up a Debian 12 machine for Velmora, builds the programs (velmora6, velmora3 and the
 # command-line velmora-scan), and starts one of them, runs the tests, installs the programs
 # or makes the Debian package.

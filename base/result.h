@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way a function says it failed: a value or the error that kept it from being made,
 // which the caller cannot drop unread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The same work done with plain libavformat/libavcodec/libswscale calls: what the clip's
 // figures are measured against.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clips the benchmarks run on, written into /tmp once and reused.
 #pragma once
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening, stepping, stepping back, exact seeking and painting a clip, each next to the
 // same work done with plain FFmpeg calls.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One strip's copy against a plain copy of the same pixels (row by row, memcpy).
 #include <benchmark/benchmark.h>
 

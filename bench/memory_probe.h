@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Peak memory of a fresh process that opens a clip and steps back through all of it.
 #pragma once
 #include <string>

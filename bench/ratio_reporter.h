@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Console output as usual, then a table: each measurement's median, the median of the
 // baseline doing the same work in the same run, their ratio and the goal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan against FFmpeg's command-line recipe on the same work, in the same run:
 // writes its clips into /tmp once, runs each command several times in turn, and prints
 // medians of wall time, their ratios against the goals, and velmora-scan's peak memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The steps both editions take for one strip: a band must be picked, the frame is captured
 // (media::Trans), then the band is copied and counted.
 #pragma once

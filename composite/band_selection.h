@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Picking the cut band with two presses on the visible pick strip.
 #pragma once
 #include <QString>

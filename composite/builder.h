@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The composite run of the auto-advance edition: strip after strip until the composite is
 // full or the band is no longer complete.
 #pragma once

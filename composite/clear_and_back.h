@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clearing the composite and stepping it back by one strip (auto-advance edition), and
 // the part of a clear both editions share.
 #pragma once

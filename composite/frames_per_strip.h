@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frames-per-strip box's text as the 16-bit count a run advances by.
 #pragma once
 #include <QString>

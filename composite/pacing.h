@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame steps paced by the millisecond tick count: at most one step per 300 ms slot.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FFmpeg's error codes as readable text.
 #pragma once
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Demuxes and decodes one video stream forward, naming the frame slot of every picture.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a decoder for a clip's video stream.
 #pragma once
 #include "decode/ffmpeg_handles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a clip's pictures are turned for showing: the display matrix of its video stream,
 // which phones write instead of storing a portrait picture upright, and which players and
 // FFmpeg's command-line tool apply. Only quarter turns, with or without a mirror, are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Owners for the FFmpeg objects the decoder holds, so no path can leak one.
 #pragma once
 #include <memory>

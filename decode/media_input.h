@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a media file with libavformat and finding its video stream.
 #pragma once
 #include <string>

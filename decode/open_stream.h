@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way a clip is opened for decoding, by the window programs' service and by
 // velmora-scan alike: the file, its video stream's decoder, where its frames lie and how
 // its pictures are turned for showing.

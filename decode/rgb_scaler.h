@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion of decoded pictures to packed RGB with libswscale: one scaler, made again only
 // when anything it reads changes, and FFmpeg's own padded pictures to convert into.
 #pragma once

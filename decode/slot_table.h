@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a clip's frames lie: its length in frame slots and its keyframes.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window tables of the editions.
 #pragma once
 #include "window/layout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The body both programs' mains share: one window, started, shown, left to its handlers.
 #pragma once
 #include "editions/wiring.h"

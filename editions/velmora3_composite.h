@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manual-advance edition's composite buttons: one strip per press, from the frame the
 // clip stands on, and its own clear. Its play is media::Command1_Click, which finds no
 // step-back button to enable.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "editions/velmora3_edition.h"
 
 #include "composite/band_selection.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the manual-advance edition runs on its window.
 #pragma once
 #include "editions/wiring.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manual-advance window's table; a file of its own so that neither program carries the
 // other's window.
 #include "editions/layouts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "editions/layouts.h"
 #include "window/form1.h"
 

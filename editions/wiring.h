@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connects the window's control events to their handlers. The editions share the table
 // and replace the few handlers in which they differ.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one channel to the media service, and the number forms appended to commands. Every
 // command names the clip by the alias avfile, which the open command gives it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and closing the clip, and the ways out of the program.
 #pragma once
 #include "window/form1_fwd.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbers read out of the service's reply texts.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Play, pause, the frame steps, rewind, the scroll-bar seek and the position display.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package and what ships beside the programs: the version header, manual pages,
 # AppStream metadata, the copyright file and the changelog. Included from the top-level
 # CMakeLists.txt. The version is project(VERSION ...) there, the release date

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a clip could not be opened, in velmora-scan's words.
 #pragma once
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A clip read once from front to back at full resolution, for velmora-scan: the pictures
 // of chosen frames in the decoder's own pixel format, decoded by the same cursor as the
 // window programs' clips, with as many threads as asked and without decoding pictures

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ClipReader::open: from a path to a clip ready to hand out full-size pictures, or why not.
 #include <new>
 

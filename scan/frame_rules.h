@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How velmora-scan counts a clip's frames, and which pictures its strips need.
 //
 // AVI: frames are slots, as in the window programs: every chunk is one, and a chunk

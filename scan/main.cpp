@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan: a full-resolution streak image of a clip, written as a PNG.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan's command line: GNU-style options and two operands, INPUT and OUTPUT.png.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Strips of a clip whose pictures are turned or mirrored for showing. The slit is placed on
 // the displayed picture; only the stored area behind it is converted (so the pixels stay
 // those of a whole-picture conversion), and its pixels are laid into the image turned.

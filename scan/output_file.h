@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // OUTPUT.png is written under a temporary name in its own folder (so the rename that puts
 // it in place is atomic), synced, and renamed when complete; on any failure the temporary
 // file is removed and OUTPUT is left as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the streak image as a PNG with libpng, row by row from the image in memory.
 #pragma once
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress bar on a terminal: frames done of frames to do, frames a second and time
 // left, redrawn a few times a second; then a one-line summary. Silent when stderr is not
 // a terminal or when asked to be quiet.

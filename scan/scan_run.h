@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One run of velmora-scan, from parsed options to the exit status.
 #pragma once
 #include <cstdio>

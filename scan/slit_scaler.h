@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Converts the part of a decoded picture around a slit to packed RGB at full resolution:
 // 8-bit RGB, or 16-bit RGB (big-endian, as PNG stores it) for sources of more than 8 bits
 // per component. Converting the whole picture for every strip costs too much, so only a

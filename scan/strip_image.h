@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The streak image held in memory while strips are laid into it: packed RGB rows, 8 or 16
 // bits a component. Only strips are kept, never whole frames.
 #pragma once

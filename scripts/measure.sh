@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Measures velmora6 as a person uses it, in a virtual X session:
 #  - the time from the press of 切り取り画像の作成 to a full composite, for a few bands and
 #    frames-per-strip counts, next to what the 300 ms pacing predicts;

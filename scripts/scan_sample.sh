@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the README's velmora-scan picture: a clip of a turning bar from the clip writer and
 # its middle two columns, strip beside strip, one strip a frame.
 #   scripts/scan_sample.sh BUILD_DIR [OUT_DIR, default docs/]

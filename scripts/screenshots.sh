@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the README's screenshots in a virtual X session: the pendulum sample clip, a
 # horizontal band across the bottom of its swing, and a finished streak image in each
 # program. The clip is the one `./dev.sh run` writes into samples/, so the path the window

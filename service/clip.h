@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One open clip: frame-exact positioning and scaled pictures of the frame shown.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clip::open: from a path to a clip standing on frame 0, or a status saying why not.
 #include <new>
 

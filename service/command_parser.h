@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns one command string into what the service should do, or the status that says
 // why it cannot be done. Knows the words, not the clips.
 #pragma once

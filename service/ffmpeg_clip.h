@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clip over libavformat/libavcodec: exact frame positioning, and a pool of scaled
 // pictures of the current group of frames so that stepping back seldom decodes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scaled pictures of consecutive frame slots, kept so that stepping back costs no decoding.
 #pragma once
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scales decoded pictures into 0xffRRGGBB pixels for the window programs. libswscale writes
 // whole SIMD blocks, past the end of a row whose width is not a multiple of the block: it
 // scales into a padded picture of its own, and only the pixels asked for reach the caller's

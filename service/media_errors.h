@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Status codes of the media service and their descriptions.
 #pragma once
 #include <cstdint>

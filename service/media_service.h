@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The media-control service: takes command strings, decodes clips with FFmpeg,
 // shows video in numbered windows and paints frames into numbered surfaces.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One open clip as the service holds it: where its video goes, and the thread that
 // plays it. The playback thread takes the service's lock for each frame it advances and
 // shows; every other caller holds that lock already and hands it in, and each member

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Blank-free names for files, so that a path can stand unquoted in a command string.
 #pragma once
 #include <optional>

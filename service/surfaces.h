@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbered windows and drawing surfaces, as the media service sees them.
 #pragma once
 #include <cstdint>

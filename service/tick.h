@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The millisecond tick count: a steady clock that tests can replace.
 #pragma once
 #include <cstdint>

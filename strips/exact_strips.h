@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan's strips: exactly `width` lines wide and `width` apart, at the source's
 // own depth (packed RGB of any bytes per pixel), on the shared strip-copy core.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One strip of the streak image: the band of the captured frame copied into the composite.
 // Shared by both editions; knows nothing of panes or window state.
 #pragma once

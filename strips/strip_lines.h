@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The core of every strip copy: which lines of a band land where in the streak image, and
 // the loops that move them, for any pixel type. The window's strips (w + 1 lines placed w
 // apart on 32-bit panes) and velmora-scan's (W lines placed W apart at full depth) are both

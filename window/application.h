@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's life around its window: what it asks of Qt before the window is built, and
 // how it ends.
 #pragma once

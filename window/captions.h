@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Captions whose line breaks are written as LF CR (the position display's), CR LF, LF or
 // CR alone.
 #pragma once

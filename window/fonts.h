@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fonts that show Japanese captions on any machine: the labels' own face, ＭＳ Ｐゴシック,
 // where it is installed, a Japanese proportional Gothic where it is not.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's one window: every control, the menu, the shared window state, start-up,
 // the enabling routine and the cut direction.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window icon, drawn in code: 32 x 32 pixels in the 16 standard colours.
 #pragma once
 #include <QImage>

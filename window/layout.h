@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window's controls as data: each edition hands its own table to Form1.
 #pragma once
 #include <QColor>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture pane: a persistent 32-bit image that is drawn, read and written pixel by pixel,
 // registered with the media service as a numbered window and drawing surface.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HScroll1's kind of scroll bar: its scroll event comes only from the user's drag.
 #pragma once
 #include <QScrollBar>

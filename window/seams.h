@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What tests replace: the beep, message boxes and the file-open dialog.
 // In the programs they are Qt's beep, QMessageBox and QFileDialog.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manual-advance edition: one strip per press, from the frame the clip stands on.
 #include "decode/av_error.h"
 #include "editions/layouts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The auto-advance edition: strips follow one another by themselves.
 #include "decode/av_error.h"
 #include "editions/layouts.h"

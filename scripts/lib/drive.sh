@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the screenshot and measuring scripts share on top of the X session helpers: switching
 # between the two programs in one session and quick clicks for long runs of presses.
 source "$(dirname "${BASH_SOURCE[0]}")/../../tests/x11/lib/session.sh"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The sample clips `./dev.sh run` puts into samples/ and the README's screenshots open:
 # things that move through the frame, so the first streak image is worth looking at.
 # The sourcing script calls write_samples CLIPGEN FOLDER.

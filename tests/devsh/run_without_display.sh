@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # ./dev.sh run without a display: one line that says so and how to run it instead, a
 # non-zero status, and nothing installed or built first.
 set -euo pipefail

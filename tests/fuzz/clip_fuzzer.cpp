@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: arbitrary bytes as a clip file, through everything service::Clip offers:
 // open, length, seek, step forward and back, and pictures at the pool's size and others.
 //

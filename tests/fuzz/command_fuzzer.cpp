@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the service's command parser, then whole conversations with the
 // service on two tiny clips. An input is one or more commands, one per line.
 //

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a fuzzer with clang and runs it on a fresh copy of its seeds.
 #   tests/fuzz/run.sh [SECONDS] [command|clip]     default 90 s, the command fuzzer
 # FUZZ_BUILD_DIR defaults to <repo>/build-fuzz.
 #   command: the service's command parser and conversations with it; seeds in corpus/.
-#   clip:    arbitrary bytes as a clip file through host::Clip; seeds are the real clips of
+#   clip:    arbitrary bytes as a clip file through service::Clip; seeds are the real clips of
 #            tests/data/avi/ and the clips and broken clips the fuzzer writes at start-up.
 # Fails when the fuzzer finds a crash, a leak, a broken promise, an input slower than the
 # time limit or one that needs more memory than the limit; the input is kept in the build
@@ -35,7 +36,7 @@ else
   # small seeds fit whole, the real clips are cut short. FFmpeg needs far less than 10 s
   # on a file this small, so an input that takes longer is a hang.
   limits=(-timeout=10 -rss_limit_mb=2048 -max_len=16384)
-  echo "== fuzzing clip files through host::Clip for $seconds s"
+  echo "== fuzzing clip files through service::Clip for $seconds s"
 fi
 "$build_dir/${which}_fuzzer" -max_total_time="$seconds" "${limits[@]}" \
   -print_final_stats=1 -artifact_prefix="$build_dir/" "$work"

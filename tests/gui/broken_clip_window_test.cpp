@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Broken files chosen in the file dialog, then every button a person would press: a
 // message box or a beep as the handlers say, never a crash or a hang.
 #include <QTemporaryDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command channel over the real service: replies, beeps, number forms and file names
 // that must reach the service whole.
 #include <gtest/gtest.h>

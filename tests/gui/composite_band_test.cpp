@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Picking the band on the pick strips: bounds, ordering, the warning, the marker lines and
 // the restart of the composite.
 #include <QImage>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clearing the composite and stepping it back from the clipboard, outside a run.
 #include <QClipboard>
 #include <QMimeData>

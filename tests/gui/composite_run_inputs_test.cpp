@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a run reads before and between strips: the frames-per-strip text and the tick slots.
 #include <gtest/gtest.h>
 

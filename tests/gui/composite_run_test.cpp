@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The composite run on a real RGB clip: strips pixel for pixel, the end at the far edge,
 // the clipboard snapshot, and what handlers do to a run from within its yield.
 #include <QLabel>

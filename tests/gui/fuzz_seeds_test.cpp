@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fuzzer's seeds must hold every command string the program sends, or the fuzzer
 // starts far from what matters. A whole session is recorded and looked up in the seeds.
 #include <QDir>

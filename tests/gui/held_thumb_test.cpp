@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A thumb held down without moving: the position display's ticks still move it, and Qt
 // reports those moves as the thumb's own; only the user's drag may seek.
 #include "media/transport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop icons are the window's icon made larger pixel by pixel: no blended colours.
 #include <gtest/gtest.h>
 

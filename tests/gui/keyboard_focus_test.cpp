@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the keyboard focus goes when the program disables the control that holds it: to
 // no control, never on to the next one (the exit button, say), and back when it returns.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the window tests inside one QApplication (offscreen unless told otherwise).
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and closing a clip from the file menu, on the real media service.
 #include <QDir>
 #include <QFile>

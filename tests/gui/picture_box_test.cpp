@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture pane: its persistent image, inverted lines, background pictures, and video
 // handed over from another thread.
 #include "window/picture_box.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ways out: the exit item, the window's close and the exit button end the process at
 // once. Each case runs in a child process.
 #include <QClipboard>

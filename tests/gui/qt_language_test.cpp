@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt's own texts (the file dialog, the message boxes' buttons) follow the desktop's
 // language when Qt has a translation for it, and stay English when it has none.
 #include <gtest/gtest.h>

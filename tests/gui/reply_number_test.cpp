@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbers read out of reply texts: what the length and position requests turn into.
 #include "media/reply_number.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two hundred rounds of a person's work in one process: open, play, step, a whole
 // composite, close. Whatever a round leaves behind would show as growing memory.
 #include <malloc.h>

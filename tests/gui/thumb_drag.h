@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drags a scroll bar's thumb with mouse events, as the user's hand does: press on the
 // thumb, moves, release. Positions go through the style's geometry, so a position that
 // no pixel reaches on a short bar ends on the nearest one that does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Play, pause, steps, rewind, the scroll-bar seek, the position tick and the capture pane.
 #include "media/transport.h"
 

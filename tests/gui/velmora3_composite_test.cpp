@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manual-advance edition's composite buttons: one strip per press from the frame the
 // clip stands on, no edge test, and its own clear.
 #include "editions/velmora3_composite.h"

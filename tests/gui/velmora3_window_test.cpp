@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manual-advance program as the user drives it: its buttons wired to its own handlers,
 // strips compared pixel for pixel with the clip's frames.
 #include <QClipboard>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up state, cmd_enabled and the cut direction.
 #include <QAction>
 #include <QGroupBox>

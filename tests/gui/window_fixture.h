@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A started window of either edition, wired to its handlers, with its seams replaced by
 // recorders, on the real media service; the clips it opens come from the clip cache. Also
 // what the composite tests compare against: the pixels a strip must show.

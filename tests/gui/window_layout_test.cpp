@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows of both editions as built from their layout tables: places, captions, fonts,
 // focus order, the menu and the icon.
 #include <QAction>

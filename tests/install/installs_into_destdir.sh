@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build in $1 into a fresh DESTDIR and checks what a desktop needs: the
 # programs, a valid desktop entry for each, the icon at every size.
 set -euo pipefail

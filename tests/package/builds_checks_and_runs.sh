@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the Debian package of the build in $1 and checks it as a user's machine would meet
 # it: its fields and Depends, every file a program needs, lintian, and then every program
 # run from a scratch root the package is unpacked into. The programs are the ones the build

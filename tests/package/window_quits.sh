@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside an X session (xvfb-run): starts the window program $1, waits for its window and
 # ends it through its file menu (終了, access key X), as a user would. Fails when the
 # program does not come up, does not end, or ends with a status other than 0.

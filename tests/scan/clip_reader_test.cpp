@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clip reading under velmora-scan: how frames are counted, and that pictures no
 // chosen frame needs are not decoded, with frame threads too, while the pictures handed
 // out stay the right ones.

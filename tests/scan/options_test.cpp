@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan's command line: what each option reads, and a one-line reason for every
 // way of getting it wrong.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every bad input gets its own one-line message naming the file or option, the right exit
 // status, and leaves no file behind; an interrupted run leaves nothing either.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan on clips with a display matrix, as phones write them: the strips are those
 // of the picture as players show it, and the slit is placed and checked on that picture.
 #include <gtest/gtest.h>

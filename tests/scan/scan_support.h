@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for velmora-scan's tests: running the program, reading PNGs back with libpng,
 // and the reference pictures a clip should give.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // On a terminal velmora-scan draws a progress bar and ends with a one-line summary, which
 // counts the damaged frames; a damaged frame shows the picture before it.
 #include <gtest/gtest.h>

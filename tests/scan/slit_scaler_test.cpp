@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The slit's pixels equal those of the whole picture converted at once, byte for byte,
 // whatever the crop around the slit: every place, narrow and wide slits, every chroma
 // subsampling, 8 and 10 bits, odd and even picture sizes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan run as a script runs it, on clips whose pictures are known: every strip
 // holds the right frame's columns (rows), in AVI, MP4 and Matroska, at constant and
 // variable rate, at 8 and 10 bits, in the colours of the clip's matrix, and on the real

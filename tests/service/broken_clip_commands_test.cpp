@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clips cut short or damaged on purpose: the service opens what it can, refuses the rest
 // with a description, and never believes a header about frames the file does not hold.
 #include <gtest/gtest.h>

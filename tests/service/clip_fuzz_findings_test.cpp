@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Inputs the clip-file fuzzer found, minimized, in the test data folder's clip-fuzz/: each
 // test says what went wrong and checks what holds now.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pixels after render: exact for RGB clips at their own size, clipped to the target; YUV
 // clips in the colours their matrix gives.
 #include <gtest/gtest.h>

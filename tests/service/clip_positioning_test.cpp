@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame-exact positioning on MPEG-4 clips with long groups and B-frames, compared with
 // pictures decoded one after another from the top.
 #include <gtest/gtest.h>

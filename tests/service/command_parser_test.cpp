@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The words of every command the program sends, and every way a command can be wrong.
 #include "service/command_parser.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Broken, foreign and missing files: a clear status, never a crash, hang or wrong length.
 #include <gtest/gtest.h>
 

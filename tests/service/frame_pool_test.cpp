@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ring of scaled pictures: which picture stands for which slot, and what falls out.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scaling into the caller's buffer: the picture lands where asked and nowhere else, at
 // every width, however libswscale's SIMD rounds its rows.
 #include <gtest/gtest.h>

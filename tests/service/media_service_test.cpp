@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The service as the program drives it: opening, moving, painting, and what it refuses.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing on the service's own thread: pace, halting, and windows that come and go.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real clips of the test data folder, as they came.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every status the service can give has a description that reads whole in any reply.
 #include <gtest/gtest.h>
 

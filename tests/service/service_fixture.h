@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the service tests share: their clips, a window and a surface that record what the
 // service does to them, and a short way to send a command.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thousands of commands nobody would send: each gets 0 or a described status, and the
 // service stays whole (no crash, no hang, the clip where it may be).
 #include <gtest/gtest.h>

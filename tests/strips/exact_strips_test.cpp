@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan's strips: exactly W lines, W apart, every byte of a deep pixel carried,
 // and nothing written outside the image.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The strip copy on plain pixel buffers: geometry, the edge, white beyond the capture.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the tests keep files: a scratch folder of their own, and the clips they read,
 // written once and shared by every test process of a build.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/reference_decoder.h"
 
 #include "decode/ffmpeg_handles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain libavcodec decoding of a whole clip in order, to check the clip's positioning.
 #pragma once
 #include <cstdint>

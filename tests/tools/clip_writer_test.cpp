@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clip writer: what it refuses, and that its MPEG-4 clips have the groups asked for.
 #include <gtest/gtest.h>
 

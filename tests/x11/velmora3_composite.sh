@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a streak image in velmora3 in a virtual X session, one strip per press: open an
 # RGB test clip through the file dialog, play and pause, pick a band, press the build
 # button, step one frame, press twice more; then check the composite on screen pixel for

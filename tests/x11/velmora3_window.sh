@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts velmora3 in a virtual X session: its window must keep the client area of 927 x 357
 # its table gives it, where the window system put it, draw its Japanese captions as
 # glyphs, show grey pick strips, and end from the exit button (leaving the clipboard

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # velmora6's one-step undo on the system clipboard with a clipboard manager running (Xfce's,
 # which asks for every new clipboard content and takes an empty clipboard over) and
 # without one: every snapshot is readable by other programs during and after a run, the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a streak image in velmora6 in a virtual X session: open an RGB test clip through
 # the file dialog, play and pause, pick a band on the pick strip, press the build button,
 # then check the composite on screen, the snapshot another program pastes from the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # velmora6's file dialog in a virtual X session: on a Japanese desktop Qt's own texts are
 # Japanese (on an English one English), and opening clips through the dialog, or
 # cancelling it, leaves the user's home folder exactly as it was: no settings file.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # velmora6 under the hand and the keyboard in a virtual X session: a thumb held still while
 # the clip plays lets it play on, a drag seeks; Space after a build neither ends the
 # program nor loses the clipboard, and after the build button's message Space presses the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts velmora6 in a virtual X session: its window must appear centred with a client area
 # of 784 x 455 under the menu bar, its Japanese captions must be drawn as glyphs, and the
 # exit button and the menu's exit must end it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and patching AVI files byte by byte, to make broken clips.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/clipwriter/broken_clips.h"
 
 #include <functional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files that look like clips but are not whole: damaged copies of a good clip and a few
 // impostors. Tests feed them to the service and the window, which must refuse or play
 // them without crashing, hanging or leaking.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/clipwriter/clip_writer.h"
 
 #include "tools/clipwriter/encoder_handles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes clips whose every pixel is known, for tests, benchmarks and sample clips: AVI,
 // and MP4 or Matroska for the command-line program.
 #pragma once

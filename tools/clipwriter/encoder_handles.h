@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Owners for the FFmpeg objects the clip writer makes, so no early return leaks one.
 #pragma once
 #include <memory>

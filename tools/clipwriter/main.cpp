@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-clipgen: writes a sample or test clip.
 //   velmora-clipgen OUT.avi --codec rgb|mjpeg|mpeg4 --size WxH --frames N --fps F
 //                   --gop G --bframes B --pattern test|ball|pendulum|rotor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures for sample clips: things that move across a plain background, so that a
 // streak image made from them shows their path clearly.
 #pragma once

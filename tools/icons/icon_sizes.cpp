@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-icons OUT: writes the window's icon as OUT/<n>x<n>/apps/velmora.png at the sizes
 // desktops look for, to be installed under share/icons/hicolor.
 #include <QDir>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the X session tests share: a virtual screen, one program under test, screenshots,
 # clicks at client-area pixels and the ways the program must end.
 # The sourcing script calls x_session_begin PROGRAM TITLE CLIENT_HEIGHT BUILD_DIR.
