@@ -38,5 +38,5 @@ else
   limits=(-timeout=10 -rss_limit_mb=2048 -max_len=16384)
   echo "== fuzzing clip files through service::Clip for $seconds s"
 fi
-"$build_dir/${which}_fuzzer" -max_total_time="$seconds" "${limits[@]}" \
+"$build_dir/tests/fuzz/${which}_fuzzer" -max_total_time="$seconds" "${limits[@]}" \
   -print_final_stats=1 -artifact_prefix="$build_dir/" "$work"
