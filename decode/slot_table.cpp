@@ -53,9 +53,14 @@ SlotTable from_scan(const std::string& path, const SlotClock& clock, bool dts_sl
   PacketPtr packet = new_packet();
   int64_t last = -1;
   while (packet && !(stop && stop()) && av_read_frame(input->format.get(), packet.get()) >= 0) {
+    const bool ours = packet->stream_index == input->stream;
+    const int64_t shown_at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (ours && packet->size > 0 && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+        shown_at != AV_NOPTS_VALUE)
+      table.picture_stamps.push_back(shown_at);
     bool whole = packet->size > 0 && !(packet->flags & AV_PKT_FLAG_CORRUPT);
     int64_t stamp = dts_slots || packet->pts == AV_NOPTS_VALUE ? packet->dts : packet->pts;
-    if (packet->stream_index == input->stream && whole && stamp != AV_NOPTS_VALUE) {
+    if (ours && whole && stamp != AV_NOPTS_VALUE) {
       int64_t slot = clock.to_slot(stamp);
       if (slot >= 0) {
         last = std::max(last, slot);

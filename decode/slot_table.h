@@ -39,6 +39,9 @@ struct SlotTable {
   std::vector<int64_t> key_stamps;   // its stream timestamp, to seek to
   int64_t max_key_distance = 1;      // widest gap between keyframes, in slots
   bool scanned = false;              // built by reading the whole file
+  // When scanned: the presentation stamp of every picture the file shows, in file order,
+  // so that nobody need read it through again for them.
+  std::vector<int64_t> picture_stamps;
 
   // Index of the last keyframe at or before `slot`, or -1.
   int key_at_or_before(int64_t slot) const;

@@ -113,7 +113,8 @@ ScanFrames count_scan_frames(AVFormatContext* format, int stream, const decode::
     frames.count = static_cast<int64_t>(stamps.size());
     return frames;
   }
-  stamps = read_stamps(path, stop);
+  // The slot table's read-through, where there was one, has seen every picture already.
+  stamps = table.scanned ? table.picture_stamps : read_stamps(path, stop);
   std::sort(stamps.begin(), stamps.end());
   frames.count = static_cast<int64_t>(stamps.size());
   if (!one_per_slot(stamps, frames.clock, false)) {

@@ -4,6 +4,8 @@
 // out stay the right ones.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "decode/media_input.h"
@@ -163,7 +165,9 @@ TEST(ScanClip, LongReadsStopWhenAsked) {
       {"the frame count's read-through",
        [&] {
          asked = true;
-         return scan::count_scan_frames(format, stream, table, false, path, stop).count;
+         // A table that did not read the file through: the count reads it itself.
+         return scan::count_scan_frames(format, stream, decode::SlotTable{}, false, path, stop)
+             .count;
        }},
       {"the walk between chosen frames",
        [&] {
@@ -186,6 +190,34 @@ TEST(ScanClip, LongReadsStopWhenAsked) {
   asked = true;
   decode::Opening<std::unique_ptr<scan::ClipReader>> stopped = scan::ClipReader::open(path, 1, stop);
   EXPECT_TRUE(!stopped && stopped.error().problem == decode::OpenProblem::stopped);
+}
+
+// Bytes this process has read so far, whatever from (the kernel's count).
+int64_t bytes_read() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  int64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return -1;
+}
+
+// A container whose index lists too little (Matroska) is read through once when opened,
+// for both the slot table and the pictures' stamps, not once for each.
+TEST(ScanClip, OpeningReadsAClipWithoutAFullIndexOnce) {
+  const std::string path = velmora_test::fresh_folder("once") + "/clip.mkv";
+  ASSERT_EQ(clipwriter::write_clip(path,
+                                   {.width = 320,
+                                    .height = 240,
+                                    .frames = 60,
+                                    .codec = Codec::ffv1,
+                                    .container = "matroska"},
+                                   clipwriter::test_pattern),
+            "");
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(path));
+  const int64_t before = bytes_read();
+  ASSERT_TRUE(open(path, 1));
+  EXPECT_LT(bytes_read() - before, size * 3 / 2) << "a clip of " << size << " bytes";
 }
 
 }  // namespace
