@@ -59,16 +59,23 @@ void Progress::clear() {
 }
 
 void Progress::summary(int64_t strips, const std::string& image, int64_t file_bytes,
-                       int64_t damaged) {
+                       const OddFrames& odd) {
   if (!shown_) return;
   clear();
   std::fprintf(out_, "velmora-scan: %lld strips, %s, %s in %.1f s", static_cast<long long>(strips),
                image.c_str(), human_bytes(static_cast<double>(file_bytes)).c_str(), seconds());
-  if (damaged > 0)
+  if (odd.scaled > 0)
+    std::fprintf(out_, "; %lld %s of another picture size scaled to %s",
+                 static_cast<long long>(odd.scaled), odd.scaled == 1 ? "frame" : "frames",
+                 odd.shown_size.c_str());
+  if (odd.damaged > 0)
     std::fprintf(out_,
-                 damaged == 1 ? "; 1 damaged frame shows the picture before it"
-                              : "; %lld damaged frames show the picture before them",
-                 static_cast<long long>(damaged));
+                 odd.damaged == 1 ? "; 1 damaged frame shows the picture before it"
+                                  : "; %lld damaged frames show the picture before them",
+                 static_cast<long long>(odd.damaged));
+  if (odd.blank > 0)
+    std::fprintf(out_, "; %lld %s that cannot be converted left black",
+                 static_cast<long long>(odd.blank), odd.blank == 1 ? "frame" : "frames");
   std::fputc('\n', out_);
 }
 

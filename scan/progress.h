@@ -10,6 +10,14 @@
 
 namespace scan {
 
+// The frames whose strips are not the plain slit of their own picture.
+struct OddFrames {
+  int64_t damaged = 0;  // they show the picture before them
+  int64_t scaled = 0;   // their picture size differs from the first picture's
+  int64_t blank = 0;    // no picture of theirs converts and none came before: left black
+  std::string shown_size;  // the first picture's size, "640 x 480", that `scaled` are shown at
+};
+
 class Progress {
  public:
   Progress(std::FILE* terminal, bool shown, int64_t total);
@@ -17,7 +25,7 @@ class Progress {
   void update(int64_t done);
   // Wipes the bar (before an error message or the summary).
   void clear();
-  void summary(int64_t strips, const std::string& image, int64_t file_bytes, int64_t damaged);
+  void summary(int64_t strips, const std::string& image, int64_t file_bytes, const OddFrames& odd);
   double seconds() const;
 
   // The bar for `done` of `total` at `rate` frames a second, `width` columns for the bar.

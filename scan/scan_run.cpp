@@ -131,7 +131,7 @@ class Run {
   StripImage image_;
   TempOutput output_;
   std::unique_ptr<Progress> progress_;
-  int64_t unconverted_ = 0;
+  OddFrames odd_;  // the decoder's damaged frames are added at the end
 };
 
 Failure Run::prepare() {
@@ -156,6 +156,7 @@ Failure Run::prepare() {
   const int shown_width = swapped ? clip_->height() : clip_->width();
   const int shown_height = swapped ? clip_->width() : clip_->height();
   if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
+  odd_.shown_size = std::to_string(shown_width) + " x " + std::to_string(shown_height);
   if (!orientation_.upright()) {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
@@ -174,8 +175,10 @@ Failure Run::prepare() {
   return {};
 }
 
-// Lays one strip per chosen frame into the image. A picture that cannot be converted (its
-// size changed in the stream) repeats the strip before it, as a damaged frame does.
+// Lays one strip per chosen frame into the image. A picture of another size than the first
+// (clips joined end to end) is scaled whole to the first picture's size and cut at the same
+// place, as a player shows it in one window. A picture that cannot be converted repeats the
+// strip before it, as a damaged frame does; the first strip has none and stays black.
 Failure Run::make_strips() {
   if (!clip_->choose(choice_)) {
     if (interrupt_signal() != 0) return interrupted();
@@ -191,17 +194,23 @@ Failure Run::make_strips() {
     const AVFrame* picture = clip_->next(frame);
     if (interrupt_signal() != 0) return interrupted();
     if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
-    RgbView view = scaler.convert(picture, slit_);
+    const bool other_size = picture->width != clip_->width() || picture->height != clip_->height();
+    const RgbView view = other_size
+                             ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
+                             : scaler.convert(picture, slit_);
     if (view.bytes != nullptr && oriented_) {
       oriented_->place(view, image, o_.cut, k);
     } else if (view.bytes != nullptr) {
       const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                              view.height, view.stride};
       strips::place_strip(source, image, strip, k);
+    } else if (k > 0) {
+      ++odd_.damaged;
+      repeat_strip(k);
     } else {
-      ++unconverted_;
-      if (k > 0) repeat_strip(k);
+      ++odd_.blank;  // the image is allocated black
     }
+    if (other_size && view.bytes != nullptr) ++odd_.scaled;
     progress_->update(k + 1);
   }
   return {};
@@ -231,8 +240,9 @@ Failure Run::finish() {
   if (interrupt_signal() != 0) return interrupted();
   const int64_t file_bytes = std::ftell(output_.stream());
   if (Written ok = output_.commit(o_.force); !ok) return fail(exit_failed, ok.error());
-  progress_->summary(strips_, describe_size(image_.size()), file_bytes,
-                     clip_->damaged() + unconverted_);
+  OddFrames odd = odd_;
+  odd.damaged += clip_->damaged();
+  progress_->summary(strips_, describe_size(image_.size()), file_bytes, odd);
   return {};
 }
 

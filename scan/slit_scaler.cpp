@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -76,6 +75,24 @@ RgbView SlitScaler::convert(const AVFrame* frame, Rect area) {
   if (sws == nullptr || out == nullptr) return {};
   if (sws_scale(sws, crop_->data, crop_->linesize, 0, crop_->height, out->data, out->linesize) <= 0)
     return {};
+  av_frame_unref(crop_.get());
+  return view_of(out, area, left, top);
+}
+
+RgbView SlitScaler::convert_scaled(const AVFrame* frame, int width, int height, Rect area) {
+  if (area.width <= 0 || area.height <= 0 || area.x < 0 || area.y < 0 ||
+      area.x + area.width > width || area.y + area.height > height)
+    return {};
+  SwsContext* sws = scaler_.scaler_for(frame, width, height,
+                                       deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24, flags);
+  AVFrame* out = output_for(width, height);
+  if (sws == nullptr || out == nullptr) return {};
+  if (sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out->data, out->linesize) <= 0)
+    return {};
+  return view_of(out, area, 0, 0);
+}
+
+RgbView SlitScaler::view_of(const AVFrame* out, Rect area, int left, int top) const {
   RgbView view;
   view.pixel_bytes = deep_ ? 6 : 3;
   view.width = area.width;
@@ -83,7 +100,6 @@ RgbView SlitScaler::convert(const AVFrame* frame, Rect area) {
   view.stride = out->linesize[0];
   view.bytes = out->data[0] + static_cast<ptrdiff_t>(area.y - top) * out->linesize[0] +
                static_cast<ptrdiff_t>(area.x - left) * view.pixel_bytes;
-  av_frame_unref(crop_.get());
   return view;
 }
 

@@ -42,9 +42,16 @@ class SlitScaler {
   // The pixels of `area` of `frame` (a rectangle inside it) in RGB; bytes is null when
   // libswscale cannot convert this picture.
   RgbView convert(const AVFrame* frame, Rect area);
+  // The same of `frame` shown at width x height (`area` inside that): the whole picture is
+  // converted to that size with the same flags, as a player shows a stream whose picture
+  // size changes in one window. A crop scaled would not meet the whole scaled picture's
+  // filters, so nothing is cut first.
+  RgbView convert_scaled(const AVFrame* frame, int width, int height, Rect area);
 
  private:
   AVFrame* output_for(int width, int height);
+  // `area` of the converted picture, whose pixel (0, 0) is pixel (left, top) of the source.
+  RgbView view_of(const AVFrame* out, Rect area, int left, int top) const;
 
   bool deep_;
   decode::FramePtr crop_ = decode::new_frame();

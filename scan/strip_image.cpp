@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <new>
 
 namespace scan {
 
@@ -62,7 +61,8 @@ int64_t available_memory() {
 
 bool StripImage::allocate(const ImageSize& size) {
   size_ = size;
-  bytes_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size.bytes())]);
+  // calloc hands large blocks out as fresh zero pages, not written one by one up front.
+  bytes_.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size.bytes()), 1)));
   return bytes_ != nullptr;
 }
 

@@ -3,6 +3,7 @@
 // bits a component. Only strips are kept, never whole frames.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -34,7 +35,8 @@ int64_t available_memory();
 
 class StripImage {
  public:
-  // False when the memory cannot be had.
+  // A black image (every byte zero), so that no byte of it is left unwritten whatever the
+  // strips do; false when the memory cannot be had.
   bool allocate(const ImageSize& size);
   const ImageSize& size() const { return size_; }
   strips::BytePlane plane();
@@ -42,8 +44,11 @@ class StripImage {
   int64_t stride() const { return size_.width * size_.pixel_bytes; }
 
  private:
+  struct Free {
+    void operator()(uint8_t* bytes) const { std::free(bytes); }
+  };
   ImageSize size_;
-  std::unique_ptr<uint8_t[]> bytes_;
+  std::unique_ptr<uint8_t[], Free> bytes_;
 };
 
 // "1.5 GB", "20.3 MB", "512 bytes".

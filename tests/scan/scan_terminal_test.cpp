@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // On a terminal velmora-scan draws a progress bar and ends with a one-line summary, which
-// counts the damaged frames; a damaged frame shows the picture before it.
+// counts the damaged frames (a damaged frame shows the picture before it) and the frames
+// of another picture size, scaled to the first picture's.
 #include <gtest/gtest.h>
 #include <pty.h>
 
@@ -54,6 +55,33 @@ TEST(ScanTerminal, ProgressBarThenSummaryCountingDamagedFrames) {
   ran = run_on_terminal({"--quiet", "--force", clip, out});
   EXPECT_EQ(ran.status, 0);
   EXPECT_EQ(ran.err, "");
+}
+
+// The summary names how many frames were scaled, and only when there were any.
+TEST(ScanTerminal, SummaryCountsTheFramesOfAnotherPictureSize) {
+  const std::string folder = velmora_test::fresh_folder("terminal-joined");
+  const std::string clip = folder + "/joined.ts";
+  const ClipSpec spec{.width = 64, .height = 48, .frames = 24, .fps_num = 25, .codec = Codec::h264,
+                      .gop = 5, .container = "mpegts", .join = {.at = 12, .width = 32, .height = 24}};
+  ASSERT_EQ(clipwriter::write_clip(clip, spec, clipwriter::test_pattern), "");
+  struct Case {
+    std::vector<std::string> args;
+    std::string summary;  // what follows the seconds
+  };
+  const Case cases[] = {
+      {{"--from", "10"}, " s; 12 frames of another picture size scaled to 64 x 48\r\n"},
+      {{"--from", "20", "--every", "5"}, " s; 1 frame of another picture size scaled to 64 x 48\r\n"},
+      {{"--to", "12"}, " s\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("--force");
+    args.push_back(clip);
+    args.push_back(folder + "/streak.png");
+    const velmora_test::Ran ran = run_on_terminal(args);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(ran.err.ends_with(c.summary)) << ran.err;
+  }
 }
 
 }  // namespace

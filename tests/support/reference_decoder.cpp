@@ -88,11 +88,12 @@ const std::vector<uint32_t>& shown_at(const Reference& ref, int64_t slot) {
 }
 
 std::vector<uint8_t> converted_with(const AVFrame& frame, int matrix, bool full_range,
-                                    int target, int flags) {
+                                    int target, int flags, int width, int height) {
   const auto format = static_cast<AVPixelFormat>(target);
+  if (width <= 0 || height <= 0) width = frame.width, height = frame.height;
   decode::ScalerPtr sws(sws_getContext(frame.width, frame.height,
-                                     static_cast<AVPixelFormat>(frame.format), frame.width,
-                                     frame.height, format, flags, nullptr, nullptr, nullptr));
+                                     static_cast<AVPixelFormat>(frame.format), width,
+                                     height, format, flags, nullptr, nullptr, nullptr));
   decode::FramePtr out = decode::new_frame();
   if (!sws || !out) throw std::runtime_error("no scaler");
   const int* coefficients = sws_getCoefficients(matrix);
@@ -104,13 +105,13 @@ std::vector<uint8_t> converted_with(const AVFrame& frame, int matrix, bool full_
   sws_setColorspaceDetails(sws.get(), coefficients, full_range ? 1 : 0, table, dst_range,
                            brightness, contrast, saturation);
   out->format = format;
-  out->width = frame.width;
-  out->height = frame.height;
+  out->width = width;
+  out->height = height;
   if (av_frame_get_buffer(out.get(), 0) < 0) throw std::runtime_error("no memory");
   sws_scale(sws.get(), frame.data, frame.linesize, 0, frame.height, out->data, out->linesize);
-  const size_t row = static_cast<size_t>(frame.width) * av_get_padded_bits_per_pixel(av_pix_fmt_desc_get(format)) / 8;
-  std::vector<uint8_t> packed(row * frame.height);
-  for (int y = 0; y < frame.height; ++y)
+  const size_t row = static_cast<size_t>(width) * av_get_padded_bits_per_pixel(av_pix_fmt_desc_get(format)) / 8;
+  std::vector<uint8_t> packed(row * height);
+  for (int y = 0; y < height; ++y)
     std::copy_n(out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0], row,
                 packed.data() + row * y);
   return packed;

@@ -34,10 +34,10 @@ const std::vector<uint32_t>& shown_at(const Reference& ref, int64_t slot);
 
 // `frame` converted whole by libswscale with `flags` to the packed pixel format `target`
 // (an AVPixelFormat), reading YUV with the colour matrix `matrix` (an SWS_CS_ value) and
-// full-range levels when `full_range`, whatever the frame says; rows packed. Throws when
-// libswscale cannot convert it.
+// full-range levels when `full_range`, whatever the frame says; scaled to width x height
+// when they are given; rows packed. Throws when libswscale cannot convert it.
 std::vector<uint8_t> converted_with(const AVFrame& frame, int matrix, bool full_range,
-                                    int target, int flags);
+                                    int target, int flags, int width = 0, int height = 0);
 
 
 }  // namespace velmora_test

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The clip writer: what it refuses, and that its MPEG-4 clips have the groups asked for.
+// The clip writer: what it refuses, that its MPEG-4 clips have the groups asked for, and
+// that a joined clip changes its picture size where asked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 #include "tools/clipwriter/clip_writer.h"
@@ -66,6 +69,62 @@ TEST(ClipWriter, Mpeg4ClipsHaveTheGroupsAndBFramesAskedFor) {
   EXPECT_EQ(without_b.frames, 30);
   EXPECT_EQ(without_b.keyframes, 1);
   EXPECT_EQ(without_b.b_frames, 0);
+}
+
+// A joined clip decodes as one stream whose pictures change size at the join, with
+// rising times and the painted colours on both sides of it.
+TEST(ClipWriter, JoinedClipsChangeTheirPictureSizeWhereAsked) {
+  struct Case {
+    const char* name;
+    Codec codec;
+    int at;
+    int width, height;
+  };
+  const Case cases[] = {{"h264 smaller", Codec::h264, 7, 32, 24},
+                        {"h264 larger", Codec::h264, 3, 96, 64},
+                        {"mpeg4 smaller", Codec::mpeg4, 5, 16, 16}};
+  for (const Case& c : cases) {
+    const std::string path = velmora_test::scratch_path(std::string(c.name) + ".ts");
+    const ClipSpec spec{.width = 64, .height = 48, .frames = 12, .fps_num = 25, .codec = c.codec,
+                        .gop = 4, .container = "mpegts",
+                        .join = {.at = c.at, .width = c.width, .height = c.height}};
+    // Frames 20 steps of red apart, far more than the codecs' losses.
+    auto painter = [](int frame, int x, int y) { return clipwriter::test_pattern(20 * frame, x, y); };
+    ASSERT_EQ(clipwriter::write_clip(path, spec, painter), "") << c.name;
+    std::vector<std::string> sizes;
+    std::vector<int64_t> stamps;
+    std::vector<int> reds;
+    velmora_test::for_each_picture(path, [&](const AVFrame& frame, const AVCodecContext&) {
+      sizes.push_back(std::to_string(frame.width) + "x" + std::to_string(frame.height));
+      stamps.push_back(frame.pts);
+      // Red carries the frame: read at the middle, where 4:2:0 keeps it flat.
+      const std::vector<uint8_t> rgb =
+          velmora_test::converted_with(frame, SWS_CS_DEFAULT, false, AV_PIX_FMT_RGB24, SWS_POINT);
+      reds.push_back(rgb[(static_cast<size_t>(frame.height / 2) * frame.width + frame.width / 2) * 3]);
+    });
+    std::vector<std::string> wanted(12, "64x48");
+    std::fill(wanted.begin() + c.at, wanted.end(),
+              std::to_string(c.width) + "x" + std::to_string(c.height));
+    EXPECT_EQ(sizes, wanted) << c.name;
+    EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()) &&
+                std::adjacent_find(stamps.begin(), stamps.end()) == stamps.end())
+        << c.name;
+    int off = 0;
+    for (size_t i = 0; i < reds.size(); ++i) off += std::abs(reds[i] - 20 * static_cast<int>(i)) > 6;
+    EXPECT_EQ(off, 0) << c.name;
+  }
+  // Only a stream that carries its headers can be joined, only at one of its frames.
+  const std::string path = velmora_test::scratch_path("refused.ts");
+  auto write = [&](ClipSpec spec) { return clipwriter::write_clip(path, spec, clipwriter::test_pattern); };
+  const ClipSpec good{.codec = Codec::h264, .container = "mpegts", .join = {5, 32, 24}};
+  EXPECT_EQ(write(good), "");
+  ClipSpec mp4 = good, mjpeg = good, b_frames = good, past = good, odd = good;
+  mp4.container = "mp4";
+  mjpeg.codec = Codec::mjpeg;
+  b_frames.b_frames = 2;
+  past.join.at = good.frames;
+  odd.join.width = 33;
+  for (const ClipSpec& bad : {mp4, mjpeg, b_frames, past, odd}) EXPECT_NE(write(bad), "");
 }
 
 TEST(ClipWriter, MjpegClipsAreAllKeyframes) {

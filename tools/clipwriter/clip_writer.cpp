@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "base/result.h"
+
 extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/opt.h>
@@ -52,6 +54,22 @@ Colour colour_of(Matrix matrix) {
   return {AVCOL_SPC_UNSPECIFIED, AVCOL_PRI_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED};
 }
 
+std::string check_join(const ClipSpec& spec) {
+  const ClipSpec::Join& join = spec.join;
+  if (join.at == 0) return {};
+  if (join.at < 0 || join.at >= spec.frames) return "a clip is joined at one of its frames";
+  if (join.width <= 0 || join.height <= 0 || join.width > 8192 || join.height > 8192 ||
+      join.width % 2 != 0 || join.height % 2 != 0)
+    return "the joined part's frame size must be even and 2..8192 on each side";
+  // Only a stream that carries its headers in its packets can change them midway.
+  if (spec.container != "mpegts") return "joined clips are MPEG-TS";
+  if (spec.codec != Codec::h264 && spec.codec != Codec::mpeg4)
+    return "joined clips are H.264 or MPEG-4";
+  // A fresh encoder's first decoding time would fall behind the last one written.
+  if (spec.b_frames != 0) return "joined clips have no B-frames";
+  return {};
+}
+
 std::string check_spec(const ClipSpec& spec) {
   if (spec.width <= 0 || spec.height <= 0 || spec.width > 8192 || spec.height > 8192)
     return "frame size must be 1..8192 on each side";
@@ -74,7 +92,7 @@ std::string check_spec(const ClipSpec& spec) {
     return "only MP4 and MOV clips keep a display rotation";
   if ((spec.matrix != Matrix::untagged || spec.full_range) && spec.codec == Codec::rgb)
     return "RGB clips have no colour matrix or range";
-  return {};
+  return check_join(spec);
 }
 
 // The stream's display matrix, for the muxer to write into the track header.
@@ -96,6 +114,8 @@ class Writer {
 
  private:
   std::string open_codec(const ClipSpec& spec);
+  std::string make_pictures(const ClipSpec& spec, bool deep);
+  base::Result<void, std::string> join(const ClipSpec& spec, bool deep);
   std::string drain(bool flushing);
   void paint(int index, const Painter& painter);
   void paint_deep(int index, const DeepPainter& painter);
@@ -109,6 +129,8 @@ class Writer {
   ScalerPtr scaler_;
   PacketPtr packet_{av_packet_alloc()};
   std::vector<int64_t> ticks_;
+  ClipSpec joined_;  // the part after the join, when there is one
+  bool deep_ = false;
 };
 
 std::string Writer::open_codec(const ClipSpec& spec) {
@@ -149,10 +171,6 @@ std::string Writer::open_codec(const ClipSpec& spec) {
   if (output_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (int err = avcodec_open2(c, encoder, nullptr); err < 0)
     return av_error_text("cannot open the encoder", err);
-  if (int err = avcodec_parameters_from_context(stream_->codecpar, c); err < 0)
-    return av_error_text("cannot describe the stream", err);
-  stream_->time_base = c->time_base;
-  stream_->avg_frame_rate = c->framerate;
   return {};
 }
 
@@ -183,6 +201,30 @@ FramePtr make_frame(AVPixelFormat format, int width, int height) {
   return frame;
 }
 
+// The painted picture, and what the encoder takes when that differs, at the spec's size.
+std::string Writer::make_pictures(const ClipSpec& spec, bool deep) {
+  const AVPixelFormat painted = deep ? AV_PIX_FMT_RGB48 : AV_PIX_FMT_BGR24;
+  rgb_ = make_frame(painted, spec.width, spec.height);
+  if (!rgb_) return "out of memory";
+  if (spec.codec != Codec::rgb || deep) {
+    encoded_ = make_frame(codec_->pix_fmt, spec.width, spec.height);
+    scaler_ = make_scaler(spec, painted, codec_->pix_fmt);
+    if (!encoded_ || !scaler_) return "out of memory";
+  }
+  return {};
+}
+
+// Ends the first part's encoder, pictures and all, and starts the second part's: the
+// stream then holds two encodings back to back, as two files joined byte for byte do.
+base::Result<void, std::string> Writer::join(const ClipSpec& spec, bool deep) {
+  if (int err = avcodec_send_frame(codec_.get(), nullptr); err < 0)
+    return base::failure(av_error_text("cannot finish the first part", err));
+  if (std::string error = drain(true); !error.empty()) return base::failure(error);
+  if (std::string error = open_codec(spec); !error.empty()) return base::failure(error);
+  if (std::string error = make_pictures(spec, deep); !error.empty()) return base::failure(error);
+  return {};
+}
+
 std::string Writer::open(const std::string& path, const ClipSpec& spec, bool deep) {
   if (!packet_) return "out of memory";
   ticks_ = spec.ticks;
@@ -194,15 +236,17 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec, bool dee
   stream_ = avformat_new_stream(raw, nullptr);
   if (stream_ == nullptr) return "out of memory";
   if (std::string error = open_codec(spec); !error.empty()) return error;
+  if (int err = avcodec_parameters_from_context(stream_->codecpar, codec_.get()); err < 0)
+    return av_error_text("cannot describe the stream", err);
+  stream_->time_base = codec_->time_base;
+  stream_->avg_frame_rate = codec_->framerate;
   if (std::string error = set_display_matrix(stream_, spec); !error.empty()) return error;
-
-  const AVPixelFormat painted = deep ? AV_PIX_FMT_RGB48 : AV_PIX_FMT_BGR24;
-  rgb_ = make_frame(painted, spec.width, spec.height);
-  if (!rgb_) return "out of memory";
-  if (spec.codec != Codec::rgb || deep) {
-    encoded_ = make_frame(codec_->pix_fmt, spec.width, spec.height);
-    scaler_ = make_scaler(spec, painted, codec_->pix_fmt);
-    if (!encoded_ || !scaler_) return "out of memory";
+  if (std::string error = make_pictures(spec, deep); !error.empty()) return error;
+  deep_ = deep;
+  if (spec.join.at > 0) {
+    joined_ = spec;
+    joined_.width = spec.join.width;
+    joined_.height = spec.join.height;
   }
   if (int err = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)
     return av_error_text("cannot create " + path, err);
@@ -244,6 +288,9 @@ void Writer::paint(int index, const Painter& painter) {
 }
 
 std::string Writer::write_frame(int index, const Painter& painter, const DeepPainter& deep) {
+  if (index > 0 && index == joined_.join.at) {
+    if (auto joined = join(joined_, deep_); !joined) return joined.error();
+  }
   // The encoder may still hold a reference to the last frame's buffers.
   if (av_frame_make_writable(rgb_.get()) < 0) return "out of memory";
   if (deep) paint_deep(index, deep);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes clips whose every pixel is known, for tests, benchmarks and sample clips: AVI,
-// and MP4 or Matroska for the command-line program.
+// and MP4, Matroska or MPEG-TS for the command-line program.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -53,6 +53,14 @@ struct ClipSpec {
   // 16 .. 235, both said in the stream and the container. MJPEG is always full range.
   Matrix matrix = Matrix::untagged;
   bool full_range = false;
+  // Two clips put end to end: from frame `at` on (when above 0) the pictures are `width` x
+  // `height` and the encoder starts afresh, its headers in the stream. MPEG-TS ("mpegts")
+  // with H.264 or MPEG-4 and no B-frames, which keeps the stream's times rising.
+  struct Join {
+    int at = 0;
+    int width = 0;
+    int height = 0;
+  } join = {};
 };
 
 // Colour 0xRRGGBB of pixel (x, y) in frame `frame`.
