@@ -16,16 +16,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
-  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
+  // Named before the target's set-up, which may change the working folder.
   std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    if (fs::is_directory(argv[i])) {
-      for (const auto& entry : fs::directory_iterator(argv[i]))
+    const fs::path named = fs::absolute(argv[i]);
+    if (fs::is_directory(named)) {
+      for (const auto& entry : fs::directory_iterator(named))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
     } else {
-      inputs.emplace_back(argv[i]);
+      inputs.push_back(named);
     }
   }
+  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
   std::sort(inputs.begin(), inputs.end());
   if (inputs.empty()) {
     std::fprintf(stderr, "no input to replay\n");
