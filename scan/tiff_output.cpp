@@ -164,6 +164,8 @@ base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
              TIFFSetField(tiff, TIFFTAG_SOFTWARE, "velmora-scan");
   if (set && compression != TiffCompression::none)
     set = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  // Fast deflate, as for the PNG: the tiles are compressed in the decoding loop's thread.
+  if (set && compression == TiffCompression::deflate) set = TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1);
   if (!set) return base::failure(std::string(bands->failure("cannot set up the TIFF").error()));
   const int64_t pb = size.pixel_bytes;
   bands->across_ = padded(cut == strips::Cut::vertical ? size.height : size.width);
