@@ -251,6 +251,9 @@ Failure Run::make_strips() {
     const RgbView view = other_size
                              ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
                              : scaler.convert(picture, slit_);
+    // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
+    if (tiff_ && view.bytes != nullptr)
+      std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
     if (view.bytes != nullptr && oriented_) {
       oriented_->place(view, image, o_.cut, at);
     } else if (view.bytes != nullptr) {

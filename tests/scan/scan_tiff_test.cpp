@@ -20,11 +20,22 @@ using clipwriter::ClipSpec;
 using clipwriter::Codec;
 using velmora_test::run_scan;
 
+enum class Kind { eight_bits, ten_bits, turned };
+
 // 300 x 270 pictures: no side a multiple of the 256-pixel tiles, and 40 strips of 7 lines
-// make 280, so strips straddle the tiles' edges.
-std::string clip_of(bool deep, const std::string& folder) {
+// make 280, so strips straddle the tiles' edges. A turned clip's strips are laid turned.
+std::string clip_of(Kind kind, const std::string& folder) {
   ClipSpec spec{.width = 300, .height = 270, .frames = 40, .fps_num = 25, .codec = Codec::rgb};
-  if (!deep) {
+  if (kind == Kind::turned) {
+    spec.codec = Codec::mpeg4;
+    spec.container = "mp4";
+    spec.rotation = 90;
+    spec.mirror = true;
+    const std::string path = folder + "/turned.mp4";
+    EXPECT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+    return path;
+  }
+  if (kind == Kind::eight_bits) {
     const std::string path = folder + "/eight.avi";
     EXPECT_EQ(clipwriter::write_avi(path, spec, clipwriter::test_pattern), "");
     return path;
@@ -51,13 +62,15 @@ TEST(ScanTiff, EqualsThePngOfTheSameRun) {
                                       {"zstd", COMPRESSION_ZSTD},
                                       {"lzw", COMPRESSION_LZW},
                                       {"none", COMPRESSION_NONE}};
-  for (const bool deep : {false, true}) {
-    const std::string clip = clip_of(deep, folder);
+  for (const Kind kind : {Kind::eight_bits, Kind::ten_bits, Kind::turned}) {
+    const bool deep = kind == Kind::ten_bits;
+    const std::string clip = clip_of(kind, folder);
     for (const char* cut : {"vertical", "horizontal"}) {
-      SCOPED_TRACE(std::string(deep ? "16" : "8") + " bits, " + cut);
+      const std::string what = kind == Kind::turned ? "turned" : deep ? "16" : "8";
+      SCOPED_TRACE(what + ", " + cut);
       const std::vector<std::string> options{"--cut", cut, "--slit", "3:7"};
       std::vector<std::string> args = options;
-      const std::string name = folder + "/" + (deep ? "16-" : "8-") + cut;
+      const std::string name = folder + "/" + what + "-" + cut;
       args.insert(args.end(), {clip, name + ".png"});
       velmora_test::Ran ran = run_scan(args);
       ASSERT_EQ(ran.status, 0) << ran.err;
