@@ -23,12 +23,12 @@ sanitize=${VELMORA_SANITIZE:-OFF}
 packages=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libpng-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libpng-dev libtiff-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
-  ffmpeg
+  ffmpeg parallel
   dpkg-dev file lintian appstream man-db
 )
 

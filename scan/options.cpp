@@ -101,6 +101,21 @@ Parsing parse_cut(std::string_view value, strips::Cut& cut) {
   return {};
 }
 
+Parsing parse_compress(std::string_view value, Options& o) {
+  o.compress_text = option_text("compress", value);
+  if (value == "deflate")
+    o.compress = TiffCompression::deflate;
+  else if (value == "zstd")
+    o.compress = TiffCompression::zstd;
+  else if (value == "lzw")
+    o.compress = TiffCompression::lzw;
+  else if (value == "none")
+    o.compress = TiffCompression::none;
+  else
+    return base::failure(o.compress_text + ": must be deflate, zstd, lzw or none");
+  return {};
+}
+
 enum Key {
   key_cut = 256,
   key_slit,
@@ -110,6 +125,8 @@ enum Key {
   key_threads,
   key_version,
   key_no_rotate,
+  key_compress,
+  key_skip_existing,
 };
 
 const option long_options[] = {
@@ -124,6 +141,8 @@ const option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, key_version},
     {"no-rotate", no_argument, nullptr, key_no_rotate},
+    {"compress", required_argument, nullptr, key_compress},
+    {"skip-existing", no_argument, nullptr, key_skip_existing},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -164,6 +183,11 @@ Parsing apply(int key, std::string_view value, Options& o) {
     case key_no_rotate:
       o.no_rotate = true;
       return {};
+    case key_compress:
+      return parse_compress(value, o);
+    case key_skip_existing:
+      o.skip_existing = true;
+      return {};
   }
   return base::failure(std::string("unknown option"));
 }
@@ -197,10 +221,12 @@ Parsed parse_options(const std::vector<std::string>& args) {
     }
   }
   if (parsed.action != Parsed::Action::run) return parsed;
+  if (parsed.options.force && parsed.options.skip_existing)
+    return usage_error("--force and --skip-existing: give one or the other");
   // getopt_long has moved the operands behind the options.
   std::vector<std::string> operands(argv.begin() + optind, argv.end() - 1);
   if (operands.size() != 2)
-    return usage_error("expected INPUT and OUTPUT.png, got " + std::to_string(operands.size()) +
+    return usage_error("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
                        " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
   parsed.options.input = operands[0];
   parsed.options.output = operands[1];
@@ -208,9 +234,14 @@ Parsed parse_options(const std::vector<std::string>& args) {
 }
 
 std::string help_text(int default_threads) {
+  const std::string zstd = tiff_can_write(TiffCompression::zstd)
+                               ? "zstd: this libtiff writes it"
+                               : "zstd: not with this libtiff";
   return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
+       velmora-scan [options] INPUT OUTPUT.tif
 Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
-lays the strips side by side into one PNG streak image.
+lays the strips side by side into one streak image, a PNG or (OUTPUT ending in .tif or
+.tiff) a tiled TIFF.
 
 Options:
   --cut vertical|horizontal  cut columns and lay the strips left to right (vertical),
@@ -228,7 +259,13 @@ Options:
          std::to_string(default_threads) + R"()
       --no-rotate            use the frames as stored, ignoring the clip's display
                              rotation; default: turn (and mirror) them as players do
+      --compress deflate|zstd|lzw|none
+                             a TIFF's compression, with the horizontal predictor
+                             ()" + zstd + R"(); default: deflate
   -f, --force                overwrite an existing OUTPUT; default: refuse
+      --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
+                             stderr), so that a rerun of a list of clips redoes only
+                             what failed or is missing; not with --force
   -q, --quiet                no progress bar or summary on a terminal, no warning
   -h, --help                 print this help and exit
       --version              print the version and exit
@@ -246,7 +283,13 @@ position and the image are those of the picture as players show it. Other angles
 ignored with a warning.
 
 The image has 16-bit RGB when the clip has more than 8 bits per component, 8-bit RGB
-otherwise. OUTPUT is written under a temporary name in its folder and renamed when done.
+otherwise. A PNG is held whole in memory until it is written; a TIFF (tiles of 256 x 256,
+BigTIFF when it could pass 4 GiB) is written tile by tile as the strips come in, in
+memory that does not grow with the clip. OUTPUT is written under a temporary name in its
+folder and renamed when done.
+
+Many runs on one machine (GNU parallel, a Slurm array): give each a share of the cores
+with --threads.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// velmora-scan's command line: GNU-style options and two operands, INPUT and OUTPUT.png.
+// velmora-scan's command line: GNU-style options and two operands, INPUT and OUTPUT (a PNG
+// or a TIFF).
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "scan/tiff_output.h"
 #include "strips/strip_lines.h"
 
 namespace scan {
@@ -37,6 +39,9 @@ struct Options {
   ClipPoint from, to;
   int threads = 0;  // 0: the machine's cores
   bool force = false;
+  bool skip_existing = false;  // an OUTPUT that exists ends the run at once, done
+  TiffCompression compress = TiffCompression::deflate;
+  std::string compress_text;  // "--compress lzw" when given, for messages
   bool quiet = false;
   bool no_rotate = false;  // use the pictures as stored, whatever the display matrix says
 };

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 namespace scan {
 namespace {
@@ -44,12 +45,16 @@ std::string temp_pattern(const std::string& output) {
 
 }  // namespace
 
-bool png_name(const std::string& output) {
+std::optional<Format> output_format(const std::string& output) {
   std::string name = fs::path(output).filename().string();
-  if (name.size() <= 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".png";
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // A name that is nothing but the ending is a hidden file, not an image.
+  auto ends_in = [&](std::string_view tail) {
+    return name.size() > tail.size() && name.ends_with(tail);
+  };
+  if (ends_in(".png")) return Format::png;
+  if (ends_in(".tif") || ends_in(".tiff")) return Format::tiff;
+  return std::nullopt;
 }
 
 Written check_output(const std::string& output, bool force) {

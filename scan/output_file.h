@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// OUTPUT.png is written under a temporary name in its own folder (so the rename that puts
+// OUTPUT is written under a temporary name in its own folder (so the rename that puts
 // it in place is atomic), synced, and renamed when complete; on any failure the temporary
 // file is removed and OUTPUT is left as it was.
 #pragma once
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/result.h"
 
 namespace scan {
 
-// OUTPUT's name ends in .png (in any case).
-bool png_name(const std::string& output);
+enum class Format { png, tiff };
+
+// By OUTPUT's name: .png, or .tif or .tiff (in any case); nothing for any other name.
+std::optional<Format> output_format(const std::string& output);
 
 // Nothing, or the message (without the program's name) that says why OUTPUT cannot be
 // written.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <sys/stat.h>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "scan/png_output.h"
 #include "scan/progress.h"
 #include "scan/strip_image.h"
+#include "scan/tiff_output.h"
 
 namespace scan {
 namespace {
@@ -112,11 +114,14 @@ class Run {
   int go();
 
  private:
+  bool skipped();
   Failure prepare();
+  Failure prepare_tiff(const ImageSize& size);
   Failure make_strips();
   Failure finish();
   int report(const Failure& failure);
   void repeat_strip(int64_t k);
+  Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
 
   const Options& o_;
@@ -128,15 +133,33 @@ class Run {
   std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
   FrameChoice choice_;
   int64_t strips_ = 0;
-  StripImage image_;
+  ImageSize size_;  // of the whole image, whatever is held of it
+  Format format_ = Format::png;
+  StripImage image_;  // the whole image for a PNG; for a TIFF one strip, handed on
   TempOutput output_;
+  std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
   std::unique_ptr<Progress> progress_;
   OddFrames odd_;  // the decoder's damaged frames are added at the end
 };
 
+// --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
+bool Run::skipped() {
+  struct stat st {};
+  if (!o_.skip_existing || stat(o_.output.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (!o_.quiet)
+    std::fprintf(err_, "velmora-scan: %s: exists; skipped (--skip-existing)\n", o_.output.c_str());
+  return true;
+}
+
 Failure Run::prepare() {
-  if (!png_name(o_.output))
-    return fail(exit_usage, o_.output + ": the output name must end in .png");
+  const std::optional<Format> format = output_format(o_.output);
+  if (!format)
+    return fail(exit_usage, o_.output + ": the output name must end in .png, .tif or .tiff");
+  format_ = *format;
+  if (!o_.compress_text.empty() && format_ != Format::tiff)
+    return fail(exit_usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
+  if (format_ == Format::tiff && !tiff_can_write(o_.compress))
+    return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
   // A long clip is read through when opened, which a signal must be able to cut short.
   decode::Opening<std::unique_ptr<ClipReader>> opened =
@@ -163,8 +186,9 @@ Failure Run::prepare() {
   }
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
-  const ImageSize size =
+  const ImageSize size = size_ =
       image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
+  if (format_ == Format::tiff) return prepare_tiff(size);
   if (auto fits = check_image_size(size, available_memory()); !fits)
     return fail(exit_failed, o_.output + ": " + fits.error());
   if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
@@ -173,6 +197,32 @@ Failure Run::prepare() {
                                  human_bytes(static_cast<double>(size.bytes())) +
                                  "; use --every or a shorter range");
   return {};
+}
+
+// A TIFF takes its tiles as the strips come in: only one strip is held here.
+Failure Run::prepare_tiff(const ImageSize& size) {
+  if (size.width > tiff_max_side || size.height > tiff_max_side)
+    return fail(exit_failed, o_.output + ": the image would be " + std::to_string(size.width) +
+                                 " x " + std::to_string(size.height) +
+                                 " pixels, more than TIFF allows (" +
+                                 std::to_string(tiff_max_side) +
+                                 " a side); use --every or a shorter range");
+  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
+  auto opened = TiffBands::open(fileno(output_.stream()), size, o_.cut, o_.compress,
+                                needs_bigtiff(size, o_.compress));
+  if (!opened) return write_failed(opened.error());
+  tiff_ = std::move(*opened);
+  ImageSize strip = size;
+  (o_.cut == Cut::vertical ? strip.width : strip.height) = o_.slit.width;
+  if (!image_.allocate(strip))
+    return fail(exit_failed, o_.output + ": not enough memory for a strip of " +
+                                 human_bytes(static_cast<double>(strip.bytes())));
+  return {};
+}
+
+Failure Run::write_failed(const std::string& error) const {
+  if (interrupt_signal() != 0) return interrupted();
+  return fail(exit_failed, o_.output + ": " + error);
 }
 
 // Lays one strip per chosen frame into the image. A picture of another size than the first
@@ -189,6 +239,9 @@ Failure Run::make_strips() {
   const strips::BytePlane image = image_.plane();
   progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
   for (int64_t k = 0; k < strips_; ++k) {
+    // A TIFF's strip is laid into the one-strip image and handed on; a damaged frame
+    // leaves the strip before it there, to be handed on again.
+    const int64_t at = tiff_ ? 0 : k;
     if (interrupt_signal() != 0) return interrupted();
     int64_t frame = 0;
     const AVFrame* picture = clip_->next(frame);
@@ -198,19 +251,26 @@ Failure Run::make_strips() {
     const RgbView view = other_size
                              ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
                              : scaler.convert(picture, slit_);
+    // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
+    if (tiff_ && view.bytes != nullptr)
+      std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
     if (view.bytes != nullptr && oriented_) {
-      oriented_->place(view, image, o_.cut, k);
+      oriented_->place(view, image, o_.cut, at);
     } else if (view.bytes != nullptr) {
       const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                              view.height, view.stride};
-      strips::place_strip(source, image, strip, k);
+      strips::place_strip(source, image, strip, at);
     } else if (k > 0) {
       ++odd_.damaged;
-      repeat_strip(k);
+      if (!tiff_) repeat_strip(k);
     } else {
       ++odd_.blank;  // the image is allocated black
     }
     if (other_size && view.bytes != nullptr) ++odd_.scaled;
+    if (tiff_) {
+      const strips::ConstBytePlane done{image.pixels, image.width, image.height, image.stride};
+      if (auto added = tiff_->add(done); !added) return write_failed(added.error());
+    }
     progress_->update(k + 1);
   }
   return {};
@@ -233,20 +293,25 @@ void Run::repeat_strip(int64_t k) {
 }
 
 Failure Run::finish() {
-  if (auto written = write_png(output_.stream(), image_); !written) {
-    if (interrupt_signal() != 0) return interrupted();
-    return fail(exit_failed, o_.output + ": " + written.error());
+  if (tiff_) {
+    if (auto written = tiff_->finish(); !written) return write_failed(written.error());
+  } else if (auto written = write_png(output_.stream(), image_); !written) {
+    return write_failed(written.error());
   }
   if (interrupt_signal() != 0) return interrupted();
-  const int64_t file_bytes = std::ftell(output_.stream());
+  // libtiff writes through the file descriptor, not the stream.
+  struct stat st {};
+  const int64_t file_bytes = tiff_ ? (fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0)
+                                   : std::ftell(output_.stream());
   if (Written ok = output_.commit(o_.force); !ok) return fail(exit_failed, ok.error());
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
-  progress_->summary(strips_, describe_size(image_.size()), file_bytes, odd);
+  progress_->summary(strips_, describe_size(size_), file_bytes, odd);
   return {};
 }
 
 int Run::report(const Failure& failure) {
+  tiff_.reset();  // before its file is closed
   output_.discard();
   if (progress_) progress_->clear();
   std::fprintf(err_, "velmora-scan: %s\n", failure.message.c_str());
@@ -254,6 +319,7 @@ int Run::report(const Failure& failure) {
 }
 
 int Run::go() {
+  if (skipped()) return exit_done;
   if (Failure bad = prepare()) return report(bad);
   if (Failure bad = make_strips()) return report(bad);
   if (Failure bad = finish()) return report(bad);

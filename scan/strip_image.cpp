@@ -45,7 +45,7 @@ base::Result<void, std::string> check_image_size(const ImageSize& size, int64_t 
   if (available >= 0 && bytes > static_cast<double>(available))
     return base::failure(what + " (" + human_bytes(bytes) + "), more than the " +
                          human_bytes(static_cast<double>(available)) + " of memory at hand" +
-                         advice);
+                         advice + ", or a .tif OUTPUT, which needs no such memory");
   return {};
 }
 

@@ -29,6 +29,8 @@ TEST(ScanOptions, DefaultsWithJustTheTwoFiles) {
   EXPECT_FALSE(p.options.force);
   EXPECT_FALSE(p.options.quiet);
   EXPECT_FALSE(p.options.no_rotate);
+  EXPECT_FALSE(p.options.skip_existing);
+  EXPECT_EQ(p.options.compress, scan::TiffCompression::deflate);
 }
 
 TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
@@ -52,6 +54,20 @@ TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
   EXPECT_TRUE(o.quiet);
   EXPECT_TRUE(o.no_rotate);
 
+  struct Compression {
+    const char* name;
+    scan::TiffCompression compression;
+  };
+  for (const Compression c : {Compression{"deflate", scan::TiffCompression::deflate},
+                              Compression{"zstd", scan::TiffCompression::zstd},
+                              Compression{"lzw", scan::TiffCompression::lzw},
+                              Compression{"none", scan::TiffCompression::none}}) {
+    p = parse({"--skip-existing", "--compress", c.name, "in.mkv", "out.TIFF"});
+    ASSERT_EQ(p.action, Action::run) << p.error;
+    EXPECT_EQ(p.options.compress, c.compression) << c.name;
+    EXPECT_TRUE(p.options.skip_existing);
+  }
+
   p = parse({"--slit", "955:10", "a.avi", "b.png"});
   EXPECT_FALSE(p.options.slit.percent);
   EXPECT_EQ(p.options.slit.position, 955);
@@ -64,7 +80,8 @@ TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   EXPECT_EQ(parse({"--version"}).action, Action::version);
   std::string help = scan::help_text(2);
   for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads", "--force",
-                             "--quiet", "--version", "variable-rate", "--no-rotate"})
+                             "--quiet", "--version", "variable-rate", "--no-rotate",
+                             "--compress", "--skip-existing", "zstd: ", "--threads"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -92,8 +109,12 @@ TEST(ScanOptions, EveryMistakeHasItsOwnLineNamingTheOption) {
        "--to -1: not a frame number or a time in seconds such as 12.5s"},
       {{"--cut", "diagonal", "a", "b.png"}, "--cut diagonal: must be vertical or horizontal"},
       {{"--threads", "0", "a", "b.png"}, "--threads 0: must be 1 to 64"},
-      {{"a"}, "expected INPUT and OUTPUT.png, got 1 file name (see --help)"},
-      {{"a", "b.png", "c.png"}, "expected INPUT and OUTPUT.png, got 3 file names (see --help)"},
+      {{"--compress", "jpeg", "a", "b.tif"},
+       "--compress jpeg: must be deflate, zstd, lzw or none"},
+      {{"--skip-existing", "-f", "a", "b.png"},
+       "--force and --skip-existing: give one or the other"},
+      {{"a"}, "expected INPUT and OUTPUT, got 1 file name (see --help)"},
+      {{"a", "b.png", "c.png"}, "expected INPUT and OUTPUT, got 3 file names (see --help)"},
   };
   for (const Case& c : cases) {
     scan::Parsed p = parse(c.args);

@@ -158,7 +158,16 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--every", "two", in.good, "OUT"}, 2, "velmora-scan: --every two: not a whole number"},
       {{in.good, out_folder + "/streak.jpg"},
        2,
-       "velmora-scan: " + out_folder + "/streak.jpg: the output name must end in .png"},
+       "velmora-scan: " + out_folder +
+           "/streak.jpg: the output name must end in .png, .tif or .tiff"},
+      {{in.good, out_folder + "/.tif"},
+       2,
+       "velmora-scan: " + out_folder + "/.tif: the output name must end in .png, .tif or .tiff"},
+      {{"--compress", "lzw", in.good, "OUT"},
+       2,
+       "velmora-scan: --compress lzw: only a TIFF OUTPUT (.tif, .tiff) is compressed so"},
+      {{in.good, in.folder_input + ".tif"}, 1,
+       "velmora-scan: " + in.folder_input + ".tif: is a folder"},
       {{in.good, out_folder + "/no/such/folder/x.png"},
        1,
        "velmora-scan: " + out_folder + "/no/such/folder/x.png: the folder " + out_folder +
@@ -178,6 +187,7 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
        "velmora-scan: " + in.folder_input + ".png: is a folder"},
   };
   fs::create_directory(in.folder_input + ".png");  // an OUTPUT that is a folder
+  fs::create_directory(in.folder_input + ".tif");
   for (const Case& c : cases) {
     std::vector<std::string> args;
     for (const std::string& a : c.args) args.push_back(a == "OUT" ? out : a);
@@ -214,6 +224,38 @@ TEST(ScanErrors, AnExistingOutputIsKeptWithoutForce) {
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(velmora_test::read_png(out).width, 12);
   EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{"streak.png"});
+}
+
+// A rerun of a list redoes only what is missing: an OUTPUT that exists ends the run at once
+// (the clip is not even opened), done; one that is missing is made as usual.
+TEST(ScanErrors, AnExistingOutputIsSkippedWhenAsked) {
+  const std::string folder = velmora_test::fresh_folder("skip");
+  const std::string out = folder + "/streak.tif";
+  std::ofstream(out) << "an earlier run's";
+  const std::string missing_clip = folder + "/gone.avi";
+  struct Case {
+    std::vector<std::string> options;
+    std::string err;
+  };
+  for (const Case& c : {Case{{"--skip-existing"},
+                             "velmora-scan: " + out + ": exists; skipped (--skip-existing)\n"},
+                        Case{{"--skip-existing", "-q"}, ""}}) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {missing_clip, out});
+    velmora_test::Ran ran = run_scan(args);
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_EQ(ran.err, c.err);
+    EXPECT_EQ(fs::file_size(out), 16u);
+  }
+  fs::remove(out);
+  velmora_test::Ran ran = run_scan({"--skip-existing", inputs().good, out});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(velmora_test::read_tiff(out).image.width, 12);
+  // An OUTPUT that is a folder is no earlier image.
+  fs::create_directory(folder + "/dir.tif");
+  ran = run_scan({"--skip-existing", inputs().good, folder + "/dir.tif"});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.err, "velmora-scan: " + folder + "/dir.tif: is a folder\n");
 }
 
 // The temporary file beside OUTPUT fits wherever OUTPUT does: names up to the 255 bytes a
@@ -302,8 +344,10 @@ TEST(ScanErrors, AnImageBeyondPngOrMemoryIsRefusedBeforeDecoding) {
                     0),
       0u)
       << ran.err;
-  EXPECT_NE(ran.err.find(" of memory at hand; use --every or a shorter range\n"),
-            std::string::npos);
+  EXPECT_NE(ran.err.find(" of memory at hand; use --every or a shorter range, or a .tif "
+                         "OUTPUT, which needs no such memory\n"),
+            std::string::npos)
+      << ran.err;
   EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
   // The same clip is fine with fewer strips.
   ran = run_scan({"--every", "2000", "--slit", "0:4", big, out});

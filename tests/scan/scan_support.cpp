@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <tiffio.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,6 +101,53 @@ Png read_png(const std::string& path) {
   for (int y = 0; y < out.height; ++y) png_read_row(png, out.bytes.data() + row_bytes * y, nullptr);
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
+  return out;
+}
+
+Tiff read_tiff(const std::string& path) {
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "r"), TIFFClose);
+  if (!tiff) throw std::runtime_error("libtiff cannot open " + path);
+  Tiff out;
+  uint32_t width = 0, height = 0;
+  uint16_t bits = 0, samples = 0;
+  TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &out.compression);
+  // Only a compression's codec knows the predictor.
+  out.predictor = 1;
+  if (out.compression != COMPRESSION_NONE)
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PREDICTOR, &out.predictor);
+  out.bigtiff = TIFFIsBigTIFF(tiff.get()) != 0;
+  out.image.width = static_cast<int>(width);
+  out.image.height = static_cast<int>(height);
+  out.image.bit_depth = bits;
+  out.image.channels = samples;
+  if (!TIFFIsTiled(tiff.get())) return out;
+  TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &out.tile_width);
+  TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &out.tile_height);
+  const size_t pixel = size_t{samples} * bits / 8;
+  const size_t row = pixel * width;
+  out.image.bytes.resize(row * height);
+  std::vector<uint8_t> tile(static_cast<size_t>(TIFFTileSize(tiff.get())));
+  for (uint32_t y0 = 0; y0 < height; y0 += out.tile_height)
+    for (uint32_t x0 = 0; x0 < width; x0 += out.tile_width) {
+      if (TIFFReadTile(tiff.get(), tile.data(), x0, y0, 0, 0) < 0)
+        throw std::runtime_error("libtiff cannot read a tile of " + path);
+      // Native 16-bit samples to big-endian, as PNG stores them.
+      if (bits == 16)
+        for (size_t i = 0; i + 1 < tile.size(); i += 2) {
+          const uint16_t v = static_cast<uint16_t>(tile[i] | tile[i + 1] << 8);
+          tile[i] = static_cast<uint8_t>(v >> 8);
+          tile[i + 1] = static_cast<uint8_t>(v);
+        }
+      const uint32_t rows = std::min(out.tile_height, height - y0);
+      const size_t bytes = pixel * std::min(out.tile_width, width - x0);
+      for (uint32_t r = 0; r < rows; ++r)
+        std::copy_n(tile.data() + pixel * out.tile_width * r, bytes,
+                    out.image.bytes.data() + row * (y0 + r) + pixel * x0);
+    }
   return out;
 }
 

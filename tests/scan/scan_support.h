@@ -38,6 +38,16 @@ struct Png {
 };
 Png read_png(const std::string& path);
 
+// A TIFF as libtiff reads it, tile by tile, its pixels laid out as read_png lays them out;
+// and how it is stored.
+struct Tiff {
+  Png image;
+  bool bigtiff = false;
+  uint32_t tile_width = 0, tile_height = 0;  // 0: not tiled
+  uint16_t compression = 0, predictor = 0;
+};
+Tiff read_tiff(const std::string& path);
+
 // Every picture of `path` in showing order, converted whole to packed RGB (RGB24, or
 // big-endian RGB48 when `deep`) with velmora-scan's flags; the slots of an AVI.
 struct Pictures {
