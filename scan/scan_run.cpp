@@ -118,6 +118,7 @@ class Run {
   int report(const Failure& failure);
   void repeat_strip(int64_t k);
   Failure ended_early(int64_t frame) const;
+  int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
 
   const Options& o_;
   std::FILE* err_;
@@ -233,7 +234,7 @@ void Run::repeat_strip(int64_t k) {
 }
 
 Failure Run::finish() {
-  if (auto written = write_png(output_.stream(), image_); !written) {
+  if (auto written = write_png(output_.stream(), image_, threads()); !written) {
     if (interrupt_signal() != 0) return interrupted();
     return fail(exit_failed, o_.output + ": " + written.error());
   }
