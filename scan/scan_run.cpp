@@ -129,7 +129,11 @@ class Run {
   std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
   FrameChoice choice_;
   int64_t strips_ = 0;
+  ImageSize size_;
+  // The whole image for a vertical cut; for a horizontal one only the latest strip, whose
+  // rows are complete and go to writer_ as each strip is laid.
   StripImage image_;
+  std::unique_ptr<PngWriter> writer_;
   TempOutput output_;
   std::unique_ptr<Progress> progress_;
   OddFrames odd_;  // the decoder's damaged frames are added at the end
@@ -164,15 +168,22 @@ Failure Run::prepare() {
   }
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
-  const ImageSize size =
-      image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
-  if (auto fits = check_image_size(size, available_memory()); !fits)
+  size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
+  const bool streamed = o_.cut == Cut::horizontal;
+  const ImageSize held =
+      streamed ? ImageSize{size_.width, o_.slit.width, size_.pixel_bytes} : size_;
+  if (auto fits = check_image_size(size_, streamed ? -1 : available_memory()); !fits)
     return fail(exit_failed, o_.output + ": " + fits.error());
   if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
-  if (!image_.allocate(size))
+  if (!image_.allocate(held))
     return fail(exit_failed, o_.output + ": not enough memory for an image of " +
-                                 human_bytes(static_cast<double>(size.bytes())) +
+                                 human_bytes(static_cast<double>(held.bytes())) +
                                  "; use --every or a shorter range");
+  if (streamed) {
+    writer_ = std::make_unique<PngWriter>(output_.stream(), size_, threads());
+    if (PngWritten ok = writer_->begin(); !ok)
+      return fail(exit_failed, o_.output + ": " + ok.error());
+  }
   return {};
 }
 
@@ -190,6 +201,8 @@ Failure Run::make_strips() {
   const strips::BytePlane image = image_.plane();
   progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
   for (int64_t k = 0; k < strips_; ++k) {
+    // A streamed strip is always laid first in its one-strip image.
+    const int64_t place = writer_ ? 0 : k;
     if (interrupt_signal() != 0) return interrupted();
     int64_t frame = 0;
     const AVFrame* picture = clip_->next(frame);
@@ -200,11 +213,11 @@ Failure Run::make_strips() {
                              ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
                              : scaler.convert(picture, slit_);
     if (view.bytes != nullptr && oriented_) {
-      oriented_->place(view, image, o_.cut, k);
+      oriented_->place(view, image, o_.cut, place);
     } else if (view.bytes != nullptr) {
       const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                              view.height, view.stride};
-      strips::place_strip(source, image, strip, k);
+      strips::place_strip(source, image, strip, place);
     } else if (k > 0) {
       ++odd_.damaged;
       repeat_strip(k);
@@ -212,6 +225,11 @@ Failure Run::make_strips() {
       ++odd_.blank;  // the image is allocated black
     }
     if (other_size && view.bytes != nullptr) ++odd_.scaled;
+    if (writer_) {
+      if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
+        return interrupt_signal() != 0 ? interrupted()
+                                       : fail(exit_failed, o_.output + ": " + ok.error());
+    }
     progress_->update(k + 1);
   }
   return {};
@@ -226,6 +244,7 @@ Failure Run::ended_early(int64_t frame) const {
 }
 
 void Run::repeat_strip(int64_t k) {
+  if (writer_) return;  // the one-strip image still holds the strip before
   const strips::BytePlane image = image_.plane();
   const strips::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
   strips::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
@@ -234,7 +253,9 @@ void Run::repeat_strip(int64_t k) {
 }
 
 Failure Run::finish() {
-  if (auto written = write_png(output_.stream(), image_, threads()); !written) {
+  PngWritten written =
+      writer_ ? writer_->finish() : write_png(output_.stream(), image_, threads());
+  if (!written) {
     if (interrupt_signal() != 0) return interrupted();
     return fail(exit_failed, o_.output + ": " + written.error());
   }
@@ -243,7 +264,7 @@ Failure Run::finish() {
   if (Written ok = output_.commit(o_.force); !ok) return fail(exit_failed, ok.error());
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
-  progress_->summary(strips_, describe_size(image_.size()), file_bytes, odd);
+  progress_->summary(strips_, describe_size(size_), file_bytes, odd);
   return {};
 }
 
