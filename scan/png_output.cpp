@@ -206,8 +206,9 @@ class PngWriter::Impl {
     }
     if (interrupt_signal() != 0) return base::failure(std::string("interrupted"));
     if (!c->error.empty()) return base::failure(c->error);
+    const auto length = static_cast<z_off_t>(c->length);
     adler_ = c->index == 0 ? c->adler
-                           : static_cast<uint32_t>(adler32_combine(adler_, c->adler, static_cast<z_off_t>(c->length)));
+                           : static_cast<uint32_t>(adler32_combine(adler_, c->adler, length));
     if (c->last) {
       uint8_t trailer[4];
       put_be32(trailer, adler_);
