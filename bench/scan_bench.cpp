@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan against FFmpeg's command-line recipe on the same work, in the same run:
 // writes its clips into /tmp once, runs each command several times in turn, and prints
-// medians of wall time, their ratios against the goals, and velmora-scan's peak memory;
-// then the peak memory of TIFF runs on a clip and on one 4x as long, which must not grow.
-//   scan_bench [repetitions]
+// medians of wall time, their ratios against the goals, and velmora-scan's peak memory.
+// Then the PNG writer against libpng on the same image, a horizontal run's peak memory for
+// a short and a long range, and the peak memory of TIFF runs on a clip and on one 4x as
+// long, which must not grow. "png" skips the FFmpeg workloads.
+//   scan_bench [repetitions] [png]
+#include <png.h>
 #include <spawn.h>
 #include <unistd.h>
 #include <sys/resource.h>
@@ -17,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "scan/png_output.h"
+#include "scan/strip_image.h"
 #include "tools/clipwriter/clip_writer.h"
 
 extern char** environ;
@@ -112,7 +117,7 @@ std::vector<std::string> recipe(const std::string& input, int every, const std::
   return ffmpeg(input, {"-vf", filter, "-frames:v", "1", out});
 }
 
-std::vector<std::string> scan(const std::string& input, int every, const std::string& out) {
+std::vector<std::string> scan_command(const std::string& input, int every, const std::string& out) {
   return {VELMORA_SCAN, "--force", "--quiet", "--threads",           std::to_string(threads),
           "--slit",     "955:10",  "--every", std::to_string(every), input,
           out};
@@ -193,10 +198,127 @@ void print_tiff_memory(int repetitions) {
   }
 }
 
+// The streak image velmora-scan made, read back with libpng.
+scan::StripImage read_image(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (file == nullptr || setjmp(png_jmpbuf(png))) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    std::exit(1);
+  }
+  png_init_io(png, file);
+  png_read_info(png, info);
+  scan::StripImage image;
+  image.allocate({png_get_image_width(png, info), png_get_image_height(png, info),
+                  png_get_bit_depth(png, info) == 16 ? 6 : 3});
+  for (int64_t y = 0; y < image.size().height; ++y)
+    png_read_row(png, image.plane().pixels + y * image.stride(), nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(file);
+  return image;
+}
+
+// libpng as velmora-scan used it: level 1, the Sub filter, row by row.
+void write_libpng(std::FILE* file, const scan::StripImage& image) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) std::exit(1);
+  png_init_io(png, file);
+  png_set_compression_level(png, 1);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  const scan::ImageSize& size = image.size();
+  png_set_IHDR(png, info, static_cast<png_uint_32>(size.width),
+               static_cast<png_uint_32>(size.height), size.pixel_bytes == 6 ? 16 : 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
+               PNG_FILTER_TYPE_BASE);
+  png_write_info(png, info);
+  for (int64_t y = 0; y < size.height; ++y) png_write_row(png, image.row(y));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+}
+
+double cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+         usage.ru_stime.tv_usec / 1e6;
+}
+
+// Wall and CPU seconds of one write into `path`, closing included.
+template <class Write>
+Outcome timed_write(const std::string& path, Write write) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu_start = cpu_seconds();
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::exit(1);
+  write(file);
+  if (std::fclose(file) != 0) std::exit(1);
+  Outcome outcome;
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  outcome.cpu_seconds = cpu_seconds() - cpu_start;
+  return outcome;
+}
+
+// Our writer with `threads` threads against libpng at level 1 on the 600-strip image of the
+// H.264 clip, in turn.
+void print_png_writing(const std::string& h264, int repetitions) {
+  const std::string image_path = "/tmp/velmora-scan-bench-image.png";
+  run(scan_command(h264, 1, image_path));
+  const scan::StripImage image = read_image(image_path);
+  const std::string ours_path = "/tmp/velmora-scan-bench-ours.png",
+                    libpng_path = "/tmp/velmora-scan-bench-libpng.png";
+  // Ours with one thread too: how much of the ratio is the threads'.
+  Side ours{"ours", {}}, alone{"ours, 1 thread", {}}, libpng{"libpng level 1", {}};
+  for (int r = 0; r < repetitions; ++r) {
+    ours.add(timed_write(ours_path, [&](std::FILE* file) {
+      if (!scan::write_png(file, image, threads)) std::exit(1);
+    }));
+    alone.add(timed_write(ours_path, [&](std::FILE* file) {
+      if (!scan::write_png(file, image, 1)) std::exit(1);
+    }));
+    libpng.add(timed_write(libpng_path, [&](std::FILE* file) { write_libpng(file, image); }));
+  }
+  const double ratio = median(ours.wall) / median(libpng.wall);
+  std::printf("\n| what | ours, %d threads | ours, 1 thread | libpng level 1 | wall ratio | goal | "
+              "CPU time ratio | size ratio |\n|---|---|---|---|---|---|---|---|\n",
+              threads);
+  std::printf("| PNG writing of the %lld x %lld image | %.3f s | %.3f s | %.3f s | %.2fx | "
+              "<= 0.30x: %s | %.2fx | %.4f |\n",
+              static_cast<long long>(image.size().width),
+              static_cast<long long>(image.size().height), median(ours.wall),
+              median(alone.wall), median(libpng.wall), ratio, ratio <= 0.30 ? "met" : "missed",
+              median(ours.cpu) / median(libpng.cpu),
+              double(fs::file_size(ours_path)) / double(fs::file_size(libpng_path)));
+}
+
+// A horizontal cut writes its rows as they come: its peak memory for the whole clip
+// stays that of a quarter of it, though the image is four times as tall.
+void print_horizontal_memory(const std::string& mjpeg) {
+  const std::string out = "/tmp/velmora-scan-bench-rows.png";
+  double peak[2] = {};
+  const int to[2] = {frames / 4, frames};
+  for (int i = 0; i < 2; ++i) {
+    std::vector<std::string> command = {VELMORA_SCAN, "--force", "--quiet", "--threads",
+                                        std::to_string(threads), "--cut", "horizontal",
+                                        "--slit", "535:10", "--to", std::to_string(to[i]),
+                                        mjpeg, out};
+    peak[i] = run(command).peak_mb;
+  }
+  const double grown = peak[1] - peak[0];
+  std::printf("\n| horizontal cut, slit of 10 rows | peak, %d frames | peak, %d frames | "
+              "image grows by | peak grows by | goal |\n|---|---|---|---|---|---|\n",
+              to[0], to[1]);
+  std::printf("| 1080p MJPEG | %.1f MB | %.1f MB | %.1f MB | %.1f MB | <= 5 MB: %s |\n", peak[0],
+              peak[1], double(to[1] - to[0]) * 10 * width * 3 / 1e6, grown,
+              grown <= 5 ? "met" : "missed");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const bool png_only = argc > 2 && std::string(argv[2]) == "png";
   const std::string h264 = clip("h264-1080p-600.mp4", {.width = width,
                                                        .height = height,
                                                        .frames = frames,
@@ -217,31 +339,35 @@ int main(int argc, char** argv) {
   std::vector<Workload> workloads = {
       {"every frame, 1080p H.264",
        1,
-       {"velmora-scan", scan(h264, 1, out)},
+       {"velmora-scan", scan_command(h264, 1, out)},
        {{"-f null", decode_h264, 1.05}, {"crop+tile", recipe(h264, 1, theirs), 1.0}}},
       {"every frame, 1080p MJPEG",
        1,
-       {"velmora-scan", scan(mjpeg, 1, out)},
+       {"velmora-scan", scan_command(mjpeg, 1, out)},
        {{"-f null", decode_mjpeg, 1.05}, {"crop+tile", recipe(mjpeg, 1, theirs), 1.0}}},
       {"every 10th frame, 1080p MJPEG (intra-only)",
        10,
-       {"velmora-scan", scan(mjpeg, 10, out)},
+       {"velmora-scan", scan_command(mjpeg, 10, out)},
        {{"framestep+crop+tile", recipe(mjpeg, 10, theirs), 0.2}}},
       {"every 4th frame, 1080p H.264 (B-frames)",
        4,
-       {"velmora-scan", scan(h264, 4, out)},
+       {"velmora-scan", scan_command(h264, 4, out)},
        {{"framestep+crop+tile", recipe(h264, 4, theirs), 0.85}}},
   };
   // In turn, so that a change in the machine's load falls on all sides alike.
-  for (int r = 0; r < repetitions; ++r) {
+  for (int r = 0; r < repetitions && !png_only; ++r) {
     for (Workload& w : workloads) {
       w.scan.add(run(w.scan.command));
       for (Side& side : w.against) side.add(run(side.command));
     }
     std::fprintf(stderr, "repetition %d of %d done\n", r + 1, repetitions);
   }
-  print_tables(workloads);
-  std::printf("\nmedians of %d runs each, %d decoding threads\n", repetitions, threads);
-  print_tiff_memory(repetitions);
+  if (!png_only) {
+    print_tables(workloads);
+    std::printf("\nmedians of %d runs each, %d decoding threads\n", repetitions, threads);
+  }
+  print_png_writing(h264, repetitions);
+  print_horizontal_memory(mjpeg);
+  if (!png_only) print_tiff_memory(repetitions);
   return 0;
 }

@@ -255,7 +255,8 @@ Options:
                              with s a time in seconds (12.5s); default: the first
   --to B                     last frame (excluded), the same way; past the end means
                              the end; default: the end of the clip
-  --threads T                decoding threads; default: the machine's cores ()" +
+  --threads T                threads that decode, and that deflate the PNG;
+                             default: the machine's cores ()" +
          std::to_string(default_threads) + R"()
       --no-rotate            use the frames as stored, ignoring the clip's display
                              rotation; default: turn (and mirror) them as players do

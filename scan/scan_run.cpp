@@ -123,6 +123,7 @@ class Run {
   void repeat_strip(int64_t k);
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
+  int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
 
   const Options& o_;
   std::FILE* err_;
@@ -135,7 +136,11 @@ class Run {
   int64_t strips_ = 0;
   ImageSize size_;  // of the whole image, whatever is held of it
   Format format_ = Format::png;
-  StripImage image_;  // the whole image for a PNG; for a TIFF one strip, handed on
+  // The whole image for a PNG of a vertical cut; one strip for a TIFF, handed on to tiff_,
+  // and for a PNG of a horizontal cut, whose rows are complete and go to writer_ as each
+  // strip is laid.
+  StripImage image_;
+  std::unique_ptr<PngWriter> writer_;
   TempOutput output_;
   std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
   std::unique_ptr<Progress> progress_;
@@ -186,16 +191,23 @@ Failure Run::prepare() {
   }
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
-  const ImageSize size = size_ =
-      image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
-  if (format_ == Format::tiff) return prepare_tiff(size);
-  if (auto fits = check_image_size(size, available_memory()); !fits)
+  size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
+  if (format_ == Format::tiff) return prepare_tiff(size_);
+  const bool streamed = o_.cut == Cut::horizontal;
+  const ImageSize held =
+      streamed ? ImageSize{size_.width, o_.slit.width, size_.pixel_bytes} : size_;
+  if (auto fits = check_image_size(size_, streamed ? -1 : available_memory()); !fits)
     return fail(exit_failed, o_.output + ": " + fits.error());
   if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
-  if (!image_.allocate(size))
+  if (!image_.allocate(held))
     return fail(exit_failed, o_.output + ": not enough memory for an image of " +
-                                 human_bytes(static_cast<double>(size.bytes())) +
+                                 human_bytes(static_cast<double>(held.bytes())) +
                                  "; use --every or a shorter range");
+  if (streamed) {
+    writer_ = std::make_unique<PngWriter>(output_.stream(), size_, threads());
+    if (PngWritten ok = writer_->begin(); !ok)
+      return fail(exit_failed, o_.output + ": " + ok.error());
+  }
   return {};
 }
 
@@ -239,9 +251,9 @@ Failure Run::make_strips() {
   const strips::BytePlane image = image_.plane();
   progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
   for (int64_t k = 0; k < strips_; ++k) {
-    // A TIFF's strip is laid into the one-strip image and handed on; a damaged frame
-    // leaves the strip before it there, to be handed on again.
-    const int64_t at = tiff_ ? 0 : k;
+    // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
+    // one-strip image; a damaged frame leaves the strip before it there, to go again.
+    const int64_t at = tiff_ || writer_ ? 0 : k;
     if (interrupt_signal() != 0) return interrupted();
     int64_t frame = 0;
     const AVFrame* picture = clip_->next(frame);
@@ -258,7 +270,7 @@ Failure Run::make_strips() {
       oriented_->place(view, image, o_.cut, at);
     } else if (view.bytes != nullptr) {
       const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
-                                             view.height, view.stride};
+                                          view.height, view.stride};
       strips::place_strip(source, image, strip, at);
     } else if (k > 0) {
       ++odd_.damaged;
@@ -270,6 +282,9 @@ Failure Run::make_strips() {
     if (tiff_) {
       const strips::ConstBytePlane done{image.pixels, image.width, image.height, image.stride};
       if (auto added = tiff_->add(done); !added) return write_failed(added.error());
+    } else if (writer_) {
+      if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
+        return write_failed(ok.error());
     }
     progress_->update(k + 1);
   }
@@ -285,6 +300,7 @@ Failure Run::ended_early(int64_t frame) const {
 }
 
 void Run::repeat_strip(int64_t k) {
+  if (writer_) return;  // the one-strip image still holds the strip before
   const strips::BytePlane image = image_.plane();
   const strips::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
   strips::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
@@ -295,7 +311,9 @@ void Run::repeat_strip(int64_t k) {
 Failure Run::finish() {
   if (tiff_) {
     if (auto written = tiff_->finish(); !written) return write_failed(written.error());
-  } else if (auto written = write_png(output_.stream(), image_); !written) {
+  } else if (PngWritten written =
+                 writer_ ? writer_->finish() : write_png(output_.stream(), image_, threads());
+             !written) {
     return write_failed(written.error());
   }
   if (interrupt_signal() != 0) return interrupted();

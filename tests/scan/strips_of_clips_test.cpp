@@ -106,6 +106,23 @@ TEST(ScanClips, HorizontalStripsHoldTheFramesRows) {
       }
 }
 
+// A horizontal cut's rows are written as its strips come: whole frames stacked, over many
+// deflated chunks, with one thread and with several.
+TEST(ScanClips, HorizontalStripsOfWholeFramesStackTheFrames) {
+  const std::string path = std::string(VELMORA_TESTDATA) + "/avi/100_0306.AVI";
+  const velmora_test::Pictures pictures = velmora_test::decode_whole(path, false);
+  ASSERT_EQ(pictures.rgb.size(), 41u);
+  std::vector<uint8_t> stacked;
+  for (const std::vector<uint8_t>& picture : pictures.rgb)
+    stacked.insert(stacked.end(), picture.begin(), picture.end());
+  for (const char* threads : {"1", "3"}) {
+    const Png png = scanned(
+        path, {"--cut", "horizontal", "--slit", "0:240", "--threads", threads}, "stacked");
+    EXPECT_EQ(png.height, 41 * 240) << threads << " threads";
+    EXPECT_TRUE(png.bytes == stacked) << threads << " threads";
+  }
+}
+
 // Every strip equals the same columns of the reference picture shown at its frame.
 void expect_pictures(const Png& png, const velmora_test::Pictures& pictures,
                      const std::vector<int>& shown, int first, int width) {
