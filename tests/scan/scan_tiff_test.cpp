@@ -157,8 +157,15 @@ TEST(ScanTiff, InterruptedHalfWayLeavesNothing) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     ASSERT_TRUE(started);
-    // Past the first bands of tiles, well before the end.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Once the first band of tiles is in the file (past its header), well before the end:
+    // a run takes some 23 bands.
+    bool tiles = false;
+    for (int i = 0; i < 5000 && !tiles; ++i) {
+      std::error_code gone;
+      for (const auto& entry : std::filesystem::directory_iterator(folder + "/out", gone))
+        tiles = tiles || entry.file_size(gone) > 16;
+      if (!tiles) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     kill(pid, SIGINT);
     velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
     EXPECT_EQ(ran.status, 128 + SIGINT);
