@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # What the X session tests share: a virtual screen, one program under test, screenshots,
 # clicks at client-area pixels and the ways the program must end.
-# The sourcing script calls x_session_begin PROGRAM TITLE CLIENT_HEIGHT BUILD_DIR.
+# The sourcing script calls x_session_begin PROGRAM TITLE CLIENT_HEIGHT BUILD_DIR; setting
+# x_screen first (WIDTHxHEIGHTxDEPTH) gives the virtual screen another size.
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -19,7 +20,7 @@ x_session_begin() {
   clipgen="$build_dir/velmora-clipgen"
   [ -x "$program" ] || { echo "no $program_name in $build_dir" >&2; exit 1; }
   if [ -z "${VELMORA_IN_XVFB:-}" ]; then
-    exec env VELMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$build_dir"
+    exec env VELMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 ${x_screen:-1024x768x24}" bash "$0" "$build_dir"
   fi
   work=$(mktemp -d)
   program_pid=
