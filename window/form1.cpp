@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -46,6 +47,32 @@ QRect pixel_rect(const ControlSpec& spec) {
 template <class Widget>
 Widget* make(const ControlSpec& spec, QWidget* parent) {
   return new Widget(spec.caption, parent);
+}
+
+// Return and keypad Enter press a focused push button as Space does. Qt leaves them to a
+// dialog's default button, and this window is no dialog: without this they did nothing.
+class EnterPressesButton : public QObject {
+ public:
+  explicit EnterPressesButton(QPushButton* button) : QObject(button) {
+    button->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    // A held key presses once, as a held Space does.
+    if (!key->isAutoRepeat()) static_cast<QPushButton*>(watched)->click();
+    return true;
+  }
+};
+
+template <>
+QPushButton* make(const ControlSpec& spec, QWidget* parent) {
+  auto* button = new QPushButton(spec.caption, parent);
+  new EnterPressesButton(button);
+  return button;
 }
 
 template <>

@@ -59,13 +59,11 @@ check_program() {
 }
 
 for scale in 2 1.5; do
-  program_name=velmora6 window_title="Velmora " client_height=455
-  program="$build_dir/$program_name"
+  x_session_program velmora6 "Velmora " 455
   strip_colour="192,255,192" marked_colour="63,0,63"
   check_program 40 280 23 360 40 25 212 392
 
-  program_name=velmora3 window_title="Velmora by Oskedal" client_height=357
-  program="$build_dir/$program_name"
+  x_session_program velmora3 "Velmora by Oskedal" 357
   strip_colour="224,224,224" marked_colour="31,31,31"
   check_program 224 288 20 552 40 25 140 320
 done

@@ -27,6 +27,15 @@ x_session_begin() {
   trap x_session_cleanup EXIT
 }
 
+# Switches to another program of the build for the next start_program.
+x_session_program() {
+  program_name=$1
+  window_title=$2
+  client_height=$3
+  program="$build_dir/$program_name"
+  [ -x "$program" ] || fail "no $program_name in $build_dir"
+}
+
 x_session_cleanup() {
   if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi
   rm -rf "$work"
