@@ -48,10 +48,13 @@ write_test_clip() {
 }
 
 # Starts the program, with the environment program_env adds (NAME=value words); sets
-# window_id and menu_height once its window is mapped.
+# window_id and menu_height once its window is mapped. It runs on Qt's xcb platform unless
+# program_platform says otherwise (empty: the program's own choice).
 program_env=()
 start_program() {
-  env "${program_env[@]}" QT_QPA_PLATFORM=xcb "$program" >"$work/out.txt" 2>&1 &
+  local platform=(QT_QPA_PLATFORM="${program_platform-xcb}")
+  [ -n "${program_platform-xcb}" ] || platform=(-u QT_QPA_PLATFORM)
+  env "${platform[@]}" "${program_env[@]}" "$program" >"$work/out.txt" 2>&1 &
   program_pid=$!
   window_id=
   for _ in $(seq 100); do
