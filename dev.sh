@@ -26,6 +26,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libpng-dev libtiff-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon
+  weston xwayland qt6-wayland
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
   ffmpeg parallel

@@ -16,6 +16,23 @@ QApplication* created = nullptr;
 
 }  // namespace
 
+void choose_platform(const QString& program, DesktopNeeds needs, std::FILE* diagnostics) {
+  if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;  // the user's choice
+  if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return;    // Qt's xcb, as ever
+  if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return;
+  }
+  QStringList lost;
+  if (needs.clipboard_for_others)
+    lost << QStringLiteral("other programs may not get the step-back snapshot from the clipboard");
+  if (needs.centres) lost << QStringLiteral("the window is not centred on the screen");
+  if (lost.isEmpty()) return;
+  std::fprintf(diagnostics, "%s: on Wayland without XWayland %s\n", qPrintable(program),
+               qPrintable(lost.join(QStringLiteral(", and "))));
+  std::fflush(diagnostics);
+}
+
 QApplication* create_application(int& argc, char** argv) {
   keep_qt_settings_out_of_home();
   created = new QApplication(argc, argv);

@@ -3,12 +3,27 @@
 // how it ends.
 #pragma once
 #include <QLocale>
+#include <QString>
+#include <cstdio>
 #include <memory>
 
 class QApplication;
 class QTranslator;
 
 namespace window {
+
+// What a program does that plain Wayland does not allow a window.
+struct DesktopNeeds {
+  bool clipboard_for_others = false;  // other programs paste its snapshot from the clipboard
+  bool centres = false;               // it places its window in the middle of the screen
+};
+
+// Picks Qt's platform before the application object is made. In a Wayland session with
+// XWayland (WAYLAND_DISPLAY and DISPLAY set) the program runs through XWayland, where its
+// clipboard reaches other programs and it can place its window, unless the user chose a
+// platform (QT_QPA_PLATFORM). Without XWayland it runs on Wayland itself and, where it
+// needs what Wayland does not allow, says in one line on `diagnostics` what does not work.
+void choose_platform(const QString& program, DesktopNeeds needs, std::FILE* diagnostics);
 
 // The application object of a program, set up so that Qt's own dialogs and buttons speak
 // the desktop's language and Qt writes no settings file. end_program destroys it.

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -22,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "window/accessibility.h"
 #include "window/fonts.h"
 #include "window/icon.h"
 #include "window/scroll_bar.h"
@@ -46,6 +48,32 @@ QRect pixel_rect(const ControlSpec& spec) {
 template <class Widget>
 Widget* make(const ControlSpec& spec, QWidget* parent) {
   return new Widget(spec.caption, parent);
+}
+
+// Return and keypad Enter press a focused push button as Space does. Qt leaves them to a
+// dialog's default button, and this window is no dialog: without this they did nothing.
+class EnterPressesButton : public QObject {
+ public:
+  explicit EnterPressesButton(QPushButton* button) : QObject(button) {
+    button->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    // A held key presses once, as a held Space does.
+    if (!key->isAutoRepeat()) static_cast<QPushButton*>(watched)->click();
+    return true;
+  }
+};
+
+template <>
+QPushButton* make(const ControlSpec& spec, QWidget* parent) {
+  auto* button = new QPushButton(spec.caption, parent);
+  new EnterPressesButton(button);
+  return button;
 }
 
 template <>
@@ -89,7 +117,7 @@ void place(QWidget* control, const ControlSpec& spec) {
 
 QString control_name(Control control) {
   switch (control) {
-#define VELMORA_CONTROL_NAME(Class, name) \
+#define VELMORA_CONTROL_NAME(Class, name, ...) \
   case Control::name:                     \
     return QStringLiteral(#name);
     VELMORA_FORM1_CONTROLS(VELMORA_CONTROL_NAME)
@@ -97,6 +125,23 @@ QString control_name(Control control) {
   }
   return QString();
 }
+
+namespace {
+
+// The control's accessible name and description from the list; empty where its caption
+// names it.
+std::pair<QString, QString> accessible_text(Control control) {
+  switch (control) {
+#define VELMORA_ACCESSIBLE_TEXT(Class, name, accessible, description) \
+  case Control::name:                                                \
+    return {QStringLiteral(accessible), QStringLiteral(description)};
+    VELMORA_FORM1_CONTROLS(VELMORA_ACCESSIBLE_TEXT)
+#undef VELMORA_ACCESSIBLE_TEXT
+  }
+  return {};
+}
+
+}  // namespace
 
 Form1::Form1(const Layout& layout) : layout_(layout) {
   setWindowTitle(layout_.caption);
@@ -130,6 +175,8 @@ void Form1::create_controls(QWidget* client) {
   for (const ControlSpec& spec : layout_.controls) {
     QWidget* control = create_control(spec, client);
     control->setObjectName(control_name(spec.control));
+    const auto [name, description] = accessible_text(spec.control);
+    name_for_screen_readers(*control, name, description);
     place(control, spec);
     // Labels, frames and panes take no focus; the toolkit leaves them out of the chain.
     if (control->focusPolicy() != Qt::NoFocus) focus_order.emplace_back(spec.tab, control);
@@ -138,6 +185,8 @@ void Form1::create_controls(QWidget* client) {
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (size_t i = 1; i < focus_order.size(); ++i)
     setTabOrder(focus_order[i - 1].second, focus_order[i].second);
+  // A screen reader reads the caption beside the frame-count box as its label.
+  if (Label4 != nullptr && Text1 != nullptr) Label4->setBuddy(Text1);
 }
 
 template <class Widget>
@@ -152,7 +201,7 @@ Widget* Form1::create(Widget*& member, const ControlSpec& spec, QWidget* client)
 // Makes the control of the row's class and puts it in the member of its name.
 QWidget* Form1::create_control(const ControlSpec& spec, QWidget* client) {
   switch (spec.control) {
-#define VELMORA_CREATE_CONTROL(Class, name) \
+#define VELMORA_CREATE_CONTROL(Class, name, ...) \
   case Control::name:                       \
     return create(name, spec, client);
     VELMORA_FORM1_CONTROLS(VELMORA_CREATE_CONTROL)

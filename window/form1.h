@@ -42,44 +42,56 @@ struct WindowState {
 };
 
 // Every control an edition's layout table can place: its class, then its name, which is
-// also its object name. The names are the window's own and stay as they are; beside each,
+// also its object name. The names are the window's own and stay as they are. Then what a
+// screen reader calls it and, where its role does not say what it is for, a description;
+// "" where its caption names it (a label's text names it while it shows one). Beside each,
 // what it is for and its caption. The captions themselves live in editions/*_layout.cpp.
 // Both editions have every control but Text1, Cmd_back and Label4 (velmora6 only).
 #define VELMORA_FORM1_CONTROLS(X) \
-  X(QLineEdit, Text1) /* frames per strip, 「送りコマ数」: how many frames a run steps the \
-                         clip on between two strips; starts as "1" */ \
-  X(QPushButton, Cmd_back) /* step the composite back one strip, 「1画面前に戻る」 */ \
-  X(QGroupBox, Frame1) /* the cut direction, 「切り取る方向」; holds Option1 and Option2 */ \
-  X(QRadioButton, Option2) /* horizontal cut, 「水平方向」: a band of rows, on Picture5 */ \
-  X(QRadioButton, Option1) /* vertical cut, 「垂直方向」: a band of columns, on Picture4; \
-                              selected at start */ \
-  X(PictureBox, Picture5) /* y pick strip right of the video: two presses give the band's \
-                             rows; shown only while Option2 is selected */ \
-  X(QPushButton, Cmd_Reserve) /* rewind to frame 0, 「巻き戻し」 */ \
-  X(PictureBox, Picture4) /* x pick strip under the video: two presses give the band's \
-                             columns */ \
-  X(QPushButton, Cmd_End) /* exit, 「終了」 */ \
-  X(PictureBox, Picture3) /* the composite pane: the streak image, strip beside strip */ \
-  X(QPushButton, CmdGosei) /* build the composite (gosei, 合成), 「切り取り画像の作成」 */ \
-  X(QPushButton, Command6) /* clear the composite and the band, 「画像消去」 */ \
-  X(PictureBox, Picture2) /* the hidden capture pane the composite copies from: the service \
-                             paints the frame shown into it; it lies below the window's \
-                             edge, out of view yet not hidden, so its pixels stay readable */ \
-  X(QPushButton, Command4) /* frame back, 「コマ戻し」 */ \
-  X(PictureBox, Picture1) /* the video pane: the service shows the playing clip in it */ \
-  X(ScrollBar, HScroll1) /* the clip's position; a drag of its thumb seeks */ \
-  X(QPushButton, Command3) /* frame forward, 「コマ送り」 */ \
-  X(QPushButton, Command2) /* pause, 「一時停止」 */ \
-  X(QPushButton, Command1) /* play, 「再生」 */ \
-  X(QLabel, Label4) /* Text1's caption, 「送りコマ数」 */ \
-  X(QLabel, Label3) /* the instruction under Picture4, \
-                       「切り取り範囲指定領域（マウスで２箇所クリック）」 */ \
-  X(QLabel, Label2) /* the position display: 「フレーム」 and the frame number */ \
-  X(QLabel, Label1) /* the path of the open clip */
+  X(QLineEdit, Text1, "送りコマ数", "") /* frames per strip, 「送りコマ数」: how many \
+                         frames a run steps the clip on between two strips; starts as "1" */ \
+  X(QPushButton, Cmd_back, "", "") /* step the composite back one strip, 「1画面前に戻る」 */ \
+  X(QGroupBox, Frame1, "", "") /* the cut direction, 「切り取る方向」; holds Option1 and \
+                                  Option2 */ \
+  X(QRadioButton, Option2, "", "") /* horizontal cut, 「水平方向」: a band of rows, on \
+                                      Picture5 */ \
+  X(QRadioButton, Option1, "", "") /* vertical cut, 「垂直方向」: a band of columns, on \
+                                      Picture4; selected at start */ \
+  X(PictureBox, Picture5, "切り取り範囲指定領域（水平方向）", \
+    "マウスで２箇所クリックすると、その間の行が切り取る範囲になります") \
+  /* y pick strip right of the video: two presses give the band's rows; shown only while \
+     Option2 is selected */ \
+  X(QPushButton, Cmd_Reserve, "", "") /* rewind to frame 0, 「巻き戻し」 */ \
+  X(PictureBox, Picture4, "切り取り範囲指定領域（垂直方向）", \
+    "マウスで２箇所クリックすると、その間の列が切り取る範囲になります") \
+  /* x pick strip under the video: two presses give the band's columns */ \
+  X(QPushButton, Cmd_End, "", "") /* exit, 「終了」 */ \
+  X(PictureBox, Picture3, "切り取り画像", "切り取った範囲をコマごとに並べた画像") \
+  /* the composite pane: the streak image, strip beside strip */ \
+  X(QPushButton, CmdGosei, "", "") /* build the composite (gosei, 合成), \
+                                      「切り取り画像の作成」 */ \
+  X(QPushButton, Command6, "", "") /* clear the composite and the band, 「画像消去」 */ \
+  X(PictureBox, Picture2, "取り込み用の画面", "切り取り画像の作成に使う、表示されない画面") \
+  /* the hidden capture pane the composite copies from: the service paints the frame \
+     shown into it; it lies below the window's edge, out of view yet not hidden, so its \
+     pixels stay readable */ \
+  X(QPushButton, Command4, "", "") /* frame back, 「コマ戻し」 */ \
+  X(PictureBox, Picture1, "動画", "開いた動画を再生する画面") \
+  /* the video pane: the service shows the playing clip in it */ \
+  X(ScrollBar, HScroll1, "再生位置", "") /* the clip's position; a drag of its thumb seeks */ \
+  X(QPushButton, Command3, "", "") /* frame forward, 「コマ送り」 */ \
+  X(QPushButton, Command2, "", "") /* pause, 「一時停止」 */ \
+  X(QPushButton, Command1, "", "") /* play, 「再生」 */ \
+  X(QLabel, Label4, "", "") /* Text1's caption and its label, 「送りコマ数」 */ \
+  X(QLabel, Label3, "", "") /* the instruction under Picture4, \
+                               「切り取り範囲指定領域（マウスで２箇所クリック）」 */ \
+  X(QLabel, Label2, "フレーム位置", "") /* the position display: 「フレーム」 and the frame \
+                                          number */ \
+  X(QLabel, Label1, "ファイル名", "") /* the path of the open clip */
 
 // The same list as names for the layout tables.
 enum class Control {
-#define VELMORA_CONTROL_ENUMERATOR(Class, name) name,
+#define VELMORA_CONTROL_ENUMERATOR(Class, name, ...) name,
   VELMORA_FORM1_CONTROLS(VELMORA_CONTROL_ENUMERATOR)
 #undef VELMORA_CONTROL_ENUMERATOR
 };
@@ -112,7 +124,7 @@ class Form1 : public QMainWindow {
   WindowState state;
 
   // The controls, by the names above; null where the edition has no such control.
-#define VELMORA_CONTROL_MEMBER(Class, name) Class* name = nullptr;
+#define VELMORA_CONTROL_MEMBER(Class, name, ...) Class* name = nullptr;
   VELMORA_FORM1_CONTROLS(VELMORA_CONTROL_MEMBER)
 #undef VELMORA_CONTROL_MEMBER
   // Every 100 ms while a clip is open: the position into HScroll1 and Label2.

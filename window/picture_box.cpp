@@ -135,8 +135,22 @@ void PictureBox::paintEvent(QPaintEvent*) {
   painter.drawImage(video->place.x, video->place.y, frame);
 }
 
+// Qt hands a widget its press rounded to whole logical pixels, so on a scaled screen the
+// right half of a pixel would report the next one. The press's place in the window is
+// exact; less the pane's own place it is the unrounded position. An event made by hand
+// carries its local position as its place in the window too: where the two disagree by
+// more than the rounding, the local one is the true one.
+QPointF PictureBox::press_position(const QMouseEvent& event) const {
+  const QPointF rounded = event.position();
+  const QPointF exact = event.scenePosition() - mapTo(window(), QPointF(0, 0));
+  const QPointF apart = exact - rounded;
+  if (std::abs(apart.x()) <= 0.5 && std::abs(apart.y()) <= 0.5) return exact;
+  return rounded;
+}
+
 void PictureBox::mousePressEvent(QMouseEvent* event) {
-  emit mouse_pressed(event->position().x(), event->position().y());
+  const QPointF at = press_position(*event);
+  emit mouse_pressed(at.x(), at.y());
 }
 
 }  // namespace window

@@ -73,6 +73,9 @@ class PictureBox : public QWidget, public service::DrawingSurface, public servic
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
+  // Where in the pane a press fell, to a fraction of a pixel.
+  QPointF press_position(const QMouseEvent& event) const;
+
   QColor background_;
   QImage image_;  // Format_RGB32; its bits are never shared, so scanLine() never copies
   bool repaint_pending_ = false;

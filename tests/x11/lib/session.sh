@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # What the X session tests share: a virtual screen, one program under test, screenshots,
 # clicks at client-area pixels and the ways the program must end.
-# The sourcing script calls x_session_begin PROGRAM TITLE CLIENT_HEIGHT BUILD_DIR.
+# The sourcing script calls x_session_begin PROGRAM TITLE CLIENT_HEIGHT BUILD_DIR; setting
+# x_screen first (WIDTHxHEIGHTxDEPTH) gives the virtual screen another size.
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -19,11 +20,20 @@ x_session_begin() {
   clipgen="$build_dir/velmora-clipgen"
   [ -x "$program" ] || { echo "no $program_name in $build_dir" >&2; exit 1; }
   if [ -z "${VELMORA_IN_XVFB:-}" ]; then
-    exec env VELMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$build_dir"
+    exec env VELMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 ${x_screen:-1024x768x24}" bash "$0" "$build_dir"
   fi
   work=$(mktemp -d)
   program_pid=
   trap x_session_cleanup EXIT
+}
+
+# Switches to another program of the build for the next start_program.
+x_session_program() {
+  program_name=$1
+  window_title=$2
+  client_height=$3
+  program="$build_dir/$program_name"
+  [ -x "$program" ] || fail "no $program_name in $build_dir"
 }
 
 x_session_cleanup() {
@@ -38,10 +48,13 @@ write_test_clip() {
 }
 
 # Starts the program, with the environment program_env adds (NAME=value words); sets
-# window_id and menu_height once its window is mapped.
+# window_id and menu_height once its window is mapped. It runs on Qt's xcb platform unless
+# program_platform says otherwise (empty: the program's own choice).
 program_env=()
 start_program() {
-  env "${program_env[@]}" QT_QPA_PLATFORM=xcb "$program" >"$work/out.txt" 2>&1 &
+  local platform=(QT_QPA_PLATFORM="${program_platform-xcb}")
+  [ -n "${program_platform-xcb}" ] || platform=(-u QT_QPA_PLATFORM)
+  env "${platform[@]}" "${program_env[@]}" "$program" >"$work/out.txt" 2>&1 &
   program_pid=$!
   window_id=
   for _ in $(seq 100); do
