@@ -387,19 +387,6 @@ TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
   EXPECT_GT(opened, 0);
 }
 
-// Runs velmora-scan with files limited to `limit` bytes: a write past it fails with EFBIG,
-// as one on a full disk fails with ENOSPC, through the same calls.
-velmora_test::Ran run_scan_with_file_limit(const std::vector<std::string>& args, rlim_t limit) {
-  int err_fd = -1;
-  const int pid = velmora_test::start_scan(args, err_fd, [limit] {
-    // Ignored, the signal becomes a failed write instead of the end of the program.
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit files{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &files);
-  });
-  return velmora_test::finish_scan(pid, err_fd);
-}
-
 TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
   const std::string folder = velmora_test::fresh_folder("file-limit");
   const std::string clip = folder + "/wide.avi";
@@ -410,7 +397,7 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
   // The image takes about 19 KB: cut off early (libpng's own write fails) and within its
   // last few bytes (the last flush fails).
   for (rlim_t limit : {rlim_t{200}, rlim_t{19000}}) {
-    velmora_test::Ran ran = run_scan_with_file_limit(args, limit);
+    velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, limit);
     EXPECT_EQ(ran.status, 1) << limit;
     EXPECT_EQ(ran.err, "velmora-scan: " + args.back() + ": cannot write (" +
                            std::strerror(EFBIG) + ")\n")
@@ -418,7 +405,7 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
     EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
   }
   // With room enough the same run writes the image.
-  velmora_test::Ran ran = run_scan_with_file_limit(args, 1 << 20);
+  velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, 1 << 20);
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(velmora_test::read_png(args.back()).width, 12 * 320);
 }

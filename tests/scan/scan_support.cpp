@@ -5,6 +5,7 @@
 #include <png.h>
 #include <tiffio.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +65,17 @@ Ran finish_scan(int pid, int err_fd) {
   waitpid(pid, &status, 0);
   ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return ran;
+}
+
+Ran run_scan_with_file_limit(const std::vector<std::string>& args, uint64_t limit) {
+  int err_fd = -1;
+  const int pid = start_scan(args, err_fd, [limit] {
+    // Ignored, the signal becomes a failed write instead of the end of the program.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit files{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &files);
+  });
+  return finish_scan(pid, err_fd);
 }
 
 Ran run_scan(const std::vector<std::string>& args) {

@@ -100,17 +100,6 @@ TEST(ScanTiff, EqualsThePngOfTheSameRun) {
   }
 }
 
-// A write past `limit` bytes fails with EFBIG, as one on a full disk fails with ENOSPC.
-velmora_test::Ran run_with_file_limit(const std::vector<std::string>& args, rlim_t limit) {
-  int err_fd = -1;
-  const int pid = velmora_test::start_scan(args, err_fd, [limit] {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit files{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &files);
-  });
-  return velmora_test::finish_scan(pid, err_fd);
-}
-
 TEST(ScanTiff, AWriteThatFailsLeavesNothing) {
   const std::string folder = velmora_test::fresh_folder("tiff-file-limit");
   const std::string clip = folder + "/wide.avi";
@@ -122,13 +111,13 @@ TEST(ScanTiff, AWriteThatFailsLeavesNothing) {
   // 3840 x 240 pixels: 15 tiles of 196608 bytes. Cut off at the first tile, and after the
   // last tile, within the directory written at the end.
   for (rlim_t limit : {rlim_t{200}, rlim_t{15 * 196608 + 8 + 64}}) {
-    velmora_test::Ran ran = run_with_file_limit(args, limit);
+    velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, limit);
     EXPECT_EQ(ran.status, 1) << limit;
     EXPECT_EQ(ran.err, "velmora-scan: " + out + ": cannot write (" + std::strerror(EFBIG) + ")\n")
         << limit;
     EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
   }
-  velmora_test::Ran ran = run_with_file_limit(args, 4 << 20);
+  velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, 4 << 20);
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(velmora_test::read_tiff(out).image.width, 12 * 320);
 }

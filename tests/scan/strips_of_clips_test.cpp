@@ -222,7 +222,9 @@ TEST(ScanClips, ANameThatLooksLikeAUrlIsTheFile) {
                                              [&folder] { (void)!chdir(folder.c_str()); });
     const velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
     EXPECT_EQ(ran.status, 0) << c.name << ": " << ran.err;
-    if (ran.status == 0) EXPECT_EQ(read_png(folder + "/out.png").width, 40) << c.name;
+    if (ran.status == 0) {
+      EXPECT_EQ(read_png(folder + "/out.png").width, 40) << c.name;
+    }
     fs::remove(folder + "/out.png");
   }
 }
