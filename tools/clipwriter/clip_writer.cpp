@@ -201,7 +201,7 @@ FramePtr make_frame(AVPixelFormat format, int width, int height) {
   return frame;
 }
 
-// The painted picture, and what the encoder takes when that differs, at the spec's size.
+// The painted picture, and what the encoder takes when that differs, at the clip's size.
 std::string Writer::make_pictures(const ClipSpec& spec, bool deep) {
   const AVPixelFormat painted = deep ? AV_PIX_FMT_RGB48 : AV_PIX_FMT_BGR24;
   rgb_ = make_frame(painted, spec.width, spec.height);
