@@ -47,6 +47,20 @@ Parsing parse_point(std::string_view name, std::string_view value, ClipPoint& po
   return base::failure(point.text + ": not a frame number or a time in seconds such as 12.5s");
 }
 
+Parsing parse_position(std::string_view position, const std::string& text, SlitSpec& slit) {
+  if (position.ends_with('%')) {
+    double percent = 0;
+    slit.percent = true;
+    if (!decimal(position.substr(0, position.size() - 1), percent))
+      return base::failure(text + ": the position is not a percentage such as 50%");
+    slit.fraction = percent / 100;
+    return {};
+  }
+  if (!whole_number(position, slit.position))
+    return base::failure(text + ": the position is not a column or row number or a percentage");
+  return {};
+}
+
 Parsing parse_slit(std::string_view value, SlitSpec& slit) {
   slit = SlitSpec{};
   slit.given = true;
@@ -59,18 +73,18 @@ Parsing parse_slit(std::string_view value, SlitSpec& slit) {
       return base::failure(slit.text + ": the width is not a whole number of pixels");
     if (slit.width == 0) return base::failure(slit.text + ": a slit of width 0 holds no pixel");
   }
-  if (position.ends_with('%')) {
-    double percent = 0;
-    slit.percent = true;
-    if (!decimal(position.substr(0, position.size() - 1), percent))
-      return base::failure(slit.text + ": the position is not a percentage such as 50%");
-    slit.fraction = percent / 100;
-    return {};
+  if (auto dots = position.find(".."); dots != std::string_view::npos) {
+    slit.moving = true;
+    SlitSpec end;
+    if (position.size() == dots + 2)
+      return base::failure(slit.text + ": the slit's last position is missing after ..");
+    if (Parsing p = parse_position(position.substr(dots + 2), slit.text, end); !p) return p;
+    slit.end_percent = end.percent;
+    slit.end_position = end.position;
+    slit.end_fraction = end.fraction;
+    position = position.substr(0, dots);
   }
-  if (!whole_number(position, slit.position))
-    return base::failure(slit.text +
-                         ": the position is not a column or row number or a percentage");
-  return {};
+  return parse_position(position, slit.text, slit);
 }
 
 Parsing parse_every(std::string_view value, int64_t& every) {
@@ -127,6 +141,10 @@ enum Key {
   key_no_rotate,
   key_compress,
   key_skip_existing,
+  key_line,
+  key_thickness,
+  key_reduce,
+  key_time_axis,
 };
 
 const option long_options[] = {
@@ -143,6 +161,10 @@ const option long_options[] = {
     {"no-rotate", no_argument, nullptr, key_no_rotate},
     {"compress", required_argument, nullptr, key_compress},
     {"skip-existing", no_argument, nullptr, key_skip_existing},
+    {"line", required_argument, nullptr, key_line},
+    {"thickness", required_argument, nullptr, key_thickness},
+    {"reduce", required_argument, nullptr, key_reduce},
+    {"time-axis", required_argument, nullptr, key_time_axis},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -163,7 +185,31 @@ Parsed usage_error(std::string error) {
 Parsing apply(int key, std::string_view value, Options& o) {
   switch (key) {
     case key_cut:
+      o.cut_given = true;
       return parse_cut(value, o.cut);
+    case key_line: {
+      auto line = parse_line(value);
+      if (!line) return base::failure(line.error());
+      o.lines.push_back(std::move(*line));
+      return {};
+    }
+    case key_thickness:
+      o.thickness_given = true;
+      if (!whole_number(value, o.thickness) || o.thickness < 1)
+        return base::failure(option_text("thickness", value) + ": must be a whole number, 1 or more");
+      return {};
+    case key_reduce:
+      if (auto r = reducer_named(value)) {
+        o.reduce = *r;
+        return {};
+      }
+      return base::failure(option_text("reduce", value) + ": must be copy, mean, max, min or median");
+    case key_time_axis:
+      o.time_given = true;
+      if (value != "right" && value != "down")
+        return base::failure(option_text("time-axis", value) + ": must be right or down");
+      o.time_down = value == "down";
+      return {};
     case key_slit:
       return parse_slit(value, o.slit);
     case key_every:
@@ -190,6 +236,18 @@ Parsing apply(int key, std::string_view value, Options& o) {
       return {};
   }
   return base::failure(std::string("unknown option"));
+}
+
+// Options that do not go together with --line, or with each other; empty when none.
+std::string line_conflicts(Options& o) {
+  const bool lines = !o.lines.empty();
+  if (lines && o.cut_given) return "--line and --cut: a line runs any way; use --time-axis";
+  if (lines && o.slit.given) return "--line and --slit: several slits in one run are not made yet";
+  if (o.lines.size() > 1) return "--line given twice: several slits in one run are not made yet";
+  if (o.thickness_given && !lines) return "--thickness: only with --line (--slit has its WIDTH)";
+  if (o.time_given && o.cut_given) return "--time-axis and --cut: give one or the other";
+  if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
+  return {};
 }
 
 }  // namespace
@@ -223,6 +281,7 @@ Parsed parse_options(const std::vector<std::string>& args) {
   if (parsed.action != Parsed::Action::run) return parsed;
   if (parsed.options.force && parsed.options.skip_existing)
     return usage_error("--force and --skip-existing: give one or the other");
+  if (std::string bad = line_conflicts(parsed.options); !bad.empty()) return usage_error(bad);
   // getopt_long has moved the operands behind the options.
   std::vector<std::string> operands(argv.begin() + optind, argv.end() - 1);
   if (operands.size() != 2)

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "scan/reduce.h"
+#include "scan/slit_path.h"
 #include "scan/tiff_output.h"
 #include "strips/strip_lines.h"
 
@@ -28,6 +30,11 @@ struct SlitSpec {
   double fraction = 0;  // percent / 100
   int64_t width = 1;
   std::string text;
+  // --slit A..B[:WIDTH]: the first line moves from position (fraction) to these.
+  bool moving = false;
+  bool end_percent = false;
+  int64_t end_position = 0;
+  double end_fraction = 0;
 };
 
 struct Options {
@@ -44,6 +51,14 @@ struct Options {
   std::string compress_text;  // "--compress lzw" when given, for messages
   bool quiet = false;
   bool no_rotate = false;  // use the pictures as stored, whatever the display matrix says
+  // Slits along paths, their thickness and how its lines are made one; the time axis.
+  std::vector<LineSpec> lines;
+  int64_t thickness = 1;
+  bool thickness_given = false;
+  Reducer reduce = Reducer::copy;
+  bool cut_given = false;
+  bool time_down = false;  // --time-axis down: strips are rows, laid top to bottom
+  bool time_given = false;
 };
 
 struct Parsed {

@@ -13,6 +13,7 @@
 #include "scan/slit_scaler.h"
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
+#include "scan/line_strips.h"
 #include "scan/oriented_strip.h"
 #include "scan/output_file.h"
 #include "scan/png_output.h"
@@ -132,6 +133,7 @@ class Run {
   Rect slit_;  // in the stored picture
   decode::Orientation orientation_;
   std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
+  std::unique_ptr<LineStrips> lines_;     // strips along lines instead of a crop
   FrameChoice choice_;
   int64_t strips_ = 0;
   ImageSize size_;  // of the whole image, whatever is held of it
@@ -183,15 +185,24 @@ Failure Run::prepare() {
   const bool swapped = orientation_.swaps_sides();
   const int shown_width = swapped ? clip_->height() : clip_->width();
   const int shown_height = swapped ? clip_->width() : clip_->height();
-  if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
+  if (!runs_on_lines(o_))
+    if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
   odd_.shown_size = std::to_string(shown_width) + " x " + std::to_string(shown_height);
-  if (!orientation_.upright()) {
+  if (!orientation_.upright() && !runs_on_lines(o_)) {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
   }
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
   size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
+  if (runs_on_lines(o_)) {
+    auto made = LineStrips::make(o_, clip_->width(), clip_->height(), orientation_, strips_,
+                                 clip_->deep());
+    if (!made) return fail(exit_usage, made.error());
+    lines_ = std::move(*made);
+    // A line's samples, not the frame's side, run along the strip.
+    (o_.cut == Cut::vertical ? size_.height : size_.width) = lines_->samples();
+  }
   if (format_ == Format::tiff) return prepare_tiff(size_);
   const bool streamed = o_.cut == Cut::horizontal;
   const ImageSize held =
@@ -260,9 +271,10 @@ Failure Run::make_strips() {
     if (interrupt_signal() != 0) return interrupted();
     if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
     const bool other_size = picture->width != clip_->width() || picture->height != clip_->height();
-    const RgbView view = other_size
-                             ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
-                             : scaler.convert(picture, slit_);
+    const RgbView view =
+        lines_       ? lines_->strip(picture, k)
+        : other_size ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
+                     : scaler.convert(picture, slit_);
     // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
     if (tiff_ && view.bytes != nullptr)
       std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
@@ -351,7 +363,8 @@ int default_threads() {
 }
 
 int run_scan(const Options& options, std::FILE* err, bool terminal) {
-  return Run(options, err, terminal).go();
+  const Options laid = with_line_layout(options);
+  return Run(laid, err, terminal).go();
 }
 
 }  // namespace scan
