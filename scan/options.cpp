@@ -308,7 +308,25 @@ Options:
                              default: vertical
   --slit POS[:WIDTH]         first column (row) of the slit and its width in pixels;
                              POS may be a percentage of the frame, such as 50%;
-                             default: the middle column (row), width 1
+                             default: the middle column (row), width 1;
+                             POS as A..B moves the slit from A at the first strip
+                             to B at the last, rounded to whole pixels
+  --line X0,Y0,X1,Y1[,...]   the slit is the path through these points of the picture
+                             as shown (pixel centres at whole numbers; a coordinate
+                             may be a decimal or a percentage of width - 1, height - 1);
+                             one sample a pixel along the path, bilinear, rounded half
+                             up; each strip a column, the first point at the top;
+                             P..Q (paths of as many points) moves every point from P
+                             at the first strip to Q at the last; not with --cut
+  --thickness T              with --line: T parallel lines one pixel apart, centred
+                             on the path; default: 1
+  --reduce copy|mean|max|min|median
+                             how the lines of a --thickness or of a --slit's WIDTH
+                             are combined: copy lays them side by side, the others
+                             make one line (means rounded half up); default: copy
+  --time-axis right|down     strips left to right (columns), or top to bottom (rows,
+                             the path's first point at the left); with --slit, down
+                             is --cut horizontal; default: right
   --every N                  frames from one strip to the next; default: 1
   --from A                   first frame (included); a number is a frame, a number
                              with s a time in seconds (12.5s); default: the first
