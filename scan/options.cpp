@@ -190,6 +190,7 @@ Parsing apply(int key, std::string_view value, Options& o) {
     case key_line: {
       auto line = parse_line(value);
       if (!line) return base::failure(line.error());
+      o.order.push_back({true, o.lines.size()});
       o.lines.push_back(std::move(*line));
       return {};
     }
@@ -210,8 +211,12 @@ Parsing apply(int key, std::string_view value, Options& o) {
         return base::failure(option_text("time-axis", value) + ": must be right or down");
       o.time_down = value == "down";
       return {};
-    case key_slit:
-      return parse_slit(value, o.slit);
+    case key_slit: {
+      Parsing parsed = parse_slit(value, o.slit);
+      o.order.push_back({false, o.slits.size()});
+      o.slits.push_back(o.slit);
+      return parsed;
+    }
     case key_every:
       return parse_every(value, o.every);
     case key_from:
@@ -242,8 +247,6 @@ Parsing apply(int key, std::string_view value, Options& o) {
 std::string line_conflicts(Options& o) {
   const bool lines = !o.lines.empty();
   if (lines && o.cut_given) return "--line and --cut: a line runs any way; use --time-axis";
-  if (lines && o.slit.given) return "--line and --slit: several slits in one run are not made yet";
-  if (o.lines.size() > 1) return "--line given twice: several slits in one run are not made yet";
   if (o.thickness_given && !lines) return "--thickness: only with --line (--slit has its WIDTH)";
   if (o.time_given && o.cut_given) return "--time-axis and --cut: give one or the other";
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
@@ -289,7 +292,31 @@ Parsed parse_options(const std::vector<std::string>& args) {
                        " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
   parsed.options.input = operands[0];
   parsed.options.output = operands[1];
+  const bool numbered = parsed.options.output.find("%d") != std::string::npos;
+  if (parsed.options.order.size() > 1 && !numbered)
+    return usage_error(parsed.options.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
+  if (parsed.options.order.size() <= 1 && numbered)
+    return usage_error(parsed.options.output + ": %d in OUTPUT is for several slits; there is one");
   return parsed;
+}
+
+std::vector<Options> each_slit(const Options& o) {
+  std::vector<Options> each;
+  for (size_t n = 0; n < o.order.size(); ++n) {
+    Options one = o;
+    one.lines.clear();
+    one.slit = SlitSpec{};
+    one.slits.clear();
+    one.order.clear();
+    const auto [line, index] = o.order[n];
+    if (line)
+      one.lines.push_back(o.lines[index]);
+    else
+      one.slit = o.slits[index];
+    one.output.replace(one.output.find("%d"), 2, std::to_string(n + 1));
+    each.push_back(std::move(one));
+  }
+  return each;
 }
 
 std::string help_text(int default_threads) {
@@ -327,6 +354,9 @@ Options:
   --time-axis right|down     strips left to right (columns), or top to bottom (rows,
                              the path's first point at the left); with --slit, down
                              is --cut horizontal; default: right
+                             --slit and --line may be given several times: one
+                             image each from one decoding pass, OUTPUT's %d made
+                             1, 2, ... in the order given; all or none are written
   --every N                  frames from one strip to the next; default: 1
   --from A                   first frame (included); a number is a frame, a number
                              with s a time in seconds (12.5s); default: the first

@@ -59,6 +59,10 @@ struct Options {
   bool cut_given = false;
   bool time_down = false;  // --time-axis down: strips are rows, laid top to bottom
   bool time_given = false;
+  // Every --slit and --line in the order given: a line or not, its place in `lines` or
+  // `slits`.
+  std::vector<SlitSpec> slits;
+  std::vector<std::pair<bool, size_t>> order;
 };
 
 struct Parsed {
@@ -69,6 +73,10 @@ struct Parsed {
 
 // Reads argv; nothing is checked against the clip or the file system here.
 Parsed parse_options(const std::vector<std::string>& args);
+
+// For several slits: a run's options for each, with one slit and OUTPUT's %d replaced by
+// its number (1, 2, ...).
+std::vector<Options> each_slit(const Options& o);
 
 // The text of --help.
 std::string help_text(int default_threads);

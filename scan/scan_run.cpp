@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "decode/av_error.h"
 #include "scan/clip_reader.h"
@@ -110,17 +111,25 @@ Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no i
 // Everything a run holds while it decodes and writes.
 class Run {
  public:
-  Run(const Options& o, std::FILE* err, bool terminal)
-      : o_(o), err_(err), terminal_(terminal), output_(o.output) {}
+  // `shared`: a clip another run has opened, whose pictures this run is handed (lay()).
+  Run(const Options& o, std::FILE* err, bool terminal, ClipReader* shared = nullptr)
+      : o_(o), err_(err), terminal_(terminal), clip_(shared), output_(o.output) {}
   int go();
 
- private:
   bool skipped();
   Failure prepare();
-  Failure prepare_tiff(const ImageSize& size);
-  Failure make_strips();
+  // Decodes the chosen frames and lays each strip, into `followers`' images too.
+  Failure make_strips(const std::vector<std::unique_ptr<Run>>& followers = {});
   Failure finish();
+  Failure commit();
   int report(const Failure& failure);
+  void discard();
+  ClipReader* clip() const { return clip_; }
+
+ private:
+  Failure prepare_tiff(const ImageSize& size);
+  void start_strips(bool shown);
+  Failure lay(int64_t k, const AVFrame* picture);
   void repeat_strip(int64_t k);
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
@@ -129,7 +138,9 @@ class Run {
   const Options& o_;
   std::FILE* err_;
   bool terminal_;
-  std::unique_ptr<ClipReader> clip_;
+  ClipReader* clip_;  // owned_, or a clip another run reads
+  std::unique_ptr<ClipReader> owned_;
+  std::optional<SlitScaler> scaler_;
   Rect slit_;  // in the stored picture
   decode::Orientation orientation_;
   std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
@@ -168,16 +179,19 @@ Failure Run::prepare() {
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
+  if (clip_ == nullptr) {
   // A long clip is read through when opened, which a signal must be able to cut short.
   decode::Opening<std::unique_ptr<ClipReader>> opened =
       ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
                        [] { return interrupt_signal() != 0; });
   if (interrupt_signal() != 0) return interrupted();
   if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
-  clip_ = std::move(*opened);
+  owned_ = std::move(*opened);
+  clip_ = owned_.get();
+  }
   if (!o_.no_rotate) {
     orientation_ = clip_->display().orientation;
-    if (clip_->display().odd && !o_.quiet)
+    if (clip_->display().odd && !o_.quiet && owned_)
       std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(),
                    odd_turn(clip_->display()).c_str());
   }
@@ -252,24 +266,40 @@ Failure Run::write_failed(const std::string& error) const {
 // (clips joined end to end) is scaled whole to the first picture's size and cut at the same
 // place, as a player shows it in one window. A picture that cannot be converted repeats the
 // strip before it, as a damaged frame does; the first strip has none and stays black.
-Failure Run::make_strips() {
+Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   if (!clip_->choose(choice_)) {
     if (interrupt_signal() != 0) return interrupted();
     return fail(exit_failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
   }
-  SlitScaler scaler(clip_->deep());
-  const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
-  const strips::BytePlane image = image_.plane();
-  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
+  start_strips(true);
+  for (const auto& run : followers) run->start_strips(false);
   for (int64_t k = 0; k < strips_; ++k) {
-    // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
-    // one-strip image; a damaged frame leaves the strip before it there, to go again.
-    const int64_t at = tiff_ || writer_ ? 0 : k;
     if (interrupt_signal() != 0) return interrupted();
     int64_t frame = 0;
     const AVFrame* picture = clip_->next(frame);
     if (interrupt_signal() != 0) return interrupted();
     if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
+    if (Failure bad = lay(k, picture)) return bad;
+    for (const auto& run : followers)
+      if (Failure bad = run->lay(k, picture)) return bad;
+    progress_->update(k + 1);
+  }
+  return {};
+}
+
+void Run::start_strips(bool shown) {
+  scaler_.emplace(clip_->deep());
+  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet && shown, strips_);
+}
+
+Failure Run::lay(int64_t k, const AVFrame* picture) {
+  SlitScaler& scaler = *scaler_;
+  const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
+  const strips::BytePlane image = image_.plane();
+  {
+    // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
+    // one-strip image; a damaged frame leaves the strip before it there, to go again.
+    const int64_t at = tiff_ || writer_ ? 0 : k;
     const bool other_size = picture->width != clip_->width() || picture->height != clip_->height();
     const RgbView view =
         lines_       ? lines_->strip(picture, k)
@@ -298,7 +328,6 @@ Failure Run::make_strips() {
       if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
         return write_failed(ok.error());
     }
-    progress_->update(k + 1);
   }
   return {};
 }
@@ -328,6 +357,10 @@ Failure Run::finish() {
              !written) {
     return write_failed(written.error());
   }
+  return {};
+}
+
+Failure Run::commit() {
   if (interrupt_signal() != 0) return interrupted();
   // libtiff writes through the file descriptor, not the stream.
   struct stat st {};
@@ -340,9 +373,13 @@ Failure Run::finish() {
   return {};
 }
 
-int Run::report(const Failure& failure) {
+void Run::discard() {
   tiff_.reset();  // before its file is closed
   output_.discard();
+}
+
+int Run::report(const Failure& failure) {
+  discard();
   if (progress_) progress_->clear();
   std::fprintf(err_, "velmora-scan: %s\n", failure.message.c_str());
   return failure.status;
@@ -353,6 +390,40 @@ int Run::go() {
   if (Failure bad = prepare()) return report(bad);
   if (Failure bad = make_strips()) return report(bad);
   if (Failure bad = finish()) return report(bad);
+  if (Failure bad = commit()) return report(bad);
+  return exit_done;
+}
+
+// Several slits: the first run opens and decodes the clip and hands each picture to the
+// others. Every image is written under its temporary name first, and renamed only when all
+// are complete; a failure or an interrupt leaves none.
+int run_several(const std::vector<Options>& each, std::FILE* err, bool terminal) {
+  std::vector<std::unique_ptr<Run>> runs;
+  auto failed = [&](Run& run, const Failure& failure) {
+    for (auto& other : runs)
+      if (other.get() != &run) other->discard();
+    return run.report(failure);
+  };
+  if (std::all_of(each.begin(), each.end(), [&](const Options& o) {
+        return Run(o, err, terminal).skipped();
+      }))
+    return exit_done;
+  for (const Options& o : each) {
+    runs.push_back(std::make_unique<Run>(o, err, terminal, runs.empty() ? nullptr : runs[0]->clip()));
+    if (Failure bad = runs.back()->prepare()) return failed(*runs.back(), bad);
+  }
+  Run& first = *runs.front();
+  // The first run lays its followers' strips; they are handed back below.
+  std::vector<std::unique_ptr<Run>> others(std::make_move_iterator(runs.begin() + 1),
+                                           std::make_move_iterator(runs.end()));
+  runs.resize(1);
+  const Failure made = first.make_strips(others);
+  for (auto& run : others) runs.push_back(std::move(run));
+  if (made) return failed(first, made);
+  for (auto& run : runs)
+    if (Failure bad = run->finish()) return failed(*run, bad);
+  for (auto& run : runs)
+    if (Failure bad = run->commit()) return failed(*run, bad);
   return exit_done;
 }
 
@@ -363,6 +434,11 @@ int default_threads() {
 }
 
 int run_scan(const Options& options, std::FILE* err, bool terminal) {
+  if (options.order.size() > 1) {
+    std::vector<Options> each = each_slit(options);
+    for (Options& o : each) o = with_line_layout(o);
+    return run_several(each, err, terminal);
+  }
   const Options laid = with_line_layout(options);
   return Run(laid, err, terminal).go();
 }

@@ -193,6 +193,32 @@ TEST(LineSlit, APathThroughManyTilesMeetsTheWholeConversion) {
   EXPECT_EQ(wrong, 0);
 }
 
+TEST(LineSlit, SeveralSlitsInOnePassAreTheSingleRunsImages) {
+  const std::string clip = yuv_clip(0);
+  const std::vector<std::vector<std::string>> slits = {
+      {"--line", "0,0,199,135"}, {"--slit", "20..60:2"}, {"--line", "5,5,150,5,150,100"}};
+  const std::string folder = velmora_test::fresh_folder("several");
+  std::vector<std::string> args;
+  for (const auto& slit : slits) args.insert(args.end(), slit.begin(), slit.end());
+  std::vector<std::string> failing_args = args;
+  args.insert(args.end(), {clip, folder + "/s%d.png"});
+  const Ran ran = velmora_test::run_scan(args);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(velmora_test::names_in(folder),
+            (std::vector<std::string>{"s1.png", "s2.png", "s3.png"}));
+  for (size_t n = 0; n < slits.size(); ++n)
+    EXPECT_EQ(velmora_test::read_png(folder + "/s" + std::to_string(n + 1) + ".png").bytes,
+              scanned(clip, slits[n]).bytes);
+  // The last image fails when written (a file-size limit, as a full disk), after the others
+  // are complete: none of them is left.
+  const std::string failing = velmora_test::fresh_folder("several-failing");
+  failing_args.insert(failing_args.end(), {"--slit", "0:150", clip, failing + "/s%d.png"});
+  const Ran full = velmora_test::run_scan_with_file_limit(failing_args, 20000);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("/s4.png: "), std::string::npos) << full.err;
+  EXPECT_EQ(velmora_test::names_in(failing), std::vector<std::string>{});
+}
+
 TEST(LineSlit, MovingSlitStepsByItsRoundingRule) {
   // Strips at 10 + 3k/2 rounded half up: 10, 12 (11.5), 13.
   const Png png = scanned(ramp_clip(), {"--slit", "10..13"});
@@ -222,8 +248,8 @@ TEST(LineSlit, BadInputGetsOneLineAndStatus2) {
        "same number"},
       {{"--line", "0,0,9,9", "--cut", "vertical"},
        "--line and --cut: a line runs any way; use --time-axis"},
-      {{"--line", "0,0,9,9", "--line", "1,1,9,9"},
-       "--line given twice: several slits in one run are not made yet"},
+      {{"--line", "0,0,9,9", "--slit", "4"},
+       folder + "/out.png: several slits need %d in OUTPUT, for 1, 2, ..."},
       {{"--slit", "10..300"}, "--slit 10..300: outside the frame (256 columns, 0 to 255)"},
   };
   for (const Case& c : cases) {
