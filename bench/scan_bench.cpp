@@ -316,9 +316,47 @@ void print_horizontal_memory(const std::string& mjpeg) {
 
 }  // namespace
 
+// Slits along lines on 1080p H.264, every frame: a diagonal --line corner to corner
+// against --slit, and three slits in one pass against one, measured in turn.
+void print_lines(const std::string& h264, int repetitions) {
+  const std::string out = "/tmp/velmora-scan-bench-line.png";
+  auto command = [&](std::vector<std::string> slits, const std::string& output) {
+    std::vector<std::string> c = {VELMORA_SCAN, "--force", "--quiet", "--threads",
+                                  std::to_string(threads)};
+    c.insert(c.end(), slits.begin(), slits.end());
+    c.insert(c.end(), {h264, output});
+    return c;
+  };
+  const std::string diagonal = "0,0," + std::to_string(width - 1) + "," + std::to_string(height - 1);
+  const std::string rising = "0," + std::to_string(height - 1) + "," + std::to_string(width - 1) + ",0";
+  struct Row {
+    const char* what;
+    std::vector<std::string> command;
+    std::vector<double> wall = {};
+  } rows[] = {
+      {"--slit 960", command({"--slit", "960"}, out)},
+      {"--line corner to corner", command({"--line", diagonal}, out)},
+      {"three slits: --slit 960, two diagonals", command({"--slit", "960", "--line", diagonal,
+                                                          "--line", rising},
+                                                         "/tmp/velmora-scan-bench-line%d.png")},
+  };
+  for (int r = 0; r < repetitions; ++r)
+    for (Row& row : rows) row.wall.push_back(run(row.command).seconds);
+  std::printf("\n| every frame, 1080p H.264 | wall | ratio | against | goal |\n|---|---|---|---|---|\n");
+  const double slit = median(rows[0].wall), line = median(rows[1].wall);
+  std::printf("| %s | %.2f s | | | |\n", rows[0].what, slit);
+  std::printf("| %s | %.2f s | %.2fx | --slit 960 | <= 1.15x: %s |\n", rows[1].what, line,
+              line / slit, line / slit <= 1.15 ? "met" : "missed");
+  const double three = median(rows[2].wall);
+  std::printf("| %s | %.2f s | %.2fx | --line corner to corner | <= 1.20x: %s |\n", rows[2].what,
+              three, three / line, three / line <= 1.2 ? "met" : "missed");
+  std::printf("\nmedians of %d runs each, %d decoding threads\n", repetitions, threads);
+}
+
 int main(int argc, char** argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const bool png_only = argc > 2 && std::string(argv[2]) == "png";
+  const bool lines_only = argc > 2 && std::string(argv[2]) == "lines";
   const std::string h264 = clip("h264-1080p-600.mp4", {.width = width,
                                                        .height = height,
                                                        .frames = frames,
@@ -327,6 +365,10 @@ int main(int argc, char** argv) {
                                                        .gop = 250,
                                                        .b_frames = 3,
                                                        .container = "mp4"});
+  if (lines_only) {
+    print_lines(h264, repetitions);
+    return 0;
+  }
   const std::string mjpeg = clip("mjpeg-1080p-600.avi", {.width = width,
                                                          .height = height,
                                                          .frames = frames,
@@ -369,5 +411,6 @@ int main(int argc, char** argv) {
   print_png_writing(h264, repetitions);
   print_horizontal_memory(mjpeg);
   if (!png_only) print_tiff_memory(repetitions);
+  if (!png_only) print_lines(h264, repetitions);
   return 0;
 }

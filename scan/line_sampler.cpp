@@ -10,9 +10,7 @@ namespace {
 constexpr int frac_bits = 10;
 constexpr int64_t one = int64_t{1} << frac_bits;
 
-struct Fixed {
-  int64_t x = 0, y = 0;  // in 1/1024 pixel
-};
+using Fixed = LineSampler::Fixed;
 
 Fixed fixed(const Point& p, int width, int height) {
   return {std::clamp<int64_t>(std::llround(p.x * one), 0, (width - 1) * one),
@@ -62,35 +60,34 @@ bool LineSampler::sample(const AVFrame* frame, int width, int height,
       interpolate(view, 0, 0, fixed(places[i], width, height), deep_, out + i * pb);
     return true;
   }
-  std::vector<Fixed> at(places.size());
-  for (size_t i = 0; i < places.size(); ++i) at[i] = fixed(places[i], width, height);
-  auto tile_of = [&](size_t i) {
-    return std::pair{at[i].y >> frac_bits >> 6, at[i].x >> frac_bits >> 6};
-  };
-  static_assert(tile == 64);
-  order_.resize(places.size());
-  for (size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<int64_t>(i);
-  std::stable_sort(order_.begin(), order_.end(),
-                   [&](int64_t a, int64_t b) { return tile_of(a) < tile_of(b); });
-  for (size_t first = 0; first < order_.size();) {
-    const auto [ty, tx] = tile_of(order_[first]);
-    size_t end = first + 1;
-    while (end < order_.size() && tile_of(order_[end]) == std::pair{ty, tx}) ++end;
-    const Rect area{static_cast<int>(tx * tile), static_cast<int>(ty * tile),
-                    std::min(tile + 1, width - static_cast<int>(tx * tile)),
-                    std::min(tile + 1, height - static_cast<int>(ty * tile))};
-    // Past 32 pixels from an edge no crop rule reaches it: such tiles are cut alike.
-    const TileKind kind{area.width, area.height, std::min(area.x, 32), std::min(area.y, 32),
-                        std::min(width - area.x - area.width, 32),
-                        std::min(height - area.y - area.height, 32)};
+  // Places in the order given (along a path) go into one box until the pixels they need
+  // would cover more than `box_area`: small boxes that follow the path, whatever its slope.
+  for (size_t first = 0; first < places.size();) {
+    int left = 0, top = 0, right = -1, bottom = -1;  // pixels needed, inclusive
+    size_t end = first;
+    for (; end < places.size(); ++end) {
+      const Fixed f = fixed(places[end], width, height);
+      const int x0 = static_cast<int>(f.x >> frac_bits), y0 = static_cast<int>(f.y >> frac_bits);
+      const int x1 = x0 + ((f.x & (one - 1)) != 0), y1 = y0 + ((f.y & (one - 1)) != 0);
+      const int l = end == first ? x0 : std::min(left, x0), t = end == first ? y0 : std::min(top, y0);
+      const int r = std::max(right, x1), b = std::max(bottom, y1);
+      if (end > first && int64_t{r - l + 1} * (b - t + 1) > box_area) break;
+      left = l, top = t, right = r, bottom = b;
+    }
+    const Rect area{left, top, right - left + 1, bottom - top + 1};
+    // Boxes alike in size, in alignment to the chroma and in distance from the edges (up to
+    // past any margin) are cut alike and share a scaler.
+    const BoxKind kind{area.width,       area.height,
+                       area.x % 4,       area.y % 4,
+                       std::min(area.x, 32), std::min(area.y, 32),
+                       std::min(width - area.x - area.width, 32),
+                       std::min(height - area.y - area.height, 32)};
     std::unique_ptr<SlitScaler>& scaler = scalers_[kind];
     if (!scaler) scaler = std::make_unique<SlitScaler>(deep_);
     const RgbView view = scaler->convert(frame, area);
     if (view.bytes == nullptr) return false;
-    for (size_t k = first; k < end; ++k) {
-      const auto i = static_cast<size_t>(order_[k]);
-      interpolate(view, area.x, area.y, at[i], deep_, out + i * pb);
-    }
+    for (size_t k = first; k < end; ++k)
+      interpolate(view, area.x, area.y, fixed(places[k], width, height), deep_, out + k * pb);
     first = end;
   }
   return true;

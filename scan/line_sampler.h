@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Samples of a picture at any places, bilinear between the four pixel centres around each.
-// The diagonal of a frame has the whole frame as its bounding box, so only square tiles
+// The diagonal of a frame has the whole frame as its bounding box, so only small boxes
 // along the places are converted, each by SlitScaler's crop rule: the pixels used equal a
 // whole-frame conversion's, byte for byte.
 //
@@ -30,18 +30,22 @@ class LineSampler {
   bool sample(const AVFrame* frame, int width, int height, const std::vector<Point>& places,
               uint8_t* out);
 
-  // The side of the tiles converted, in pixels; a tile holds one pixel more each way, so
-  // every sample's four pixels lie in the tile of its top left one.
-  static constexpr int tile = 64;
+  // Pixels a box converted around consecutive places may cover at most (one place's four
+  // at least): small enough that a diagonal's boxes hold little it does not need, large
+  // enough that a straight slit's few boxes cost little more than its own crop.
+  static constexpr int64_t box_area = 512;
+
+  // A place in 1/1024 pixel.
+  struct Fixed {
+    int64_t x = 0, y = 0;
+  };
 
  private:
-  // Tiles of one size and distance from the edges are cut the same way and share a
-  // scaler: libswscale makes a scaler again for each new size.
-  using TileKind = std::array<int, 6>;
+  // libswscale makes a scaler again for each new size: boxes cut alike share one.
+  using BoxKind = std::array<int, 8>;
   bool deep_;
   SlitScaler whole_;
-  std::map<TileKind, std::unique_ptr<SlitScaler>> scalers_;
-  std::vector<int64_t> order_;  // places sorted by tile, kept from call to call
+  std::map<BoxKind, std::unique_ptr<SlitScaler>> scalers_;
 };
 
 }  // namespace scan

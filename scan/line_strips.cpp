@@ -138,11 +138,16 @@ std::vector<std::vector<Point>> LineStrips::shown_lines(int64_t k) const {
 RgbView LineStrips::strip(const AVFrame* frame, int64_t k) {
   const bool moving = slit_ ? slit_from_ != slit_to_ : !to_.empty();
   if (places_.empty() || moving) {
+    // Sample by sample, the lines' places of one sample together: they need the same
+    // pixels, converted once.
+    const std::vector<std::vector<Point>> lines = shown_lines(k);
     places_.clear();
-    for (const std::vector<Point>& line : shown_lines(k))
-      for (const Point& p : line)
+    for (int64_t i = 0; i < samples_; ++i)
+      for (const std::vector<Point>& line : lines) {
+        const Point& p = line[static_cast<size_t>(i)];
         places_.push_back({walk_.x0 + p.x * walk_.column_dx + p.y * walk_.row_dx,
                            walk_.y0 + p.x * walk_.column_dy + p.y * walk_.row_dy});
+      }
   }
   const size_t line_bytes = static_cast<size_t>(samples_) * pixel_bytes_;
   sampled_.resize(line_bytes * static_cast<size_t>(thickness_));
@@ -150,13 +155,13 @@ RgbView LineStrips::strip(const AVFrame* frame, int64_t k) {
   if (!sampler_.sample(frame, width_, height_, places_, sampled_.data())) return {};
   if (reducer_ != Reducer::copy) {
     reduce_lines(sampled_.data(), thickness_, samples_, pixel_bytes_, reducer_, out_.data());
-  } else if (down_) {
-    out_ = sampled_;  // line j is row j
+  } else if (!down_) {
+    out_.swap(sampled_);  // sample i is row i, line j column j
   } else {
-    for (int64_t i = 0; i < samples_; ++i)  // line j is column j
+    for (int64_t i = 0; i < samples_; ++i)  // line j is row j
       for (int64_t j = 0; j < laid_; ++j)
-        std::memcpy(&out_[static_cast<size_t>(i * laid_ + j) * pixel_bytes_],
-                    &sampled_[static_cast<size_t>(j) * line_bytes + i * pixel_bytes_],
+        std::memcpy(&out_[static_cast<size_t>(j) * line_bytes + i * pixel_bytes_],
+                    &sampled_[static_cast<size_t>(i * laid_ + j) * pixel_bytes_],
                     static_cast<size_t>(pixel_bytes_));
   }
   RgbView view;

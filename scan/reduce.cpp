@@ -15,14 +15,14 @@ std::optional<Reducer> reducer_named(std::string_view name) {
   return std::nullopt;
 }
 
-void reduce_lines(const uint8_t* lines, int64_t count, int64_t samples, int pixel_bytes,
+void reduce_lines(const uint8_t* pixels, int64_t count, int64_t samples, int pixel_bytes,
                   Reducer reducer, uint8_t* out) {
   const bool deep = pixel_bytes == 6;
-  const int64_t line_bytes = samples * pixel_bytes;
   std::vector<int64_t> values(static_cast<size_t>(count));
-  for (int64_t at = 0; at < line_bytes; at += deep ? 2 : 1) {
+  for (int64_t at = 0; at < samples * pixel_bytes; at += deep ? 2 : 1) {
+    const int64_t sample = at / pixel_bytes, component = at % pixel_bytes;
     for (int64_t j = 0; j < count; ++j) {
-      const uint8_t* p = lines + j * line_bytes + at;
+      const uint8_t* p = pixels + (sample * count + j) * pixel_bytes + component;
       values[static_cast<size_t>(j)] = deep ? (p[0] << 8) | p[1] : p[0];
     }
     int64_t v = values[0];

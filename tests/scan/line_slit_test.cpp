@@ -147,9 +147,9 @@ TEST(LineSlit, ReducersCombineTheLinesOfAThickSlit) {
 }
 
 TEST(LineSlit, ReducersRoundHalvesUpAt16Bits) {
-  // Two lines of two pixels: 16-bit components 1 and 2, 65534 and 65535, ...
-  const std::vector<uint8_t> lines = {0, 1, 255, 254, 0, 0, 0, 5, 0, 0, 0, 0,
-                                      0, 2, 255, 255, 0, 0, 0, 8, 0, 0, 0, 0};
+  // Two samples of two lines: 16-bit components 1 and 2, 65534 and 65535, 5 and 8.
+  const std::vector<uint8_t> lines = {0, 1, 255, 254, 0, 0, 0, 2, 255, 255, 0, 0,
+                                      0, 5, 0,   0,   0, 0, 0, 8, 0,   0,   0, 0};
   std::vector<uint8_t> out(12);
   scan::reduce_lines(lines.data(), 2, 2, 6, scan::Reducer::median, out.data());
   EXPECT_EQ(out, (std::vector<uint8_t>{0, 2, 255, 255, 0, 0, 0, 7, 0, 0, 0, 0}));
