@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <numeric>
@@ -170,6 +171,20 @@ TEST(LineSlit, LinesAlongColumnsAndRowsGiveTheSlitsImages) {
     // A moving slit that stands still is the still one.
     EXPECT_EQ(scanned(clip, {"--slit", "30..30:2"}).bytes, scanned(clip, {"--slit", "30:2"}).bytes);
   }
+}
+
+TEST(LineSlit, DeepClipsKeepTheirSixteenBits) {
+  const clipwriter::ClipSpec spec{.width = 64, .height = 48, .frames = frames,
+                                  .codec = clipwriter::Codec::ffv1, .container = "matroska",
+                                  .ten_bit = true};
+  const std::string clip = velmora_test::fresh_folder("deep-line") + "/clip.mkv";
+  ASSERT_EQ(clipwriter::write_deep_clip(clip, spec, [](int f, int x, int y) {
+              return std::array<uint16_t, 3>{uint16_t(x * 997), uint16_t(y * 1301),
+                                             uint16_t(f * 20000)};
+            }), "");
+  const Png line = scanned(clip, {"--line", "10,0,10,47", "--thickness", "3"});
+  EXPECT_EQ(line.bit_depth, 16);
+  EXPECT_EQ(line.bytes, scanned(clip, {"--slit", "9:3"}).bytes);
 }
 
 TEST(LineSlit, APathThroughManyTilesMeetsTheWholeConversion) {
