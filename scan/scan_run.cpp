@@ -180,14 +180,14 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
   if (clip_ == nullptr) {
-  // A long clip is read through when opened, which a signal must be able to cut short.
-  decode::Opening<std::unique_ptr<ClipReader>> opened =
-      ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
-                       [] { return interrupt_signal() != 0; });
-  if (interrupt_signal() != 0) return interrupted();
-  if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
-  owned_ = std::move(*opened);
-  clip_ = owned_.get();
+    // A long clip is read through when opened, which a signal must be able to cut short.
+    decode::Opening<std::unique_ptr<ClipReader>> opened =
+        ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
+                         [] { return interrupt_signal() != 0; });
+    if (interrupt_signal() != 0) return interrupted();
+    if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
+    owned_ = std::move(*opened);
+    clip_ = owned_.get();
   }
   if (!o_.no_rotate) {
     orientation_ = clip_->display().orientation;
