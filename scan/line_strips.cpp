@@ -97,6 +97,13 @@ Fits LineStrips::place(const Options& o) {
     }
     from_length_ = path_length(from_);
     samples_ = sample_count(from_);
+    const std::string too_thick = line.text + ": with --thickness " + std::to_string(thickness_) +
+                                  " the slit reaches past the frame (" +
+                                  std::to_string(shown_width_) + " x " +
+                                  std::to_string(shown_height_) + ")";
+    // Wider than the frame's diagonal cannot fit; said before its places are made.
+    if (thickness_ - 1 > std::hypot(shown_width_ - 1, shown_height_ - 1))
+      return base::failure(too_thick);
     // A thick line may reach past the frame at either end of its move; in between its
     // places lie between those of the ends, or close enough to be taken at the edge.
     for (int64_t k : {int64_t{0}, strips_ - 1})
@@ -104,10 +111,7 @@ Fits LineStrips::place(const Options& o) {
         for (const Point& p : places)
           if (p.x < -1e-6 || p.y < -1e-6 || p.x > shown_width_ - 1 + 1e-6 ||
               p.y > shown_height_ - 1 + 1e-6)
-            return base::failure(line.text + ": with --thickness " + std::to_string(thickness_) +
-                                 " the slit reaches past the frame (" +
-                                 std::to_string(shown_width_) + " x " +
-                                 std::to_string(shown_height_) + ")");
+            return base::failure(too_thick);
   }
   laid_ = reducer_ == Reducer::copy ? thickness_ : 1;
   return {};

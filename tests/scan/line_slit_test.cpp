@@ -256,6 +256,8 @@ TEST(LineSlit, BadInputGetsOneLineAndStatus2) {
       {{"--line", "0,0,0,255", "--thickness", "2"},
        "--line 0,0,0,255: with --thickness 2 the slit reaches past the frame (256 x 256)"},
       {{"--line", "9,0,9,9", "--thickness", "0"}, "--thickness 0: must be a whole number, 1 or more"},
+      {{"--line", "9,0,9,9", "--thickness", "999999999"},
+       "--line 9,0,9,9: with --thickness 999999999 the slit reaches past the frame (256 x 256)"},
       {{"--slit", "5:3", "--reduce", "sum"}, "--reduce sum: must be copy, mean, max, min or median"},
       {{"--slit", "5.."}, "--slit 5..: the slit's last position is missing after .."},
       {{"--line", "0,0,9,9..0,0,9,9,9,0"},
