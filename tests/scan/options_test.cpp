@@ -81,7 +81,8 @@ TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   std::string help = scan::help_text(2);
   for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads", "--force",
                              "--quiet", "--version", "variable-rate", "--no-rotate",
-                             "--compress", "--skip-existing", "zstd: ", "--threads"})
+                             "--compress", "--skip-existing", "zstd: ", "--threads", "--line",
+                             "--thickness", "--reduce", "--time-axis", "%d"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
