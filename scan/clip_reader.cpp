@@ -38,6 +38,7 @@ bool ClipReader::start() {
 bool ClipReader::choose(FrameChoice choice) {
   choice_ = choice;
   next_wanted_ = choice.from;
+  if (!start_pool()) return false;
   if (!seek_before(choice.from)) return false;
   walk_.cursor().set_packet_policy([this](const AVPacket& packet) {
     note_packet(packet);

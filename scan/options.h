@@ -44,6 +44,7 @@ struct Options {
   std::string compress_text;  // "--compress lzw" when given, for messages
   bool quiet = false;
   bool no_rotate = false;  // use the pictures as stored, whatever the display matrix says
+  bool ffmpeg_decoder = false;  // --decoder ffmpeg: no libjpeg-turbo shortcut for JPEG
 };
 
 struct Parsed {

@@ -189,6 +189,7 @@ Failure Run::prepare() {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
   }
+  if (!o_.ffmpeg_decoder) clip_->read_only(slit_);
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
   size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
