@@ -6,6 +6,9 @@
 namespace decode {
 
 bool IntraPool::suits(AVCodecID codec) {
+  // FFV1's packets refer back within a group, which send() keeps on one decoder; PNG's
+  // stand alone (animated PNG is another codec), though FFmpeg does not say so.
+  if (codec == AV_CODEC_ID_FFV1 || codec == AV_CODEC_ID_PNG) return true;
   const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);
   return desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
 }

@@ -43,7 +43,7 @@ class IntraPool {
   IntraPool(const IntraPool&) = delete;
   IntraPool& operator=(const IntraPool&) = delete;
 
-  // Streams whose codec FFmpeg calls intra-only.
+  // Streams whose pictures stand alone, or refer back only to a keyframe before them.
   static bool suits(AVCodecID codec);
 
   bool has_room() const { return jobs_.size() < capacity_; }

@@ -31,16 +31,16 @@ void ClipReader::set_pool(std::unique_ptr<decode::IntraPool> pool, std::shared_p
   jpeg_ = std::move(jpeg);
 }
 
-// The pool takes over from the one decoder at the top of the file, unless the first
-// picture was interlaced: MJPEG fields may come in packets of their own.
+// The pool takes over from the one decoder, unless the first picture was interlaced:
+// MJPEG fields may come in packets of their own. True when it did; the caller restarts.
 bool ClipReader::start_pool() {
-  const AVFrame* first = walk_.next().frame.get();
-  if (!pool_ || !walk_.next().held() || first->interlaced_frame) {
+  const bool fields = walk_.next().held() && walk_.next().frame->interlaced_frame;
+  if (!pool_ || fields) {
     pool_.reset();
-    return true;
+    return false;
   }
   walk_.cursor().decode_with(std::move(pool_));
-  return walk_.restart_for(-1, table_, -1);
+  return true;
 }
 
 decode::Opening<std::unique_ptr<decode::IntraPool>> open_pool(
