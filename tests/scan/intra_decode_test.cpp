@@ -97,7 +97,9 @@ TEST(IntraDecode, SeveralDecodersGiveWhatOneGivesAlsoAroundDamage) {
     // One decoder's pictures, each at its slot (AVI chunks); a slot whose packet gave
     // none shows the picture before it.
     const velmora_test::Pictures one = velmora_test::decode_whole(clip, false);
-    if (clip.find("damaged") != std::string::npos) EXPECT_LT(one.rgb.size(), 24u);
+    if (clip.find("damaged") != std::string::npos) {
+      EXPECT_LT(one.rgb.size(), 24u);
+    }
     auto opened = scan::ClipReader::open(clip, 3);
     ASSERT_TRUE(opened);
     scan::ClipReader& reader = **opened;
