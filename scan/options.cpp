@@ -272,7 +272,9 @@ Options:
                              ()" + zstd + R"(); default: deflate
       --decoder auto|ffmpeg  auto: JPEG pictures (MJPEG) are decoded with libjpeg-turbo
                              and only around the slit, to the pixels image viewers
-                             built on it show; ffmpeg: FFmpeg's decoder for every
+                             built on it show (progressive, lossless, 12-bit, CMYK,
+                             interlaced and damaged ones go to FFmpeg's decoder);
+                             ffmpeg: FFmpeg's decoder for every
                              picture, the window programs' pixels exactly (the two
                              differ by less than one level on average, at sharp
                              colour edges); default: auto
