@@ -274,10 +274,10 @@ Options:
                              and only around the slit, to the pixels image viewers
                              built on it show (progressive, lossless, 12-bit, CMYK,
                              interlaced and damaged ones go to FFmpeg's decoder);
-                             ffmpeg: FFmpeg's decoder for every
-                             picture, the window programs' pixels exactly (the two
-                             differ by less than one level on average, at sharp
-                             colour edges); default: auto
+                             ffmpeg: FFmpeg's decoder for every picture, the window
+                             programs' pixels exactly (the two differ by less than
+                             one level on average, at sharp colour edges);
+                             default: auto
   -f, --force                overwrite an existing OUTPUT; default: refuse
       --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
                              stderr), so that a rerun of a list of clips redoes only
