@@ -182,7 +182,8 @@ std::vector<uint8_t> without_tables(const std::vector<uint8_t>& jpeg) {
   size_t at = 2;
   while (at + 4 <= jpeg.size() && jpeg[at] == 0xff && jpeg[at + 1] != 0xda) {
     const size_t length = jpeg[at + 2] << 8 | jpeg[at + 3];
-    if (jpeg[at + 1] != 0xc4) out.insert(out.end(), jpeg.begin() + at, jpeg.begin() + at + 2 + length);
+    if (jpeg[at + 1] != 0xc4)
+      out.insert(out.end(), jpeg.begin() + at, jpeg.begin() + at + 2 + length);
     at += 2 + length;
   }
   out.insert(out.end(), jpeg.begin() + at, jpeg.end());
