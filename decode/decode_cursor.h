@@ -64,8 +64,9 @@ class DecodeCursor {
   // FFmpeg's error when the demuxer stopped before the end of the file (a file that broke
   // off while it was read, a failing disk); 0 when it reached the end or has not stopped.
   int read_error() const { return read_error_; }
-  // From the next restart on, packets go to `pool`'s decoders instead of codec(): for
-  // streams whose pictures stand alone, several are decoded at once.
+  // From now on packets go to `pool`'s decoders instead of codec(): for streams whose
+  // pictures stand alone, several are decoded at once. What codec() still holds is lost,
+  // so a restart follows.
   void decode_with(std::unique_ptr<IntraPool> pool) { pool_ = std::move(pool); }
   bool pooled() const { return pool_ != nullptr; }
 
