@@ -123,6 +123,13 @@ std::vector<std::string> scan_command(const std::string& input, int every, const
           out};
 }
 
+// `command` with `more` options before its INPUT and OUTPUT (a later --slit wins).
+std::vector<std::string> with_args(std::vector<std::string> command,
+                                   const std::vector<std::string>& more) {
+  command.insert(command.end() - 2, more.begin(), more.end());
+  return command;
+}
+
 // One command of a workload and what its runs took.
 struct Side {
   std::string name;
@@ -382,11 +389,21 @@ int main(int argc, char** argv) {
       {"every frame, 1080p H.264",
        1,
        {"velmora-scan", scan_command(h264, 1, out)},
-       {{"-f null", decode_h264, 1.05}, {"crop+tile", recipe(h264, 1, theirs), 1.0}}},
-      {"every frame, 1080p MJPEG",
+       {{"-f null", decode_h264, 1.03}, {"crop+tile", recipe(h264, 1, theirs), 1.0}}},
+      // MJPEG goes to --threads decoders at once, decoded by libjpeg-turbo around the slit.
+      {"every frame, 1080p MJPEG, 10 columns",
        1,
        {"velmora-scan", scan_command(mjpeg, 1, out)},
-       {{"-f null", decode_mjpeg, 1.05}, {"crop+tile", recipe(mjpeg, 1, theirs), 1.0}}},
+       {{"-f null", decode_mjpeg, 0.50}, {"crop+tile", recipe(mjpeg, 1, theirs), 1.0}}},
+      {"every frame, 1080p MJPEG, 10 rows (horizontal cut)",
+       1,
+       {"velmora-scan",
+        with_args(scan_command(mjpeg, 1, out), {"--cut", "horizontal", "--slit", "535:10"})},
+       {{"-f null", decode_mjpeg, 0.25}}},
+      {"every frame, 1080p MJPEG, 10 columns, --decoder ffmpeg",
+       1,
+       {"velmora-scan", with_args(scan_command(mjpeg, 1, out), {"--decoder", "ffmpeg"})},
+       {{"-f null", decode_mjpeg, 1.05}}},
       {"every 10th frame, 1080p MJPEG (intra-only)",
        10,
        {"velmora-scan", scan_command(mjpeg, 10, out)},

@@ -31,6 +31,7 @@ bool DecodeCursor::reopen() {
 
 bool DecodeCursor::restart(int64_t stamp) {
   avcodec_flush_buffers(codec_.get());
+  if (pool_) pool_->flush();
   draining_ = false;
   read_error_ = 0;
   // Where the demuxer really landed is told by the first picture's own stamp; the
@@ -45,6 +46,7 @@ bool DecodeCursor::restart(int64_t stamp) {
 }
 
 bool DecodeCursor::restart_at_top() {
+  if (pool_) pool_->flush();
   draining_ = false;
   read_error_ = 0;
   first_ = true;
@@ -84,6 +86,7 @@ int64_t DecodeCursor::slot_of(const AVFrame* frame) const {
 }
 
 bool DecodeCursor::next(Decoded& out) {
+  if (pool_) return next_from_pool(out);
   stopped_ = false;
   for (;;) {
     int err = avcodec_receive_frame(codec_.get(), out.frame.get());
@@ -111,6 +114,34 @@ bool DecodeCursor::next(Decoded& out) {
     }
     // A packet the decoder refuses is skipped: its slot keeps the last good picture.
     if (offer_packet() && avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++rejected_;
+  }
+}
+
+// As next(), the pool's decoders kept busy with the packets ahead. Each packet gives one
+// picture or none, so refusals and broken pictures count as with one decoder.
+bool DecodeCursor::next_from_pool(Decoded& out) {
+  stopped_ = false;
+  for (;;) {
+    while (!draining_ && pool_->has_room()) {
+      if (stop_ && stop_()) {
+        stopped_ = true;
+        return false;
+      }
+      if (!read_packet()) {
+        draining_ = true;
+        break;
+      }
+      if (offer_packet()) pool_->send(packet_.get());
+    }
+    if (pool_->empty()) return false;
+    const IntraOutcome got = pool_->receive(out.frame.get());
+    rejected_ += got.refused;
+    broken_ += got.broken;
+    if (!got.picture) continue;
+    out.slot = last_slot_ = slot_of(out.frame.get());
+    first_ = false;
+    ++decoded_;
+    return true;
   }
 }
 

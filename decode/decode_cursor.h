@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "decode/ffmpeg_handles.h"
+#include "decode/intra_pool.h"
 #include "decode/open_stream.h"
 #include "decode/slot_table.h"
 
@@ -63,8 +64,14 @@ class DecodeCursor {
   // FFmpeg's error when the demuxer stopped before the end of the file (a file that broke
   // off while it was read, a failing disk); 0 when it reached the end or has not stopped.
   int read_error() const { return read_error_; }
+  // From now on packets go to `pool`'s decoders instead of codec(): for streams whose
+  // pictures stand alone, several are decoded at once. What codec() still holds is lost,
+  // so a restart follows.
+  void decode_with(std::unique_ptr<IntraPool> pool) { pool_ = std::move(pool); }
+  bool pooled() const { return pool_ != nullptr; }
 
  private:
+  bool next_from_pool(Decoded& out);
   bool read_packet();
   bool offer_packet();
   bool reopen();
@@ -89,6 +96,7 @@ class DecodeCursor {
   int64_t broken_ = 0;
   int64_t dropped_ = 0;
   int read_error_ = 0;
+  std::unique_ptr<IntraPool> pool_;
 };
 
 // The picture shown and the one after it, decoded forward: what a reader that goes through

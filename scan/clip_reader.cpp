@@ -38,12 +38,17 @@ bool ClipReader::start() {
 bool ClipReader::choose(FrameChoice choice) {
   choice_ = choice;
   next_wanted_ = choice.from;
-  if (!seek_before(choice.from)) return false;
+  const bool pooled = start_pool();
+  if (!pooled && !seek_before(choice.from)) return false;
   walk_.cursor().set_packet_policy([this](const AVPacket& packet) {
     note_packet(packet);
     return use_of(packet);
   });
-  return true;
+  if (!pooled) return true;
+  // The pool starts afresh, at the keyframe of `from` or at the top, with the packets no
+  // chosen frame needs already kept from it.
+  const int key = frames_.variable_rate ? -1 : table_.key_at_or_before(choice.from);
+  return key <= 0 ? walk_.restart_for(-1, table_, -1) : walk_.restart_for(choice.from, table_, 0);
 }
 
 // Starts the decoder at the last keyframe at or before `frame` (see Lookahead), never

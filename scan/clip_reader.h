@@ -11,6 +11,7 @@
 #include "decode/decode_cursor.h"
 #include "decode/display_orientation.h"
 #include "scan/frame_rules.h"
+#include "scan/slit_scaler.h"
 
 namespace scan {
 
@@ -31,6 +32,7 @@ class ClipReader {
 
   ClipReader(decode::DecodeCursor cursor, ScanFrames frames, decode::SlotTable table,
              decode::DisplayMatrix display, int width, int height);
+  ~ClipReader();
 
   int width() const { return width_; }
   int height() const { return height_; }
@@ -40,6 +42,13 @@ class ClipReader {
   // How the stream's display matrix turns the pictures for showing; width() and height()
   // are the stored pictures'.
   const decode::DisplayMatrix& display() const { return display_; }
+
+  // Only `area` of each picture will be read: MJPEG pictures of the clip's size may then be
+  // decoded just around it, with libjpeg-turbo (see JpegArea), the rest of each picture
+  // left unwritten. Call before choose().
+  void read_only(Rect area);
+  // Pictures decoded by several decoders at once (intra-only codecs).
+  bool parallel() const { return walk_.cursor().pooled(); }
 
   // Starts handing out the chosen frames; call once, before next().
   bool choose(FrameChoice choice);
@@ -62,6 +71,8 @@ class ClipReader {
   static decode::Opening<std::unique_ptr<ClipReader>> open_reader(
       const std::string& path, int threads, const decode::ShouldStop& stop);
   bool start();
+  void set_pool(std::unique_ptr<decode::IntraPool> pool, std::shared_ptr<struct JpegWish> jpeg);
+  bool start_pool();
   bool seek_before(int64_t frame);
   decode::PacketUse use_of(const AVPacket& packet) const;
   bool wanted_between(int64_t first, int64_t end) const;
@@ -80,6 +91,10 @@ class ClipReader {
   int64_t next_wanted_ = 0;
   int64_t last_packet_frame_ = -1;  // the latest frame a packet read so far belongs to
   bool broke_off_ = false;
+  // Set up at opening, put to work by choose(): the first picture comes from one decoder,
+  // which tells whether the pictures are interlaced fields the pool cannot split.
+  std::unique_ptr<decode::IntraPool> pool_;
+  std::shared_ptr<struct JpegWish> jpeg_;  // what the pool's JPEG decoders are to decode
 };
 
 }  // namespace scan

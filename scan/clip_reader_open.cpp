@@ -4,6 +4,7 @@
 
 #include "decode/open_stream.h"
 #include "scan/clip_reader.h"
+#include "scan/clip_reader_pool.h"
 
 namespace scan {
 
@@ -24,11 +25,20 @@ decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open_reader(
   const int width = stream->width, height = stream->height;
   const bool variable_rate = frames.variable_rate;
   std::vector<int64_t> stamps = frames.stamps;
+  // Pictures that stand alone go to several decoders at once; without them (no memory
+  // for more decoders), to the one.
+  std::unique_ptr<decode::IntraPool> pool;
+  std::shared_ptr<JpegWish> jpeg;
+  if (decode::IntraPool::suits(stream->codec->codec_id)) {
+    auto opened = open_pool(stream->format->streams[stream->stream], threads, jpeg, true);
+    if (opened) pool = std::move(*opened);
+  }
   decode::DecodeCursor cursor(std::move(*stream));
   if (variable_rate) cursor.number_by_rank(std::move(stamps));
   cursor.set_stop(stop);
   auto reader = std::make_unique<ClipReader>(std::move(cursor), std::move(frames), std::move(table),
                                              display, width, height);
+  reader->set_pool(std::move(pool), std::move(jpeg));
   if (!reader->start()) {
     if (stop && stop()) return stopped();
     return decode::open_failure(decode::OpenProblem::no_picture, "no picture of the file decodes");

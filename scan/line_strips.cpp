@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/line_strips.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -137,6 +138,33 @@ std::vector<std::vector<Point>> LineStrips::shown_lines(int64_t k) const {
   for (int64_t j = 0; j < thickness_; ++j)
     lines[static_cast<size_t>(j)] = parallel_line(samples, thickness_, j);
   return lines;
+}
+
+Rect LineStrips::stored_bounds() const {
+  Rect shown;
+  if (slit_) {
+    const int64_t first = std::min(slit_from_, slit_to_);
+    const int64_t end = std::max(slit_from_, slit_to_) + thickness_;
+    shown = rows_ ? Rect{0, int(first), shown_width_, int(end - first)}
+                  : Rect{int(first), 0, int(end - first), shown_height_};
+  } else {
+    // A moving path's points lie between its two ends' points, and every sample on a
+    // segment between two points; the parallel lines lie within half the thickness of it,
+    // and a sample reads the pixel centres around it.
+    double x0 = shown_width_, y0 = shown_height_, x1 = 0, y1 = 0;
+    for (const Path* path : {&from_, &to_})
+      for (const Point& p : *path) {
+        x0 = std::min(x0, p.x), y0 = std::min(y0, p.y);
+        x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+      }
+    const double reach = double(thickness_ - 1) / 2 + 1;
+    const int left = std::max(0, int(std::floor(x0 - reach)));
+    const int top = std::max(0, int(std::floor(y0 - reach)));
+    const int right = std::min(shown_width_, int(std::ceil(x1 + reach)) + 1);
+    const int bottom = std::min(shown_height_, int(std::ceil(y1 + reach)) + 1);
+    shown = Rect{left, top, right - left, bottom - top};
+  }
+  return stored_area(walk_, shown);
 }
 
 RgbView LineStrips::strip(const AVFrame* frame, int64_t k) {

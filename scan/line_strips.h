@@ -39,6 +39,9 @@ class LineStrips {
   // Strip k of `frame`; bytes null when libswscale cannot convert it.
   RgbView strip(const AVFrame* frame, int64_t k);
 
+  // The stored area that holds every pixel any strip's samples are interpolated from.
+  Rect stored_bounds() const;
+
   // The lines of strip k on the picture as shown, one vector of places per line.
   std::vector<std::vector<Point>> shown_lines(int64_t k) const;
 

@@ -145,6 +145,7 @@ enum Key {
   key_thickness,
   key_reduce,
   key_time_axis,
+  key_decoder,
 };
 
 const option long_options[] = {
@@ -165,6 +166,7 @@ const option long_options[] = {
     {"thickness", required_argument, nullptr, key_thickness},
     {"reduce", required_argument, nullptr, key_reduce},
     {"time-axis", required_argument, nullptr, key_time_axis},
+    {"decoder", required_argument, nullptr, key_decoder},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -238,6 +240,11 @@ Parsing apply(int key, std::string_view value, Options& o) {
       return parse_compress(value, o);
     case key_skip_existing:
       o.skip_existing = true;
+      return {};
+    case key_decoder:
+      if (value != "auto" && value != "ffmpeg")
+        return base::failure("--decoder " + std::string(value) + ": must be auto or ffmpeg");
+      o.ffmpeg_decoder = value == "ffmpeg";
       return {};
   }
   return base::failure(std::string("unknown option"));
@@ -370,6 +377,14 @@ Options:
       --compress deflate|zstd|lzw|none
                              a TIFF's compression, with the horizontal predictor
                              ()" + zstd + R"(); default: deflate
+      --decoder auto|ffmpeg  auto: JPEG pictures (MJPEG) are decoded with libjpeg-turbo
+                             and only around the slit, to the pixels image viewers
+                             built on it show (progressive, lossless, 12-bit, CMYK,
+                             interlaced and damaged ones go to FFmpeg's decoder);
+                             ffmpeg: FFmpeg's decoder for every picture, the window
+                             programs' pixels exactly (the two differ by less than
+                             one level on average, at sharp colour edges);
+                             default: auto
   -f, --force                overwrite an existing OUTPUT; default: refuse
       --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
                              stderr), so that a rerun of a list of clips redoes only
@@ -398,6 +413,10 @@ folder and renamed when done.
 
 Many runs on one machine (GNU parallel, a Slurm array): give each a share of the cores
 with --threads.
+
+Pictures that stand alone (MJPEG, PNG, rawvideo, huffyuv, utvideo, ProRes, FFV1 with
+keyframes only, ...) are decoded by --threads decoders at once; the image is the one a
+single decoder gives.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,

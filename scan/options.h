@@ -63,6 +63,7 @@ struct Options {
   // `slits`.
   std::vector<SlitSpec> slits;
   std::vector<std::pair<bool, size_t>> order;
+  bool ffmpeg_decoder = false;  // --decoder ffmpeg: no libjpeg-turbo shortcut for JPEG
 };
 
 struct Parsed {

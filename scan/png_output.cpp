@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "scan/fast_deflate.h"
 #include "scan/interrupt.h"
 
 namespace scan {
@@ -46,42 +47,13 @@ void put_be32(uint8_t* to, uint32_t value) {
 }
 
 void deflate_chunk(Chunk& c) {
-  z_stream z{};
   // Raw deflate: the zlib header and the Adler-32 are written around the joined pieces.
-  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    c.error = "cannot set up zlib";
-    return;
-  }
-  if (!c.dictionary.empty())
-    deflateSetDictionary(&z, c.dictionary.data(), static_cast<uInt>(c.dictionary.size()));
-  const size_t head = c.index == 0 ? 6 : 4;
-  // A sync flush adds an empty stored block to what deflateBound allows for.
-  c.idat.resize(head + deflateBound(&z, c.filtered.size()) + 16);
-  std::memcpy(c.idat.data(), "IDAT", 4);
+  c.idat.assign({'I', 'D', 'A', 'T'});
   if (c.index == 0) {
-    c.idat[4] = 0x78;  // deflate, 32 KiB window
-    c.idat[5] = 0x01;  // fastest, no dictionary; 0x7801 is a multiple of 31
+    c.idat.push_back(0x78);  // deflate, 32 KiB window
+    c.idat.push_back(0x01);  // fastest, no dictionary; 0x7801 is a multiple of 31
   }
-  z.next_out = c.idat.data() + head;
-  size_t in = 0;
-  int status = Z_OK;
-  // zlib counts in 32 bits; a chunk of one very long row may hold more.
-  for (;;) {
-    const size_t piece = std::min<size_t>(c.filtered.size() - in, size_t{1} << 30);
-    const bool end = in + piece == c.filtered.size();
-    z.next_in = c.filtered.data() + in;
-    z.avail_in = static_cast<uInt>(piece);
-    z.avail_out = static_cast<uInt>(std::min<size_t>(
-        c.idat.size() - static_cast<size_t>(z.next_out - c.idat.data()), UINT_MAX));
-    status = deflate(&z, end ? (c.last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH);
-    in += piece - z.avail_in;
-    if (end || status != Z_OK || z.avail_in != 0) break;
-  }
-  const bool complete = c.last ? status == Z_STREAM_END
-                               : status == Z_OK && in == c.filtered.size() && z.avail_out > 0;
-  c.idat.resize(static_cast<size_t>(z.next_out - c.idat.data()));
-  deflateEnd(&z);
-  if (!complete) {
+  if (!deflate_piece(c.filtered, c.dictionary, c.last, c.idat)) {
     c.error = "cannot deflate the image";
     return;
   }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the streak image as a PNG whose deflate runs on several threads. The rows are
 // Sub-filtered and cut into chunks of many rows; each chunk is deflated on its own thread
-// (zlib, level 1), primed with the 32 KiB of filtered data before it so that the file
+// (ISA-L's deflate, level 1: see fast_deflate.h), primed with the 32 KiB of filtered data before it so that the file
 // stays as small as one stream's, and ended on a byte boundary (a sync flush) so that the
 // pieces join into one zlib stream. Rows can be handed over as they are made, so an image
 // laid top to bottom never needs to be held whole.

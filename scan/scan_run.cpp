@@ -217,6 +217,7 @@ Failure Run::prepare() {
     // A line's samples, not the frame's side, run along the strip.
     (o_.cut == Cut::vertical ? size_.height : size_.width) = lines_->samples();
   }
+  if (!o_.ffmpeg_decoder) clip_->read_only(lines_ ? lines_->stored_bounds() : slit_);
   if (format_ == Format::tiff) return prepare_tiff(size_);
   const bool streamed = o_.cut == Cut::horizontal;
   const ImageSize held =

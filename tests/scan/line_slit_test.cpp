@@ -36,12 +36,14 @@ const std::string& ramp_clip() {
   return path;
 }
 
-// A clip stored in YUV 4:2:0, larger than one tile each way, shown turned when `rotation`.
-std::string yuv_clip(int rotation) {
+// A clip stored in YUV 4:2:0, larger than one tile each way, shown turned when `rotation`;
+// MJPEG in AVI when `jpeg`, whose pictures are decoded only where the slits are.
+std::string yuv_clip(int rotation, bool jpeg = false) {
   const clipwriter::ClipSpec spec{.width = 200, .height = 136, .frames = frames, .fps_num = 25,
-                                  .codec = clipwriter::Codec::mpeg4, .container = "mp4",
-                                  .rotation = rotation};
-  std::string p = velmora_test::fresh_folder("yuv" + std::to_string(rotation)) + "/clip.mp4";
+                                  .codec = jpeg ? clipwriter::Codec::mjpeg : clipwriter::Codec::mpeg4,
+                                  .container = jpeg ? "avi" : "mp4", .rotation = rotation};
+  std::string p = velmora_test::fresh_folder("yuv" + std::to_string(rotation)) +
+                  (jpeg ? "/clip.avi" : "/clip.mp4");
   EXPECT_EQ(clipwriter::write_clip(p, spec, clipwriter::test_pattern), "");
   return p;
 }
@@ -157,9 +159,9 @@ TEST(LineSlit, ReducersRoundHalvesUpAt16Bits) {
 }
 
 TEST(LineSlit, LinesAlongColumnsAndRowsGiveTheSlitsImages) {
-  for (int rotation : {0, 90}) {
-    SCOPED_TRACE(rotation);
-    const std::string clip = yuv_clip(rotation);
+  for (auto [rotation, jpeg] : {std::pair{0, false}, {90, false}, {0, true}}) {
+    SCOPED_TRACE(testing::Message() << rotation << (jpeg ? " MJPEG" : ""));
+    const std::string clip = yuv_clip(rotation, jpeg);
     const int w = rotation ? 136 : 200, h = rotation ? 200 : 136;
     const std::string column = "100,0,100," + std::to_string(h - 1);
     const std::string row = "0,70," + std::to_string(w - 1) + ",70";
@@ -209,29 +211,33 @@ TEST(LineSlit, APathThroughManyTilesMeetsTheWholeConversion) {
 }
 
 TEST(LineSlit, SeveralSlitsInOnePassAreTheSingleRunsImages) {
-  const std::string clip = yuv_clip(0);
-  const std::vector<std::vector<std::string>> slits = {
-      {"--line", "0,0,199,135"}, {"--slit", "20..60:2"}, {"--line", "5,5,150,5,150,100"}};
-  const std::string folder = velmora_test::fresh_folder("several");
-  std::vector<std::string> args;
-  for (const auto& slit : slits) args.insert(args.end(), slit.begin(), slit.end());
-  std::vector<std::string> failing_args = args;
-  args.insert(args.end(), {clip, folder + "/s%d.png"});
-  const Ran ran = velmora_test::run_scan(args);
-  ASSERT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(velmora_test::names_in(folder),
-            (std::vector<std::string>{"s1.png", "s2.png", "s3.png"}));
-  for (size_t n = 0; n < slits.size(); ++n)
-    EXPECT_EQ(velmora_test::read_png(folder + "/s" + std::to_string(n + 1) + ".png").bytes,
-              scanned(clip, slits[n]).bytes);
-  // The last image fails when written (a file-size limit, as a full disk), after the others
-  // are complete: none of them is left.
-  const std::string failing = velmora_test::fresh_folder("several-failing");
-  failing_args.insert(failing_args.end(), {"--slit", "0:150", clip, failing + "/s%d.png"});
-  const Ran full = velmora_test::run_scan_with_file_limit(failing_args, 20000);
-  EXPECT_EQ(full.status, 1);
-  EXPECT_NE(full.err.find("/s4.png: "), std::string::npos) << full.err;
-  EXPECT_EQ(velmora_test::names_in(failing), std::vector<std::string>{});
+  for (bool jpeg : {false, true}) {
+    SCOPED_TRACE(jpeg ? "MJPEG" : "MPEG-4");
+    const std::string clip = yuv_clip(0, jpeg);
+    const std::vector<std::vector<std::string>> slits = {
+        {"--line", "0,0,199,135"}, {"--slit", "20..60:2"}, {"--line", "5,5,150,5,150,100"}};
+    const std::string folder = velmora_test::fresh_folder("several");
+    std::vector<std::string> args;
+    for (const auto& slit : slits) args.insert(args.end(), slit.begin(), slit.end());
+    std::vector<std::string> failing_args = args;
+    args.insert(args.end(), {clip, folder + "/s%d.png"});
+    const Ran ran = velmora_test::run_scan(args);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(velmora_test::names_in(folder),
+              (std::vector<std::string>{"s1.png", "s2.png", "s3.png"}));
+    for (size_t n = 0; n < slits.size(); ++n)
+      EXPECT_EQ(velmora_test::read_png(folder + "/s" + std::to_string(n + 1) + ".png").bytes,
+                scanned(clip, slits[n]).bytes);
+    if (jpeg) continue;
+    // The last image fails when written (a file-size limit, as a full disk), after the others
+    // are complete: none of them is left.
+    const std::string failing = velmora_test::fresh_folder("several-failing");
+    failing_args.insert(failing_args.end(), {"--slit", "0:150", clip, failing + "/s%d.png"});
+    const Ran full = velmora_test::run_scan_with_file_limit(failing_args, 20000);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("/s4.png: "), std::string::npos) << full.err;
+    EXPECT_EQ(velmora_test::names_in(failing), std::vector<std::string>{});
+  }
 }
 
 TEST(LineSlit, MovingSlitStepsByItsRoundingRule) {

@@ -30,12 +30,14 @@ TEST(ScanOptions, DefaultsWithJustTheTwoFiles) {
   EXPECT_FALSE(p.options.quiet);
   EXPECT_FALSE(p.options.no_rotate);
   EXPECT_FALSE(p.options.skip_existing);
+  EXPECT_FALSE(p.options.ffmpeg_decoder);
   EXPECT_EQ(p.options.compress, scan::TiffCompression::deflate);
 }
 
 TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
   scan::Parsed p = parse({"--cut=horizontal", "in.mkv", "--slit", "50%:20", "--every=3", "out.png",
-                          "--from", "12.5s", "--to=400", "--threads", "2", "-fq", "--no-rotate"});
+                          "--from", "12.5s", "--to=400", "--threads", "2", "-fq", "--no-rotate",
+                          "--decoder=ffmpeg"});
   ASSERT_EQ(p.action, Action::run) << p.error;
   const scan::Options& o = p.options;
   EXPECT_EQ(o.input, "in.mkv");
@@ -45,6 +47,7 @@ TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
   EXPECT_DOUBLE_EQ(o.slit.fraction, 0.5);
   EXPECT_EQ(o.slit.width, 20);
   EXPECT_EQ(o.every, 3);
+  EXPECT_TRUE(o.ffmpeg_decoder);
   EXPECT_TRUE(o.from.seconds);
   EXPECT_DOUBLE_EQ(o.from.time, 12.5);
   EXPECT_FALSE(o.to.seconds);
@@ -82,7 +85,7 @@ TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads", "--force",
                              "--quiet", "--version", "variable-rate", "--no-rotate",
                              "--compress", "--skip-existing", "zstd: ", "--threads", "--line",
-                             "--thickness", "--reduce", "--time-axis", "%d"})
+                             "--thickness", "--reduce", "--time-axis", "%d", "--decoder"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -112,6 +115,7 @@ TEST(ScanOptions, EveryMistakeHasItsOwnLineNamingTheOption) {
       {{"--threads", "0", "a", "b.png"}, "--threads 0: must be 1 to 64"},
       {{"--compress", "jpeg", "a", "b.tif"},
        "--compress jpeg: must be deflate, zstd, lzw or none"},
+      {{"--decoder", "libjpeg", "a", "b.png"}, "--decoder libjpeg: must be auto or ffmpeg"},
       {{"--skip-existing", "-f", "a", "b.png"},
        "--force and --skip-existing: give one or the other"},
       {{"a"}, "expected INPUT and OUTPUT, got 1 file name (see --help)"},
