@@ -30,6 +30,7 @@ packages=(
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
   ffmpeg parallel
+  libexif-dev libfreetype-dev libfontconfig-dev
   dpkg-dev file lintian appstream man-db
 )
 

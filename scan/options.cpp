@@ -2,6 +2,8 @@
 #include "scan/options.h"
 
 #include "base/result.h"
+#include "scan/time_axis.h"
+#include "scan/timeline.h"
 
 #include <getopt.h>
 
@@ -116,6 +118,28 @@ Parsing parse_compress(std::string_view value, Options& o) {
   return {};
 }
 
+Parsing parse_timeline(std::string_view value, Options& o) {
+  o.timeline = std::string(value);
+  if (!timeline_format(o.timeline))
+    return base::failure(option_text("timeline", value) + ": the name must end in .csv or .json");
+  return {};
+}
+
+Parsing parse_clock(std::string_view value, Options& o) {
+  const std::optional<ClockSource> source = parse_clock_source(std::string(value));
+  if (!source) return base::failure(option_text("clock", value) + ": must be exif, name, mtime or none");
+  o.clock = *source;
+  return {};
+}
+
+Parsing parse_bin(std::string_view value, Options& o) {
+  o.bin_text = option_text("bin", value);
+  const std::optional<double> seconds = parse_duration(std::string(value));
+  if (!seconds) return base::failure(o.bin_text + ": not a time above 0 such as 60s, 0.5s, 2m or 1h");
+  o.bin = *seconds;
+  return {};
+}
+
 enum Key {
   key_cut = 256,
   key_slit,
@@ -127,6 +151,10 @@ enum Key {
   key_no_rotate,
   key_compress,
   key_skip_existing,
+  key_timeline,
+  key_clock,
+  key_bin,
+  key_ticks,
 };
 
 const option long_options[] = {
@@ -143,6 +171,10 @@ const option long_options[] = {
     {"no-rotate", no_argument, nullptr, key_no_rotate},
     {"compress", required_argument, nullptr, key_compress},
     {"skip-existing", no_argument, nullptr, key_skip_existing},
+    {"timeline", required_argument, nullptr, key_timeline},
+    {"clock", required_argument, nullptr, key_clock},
+    {"bin", required_argument, nullptr, key_bin},
+    {"ticks", no_argument, nullptr, key_ticks},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -188,6 +220,15 @@ Parsing apply(int key, std::string_view value, Options& o) {
     case key_skip_existing:
       o.skip_existing = true;
       return {};
+    case key_timeline:
+      return parse_timeline(value, o);
+    case key_clock:
+      return parse_clock(value, o);
+    case key_bin:
+      return parse_bin(value, o);
+    case key_ticks:
+      o.ticks = true;
+      return {};
   }
   return base::failure(std::string("unknown option"));
 }
@@ -223,6 +264,8 @@ Parsed parse_options(const std::vector<std::string>& args) {
   if (parsed.action != Parsed::Action::run) return parsed;
   if (parsed.options.force && parsed.options.skip_existing)
     return usage_error("--force and --skip-existing: give one or the other");
+  if (parsed.options.bin > 0 && parsed.options.every != 1)
+    return usage_error(parsed.options.bin_text + " and --every: give one or the other");
   // getopt_long has moved the operands behind the options.
   std::vector<std::string> operands(argv.begin() + optind, argv.end() - 1);
   if (operands.size() != 2)
@@ -263,6 +306,24 @@ Options:
       --compress deflate|zstd|lzw|none
                              a TIFF's compression, with the horizontal predictor
                              ()" + zstd + R"(); default: deflate
+      --timeline FILE        also write the time of every strip to FILE (.csv or
+                             .json): strip, position (its first column or row),
+                             frame, seconds (from the clip's start), clock (ISO 8601
+                             wall-clock time when known), file, note (repeat, gap)
+      --clock exif|name|mtime|none
+                             where the wall-clock time comes from: EXIF
+                             DateTimeOriginal, a date and time in the file's name
+                             (20261207_221500, 2026-12-07T22-15-00, ...), the file's
+                             modification time, or none; a clip's clock is its
+                             container's creation time plus the frame's time;
+                             default: the first of these that exists
+      --bin DURATION         instead of --every, one strip per DURATION (60s, 0.5s,
+                             2m, 1h) from the first chosen frame: the first frame in
+                             each interval; an interval without one is a black strip
+                             (note gap)
+      --ticks                add a band of time marks with labels (22:15 on a known
+                             clock, else 1:30 from the start) below the image (right
+                             of it with --cut horizontal); PNG only
   -f, --force                overwrite an existing OUTPUT; default: refuse
       --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
                              stderr), so that a rerun of a list of clips redoes only

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/picture_clock.h"
 #include "scan/tiff_output.h"
 #include "strips/strip_lines.h"
 
@@ -44,6 +45,11 @@ struct Options {
   std::string compress_text;  // "--compress lzw" when given, for messages
   bool quiet = false;
   bool no_rotate = false;  // use the pictures as stored, whatever the display matrix says
+  std::string timeline;    // --timeline: a .csv or .json of every strip's time; empty: none
+  ClockSource clock = ClockSource::automatic;
+  double bin = 0;          // --bin: seconds a strip; 0: --every instead
+  std::string bin_text;
+  bool ticks = false;      // --ticks: a band of time marks beside the image
 };
 
 struct Parsed {

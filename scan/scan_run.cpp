@@ -18,6 +18,8 @@
 #include "scan/png_output.h"
 #include "scan/progress.h"
 #include "scan/strip_image.h"
+#include "scan/strip_times.h"
+#include "scan/tick_band.h"
 #include "scan/tiff_output.h"
 
 namespace scan {
@@ -117,6 +119,11 @@ class Run {
   bool skipped();
   Failure prepare();
   Failure prepare_tiff(const ImageSize& size);
+  Failure plan_strips();
+  Failure draw_ticks();
+  strips::BytePlane streak_plane();
+  const AVFrame* next_picture(int64_t k, int64_t& frame);
+  Failure write_timeline();
   Failure make_strips();
   Failure finish();
   int report(const Failure& failure);
@@ -145,6 +152,13 @@ class Run {
   std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
   std::unique_ptr<Progress> progress_;
   OddFrames odd_;  // the decoder's damaged frames are added at the end
+  // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it.
+  StripFrames strip_frames_;
+  std::vector<StripRecord> records_;
+  std::optional<TempOutput> timeline_;
+  int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
+  int64_t band_ = 0;         // rows (a vertical cut) or columns of the --ticks band
+  StripImage band_image_;    // the band of a PNG written as it comes, laid beside each strip
 };
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
@@ -166,6 +180,10 @@ Failure Run::prepare() {
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
+  if (!o_.timeline.empty())
+    if (Written ok = check_output(o_.timeline, o_.force); !ok) return fail(exit_failed, ok.error());
+  if (o_.ticks && format_ != Format::png)
+    return fail(exit_usage, "--ticks: only a PNG OUTPUT has the band of time marks");
   // A long clip is read through when opened, which a signal must be able to cut short.
   decode::Opening<std::unique_ptr<ClipReader>> opened =
       ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
@@ -184,6 +202,7 @@ Failure Run::prepare() {
   const int shown_width = swapped ? clip_->height() : clip_->width();
   const int shown_height = swapped ? clip_->width() : clip_->height();
   if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
+  shown_slit_ = o_.cut == Cut::vertical ? slit_.x : slit_.y;
   odd_.shown_size = std::to_string(shown_width) + " x " + std::to_string(shown_height);
   if (!orientation_.upright()) {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
@@ -191,7 +210,13 @@ Failure Run::prepare() {
   }
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
+  if (Failure bad = plan_strips()) return bad;
   size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
+  if (o_.ticks) {
+    band_ = band_layout(o_.cut == Cut::vertical, o_.cut == Cut::vertical ? size_.height : size_.width)
+                .thickness;
+    (o_.cut == Cut::vertical ? size_.height : size_.width) += band_;
+  }
   if (format_ == Format::tiff) return prepare_tiff(size_);
   const bool streamed = o_.cut == Cut::horizontal;
   const ImageSize held =
@@ -208,7 +233,73 @@ Failure Run::prepare() {
     if (PngWritten ok = writer_->begin(); !ok)
       return fail(exit_failed, o_.output + ": " + ok.error());
   }
+  return draw_ticks();
+}
+
+// Which frame each strip shows and when; only --bin changes which frames are read.
+Failure Run::plan_strips() {
+  if (o_.bin > 0) {
+    auto binned = binned_frames(clip_->frames(), choice_.from, choice_.to, o_.bin);
+    if (!binned) return fail(exit_usage, o_.bin_text + ": " + binned.error());
+    strip_frames_ = std::move(*binned);
+    // Every frame up to the last interval's is read; the first of each interval is laid.
+    choice_.every = 1;
+    choice_.to = strip_frames_.frames.back() + 1;
+    strips_ = static_cast<int64_t>(strip_frames_.frames.size());
+  } else if (!o_.timeline.empty() || o_.ticks) {
+    for (int64_t k = 0; k < strips_; ++k)
+      strip_frames_.frames.push_back(choice_.from + k * choice_.every);
+  }
+  if (!o_.timeline.empty() || o_.ticks)
+    records_ = strip_records(clip_->frames(), strip_frames_, o_.slit.width,
+                             clip_clock(o_.input, o_.clock));
   return {};
+}
+
+// The band is drawn before any strip: every strip's time is known from the clip's index.
+Failure Run::draw_ticks() {
+  if (band_ == 0) return {};
+  const bool vertical = o_.cut == Cut::vertical;
+  const int pixel_bytes = size_.pixel_bytes;
+  const BandLayout layout =
+      band_layout(vertical, vertical ? size_.height - band_ : size_.width - band_);
+  TickAxis axis;
+  axis.strip_pixels = static_cast<double>(o_.slit.width);
+  axis.wall_clock = std::all_of(records_.begin(), records_.end(),
+                                [](const StripRecord& r) { return r.clock.has_value(); });
+  for (const StripRecord& r : records_)
+    axis.values.push_back(axis.wall_clock ? static_cast<double>(r.clock->civil_micros) / 1e6
+                                          : r.seconds);
+  strips::BytePlane band = image_.plane();
+  if (vertical) {
+    band.pixels += (size_.height - band_) * band.stride;
+    band.height = band_;
+  } else {
+    if (!band_image_.allocate(ImageSize{band_, size_.height, pixel_bytes}))
+      return fail(exit_failed, o_.output + ": not enough memory for the band of time marks");
+    band = band_image_.plane();
+  }
+  if (auto drawn = draw_tick_band(band, pixel_bytes, layout, make_ticks(axis, layout.min_spacing));
+      !drawn)
+    return fail(exit_failed, "--ticks: " + drawn.error());
+  return {};
+}
+
+// The image without the band of time marks: where strips go.
+strips::BytePlane Run::streak_plane() {
+  strips::BytePlane plane = image_.plane();
+  if (band_ > 0 && o_.cut == Cut::vertical) plane.height -= band_;
+  if (band_ > 0 && o_.cut == Cut::horizontal) plane.width -= band_ * size_.pixel_bytes;
+  return plane;
+}
+
+// The picture of strip k: with --bin the frames between intervals' first ones are passed by.
+const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
+  const AVFrame* picture = clip_->next(frame);
+  if (o_.bin > 0)
+    while (picture != nullptr && frame < strip_frames_.frames[k] && interrupt_signal() == 0)
+      picture = clip_->next(frame);
+  return picture;
 }
 
 // A TIFF takes its tiles as the strips come in: only one strip is held here.
@@ -248,7 +339,7 @@ Failure Run::make_strips() {
   }
   SlitScaler scaler(clip_->deep());
   const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
-  const strips::BytePlane image = image_.plane();
+  const strips::BytePlane image = streak_plane();
   progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
   for (int64_t k = 0; k < strips_; ++k) {
     // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
@@ -256,13 +347,21 @@ Failure Run::make_strips() {
     const int64_t at = tiff_ || writer_ ? 0 : k;
     if (interrupt_signal() != 0) return interrupted();
     int64_t frame = 0;
-    const AVFrame* picture = clip_->next(frame);
+    const bool gap = o_.bin > 0 && strip_frames_.frames[k] < 0;
+    const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
     if (interrupt_signal() != 0) return interrupted();
-    if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
-    const bool other_size = picture->width != clip_->width() || picture->height != clip_->height();
-    const RgbView view = other_size
-                             ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
-                             : scaler.convert(picture, slit_);
+    if (picture == nullptr && !gap)
+      return ended_early(o_.bin > 0 ? strip_frames_.frames[k] : choice_.from + k * choice_.every);
+    const bool other_size =
+        !gap && (picture->width != clip_->width() || picture->height != clip_->height());
+    const RgbView view =
+        gap ? RgbView{}
+        : other_size ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
+                     : scaler.convert(picture, slit_);
+    // A --bin interval without a frame: a black strip (the whole image starts black).
+    if (gap && (tiff_ || writer_))
+      for (int64_t y = 0; y < image.height; ++y)
+        std::fill_n(image.pixels + y * image.stride, image.width, uint8_t{0});
     // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
     if (tiff_ && view.bytes != nullptr)
       std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
@@ -272,7 +371,9 @@ Failure Run::make_strips() {
       const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                           view.height, view.stride};
       strips::place_strip(source, image, strip, at);
+    } else if (gap) {
     } else if (k > 0) {
+      if (!records_.empty()) records_[k].note = StripNote::repeat;
       ++odd_.damaged;
       if (!tiff_) repeat_strip(k);
     } else {
@@ -283,6 +384,13 @@ Failure Run::make_strips() {
       const strips::ConstBytePlane done{image.pixels, image.width, image.height, image.stride};
       if (auto added = tiff_->add(done); !added) return write_failed(added.error());
     } else if (writer_) {
+      if (band_ > 0) {
+        // The band's rows beside the strip's, for a PNG written as it comes.
+        const int64_t streak = image.width;
+        for (int64_t y = 0; y < o_.slit.width; ++y)
+          std::copy_n(band_image_.row(k * o_.slit.width + y), band_image_.stride(),
+                      image_.plane().pixels + y * image_.stride() + streak);
+      }
       if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
         return write_failed(ok.error());
     }
@@ -301,7 +409,7 @@ Failure Run::ended_early(int64_t frame) const {
 
 void Run::repeat_strip(int64_t k) {
   if (writer_) return;  // the one-strip image still holds the strip before
-  const strips::BytePlane image = image_.plane();
+  const strips::BytePlane image = streak_plane();
   const strips::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
   strips::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
                               o_.slit.width};
@@ -321,16 +429,41 @@ Failure Run::finish() {
   struct stat st {};
   const int64_t file_bytes = tiff_ ? (fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0)
                                    : std::ftell(output_.stream());
+  if (Failure bad = write_timeline()) return bad;
   if (Written ok = output_.commit(o_.force); !ok) return fail(exit_failed, ok.error());
+  if (timeline_)
+    if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(strips_, describe_size(size_), file_bytes, odd);
   return {};
 }
 
+// Written under a temporary name before OUTPUT is renamed, and renamed right after it, so
+// that a failure leaves neither file.
+Failure Run::write_timeline() {
+  if (o_.timeline.empty()) return {};
+  timeline_.emplace(o_.timeline);
+  if (Written ok = timeline_->create(); !ok) return fail(exit_failed, ok.error());
+  TimelineHead head;
+  head.input = o_.input;
+  head.width = size_.width - (o_.cut == Cut::horizontal ? band_ : 0);
+  head.height = size_.height - (o_.cut == Cut::vertical ? band_ : 0);
+  head.cut = o_.cut == Cut::vertical ? "vertical" : "horizontal";
+  head.slit_position = shown_slit_;
+  head.slit_width = o_.slit.width;
+  const std::string text = timeline_format(o_.timeline) == TimelineFormat::json
+                               ? timeline_json(head, records_)
+                               : timeline_csv(records_);
+  if (std::fwrite(text.data(), 1, text.size(), timeline_->stream()) != text.size())
+    return fail(exit_failed, o_.timeline + ": cannot be written");
+  return {};
+}
+
 int Run::report(const Failure& failure) {
   tiff_.reset();  // before its file is closed
   output_.discard();
+  if (timeline_) timeline_->discard();
   if (progress_) progress_->clear();
   std::fprintf(err_, "velmora-scan: %s\n", failure.message.c_str());
   return failure.status;
