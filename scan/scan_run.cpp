@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "decode/av_error.h"
-#include "scan/clip_reader.h"
+#include "scan/frame_source.h"
+#include "scan/open_input.h"
 #include "scan/slit_scaler.h"
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
@@ -128,7 +129,7 @@ class Run {
   const Options& o_;
   std::FILE* err_;
   bool terminal_;
-  std::unique_ptr<ClipReader> clip_;
+  std::unique_ptr<FrameSource> clip_;
   Rect slit_;  // in the stored picture
   decode::Orientation orientation_;
   std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
@@ -167,9 +168,8 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
   // A long clip is read through when opened, which a signal must be able to cut short.
-  decode::Opening<std::unique_ptr<ClipReader>> opened =
-      ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
-                       [] { return interrupt_signal() != 0; });
+  decode::Opening<std::unique_ptr<FrameSource>> opened =
+      open_input(o_, threads(), [] { return interrupt_signal() != 0; });
   if (interrupt_signal() != 0) return interrupted();
   if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
   clip_ = std::move(*opened);
@@ -292,6 +292,7 @@ Failure Run::make_strips() {
 }
 
 Failure Run::ended_early(int64_t frame) const {
+  if (const std::string why = clip_->failure(); !why.empty()) return fail(exit_failed, why);
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
   if (clip_->broke_off() && clip_->read_error() != 0)
