@@ -10,8 +10,11 @@
 
 namespace scan {
 
+// A source, or why INPUT cannot be read: a message without the program's name.
+using InputOpening = base::Result<std::unique_ptr<FrameSource>, std::string>;
+
 // Opens `o.input` with `threads` decoding threads; `stop` can cut a long opening short.
-[[nodiscard]] decode::Opening<std::unique_ptr<FrameSource>> open_input(
-    const Options& o, int threads, const decode::ShouldStop& stop);
+[[nodiscard]] InputOpening open_input(const Options& o, int threads,
+                                      const decode::ShouldStop& stop);
 
 }  // namespace scan

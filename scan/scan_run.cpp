@@ -168,10 +168,9 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
   // A long clip is read through when opened, which a signal must be able to cut short.
-  decode::Opening<std::unique_ptr<FrameSource>> opened =
-      open_input(o_, threads(), [] { return interrupt_signal() != 0; });
+  InputOpening opened = open_input(o_, threads(), [] { return interrupt_signal() != 0; });
   if (interrupt_signal() != 0) return interrupted();
-  if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
+  if (!opened) return fail(exit_failed, opened.error());
   clip_ = std::move(*opened);
   if (!o_.no_rotate) {
     orientation_ = clip_->display().orientation;
@@ -326,6 +325,10 @@ Failure Run::finish() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(strips_, describe_size(size_), file_bytes, odd);
+  if (const std::string first = clip_->first_damaged(); !first.empty() && !o_.quiet)
+    std::fprintf(err_, "velmora-scan: %s: warning: %lld image(s) do not decode, the first %s; "
+                 "their strips repeat the picture before\n",
+                 o_.input.c_str(), static_cast<long long>(clip_->damaged()), first.c_str());
   return {};
 }
 
