@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "decode/av_error.h"
-#include "scan/clip_reader.h"
+#include "scan/frame_source.h"
+#include "scan/open_input.h"
 #include "scan/slit_scaler.h"
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
@@ -135,7 +136,7 @@ class Run {
   const Options& o_;
   std::FILE* err_;
   bool terminal_;
-  std::unique_ptr<ClipReader> clip_;
+  std::unique_ptr<FrameSource> clip_;
   Rect slit_;  // in the stored picture
   decode::Orientation orientation_;
   std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
@@ -185,11 +186,9 @@ Failure Run::prepare() {
   if (o_.ticks && format_ != Format::png)
     return fail(exit_usage, "--ticks: only a PNG OUTPUT has the band of time marks");
   // A long clip is read through when opened, which a signal must be able to cut short.
-  decode::Opening<std::unique_ptr<ClipReader>> opened =
-      ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
-                       [] { return interrupt_signal() != 0; });
+  InputOpening opened = open_input(o_, threads(), [] { return interrupt_signal() != 0; });
   if (interrupt_signal() != 0) return interrupted();
-  if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
+  if (!opened) return fail(exit_failed, opened.error());
   clip_ = std::move(*opened);
   if (!o_.no_rotate) {
     orientation_ = clip_->display().orientation;
@@ -400,6 +399,7 @@ Failure Run::make_strips() {
 }
 
 Failure Run::ended_early(int64_t frame) const {
+  if (const std::string why = clip_->failure(); !why.empty()) return fail(exit_failed, why);
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
   if (clip_->broke_off() && clip_->read_error() != 0)
@@ -436,6 +436,10 @@ Failure Run::finish() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(strips_, describe_size(size_), file_bytes, odd);
+  if (const std::string first = clip_->first_damaged(); !first.empty() && !o_.quiet)
+    std::fprintf(err_, "velmora-scan: %s: warning: %lld image(s) do not decode, the first %s; "
+                 "their strips repeat the picture before\n",
+                 o_.input.c_str(), static_cast<long long>(clip_->damaged()), first.c_str());
   return {};
 }
 

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/open_input.h"
+
+#include "scan/clip_messages.h"
+#include "scan/clip_reader.h"
+#include "scan/image_list.h"
+#include "scan/image_sequence.h"
+
+namespace scan {
+
+InputOpening open_input(const Options& o, int threads, const decode::ShouldStop& stop) {
+  const auto failed = [&](const decode::OpenFailure& why) {
+    return base::failure(o.input + ": " + describe_failure(why));
+  };
+  if (const SequenceKind kind = sequence_kind(o.input); kind != SequenceKind::none) {
+    auto files = list_images(o.input, kind);
+    if (!files) return base::failure(files.error());
+    auto sequence = ImageSequence::open(std::move(*files));
+    if (!sequence) return base::failure(o.input + ": no image of the sequence decodes");
+    return std::unique_ptr<FrameSource>(std::move(*sequence));
+  }
+  auto clip = ClipReader::open(o.input, threads, stop);
+  if (!clip) return failed(clip.error());
+  return std::unique_ptr<FrameSource>(std::move(*clip));
+}
+
+}  // namespace scan
