@@ -19,6 +19,7 @@
 #include "scan/png_output.h"
 #include "scan/progress.h"
 #include "scan/strip_image.h"
+#include "scan/image_list.h"
 #include "scan/strip_times.h"
 #include "scan/tick_band.h"
 #include "scan/tiff_output.h"
@@ -237,21 +238,32 @@ Failure Run::prepare() {
 
 // Which frame each strip shows and when; only --bin changes which frames are read.
 Failure Run::plan_strips() {
+  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks) return {};
+  const SequenceKind kind = sequence_kind(o_.input);
+  // A sequence's images each have their own clock; the list is the one the source reads.
+  std::vector<std::string> files;
+  if (kind != SequenceKind::none) {
+    auto listed = list_images(o_.input, kind);
+    if (!listed) return fail(exit_failed, o_.input + ": " + listed.error());
+    files = std::move(*listed);
+  }
+  const FrameTimes times =
+      kind == SequenceKind::none
+          ? FrameTimes::of_clip(clip_->frames(), clip_clock(o_.input, o_.clock))
+          : FrameTimes::of_images(clip_->frames(), std::move(files), o_.clock);
   if (o_.bin > 0) {
-    auto binned = binned_frames(clip_->frames(), choice_.from, choice_.to, o_.bin);
+    auto binned = binned_frames(times, choice_.from, choice_.to, o_.bin);
     if (!binned) return fail(exit_usage, o_.bin_text + ": " + binned.error());
     strip_frames_ = std::move(*binned);
     // Every frame up to the last interval's is read; the first of each interval is laid.
     choice_.every = 1;
     choice_.to = strip_frames_.frames.back() + 1;
     strips_ = static_cast<int64_t>(strip_frames_.frames.size());
-  } else if (!o_.timeline.empty() || o_.ticks) {
+  } else {
     for (int64_t k = 0; k < strips_; ++k)
       strip_frames_.frames.push_back(choice_.from + k * choice_.every);
   }
-  if (!o_.timeline.empty() || o_.ticks)
-    records_ = strip_records(clip_->frames(), strip_frames_, o_.slit.width,
-                             clip_clock(o_.input, o_.clock));
+  records_ = strip_records(clip_->frames(), times, strip_frames_, o_.slit.width);
   return {};
 }
 

@@ -58,38 +58,97 @@ std::optional<WallTime> clip_clock(const std::string& path, ClockSource source) 
   return std::nullopt;
 }
 
-base::Result<StripFrames, std::string> binned_frames(const ScanFrames& frames, int64_t from,
+FrameTimes FrameTimes::of_clip(const ScanFrames& frames, std::optional<WallTime> start) {
+  FrameTimes times(frames);
+  times.start_ = start;
+  return times;
+}
+
+FrameTimes FrameTimes::of_images(const ScanFrames& frames, std::vector<std::string> files,
+                                 ClockSource source) {
+  FrameTimes times(frames);
+  times.files_ = std::move(files);
+  times.by_clock_ = !times.files_.empty();
+  for (const std::string& file : times.files_) {
+    times.clocks_.push_back(picture_clock(file, source));
+    times.by_clock_ = times.by_clock_ && times.clocks_.back().has_value();
+  }
+  return times;
+}
+
+double FrameTimes::seconds(int64_t frame) const {
+  if (!by_clock_ || frame < 0 || frame >= static_cast<int64_t>(clocks_.size()))
+    return frame_seconds(*frames_, frame);
+  const WallTime& first = *clocks_.front();
+  const WallTime& at = *clocks_[static_cast<size_t>(frame)];
+  // Across a change of offset (summer time) the UTC times tell the true interval.
+  const std::optional<int64_t> a = at.utc_micros(), b = first.utc_micros();
+  const int64_t micros = a && b ? *a - *b : at.civil_micros - first.civil_micros;
+  return static_cast<double>(micros) / 1e6;
+}
+
+std::optional<WallTime> FrameTimes::clock(int64_t frame) const {
+  if (!files_.empty())
+    return frame >= 0 && frame < static_cast<int64_t>(clocks_.size())
+               ? clocks_[static_cast<size_t>(frame)]
+               : std::nullopt;
+  if (!start_) return std::nullopt;
+  return start_->plus(seconds(frame));
+}
+
+std::string FrameTimes::file(int64_t frame) const {
+  if (frame < 0 || frame >= static_cast<int64_t>(files_.size())) return {};
+  const std::string& path = files_[static_cast<size_t>(frame)];
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+base::Result<StripFrames, std::string> binned_frames(const FrameTimes& frame_times, int64_t from,
                                                      int64_t to, double bin) {
   std::vector<double> times;
   times.reserve(static_cast<size_t>(to - from));
-  for (int64_t f = from; f < to; ++f) times.push_back(frame_seconds(frames, f));
+  for (int64_t f = from; f < to; ++f) times.push_back(frame_times.seconds(f));
   auto chosen = bin_frames(times, bin, max_bins);
   if (!chosen) return base::failure(chosen.error());
   StripFrames strips;
   strips.bin = bin;
   strips.first_time = times.empty() ? 0 : times.front();
   strips.frames = std::move(*chosen);
-  for (int64_t& f : strips.frames)
-    if (f >= 0) f += from;
+  int64_t last = -1;
+  for (int64_t& f : strips.frames) {
+    if (f < 0) continue;
+    f += from;
+    // The pictures are read once, front to back.
+    if (f < last)
+      return base::failure("the pictures' times do not rise with their order (frame " +
+                           std::to_string(f) + " is earlier than frame " + std::to_string(last) +
+                           ")");
+    last = f;
+  }
   return strips;
 }
 
-std::vector<StripRecord> strip_records(const ScanFrames& frames, const StripFrames& strips,
-                                       int64_t strip_pixels, const std::optional<WallTime>& start) {
+std::vector<StripRecord> strip_records(const ScanFrames& frames, const FrameTimes& times,
+                                       const StripFrames& strips, int64_t strip_pixels) {
   std::vector<StripRecord> records(strips.frames.size());
+  std::optional<WallTime> origin;  // the clock at time 0, for gaps
   for (size_t k = 0; k < records.size(); ++k) {
     StripRecord& r = records[k];
     r.strip = static_cast<int64_t>(k);
     r.position = r.strip * strip_pixels;
     r.frame = strips.frames[k];
-    // A gap is at its interval's start, so that the axis runs on evenly through it.
-    r.seconds = r.frame >= 0 ? frame_seconds(frames, r.frame)
-                             : strips.first_time + strips.bin * static_cast<double>(k);
-    if (start) r.clock = start->plus(r.seconds);
-    if (r.frame < 0)
+    if (r.frame >= 0) {
+      r.seconds = times.seconds(r.frame);
+      r.clock = times.clock(r.frame);
+      r.file = times.file(r.frame);
+      if (r.clock) origin = r.clock->plus(-r.seconds);
+      if (!shown(frames, r.frame)) r.note = StripNote::repeat;
+    } else {
+      // A gap is at its interval's start, so that the axis runs on evenly through it.
+      r.seconds = strips.first_time + strips.bin * static_cast<double>(k);
+      if (origin) r.clock = origin->plus(r.seconds);
       r.note = StripNote::gap;
-    else if (!shown(frames, r.frame))
-      r.note = StripNote::repeat;
+    }
   }
   return records;
 }
