@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -16,6 +17,7 @@
 #include "scan/tick_band.h"
 #include "scan/time_axis.h"
 #include "scan/timeline.h"
+#include "scan_support.h"
 #include "tests/support/scratch.h"
 
 namespace {
@@ -134,6 +136,77 @@ TEST(TimeAxis, ClocksOfPictures) {
   for (const auto& c : cases)
     EXPECT_EQ(iso(scan::picture_clock(c.path, c.source)), c.time)
         << c.path << " " << static_cast<int>(c.source);
+}
+
+std::vector<std::vector<std::string>> csv_fields(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::vector<std::string>> rows;
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+      if (c == ',')
+        fields.emplace_back();
+      else
+        fields.back().push_back(c);
+    }
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// Three images taken 0, 2.5 and 8 s after 22:15:00, their times told by EXIF, their names or
+// their mtimes: intervals of 2.5 s hold images 0 and 1, then nothing, then image 2.
+TEST(TimeAxis, SequenceTimesComeFromEachImagesClock) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const double after[] = {0, 2.5, 8};
+  const struct {
+    const char* clock;
+    const char* zone;
+  } cases[] = {{"exif", "+01:00"}, {"name", ""}, {"mtime", "Z"}};
+  for (const auto& c : cases) {
+    const std::string folder = velmora_test::fresh_folder(std::string("sequence-") + c.clock);
+    std::vector<std::string> times;
+    for (int i = 0; i < 3; ++i) {
+      char stamp[64];
+      std::snprintf(stamp, sizeof stamp, "2026-12-07T22:15:%02d", int(after[i]));
+      if (after[i] != int(after[i]))
+        std::snprintf(stamp + 19, sizeof stamp - 19, ".%06d", int(after[i] * 1e6) % 1000000);
+      times.push_back(std::string(stamp) + c.zone);
+      // Only the names of the "name" case say a time; the others count.
+      char name[64];
+      if (std::string(c.clock) == "name")
+        std::snprintf(name, sizeof name, "/IMG_20261207_2215%02d%03d.jpg", int(after[i]),
+                      int(after[i] * 1000) % 1000);
+      else
+        std::snprintf(name, sizeof name, "/img%d.jpg", i);
+      const std::string path = folder + name;
+      std::snprintf(stamp, sizeof stamp, "2026:12:07 22:15:%02d", int(after[i]));
+      jpeg_with_exif(path, {{EXIF_TAG_DATE_TIME_ORIGINAL, stamp},
+                            {EXIF_TAG_SUB_SEC_TIME_ORIGINAL, std::to_string(int(after[i] * 10) % 10)},
+                            {EXIF_TAG_OFFSET_TIME_ORIGINAL, "+01:00"}});
+      std::tm tm{};
+      tm.tm_year = 2026 - 1900, tm.tm_mon = 11, tm.tm_mday = 7, tm.tm_hour = 22, tm.tm_min = 15;
+      const timespec at{timegm(&tm) + int(after[i]), long(after[i] * 1e9) % 1'000'000'000};
+      const timespec both[2] = {at, at};
+      ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), both, 0), 0);
+      std::filesystem::remove(path + ".plain.jpg");
+    }
+    const std::string out = velmora_test::fresh_folder(std::string("sequence-out-") + c.clock);
+    const velmora_test::Ran ran = velmora_test::run_scan(
+        {"--clock", c.clock, "--bin", "2.5s", "--timeline", out + "/t.csv", folder, out + "/o.png"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const auto rows = csv_fields(out + "/t.csv");
+    ASSERT_EQ(rows.size(), 5u) << c.clock;
+    const int frames[] = {0, 1, -1, 2};
+    for (int k = 0; k < 4; ++k) {
+      const std::string seconds = k == 2 ? "5.000000" : std::to_string(after[frames[k]]);
+      EXPECT_EQ(rows[k + 1][2], frames[k] < 0 ? "" : std::to_string(frames[k])) << c.clock << k;
+      EXPECT_EQ(rows[k + 1][3], seconds) << c.clock << k;
+      EXPECT_EQ(rows[k + 1][4], frames[k] < 0 ? rows[k + 1][4] : times[frames[k]]) << c.clock << k;
+      EXPECT_EQ(rows[k + 1][5].empty(), frames[k] < 0) << c.clock << k;
+    }
+  }
 }
 
 TEST(TimeAxis, TimelineTextHasOneRecordPerStrip) {
