@@ -53,6 +53,10 @@ class FrameSource {
   virtual const AVFrame* next(int64_t& frame) = 0;
   // Of the picture next() handed out last.
   virtual const FrameStamp& stamp() const = 0;
+  // Goes past the next chosen frame without decoding its picture (--bin passes by the
+  // frames between intervals' first ones); false where the source cannot, and next() must
+  // take it.
+  virtual bool pass() { return false; }
 
   // The input ended before a chosen frame's picture; read_error() says why, where FFmpeg does.
   virtual bool broke_off() const = 0;

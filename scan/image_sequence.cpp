@@ -118,6 +118,14 @@ bool ImageSequence::choose(FrameChoice choice) {
   return choice.every > 0;
 }
 
+// Images are decoded one by one, so one that is not needed costs nothing.
+bool ImageSequence::pass() {
+  if (next_wanted_ >= choice_.to || !failure_.empty()) return false;
+  next_wanted_ =
+      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+  return true;
+}
+
 const AVFrame* ImageSequence::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to || !failure_.empty()) return nullptr;
   const size_t index = static_cast<size_t>(next_wanted_);

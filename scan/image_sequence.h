@@ -33,6 +33,7 @@ class ImageSequence : public FrameSource {
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;
   const FrameStamp& stamp() const override { return stamp_; }
+  bool pass() override;
   bool broke_off() const override { return !failure_.empty(); }
   int read_error() const override { return 0; }
   int64_t damaged() const override { return damaged_; }

@@ -156,6 +156,7 @@ class Run {
   OddFrames odd_;  // the decoder's damaged frames are added at the end
   // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it.
   StripFrames strip_frames_;
+  int64_t next_frame_ = 0;  // --bin: the frame the source hands out next
   std::vector<StripRecord> records_;
   std::optional<TempOutput> timeline_;
   int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
@@ -258,6 +259,7 @@ Failure Run::plan_strips() {
     // Every frame up to the last interval's is read; the first of each interval is laid.
     choice_.every = 1;
     choice_.to = strip_frames_.frames.back() + 1;
+    next_frame_ = choice_.from;
     strips_ = static_cast<int64_t>(strip_frames_.frames.size());
   } else {
     for (int64_t k = 0; k < strips_; ++k)
@@ -306,10 +308,13 @@ strips::BytePlane Run::streak_plane() {
 
 // The picture of strip k: with --bin the frames between intervals' first ones are passed by.
 const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
+  if (o_.bin > 0)
+    while (next_frame_ < strip_frames_.frames[k] && clip_->pass()) ++next_frame_;
   const AVFrame* picture = clip_->next(frame);
   if (o_.bin > 0)
     while (picture != nullptr && frame < strip_frames_.frames[k] && interrupt_signal() == 0)
       picture = clip_->next(frame);
+  next_frame_ = frame + 1;
   return picture;
 }
 

@@ -68,10 +68,11 @@ TEST(TimeAxis, DatesAndTimesInFileNames) {
 
 // A JPEG (made by FFmpeg) with an APP1 segment of EXIF put in after its start marker.
 std::string jpeg_with_exif(const std::string& path,
-                           const std::vector<std::pair<ExifTag, std::string>>& fields) {
+                           const std::vector<std::pair<ExifTag, std::string>>& fields,
+                           const std::string& colour = "blue") {
   const std::string plain = path + ".plain.jpg";
-  const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i color=c=blue:s=16x16 "
-                              "-frames:v 1 '" + plain + "'";
+  const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i color=c=" + colour +
+                              ":s=16x16 -frames:v 1 '" + plain + "'";
   EXPECT_EQ(std::system(command.c_str()), 0);
   std::ifstream in(plain, std::ios::binary);
   const std::string jpeg{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -154,12 +155,13 @@ std::vector<std::vector<std::string>> csv_fields(const std::string& path) {
   return rows;
 }
 
-// Three images taken 0, 2.5 and 8 s after 22:15:00, their times told by EXIF, their names or
-// their mtimes: intervals of 2.5 s hold images 0 and 1, then nothing, then image 2.
+// Four images taken 0, 1, 2.5 and 8 s after 22:15:00, their times told by EXIF, their names
+// or their mtimes: intervals of 2.5 s hold images 0 (and 1, passed by), 2, nothing, 3.
 TEST(TimeAxis, SequenceTimesComeFromEachImagesClock) {
   setenv("TZ", "UTC", 1);
   tzset();
-  const double after[] = {0, 2.5, 8};
+  const double after[] = {0, 1, 2.5, 8};
+  const char* colours[] = {"red", "green", "blue", "white"};
   const struct {
     const char* clock;
     const char* zone;
@@ -167,7 +169,7 @@ TEST(TimeAxis, SequenceTimesComeFromEachImagesClock) {
   for (const auto& c : cases) {
     const std::string folder = velmora_test::fresh_folder(std::string("sequence-") + c.clock);
     std::vector<std::string> times;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
       char stamp[64];
       std::snprintf(stamp, sizeof stamp, "2026-12-07T22:15:%02d", int(after[i]));
       if (after[i] != int(after[i]))
@@ -184,7 +186,8 @@ TEST(TimeAxis, SequenceTimesComeFromEachImagesClock) {
       std::snprintf(stamp, sizeof stamp, "2026:12:07 22:15:%02d", int(after[i]));
       jpeg_with_exif(path, {{EXIF_TAG_DATE_TIME_ORIGINAL, stamp},
                             {EXIF_TAG_SUB_SEC_TIME_ORIGINAL, std::to_string(int(after[i] * 10) % 10)},
-                            {EXIF_TAG_OFFSET_TIME_ORIGINAL, "+01:00"}});
+                            {EXIF_TAG_OFFSET_TIME_ORIGINAL, "+01:00"}},
+                     colours[i]);
       std::tm tm{};
       tm.tm_year = 2026 - 1900, tm.tm_mon = 11, tm.tm_mday = 7, tm.tm_hour = 22, tm.tm_min = 15;
       const timespec at{timegm(&tm) + int(after[i]), long(after[i] * 1e9) % 1'000'000'000};
@@ -198,7 +201,7 @@ TEST(TimeAxis, SequenceTimesComeFromEachImagesClock) {
     ASSERT_EQ(ran.status, 0) << ran.err;
     const auto rows = csv_fields(out + "/t.csv");
     ASSERT_EQ(rows.size(), 5u) << c.clock;
-    const int frames[] = {0, 1, -1, 2};
+    const int frames[] = {0, 2, -1, 3};
     for (int k = 0; k < 4; ++k) {
       const std::string seconds = k == 2 ? "5.000000" : std::to_string(after[frames[k]]);
       EXPECT_EQ(rows[k + 1][2], frames[k] < 0 ? "" : std::to_string(frames[k])) << c.clock << k;
@@ -206,6 +209,15 @@ TEST(TimeAxis, SequenceTimesComeFromEachImagesClock) {
       EXPECT_EQ(rows[k + 1][4], frames[k] < 0 ? rows[k + 1][4] : times[frames[k]]) << c.clock << k;
       EXPECT_EQ(rows[k + 1][5].empty(), frames[k] < 0) << c.clock << k;
     }
+    // The strips are the pictures of those images, as a scan of every image has them.
+    ASSERT_EQ(velmora_test::run_scan({folder, out + "/all.png"}).status, 0);
+    const velmora_test::Png all = velmora_test::read_png(out + "/all.png");
+    const velmora_test::Png bins = velmora_test::read_png(out + "/o.png");
+    ASSERT_EQ(bins.width, 4) << c.clock;
+    for (int k = 0; k < 4; ++k)
+      for (int ch = 0; ch < 3; ++ch)
+        EXPECT_EQ(bins.sample(k, 8, ch), frames[k] < 0 ? 0 : all.sample(frames[k], 8, ch))
+            << c.clock << " strip " << k;
   }
 }
 
