@@ -116,6 +116,26 @@ Parsing parse_compress(std::string_view value, Options& o) {
   return {};
 }
 
+Parsing parse_input_option(std::string_view value, Options& o) {
+  const size_t equals = value.find('=');
+  if (equals == std::string_view::npos || equals == 0)
+    return base::failure(option_text("input-option", value) + ": not KEY=VALUE");
+  o.input_options.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+  return {};
+}
+
+// A time ("30s", "0.5s") or a number of strips ("100").
+Parsing parse_flush(std::string_view value, FlushSpec& flush) {
+  flush = FlushSpec{true, false, 0, 0, option_text("flush", value)};
+  if (value.ends_with('s')) {
+    flush.seconds = true;
+    if (decimal(value.substr(0, value.size() - 1), flush.time) && flush.time > 0) return {};
+  } else if (whole_number(value, flush.strips) && flush.strips > 0) {
+    return {};
+  }
+  return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
+}
+
 enum Key {
   key_cut = 256,
   key_slit,
@@ -127,6 +147,9 @@ enum Key {
   key_no_rotate,
   key_compress,
   key_skip_existing,
+  key_format,
+  key_input_option,
+  key_flush,
 };
 
 const option long_options[] = {
@@ -143,6 +166,9 @@ const option long_options[] = {
     {"no-rotate", no_argument, nullptr, key_no_rotate},
     {"compress", required_argument, nullptr, key_compress},
     {"skip-existing", no_argument, nullptr, key_skip_existing},
+    {"format", required_argument, nullptr, key_format},
+    {"input-option", required_argument, nullptr, key_input_option},
+    {"flush", required_argument, nullptr, key_flush},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -188,6 +214,13 @@ Parsing apply(int key, std::string_view value, Options& o) {
     case key_skip_existing:
       o.skip_existing = true;
       return {};
+    case key_format:
+      o.input_format = value;
+      return {};
+    case key_input_option:
+      return parse_input_option(value, o);
+    case key_flush:
+      return parse_flush(value, o.flush);
   }
   return base::failure(std::string("unknown option"));
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/tiff_output.h"
@@ -30,6 +31,15 @@ struct SlitSpec {
   std::string text;
 };
 
+// --flush: every so many seconds, or every so many strips.
+struct FlushSpec {
+  bool given = false;
+  bool seconds = false;
+  double time = 0;
+  int64_t strips = 0;
+  std::string text;
+};
+
 struct Options {
   std::string input;
   std::string output;
@@ -44,6 +54,9 @@ struct Options {
   std::string compress_text;  // "--compress lzw" when given, for messages
   bool quiet = false;
   bool no_rotate = false;  // use the pictures as stored, whatever the display matrix says
+  std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
+  std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE
+  FlushSpec flush;  // OUTPUT rewritten with the image so far, during the run
 };
 
 struct Parsed {

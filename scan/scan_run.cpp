@@ -2,6 +2,7 @@
 #include "scan/scan_run.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <optional>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 
 #include "decode/av_error.h"
 #include "scan/frame_source.h"
+#include "scan/growing_image.h"
+#include "scan/stream_reader.h"
 #include "scan/open_input.h"
 #include "scan/slit_scaler.h"
 #include "scan/clip_messages.h"
@@ -82,6 +85,30 @@ Failure choose_frames(const Options& o, const ScanFrames& frames, FrameChoice& c
   return {};
 }
 
+// A stream's frames are its pictures; a time picks a frame by the stream's frame rate.
+Failure choose_stream_frames(const Options& o, const ScanFrames& frames, FrameChoice& choice) {
+  const auto frame = [&](const ClipPoint& point, int64_t& out) {
+    if (!point.seconds) {
+      out = point.frame;
+      return true;
+    }
+    if (frames.fps <= 0) return false;
+    out = static_cast<int64_t>(std::ceil(point.time * frames.fps - 1e-6));
+    return true;
+  };
+  choice.every = o.every;
+  choice.from = 0;
+  choice.to = INT64_MAX;
+  for (const ClipPoint* point : {&o.from, &o.to}) {
+    if (point->given && !frame(*point, point == &o.from ? choice.from : choice.to))
+      return fail(exit_usage, point->text + ": the stream's frame rate is not known; give a frame");
+  }
+  if (choice.from >= choice.to)
+    return fail(exit_usage, o.from.given ? o.from.text + ": at or past " + o.to.text
+                                         : o.to.text + ": no frame lies before it");
+  return {};
+}
+
 // Written so that no sum can pass 64 bits, however large --every is.
 int64_t strips_of(const FrameChoice& choice) {
   return (choice.to - choice.from - 1) / choice.every + 1;
@@ -105,7 +132,10 @@ std::string describe_size(const ImageSize& size) {
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
 }
 
-Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
+Failure interrupted() {
+  const int signal = interrupt_signal() != 0 ? interrupt_signal() : finish_signal();
+  return fail(128 + signal, "interrupted; no image written");
+}
 
 // Everything a run holds while it decodes and writes.
 class Run {
@@ -124,6 +154,9 @@ class Run {
   void repeat_strip(int64_t k);
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
+  Failure prepare_growing(int shown_width, int shown_height);
+  Failure flush_if_due(int64_t strips);
+  Failure finish_growing();
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
 
   const Options& o_;
@@ -146,6 +179,10 @@ class Run {
   std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
   std::unique_ptr<Progress> progress_;
   OddFrames odd_;  // the decoder's damaged frames are added at the end
+  // Inputs of unknown length, and --flush: the strips so far, written when asked and at
+  // the end; the image is laid one strip at a time into image_ and copied here.
+  std::unique_ptr<GrowingImage> grown_;
+  double last_flush_ = 0;  // seconds into the run of the last --flush write
 };
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
@@ -168,8 +205,12 @@ Failure Run::prepare() {
     return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
   // A long clip is read through when opened, which a signal must be able to cut short.
-  InputOpening opened = open_input(o_, threads(), [] { return interrupt_signal() != 0; });
-  if (interrupt_signal() != 0) return interrupted();
+  // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
+  // that signal still abandons the run.
+  if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
+  InputOpening opened = open_input(
+      o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
+  if (interrupt_signal() != 0 || finish_signal() != 0) return interrupted();
   if (!opened) return fail(exit_failed, opened.error());
   clip_ = std::move(*opened);
   if (!o_.no_rotate) {
@@ -188,6 +229,7 @@ Failure Run::prepare() {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
   }
+  if (!clip_->length_known() || o_.flush.given) return prepare_growing(shown_width, shown_height);
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
   size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
@@ -207,6 +249,43 @@ Failure Run::prepare() {
     if (PngWritten ok = writer_->begin(); !ok)
       return fail(exit_failed, o_.output + ": " + ok.error());
   }
+  return {};
+}
+
+// The image is made when the strips are all there, or when --flush writes it.
+Failure Run::prepare_growing(int shown_width, int shown_height) {
+  if (clip_->length_known()) {
+    if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
+    strips_ = strips_of(choice_);
+  } else {
+    if (Failure bad = choose_stream_frames(o_, clip_->frames(), choice_)) return bad;
+    strips_ = INT64_MAX;
+  }
+  const ImageSize strip = image_size(o_.cut, 1, o_.slit.width, shown_width, shown_height,
+                                     clip_->deep());
+  if (!image_.allocate(strip))
+    return fail(exit_failed, o_.output + ": not enough memory for a strip of " +
+                                 human_bytes(static_cast<double>(strip.bytes())));
+  const bool vertical = o_.cut == Cut::vertical;
+  grown_ = std::make_unique<GrowingImage>(o_.cut, o_.slit.width,
+                                          vertical ? strip.height : strip.width,
+                                          strip.pixel_bytes);
+  return {};
+}
+
+// --flush: OUTPUT replaced by the image so far, under a temporary name and renamed.
+Failure Run::flush_if_due(int64_t strips) {
+  if (!o_.flush.given) return {};
+  const double now = progress_->seconds();
+  if (o_.flush.seconds ? now - last_flush_ < o_.flush.time : strips % o_.flush.strips != 0)
+    return {};
+  last_flush_ = now;
+  TempOutput flushed(o_.output);
+  if (Written ok = flushed.create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads()); !ok)
+    return write_failed(ok.error());
+  // OUTPUT was checked before the run; from the first flush on it is this run's own.
+  if (Written ok = flushed.commit(true); !ok) return fail(exit_failed, ok.error());
   return {};
 }
 
@@ -248,22 +327,26 @@ Failure Run::make_strips() {
   SlitScaler scaler(clip_->deep());
   const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
   const strips::BytePlane image = image_.plane();
-  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
+  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet,
+                                         clip_->length_known() ? strips_ : 0);
   for (int64_t k = 0; k < strips_; ++k) {
     // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
     // one-strip image; a damaged frame leaves the strip before it there, to go again.
-    const int64_t at = tiff_ || writer_ ? 0 : k;
+    const int64_t at = tiff_ || writer_ || grown_ ? 0 : k;
     if (interrupt_signal() != 0) return interrupted();
+    if (finish_signal() != 0) break;
     int64_t frame = 0;
     const AVFrame* picture = clip_->next(frame);
     if (interrupt_signal() != 0) return interrupted();
+    // A stream ends where it ends, or where a signal ended it.
+    if (picture == nullptr && !clip_->length_known() && clip_->failure().empty()) break;
     if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
     const bool other_size = picture->width != clip_->width() || picture->height != clip_->height();
     const RgbView view = other_size
                              ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
                              : scaler.convert(picture, slit_);
     // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
-    if (tiff_ && view.bytes != nullptr)
+    if ((tiff_ || grown_) && view.bytes != nullptr)
       std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
     if (view.bytes != nullptr && oriented_) {
       oriented_->place(view, image, o_.cut, at);
@@ -273,7 +356,7 @@ Failure Run::make_strips() {
       strips::place_strip(source, image, strip, at);
     } else if (k > 0) {
       ++odd_.damaged;
-      if (!tiff_) repeat_strip(k);
+      if (!tiff_ && !grown_) repeat_strip(k);
     } else {
       ++odd_.blank;  // the image is allocated black
     }
@@ -284,6 +367,11 @@ Failure Run::make_strips() {
     } else if (writer_) {
       if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
         return write_failed(ok.error());
+    } else if (grown_) {
+      if (!grown_->add(image_))
+        return fail(exit_failed, o_.output + ": not enough memory for " + std::to_string(k + 1) +
+                                     " strips; use --every, --to or a TIFF OUTPUT");
+      if (Failure bad = flush_if_due(k + 1)) return bad;
     }
     progress_->update(k + 1);
   }
@@ -308,7 +396,29 @@ void Run::repeat_strip(int64_t k) {
   strips::place_strip(source, image, strip, k);
 }
 
+Failure Run::finish_growing() {
+  if (grown_->strips() == 0) return fail(exit_failed, o_.input + ": no frame came");
+  size_ = grown_->size();
+  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads()); !ok)
+    return write_failed(ok.error());
+  if (interrupt_signal() != 0) return interrupted();
+  struct stat st {};
+  const int64_t file_bytes = fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0;
+  if (Written ok = output_.commit(o_.force || o_.flush.given); !ok)
+    return fail(exit_failed, ok.error());
+  OddFrames odd = odd_;
+  odd.damaged += clip_->damaged();
+  progress_->summary(grown_->strips(), describe_size(size_), file_bytes, odd);
+  if (finish_signal() != 0 && !o_.quiet)
+    std::fprintf(err_, "velmora-scan: %s: stopped by %s after %lld strips; the image holds them\n",
+                 o_.input.c_str(), finish_signal() == SIGINT ? "SIGINT" : "SIGTERM",
+                 static_cast<long long>(grown_->strips()));
+  return {};
+}
+
 Failure Run::finish() {
+  if (grown_) return finish_growing();
   if (tiff_) {
     if (auto written = tiff_->finish(); !written) return write_failed(written.error());
   } else if (PngWritten written =
