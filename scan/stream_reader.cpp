@@ -74,8 +74,16 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   if (const AVDictionaryEntry* unused = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX))
     return base::failure("--input-option " + std::string(unused->key) + "=" + unused->value +
                          ": the input format does not take it");
-  if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
-    return base::failure(decode::av_error_text(input + ": cannot read its streams", err));
+  // Looking into the stream costs time a live one fills with waiting: only when its header
+  // does not say which video codec it holds (MPEG-TS finds its streams as it goes).
+  bool known = false;
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    known = known || (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                      raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE);
+  if (!known || (raw->ctx_flags & AVFMTCTX_NOHEADER) != 0) {
+    if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
+      return base::failure(decode::av_error_text(input + ": cannot read its streams", err));
+  }
   const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (stream < 0) return base::failure(input + ": holds no video stream");
   for (unsigned i = 0; i < raw->nb_streams; ++i)
