@@ -296,6 +296,14 @@ Options:
       --compress deflate|zstd|lzw|none
                              a TIFF's compression, with the horizontal predictor
                              ()" + zstd + R"(); default: deflate
+      --format NAME          read INPUT with FFmpeg's demuxer or device NAME (mjpeg,
+                             v4l2, ...); default: FFmpeg guesses
+      --input-option KEY=VALUE
+                             an option of that demuxer or device (framerate=30,
+                             video_size=1280x720); may be given again
+      --flush EVERY          every EVERY (a time such as 30s, or a number of strips)
+                             replace OUTPUT with the image so far; default: write it
+                             once, at the end
   -f, --force                overwrite an existing OUTPUT; default: refuse
       --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
                              stderr), so that a rerun of a list of clips redoes only
@@ -310,6 +318,18 @@ its pictures, in presentation order, fall on the slots 0, 1, 2, ... of the strea
 average frame rate, one to a slot (times rounded to the nearest slot), and counts those
 slots. Any other clip is variable-rate and gives one strip per picture, in presentation
 order; a time in seconds then picks the first picture shown at or after it.
+
+INPUT is a clip, or an image sequence: a folder (its jpg, jpeg, png, tif, tiff, webp
+and bmp files, any case), a glob pattern ('night/*.jpg') or a printf pattern
+(frames/%05d.png). Images are taken in natural order (img2 before img10); each is one
+frame, and --from, --to and --every count images. A JPEG's EXIF orientation is applied as
+a clip's rotation is. An image of another size than the first is a failure; one that does
+not decode repeats the picture before it. 16-bit PNG and TIFF give a 16-bit image.
+INPUT - is standard input (Matroska, MPEG-TS, NUT, MJPEG, y4m, ... through a pipe); a URL
+(http://, rtsp://, udp://, srt://), a FIFO, a device or any INPUT with --format is read
+as a stream: its length is not known, the image grows as strips come (only strips are
+held), and the run ends at the stream's end, at --to, or at the first SIGINT or SIGTERM,
+which then finishes the image and exits with 0; a second signal abandons the run.
 
 A clip's display rotation (a phone's portrait clip is stored on its side with a note to
 turn it) is applied, in quarter turns and with its mirror if any: the cut, the slit's
@@ -327,7 +347,7 @@ with --threads.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,
-SIGHUP, SIGQUIT).
+SIGHUP, SIGQUIT); a stream's first SIGINT or SIGTERM ends it with 0.
 )";
 }
 

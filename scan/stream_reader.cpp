@@ -26,9 +26,11 @@ struct DictionaryDeleter {
 }  // namespace
 
 bool is_stream_input(const std::string& input, const std::string& format) {
-  if (!format.empty() || input == "-" || input.find("://") != std::string::npos) return true;
+  if (!format.empty() || input == "-") return true;
   struct stat st {};
-  return stat(input.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+  // A file of that name is the file, even when its name looks like a URL.
+  if (stat(input.c_str(), &st) == 0) return S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode);
+  return input.find("://") != std::string::npos;
 }
 
 int StreamReader::ask_stop(void* self) {
