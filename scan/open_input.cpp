@@ -22,7 +22,7 @@ InputOpening open_input(const Options& o, int threads, const decode::ShouldStop&
   if (const SequenceKind kind = sequence_kind(o.input); kind != SequenceKind::none) {
     auto files = list_images(o.input, kind);
     if (!files) return base::failure(files.error());
-    auto sequence = ImageSequence::open(std::move(*files));
+    auto sequence = ImageSequence::open(std::move(*files), threads);
     if (!sequence) return base::failure(o.input + ": no image of the sequence decodes");
     return std::unique_ptr<FrameSource>(std::move(*sequence));
   }
