@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/image_sequence.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -54,11 +55,19 @@ ImageSequence::ImageSequence(std::vector<std::string> files) : files_(std::move(
   frames_.clock.time_base = AVRational{1, static_cast<int>(sequence_fps)};
 }
 
+ImageSequence::~ImageSequence() {
+  // The threads decoding ahead use this object's decoders: they end first.
+  for (Ahead& a : ahead_)
+    if (a.valid()) a.wait();
+}
+
 decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
-    std::vector<std::string> files) {
+    std::vector<std::string> files, int threads) {
   std::unique_ptr<ImageSequence> sequence(new ImageSequence(std::move(files)));
+  sequence->threads_ = std::max(1, threads);
+  Decoder decoder;
   for (size_t i = 0; i < sequence->files_.size(); ++i) {
-    if (!sequence->decode_image(i)) continue;
+    if (!decode_file(sequence->files_[i], decoder, sequence->scratch_.get())) continue;
     const AVFrame* first = sequence->scratch_.get();
     sequence->width_ = first->width;
     sequence->height_ = first->height;
@@ -77,67 +86,102 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
                               "no image of the sequence decodes");
 }
 
-bool ImageSequence::decode_image(size_t index) {
-  av_packet_unref(packet_.get());
-  av_frame_unref(scratch_.get());
-  if (!read_file(files_[index], packet_.get())) return false;
-  const AVCodecID id = codec_of(packet_->data, packet_->size);
+bool ImageSequence::decode_file(const std::string& path, Decoder& d, AVFrame* out) {
+  av_packet_unref(d.packet.get());
+  av_frame_unref(out);
+  if (!read_file(path, d.packet.get())) return false;
+  const AVCodecID id = codec_of(d.packet->data, d.packet->size);
   if (id == AV_CODEC_ID_NONE) return false;
-  if (id != codec_id_ || !codec_) {
-    codec_.reset();
-    codec_id_ = AV_CODEC_ID_NONE;
+  if (id != d.id || !d.codec) {
+    d.codec.reset();
+    d.id = AV_CODEC_ID_NONE;
     const AVCodec* decoder = avcodec_find_decoder(id);
     if (decoder == nullptr) return false;
     decode::CodecPtr context(avcodec_alloc_context3(decoder));
     if (!context) return false;
-    context->thread_count = 1;  // one picture at a time: threads only add a delay here
+    context->thread_count = 1;  // images are decoded side by side instead
     if (avcodec_open2(context.get(), decoder, nullptr) < 0) return false;
-    codec_ = std::move(context);
-    codec_id_ = id;
+    d.codec = std::move(context);
+    d.id = id;
   }
-  int sent = avcodec_send_packet(codec_.get(), packet_.get());
-  int got = sent < 0 ? sent : avcodec_receive_frame(codec_.get(), scratch_.get());
+  const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
+  av_packet_unref(d.packet.get());
+  int got = sent < 0 ? sent : avcodec_receive_frame(d.codec.get(), out);
   if (got == AVERROR(EAGAIN)) {
-    avcodec_send_packet(codec_.get(), nullptr);
-    got = avcodec_receive_frame(codec_.get(), scratch_.get());
-    avcodec_flush_buffers(codec_.get());
+    avcodec_send_packet(d.codec.get(), nullptr);
+    got = avcodec_receive_frame(d.codec.get(), out);
+    avcodec_flush_buffers(d.codec.get());
   }
-  if (got < 0 || (scratch_->decode_error_flags != 0) ||
-      (scratch_->flags & AV_FRAME_FLAG_CORRUPT)) {
+  if (got < 0 || out->decode_error_flags != 0 || (out->flags & AV_FRAME_FLAG_CORRUPT)) {
     // A decoder left halfway through a broken image starts the next one afresh.
-    avcodec_flush_buffers(codec_.get());
-    av_frame_unref(scratch_.get());
+    avcodec_flush_buffers(d.codec.get());
+    av_frame_unref(out);
     return false;
   }
   return true;
 }
 
+ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
+  std::unique_ptr<Decoder> decoder;
+  {
+    std::lock_guard<std::mutex> lock(idle_mutex_);
+    if (!idle_.empty()) {
+      decoder = std::move(idle_.back());
+      idle_.pop_back();
+    }
+  }
+  if (!decoder) decoder = std::make_unique<Decoder>();
+  return std::async(std::launch::async,
+                    [this, index, d = std::move(decoder)]() mutable {
+                      decode::FramePtr picture = decode::new_frame();
+                      if (!decode_file(files_[static_cast<size_t>(index)], *d, picture.get()))
+                        picture.reset();
+                      std::lock_guard<std::mutex> lock(idle_mutex_);
+                      idle_.push_back(std::move(d));
+                      return picture;
+                    });
+}
+
+void ImageSequence::look_ahead() {
+  while (static_cast<int>(ahead_.size()) < threads_ && ahead_end_ < choice_.to) {
+    ahead_.push_back(decode_ahead(ahead_end_));
+    ahead_end_ = choice_.every < choice_.to - ahead_end_ ? ahead_end_ + choice_.every : choice_.to;
+  }
+}
+
 bool ImageSequence::choose(FrameChoice choice) {
   choice_ = choice;
   next_wanted_ = choice.from;
+  ahead_end_ = choice.from;
   return choice.every > 0;
 }
 
-// Images are decoded one by one, so one that is not needed costs nothing.
+// An image not yet started ahead is never decoded; one that was is dropped.
 bool ImageSequence::pass() {
   if (next_wanted_ >= choice_.to || !failure_.empty()) return false;
   next_wanted_ =
       choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+  if (!ahead_.empty())
+    ahead_.pop_front();
+  else
+    ahead_end_ = next_wanted_;
   return true;
 }
 
 const AVFrame* ImageSequence::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to || !failure_.empty()) return nullptr;
   const size_t index = static_cast<size_t>(next_wanted_);
-  if (decode_image(index)) {
-    if (scratch_->width != width_ || scratch_->height != height_) {
-      failure_ = files_[index] + ": an image of " + size_text(scratch_->width, scratch_->height) +
+  look_ahead();
+  decode::FramePtr picture = ahead_.front().get();
+  ahead_.pop_front();
+  if (picture) {
+    if (picture->width != width_ || picture->height != height_) {
+      failure_ = files_[index] + ": an image of " + size_text(picture->width, picture->height) +
                  ", not " + size_text(width_, height_) + " as the first image " +
                  files_.front() + " (all images must have one size)";
       return nullptr;
     }
-    av_frame_unref(shown_.get());
-    av_frame_move_ref(shown_.get(), scratch_.get());
+    shown_ = std::move(picture);
   } else {
     ++damaged_;
     if (first_damaged_.empty()) first_damaged_ = files_[index];

@@ -4,7 +4,10 @@
 // decoder for its format, and only when a strip needs it.
 #pragma once
 #include <cstdint>
+#include <deque>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,8 +25,10 @@ class ImageSequence : public FrameSource {
  public:
   // Decodes images from the first on until one decodes: its size, depth and orientation
   // are the sequence's. Fails when none does.
+  // `threads` images are decoded side by side, ahead of the strip that needs them.
   [[nodiscard]] static decode::Opening<std::unique_ptr<ImageSequence>> open(
-      std::vector<std::string> files);
+      std::vector<std::string> files, int threads = 1);
+  ~ImageSequence() override;
 
   int width() const override { return width_; }
   int height() const override { return height_; }
@@ -41,9 +46,21 @@ class ImageSequence : public FrameSource {
   std::string failure() const override { return failure_; }
 
  private:
+  // One image's decoder, kept for the next image of the same format.
+  struct Decoder {
+    AVCodecID id = AV_CODEC_ID_NONE;
+    decode::CodecPtr codec;
+    decode::PacketPtr packet = decode::new_packet();
+  };
+  // An image decoded ahead: its picture, empty when it did not decode.
+  using Ahead = std::future<decode::FramePtr>;
+
   explicit ImageSequence(std::vector<std::string> files);
-  // Decodes image `index` into scratch_; false when it does not decode.
-  bool decode_image(size_t index);
+  static bool decode_file(const std::string& path, Decoder& decoder, AVFrame* out);
+  // Decodes image `index` on a thread of its own with an idle decoder.
+  Ahead decode_ahead(int64_t index);
+  // Starts the chosen images up to `threads_` ahead of next_wanted_.
+  void look_ahead();
 
   std::vector<std::string> files_;
   ScanFrames frames_;
@@ -52,9 +69,11 @@ class ImageSequence : public FrameSource {
   decode::DisplayMatrix display_;
   FrameChoice choice_;
   int64_t next_wanted_ = 0;
-  AVCodecID codec_id_ = AV_CODEC_ID_NONE;
-  decode::CodecPtr codec_;
-  decode::PacketPtr packet_ = decode::new_packet();
+  int threads_ = 1;
+  std::mutex idle_mutex_;
+  std::vector<std::unique_ptr<Decoder>> idle_;  // decoders no thread uses now
+  std::deque<Ahead> ahead_;  // the chosen images from next_wanted_ on, in order
+  int64_t ahead_end_ = 0;    // the frame after the last one started
   decode::FramePtr scratch_ = decode::new_frame();
   decode::FramePtr shown_ = decode::new_frame();  // the last good picture handed out
   decode::FramePtr first_ = decode::new_frame();  // the first that decoded, for a damaged start

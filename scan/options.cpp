@@ -140,6 +140,26 @@ Parsing parse_bin(std::string_view value, Options& o) {
   return {};
 }
 
+Parsing parse_input_option(std::string_view value, Options& o) {
+  const size_t equals = value.find('=');
+  if (equals == std::string_view::npos || equals == 0)
+    return base::failure(option_text("input-option", value) + ": not KEY=VALUE");
+  o.input_options.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+  return {};
+}
+
+// A time ("30s", "0.5s") or a number of strips ("100").
+Parsing parse_flush(std::string_view value, FlushSpec& flush) {
+  flush = FlushSpec{true, false, 0, 0, option_text("flush", value)};
+  if (value.ends_with('s')) {
+    flush.seconds = true;
+    if (decimal(value.substr(0, value.size() - 1), flush.time) && flush.time > 0) return {};
+  } else if (whole_number(value, flush.strips) && flush.strips > 0) {
+    return {};
+  }
+  return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
+}
+
 enum Key {
   key_cut = 256,
   key_slit,
@@ -155,6 +175,9 @@ enum Key {
   key_clock,
   key_bin,
   key_ticks,
+  key_format,
+  key_input_option,
+  key_flush,
 };
 
 const option long_options[] = {
@@ -175,6 +198,9 @@ const option long_options[] = {
     {"clock", required_argument, nullptr, key_clock},
     {"bin", required_argument, nullptr, key_bin},
     {"ticks", no_argument, nullptr, key_ticks},
+    {"format", required_argument, nullptr, key_format},
+    {"input-option", required_argument, nullptr, key_input_option},
+    {"flush", required_argument, nullptr, key_flush},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -229,6 +255,13 @@ Parsing apply(int key, std::string_view value, Options& o) {
     case key_ticks:
       o.ticks = true;
       return {};
+    case key_format:
+      o.input_format = value;
+      return {};
+    case key_input_option:
+      return parse_input_option(value, o);
+    case key_flush:
+      return parse_flush(value, o.flush);
   }
   return base::failure(std::string("unknown option"));
 }
@@ -324,6 +357,14 @@ Options:
       --ticks                add a band of time marks with labels (22:15 on a known
                              clock, else 1:30 from the start) below the image (right
                              of it with --cut horizontal); PNG only
+      --format NAME          read INPUT with FFmpeg's demuxer or device NAME (mjpeg,
+                             v4l2, ...); default: FFmpeg guesses
+      --input-option KEY=VALUE
+                             an option of that demuxer or device (framerate=30,
+                             video_size=1280x720); may be given again
+      --flush EVERY          every EVERY (a time such as 30s, or a number of strips)
+                             replace OUTPUT with the image so far; default: write it
+                             once, at the end
   -f, --force                overwrite an existing OUTPUT; default: refuse
       --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
                              stderr), so that a rerun of a list of clips redoes only
@@ -338,6 +379,18 @@ its pictures, in presentation order, fall on the slots 0, 1, 2, ... of the strea
 average frame rate, one to a slot (times rounded to the nearest slot), and counts those
 slots. Any other clip is variable-rate and gives one strip per picture, in presentation
 order; a time in seconds then picks the first picture shown at or after it.
+
+INPUT is a clip, or an image sequence: a folder (its jpg, jpeg, png, tif, tiff, webp
+and bmp files, any case), a glob pattern ('night/*.jpg') or a printf pattern
+(frames/%05d.png). Images are taken in natural order (img2 before img10); each is one
+frame, and --from, --to and --every count images. A JPEG's EXIF orientation is applied as
+a clip's rotation is. An image of another size than the first is a failure; one that does
+not decode repeats the picture before it. 16-bit PNG and TIFF give a 16-bit image.
+INPUT - is standard input (Matroska, MPEG-TS, NUT, MJPEG, y4m, ... through a pipe); a URL
+(http://, rtsp://, udp://, srt://), a FIFO, a device or any INPUT with --format is read
+as a stream: its length is not known, the image grows as strips come (only strips are
+held), and the run ends at the stream's end, at --to, or at the first SIGINT or SIGTERM,
+which then finishes the image and exits with 0; a second signal abandons the run.
 
 A clip's display rotation (a phone's portrait clip is stored on its side with a note to
 turn it) is applied, in quarter turns and with its mirror if any: the cut, the slit's
@@ -355,7 +408,7 @@ with --threads.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,
-SIGHUP, SIGQUIT).
+SIGHUP, SIGQUIT); a stream's first SIGINT or SIGTERM ends it with 0.
 )";
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/picture_clock.h"
@@ -31,6 +32,15 @@ struct SlitSpec {
   std::string text;
 };
 
+// --flush: every so many seconds, or every so many strips.
+struct FlushSpec {
+  bool given = false;
+  bool seconds = false;
+  double time = 0;
+  int64_t strips = 0;
+  std::string text;
+};
+
 struct Options {
   std::string input;
   std::string output;
@@ -50,6 +60,9 @@ struct Options {
   double bin = 0;          // --bin: seconds a strip; 0: --every instead
   std::string bin_text;
   bool ticks = false;      // --ticks: a band of time marks beside the image
+  std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
+  std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE
+  FlushSpec flush;  // OUTPUT rewritten with the image so far, during the run
 };
 
 struct Parsed {

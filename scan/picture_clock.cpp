@@ -133,17 +133,30 @@ std::optional<WallTime> name_clock(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<WallTime> mtime_clock(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+namespace {
+
+std::optional<WallTime> local_clock(const timespec& at) {
   std::tm local{};
-  const std::time_t seconds = st.st_mtim.tv_sec;
+  const std::time_t seconds = at.tv_sec;
   if (localtime_r(&seconds, &local) == nullptr) return std::nullopt;
   WallTime time;
   time.offset_minutes = static_cast<int>(local.tm_gmtoff / 60);
-  time.civil_micros = (int64_t{st.st_mtim.tv_sec} + local.tm_gmtoff) * 1'000'000 +
-                      st.st_mtim.tv_nsec / 1000;
+  time.civil_micros = (int64_t{at.tv_sec} + local.tm_gmtoff) * 1'000'000 + at.tv_nsec / 1000;
   return time;
+}
+
+}  // namespace
+
+std::optional<WallTime> mtime_clock(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return local_clock(st.st_mtim);
+}
+
+std::optional<WallTime> now_clock() {
+  timespec now{};
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return std::nullopt;
+  return local_clock(now);
 }
 
 std::optional<WallTime> picture_clock(const std::string& path, ClockSource source) {

@@ -29,6 +29,9 @@ std::optional<WallTime> name_clock(const std::string& path);
 // The file's modification time, in this machine's zone with its offset.
 std::optional<WallTime> mtime_clock(const std::string& path);
 
+// This moment, as mtime_clock gives a file's time: a live picture's clock is its arrival.
+std::optional<WallTime> now_clock();
+
 // The picture's time by `source`; automatic tries EXIF, then the name, then the mtime.
 std::optional<WallTime> picture_clock(const std::string& path, ClockSource source);
 

@@ -2,6 +2,7 @@
 #include "scan/scan_run.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <optional>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 
 #include "decode/av_error.h"
 #include "scan/frame_source.h"
+#include "scan/growing_image.h"
+#include "scan/stream_reader.h"
 #include "scan/open_input.h"
 #include "scan/slit_scaler.h"
 #include "scan/clip_messages.h"
@@ -85,6 +88,30 @@ Failure choose_frames(const Options& o, const ScanFrames& frames, FrameChoice& c
   return {};
 }
 
+// A stream's frames are its pictures; a time picks a frame by the stream's frame rate.
+Failure choose_stream_frames(const Options& o, const ScanFrames& frames, FrameChoice& choice) {
+  const auto frame = [&](const ClipPoint& point, int64_t& out) {
+    if (!point.seconds) {
+      out = point.frame;
+      return true;
+    }
+    if (frames.fps <= 0) return false;
+    out = static_cast<int64_t>(std::ceil(point.time * frames.fps - 1e-6));
+    return true;
+  };
+  choice.every = o.every;
+  choice.from = 0;
+  choice.to = INT64_MAX;
+  for (const ClipPoint* point : {&o.from, &o.to}) {
+    if (point->given && !frame(*point, point == &o.from ? choice.from : choice.to))
+      return fail(exit_usage, point->text + ": the stream's frame rate is not known; give a frame");
+  }
+  if (choice.from >= choice.to)
+    return fail(exit_usage, o.from.given ? o.from.text + ": at or past " + o.to.text
+                                         : o.to.text + ": no frame lies before it");
+  return {};
+}
+
 // Written so that no sum can pass 64 bits, however large --every is.
 int64_t strips_of(const FrameChoice& choice) {
   return (choice.to - choice.from - 1) / choice.every + 1;
@@ -108,7 +135,10 @@ std::string describe_size(const ImageSize& size) {
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
 }
 
-Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
+Failure interrupted() {
+  const int signal = interrupt_signal() != 0 ? interrupt_signal() : finish_signal();
+  return fail(128 + signal, "interrupted; no image written");
+}
 
 // Everything a run holds while it decodes and writes.
 class Run {
@@ -126,12 +156,16 @@ class Run {
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
   Failure write_timeline();
+  void record_arrival(int64_t k);
   Failure make_strips();
   Failure finish();
   int report(const Failure& failure);
   void repeat_strip(int64_t k);
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
+  Failure prepare_growing(int shown_width, int shown_height);
+  Failure flush_if_due(int64_t strips);
+  Failure finish_growing();
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
 
   const Options& o_;
@@ -162,6 +196,10 @@ class Run {
   int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
   int64_t band_ = 0;         // rows (a vertical cut) or columns of the --ticks band
   StripImage band_image_;    // the band of a PNG written as it comes, laid beside each strip
+  // Inputs of unknown length, and --flush: the strips so far, written when asked and at
+  // the end; the image is laid one strip at a time into image_ and copied here.
+  std::unique_ptr<GrowingImage> grown_;
+  double last_flush_ = 0;  // seconds into the run of the last --flush write
 };
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
@@ -188,8 +226,12 @@ Failure Run::prepare() {
   if (o_.ticks && format_ != Format::png)
     return fail(exit_usage, "--ticks: only a PNG OUTPUT has the band of time marks");
   // A long clip is read through when opened, which a signal must be able to cut short.
-  InputOpening opened = open_input(o_, threads(), [] { return interrupt_signal() != 0; });
-  if (interrupt_signal() != 0) return interrupted();
+  // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
+  // that signal still abandons the run.
+  if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
+  InputOpening opened = open_input(
+      o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
+  if (interrupt_signal() != 0 || finish_signal() != 0) return interrupted();
   if (!opened) return fail(exit_failed, opened.error());
   clip_ = std::move(*opened);
   if (!o_.no_rotate) {
@@ -209,6 +251,7 @@ Failure Run::prepare() {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
   }
+  if (!clip_->length_known() || o_.flush.given) return prepare_growing(shown_width, shown_height);
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
   if (Failure bad = plan_strips()) return bad;
@@ -318,6 +361,48 @@ const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
   return picture;
 }
 
+// The image is made when the strips are all there, or when --flush writes it.
+Failure Run::prepare_growing(int shown_width, int shown_height) {
+  if (o_.ticks)
+    return fail(exit_usage, std::string("--ticks: not with ") +
+                                (o_.flush.given ? "--flush" : "an input of unknown length"));
+  if (clip_->length_known()) {
+    if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
+    strips_ = strips_of(choice_);
+    if (Failure bad = plan_strips()) return bad;
+  } else {
+    if (o_.bin > 0) return fail(exit_usage, o_.bin_text + ": not with an input of unknown length");
+    if (Failure bad = choose_stream_frames(o_, clip_->frames(), choice_)) return bad;
+    strips_ = INT64_MAX;
+  }
+  const ImageSize strip = image_size(o_.cut, 1, o_.slit.width, shown_width, shown_height,
+                                     clip_->deep());
+  if (!image_.allocate(strip))
+    return fail(exit_failed, o_.output + ": not enough memory for a strip of " +
+                                 human_bytes(static_cast<double>(strip.bytes())));
+  const bool vertical = o_.cut == Cut::vertical;
+  grown_ = std::make_unique<GrowingImage>(o_.cut, o_.slit.width,
+                                          vertical ? strip.height : strip.width,
+                                          strip.pixel_bytes);
+  return {};
+}
+
+// --flush: OUTPUT replaced by the image so far, under a temporary name and renamed.
+Failure Run::flush_if_due(int64_t strips) {
+  if (!o_.flush.given) return {};
+  const double now = progress_->seconds();
+  if (o_.flush.seconds ? now - last_flush_ < o_.flush.time : strips % o_.flush.strips != 0)
+    return {};
+  last_flush_ = now;
+  TempOutput flushed(o_.output);
+  if (Written ok = flushed.create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads()); !ok)
+    return write_failed(ok.error());
+  // OUTPUT was checked before the run; from the first flush on it is this run's own.
+  if (Written ok = flushed.commit(true); !ok) return fail(exit_failed, ok.error());
+  return {};
+}
+
 // A TIFF takes its tiles as the strips come in: only one strip is held here.
 Failure Run::prepare_tiff(const ImageSize& size) {
   if (size.width > tiff_max_side || size.height > tiff_max_side)
@@ -356,18 +441,23 @@ Failure Run::make_strips() {
   SlitScaler scaler(clip_->deep());
   const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
   const strips::BytePlane image = streak_plane();
-  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet, strips_);
+  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet,
+                                         clip_->length_known() ? strips_ : 0);
   for (int64_t k = 0; k < strips_; ++k) {
     // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
     // one-strip image; a damaged frame leaves the strip before it there, to go again.
-    const int64_t at = tiff_ || writer_ ? 0 : k;
+    const int64_t at = tiff_ || writer_ || grown_ ? 0 : k;
     if (interrupt_signal() != 0) return interrupted();
+    if (finish_signal() != 0) break;
     int64_t frame = 0;
     const bool gap = o_.bin > 0 && strip_frames_.frames[k] < 0;
     const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
     if (interrupt_signal() != 0) return interrupted();
+    // A stream ends where it ends, or where a signal ended it.
+    if (picture == nullptr && !gap && !clip_->length_known() && clip_->failure().empty()) break;
     if (picture == nullptr && !gap)
       return ended_early(o_.bin > 0 ? strip_frames_.frames[k] : choice_.from + k * choice_.every);
+    if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
     const bool other_size =
         !gap && (picture->width != clip_->width() || picture->height != clip_->height());
     const RgbView view =
@@ -375,11 +465,11 @@ Failure Run::make_strips() {
         : other_size ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
                      : scaler.convert(picture, slit_);
     // A --bin interval without a frame: a black strip (the whole image starts black).
-    if (gap && (tiff_ || writer_))
+    if (gap && (tiff_ || writer_ || grown_))
       for (int64_t y = 0; y < image.height; ++y)
         std::fill_n(image.pixels + y * image.stride, image.width, uint8_t{0});
     // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
-    if (tiff_ && view.bytes != nullptr)
+    if ((tiff_ || grown_) && view.bytes != nullptr)
       std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
     if (view.bytes != nullptr && oriented_) {
       oriented_->place(view, image, o_.cut, at);
@@ -391,7 +481,7 @@ Failure Run::make_strips() {
     } else if (k > 0) {
       if (!records_.empty()) records_[k].note = StripNote::repeat;
       ++odd_.damaged;
-      if (!tiff_) repeat_strip(k);
+      if (!tiff_ && !grown_) repeat_strip(k);
     } else {
       ++odd_.blank;  // the image is allocated black
     }
@@ -409,6 +499,11 @@ Failure Run::make_strips() {
       }
       if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
         return write_failed(ok.error());
+    } else if (grown_) {
+      if (!grown_->add(image_))
+        return fail(exit_failed, o_.output + ": not enough memory for " + std::to_string(k + 1) +
+                                     " strips; use --every, --to or a TIFF OUTPUT");
+      if (Failure bad = flush_if_due(k + 1)) return bad;
     }
     progress_->update(k + 1);
   }
@@ -433,7 +528,32 @@ void Run::repeat_strip(int64_t k) {
   strips::place_strip(source, image, strip, k);
 }
 
+Failure Run::finish_growing() {
+  if (grown_->strips() == 0) return fail(exit_failed, o_.input + ": no frame came");
+  size_ = grown_->size();
+  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads()); !ok)
+    return write_failed(ok.error());
+  if (interrupt_signal() != 0) return interrupted();
+  struct stat st {};
+  const int64_t file_bytes = fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0;
+  if (Failure bad = write_timeline()) return bad;
+  if (Written ok = output_.commit(o_.force || o_.flush.given); !ok)
+    return fail(exit_failed, ok.error());
+  if (timeline_)
+    if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
+  OddFrames odd = odd_;
+  odd.damaged += clip_->damaged();
+  progress_->summary(grown_->strips(), describe_size(size_), file_bytes, odd);
+  if (finish_signal() != 0 && !o_.quiet)
+    std::fprintf(err_, "velmora-scan: %s: stopped by %s after %lld strips; the image holds them\n",
+                 o_.input.c_str(), finish_signal() == SIGINT ? "SIGINT" : "SIGTERM",
+                 static_cast<long long>(grown_->strips()));
+  return {};
+}
+
 Failure Run::finish() {
+  if (grown_) return finish_growing();
   if (tiff_) {
     if (auto written = tiff_->finish(); !written) return write_failed(written.error());
   } else if (PngWritten written =
@@ -458,6 +578,19 @@ Failure Run::finish() {
                  "their strips repeat the picture before\n",
                  o_.input.c_str(), static_cast<long long>(clip_->damaged()), first.c_str());
   return {};
+}
+
+// A stream's strips are known only as they come: each at its picture's time, its clock the
+// moment it arrived.
+void Run::record_arrival(int64_t k) {
+  const FrameStamp& stamp = clip_->stamp();
+  StripRecord r;
+  r.strip = k;
+  r.position = k * o_.slit.width;
+  r.frame = stamp.frame;
+  r.seconds = stamp.seconds;
+  r.clock = now_clock();
+  records_.push_back(r);
 }
 
 // Written under a temporary name before OUTPUT is renamed, and renamed right after it, so
