@@ -4,6 +4,9 @@
 // band of --ticks beside an unchanged streak image.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +14,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "scan/timeline.h"
 #include "scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 
@@ -191,6 +195,37 @@ TEST(ScanTimeline, TicksAddABandAndLeaveTheStreakAsItWas) {
   }
 }
 
+// A pipe's strips are recorded as they come: the same frames and times as the file's, each
+// clock the moment its picture arrived.
+TEST(ScanTimeline, AStreamsStripsAreRecordedAsTheyArrive) {
+  const std::string folder = velmora_test::fresh_folder("timeline-stream");
+  const std::vector<std::string> range = {"--every", "3", "--from", "2", "--clock", "none"};
+  std::vector<std::string> file_args = range, pipe_args = range;
+  file_args.insert(file_args.end(), {"--timeline", folder + "/file.csv", clock_clip(), folder + "/f.png"});
+  pipe_args.insert(pipe_args.end(), {"--timeline", folder + "/pipe.csv", "-", folder + "/p.png"});
+  ASSERT_EQ(velmora_test::run_scan(file_args).status, 0);
+  int err_fd = -1;
+  const std::string clip = clock_clip();
+  const int pid = velmora_test::start_scan(pipe_args, err_fd, [&] {
+    const int fd = open(clip.c_str(), O_RDONLY);
+    dup2(fd, 0);
+    close(fd);
+  });
+  const velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  const auto file = csv_rows(folder + "/file.csv"), pipe = csv_rows(folder + "/pipe.csv");
+  ASSERT_EQ(pipe.size(), file.size());
+  for (size_t i = 1; i < pipe.size(); ++i) {
+    EXPECT_EQ(std::vector<std::string>(pipe[i].begin(), pipe[i].begin() + 4),
+              std::vector<std::string>(file[i].begin(), file[i].begin() + 4)) << i;
+    const std::optional<scan::WallTime> clock = scan::parse_iso_time(pipe[i][4]);
+    ASSERT_TRUE(clock && clock->offset_minutes) << pipe[i][4];
+    if (i > 1) {
+      EXPECT_GE(*clock->utc_micros(), *scan::parse_iso_time(pipe[i - 1][4])->utc_micros()) << i;
+    }
+  }
+}
+
 TEST(ScanTimeline, RefusedOptionsAndAFailedTimelineLeaveNoFile) {
   const std::string folder = velmora_test::fresh_folder("timeline-refused");
   const struct {
@@ -202,6 +237,7 @@ TEST(ScanTimeline, RefusedOptionsAndAFailedTimelineLeaveNoFile) {
       {{"--bin", "1s", "--every", "2"}, 2},
       {{"--timeline", folder + "/t.txt"}, 2},
       {{"--ticks", "--bin", "1s"}, 2},  // into a TIFF below
+      {{"--ticks", "--flush", "5"}, 2},
       {{"--timeline", folder + "/missing/t.csv"}, 1},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
