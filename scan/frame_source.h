@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "decode/display_orientation.h"
 #include "scan/frame_rules.h"
@@ -18,6 +19,10 @@ struct FrameChoice {
   int64_t from = 0;
   int64_t to = 0;
   int64_t every = 1;
+  // When not empty: only these of them, ascending (--bin's intervals). A source that can
+  // go past a picture without decoding it (an image sequence) reads only these; others
+  // hand out every frame from `from` on.
+  std::vector<int64_t> only;
 };
 
 // What is known of the picture next() handed out last: its frame, its time from the
@@ -53,10 +58,6 @@ class FrameSource {
   virtual const AVFrame* next(int64_t& frame) = 0;
   // Of the picture next() handed out last.
   virtual const FrameStamp& stamp() const = 0;
-  // Goes past the next chosen frame without decoding its picture (--bin passes by the
-  // frames between intervals' first ones); false where the source cannot, and next() must
-  // take it.
-  virtual bool pass() { return false; }
 
   // The input ended before a chosen frame's picture; read_error() says why, where FFmpeg does.
   virtual bool broke_off() const = 0;

@@ -145,27 +145,24 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
 void ImageSequence::look_ahead() {
   while (static_cast<int>(ahead_.size()) < threads_ && ahead_end_ < choice_.to) {
     ahead_.push_back(decode_ahead(ahead_end_));
-    ahead_end_ = choice_.every < choice_.to - ahead_end_ ? ahead_end_ + choice_.every : choice_.to;
+    ahead_end_ = after(ahead_end_);
   }
 }
 
 bool ImageSequence::choose(FrameChoice choice) {
   choice_ = choice;
-  next_wanted_ = choice.from;
-  ahead_end_ = choice.from;
+  next_wanted_ = choice_.only.empty() ? choice.from : choice_.only.front();
+  ahead_end_ = next_wanted_;
   return choice.every > 0;
 }
 
-// An image not yet started ahead is never decoded; one that was is dropped.
-bool ImageSequence::pass() {
-  if (next_wanted_ >= choice_.to || !failure_.empty()) return false;
-  next_wanted_ =
-      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
-  if (!ahead_.empty())
-    ahead_.pop_front();
-  else
-    ahead_end_ = next_wanted_;
-  return true;
+// The chosen frame after `frame`, or choice_.to.
+int64_t ImageSequence::after(int64_t frame) const {
+  if (!choice_.only.empty()) {
+    auto next = std::upper_bound(choice_.only.begin(), choice_.only.end(), frame);
+    return next == choice_.only.end() ? choice_.to : std::min(*next, choice_.to);
+  }
+  return choice_.every < choice_.to - frame ? frame + choice_.every : choice_.to;
 }
 
 const AVFrame* ImageSequence::next(int64_t& frame) {
@@ -190,8 +187,7 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   }
   frame = next_wanted_;
   stamp_ = FrameStamp{frame, static_cast<double>(frame) / sequence_fps, files_[index]};
-  next_wanted_ =
-      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+  next_wanted_ = after(next_wanted_);
   return shown_.get();
 }
 

@@ -38,7 +38,6 @@ class ImageSequence : public FrameSource {
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;
   const FrameStamp& stamp() const override { return stamp_; }
-  bool pass() override;
   bool broke_off() const override { return !failure_.empty(); }
   int read_error() const override { return 0; }
   int64_t damaged() const override { return damaged_; }
@@ -61,6 +60,7 @@ class ImageSequence : public FrameSource {
   Ahead decode_ahead(int64_t index);
   // Starts the chosen images up to `threads_` ahead of next_wanted_.
   void look_ahead();
+  int64_t after(int64_t frame) const;
 
   std::vector<std::string> files_;
   ScanFrames frames_;

@@ -190,7 +190,6 @@ class Run {
   OddFrames odd_;  // the decoder's damaged frames are added at the end
   // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it.
   StripFrames strip_frames_;
-  int64_t next_frame_ = 0;  // --bin: the frame the source hands out next
   std::vector<StripRecord> records_;
   std::optional<TempOutput> timeline_;
   int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
@@ -302,7 +301,8 @@ Failure Run::plan_strips() {
     // Every frame up to the last interval's is read; the first of each interval is laid.
     choice_.every = 1;
     choice_.to = strip_frames_.frames.back() + 1;
-    next_frame_ = choice_.from;
+    for (int64_t f : strip_frames_.frames)
+      if (f >= 0) choice_.only.push_back(f);
     strips_ = static_cast<int64_t>(strip_frames_.frames.size());
   } else {
     for (int64_t k = 0; k < strips_; ++k)
@@ -351,13 +351,10 @@ strips::BytePlane Run::streak_plane() {
 
 // The picture of strip k: with --bin the frames between intervals' first ones are passed by.
 const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
-  if (o_.bin > 0)
-    while (next_frame_ < strip_frames_.frames[k] && clip_->pass()) ++next_frame_;
   const AVFrame* picture = clip_->next(frame);
   if (o_.bin > 0)
     while (picture != nullptr && frame < strip_frames_.frames[k] && interrupt_signal() == 0)
       picture = clip_->next(frame);
-  next_frame_ = frame + 1;
   return picture;
 }
 
