@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -122,7 +123,7 @@ bool ImageSequence::decode_file(const std::string& path, Decoder& d, AVFrame* ou
 }
 
 ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
-  std::unique_ptr<Decoder> decoder;
+  std::shared_ptr<Decoder> decoder;
   {
     std::lock_guard<std::mutex> lock(idle_mutex_);
     if (!idle_.empty()) {
@@ -130,16 +131,23 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
       idle_.pop_back();
     }
   }
-  if (!decoder) decoder = std::make_unique<Decoder>();
-  return std::async(std::launch::async,
-                    [this, index, d = std::move(decoder)]() mutable {
-                      decode::FramePtr picture = decode::new_frame();
-                      if (!decode_file(files_[static_cast<size_t>(index)], *d, picture.get()))
-                        picture.reset();
-                      std::lock_guard<std::mutex> lock(idle_mutex_);
-                      idle_.push_back(std::move(d));
-                      return picture;
-                    });
+  if (!decoder) decoder = std::make_shared<Decoder>();
+  auto work = [this, index, decoder] {
+    decode::FramePtr picture = decode::new_frame();
+    if (!decode_file(files_[static_cast<size_t>(index)], *decoder, picture.get()))
+      picture.reset();
+    std::lock_guard<std::mutex> lock(idle_mutex_);
+    idle_.push_back(decoder);
+    return picture;
+  };
+  try {
+    return std::async(std::launch::async, work);
+  } catch (const std::system_error&) {
+    // No thread to be had: this one decodes it now.
+    std::promise<decode::FramePtr> done;
+    done.set_value(work());
+    return done.get_future();
+  }
 }
 
 void ImageSequence::look_ahead() {

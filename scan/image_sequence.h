@@ -71,7 +71,7 @@ class ImageSequence : public FrameSource {
   int64_t next_wanted_ = 0;
   int threads_ = 1;
   std::mutex idle_mutex_;
-  std::vector<std::unique_ptr<Decoder>> idle_;  // decoders no thread uses now
+  std::vector<std::shared_ptr<Decoder>> idle_;  // decoders no thread uses now
   std::deque<Ahead> ahead_;  // the chosen images from next_wanted_ on, in order
   int64_t ahead_end_ = 0;    // the frame after the last one started
   decode::FramePtr scratch_ = decode::new_frame();
