@@ -357,7 +357,8 @@ Options:
                              (note gap)
       --ticks                add a band of time marks with labels (22:15 on a known
                              clock, else 1:30 from the start) below the image (right
-                             of it with --cut horizontal); PNG only
+                             of it with --cut horizontal); not with --flush or an
+                             input of unknown length
       --format NAME          read INPUT with FFmpeg's demuxer or device NAME (mjpeg,
                              v4l2, ...); default: FFmpeg guesses
       --input-option KEY=VALUE

@@ -194,7 +194,10 @@ class Run {
   std::optional<TempOutput> timeline_;
   int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
   int64_t band_ = 0;         // rows (a vertical cut) or columns of the --ticks band
-  StripImage band_image_;    // the band of a PNG written as it comes, laid beside each strip
+  // The band of an image written as it comes (a TIFF, a horizontal PNG), laid beside each
+  // strip.
+  StripImage band_image_;
+  void lay_band(int64_t k);
   // Inputs of unknown length, and --flush: the strips so far, written when asked and at
   // the end; the image is laid one strip at a time into image_ and copied here.
   std::unique_ptr<GrowingImage> grown_;
@@ -222,8 +225,6 @@ Failure Run::prepare() {
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
   if (!o_.timeline.empty())
     if (Written ok = check_output(o_.timeline, o_.force); !ok) return fail(exit_failed, ok.error());
-  if (o_.ticks && format_ != Format::png)
-    return fail(exit_usage, "--ticks: only a PNG OUTPUT has the band of time marks");
   // A long clip is read through when opened, which a signal must be able to cut short.
   // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
   // that signal still abandons the run.
@@ -260,7 +261,10 @@ Failure Run::prepare() {
                 .thickness;
     (o_.cut == Cut::vertical ? size_.height : size_.width) += band_;
   }
-  if (format_ == Format::tiff) return prepare_tiff(size_);
+  if (format_ == Format::tiff) {
+    if (Failure bad = prepare_tiff(size_)) return bad;
+    return draw_ticks();
+  }
   const bool streamed = o_.cut == Cut::horizontal;
   const ImageSize held =
       streamed ? ImageSize{size_.width, o_.slit.width, size_.pixel_bytes} : size_;
@@ -327,12 +331,15 @@ Failure Run::draw_ticks() {
     axis.values.push_back(axis.wall_clock ? static_cast<double>(r.clock->civil_micros) / 1e6
                                           : r.seconds);
   strips::BytePlane band = image_.plane();
-  if (vertical) {
+  if (vertical && !tiff_) {
     band.pixels += (size_.height - band_) * band.stride;
     band.height = band_;
   } else {
-    if (!band_image_.allocate(ImageSize{band_, size_.height, pixel_bytes}))
-      return fail(exit_failed, o_.output + ": not enough memory for the band of time marks");
+    const ImageSize whole = vertical ? ImageSize{size_.width, band_, pixel_bytes}
+                                     : ImageSize{band_, size_.height, pixel_bytes};
+    if (!band_image_.allocate(whole))
+      return fail(exit_failed, o_.output + ": not enough memory for the band of time marks (" +
+                                   human_bytes(static_cast<double>(whole.bytes())) + ")");
     band = band_image_.plane();
   }
   if (auto drawn = draw_tick_band(band, pixel_bytes, layout, make_ticks(axis, layout.min_spacing));
@@ -483,17 +490,12 @@ Failure Run::make_strips() {
       ++odd_.blank;  // the image is allocated black
     }
     if (other_size && view.bytes != nullptr) ++odd_.scaled;
+    if (band_ > 0 && (tiff_ || writer_)) lay_band(k);
     if (tiff_) {
-      const strips::ConstBytePlane done{image.pixels, image.width, image.height, image.stride};
+      const strips::ConstBytePlane done{image_.plane().pixels, image_.plane().width,
+                                        image_.plane().height, image_.stride()};
       if (auto added = tiff_->add(done); !added) return write_failed(added.error());
     } else if (writer_) {
-      if (band_ > 0) {
-        // The band's rows beside the strip's, for a PNG written as it comes.
-        const int64_t streak = image.width;
-        for (int64_t y = 0; y < o_.slit.width; ++y)
-          std::copy_n(band_image_.row(k * o_.slit.width + y), band_image_.stride(),
-                      image_.plane().pixels + y * image_.stride() + streak);
-      }
       if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
         return write_failed(ok.error());
     } else if (grown_) {
@@ -505,6 +507,24 @@ Failure Run::make_strips() {
     progress_->update(k + 1);
   }
   return {};
+}
+
+// Strip k's share of the band, beside it in the one-strip image handed on.
+void Run::lay_band(int64_t k) {
+  const int64_t lines = o_.slit.width;
+  const int pixel_bytes = size_.pixel_bytes;
+  uint8_t* const pixels = image_.plane().pixels;
+  if (o_.cut == Cut::vertical) {
+    const int64_t streak_rows = size_.height - band_;
+    for (int64_t y = 0; y < band_; ++y)
+      std::copy_n(band_image_.row(y) + k * lines * pixel_bytes, lines * pixel_bytes,
+                  pixels + (streak_rows + y) * image_.stride());
+  } else {
+    const int64_t streak_bytes = (size_.width - band_) * pixel_bytes;
+    for (int64_t y = 0; y < lines; ++y)
+      std::copy_n(band_image_.row(k * lines + y), band_image_.stride(),
+                  pixels + y * image_.stride() + streak_bytes);
+  }
 }
 
 Failure Run::ended_early(int64_t frame) const {

@@ -192,6 +192,10 @@ TEST(ScanTimeline, TicksAddABandAndLeaveTheStreakAsItWas) {
     EXPECT_EQ(differ, 0) << c.name;
     // The tick at the first strip (0:00) and its label at least.
     EXPECT_GT(marked, 30) << c.name;
+    // A TIFF, written strip by strip, has the same band.
+    tick_args.back() = folder + "/ticks.tif";
+    ASSERT_EQ(velmora_test::run_scan(tick_args).status, 0) << c.name;
+    EXPECT_EQ(velmora_test::read_tiff(folder + "/ticks.tif").image.bytes, ticks.bytes) << c.name;
   }
 }
 
@@ -236,13 +240,13 @@ TEST(ScanTimeline, RefusedOptionsAndAFailedTimelineLeaveNoFile) {
       {{"--bin", "0s"}, 2},
       {{"--bin", "1s", "--every", "2"}, 2},
       {{"--timeline", folder + "/t.txt"}, 2},
-      {{"--ticks", "--bin", "1s"}, 2},  // into a TIFF below
+      {{"--ticks", "--bin", "1s", "--flush", "1"}, 2},
       {{"--ticks", "--flush", "5"}, 2},
       {{"--timeline", folder + "/missing/t.csv"}, 1},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::vector<std::string> args = cases[i].args;
-    const std::string out = folder + (i == 4 ? "/o.tif" : "/o.png");
+    const std::string out = folder + "/o.png";
     args.insert(args.end(), {clock_clip(), out});
     const velmora_test::Ran ran = velmora_test::run_scan(args);
     EXPECT_EQ(ran.status, cases[i].status) << i << ran.err;
