@@ -482,6 +482,7 @@ Failure Run::make_strips() {
                                           view.height, view.stride};
       strips::place_strip(source, image, strip, at);
     } else if (gap) {
+      // Black already: laid so above, or allocated so.
     } else if (k > 0) {
       if (!records_.empty()) records_[k].note = StripNote::repeat;
       ++odd_.damaged;
@@ -554,6 +555,9 @@ Failure Run::finish_growing() {
   if (interrupt_signal() != 0) return interrupted();
   struct stat st {};
   const int64_t file_bytes = fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0;
+  // A signal may have ended the run before the strips planned were all there.
+  if (records_.size() > static_cast<size_t>(grown_->strips()))
+    records_.resize(static_cast<size_t>(grown_->strips()));
   if (Failure bad = write_timeline()) return bad;
   if (Written ok = output_.commit(o_.force || o_.flush.given); !ok)
     return fail(exit_failed, ok.error());
