@@ -154,6 +154,10 @@ base::Result<std::vector<std::string>, std::string> list_images(const std::strin
   } else if (kind == SequenceKind::printf) {
     names = printf_images(input);
   }
+  // A folder is read as a sequence of images: one without any is named as a folder.
+  if (names.empty() && kind == SequenceKind::folder)
+    return base::failure(input + ": is a folder holding no image (jpg, jpeg, png, tif, tiff, "
+                                 "webp, bmp)");
   if (names.empty())
     return base::failure(input + ": no image (jpg, jpeg, png, tif, tiff, webp, bmp) found");
   return names;

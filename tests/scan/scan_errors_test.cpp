@@ -99,7 +99,8 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{missing, "OUT"}, 1, "velmora-scan: " + missing + ": no such file"},
       {{in.folder_input, "OUT"},
        1,
-       "velmora-scan: " + in.folder_input + ": is a folder, not a clip"},
+       "velmora-scan: " + in.folder_input +
+           ": is a folder holding no image (jpg, jpeg, png, tif, tiff, webp, bmp)"},
       {{in.empty, "OUT"}, 1, "velmora-scan: " + in.empty + ": is empty"},
       {{in.text, "OUT"},
        1,
