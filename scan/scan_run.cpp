@@ -455,6 +455,7 @@ Failure Run::make_strips() {
     if (finish_signal() != 0) break;
     int64_t frame = 0;
     const bool gap = o_.bin > 0 && strip_frames_.frames[k] < 0;
+    const int64_t damaged_before = clip_->damaged();
     const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
     if (interrupt_signal() != 0) return interrupted();
     // A stream ends where it ends, or where a signal ended it.
@@ -462,6 +463,9 @@ Failure Run::make_strips() {
     if (picture == nullptr && !gap)
       return ended_early(o_.bin > 0 ? strip_frames_.frames[k] : choice_.from + k * choice_.every);
     if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
+    // A picture that did not decode shows the last good one again.
+    if (clip_->damaged() > damaged_before && static_cast<size_t>(k) < records_.size())
+      records_[k].note = StripNote::repeat;
     const bool other_size =
         !gap && (picture->width != clip_->width() || picture->height != clip_->height());
     const RgbView view =

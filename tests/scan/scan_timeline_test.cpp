@@ -230,6 +230,25 @@ TEST(ScanTimeline, AStreamsStripsAreRecordedAsTheyArrive) {
   }
 }
 
+// An image that does not decode repeats the picture before it, and its record says so.
+TEST(ScanTimeline, ARepeatedPictureIsNoted) {
+  const std::string folder = velmora_test::fresh_folder("timeline-repeat");
+  const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=32x24 -frames:v 4 '" +
+                              folder + "/%d.png'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  std::ofstream(folder + "/3.png") << "not a picture";
+  const std::string out = velmora_test::fresh_folder("timeline-repeat-out");
+  const velmora_test::Ran ran =
+      velmora_test::run_scan({"--timeline", out + "/t.csv", folder, out + "/o.png"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  const auto rows = csv_rows(out + "/t.csv");
+  ASSERT_EQ(rows.size(), 5u);
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(rows[k + 1][5], std::to_string(k + 1) + ".png") << k;
+    EXPECT_EQ(rows[k + 1][6], k == 2 ? "repeat" : "") << k;
+  }
+}
+
 TEST(ScanTimeline, RefusedOptionsAndAFailedTimelineLeaveNoFile) {
   const std::string folder = velmora_test::fresh_folder("timeline-refused");
   const struct {
