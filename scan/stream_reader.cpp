@@ -33,6 +33,23 @@ bool is_stream_input(const std::string& input, const std::string& format) {
   return input.find("://") != std::string::npos;
 }
 
+namespace {
+
+void register_devices() {
+  static const bool registered = [] {
+    avdevice_register_all();
+    return true;
+  }();
+  (void)registered;
+}
+
+}  // namespace
+
+bool known_input_format(const std::string& name) {
+  register_devices();
+  return av_find_input_format(name.c_str()) != nullptr;
+}
+
 int StreamReader::ask_stop(void* self) {
   const auto* reader = static_cast<const StreamReader*>(self);
   return reader->stop_ && reader->stop_() ? 1 : 0;
@@ -42,11 +59,7 @@ StreamReader::~StreamReader() = default;
 
 base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
     const StreamRequest& request, std::function<bool()> stop) {
-  static const bool devices = [] {
-    avdevice_register_all();
-    return true;
-  }();
-  (void)devices;
+  register_devices();
   const std::string& input = request.input;
   std::unique_ptr<StreamReader> reader(new StreamReader());
   reader->stop_ = std::move(stop);

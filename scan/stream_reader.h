@@ -27,6 +27,9 @@ struct StreamRequest {
 // input when --format names the demuxer.
 bool is_stream_input(const std::string& input, const std::string& format);
 
+// Whether FFmpeg (with its devices) has a demuxer or device of that name.
+bool known_input_format(const std::string& name);
+
 class StreamReader : public FrameSource {
  public:
   // Opens the stream and decodes its first picture. `stop` is asked while FFmpeg waits
