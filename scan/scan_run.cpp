@@ -156,6 +156,7 @@ class Run {
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
   Failure write_timeline();
+  Failure commit_both(bool replace_output);
   void record_arrival(int64_t k);
   Failure make_strips();
   Failure finish();
@@ -565,11 +566,7 @@ Failure Run::finish_growing() {
   // A signal may have ended the run before the strips planned were all there.
   if (records_.size() > static_cast<size_t>(grown_->strips()))
     records_.resize(static_cast<size_t>(grown_->strips()));
-  if (Failure bad = write_timeline()) return bad;
-  if (Written ok = output_.commit(o_.force || o_.flush.given); !ok)
-    return fail(exit_failed, ok.error());
-  if (timeline_)
-    if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
+  if (Failure bad = commit_both(o_.force || o_.flush.given)) return bad;
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(grown_->strips(), describe_size(size_), file_bytes, odd);
@@ -594,10 +591,7 @@ Failure Run::finish() {
   struct stat st {};
   const int64_t file_bytes = tiff_ ? (fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0)
                                    : std::ftell(output_.stream());
-  if (Failure bad = write_timeline()) return bad;
-  if (Written ok = output_.commit(o_.force); !ok) return fail(exit_failed, ok.error());
-  if (timeline_)
-    if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
+  if (Failure bad = commit_both(o_.force)) return bad;
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(strips_, describe_size(size_), file_bytes, odd);
@@ -639,6 +633,18 @@ Failure Run::write_timeline() {
                                : timeline_csv(records_);
   if (std::fwrite(text.data(), 1, text.size(), timeline_->stream()) != text.size())
     return fail(exit_failed, o_.timeline + ": cannot be written");
+  return {};
+}
+
+// The timeline lands first and is taken back when OUTPUT cannot land: both or neither.
+Failure Run::commit_both(bool replace_output) {
+  if (Failure bad = write_timeline()) return bad;
+  if (timeline_)
+    if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = output_.commit(replace_output); !ok) {
+    if (timeline_) std::remove(o_.timeline.c_str());
+    return fail(exit_failed, ok.error());
+  }
   return {};
 }
 

@@ -272,6 +272,10 @@ TEST(ScanTimeline, RefusedOptionsAndAFailedTimelineLeaveNoFile) {
     EXPECT_EQ(std::filesystem::exists(out), cases[i].status == 0) << i;
     std::filesystem::remove(out);
   }
+  // An image that cannot be written (a full disk) takes its timeline with it.
+  const velmora_test::Ran full = velmora_test::run_scan_with_file_limit(
+      {"--timeline", folder + "/t.csv", clock_clip(), folder + "/o.png"}, 100);
+  EXPECT_EQ(full.status, 1) << full.err;
   EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
 }
 
