@@ -141,7 +141,8 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
     return picture;
   };
   try {
-    return std::async(std::launch::async, work);
+    // One thread: decoded when asked for, on the run's own thread, with no thread started.
+    return std::async(threads_ > 1 ? std::launch::async : std::launch::deferred, work);
   } catch (const std::system_error&) {
     // No thread to be had: this one decodes it now.
     std::promise<decode::FramePtr> done;

@@ -50,7 +50,8 @@ TEST(ScanSequence, EveryNamingGivesTheClipsImage) {
     fs::copy_file(folder + from, natural + "/img" + std::to_string(k) + ".PNG");
   }
   for (const std::vector<std::string>& extra :
-       {std::vector<std::string>{}, {"--cut", "horizontal", "--every", "3"}, {"--from", "5"}}) {
+       {std::vector<std::string>{}, {"--cut", "horizontal", "--every", "3"},
+        {"--from", "5", "--threads", "1"}}) {
     std::vector<std::string> clip_args = extra;
     clip_args.push_back(velmora_test::cached_clip(spec));
     const velmora_test::Png want = scanned(clip_args);
