@@ -23,7 +23,7 @@ sanitize=${VELMORA_SANITIZE:-OFF}
 packages=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libpng-dev libtiff-dev zlib1g-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libpng-dev libtiff-dev zlib1g-dev
   libjpeg62-turbo-dev libisal-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon
@@ -31,6 +31,7 @@ packages=(
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
   ffmpeg parallel
+  libexif-dev libfreetype-dev libfontconfig-dev
   dpkg-dev file lintian appstream man-db
 )
 

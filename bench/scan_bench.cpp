@@ -4,8 +4,9 @@
 // medians of wall time, their ratios against the goals, and velmora-scan's peak memory.
 // Then the PNG writer against libpng on the same image, a horizontal run's peak memory for
 // a short and a long range, and the peak memory of TIFF runs on a clip and on one 4x as
-// long, which must not grow. "png" skips the FFmpeg workloads.
-//   scan_bench [repetitions] [png]
+// long, which must not grow; then image sequences and pipes. "png" skips the FFmpeg workloads,
+// "inputs" runs only the last.
+//   scan_bench [repetitions] [png|inputs]
 #include <png.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "scan/png_output.h"
@@ -321,6 +323,44 @@ void print_horizontal_memory(const std::string& mjpeg) {
               grown <= 5 ? "met" : "missed");
 }
 
+// 500 JPEGs of 1920 x 1080, one centre column each, against FFmpeg decoding the same
+// images; and a Matroska clip read through a pipe against the same file by name.
+void print_inputs(int repetitions) {
+  const std::string folder = "/tmp/velmora-scan-bench-jpegs";
+  if (!fs::exists(folder + "/0500.jpg")) {
+    std::fprintf(stderr, "writing %s ...\n", folder.c_str());
+    fs::create_directories(folder);
+    run(ffmpeg(clip("mjpeg-1080p-600.avi", {.width = width, .height = height, .frames = frames,
+                                             .fps_num = 25, .codec = clipwriter::Codec::mjpeg}),
+               {"-frames:v", "500", "-q:v", "3", folder + "/%04d.jpg"}));
+  }
+  const std::string mkv = clip("mjpeg-1080p-600.mkv", {.width = width, .height = height,
+                                                       .frames = frames, .fps_num = 25,
+                                                       .codec = clipwriter::Codec::mjpeg,
+                                                       .container = "matroska"});
+  const std::string out = "/tmp/velmora-scan-bench-inputs.png";
+  const std::string scan = std::string(VELMORA_SCAN) + " --force --quiet --threads " +
+                           std::to_string(threads) + " ";
+  Side images{"velmora-scan", {VELMORA_SCAN, "--force", "--quiet", "--threads",
+                               std::to_string(threads), folder, out}, 1.0};
+  Side decoded{"-f null", ffmpeg(folder + "/%04d.jpg", {"-f", "null", "-"})};
+  Side piped{"velmora-scan -", {"sh", "-c", scan + "- " + out + " < " + mkv}, 1.05};
+  Side named{"velmora-scan FILE", scan_command(mkv, 1, out)};
+  for (int r = 0; r < repetitions; ++r)
+    for (Side* side : {&images, &decoded, &piped, &named}) side->add(run(side->command));
+  std::printf("\n| input | velmora-scan | against | wall ratio | goal | CPU time ratio | "
+              "peak memory |\n|---|---|---|---|---|---|---|\n");
+  for (auto [what, ours, theirs] :
+       {std::tuple{"500 JPEGs 1920 x 1080, centre column", &images, &decoded},
+        std::tuple{"1080p MJPEG Matroska through a pipe", &piped, &named}}) {
+    const double ratio = median(ours->wall) / median(theirs->wall);
+    std::printf("| %s | %.2f s | %.2f s (%s) | %.2fx | <= %.2fx: %s | %.2fx | %.1f MB |\n", what,
+                median(ours->wall), median(theirs->wall), theirs->name.c_str(), ratio,
+                ours->goal, ratio <= ours->goal ? "met" : "missed",
+                median(ours->cpu) / median(theirs->cpu), ours->peak_mb);
+  }
+}
+
 }  // namespace
 
 // Slits along lines on 1080p H.264, every frame: a diagonal --line corner to corner
@@ -364,6 +404,10 @@ int main(int argc, char** argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const bool png_only = argc > 2 && std::string(argv[2]) == "png";
   const bool lines_only = argc > 2 && std::string(argv[2]) == "lines";
+  if (argc > 2 && std::string(argv[2]) == "inputs") {
+    print_inputs(repetitions);
+    return 0;
+  }
   const std::string h264 = clip("h264-1080p-600.mp4", {.width = width,
                                                        .height = height,
                                                        .frames = frames,
@@ -429,5 +473,6 @@ int main(int argc, char** argv) {
   print_horizontal_memory(mjpeg);
   if (!png_only) print_tiff_memory(repetitions);
   if (!png_only) print_lines(h264, repetitions);
+  if (!png_only) print_inputs(repetitions);
   return 0;
 }

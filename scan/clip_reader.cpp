@@ -96,6 +96,16 @@ decode::PacketUse ClipReader::use_of(const AVPacket& packet) const {
   return intra_only_ ? decode::PacketUse::drop : decode::PacketUse::decode_if_referenced;
 }
 
+// A variable-rate frame is its picture, whose stamp says when; other frames are slots of
+// the rate (AVI's chunks too).
+double ClipReader::seconds_of(int64_t frame) const {
+  if (frames_.variable_rate && frame < static_cast<int64_t>(frames_.stamps.size()))
+    return static_cast<double>(frames_.stamps[frame] - frames_.stamps.front()) *
+           av_q2d(frames_.clock.time_base);
+  if (frames_.fps > 0) return static_cast<double>(frame) / frames_.fps;
+  return static_cast<double>(frame) * av_q2d(av_inv_q(frames_.clock.rate));
+}
+
 const AVFrame* ClipReader::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to || choice_.every <= 0) return nullptr;
   walk_.advance_to(next_wanted_, [](int64_t) {});
@@ -107,6 +117,8 @@ const AVFrame* ClipReader::next(int64_t& frame) {
   const decode::Decoded& shown = walk_.current();
   if (!shown.held()) return nullptr;
   frame = next_wanted_;
+  stamp_.frame = frame;
+  stamp_.seconds = seconds_of(frame);
   next_wanted_ =
       choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
   return shown.frame.get();

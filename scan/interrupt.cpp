@@ -8,8 +8,15 @@ namespace scan {
 namespace {
 
 volatile std::sig_atomic_t arrived = 0;
+volatile std::sig_atomic_t finishing = 0;  // the first SIGINT or SIGTERM finishes the image
+volatile std::sig_atomic_t finish = 0;
 
-extern "C" void note_signal(int signal) { arrived = signal; }
+extern "C" void note_signal(int signal) {
+  if (finishing != 0 && finish == 0 && (signal == SIGINT || signal == SIGTERM))
+    finish = signal;
+  else
+    arrived = signal;
+}
 
 }  // namespace
 
@@ -28,5 +35,17 @@ void catch_interrupts() {
 }
 
 int interrupt_signal() { return arrived; }
+
+void finish_on_first_signal() {
+  finishing = 1;
+  for (int signal : {SIGINT, SIGTERM}) {
+    struct sigaction action {};
+    if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler != note_signal) continue;
+    action.sa_flags &= ~SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+int finish_signal() { return finish; }
 
 }  // namespace scan

@@ -28,6 +28,7 @@ class JpegArea {
   // interlaced picture, another size than the clip's, or anything libjpeg-turbo warns of
   // (damaged data), whose fate is the other decoder's to decide.
   bool decode(const uint8_t* bytes, size_t size, AVFrame& frame);
+  Rect area() const { return area_; }
 
  private:
   int width_, height_;

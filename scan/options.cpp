@@ -2,6 +2,8 @@
 #include "scan/options.h"
 
 #include "base/result.h"
+#include "scan/time_axis.h"
+#include "scan/timeline.h"
 
 #include <getopt.h>
 
@@ -130,6 +132,48 @@ Parsing parse_compress(std::string_view value, Options& o) {
   return {};
 }
 
+Parsing parse_timeline(std::string_view value, Options& o) {
+  o.timeline = std::string(value);
+  if (!timeline_format(o.timeline))
+    return base::failure(option_text("timeline", value) + ": the name must end in .csv or .json");
+  return {};
+}
+
+Parsing parse_clock(std::string_view value, Options& o) {
+  const std::optional<ClockSource> source = parse_clock_source(std::string(value));
+  if (!source) return base::failure(option_text("clock", value) + ": must be exif, name, mtime or none");
+  o.clock = *source;
+  return {};
+}
+
+Parsing parse_bin(std::string_view value, Options& o) {
+  o.bin_text = option_text("bin", value);
+  const std::optional<double> seconds = parse_duration(std::string(value));
+  if (!seconds) return base::failure(o.bin_text + ": not a time above 0 such as 60s, 0.5s, 2m or 1h");
+  o.bin = *seconds;
+  return {};
+}
+
+Parsing parse_input_option(std::string_view value, Options& o) {
+  const size_t equals = value.find('=');
+  if (equals == std::string_view::npos || equals == 0)
+    return base::failure(option_text("input-option", value) + ": not KEY=VALUE");
+  o.input_options.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+  return {};
+}
+
+// A time ("30s", "0.5s") or a number of strips ("100").
+Parsing parse_flush(std::string_view value, FlushSpec& flush) {
+  flush = FlushSpec{true, false, 0, 0, option_text("flush", value)};
+  if (value.ends_with('s')) {
+    flush.seconds = true;
+    if (decimal(value.substr(0, value.size() - 1), flush.time) && flush.time > 0) return {};
+  } else if (whole_number(value, flush.strips) && flush.strips > 0) {
+    return {};
+  }
+  return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
+}
+
 enum Key {
   key_cut = 256,
   key_slit,
@@ -146,6 +190,13 @@ enum Key {
   key_reduce,
   key_time_axis,
   key_decoder,
+  key_timeline,
+  key_clock,
+  key_bin,
+  key_ticks,
+  key_format,
+  key_input_option,
+  key_flush,
 };
 
 const option long_options[] = {
@@ -167,6 +218,13 @@ const option long_options[] = {
     {"reduce", required_argument, nullptr, key_reduce},
     {"time-axis", required_argument, nullptr, key_time_axis},
     {"decoder", required_argument, nullptr, key_decoder},
+    {"timeline", required_argument, nullptr, key_timeline},
+    {"clock", required_argument, nullptr, key_clock},
+    {"bin", required_argument, nullptr, key_bin},
+    {"ticks", no_argument, nullptr, key_ticks},
+    {"format", required_argument, nullptr, key_format},
+    {"input-option", required_argument, nullptr, key_input_option},
+    {"flush", required_argument, nullptr, key_flush},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -246,6 +304,22 @@ Parsing apply(int key, std::string_view value, Options& o) {
         return base::failure("--decoder " + std::string(value) + ": must be auto or ffmpeg");
       o.ffmpeg_decoder = value == "ffmpeg";
       return {};
+    case key_timeline:
+      return parse_timeline(value, o);
+    case key_clock:
+      return parse_clock(value, o);
+    case key_bin:
+      return parse_bin(value, o);
+    case key_ticks:
+      o.ticks = true;
+      return {};
+    case key_format:
+      o.input_format = value;
+      return {};
+    case key_input_option:
+      return parse_input_option(value, o);
+    case key_flush:
+      return parse_flush(value, o.flush);
   }
   return base::failure(std::string("unknown option"));
 }
@@ -292,6 +366,8 @@ Parsed parse_options(const std::vector<std::string>& args) {
   if (parsed.options.force && parsed.options.skip_existing)
     return usage_error("--force and --skip-existing: give one or the other");
   if (std::string bad = line_conflicts(parsed.options); !bad.empty()) return usage_error(bad);
+  if (parsed.options.bin > 0 && parsed.options.every != 1)
+    return usage_error(parsed.options.bin_text + " and --every: give one or the other");
   // getopt_long has moved the operands behind the options.
   std::vector<std::string> operands(argv.begin() + optind, argv.end() - 1);
   if (operands.size() != 2)
@@ -304,6 +380,10 @@ Parsed parse_options(const std::vector<std::string>& args) {
     return usage_error(parsed.options.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
   if (parsed.options.order.size() <= 1 && numbered)
     return usage_error(parsed.options.output + ": %d in OUTPUT is for several slits; there is one");
+  // Each slit's image has its own timeline.
+  const std::string& timeline = parsed.options.timeline;
+  if (parsed.options.order.size() > 1 && !timeline.empty() && timeline.find("%d") == std::string::npos)
+    return usage_error("--timeline " + timeline + ": several slits need %d in its name too");
   return parsed;
 }
 
@@ -321,6 +401,7 @@ std::vector<Options> each_slit(const Options& o) {
     else
       one.slit = o.slits[index];
     one.output.replace(one.output.find("%d"), 2, std::to_string(n + 1));
+    if (!one.timeline.empty()) one.timeline.replace(one.timeline.find("%d"), 2, std::to_string(n + 1));
     each.push_back(std::move(one));
   }
   return each;
@@ -385,6 +466,34 @@ Options:
                              programs' pixels exactly (the two differ by less than
                              one level on average, at sharp colour edges);
                              default: auto
+      --timeline FILE        also write the time of every strip to FILE (.csv or
+                             .json): strip, position (its first column or row),
+                             frame, seconds (from the clip's start), clock (ISO 8601
+                             wall-clock time when known), file, note (repeat, gap)
+      --clock exif|name|mtime|none
+                             where the wall-clock time comes from: EXIF
+                             DateTimeOriginal, a date and time in the file's name
+                             (20261207_221500, 2026-12-07T22-15-00, ...), the file's
+                             modification time, or none; a clip's clock is its
+                             container's creation time plus the frame's time, a
+                             stream's the time each frame arrived;
+                             default: the first of these that exists
+      --bin DURATION         instead of --every, one strip per DURATION (60s, 0.5s,
+                             2m, 1h) from the first chosen frame: the first frame in
+                             each interval; an interval without one is a black strip
+                             (note gap)
+      --ticks                add a band of time marks with labels (22:15 on a known
+                             clock, else 1:30 from the start) below the image (right
+                             of it with --cut horizontal); not with --flush or an
+                             input of unknown length
+      --format NAME          read INPUT with FFmpeg's demuxer or device NAME (mjpeg,
+                             v4l2, ...); default: FFmpeg guesses
+      --input-option KEY=VALUE
+                             an option of that demuxer or device (framerate=30,
+                             video_size=1280x720); may be given again
+      --flush EVERY          every EVERY (a time such as 30s, or a number of strips)
+                             replace OUTPUT with the image so far; default: write it
+                             once, at the end
   -f, --force                overwrite an existing OUTPUT; default: refuse
       --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
                              stderr), so that a rerun of a list of clips redoes only
@@ -399,6 +508,18 @@ its pictures, in presentation order, fall on the slots 0, 1, 2, ... of the strea
 average frame rate, one to a slot (times rounded to the nearest slot), and counts those
 slots. Any other clip is variable-rate and gives one strip per picture, in presentation
 order; a time in seconds then picks the first picture shown at or after it.
+
+INPUT is a clip, or an image sequence: a folder (its jpg, jpeg, png, tif, tiff, webp
+and bmp files, any case), a glob pattern ('night/*.jpg') or a printf pattern
+(frames/%05d.png). Images are taken in natural order (img2 before img10); each is one
+frame, and --from, --to and --every count images. A JPEG's EXIF orientation is applied as
+a clip's rotation is. An image of another size than the first is a failure; one that does
+not decode repeats the picture before it. 16-bit PNG and TIFF give a 16-bit image.
+INPUT - is standard input (Matroska, MPEG-TS, NUT, MJPEG, y4m, ... through a pipe); a URL
+(http://, rtsp://, udp://, srt://), a FIFO, a device or any INPUT with --format is read
+as a stream: its length is not known, the image grows as strips come (only strips are
+held), and the run ends at the stream's end, at --to, or at the first SIGINT or SIGTERM,
+which then finishes the image and exits with 0; a second signal abandons the run.
 
 A clip's display rotation (a phone's portrait clip is stored on its side with a note to
 turn it) is applied, in quarter turns and with its mirror if any: the cut, the slit's
@@ -420,7 +541,7 @@ single decoder gives.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,
-SIGHUP, SIGQUIT).
+SIGHUP, SIGQUIT); a stream's first SIGINT or SIGTERM ends it with 0.
 )";
 }
 

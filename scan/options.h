@@ -4,10 +4,12 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/reduce.h"
 #include "scan/slit_path.h"
+#include "scan/picture_clock.h"
 #include "scan/tiff_output.h"
 #include "strips/strip_lines.h"
 
@@ -37,6 +39,15 @@ struct SlitSpec {
   double end_fraction = 0;
 };
 
+// --flush: every so many seconds, or every so many strips.
+struct FlushSpec {
+  bool given = false;
+  bool seconds = false;
+  double time = 0;
+  int64_t strips = 0;
+  std::string text;
+};
+
 struct Options {
   std::string input;
   std::string output;
@@ -64,6 +75,14 @@ struct Options {
   std::vector<SlitSpec> slits;
   std::vector<std::pair<bool, size_t>> order;
   bool ffmpeg_decoder = false;  // --decoder ffmpeg: no libjpeg-turbo shortcut for JPEG
+  std::string timeline;    // --timeline: a .csv or .json of every strip's time; empty: none
+  ClockSource clock = ClockSource::automatic;
+  double bin = 0;          // --bin: seconds a strip; 0: --every instead
+  std::string bin_text;
+  bool ticks = false;      // --ticks: a band of time marks beside the image
+  std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
+  std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE
+  FlushSpec flush;  // OUTPUT rewritten with the image so far, during the run
 };
 
 struct Parsed {

@@ -28,6 +28,13 @@ double Progress::seconds() const {
 }
 
 std::string Progress::bar(int64_t done, int64_t total, double rate, int width) {
+  if (total <= 0) {
+    // A stream: its length is not known, so only what is done and how fast.
+    char figures[96];
+    std::snprintf(figures, sizeof figures, "%lld frames  %.1f fps", static_cast<long long>(done),
+                  rate);
+    return figures;
+  }
   const double part = total > 0 ? static_cast<double>(done) / total : 1.0;
   const int filled = static_cast<int>(part * width);
   std::string text = "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] ";
@@ -42,7 +49,7 @@ std::string Progress::bar(int64_t done, int64_t total, double rate, int width) {
 void Progress::update(int64_t done) {
   if (!shown_) return;
   auto now = Clock::now();
-  if (drawn_ && now - last_draw_ < redraw_every && done < total_) return;
+  if (drawn_ && now - last_draw_ < redraw_every && (done < total_ || total_ <= 0)) return;
   last_draw_ = now;
   drawn_ = true;
   double elapsed = seconds();

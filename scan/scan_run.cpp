@@ -2,6 +2,7 @@
 #include "scan/scan_run.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <optional>
 #include <sys/stat.h>
@@ -10,7 +11,10 @@
 #include <vector>
 
 #include "decode/av_error.h"
-#include "scan/clip_reader.h"
+#include "scan/frame_source.h"
+#include "scan/growing_image.h"
+#include "scan/stream_reader.h"
+#include "scan/open_input.h"
 #include "scan/slit_scaler.h"
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
@@ -20,6 +24,9 @@
 #include "scan/png_output.h"
 #include "scan/progress.h"
 #include "scan/strip_image.h"
+#include "scan/image_list.h"
+#include "scan/strip_times.h"
+#include "scan/tick_band.h"
 #include "scan/tiff_output.h"
 
 namespace scan {
@@ -83,6 +90,30 @@ Failure choose_frames(const Options& o, const ScanFrames& frames, FrameChoice& c
   return {};
 }
 
+// A stream's frames are its pictures; a time picks a frame by the stream's frame rate.
+Failure choose_stream_frames(const Options& o, const ScanFrames& frames, FrameChoice& choice) {
+  const auto frame = [&](const ClipPoint& point, int64_t& out) {
+    if (!point.seconds) {
+      out = point.frame;
+      return true;
+    }
+    if (frames.fps <= 0) return false;
+    out = static_cast<int64_t>(std::ceil(point.time * frames.fps - 1e-6));
+    return true;
+  };
+  choice.every = o.every;
+  choice.from = 0;
+  choice.to = INT64_MAX;
+  for (const ClipPoint* point : {&o.from, &o.to}) {
+    if (point->given && !frame(*point, point == &o.from ? choice.from : choice.to))
+      return fail(exit_usage, point->text + ": the stream's frame rate is not known; give a frame");
+  }
+  if (choice.from >= choice.to)
+    return fail(exit_usage, o.from.given ? o.from.text + ": at or past " + o.to.text
+                                         : o.to.text + ": no frame lies before it");
+  return {};
+}
+
 // Written so that no sum can pass 64 bits, however large --every is.
 int64_t strips_of(const FrameChoice& choice) {
   return (choice.to - choice.from - 1) / choice.every + 1;
@@ -106,13 +137,16 @@ std::string describe_size(const ImageSize& size) {
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
 }
 
-Failure interrupted() { return fail(128 + interrupt_signal(), "interrupted; no image written"); }
+Failure interrupted() {
+  const int signal = interrupt_signal() != 0 ? interrupt_signal() : finish_signal();
+  return fail(128 + signal, "interrupted; no image written");
+}
 
 // Everything a run holds while it decodes and writes.
 class Run {
  public:
-  // `shared`: a clip another run has opened, whose pictures this run is handed (lay()).
-  Run(const Options& o, std::FILE* err, bool terminal, ClipReader* shared = nullptr)
+  // `shared`: an input another run has opened, whose pictures this run is handed (lay()).
+  Run(const Options& o, std::FILE* err, bool terminal, FrameSource* shared = nullptr)
       : o_(o), err_(err), terminal_(terminal), clip_(shared), output_(o.output) {}
   int go();
 
@@ -120,26 +154,39 @@ class Run {
   Failure prepare();
   // Decodes the chosen frames and lays each strip, into `followers`' images too.
   Failure make_strips(const std::vector<std::unique_ptr<Run>>& followers = {});
+  // Writes the image under its temporary name; commit() renames it.
   Failure finish();
   Failure commit();
   int report(const Failure& failure);
   void discard();
-  ClipReader* clip() const { return clip_; }
+  FrameSource* clip() const { return clip_; }
 
  private:
   Failure prepare_tiff(const ImageSize& size);
+  Failure place_lines();
   void start_strips(bool shown);
-  Failure lay(int64_t k, const AVFrame* picture);
+  Failure lay(int64_t k, const AVFrame* picture, bool repeated);
+  Failure plan_strips();
+  Failure draw_ticks();
+  strips::BytePlane streak_plane();
+  const AVFrame* next_picture(int64_t k, int64_t& frame);
+  Failure write_timeline();
+  Failure commit_both(bool replace_output);
+  void record_arrival(int64_t k);
   void repeat_strip(int64_t k);
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
+  Failure prepare_growing(int shown_width, int shown_height);
+  Failure flush_if_due(int64_t strips);
+  Failure finish_growing();
+  Failure commit_growing();
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
 
   const Options& o_;
   std::FILE* err_;
   bool terminal_;
-  ClipReader* clip_;  // owned_, or a clip another run reads
-  std::unique_ptr<ClipReader> owned_;
+  FrameSource* clip_;  // owned_, or an input another run reads
+  std::unique_ptr<FrameSource> owned_;
   std::optional<SlitScaler> scaler_;
   Rect slit_;  // in the stored picture
   decode::Orientation orientation_;
@@ -158,6 +205,20 @@ class Run {
   std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
   std::unique_ptr<Progress> progress_;
   OddFrames odd_;  // the decoder's damaged frames are added at the end
+  // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it.
+  StripFrames strip_frames_;
+  std::vector<StripRecord> records_;
+  std::optional<TempOutput> timeline_;
+  int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
+  int64_t band_ = 0;         // rows (a vertical cut) or columns of the --ticks band
+  // The band of an image written as it comes (a TIFF, a horizontal PNG), laid beside each
+  // strip.
+  StripImage band_image_;
+  void lay_band(int64_t k);
+  // Inputs of unknown length, and --flush: the strips so far, written when asked and at
+  // the end; the image is laid one strip at a time into image_ and copied here.
+  std::unique_ptr<GrowingImage> grown_;
+  double last_flush_ = 0;  // seconds into the run of the last --flush write
 };
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
@@ -179,13 +240,20 @@ Failure Run::prepare() {
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
   if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
+  if (!o_.timeline.empty())
+    if (Written ok = check_output(o_.timeline, o_.force); !ok) return fail(exit_failed, ok.error());
+  // A long clip is read through when opened, which a signal must be able to cut short.
+  // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
+  // that signal still abandons the run.
   if (clip_ == nullptr) {
-    // A long clip is read through when opened, which a signal must be able to cut short.
-    decode::Opening<std::unique_ptr<ClipReader>> opened =
-        ClipReader::open(o_.input, o_.threads > 0 ? o_.threads : default_threads(),
-                         [] { return interrupt_signal() != 0; });
-    if (interrupt_signal() != 0) return interrupted();
-    if (!opened) return fail(exit_failed, o_.input + ": " + describe_failure(opened.error()));
+    if (!o_.input_format.empty() && !known_input_format(o_.input_format))
+      return fail(exit_usage, "--format " + o_.input_format +
+                                  ": FFmpeg knows no such input format or device");
+    if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
+    InputOpening opened = open_input(
+        o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
+    if (interrupt_signal() != 0 || finish_signal() != 0) return interrupted();
+    if (!opened) return fail(exit_failed, opened.error());
     owned_ = std::move(*opened);
     clip_ = owned_.get();
   }
@@ -199,26 +267,32 @@ Failure Run::prepare() {
   const bool swapped = orientation_.swaps_sides();
   const int shown_width = swapped ? clip_->height() : clip_->width();
   const int shown_height = swapped ? clip_->width() : clip_->height();
-  if (!runs_on_lines(o_))
+  if (!runs_on_lines(o_)) {
     if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
+    shown_slit_ = o_.cut == Cut::vertical ? slit_.x : slit_.y;
+  }
   odd_.shown_size = std::to_string(shown_width) + " x " + std::to_string(shown_height);
   if (!orientation_.upright() && !runs_on_lines(o_)) {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
   }
+  if (!clip_->length_known() || o_.flush.given) return prepare_growing(shown_width, shown_height);
   if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
   strips_ = strips_of(choice_);
+  if (Failure bad = plan_strips()) return bad;
   size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
-  if (runs_on_lines(o_)) {
-    auto made = LineStrips::make(o_, clip_->width(), clip_->height(), orientation_, strips_,
-                                 clip_->deep());
-    if (!made) return fail(exit_usage, made.error());
-    lines_ = std::move(*made);
-    // A line's samples, not the frame's side, run along the strip.
-    (o_.cut == Cut::vertical ? size_.height : size_.width) = lines_->samples();
+  if (Failure bad = place_lines()) return bad;
+  // A line's samples, not the frame's side, run along the strip.
+  if (lines_) (o_.cut == Cut::vertical ? size_.height : size_.width) = lines_->samples();
+  if (o_.ticks) {
+    band_ = band_layout(o_.cut == Cut::vertical, o_.cut == Cut::vertical ? size_.height : size_.width)
+                .thickness;
+    (o_.cut == Cut::vertical ? size_.height : size_.width) += band_;
   }
-  if (!o_.ffmpeg_decoder) clip_->read_only(lines_ ? lines_->stored_bounds() : slit_);
-  if (format_ == Format::tiff) return prepare_tiff(size_);
+  if (format_ == Format::tiff) {
+    if (Failure bad = prepare_tiff(size_)) return bad;
+    return draw_ticks();
+  }
   const bool streamed = o_.cut == Cut::horizontal;
   const ImageSize held =
       streamed ? ImageSize{size_.width, o_.slit.width, size_.pixel_bytes} : size_;
@@ -234,6 +308,149 @@ Failure Run::prepare() {
     if (PngWritten ok = writer_->begin(); !ok)
       return fail(exit_failed, o_.output + ": " + ok.error());
   }
+  return draw_ticks();
+}
+
+// The lines of a slit along paths, or of a slit reduced or moving, for strips_ strips; and
+// what the input is to decode of each picture.
+Failure Run::place_lines() {
+  if (runs_on_lines(o_)) {
+    const bool moving = o_.slit.moving || (!o_.lines.empty() && !o_.lines.front().to.empty());
+    if (moving && !clip_->length_known())
+      return fail(exit_usage, (o_.lines.empty() ? o_.slit.text : o_.lines.front().text) +
+                                  ": a moving slit needs an input of known length");
+    auto made = LineStrips::make(o_, clip_->width(), clip_->height(), orientation_,
+                                 clip_->length_known() ? strips_ : 1, clip_->deep());
+    if (!made) return fail(exit_usage, made.error());
+    lines_ = std::move(*made);
+  }
+  if (!o_.ffmpeg_decoder) clip_->read_only(lines_ ? lines_->stored_bounds() : slit_);
+  return {};
+}
+
+// Which frame each strip shows and when; only --bin changes which frames are read.
+Failure Run::plan_strips() {
+  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks) return {};
+  const SequenceKind kind = sequence_kind(o_.input);
+  // A sequence's images each have their own clock; the list is the one the source reads.
+  std::vector<std::string> files;
+  if (kind != SequenceKind::none) {
+    auto listed = list_images(o_.input, kind);
+    if (!listed) return fail(exit_failed, o_.input + ": " + listed.error());
+    files = std::move(*listed);
+  }
+  const FrameTimes times =
+      kind == SequenceKind::none
+          ? FrameTimes::of_clip(clip_->frames(), clip_clock(o_.input, o_.clock))
+          : FrameTimes::of_images(clip_->frames(), std::move(files), o_.clock);
+  if (o_.bin > 0) {
+    auto binned = binned_frames(times, choice_.from, choice_.to, o_.bin);
+    if (!binned) return fail(exit_usage, o_.bin_text + ": " + binned.error());
+    strip_frames_ = std::move(*binned);
+    // Every frame up to the last interval's is read; the first of each interval is laid.
+    choice_.every = 1;
+    choice_.to = strip_frames_.frames.back() + 1;
+    for (int64_t f : strip_frames_.frames)
+      if (f >= 0) choice_.only.push_back(f);
+    strips_ = static_cast<int64_t>(strip_frames_.frames.size());
+  } else {
+    for (int64_t k = 0; k < strips_; ++k)
+      strip_frames_.frames.push_back(choice_.from + k * choice_.every);
+  }
+  records_ = strip_records(clip_->frames(), times, strip_frames_, o_.slit.width);
+  return {};
+}
+
+// The band is drawn before any strip: every strip's time is known from the clip's index.
+Failure Run::draw_ticks() {
+  if (band_ == 0) return {};
+  const bool vertical = o_.cut == Cut::vertical;
+  const int pixel_bytes = size_.pixel_bytes;
+  const BandLayout layout =
+      band_layout(vertical, vertical ? size_.height - band_ : size_.width - band_);
+  TickAxis axis;
+  axis.strip_pixels = static_cast<double>(o_.slit.width);
+  axis.wall_clock = std::all_of(records_.begin(), records_.end(),
+                                [](const StripRecord& r) { return r.clock.has_value(); });
+  for (const StripRecord& r : records_)
+    axis.values.push_back(axis.wall_clock ? static_cast<double>(r.clock->civil_micros) / 1e6
+                                          : r.seconds);
+  strips::BytePlane band = image_.plane();
+  if (vertical && !tiff_) {
+    band.pixels += (size_.height - band_) * band.stride;
+    band.height = band_;
+  } else {
+    const ImageSize whole = vertical ? ImageSize{size_.width, band_, pixel_bytes}
+                                     : ImageSize{band_, size_.height, pixel_bytes};
+    if (!band_image_.allocate(whole))
+      return fail(exit_failed, o_.output + ": not enough memory for the band of time marks (" +
+                                   human_bytes(static_cast<double>(whole.bytes())) + ")");
+    band = band_image_.plane();
+  }
+  if (auto drawn = draw_tick_band(band, pixel_bytes, layout, make_ticks(axis, layout.min_spacing));
+      !drawn)
+    return fail(exit_failed, "--ticks: " + drawn.error());
+  return {};
+}
+
+// The image without the band of time marks: where strips go.
+strips::BytePlane Run::streak_plane() {
+  strips::BytePlane plane = image_.plane();
+  if (band_ > 0 && o_.cut == Cut::vertical) plane.height -= band_;
+  if (band_ > 0 && o_.cut == Cut::horizontal) plane.width -= band_ * size_.pixel_bytes;
+  return plane;
+}
+
+// The picture of strip k: with --bin the frames between intervals' first ones are passed by.
+const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
+  const AVFrame* picture = clip_->next(frame);
+  if (o_.bin > 0)
+    while (picture != nullptr && frame < strip_frames_.frames[k] && interrupt_signal() == 0)
+      picture = clip_->next(frame);
+  return picture;
+}
+
+// The image is made when the strips are all there, or when --flush writes it.
+Failure Run::prepare_growing(int shown_width, int shown_height) {
+  if (o_.ticks)
+    return fail(exit_usage, std::string("--ticks: not with ") +
+                                (o_.flush.given ? "--flush" : "an input of unknown length"));
+  if (clip_->length_known()) {
+    if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
+    strips_ = strips_of(choice_);
+    if (Failure bad = plan_strips()) return bad;
+  } else {
+    if (o_.bin > 0) return fail(exit_usage, o_.bin_text + ": not with an input of unknown length");
+    if (Failure bad = choose_stream_frames(o_, clip_->frames(), choice_)) return bad;
+    strips_ = INT64_MAX;
+  }
+  if (Failure bad = place_lines()) return bad;
+  ImageSize strip = image_size(o_.cut, 1, o_.slit.width, shown_width, shown_height,
+                               clip_->deep());
+  if (lines_) (o_.cut == Cut::vertical ? strip.height : strip.width) = lines_->samples();
+  if (!image_.allocate(strip))
+    return fail(exit_failed, o_.output + ": not enough memory for a strip of " +
+                                 human_bytes(static_cast<double>(strip.bytes())));
+  const bool vertical = o_.cut == Cut::vertical;
+  grown_ = std::make_unique<GrowingImage>(o_.cut, o_.slit.width,
+                                          vertical ? strip.height : strip.width,
+                                          strip.pixel_bytes);
+  return {};
+}
+
+// --flush: OUTPUT replaced by the image so far, under a temporary name and renamed.
+Failure Run::flush_if_due(int64_t strips) {
+  if (!o_.flush.given) return {};
+  const double now = progress_->seconds();
+  if (o_.flush.seconds ? now - last_flush_ < o_.flush.time : strips % o_.flush.strips != 0)
+    return {};
+  last_flush_ = now;
+  TempOutput flushed(o_.output);
+  if (Written ok = flushed.create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads()); !ok)
+    return write_failed(ok.error());
+  // OUTPUT was checked before the run; from the first flush on it is this run's own.
+  if (Written ok = flushed.commit(true); !ok) return fail(exit_failed, ok.error());
   return {};
 }
 
@@ -263,10 +480,11 @@ Failure Run::write_failed(const std::string& error) const {
   return fail(exit_failed, o_.output + ": " + error);
 }
 
-// Lays one strip per chosen frame into the image. A picture of another size than the first
-// (clips joined end to end) is scaled whole to the first picture's size and cut at the same
-// place, as a player shows it in one window. A picture that cannot be converted repeats the
-// strip before it, as a damaged frame does; the first strip has none and stays black.
+// Lays one strip per chosen frame into the image, and hands each picture to `followers`,
+// the runs of the other slits. A picture of another size than the first (clips joined end
+// to end) is scaled whole to the first picture's size and cut at the same place, as a player
+// shows it in one window. A picture that cannot be converted repeats the strip before it,
+// as a damaged frame does; the first strip has none and stays black.
 Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   if (!clip_->choose(choice_)) {
     if (interrupt_signal() != 0) return interrupted();
@@ -276,13 +494,21 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   for (const auto& run : followers) run->start_strips(false);
   for (int64_t k = 0; k < strips_; ++k) {
     if (interrupt_signal() != 0) return interrupted();
+    if (finish_signal() != 0) break;
     int64_t frame = 0;
-    const AVFrame* picture = clip_->next(frame);
+    const bool gap = o_.bin > 0 && strip_frames_.frames[k] < 0;
+    const int64_t damaged_before = clip_->damaged();
+    const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
     if (interrupt_signal() != 0) return interrupted();
-    if (picture == nullptr) return ended_early(choice_.from + k * choice_.every);
-    if (Failure bad = lay(k, picture)) return bad;
+    // A stream ends where it ends, or where a signal ended it.
+    if (picture == nullptr && !gap && !clip_->length_known() && clip_->failure().empty()) break;
+    if (picture == nullptr && !gap)
+      return ended_early(o_.bin > 0 ? strip_frames_.frames[k] : choice_.from + k * choice_.every);
+    // A picture that did not decode shows the last good one again.
+    const bool repeated = clip_->damaged() > damaged_before;
+    if (Failure bad = lay(k, picture, repeated)) return bad;
     for (const auto& run : followers)
-      if (Failure bad = run->lay(k, picture)) return bad;
+      if (Failure bad = run->lay(k, picture, repeated)) return bad;
     progress_->update(k + 1);
   }
   return {};
@@ -290,50 +516,87 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
 
 void Run::start_strips(bool shown) {
   scaler_.emplace(clip_->deep());
-  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet && shown, strips_);
+  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet && shown,
+                                         clip_->length_known() ? strips_ : 0);
 }
 
-Failure Run::lay(int64_t k, const AVFrame* picture) {
-  SlitScaler& scaler = *scaler_;
+// Strip k of `picture`; null for a --bin interval without a frame.
+Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
+  const bool gap = picture == nullptr;
   const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
-  const strips::BytePlane image = image_.plane();
-  {
-    // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
-    // one-strip image; a damaged frame leaves the strip before it there, to go again.
-    const int64_t at = tiff_ || writer_ ? 0 : k;
-    const bool other_size = picture->width != clip_->width() || picture->height != clip_->height();
-    const RgbView view =
-        lines_       ? lines_->strip(picture, k)
-        : other_size ? scaler.convert_scaled(picture, clip_->width(), clip_->height(), slit_)
-                     : scaler.convert(picture, slit_);
-    // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
-    if (tiff_ && view.bytes != nullptr)
-      std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
-    if (view.bytes != nullptr && oriented_) {
-      oriented_->place(view, image, o_.cut, at);
-    } else if (view.bytes != nullptr) {
-      const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
-                                          view.height, view.stride};
-      strips::place_strip(source, image, strip, at);
-    } else if (k > 0) {
-      ++odd_.damaged;
-      if (!tiff_) repeat_strip(k);
-    } else {
-      ++odd_.blank;  // the image is allocated black
-    }
-    if (other_size && view.bytes != nullptr) ++odd_.scaled;
-    if (tiff_) {
-      const strips::ConstBytePlane done{image.pixels, image.width, image.height, image.stride};
-      if (auto added = tiff_->add(done); !added) return write_failed(added.error());
-    } else if (writer_) {
-      if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
-        return write_failed(ok.error());
-    }
+  const strips::BytePlane image = streak_plane();
+  // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
+  // one-strip image; a damaged frame leaves the strip before it there, to go again.
+  const int64_t at = tiff_ || writer_ || grown_ ? 0 : k;
+  if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
+  if (repeated && static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
+  const bool other_size =
+      !gap && (picture->width != clip_->width() || picture->height != clip_->height());
+  const RgbView view =
+      gap          ? RgbView{}
+      : lines_     ? lines_->strip(picture, k)
+      : other_size ? scaler_->convert_scaled(picture, clip_->width(), clip_->height(), slit_)
+                   : scaler_->convert(picture, slit_);
+  // A --bin interval without a frame: a black strip (the whole image starts black).
+  if (gap && (tiff_ || writer_ || grown_))
+    for (int64_t y = 0; y < image.height; ++y)
+      std::fill_n(image.pixels + y * image.stride, image.width, uint8_t{0});
+  // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
+  if ((tiff_ || grown_) && view.bytes != nullptr)
+    std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
+  if (view.bytes != nullptr && oriented_) {
+    oriented_->place(view, image, o_.cut, at);
+  } else if (view.bytes != nullptr) {
+    const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
+                                        view.height, view.stride};
+    strips::place_strip(source, image, strip, at);
+  } else if (gap) {
+    // Black already: laid so above, or allocated so.
+  } else if (k > 0) {
+    if (static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
+    ++odd_.damaged;
+    if (!tiff_ && !grown_) repeat_strip(k);
+  } else {
+    ++odd_.blank;  // the image is allocated black
+  }
+  if (other_size && view.bytes != nullptr) ++odd_.scaled;
+  if (band_ > 0 && (tiff_ || writer_)) lay_band(k);
+  if (tiff_) {
+    const strips::ConstBytePlane done{image_.plane().pixels, image_.plane().width,
+                                      image_.plane().height, image_.stride()};
+    if (auto added = tiff_->add(done); !added) return write_failed(added.error());
+  } else if (writer_) {
+    if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
+      return write_failed(ok.error());
+  } else if (grown_) {
+    if (!grown_->add(image_))
+      return fail(exit_failed, o_.output + ": not enough memory for " + std::to_string(k + 1) +
+                                   " strips; use --every, --to or a TIFF OUTPUT");
+    if (Failure bad = flush_if_due(k + 1)) return bad;
   }
   return {};
 }
 
+// Strip k's share of the band, beside it in the one-strip image handed on.
+void Run::lay_band(int64_t k) {
+  const int64_t lines = o_.slit.width;
+  const int pixel_bytes = size_.pixel_bytes;
+  uint8_t* const pixels = image_.plane().pixels;
+  if (o_.cut == Cut::vertical) {
+    const int64_t streak_rows = size_.height - band_;
+    for (int64_t y = 0; y < band_; ++y)
+      std::copy_n(band_image_.row(y) + k * lines * pixel_bytes, lines * pixel_bytes,
+                  pixels + (streak_rows + y) * image_.stride());
+  } else {
+    const int64_t streak_bytes = (size_.width - band_) * pixel_bytes;
+    for (int64_t y = 0; y < lines; ++y)
+      std::copy_n(band_image_.row(k * lines + y), band_image_.stride(),
+                  pixels + y * image_.stride() + streak_bytes);
+  }
+}
+
 Failure Run::ended_early(int64_t frame) const {
+  if (const std::string why = clip_->failure(); !why.empty()) return fail(exit_failed, why);
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
   if (clip_->broke_off() && clip_->read_error() != 0)
@@ -343,14 +606,42 @@ Failure Run::ended_early(int64_t frame) const {
 
 void Run::repeat_strip(int64_t k) {
   if (writer_) return;  // the one-strip image still holds the strip before
-  const strips::BytePlane image = image_.plane();
+  const strips::BytePlane image = streak_plane();
   const strips::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
   strips::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
                               o_.slit.width};
   strips::place_strip(source, image, strip, k);
 }
 
+Failure Run::finish_growing() {
+  if (grown_->strips() == 0) return fail(exit_failed, o_.input + ": no frame came");
+  size_ = grown_->size();
+  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads()); !ok)
+    return write_failed(ok.error());
+  return {};
+}
+
+Failure Run::commit_growing() {
+  if (interrupt_signal() != 0) return interrupted();
+  struct stat st {};
+  const int64_t file_bytes = fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0;
+  // A signal may have ended the run before the strips planned were all there.
+  if (records_.size() > static_cast<size_t>(grown_->strips()))
+    records_.resize(static_cast<size_t>(grown_->strips()));
+  if (Failure bad = commit_both(o_.force || o_.flush.given)) return bad;
+  OddFrames odd = odd_;
+  odd.damaged += clip_->damaged();
+  progress_->summary(grown_->strips(), describe_size(size_), file_bytes, odd);
+  if (finish_signal() != 0 && !o_.quiet && owned_)
+    std::fprintf(err_, "velmora-scan: %s: stopped by %s after %lld strips; the image holds them\n",
+                 o_.input.c_str(), finish_signal() == SIGINT ? "SIGINT" : "SIGTERM",
+                 static_cast<long long>(grown_->strips()));
+  return {};
+}
+
 Failure Run::finish() {
+  if (grown_) return finish_growing();
   if (tiff_) {
     if (auto written = tiff_->finish(); !written) return write_failed(written.error());
   } else if (PngWritten written =
@@ -362,21 +653,74 @@ Failure Run::finish() {
 }
 
 Failure Run::commit() {
+  if (grown_) return commit_growing();
   if (interrupt_signal() != 0) return interrupted();
   // libtiff writes through the file descriptor, not the stream.
   struct stat st {};
   const int64_t file_bytes = tiff_ ? (fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0)
                                    : std::ftell(output_.stream());
-  if (Written ok = output_.commit(o_.force); !ok) return fail(exit_failed, ok.error());
+  if (Failure bad = commit_both(o_.force)) return bad;
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(strips_, describe_size(size_), file_bytes, odd);
+  if (const std::string first = clip_->first_damaged(); !first.empty() && !o_.quiet && owned_)
+    std::fprintf(err_, "velmora-scan: %s: warning: %lld image(s) do not decode, the first %s; "
+                 "their strips repeat the picture before\n",
+                 o_.input.c_str(), static_cast<long long>(clip_->damaged()), first.c_str());
+  return {};
+}
+
+// A stream's strips are known only as they come: each at its picture's time, its clock the
+// moment it arrived.
+void Run::record_arrival(int64_t k) {
+  const FrameStamp& stamp = clip_->stamp();
+  StripRecord r;
+  r.strip = k;
+  r.position = k * o_.slit.width;
+  r.frame = stamp.frame;
+  r.seconds = stamp.seconds;
+  r.clock = now_clock();
+  records_.push_back(r);
+}
+
+// Written under a temporary name before OUTPUT is renamed, and renamed right after it, so
+// that a failure leaves neither file.
+Failure Run::write_timeline() {
+  if (o_.timeline.empty()) return {};
+  timeline_.emplace(o_.timeline);
+  if (Written ok = timeline_->create(); !ok) return fail(exit_failed, ok.error());
+  TimelineHead head;
+  head.input = o_.input;
+  head.width = size_.width - (o_.cut == Cut::horizontal ? band_ : 0);
+  head.height = size_.height - (o_.cut == Cut::vertical ? band_ : 0);
+  head.cut = o_.cut == Cut::vertical ? "vertical" : "horizontal";
+  head.slit_position = shown_slit_;
+  head.slit_width = o_.slit.width;
+  if (lines_) head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
+  const std::string text = timeline_format(o_.timeline) == TimelineFormat::json
+                               ? timeline_json(head, records_)
+                               : timeline_csv(records_);
+  if (std::fwrite(text.data(), 1, text.size(), timeline_->stream()) != text.size())
+    return fail(exit_failed, o_.timeline + ": cannot be written");
+  return {};
+}
+
+// The timeline lands first and is taken back when OUTPUT cannot land: both or neither.
+Failure Run::commit_both(bool replace_output) {
+  if (Failure bad = write_timeline()) return bad;
+  if (timeline_)
+    if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = output_.commit(replace_output); !ok) {
+    if (timeline_) std::remove(o_.timeline.c_str());
+    return fail(exit_failed, ok.error());
+  }
   return {};
 }
 
 void Run::discard() {
   tiff_.reset();  // before its file is closed
   output_.discard();
+  if (timeline_) timeline_->discard();
 }
 
 int Run::report(const Failure& failure) {
@@ -395,7 +739,7 @@ int Run::go() {
   return exit_done;
 }
 
-// Several slits: the first run opens and decodes the clip and hands each picture to the
+// Several slits: the first run opens and decodes the input and hands each picture to the
 // others. Every image is written under its temporary name first, and renamed only when all
 // are complete; a failure or an interrupt leaves none.
 int run_several(const std::vector<Options>& each, std::FILE* err, bool terminal) {

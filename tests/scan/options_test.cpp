@@ -77,6 +77,21 @@ TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
   EXPECT_EQ(p.options.slit.width, 10);
 }
 
+TEST(ScanOptions, StreamOptionsAreKeptAsGiven) {
+  scan::Parsed p = parse({"--format", "v4l2", "--input-option", "framerate=30",
+                          "--input-option", "video_size=1280x720", "--flush", "2.5s",
+                          "/dev/video0", "out.png"});
+  ASSERT_EQ(p.action, Action::run) << p.error;
+  EXPECT_EQ(p.options.input_format, "v4l2");
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(p.options.input_options, (Pairs{{"framerate", "30"}, {"video_size", "1280x720"}}));
+  EXPECT_TRUE(p.options.flush.seconds);
+  EXPECT_DOUBLE_EQ(p.options.flush.time, 2.5);
+  p = parse({"--flush", "100", "-", "out.tif"});
+  EXPECT_FALSE(p.options.flush.seconds);
+  EXPECT_EQ(p.options.flush.strips, 100);
+}
+
 TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   EXPECT_EQ(parse({"--help"}).action, Action::help);
   EXPECT_EQ(parse({"-h"}).action, Action::help);
@@ -85,7 +100,8 @@ TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   for (const char* option : {"--cut", "--slit", "--every", "--from", "--to", "--threads", "--force",
                              "--quiet", "--version", "variable-rate", "--no-rotate",
                              "--compress", "--skip-existing", "zstd: ", "--threads", "--line",
-                             "--thickness", "--reduce", "--time-axis", "%d", "--decoder"})
+                             "--thickness", "--reduce", "--time-axis", "%d", "--decoder",
+                             "--format", "--input-option", "--flush"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -116,8 +132,16 @@ TEST(ScanOptions, EveryMistakeHasItsOwnLineNamingTheOption) {
       {{"--compress", "jpeg", "a", "b.tif"},
        "--compress jpeg: must be deflate, zstd, lzw or none"},
       {{"--decoder", "libjpeg", "a", "b.png"}, "--decoder libjpeg: must be auto or ffmpeg"},
+      {{"--slit", "1", "--slit", "2", "--timeline", "t.csv", "a", "b%d.png"},
+       "--timeline t.csv: several slits need %d in its name too"},
       {{"--skip-existing", "-f", "a", "b.png"},
        "--force and --skip-existing: give one or the other"},
+      {{"--flush", "0", "-", "b.png"},
+       "--flush 0: not a number of strips (1 or more) or a time such as 30s"},
+      {{"--flush", "2m", "-", "b.png"},
+       "--flush 2m: not a number of strips (1 or more) or a time such as 30s"},
+      {{"--input-option", "=30", "-", "b.png"}, "--input-option =30: not KEY=VALUE"},
+      {{"--input-option", "framerate", "-", "b.png"}, "--input-option framerate: not KEY=VALUE"},
       {{"a"}, "expected INPUT and OUTPUT, got 1 file name (see --help)"},
       {{"a", "b.png", "c.png"}, "expected INPUT and OUTPUT, got 3 file names (see --help)"},
   };

@@ -99,8 +99,15 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{missing, "OUT"}, 1, "velmora-scan: " + missing + ": no such file"},
       {{in.folder_input, "OUT"},
        1,
-       "velmora-scan: " + in.folder_input + ": is a folder, not a clip"},
+       "velmora-scan: " + in.folder_input +
+           ": is a folder holding no image (jpg, jpeg, png, tif, tiff, webp, bmp)"},
       {{in.empty, "OUT"}, 1, "velmora-scan: " + in.empty + ": is empty"},
+      {{in.folder + "/*.jpg", "OUT"},
+       1,
+       "velmora-scan: " + in.folder + "/*.jpg: no image (jpg, jpeg, png, tif, tiff, webp, bmp) found"},
+      {{"--format", "no-such-demuxer", "-", "OUT"},
+       2,
+       "velmora-scan: --format no-such-demuxer: FFmpeg knows no such input format or device"},
       {{in.text, "OUT"},
        1,
        "velmora-scan: " + in.text +

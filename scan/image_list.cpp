@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/image_list.h"
+
+#include <dirent.h>
+#include <glob.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <regex>
+
+namespace scan {
+namespace {
+
+bool is_directory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_file(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// One printf conversion for a whole number (%d, %05d), as FFmpeg's image demuxer takes it;
+// "%%" stands for a plain percent sign.
+const std::regex& printf_number() {
+  static const std::regex pattern("%0?[0-9]*d");
+  return pattern;
+}
+
+std::string with_number(const std::string& pattern, long number) {
+  std::string out;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '%') {
+      out += pattern[i];
+      continue;
+    }
+    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    size_t end = pattern.find('d', i);
+    char text[64];
+    std::snprintf(text, sizeof text, pattern.substr(i, end - i + 1).c_str(), number);
+    out += text;
+    i = end;
+  }
+  return out;
+}
+
+base::Result<std::vector<std::string>, std::string> folder_images(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return base::failure(folder + ": " + std::strerror(errno));
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (image_extension(name) && is_file(folder + "/" + name)) names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end(), natural_less);
+  const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
+  for (auto& name : names) name = prefix + name;
+  return names;
+}
+
+std::vector<std::string> glob_images(const std::string& pattern) {
+  glob_t found{};
+  std::vector<std::string> names;
+  if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+    for (size_t i = 0; i < found.gl_pathc; ++i)
+      if (is_file(found.gl_pathv[i])) names.emplace_back(found.gl_pathv[i]);
+  }
+  globfree(&found);
+  std::sort(names.begin(), names.end(), natural_less);
+  return names;
+}
+
+// As FFmpeg's image demuxer: the first number is one of 0 to 4, and the run goes on while
+// the next number's file exists.
+std::vector<std::string> printf_images(const std::string& pattern) {
+  std::vector<std::string> names;
+  long first = 0;
+  while (first < 5 && !is_file(with_number(pattern, first))) ++first;
+  for (long n = first; first < 5; ++n) {
+    std::string name = with_number(pattern, n);
+    if (!is_file(name)) break;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+}  // namespace
+
+SequenceKind sequence_kind(const std::string& input) {
+  if (input == "-" || input.find("://") != std::string::npos) return SequenceKind::none;
+  if (is_directory(input)) return SequenceKind::folder;
+  if (is_file(input)) return SequenceKind::none;
+  if (std::regex_search(input, printf_number())) return SequenceKind::printf;
+  if (input.find_first_of("*?[") != std::string::npos) return SequenceKind::glob;
+  return SequenceKind::none;
+}
+
+bool natural_less(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const bool da = std::isdigit(static_cast<unsigned char>(a[i]));
+    const bool db = std::isdigit(static_cast<unsigned char>(b[j]));
+    if (da && db) {
+      size_t ei = i, ej = j;
+      while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
+      while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
+      // By value: leading zeros aside, the longer run is the larger number.
+      size_t zi = i, zj = j;
+      while (zi + 1 < ei && a[zi] == '0') ++zi;
+      while (zj + 1 < ej && b[zj] == '0') ++zj;
+      if (ei - zi != ej - zj) return ei - zi < ej - zj;
+      if (int c = a.compare(zi, ei - zi, b, zj, ej - zj); c != 0) return c < 0;
+      // Equal values: fewer leading zeros first, so that the order is total.
+      if (ei - i != ej - j) return ei - i < ej - j;
+      i = ei;
+      j = ej;
+      continue;
+    }
+    if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+    ++i;
+    ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
+bool image_extension(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* known : {"jpg", "jpeg", "png", "tif", "tiff", "webp", "bmp"})
+    if (ext == known) return true;
+  return false;
+}
+
+base::Result<std::vector<std::string>, std::string> list_images(const std::string& input,
+                                                                SequenceKind kind) {
+  std::vector<std::string> names;
+  if (kind == SequenceKind::folder) {
+    auto listed = folder_images(input);
+    if (!listed) return base::failure(listed.error());
+    names = std::move(*listed);
+  } else if (kind == SequenceKind::glob) {
+    names = glob_images(input);
+  } else if (kind == SequenceKind::printf) {
+    names = printf_images(input);
+  }
+  // A folder is read as a sequence of images: one without any is named as a folder.
+  if (names.empty() && kind == SequenceKind::folder)
+    return base::failure(input + ": is a folder holding no image (jpg, jpeg, png, tif, tiff, "
+                                 "webp, bmp)");
+  if (names.empty())
+    return base::failure(input + ": no image (jpg, jpeg, png, tif, tiff, webp, bmp) found");
+  return names;
+}
+
+}  // namespace scan

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/open_input.h"
+
+#include "scan/clip_messages.h"
+#include "scan/clip_reader.h"
+#include "scan/image_list.h"
+#include "scan/image_sequence.h"
+#include "scan/stream_reader.h"
+
+namespace scan {
+
+InputOpening open_input(const Options& o, int threads, const decode::ShouldStop& stop) {
+  const auto failed = [&](const decode::OpenFailure& why) {
+    return base::failure(o.input + ": " + describe_failure(why));
+  };
+  if (is_stream_input(o.input, o.input_format)) {
+    auto stream = StreamReader::open(
+        StreamRequest{o.input, o.input_format, o.input_options, threads}, stop);
+    if (!stream) return base::failure(stream.error());
+    return std::unique_ptr<FrameSource>(std::move(*stream));
+  }
+  if (const SequenceKind kind = sequence_kind(o.input); kind != SequenceKind::none) {
+    auto files = list_images(o.input, kind);
+    if (!files) return base::failure(files.error());
+    auto sequence = ImageSequence::open(std::move(*files), threads);
+    if (!sequence) return base::failure(o.input + ": no image of the sequence decodes");
+    return std::unique_ptr<FrameSource>(std::move(*sequence));
+  }
+  auto clip = ClipReader::open(o.input, threads, stop);
+  if (!clip) return failed(clip.error());
+  return std::unique_ptr<FrameSource>(std::move(*clip));
+}
+
+}  // namespace scan

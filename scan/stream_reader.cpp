@@ -1,0 +1,221 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/stream_reader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+#include <libavutil/dict.h>
+}
+
+#include "decode/av_error.h"
+#include "decode/decoder_setup.h"
+#include "decode/display_orientation.h"
+#include "scan/clip_messages.h"
+#include "scan/jpeg_area.h"
+#include "scan/slit_scaler.h"
+
+namespace scan {
+namespace {
+
+struct DictionaryDeleter {
+  void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
+};
+
+}  // namespace
+
+bool is_stream_input(const std::string& input, const std::string& format) {
+  if (!format.empty() || input == "-") return true;
+  struct stat st {};
+  // A file of that name is the file, even when its name looks like a URL.
+  if (stat(input.c_str(), &st) == 0) return S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode);
+  return input.find("://") != std::string::npos;
+}
+
+namespace {
+
+void register_devices() {
+  static const bool registered = [] {
+    avdevice_register_all();
+    return true;
+  }();
+  (void)registered;
+}
+
+}  // namespace
+
+bool known_input_format(const std::string& name) {
+  register_devices();
+  return av_find_input_format(name.c_str()) != nullptr;
+}
+
+int StreamReader::ask_stop(void* self) {
+  const auto* reader = static_cast<const StreamReader*>(self);
+  return reader->stop_ && reader->stop_() ? 1 : 0;
+}
+
+StreamReader::~StreamReader() = default;
+
+base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
+    const StreamRequest& request, std::function<bool()> stop) {
+  register_devices();
+  const std::string& input = request.input;
+  std::unique_ptr<StreamReader> reader(new StreamReader());
+  reader->stop_ = std::move(stop);
+  const AVInputFormat* forced = nullptr;
+  if (!request.format.empty()) {
+    forced = av_find_input_format(request.format.c_str());
+    if (forced == nullptr)
+      return base::failure("--format " + request.format +
+                           ": FFmpeg knows no such input format or device");
+  }
+  AVDictionary* raw_options = nullptr;
+  for (const auto& [key, value] : request.options)
+    av_dict_set(&raw_options, key.c_str(), value.c_str(), 0);
+  std::unique_ptr<AVDictionary, DictionaryDeleter> options(raw_options);
+  AVFormatContext* raw = avformat_alloc_context();
+  if (raw == nullptr) return base::failure(input + ": not enough memory to open it");
+  raw->interrupt_callback = AVIOInterruptCB{&StreamReader::ask_stop, reader.get()};
+  // FFmpeg looks at 5 s of a stream before the first picture by default: a growing image
+  // of a live camera should start sooner. --input-option analyzeduration=... overrides it.
+  raw->max_analyze_duration = 500000;
+  const std::string url = input == "-" ? "pipe:0" : input;
+  raw_options = options.release();
+  const int opened = avformat_open_input(&raw, url.c_str(), forced, &raw_options);
+  options.reset(raw_options);
+  if (opened < 0) return base::failure(decode::av_error_text(input + ": cannot open it", opened));
+  reader->format_.reset(raw);
+  if (const AVDictionaryEntry* unused = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX))
+    return base::failure("--input-option " + std::string(unused->key) + "=" + unused->value +
+                         ": the input format does not take it");
+  // Looking into the stream costs time a live one fills with waiting: only when its header
+  // does not say which video codec it holds (MPEG-TS finds its streams as it goes).
+  bool known = false;
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    known = known || (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                      raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE);
+  if (!known || (raw->ctx_flags & AVFMTCTX_NOHEADER) != 0) {
+    if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
+      return base::failure(decode::av_error_text(input + ": cannot read its streams", err));
+  }
+  const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (stream < 0) return base::failure(input + ": holds no video stream");
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
+  reader->stream_ = stream;
+  decode::Opening<decode::CodecPtr> codec = decode::open_decoder(raw->streams[stream], request.threads);
+  if (!codec) return base::failure(input + ": " + describe_failure(codec.error()));
+  reader->codec_ = std::move(*codec);
+  const AVStream* video = raw->streams[stream];
+  reader->display_ = decode::display_matrix_of(video);
+  AVRational rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
+  reader->frames_.fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+  reader->frames_.variable_rate = false;
+  reader->frames_.clock.time_base = video->time_base;
+  if (!reader->decode_next()) {
+    if (reader->stop_ && reader->stop_()) return base::failure(input + ": interrupted");
+    return base::failure(input + ": none of its frames decodes");
+  }
+  reader->width_ = reader->picture_->width;
+  reader->height_ = reader->picture_->height;
+  reader->deep_ = deep_pixel_format(reader->picture_->format);
+  reader->index_ = 0;
+  reader->held_ = true;
+  return reader;
+}
+
+bool StreamReader::decode_next() {
+  for (;;) {
+    av_frame_unref(picture_.get());
+    const int got = avcodec_receive_frame(codec_.get(), picture_.get());
+    if (got == 0) {
+      if (picture_->decode_error_flags != 0 || (picture_->flags & AV_FRAME_FLAG_CORRUPT))
+        ++damaged_;
+      return true;
+    }
+    if (got == AVERROR_EOF || ended_) return false;
+    if (got != AVERROR(EAGAIN)) {
+      ++damaged_;
+      continue;
+    }
+    if (draining_) return false;
+    const int read = av_read_frame(format_.get(), packet_.get());
+    if (read < 0) {
+      // The end, a failure to read on, or a stop asked for: what came so far is the stream.
+      if (read != AVERROR_EOF && read != AVERROR_EXIT) read_error_ = read;
+      draining_ = true;
+      avcodec_send_packet(codec_.get(), nullptr);
+      continue;
+    }
+    if (packet_->stream_index == stream_ && jpeg_ && take_jpeg(*packet_, *picture_)) {
+      av_packet_unref(packet_.get());
+      return true;
+    }
+    if (packet_->stream_index == stream_) {
+      av_packet_unref(last_.get());
+      if (av_packet_ref(last_.get(), packet_.get()) < 0) av_packet_unref(last_.get());
+      if (avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++damaged_;
+    }
+    av_packet_unref(packet_.get());
+  }
+}
+
+// A JPEG picture decoded around the area read; false leaves it to FFmpeg's decoder.
+bool StreamReader::take_jpeg(const AVPacket& packet, AVFrame& picture) {
+  if (!jpeg_->decode(packet.data, static_cast<size_t>(packet.size), picture)) return false;
+  picture.pts = packet.pts;
+  picture.best_effort_timestamp = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+  return true;
+}
+
+void StreamReader::read_only(Rect area) {
+  if (codec_->codec_id != AV_CODEC_ID_MJPEG) return;
+  // Several slits: one area that holds them all.
+  if (jpeg_) {
+    const Rect had = jpeg_->area();
+    const int right = std::max(had.x + had.width, area.x + area.width);
+    const int bottom = std::max(had.y + had.height, area.y + area.height);
+    area = Rect{std::min(had.x, area.x), std::min(had.y, area.y), 0, 0};
+    area.width = right - area.x;
+    area.height = bottom - area.y;
+  }
+  jpeg_ = std::make_unique<JpegArea>(width_, height_, area);
+  // The picture decoded when the stream was opened is decoded again so, as all after it.
+  if (!held_ || last_->data == nullptr) return;
+  decode::FramePtr again = decode::new_frame();
+  if (take_jpeg(*last_, *again)) std::swap(picture_, again);
+}
+
+bool StreamReader::choose(FrameChoice choice) {
+  choice_ = choice;
+  next_wanted_ = choice.from;
+  return choice.every > 0;
+}
+
+const AVFrame* StreamReader::next(int64_t& frame) {
+  if (next_wanted_ >= choice_.to) return nullptr;
+  for (;;) {
+    if (!held_) {
+      if (!decode_next()) return nullptr;
+      ++index_;
+    }
+    held_ = false;
+    if (first_pts_ == AV_NOPTS_VALUE) first_pts_ = picture_->best_effort_timestamp;
+    if (index_ == next_wanted_) break;
+  }
+  frame = index_;
+  const int64_t pts = picture_->best_effort_timestamp;
+  const double tb = av_q2d(frames_.clock.time_base);
+  stamp_.frame = frame;
+  stamp_.seconds = pts != AV_NOPTS_VALUE && first_pts_ != AV_NOPTS_VALUE
+                       ? static_cast<double>(pts - first_pts_) * tb
+                       : (frames_.fps > 0 ? static_cast<double>(frame) / frames_.fps : 0);
+  next_wanted_ =
+      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+  return picture_.get();
+}
+
+}  // namespace scan

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// An input whose length is not known before the run: standard input ("-"), a URL, a pipe
+// or a live device (--format v4l2). Its pictures are read once, in presentation order, one
+// frame each, until the stream ends or the run is told to stop.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/result.h"
+#include "decode/ffmpeg_handles.h"
+#include "decode/media_input.h"
+#include "scan/frame_source.h"
+
+namespace scan {
+
+class JpegArea;
+
+struct StreamRequest {
+  std::string input;       // "-" for standard input, a URL, a device or a FIFO
+  std::string format;      // --format: the demuxer or device; empty: FFmpeg guesses
+  std::vector<std::pair<std::string, std::string>> options;  // --input-option
+  int threads = 1;
+};
+
+// Whether INPUT is read as a stream: "-", a URL ("scheme://"), a device or FIFO, or any
+// input when --format names the demuxer.
+bool is_stream_input(const std::string& input, const std::string& format);
+
+// Whether FFmpeg (with its devices) has a demuxer or device of that name.
+bool known_input_format(const std::string& name);
+
+class StreamReader : public FrameSource {
+ public:
+  // Opens the stream and decodes its first picture. `stop` is asked while FFmpeg waits
+  // for data; once it says so, reading ends (the picture read so far stays handed out).
+  [[nodiscard]] static base::Result<std::unique_ptr<StreamReader>, std::string> open(
+      const StreamRequest& request, std::function<bool()> stop);
+  ~StreamReader() override;
+
+  int width() const override { return width_; }
+  int height() const override { return height_; }
+  bool deep() const override { return deep_; }
+  const decode::DisplayMatrix& display() const override { return display_; }
+  bool length_known() const override { return false; }
+  const ScanFrames& frames() const override { return frames_; }
+  bool choose(FrameChoice choice) override;
+  const AVFrame* next(int64_t& frame) override;
+  const FrameStamp& stamp() const override { return stamp_; }
+  bool broke_off() const override { return false; }
+  int read_error() const override { return read_error_; }
+  int64_t damaged() const override { return damaged_; }
+  // MJPEG pictures are then decoded only around `area`, with libjpeg-turbo, as a clip's are.
+  void read_only(Rect area) override;
+
+ private:
+  StreamReader() = default;
+  // The next picture of the stream into picture_; false at its end.
+  bool decode_next();
+  bool take_jpeg(const AVPacket& packet, AVFrame& picture);
+  static int ask_stop(void* self);
+
+  std::function<bool()> stop_;
+  decode::InputPtr format_;
+  int stream_ = -1;
+  decode::CodecPtr codec_;
+  decode::PacketPtr packet_ = decode::new_packet();
+  decode::FramePtr picture_ = decode::new_frame();
+  bool held_ = false;     // picture_ holds a picture not yet looked at
+  bool draining_ = false;
+  bool ended_ = false;
+  int64_t index_ = 0;     // frame number of the picture in picture_
+  int64_t first_pts_ = AV_NOPTS_VALUE;
+  int width_ = 0, height_ = 0;
+  bool deep_ = false;
+  decode::DisplayMatrix display_;
+  ScanFrames frames_;
+  FrameChoice choice_;
+  int64_t next_wanted_ = 0;
+  int64_t damaged_ = 0;
+  int read_error_ = 0;
+  FrameStamp stamp_;
+  std::unique_ptr<JpegArea> jpeg_;
+  decode::PacketPtr last_ = decode::new_packet();  // the last packet, for the picture held
+};
+
+}  // namespace scan
