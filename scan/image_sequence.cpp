@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include "scan/jpeg_area.h"
 #include "scan/slit_scaler.h"
 
 namespace scan {
@@ -68,7 +69,8 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
   sequence->threads_ = std::max(1, threads);
   Decoder decoder;
   for (size_t i = 0; i < sequence->files_.size(); ++i) {
-    if (!decode_file(sequence->files_[i], decoder, sequence->scratch_.get())) continue;
+    if (!sequence->decode_file(sequence->files_[i], decoder, sequence->scratch_.get(), nullptr))
+      continue;
     const AVFrame* first = sequence->scratch_.get();
     sequence->width_ = first->width;
     sequence->height_ = first->height;
@@ -87,12 +89,34 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
                               "no image of the sequence decodes");
 }
 
-bool ImageSequence::decode_file(const std::string& path, Decoder& d, AVFrame* out) {
+void ImageSequence::read_only(Rect area) {
+  // Several slits: one area that holds them all.
+  if (area_) {
+    const int right = std::max(area_->x + area_->width, area.x + area.width);
+    const int bottom = std::max(area_->y + area_->height, area.y + area.height);
+    area = Rect{std::min(area_->x, area.x), std::min(area_->y, area.y), 0, 0};
+    area.width = right - area.x;
+    area.height = bottom - area.y;
+  }
+  area_ = area;
+}
+
+bool ImageSequence::decode_file(const std::string& path, Decoder& d, AVFrame* out,
+                                const Rect* area) const {
   av_packet_unref(d.packet.get());
   av_frame_unref(out);
   if (!read_file(path, d.packet.get())) return false;
   const AVCodecID id = codec_of(d.packet->data, d.packet->size);
   if (id == AV_CODEC_ID_NONE) return false;
+  // What libjpeg-turbo cannot take exactly (progressive, another size, damage) goes to
+  // FFmpeg's decoder below.
+  if (id == AV_CODEC_ID_MJPEG && area != nullptr) {
+    if (!d.jpeg) d.jpeg = std::make_shared<JpegArea>(width_, height_, *area);
+    if (d.jpeg->decode(d.packet->data, static_cast<size_t>(d.packet->size), *out)) {
+      av_packet_unref(d.packet.get());
+      return true;
+    }
+  }
   if (id != d.id || !d.codec) {
     d.codec.reset();
     d.id = AV_CODEC_ID_NONE;
@@ -134,7 +158,8 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
   if (!decoder) decoder = std::make_shared<Decoder>();
   auto work = [this, index, decoder] {
     decode::FramePtr picture = decode::new_frame();
-    if (!decode_file(files_[static_cast<size_t>(index)], *decoder, picture.get()))
+    if (!decode_file(files_[static_cast<size_t>(index)], *decoder, picture.get(),
+                     area_ ? &*area_ : nullptr))
       picture.reset();
     std::lock_guard<std::mutex> lock(idle_mutex_);
     idle_.push_back(decoder);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <future>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ namespace scan {
 // Frames a second a sequence is given, as FFmpeg's image demuxer gives it, for --from and
 // --to in seconds and for the frames' times.
 inline constexpr double sequence_fps = 25;
+
+class JpegArea;
 
 class ImageSequence : public FrameSource {
  public:
@@ -43,6 +46,8 @@ class ImageSequence : public FrameSource {
   int64_t damaged() const override { return damaged_; }
   std::string first_damaged() const override { return first_damaged_; }
   std::string failure() const override { return failure_; }
+  // JPEG images are then decoded only around `area`, with libjpeg-turbo, as MJPEG clips are.
+  void read_only(Rect area) override;
 
  private:
   // One image's decoder, kept for the next image of the same format.
@@ -50,12 +55,15 @@ class ImageSequence : public FrameSource {
     AVCodecID id = AV_CODEC_ID_NONE;
     decode::CodecPtr codec;
     decode::PacketPtr packet = decode::new_packet();
+    std::shared_ptr<JpegArea> jpeg;  // JPEG images around the area read, when one is set
   };
   // An image decoded ahead: its picture, empty when it did not decode.
   using Ahead = std::future<decode::FramePtr>;
 
   explicit ImageSequence(std::vector<std::string> files);
-  static bool decode_file(const std::string& path, Decoder& decoder, AVFrame* out);
+  // `area`: what is read of each image, or null for all of it.
+  bool decode_file(const std::string& path, Decoder& decoder, AVFrame* out,
+                   const Rect* area) const;
   // Decodes image `index` on a thread of its own with an idle decoder.
   Ahead decode_ahead(int64_t index);
   // Starts the chosen images up to `threads_` ahead of next_wanted_.
@@ -67,6 +75,7 @@ class ImageSequence : public FrameSource {
   int width_ = 0, height_ = 0;
   bool deep_ = false;
   decode::DisplayMatrix display_;
+  std::optional<Rect> area_;  // set before the decoding threads start, not after
   FrameChoice choice_;
   int64_t next_wanted_ = 0;
   int threads_ = 1;

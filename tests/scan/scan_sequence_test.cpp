@@ -165,3 +165,26 @@ TEST(ScanSequence, SixteenBitImagesGiveASixteenBitImage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The JPEG pictures of an MJPEG clip as files: a folder of them is the clip, and gives its
+// image whichever decoder both use.
+TEST(ScanSequence, JpegImagesGiveTheirMjpegClipsImage) {
+  clipwriter::ClipSpec mjpeg = spec;
+  mjpeg.width = 96, mjpeg.height = 64, mjpeg.codec = clipwriter::Codec::mjpeg;
+  const std::string clip = velmora_test::cached_clip(mjpeg);
+  const std::string folder = velmora_test::fresh_folder("seq-jpeg");
+  sh("ffmpeg -nostdin -v error -i '" + clip + "' -c:v copy -f image2 '" + folder + "/%04d.jpg'");
+  for (const std::vector<std::string>& extra :
+       {std::vector<std::string>{}, {"--cut", "horizontal", "--slit", "20:3"},
+        {"--decoder", "ffmpeg"}, {"--line", "3,2,90,60", "--threads", "1"}}) {
+    std::vector<std::string> args = extra;
+    args.push_back(clip);
+    const velmora_test::Png want = scanned(args);
+    args.back() = folder;
+    EXPECT_TRUE(scanned(args).bytes == want.bytes) << testing::PrintToString(extra);
+  }
+}
+
+}  // namespace
