@@ -458,8 +458,8 @@ Options:
       --compress deflate|zstd|lzw|none
                              a TIFF's compression, with the horizontal predictor
                              ()" + zstd + R"(); default: deflate
-      --decoder auto|ffmpeg  auto: JPEG pictures (MJPEG) are decoded with libjpeg-turbo
-                             and only around the slit, to the pixels image viewers
+      --decoder auto|ffmpeg  auto: JPEG pictures (MJPEG clips and streams, JPEG images)
+                             are decoded with libjpeg-turbo and only around the slit, to the pixels image viewers
                              built on it show (progressive, lossless, 12-bit, CMYK,
                              interlaced and damaged ones go to FFmpeg's decoder);
                              ffmpeg: FFmpeg's decoder for every picture, the window
@@ -469,7 +469,8 @@ Options:
       --timeline FILE        also write the time of every strip to FILE (.csv or
                              .json): strip, position (its first column or row),
                              frame, seconds (from the clip's start), clock (ISO 8601
-                             wall-clock time when known), file, note (repeat, gap)
+                             wall-clock time when known), file, note (repeat, gap);
+                             with several slits FILE holds %d as OUTPUT does
       --clock exif|name|mtime|none
                              where the wall-clock time comes from: EXIF
                              DateTimeOriginal, a date and time in the file's name
