@@ -125,10 +125,17 @@ std::vector<std::string> scan_command(const std::string& input, int every, const
           out};
 }
 
-// `command` with `more` options before its INPUT and OUTPUT (a later --slit wins).
+// `command` with `more` (options each with a value): an option it has already takes the new
+// value (a second --slit would be a second slit), others go before INPUT and OUTPUT.
 std::vector<std::string> with_args(std::vector<std::string> command,
                                    const std::vector<std::string>& more) {
-  command.insert(command.end() - 2, more.begin(), more.end());
+  for (size_t m = 0; m + 1 < more.size(); m += 2) {
+    auto had = std::find(command.begin(), command.end() - 2, more[m]);
+    if (had != command.end() - 2)
+      *(had + 1) = more[m + 1];
+    else
+      command.insert(command.end() - 2, {more[m], more[m + 1]});
+  }
   return command;
 }
 

@@ -26,6 +26,22 @@ bool number(const std::string& s, size_t at, size_t count, int& value) {
 
 std::string two(int v) { return std::string(1, char('0' + v / 10)) + char('0' + v % 10); }
 
+// Three numbers of `first`, 2 and 2 digits from `i` (moved past them), with one of
+// `separators` between each two, the same both times, or none.
+bool three_numbers(const std::string& s, size_t& i, size_t first, const std::string& separators,
+                   int& a, int& b, int& c) {
+  if (!number(s, i, first, a)) return false;
+  i += first;
+  const char sep = i < s.size() && separators.find(s[i]) != std::string::npos ? s[i] : 0;
+  if (sep) ++i;
+  if (!number(s, i, 2, b)) return false;
+  i += 2;
+  if (sep && (i >= s.size() || s[i++] != sep)) return false;
+  if (!number(s, i, 2, c)) return false;
+  i += 2;
+  return true;
+}
+
 // The parts go through parse_iso_time so that ranges are checked in one place.
 std::optional<WallTime> civil(int y, int mo, int d, int h, int mi, int s) {
   const std::string iso = std::to_string(y) + "-" + two(mo) + "-" + two(d) + "T" + two(h) + ":" +
@@ -40,28 +56,10 @@ std::optional<WallTime> date_time_at(const std::string& s, size_t at) {
   if (at > 0 && digit_at(s, at - 1)) return std::nullopt;
   int y, mo, d, h, mi, sec;
   size_t i = at;
-  if (!number(s, i, 4, y)) return std::nullopt;
-  i += 4;
-  const std::string date_seps = "-_.";
-  const char dsep = i < s.size() && date_seps.find(s[i]) != std::string::npos ? s[i] : 0;
-  if (dsep) ++i;
-  if (!number(s, i, 2, mo)) return std::nullopt;
-  i += 2;
-  if (dsep && (i >= s.size() || s[i++] != dsep)) return std::nullopt;
-  if (!number(s, i, 2, d)) return std::nullopt;
-  i += 2;
+  if (!three_numbers(s, i, 4, "-_.", y, mo, d)) return std::nullopt;
   const std::string between = "T_- .";
   if (i < s.size() && between.find(s[i]) != std::string::npos) ++i;
-  if (!number(s, i, 2, h)) return std::nullopt;
-  i += 2;
-  const std::string time_seps = "-.:_";
-  const char tsep = i < s.size() && time_seps.find(s[i]) != std::string::npos ? s[i] : 0;
-  if (tsep) ++i;
-  if (!number(s, i, 2, mi)) return std::nullopt;
-  i += 2;
-  if (tsep && (i >= s.size() || s[i++] != tsep)) return std::nullopt;
-  if (!number(s, i, 2, sec)) return std::nullopt;
-  i += 2;
+  if (!three_numbers(s, i, 2, "-.:_", h, mi, sec)) return std::nullopt;
   int millis = 0;
   if (number(s, i, 3, millis)) i += 3;
   if (digit_at(s, i)) return std::nullopt;
