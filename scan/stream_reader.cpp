@@ -106,7 +106,12 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   for (unsigned i = 0; i < raw->nb_streams; ++i)
     if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
   reader->stream_ = stream;
-  decode::Opening<decode::CodecPtr> codec = decode::open_decoder(raw->streams[stream], request.threads);
+  // Pictures that stand alone are decoded by a pool once the run starts; this decoder gives
+  // only the first, one packet for one picture.
+  reader->threads_ = request.threads;
+  const bool pooled = decode::IntraPool::suits(raw->streams[stream]->codecpar->codec_id);
+  decode::Opening<decode::CodecPtr> codec =
+      decode::open_decoder(raw->streams[stream], pooled ? 1 : request.threads);
   if (!codec) return base::failure(input + ": " + describe_failure(codec.error()));
   reader->codec_ = std::move(*codec);
   const AVStream* video = raw->streams[stream];
@@ -128,6 +133,7 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
 }
 
 bool StreamReader::decode_next() {
+  if (pool_) return decode_pooled();
   for (;;) {
     av_frame_unref(picture_.get());
     const int got = avcodec_receive_frame(codec_.get(), picture_.get());
@@ -163,6 +169,28 @@ bool StreamReader::decode_next() {
   }
 }
 
+// The next picture from the pool, which reads a few packets ahead of it.
+bool StreamReader::decode_pooled() {
+  for (;;) {
+    while (!draining_ && pool_->has_room()) {
+      const int read = av_read_frame(format_.get(), packet_.get());
+      if (read < 0) {
+        if (read != AVERROR_EOF && read != AVERROR_EXIT) read_error_ = read;
+        draining_ = true;
+        break;
+      }
+      if (packet_->stream_index == stream_) pool_->send(packet_.get());
+      av_packet_unref(packet_.get());
+    }
+    if (pool_->empty()) return false;
+    const decode::IntraOutcome got = pool_->receive(picture_.get());
+    if (!got.picture || picture_->decode_error_flags != 0 ||
+        (picture_->flags & AV_FRAME_FLAG_CORRUPT))
+      ++damaged_;
+    if (got.picture) return true;
+  }
+}
+
 // A JPEG picture decoded around the area read; false leaves it to FFmpeg's decoder.
 bool StreamReader::take_jpeg(const AVPacket& packet, AVFrame& picture) {
   if (!jpeg_->decode(packet.data, static_cast<size_t>(packet.size), picture)) return false;
@@ -190,6 +218,20 @@ void StreamReader::read_only(Rect area) {
 }
 
 bool StreamReader::choose(FrameChoice choice) {
+  const AVStream* stream = format_->streams[stream_];
+  if (threads_ > 1 && decode::IntraPool::suits(stream->codecpar->codec_id)) {
+    decode::ShortcutMaker maker;
+    if (jpeg_)
+      maker = [width = width_, height = height_, area = jpeg_->area()] {
+        return [jpeg = std::make_shared<JpegArea>(width, height, area)](const AVPacket& packet,
+                                                                         AVFrame& frame) {
+          return jpeg->decode(packet.data, static_cast<size_t>(packet.size), frame);
+        };
+      };
+    // Without a pool the one decoder goes on alone.
+    if (auto pool = decode::IntraPool::open(stream, threads_, std::move(maker)); pool)
+      pool_ = std::move(*pool);
+  }
   choice_ = choice;
   next_wanted_ = choice.from;
   return choice.every > 0;

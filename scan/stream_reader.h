@@ -11,6 +11,7 @@
 
 #include "base/result.h"
 #include "decode/ffmpeg_handles.h"
+#include "decode/intra_pool.h"
 #include "decode/media_input.h"
 #include "scan/frame_source.h"
 
@@ -59,6 +60,7 @@ class StreamReader : public FrameSource {
   StreamReader() = default;
   // The next picture of the stream into picture_; false at its end.
   bool decode_next();
+  bool decode_pooled();
   bool take_jpeg(const AVPacket& packet, AVFrame& picture);
   static int ask_stop(void* self);
 
@@ -83,6 +85,8 @@ class StreamReader : public FrameSource {
   int read_error_ = 0;
   FrameStamp stamp_;
   std::unique_ptr<JpegArea> jpeg_;
+  int threads_ = 1;
+  std::unique_ptr<decode::IntraPool> pool_;  // after choose(), for pictures that stand alone
   decode::PacketPtr last_ = decode::new_packet();  // the last packet, for the picture held
 };
 

@@ -63,7 +63,7 @@ TEST(ScanStream, StandardInputGivesTheFilesImage) {
     for (const std::vector<std::string>& extra :
          {std::vector<std::string>{},
           {"--cut", "horizontal", "--every", "3", "--from", "2"},
-          {"--line", "10%,10%,90%,90%", "--thickness", "3", "--reduce", "mean"}}) {
+          {"--line", "10%,10%,90%,90%", "--thickness", "3", "--reduce", "mean", "--threads", "1"}}) {
       const std::string out = velmora_test::fresh_folder("stream-stdin") + "/out.png";
       std::vector<std::string> args = extra;
       args.insert(args.end(), {"-", out});
