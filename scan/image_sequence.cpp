@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include "scan/image_orientation.h"
 #include "scan/jpeg_area.h"
 #include "scan/slit_scaler.h"
 
@@ -81,6 +82,10 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
         side != nullptr && side->size >= 9 * sizeof(int32_t)) {
       sequence->display_ =
           decode::read_display_matrix(reinterpret_cast<const int32_t*>(side->data));
+    } else if (std::optional<decode::DisplayMatrix> own =
+                   image_orientation(sequence->files_[i])) {
+      // Other formats' orientation FFmpeg's decoders leave to us.
+      sequence->display_ = *own;
     }
     av_frame_move_ref(sequence->first_.get(), sequence->scratch_.get());
     return sequence;
