@@ -210,6 +210,7 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   look_ahead();
   decode::FramePtr picture = ahead_.front().get();
   ahead_.pop_front();
+  const bool repeat = picture == nullptr;
   if (picture) {
     if (picture->width != width_ || picture->height != height_) {
       failure_ = files_[index] + ": an image of " + size_text(picture->width, picture->height) +
@@ -225,7 +226,8 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
     if (shown_->data[0] == nullptr) av_frame_ref(shown_.get(), first_.get());
   }
   frame = next_wanted_;
-  stamp_ = FrameStamp{frame, static_cast<double>(frame) / sequence_fps, files_[index]};
+  stamp_ = FrameStamp{frame, static_cast<double>(frame) / sequence_fps, files_[index],
+                      repeat};
   next_wanted_ = after(next_wanted_);
   return shown_.get();
 }
