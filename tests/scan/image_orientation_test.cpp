@@ -6,37 +6,17 @@
 #include <zlib.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "scan/image_orientation.h"
 #include "scan_support.h"
+#include "tools/clipwriter/avi_bytes.h"
 
 namespace {
 
-void sh(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+using clipwriter::Bytes;
 
-std::string read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-void write_all(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string big_endian32(uint32_t v) {
-  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-
-std::string little_endian32(uint32_t v) {
-  return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
-
-// EXIF of one entry, Orientation = `orientation`: a big-endian TIFF header and IFD.
-std::string exif(int orientation) {
-  return std::string("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 19) +
-         char(orientation) + std::string(6, '\0');
+void append32(Bytes& to, uint32_t v, bool big) {
+  for (int i = 0; i < 4; ++i) to.push_back(static_cast<uint8_t>(v >> (big ? 24 - 8 * i : 8 * i)));
 }
 
 // Writes `orientation` into the image at `path` as its format keeps it.
@@ -49,19 +29,25 @@ void tag(const std::string& path, const std::string& ext, int orientation) {
     TIFFClose(tiff);
     return;
   }
-  std::string file = read_all(path);
-  const std::string data = exif(orientation);
+  // EXIF of one entry: a big-endian TIFF header and an IFD holding Orientation.
+  const uint8_t exif[26] = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0,
+                            static_cast<uint8_t>(orientation)};
+  Bytes file = clipwriter::read_bytes(path), chunk;
   if (ext == "png") {
     // An eXIf chunk right after IHDR (8 + 25 bytes in).
-    const std::string body = "eXIf" + data;
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size());
-    file.insert(33, big_endian32(data.size()) + body + big_endian32(crc));
+    append32(chunk, sizeof exif, true);
+    chunk.insert(chunk.end(), {'e', 'X', 'I', 'f'});
+    chunk.insert(chunk.end(), exif, exif + sizeof exif);
+    append32(chunk, crc32(0, chunk.data() + 4, chunk.size() - 4), true);
+    file.insert(file.begin() + 33, chunk.begin(), chunk.end());
   } else {
     // An EXIF chunk at the end, and the RIFF size grown by it.
-    file += "EXIF" + little_endian32(data.size()) + data;
-    file.replace(4, 4, little_endian32(file.size() - 8));
+    file.insert(file.end(), {'E', 'X', 'I', 'F'});
+    append32(file, sizeof exif, false);
+    file.insert(file.end(), exif, exif + sizeof exif);
+    clipwriter::put_le32(file, 4, static_cast<uint32_t>(file.size() - 8));
   }
-  write_all(path, file);
+  ASSERT_TRUE(clipwriter::write_bytes(path, file));
 }
 
 velmora_test::Png scanned(std::vector<std::string> args) {
@@ -72,12 +58,17 @@ velmora_test::Png scanned(std::vector<std::string> args) {
   return velmora_test::read_png(out);
 }
 
-// Three 40 x 16 pictures as images, stored through `filter` (FFmpeg's names).
-std::string images(const std::string& name, const std::string& ext, const std::string& filter) {
-  const std::string folder = velmora_test::fresh_folder(name);
-  sh("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=40x16:rate=5 -frames:v 3 -vf " +
-     filter + " -pix_fmt rgb24 " + (ext == "webp" ? "-c:v libwebp -lossless 1 " : "") + "'" +
-     folder + "/%02d." + ext + "'");
+// Three 40 x 16 pictures as images, stored through `filter` (FFmpeg's), each tagged with
+// `orientation` unless it is 0.
+std::string images(const std::string& ext, const std::string& filter, int orientation) {
+  const std::string folder = velmora_test::fresh_folder("orient");
+  const std::string command =
+      "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=40x16:rate=5 -frames:v 3 -vf " +
+      filter + " -pix_fmt rgb24 " + (ext == "webp" ? "-c:v libwebp -lossless 1 " : "") + "'" +
+      folder + "/%02d." + ext + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  for (const std::string& name : velmora_test::names_in(folder))
+    if (orientation != 0) tag(folder + "/" + name, ext, orientation);
   return folder;
 }
 
@@ -96,10 +87,8 @@ const Case cases[] = {
 TEST(ImageOrientation, EachFormatsTagShowsThePictureUpright) {
   for (const Case& c : cases) {
     const std::string what = c.ext + " " + std::to_string(c.orientation);
-    const std::string upright = images("orient-upright", c.ext, "null");
-    const std::string turned = images("orient-turned", c.ext, c.stored);
-    for (const std::string& name : velmora_test::names_in(turned))
-      tag(turned + "/" + name, c.ext, c.orientation);
+    const std::string upright = images(c.ext, "null", 0);
+    const std::string turned = images(c.ext, c.stored, c.orientation);
     for (const std::vector<std::string>& extra :
          {std::vector<std::string>{}, {"--cut", "horizontal", "--slit", "5"}}) {
       std::vector<std::string> args = extra;
@@ -111,33 +100,28 @@ TEST(ImageOrientation, EachFormatsTagShowsThePictureUpright) {
           << what << testing::PrintToString(extra);
     }
     // As stored: a quarter turn's column is the stored 40 high.
-    const bool quarter = c.orientation >= 5;
-    EXPECT_EQ(scanned({"--no-rotate", turned}).height, quarter ? 40 : 16) << what;
+    EXPECT_EQ(scanned({"--no-rotate", turned}).height, c.orientation >= 5 ? 40 : 16) << what;
   }
 }
 
-// Every cut-off length of a tagged file, and every byte of its first 200 overwritten: the
+// Every cut-off length of a tagged file, and each of its first 200 bytes changed: the
 // file's orientation or none, and (under ASan) nothing read outside it.
 TEST(ImageOrientation, BrokenFilesHaveNoneOrTheirOwn) {
   for (const Case& c : cases) {
-    const std::string folder = images("orient-broken", c.ext, c.stored);
-    const std::string path = folder + "/01." + c.ext;
-    tag(path, c.ext, c.orientation);
-    const std::string file = read_all(path);
-    const auto whole = scan::image_orientation(
-        std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+    const Bytes file = clipwriter::read_bytes(images(c.ext, c.stored, c.orientation) + "/01." + c.ext);
+    const auto whole = scan::image_orientation(file);
     ASSERT_TRUE(whole.has_value()) << c.ext;
-    auto none_or_whole = [&](const std::vector<uint8_t>& bytes) {
+    auto none_or_whole = [&](const Bytes& bytes) {
       const auto got = scan::image_orientation(bytes);
       return !got || got->orientation == whole->orientation;
     };
     for (size_t n = 0; n < file.size(); ++n)
-      EXPECT_TRUE(none_or_whole({file.begin(), file.begin() + static_cast<long>(n)}))
+      EXPECT_TRUE(none_or_whole(Bytes(file.begin(), file.begin() + static_cast<long>(n))))
           << c.ext << " cut at " << n;
     for (size_t at = 0; at < std::min<size_t>(200, file.size()); ++at) {
-      std::vector<uint8_t> bytes(file.begin(), file.end());
+      Bytes bytes = file;
       bytes[at] ^= 0xff;
-      none_or_whole(bytes);
+      EXPECT_TRUE(none_or_whole(bytes)) << c.ext << " changed at " << at;
     }
   }
 }
