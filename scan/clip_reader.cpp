@@ -119,6 +119,9 @@ const AVFrame* ClipReader::next(int64_t& frame) {
   frame = next_wanted_;
   stamp_.frame = frame;
   stamp_.seconds = seconds_of(frame);
+  // Its own picture would stand at its slot: the decoder reads ahead, so counting damage
+  // while this frame was fetched could blame a neighbour.
+  stamp_.repeat = shown.slot != frame;
   next_wanted_ =
       choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
   return shown.frame.get();

@@ -27,12 +27,14 @@ struct FrameChoice {
 };
 
 // What is known of the picture next() handed out last: its frame, its time from the
-// input's start (its presentation time; an image sequence's first image is at 0) and,
-// for image sequences, the image's path (empty otherwise).
+// input's start (its presentation time; an image sequence's first image is at 0),
+// for image sequences, the image's path (empty otherwise), and whether it is another
+// frame's picture shown again because the frame has none of its own that decoded.
 struct FrameStamp {
   int64_t frame = -1;
   double seconds = 0;
   std::string file;
+  bool repeat = false;
 };
 
 class FrameSource {

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include "scan/image_orientation.h"
 #include "scan/jpeg_area.h"
 #include "scan/slit_scaler.h"
 
@@ -81,6 +82,10 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
         side != nullptr && side->size >= 9 * sizeof(int32_t)) {
       sequence->display_ =
           decode::read_display_matrix(reinterpret_cast<const int32_t*>(side->data));
+    } else if (std::optional<decode::DisplayMatrix> own =
+                   image_orientation(sequence->files_[i])) {
+      // Other formats' orientation FFmpeg's decoders leave to us.
+      sequence->display_ = *own;
     }
     av_frame_move_ref(sequence->first_.get(), sequence->scratch_.get());
     return sequence;
@@ -205,6 +210,7 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   look_ahead();
   decode::FramePtr picture = ahead_.front().get();
   ahead_.pop_front();
+  const bool repeat = picture == nullptr;
   if (picture) {
     if (picture->width != width_ || picture->height != height_) {
       failure_ = files_[index] + ": an image of " + size_text(picture->width, picture->height) +
@@ -220,7 +226,8 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
     if (shown_->data[0] == nullptr) av_frame_ref(shown_.get(), first_.get());
   }
   frame = next_wanted_;
-  stamp_ = FrameStamp{frame, static_cast<double>(frame) / sequence_fps, files_[index]};
+  stamp_ = FrameStamp{frame, static_cast<double>(frame) / sequence_fps, files_[index],
+                      repeat};
   next_wanted_ = after(next_wanted_);
   return shown_.get();
 }

@@ -497,7 +497,6 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
     if (finish_signal() != 0) break;
     int64_t frame = 0;
     const bool gap = o_.bin > 0 && strip_frames_.frames[k] < 0;
-    const int64_t damaged_before = clip_->damaged();
     const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
     if (interrupt_signal() != 0) return interrupted();
     // A stream ends where it ends, or where a signal ended it.
@@ -505,7 +504,7 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
     if (picture == nullptr && !gap)
       return ended_early(o_.bin > 0 ? strip_frames_.frames[k] : choice_.from + k * choice_.every);
     // A picture that did not decode shows the last good one again.
-    const bool repeated = clip_->damaged() > damaged_before;
+    const bool repeated = picture != nullptr && clip_->stamp().repeat;
     if (Failure bad = lay(k, picture, repeated)) return bad;
     for (const auto& run : followers)
       if (Failure bad = run->lay(k, picture, repeated)) return bad;
