@@ -36,6 +36,9 @@ class PngWriter {
   // The next `count` rows, `stride` bytes apart. Waits for the oldest chunks once enough
   // are in flight, so memory does not grow with the image.
   PngWritten add_rows(const uint8_t* rows, int64_t count, int64_t stride);
+  // As add_rows, for rows that stay in place until finish() returns: they are filtered
+  // and deflated where they lie, on the workers, never copied.
+  PngWritten add_held_rows(const uint8_t* rows, int64_t count, int64_t stride);
   // Deflates the rest and writes the end; fails unless every row came.
   PngWritten finish();
 

@@ -43,11 +43,17 @@ std::string scratch_file(const std::string& name) {
   return velmora_test::fresh_folder("png-output") + "/" + name;
 }
 
-// Writes with our writer, handing rows over `piece` rows at a time as a run does.
+// Writes with our writer, handing rows over `piece` rows at a time as a run does; with no
+// piece, the whole image held in place as a vertical run's is.
 scan::PngWritten write_ours(const std::string& path, const StripImage& image, int threads,
                             int64_t chunk_bytes, int64_t piece) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return base::failure(std::string("cannot open"));
+  if (piece == 0) {
+    scan::PngWritten ok = scan::write_png(file, image, threads, chunk_bytes);
+    std::fclose(file);
+    return ok;
+  }
   scan::PngWriter writer(file, image.size(), threads, chunk_bytes);
   scan::PngWritten ok = writer.begin();
   for (int64_t y = 0; ok && y < image.size().height; y += piece)
@@ -96,6 +102,9 @@ TEST(PngOutput, ReadsBackAsTheImage) {
       {"one chunk, one thread", {1000, 900, 3}, 1, int64_t{1} << 40, 900},
       {"rows past a window", {12000, 9, 3}, 2, 1, 3},
       {"rows past a window, 16 bits", {6000, 20, 6}, 4, 100000, 1},
+      {"held, small chunks", {500, 300, 3}, 2, 20000, 0},
+      {"held, a row each chunk, past a window", {12000, 9, 3}, 3, 1, 0},
+      {"held, 16 bits", {6000, 20, 6}, 4, 100000, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -126,13 +135,16 @@ TEST(PngOutput, AsSmallAsLibpngAtLevelOne) {
   const std::string theirs = folder + "/libpng.png";
   write_libpng(theirs, image);
   // Smaller chunks than ours lean harder on each chunk's dictionary.
+  // Handed over (copied) and held in place alike.
   for (const int64_t chunk_bytes : {scan::png_chunk_bytes, int64_t{64} << 10}) {
-    const std::string ours = folder + "/ours.png";
-    ASSERT_TRUE(write_ours(ours, image, 2, chunk_bytes, image.size().height));
-    EXPECT_LE(fs::file_size(ours), fs::file_size(theirs) * 101 / 100)
-        << "chunks of " << chunk_bytes << " bytes: " << fs::file_size(ours) << ", libpng "
-        << fs::file_size(theirs);
-    EXPECT_TRUE(velmora_test::read_png(ours).bytes == bytes_of(image));
+    for (const int64_t piece : {image.size().height, int64_t{0}}) {
+      const std::string ours = folder + "/ours.png";
+      ASSERT_TRUE(write_ours(ours, image, 2, chunk_bytes, piece));
+      EXPECT_LE(fs::file_size(ours), fs::file_size(theirs) * 101 / 100)
+          << "chunks of " << chunk_bytes << " bytes, " << (piece ? "copied" : "held") << ": "
+          << fs::file_size(ours) << ", libpng " << fs::file_size(theirs);
+      EXPECT_TRUE(velmora_test::read_png(ours).bytes == bytes_of(image));
+    }
   }
 }
 
