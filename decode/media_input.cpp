@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "decode/av_error.h"
@@ -82,6 +83,26 @@ Opening<MediaInput> open_media(const std::string& path) {
   if (stream < 0) return open_failure(OpenProblem::no_video, "the file holds no video stream");
   if (std::optional<std::string> bad = bad_picture_size(raw->streams[stream]->codecpar))
     return open_failure(OpenProblem::bad_size, *bad);
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
+  input.stream = stream;
+  return input;
+}
+
+Opening<MediaInput> open_for_packets(const std::string& path, int stream) {
+  if (std::optional<OpenFailure> bad = check_file(path)) return base::failure(std::move(*bad));
+  AVFormatContext* raw = nullptr;
+  const std::string url = "file:" + path;
+  if (int err = avformat_open_input(&raw, url.c_str(), nullptr, nullptr); err < 0)
+    return open_failure(problem_of_open_error(err), av_error_text("cannot open " + path, err));
+  MediaInput input;
+  input.format.reset(raw);
+  // MP4 and MOV list every stream in the header and give each packet both stamps from
+  // their tables; probing (which decodes pictures) tells the packets nothing more there.
+  const bool stamped = std::string_view(raw->iformat->name) == "mov,mp4,m4a,3gp,3g2,mj2";
+  if (!stamped || (raw->ctx_flags & AVFMTCTX_NOHEADER) || stream < 0 ||
+      stream >= static_cast<int>(raw->nb_streams))
+    return open_media(path);
   for (unsigned i = 0; i < raw->nb_streams; ++i)
     if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
   input.stream = stream;

@@ -50,6 +50,11 @@ inline constexpr int64_t max_pixels = int64_t{8192} * 8192;
 // that the demuxer skips them. Nothing stays open on failure.
 [[nodiscard]] Opening<MediaInput> open_media(const std::string& path);
 
+// As open_media, for reading `path`'s packets through once more after open_media picked
+// `stream`: where the packets' stamps need no probing of the streams, that (the slow part)
+// is left out.
+[[nodiscard]] Opening<MediaInput> open_for_packets(const std::string& path, int stream);
+
 // The file's size in bytes, or -1 when the demuxer cannot tell.
 int64_t file_size(AVFormatContext* format);
 

@@ -44,11 +44,11 @@ SlotTable from_index(AVStream* st, const SlotClock& clock, int64_t size) {
 }
 
 // Reads every packet of the video stream once, without decoding.
-SlotTable from_scan(const std::string& path, const SlotClock& clock, bool dts_slots,
+SlotTable from_scan(const std::string& path, int stream, const SlotClock& clock, bool dts_slots,
                     const ShouldStop& stop) {
   SlotTable table;
   table.scanned = true;
-  Opening<MediaInput> input = open_media(path);
+  Opening<MediaInput> input = open_for_packets(path, stream);
   if (!input) return table;
   PacketPtr packet = new_packet();
   int64_t last = -1;
@@ -110,7 +110,7 @@ SlotTable build_slot_table(AVFormatContext* format, int stream, const SlotClock&
   // Outside AVI an index may list keyframes only; only one entry per frame can be counted on.
   bool partial = !dts_slots && avformat_index_get_entries_count(st) != st->nb_frames;
   if (table.length <= 0 || table.key_slots.empty() || claims_more || partial)
-    table = from_scan(path, clock, dts_slots, stop);
+    table = from_scan(path, stream, clock, dts_slots, stop);
   finish(table);
   return table;
 }

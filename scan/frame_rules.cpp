@@ -42,9 +42,10 @@ std::vector<int64_t> index_stamps(AVStream* st, int64_t file_bytes) {
 }
 
 // Presentation stamps of every picture, reading the file through once (demuxing only).
-std::vector<int64_t> read_stamps(const std::string& path, const decode::ShouldStop& stop) {
+std::vector<int64_t> read_stamps(const std::string& path, int stream,
+                                 const decode::ShouldStop& stop) {
   std::vector<int64_t> stamps;
-  decode::Opening<decode::MediaInput> input = decode::open_media(path);
+  decode::Opening<decode::MediaInput> input = decode::open_for_packets(path, stream);
   if (!input) return stamps;
   decode::PacketPtr packet = decode::new_packet();
   while (packet && !(stop && stop()) && av_read_frame(input->format.get(), packet.get()) >= 0) {
@@ -114,7 +115,7 @@ ScanFrames count_scan_frames(AVFormatContext* format, int stream, const decode::
     return frames;
   }
   // The slot table's read-through, where there was one, has seen every picture already.
-  stamps = table.scanned ? table.picture_stamps : read_stamps(path, stop);
+  stamps = table.scanned ? table.picture_stamps : read_stamps(path, stream, stop);
   std::sort(stamps.begin(), stamps.end());
   frames.count = static_cast<int64_t>(stamps.size());
   if (!one_per_slot(stamps, frames.clock, false)) {

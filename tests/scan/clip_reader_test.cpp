@@ -4,6 +4,7 @@
 // out stay the right ones.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -218,6 +219,46 @@ TEST(ScanClip, OpeningReadsAClipWithoutAFullIndexOnce) {
   const int64_t before = bytes_read();
   ASSERT_TRUE(open(path, 1));
   EXPECT_LT(bytes_read() - before, size * 3 / 2) << "a clip of " << size << " bytes";
+}
+
+// Every packet's stream, stamps, size and flags, read through from an opening.
+std::vector<std::array<int64_t, 5>> packets_of(decode::Opening<decode::MediaInput> input) {
+  std::vector<std::array<int64_t, 5>> packets;
+  EXPECT_TRUE(input);
+  if (!input) return packets;
+  decode::PacketPtr packet = decode::new_packet();
+  while (av_read_frame(input->format.get(), packet.get()) >= 0) {
+    packets.push_back({packet->stream_index, packet->pts, packet->dts, packet->size,
+                       packet->flags});
+    av_packet_unref(packet.get());
+  }
+  return packets;
+}
+
+// The read-through that leaves out probing the streams sees the packets a probed opening
+// sees, stamps of reordered pictures included.
+TEST(ScanClip, ReadingPacketsThroughNeedsNoProbing) {
+  const std::string folder = velmora_test::fresh_folder("packets");
+  for (const char* container : {"mp4", "mov", "matroska"}) {
+    SCOPED_TRACE(container);
+    const std::string path = folder + "/clip." + container;
+    ASSERT_EQ(clipwriter::write_clip(path,
+                                     {.width = 64,
+                                      .height = 48,
+                                      .frames = 40,
+                                      .codec = Codec::h264,
+                                      .gop = 12,
+                                      .b_frames = 2,
+                                      .container = container},
+                                     clipwriter::test_pattern),
+              "");
+    decode::Opening<decode::MediaInput> probed = decode::open_media(path);
+    ASSERT_TRUE(probed);
+    const int stream = probed->stream;
+    const auto expected = packets_of(std::move(probed));
+    ASSERT_EQ(expected.size(), 40u);
+    EXPECT_EQ(packets_of(decode::open_for_packets(path, stream)), expected);
+  }
 }
 
 }  // namespace
