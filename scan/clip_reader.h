@@ -43,6 +43,7 @@ class ClipReader : public FrameSource {
   void read_only(Rect area) override;
   // Pictures decoded by several decoders at once (intra-only codecs).
   bool parallel() const { return walk_.cursor().pooled(); }
+  bool decodes_ahead() const override { return parallel(); }
 
   // Starts handing out the chosen frames; call once, before next().
   bool choose(FrameChoice choice) override;

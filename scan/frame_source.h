@@ -57,6 +57,8 @@ class FrameSource {
   virtual void read_only(Rect area) { (void)area; }
   // Starts handing out the chosen frames; call once, before next().
   virtual bool choose(FrameChoice choice) = 0;
+  // After choose(): pictures are decoded ahead on threads of the source's own.
+  virtual bool decodes_ahead() const { return false; }
   // The picture of the next chosen frame, full size in the decoder's pixel format, valid
   // until the next call; null when every chosen frame has been handed out, when the input
   // broke off before it (broke_off()), or when it was asked to stop. A frame whose picture

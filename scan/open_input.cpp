@@ -5,6 +5,7 @@
 #include "scan/clip_reader.h"
 #include "scan/image_list.h"
 #include "scan/image_sequence.h"
+#include "scan/read_ahead.h"
 #include "scan/stream_reader.h"
 
 namespace scan {
@@ -28,6 +29,8 @@ InputOpening open_input(const Options& o, int threads, const decode::ShouldStop&
   }
   auto clip = ClipReader::open(o.input, threads, stop);
   if (!clip) return failed(clip.error());
+  // With threads to spare, the decoder is fed while the run converts.
+  if (threads > 1) return std::unique_ptr<FrameSource>(std::make_unique<ReadAhead>(std::move(*clip)));
   return std::unique_ptr<FrameSource>(std::move(*clip));
 }
 
