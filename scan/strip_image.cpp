@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/strip_image.h"
 
+#include <sys/mman.h>
+
 #include <cstdio>
 #include <fstream>
 
@@ -63,7 +65,15 @@ bool StripImage::allocate(const ImageSize& size) {
   size_ = size;
   // calloc hands large blocks out as fresh zero pages, not written one by one up front.
   bytes_.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size.bytes()), 1)));
-  return bytes_ != nullptr;
+  if (bytes_ == nullptr) return false;
+  // In huge pages where the system allows: a strip touches every row of the image, and
+  // faulting in tens of megabytes 4 KiB at a time showed in the run's time.
+  constexpr uintptr_t huge = uintptr_t{2} << 20;
+  const auto start = reinterpret_cast<uintptr_t>(bytes_.get());
+  const uintptr_t first = (start + huge - 1) & ~(huge - 1);
+  const uintptr_t end = (start + static_cast<uintptr_t>(size.bytes())) & ~(huge - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  return true;
 }
 
 strips::BytePlane StripImage::plane() {
