@@ -459,9 +459,11 @@ Options:
                              a TIFF's compression, with the horizontal predictor
                              ()" + zstd + R"(); default: deflate
       --decoder auto|ffmpeg  auto: JPEG pictures (MJPEG clips and streams, JPEG images)
-                             are decoded with libjpeg-turbo and only around the slit, to the pixels image viewers
-                             built on it show (progressive, lossless, 12-bit, CMYK,
-                             interlaced and damaged ones go to FFmpeg's decoder);
+                             are decoded with libjpeg-turbo and only around the slit,
+                             to the pixels image viewers built on it show
+                             (progressive, lossless, 12-bit, CMYK, interlaced ones,
+                             and those damaged where the slit's rows lie, go to
+                             FFmpeg's decoder; damage below the slit is never read);
                              ffmpeg: FFmpeg's decoder for every picture, the window
                              programs' pixels exactly (the two differ by less than
                              one level on average, at sharp colour edges);

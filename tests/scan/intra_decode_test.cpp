@@ -245,6 +245,30 @@ TEST(IntraDecode, JpegsLibjpegTurboCannotTakeSoAreLeftToFfmpeg) {
   }
 }
 
+// Damage is judged by the rows a slit needs: a picture cut short below them gives its own
+// strip, one cut short above them goes to FFmpeg's decoder.
+TEST(IntraDecode, DamageBelowTheSlitIsNeverRead) {
+  const std::vector<uint8_t> plain = jpeg_of(64, 256, 3, 2, 2);
+  const std::vector<uint8_t> whole = whole_decode(plain);
+  const std::vector<uint8_t> cut_short(plain.begin(), plain.begin() + plain.size() / 2);
+  const struct {
+    scan::Rect area;
+    bool own_strip;
+  } cases[] = {{{10, 0, 1, 8}, true}, {{0, 2, 64, 3}, true}, {{10, 240, 1, 8}, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "rows " << c.area.y << " .. " << c.area.y + c.area.height);
+    scan::JpegArea area(64, 256, c.area);
+    decode::FramePtr frame = decode::new_frame();
+    ASSERT_EQ(area.decode(cut_short.data(), cut_short.size(), *frame), c.own_strip);
+    if (!c.own_strip) continue;
+    int wrong = 0;
+    for (int y = c.area.y; y < c.area.y + c.area.height; ++y)
+      for (int b = c.area.x * 3; b < (c.area.x + c.area.width) * 3; ++b)
+        wrong += frame->data[0][y * frame->linesize[0] + b] != whole[(y * 64) * 3 + b];
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 TEST(IntraDecode, MjpegStripsOfLibjpegTurboAreCloseToFfmpegs) {
   const std::string folder = velmora_test::fresh_folder("jpeg-scan");
   const std::string clip = folder + "/clip.avi";
