@@ -5,8 +5,9 @@
 // Then the PNG writer against libpng on the same image, a horizontal run's peak memory for
 // a short and a long range, and the peak memory of TIFF runs on a clip and on one 4x as
 // long, which must not grow; then image sequences and pipes. "png" skips the FFmpeg workloads,
-// "inputs" runs only the last.
-//   scan_bench [repetitions] [png|inputs]
+// "h264" runs only every frame of H.264, "lines" only the slits along lines, "inputs" only
+// the last.
+//   scan_bench [repetitions] [png|h264|lines|inputs]
 #include <png.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -411,6 +412,7 @@ int main(int argc, char** argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const bool png_only = argc > 2 && std::string(argv[2]) == "png";
   const bool lines_only = argc > 2 && std::string(argv[2]) == "lines";
+  const bool h264_only = argc > 2 && std::string(argv[2]) == "h264";
   if (argc > 2 && std::string(argv[2]) == "inputs") {
     print_inputs(repetitions);
     return 0;
@@ -464,6 +466,7 @@ int main(int argc, char** argv) {
        {"velmora-scan", scan_command(h264, 4, out)},
        {{"framestep+crop+tile", recipe(h264, 4, theirs), 0.85}}},
   };
+  if (h264_only) workloads.resize(1);
   // In turn, so that a change in the machine's load falls on all sides alike.
   for (int r = 0; r < repetitions && !png_only; ++r) {
     for (Workload& w : workloads) {
@@ -476,6 +479,7 @@ int main(int argc, char** argv) {
     print_tables(workloads);
     std::printf("\nmedians of %d runs each, %d decoding threads\n", repetitions, threads);
   }
+  if (h264_only) return 0;
   print_png_writing(h264, repetitions);
   print_horizontal_memory(mjpeg);
   if (!png_only) print_tiff_memory(repetitions);
