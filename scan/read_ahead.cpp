@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/read_ahead.h"
 
+#include <new>
+
 extern "C" {
 #include <libavutil/frame.h>
 }
@@ -11,6 +13,8 @@ namespace {
 // Pictures fetched ahead of the one in use: enough to cover the unevenness of decoding
 // times, few enough that only a handful of frames are ever held.
 constexpr size_t ahead = 2;
+
+constexpr const char* out_of_memory = "not enough memory for the next picture";
 
 }  // namespace
 
@@ -33,6 +37,16 @@ bool ReadAhead::choose(FrameChoice choice) {
 }
 
 void ReadAhead::fetch_all() {
+  try {
+    fetch_to_end();
+  } catch (const std::bad_alloc&) {
+    std::lock_guard lock(mutex_);
+    out_of_memory_ = true;
+  }
+  changed_.notify_all();
+}
+
+void ReadAhead::fetch_to_end() {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
@@ -53,7 +67,7 @@ void ReadAhead::fetch_all() {
     f.first_damaged = source_->first_damaged();
     f.failure = source_->failure();
     const bool end = !f.picture;
-    if (end && picture != nullptr) f.failure = "not enough memory to read on";
+    if (end && picture != nullptr) f.failure = out_of_memory;
     {
       std::lock_guard lock(mutex_);
       ready_.push_back(std::move(f));
@@ -68,9 +82,14 @@ const AVFrame* ReadAhead::next(int64_t& frame) {
   if (ended_) return nullptr;
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !ready_.empty(); });
-    current_ = std::move(ready_.front());
-    ready_.pop_front();
+    changed_.wait(lock, [&] { return !ready_.empty() || out_of_memory_; });
+    if (ready_.empty()) {
+      current_ = Fetched{};
+      current_.failure = out_of_memory;
+    } else {
+      current_ = std::move(ready_.front());
+      ready_.pop_front();
+    }
   }
   changed_.notify_all();
   ended_ = current_.picture == nullptr;

@@ -55,6 +55,7 @@ class ReadAhead final : public FrameSource {
   };
 
   void fetch_all();
+  void fetch_to_end();
 
   std::unique_ptr<FrameSource> source_;
   Fetched current_;
@@ -64,6 +65,7 @@ class ReadAhead final : public FrameSource {
   std::condition_variable changed_;
   std::deque<Fetched> ready_;
   bool stopping_ = false;
+  bool out_of_memory_ = false;  // the fetching thread ran out of memory and ended
   std::thread fetcher_;
 };
 
