@@ -67,7 +67,10 @@ base::Failure<OpenFailure> open_failure(OpenProblem problem, std::string detail)
   return base::failure(OpenFailure{problem, std::move(detail)});
 }
 
-Opening<MediaInput> open_media(const std::string& path) {
+namespace {
+
+// The file opened by libavformat, its header read, nothing probed yet.
+Opening<InputPtr> open_file(const std::string& path) {
   if (std::optional<OpenFailure> bad = check_file(path)) return base::failure(std::move(*bad));
   AVFormatContext* raw = nullptr;
   // The name is a file's, whatever it looks like: libavformat would take the start of
@@ -75,38 +78,50 @@ Opening<MediaInput> open_media(const std::string& path) {
   const std::string url = "file:" + path;
   if (int err = avformat_open_input(&raw, url.c_str(), nullptr, nullptr); err < 0)
     return open_failure(problem_of_open_error(err), av_error_text("cannot open " + path, err));
+  return InputPtr(raw);
+}
+
+// `format` reading `stream` only: the demuxer skips the others.
+MediaInput reading_only(InputPtr format, int stream) {
+  for (unsigned i = 0; i < format->nb_streams; ++i)
+    if (static_cast<int>(i) != stream) format->streams[i]->discard = AVDISCARD_ALL;
   MediaInput input;
-  input.format.reset(raw);
+  input.format = std::move(format);
+  input.stream = stream;
+  return input;
+}
+
+// Probes the streams of an opened file and picks its video stream.
+Opening<MediaInput> probed(InputPtr format) {
+  AVFormatContext* raw = format.get();
   if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
     return open_failure(OpenProblem::not_media, av_error_text("cannot read the streams", err));
   int stream = pick_video_stream(raw);
   if (stream < 0) return open_failure(OpenProblem::no_video, "the file holds no video stream");
   if (std::optional<std::string> bad = bad_picture_size(raw->streams[stream]->codecpar))
     return open_failure(OpenProblem::bad_size, *bad);
-  for (unsigned i = 0; i < raw->nb_streams; ++i)
-    if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
-  input.stream = stream;
-  return input;
+  return reading_only(std::move(format), stream);
+}
+
+}  // namespace
+
+Opening<MediaInput> open_media(const std::string& path) {
+  Opening<InputPtr> format = open_file(path);
+  if (!format) return base::failure(format.error());
+  return probed(std::move(*format));
 }
 
 Opening<MediaInput> open_for_packets(const std::string& path, int stream) {
-  if (std::optional<OpenFailure> bad = check_file(path)) return base::failure(std::move(*bad));
-  AVFormatContext* raw = nullptr;
-  const std::string url = "file:" + path;
-  if (int err = avformat_open_input(&raw, url.c_str(), nullptr, nullptr); err < 0)
-    return open_failure(problem_of_open_error(err), av_error_text("cannot open " + path, err));
-  MediaInput input;
-  input.format.reset(raw);
+  Opening<InputPtr> format = open_file(path);
+  if (!format) return base::failure(format.error());
+  const AVFormatContext* raw = format->get();
   // MP4 and MOV list every stream in the header and give each packet both stamps from
   // their tables; probing (which decodes pictures) tells the packets nothing more there.
   const bool stamped = std::string_view(raw->iformat->name) == "mov,mp4,m4a,3gp,3g2,mj2";
   if (!stamped || (raw->ctx_flags & AVFMTCTX_NOHEADER) || stream < 0 ||
       stream >= static_cast<int>(raw->nb_streams))
-    return open_media(path);
-  for (unsigned i = 0; i < raw->nb_streams; ++i)
-    if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
-  input.stream = stream;
-  return input;
+    return probed(std::move(*format));
+  return reading_only(std::move(*format), stream);
 }
 
 int64_t file_size(AVFormatContext* format) {
