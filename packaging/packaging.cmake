@@ -132,6 +132,24 @@ function(velmora_finish_programs)
   message(STATUS "Programs: ${programs}")
   # For the package test: which programs the build makes, and how each is started.
   file(WRITE ${CMAKE_BINARY_DIR}/programs.txt "${listing}")
+  # Libraries a program opens only when it needs them ("program soname" lines), which
+  # dpkg-shlibdeps cannot see: Depends names the packages that hold them here.
+  get_property(opened GLOBAL PROPERTY VELMORA_OPENED_LIBRARIES)
+  set(opened_listing)
+  set(opened_packages)
+  foreach(line IN LISTS opened)
+    string(APPEND opened_listing "${line}\n")
+    string(REGEX REPLACE "^[^ ]+ " "" soname "${line}")
+    execute_process(COMMAND dpkg-query -S "*/${soname}" OUTPUT_VARIABLE holder
+                    ERROR_QUIET RESULT_VARIABLE found)
+    if(found EQUAL 0)
+      string(REGEX REPLACE ":.*" "" holder "${holder}")
+      list(APPEND opened_packages ${holder})
+    endif()
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/opened_libraries.txt "${opened_listing}")
+  list(REMOVE_DUPLICATES opened_packages)
+  list(JOIN opened_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 
   foreach(part PROGRAMS LAUNCHABLES BINARIES)
     string(REGEX REPLACE "\n$" "" VELMORA_METAINFO_${part} "${VELMORA_METAINFO_${part}}")

@@ -246,9 +246,9 @@ Failure Run::prepare() {
   // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
   // that signal still abandons the run.
   if (clip_ == nullptr) {
-    if (!o_.input_format.empty() && !known_input_format(o_.input_format))
-      return fail(exit_usage, "--format " + o_.input_format +
-                                  ": FFmpeg knows no such input format or device");
+    if (!o_.input_format.empty())
+      if (std::optional<std::string> unknown = unknown_input_format(o_.input_format))
+        return fail(exit_usage, *unknown);
     if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
     InputOpening opened = open_input(
         o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/stream_reader.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 
 extern "C" {
-#include <libavdevice/avdevice.h>
+#include <libavdevice/version.h>
 #include <libavutil/dict.h>
 }
 
@@ -37,19 +38,35 @@ bool is_stream_input(const std::string& input, const std::string& format) {
 
 namespace {
 
-void register_devices() {
-  static const bool registered = [] {
-    avdevice_register_all();
-    return true;
+// Cameras and other devices are libavdevice's inputs. It is opened when an input may be
+// one, not linked: it brings some eighty libraries more, whose loading took 50 ms of every
+// start, which a batch of many short clips pays each time. Says why the devices are missing,
+// or nothing.
+const std::string& register_devices() {
+  static const std::string missing = []() -> std::string {
+    const std::string name = "libavdevice.so." + std::to_string(LIBAVDEVICE_VERSION_MAJOR);
+    void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return dlerror();
+    void* registration = dlsym(library, "avdevice_register_all");
+    if (registration == nullptr) return name + " has no avdevice_register_all";
+    reinterpret_cast<void (*)()>(registration)();
+    return {};
   }();
-  (void)registered;
+  return missing;
+}
+
+std::string no_such_format(const std::string& name) {
+  const std::string& missing = register_devices();
+  return "--format " + name + ": FFmpeg knows no such input format or device" +
+         (missing.empty() ? "" : " (devices cannot be used: " + missing + ")");
 }
 
 }  // namespace
 
-bool known_input_format(const std::string& name) {
+std::optional<std::string> unknown_input_format(const std::string& name) {
   register_devices();
-  return av_find_input_format(name.c_str()) != nullptr;
+  if (av_find_input_format(name.c_str()) != nullptr) return std::nullopt;
+  return no_such_format(name);
 }
 
 int StreamReader::ask_stop(void* self) {
@@ -68,9 +85,7 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   const AVInputFormat* forced = nullptr;
   if (!request.format.empty()) {
     forced = av_find_input_format(request.format.c_str());
-    if (forced == nullptr)
-      return base::failure("--format " + request.format +
-                           ": FFmpeg knows no such input format or device");
+    if (forced == nullptr) return base::failure(no_such_format(request.format));
   }
   AVDictionary* raw_options = nullptr;
   for (const auto& [key, value] : request.options)

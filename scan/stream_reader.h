@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,8 +31,9 @@ struct StreamRequest {
 // input when --format names the demuxer.
 bool is_stream_input(const std::string& input, const std::string& format);
 
-// Whether FFmpeg (with its devices) has a demuxer or device of that name.
-bool known_input_format(const std::string& name);
+// Nothing when FFmpeg (with its devices) has a demuxer or device of that name; else the
+// message that says it has not.
+std::optional<std::string> unknown_input_format(const std::string& name);
 
 class StreamReader : public FrameSource {
  public:

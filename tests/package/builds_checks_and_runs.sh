@@ -114,6 +114,13 @@ for program in "${programs[@]}"; do
     grep -qxF "$owner" <<<"$depends_names" || fail "$program needs $soname of $owner, not in Depends"
   done
 done
+# ... and every library a program opens when it needs it.
+while read -r program soname; do
+  path=$(ldconfig -p | awk -v lib="$soname" '$1 == lib {print $NF; exit}')
+  owner=$(owner_of "$path" | head -n 1 | cut -d: -f1) || true
+  [ -n "$owner" ] || { fail "$program opens $soname ($path), which no installed package holds"; continue; }
+  grep -qxF "$owner" <<<"$depends_names" || fail "$program opens $soname of $owner, not in Depends"
+done <"$build/opened_libraries.txt"
 
 # ---- lintian -----------------------------------------------------------------------------
 echo "== lintian"

@@ -188,4 +188,29 @@ TEST(ScanStream, AnHttpStreamGivesTheFilesImage) {
   EXPECT_TRUE(velmora_test::read_png(out).bytes == from_file({}).bytes);
 }
 
+// libavdevice and the libraries it brings are loaded for a device, never for a file: the
+// dynamic loader names each library it loads (LD_DEBUG).
+TEST(ScanStream, DevicesAreLoadedOnlyForADevice) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> input;
+    bool loads_devices;
+  } cases[] = {
+      {"a clip file", {clip_path()}, false},
+      {"FFmpeg's test picture, a device", {"--format", "lavfi", "testsrc=s=32x24:r=10:d=1"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string out = velmora_test::fresh_folder("stream-devices") + "/out.png";
+    std::vector<std::string> args = c.input;
+    args.push_back(out);
+    setenv("LD_DEBUG", "files", 1);
+    const Ran ran = velmora_test::run_scan(args);
+    unsetenv("LD_DEBUG");
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.err.find("file=libavdevice.so") != std::string::npos, c.loads_devices);
+    EXPECT_EQ(velmora_test::read_png(out).height, 24);
+  }
+}
+
 }  // namespace
