@@ -494,7 +494,15 @@ int main(int argc, char** argv) {
                 repetitions, threads);
   }
   if (h264_only) return 0;
-  print_png_writing(h264, repetitions);
+  // In a child: the image it reads would otherwise stay in this process, whose peak memory
+  // every later child's peak counts (see clip()).
+  if (pid_t writer = fork(); writer == 0) {
+    print_png_writing(h264, repetitions);
+    std::fflush(stdout);
+    _exit(0);
+  } else if (writer < 0 || waitpid(writer, nullptr, 0) != writer) {
+    std::exit(1);
+  }
   print_horizontal_memory(mjpeg);
   if (!png_only) print_tiff_memory(repetitions);
   if (!png_only) print_lines(h264, repetitions);

@@ -78,8 +78,12 @@ StreamReader::~StreamReader() = default;
 
 base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
     const StreamRequest& request, std::function<bool()> stop) {
-  register_devices();
   const std::string& input = request.input;
+  // A device is named by its format, or is a character device FFmpeg's devices recognise
+  // by its path (/dev/video0); pipes and network streams need none.
+  struct stat st {};
+  if (!request.format.empty() || (stat(input.c_str(), &st) == 0 && S_ISCHR(st.st_mode)))
+    register_devices();
   std::unique_ptr<StreamReader> reader(new StreamReader());
   reader->stop_ = std::move(stop);
   const AVInputFormat* forced = nullptr;
