@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "scan/png_output.h"
@@ -363,8 +364,13 @@ void print_inputs(int repetitions) {
   Side decoded{"-f null", ffmpeg(folder + "/%04d.jpg", {"-f", "null", "-"})};
   Side piped{"velmora-scan -", {"sh", "-c", scan + "- " + out + " < " + mkv}, 1.05};
   Side named{"velmora-scan FILE", scan_command(mkv, 1, out)};
+  // Each pair in turn, first one and then the other first.
   for (int r = 0; r < repetitions; ++r)
-    for (Side* side : {&images, &decoded, &piped, &named}) side->add(run(side->command));
+    for (auto [one, other] : {std::pair{&images, &decoded}, std::pair{&piped, &named}}) {
+      if (r % 2 == 1) std::swap(one, other);
+      one->add(run(one->command));
+      other->add(run(other->command));
+    }
   std::printf("\n| input | velmora-scan | against | wall ratio | goal | CPU time ratio | "
               "peak memory |\n|---|---|---|---|---|---|---|\n");
   for (auto [what, ours, theirs] :
@@ -496,6 +502,7 @@ int main(int argc, char** argv) {
   if (h264_only) return 0;
   // In a child: the image it reads would otherwise stay in this process, whose peak memory
   // every later child's peak counts (see clip()).
+  std::fflush(stdout);  // or the child prints what this process has not yet written
   if (pid_t writer = fork(); writer == 0) {
     print_png_writing(h264, repetitions);
     std::fflush(stdout);
