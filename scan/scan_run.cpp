@@ -247,8 +247,8 @@ Failure Run::prepare() {
   // that signal still abandons the run.
   if (clip_ == nullptr) {
     if (!o_.input_format.empty())
-      if (std::optional<std::string> unknown = unknown_input_format(o_.input_format))
-        return fail(exit_usage, *unknown);
+      if (InputFormatCheck known = check_input_format(o_.input_format); !known)
+        return fail(exit_usage, known.error());
     if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
     InputOpening opened = open_input(
         o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });

@@ -40,33 +40,33 @@ namespace {
 
 // Cameras and other devices are libavdevice's inputs. It is opened when an input may be
 // one, not linked: it brings some eighty libraries more, whose loading took 50 ms of every
-// start, which a batch of many short clips pays each time. Says why the devices are missing,
-// or nothing.
-const std::string& register_devices() {
-  static const std::string missing = []() -> std::string {
+// start, which a batch of many short clips pays each time. Fails with why the devices are
+// missing.
+const InputFormatCheck& register_devices() {
+  static const InputFormatCheck registered = []() -> InputFormatCheck {
     const std::string name = "libavdevice.so." + std::to_string(LIBAVDEVICE_VERSION_MAJOR);
     void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return dlerror();
+    if (library == nullptr) return base::failure(std::string(dlerror()));
     void* registration = dlsym(library, "avdevice_register_all");
-    if (registration == nullptr) return name + " has no avdevice_register_all";
+    if (registration == nullptr) return base::failure(name + " has no avdevice_register_all");
     reinterpret_cast<void (*)()>(registration)();
     return {};
   }();
-  return missing;
+  return registered;
 }
 
 std::string no_such_format(const std::string& name) {
-  const std::string& missing = register_devices();
+  const InputFormatCheck& devices = register_devices();
   return "--format " + name + ": FFmpeg knows no such input format or device" +
-         (missing.empty() ? "" : " (devices cannot be used: " + missing + ")");
+         (devices ? "" : " (devices cannot be used: " + devices.error() + ")");
 }
 
 }  // namespace
 
-std::optional<std::string> unknown_input_format(const std::string& name) {
-  register_devices();
-  if (av_find_input_format(name.c_str()) != nullptr) return std::nullopt;
-  return no_such_format(name);
+InputFormatCheck check_input_format(const std::string& name) {
+  (void)register_devices();  // a failure is told when the format is not found
+  if (av_find_input_format(name.c_str()) != nullptr) return {};
+  return base::failure(no_such_format(name));
 }
 
 int StreamReader::ask_stop(void* self) {
@@ -83,7 +83,7 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   // by its path (/dev/video0); pipes and network streams need none.
   struct stat st {};
   if (!request.format.empty() || (stat(input.c_str(), &st) == 0 && S_ISCHR(st.st_mode)))
-    register_devices();
+    (void)register_devices();  // a failure is told if the format is then not found
   std::unique_ptr<StreamReader> reader(new StreamReader());
   reader->stop_ = std::move(stop);
   const AVInputFormat* forced = nullptr;

@@ -5,7 +5,6 @@
 #pragma once
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,9 +30,10 @@ struct StreamRequest {
 // input when --format names the demuxer.
 bool is_stream_input(const std::string& input, const std::string& format);
 
-// Nothing when FFmpeg (with its devices) has a demuxer or device of that name; else the
-// message that says it has not.
-std::optional<std::string> unknown_input_format(const std::string& name);
+using InputFormatCheck = base::Result<void, std::string>;
+
+// Fails, saying so, unless FFmpeg (with its devices) has a demuxer or device of that name.
+InputFormatCheck check_input_format(const std::string& name);
 
 class StreamReader : public FrameSource {
  public:
