@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,14 @@ TEST(ScanStream, ASignalFinishesTheImageASecondAbandonsIt) {
     close(feed[0]);
     ASSERT_EQ(write(feed[1], stream.data(), stream.size() / 2),
               static_cast<ssize_t>(stream.size() / 2));
+    // Once the pipe is empty the run is reading the stream, past setting up its signals,
+    // however slowly a loaded machine started it.
+    int waiting = 1;
+    for (int tries = 0; tries < 1000 && waiting > 0; ++tries) {
+      ASSERT_EQ(ioctl(feed[1], FIONREAD, &waiting), 0);
+      if (waiting > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(waiting, 0) << "the run did not read the stream";
     int flushed = 0;
     if (c.flush) {
       // The strips come out as the pictures come in, and every flush is a whole PNG.
