@@ -9,7 +9,6 @@
 #include <array>
 #include <cmath>
 #include <functional>
-#include <numeric>
 
 #include "scan/reduce.h"
 #include "scan/slit_path.h"
@@ -116,25 +115,13 @@ TEST(LineSlit, SamplesTheRampAlongPaths) {
 }
 
 TEST(LineSlit, ReducersCombineTheLinesOfAThickSlit) {
-  // Three columns 10, 11, 12 (with --slit) and four lines x = 8.5 .. 11.5 (with --line).
-  std::vector<int> slit = {10, 11, 12}, line = {9, 10, 11, 12};  // red of each line, rounded
-  struct Case {
+  // Three columns 10, 11, 12 (with --slit) and four lines x = 8.5 .. 11.5 (with --line),
+  // whose reds round to 9, 10, 11, 12: worked out by hand for each reducer.
+  const struct {
     const char* reducer;
-    std::function<int(std::vector<int>)> expected;
-  } cases[] = {
-      {"mean", [](std::vector<int> v) {
-         const int sum = std::accumulate(v.begin(), v.end(), 0);
-         return int((2 * sum + int(v.size())) / (2 * int(v.size())));
-       }},
-      {"max", [](std::vector<int> v) { return *std::max_element(v.begin(), v.end()); }},
-      {"min", [](std::vector<int> v) { return *std::min_element(v.begin(), v.end()); }},
-      {"median", [](std::vector<int> v) {
-         std::sort(v.begin(), v.end());
-         const size_t m = v.size() / 2;
-         return v.size() % 2 ? v[m] : (v[m - 1] + v[m] + 1) / 2;
-       }},
-  };
-  for (const Case& c : cases) {
+    int slit, line;
+  } cases[] = {{"mean", 11, 11}, {"max", 12, 12}, {"min", 10, 9}, {"median", 11, 11}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.reducer);
     const Png by_slit = scanned(ramp_clip(), {"--slit", "10:3", "--reduce", c.reducer});
     const Png by_line =
@@ -142,11 +129,37 @@ TEST(LineSlit, ReducersCombineTheLinesOfAThickSlit) {
     ASSERT_EQ(by_slit.width, frames);
     ASSERT_EQ(by_line.width, frames);
     for (int y : {0, 77, 255}) {
-      EXPECT_EQ(by_slit.sample(1, y, 0), c.expected(slit));
-      EXPECT_EQ(by_line.sample(2, y, 0), c.expected(line));
+      EXPECT_EQ(by_slit.sample(1, y, 0), c.slit);
+      EXPECT_EQ(by_line.sample(2, y, 0), c.line);
       EXPECT_EQ(by_line.sample(2, y, 1), y);
     }
   }
+}
+
+// A ramp's lines are evenly spaced, so its mean and median agree; these values tell every
+// reducer (and its name) apart.
+TEST(LineSlit, ReducersByNameOnValuesThatTellThemApart) {
+  const struct {
+    const char* reducer;
+    std::vector<uint8_t> values;
+    int expected;
+  } cases[] = {
+      {"mean", {0, 1, 9}, 3},        {"median", {0, 1, 9}, 1},   {"max", {0, 1, 9}, 9},
+      {"min", {4, 1, 9}, 1},         {"copy", {7}, 7},           {"mean", {0, 1, 4, 9}, 4},
+      {"median", {9, 0, 4, 1}, 3},   {"mean", {0, 0, 1}, 0},     {"median", {0, 1}, 1},
+  };
+  for (const auto& c : cases) {
+    const auto reducer = scan::reducer_named(c.reducer);
+    ASSERT_TRUE(reducer) << c.reducer;
+    // One sample of values.size() lines; the value in each component.
+    std::vector<uint8_t> pixels;
+    for (uint8_t v : c.values) pixels.insert(pixels.end(), {v, v, v});
+    std::vector<uint8_t> out(3);
+    scan::reduce_lines(pixels.data(), int64_t(c.values.size()), 1, 3, *reducer, out.data());
+    EXPECT_EQ(out, std::vector<uint8_t>(3, uint8_t(c.expected)))
+        << c.reducer << " of " << c.values.size() << " values";
+  }
+  EXPECT_FALSE(scan::reducer_named("sum"));
 }
 
 TEST(LineSlit, ReducersRoundHalvesUpAt16Bits) {

@@ -3,7 +3,9 @@
 // answers its source gave when handing it out, though the source has moved on since.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <tuple>
 
@@ -20,7 +22,9 @@ namespace {
 // counts as damaged; then the end, cut short with a reason.
 class Counting final : public scan::FrameSource {
  public:
-  explicit Counting(int count) : count_(count) {}
+  // `handed`, when given, counts the calls of next(), read from other threads.
+  explicit Counting(int count, std::shared_ptr<std::atomic<int>> handed = nullptr)
+      : count_(count), handed_(handed ? std::move(handed) : std::make_shared<std::atomic<int>>(0)) {}
   int width() const override { return 4; }
   int height() const override { return 2; }
   bool deep() const override { return false; }
@@ -28,6 +32,7 @@ class Counting final : public scan::FrameSource {
   const scan::ScanFrames& frames() const override { return frames_; }
   bool choose(scan::FrameChoice) override { return true; }
   const AVFrame* next(int64_t& frame) override {
+    ++*handed_;
     if (next_ == count_) {
       broke_off_ = true;
       return nullptr;
@@ -51,6 +56,7 @@ class Counting final : public scan::FrameSource {
 
  private:
   int count_;
+  std::shared_ptr<std::atomic<int>> handed_;
   int next_ = 0;
   decode::DisplayMatrix display_;
   scan::ScanFrames frames_;
@@ -64,38 +70,55 @@ class Counting final : public scan::FrameSource {
 // damage so far, and at the end why.
 using Seen = std::tuple<int64_t, int, double, bool, int64_t, bool, int, std::string>;
 
-std::vector<Seen> everything_seen(scan::FrameSource& source) {
+// Everything seen, and how many times the source had been asked for more than the run had
+// taken when it looked (with `handed` given: it waits, boundedly, for that to happen,
+// so the answers checked are ones the source has moved past).
+std::pair<std::vector<Seen>, int> everything_seen(scan::FrameSource& source,
+                                                  const std::atomic<int>* handed = nullptr) {
   std::vector<Seen> seen;
+  int behind = 0;
   EXPECT_TRUE(source.choose({}));
   for (;;) {
     int64_t frame = -1;
     const AVFrame* picture = source.next(frame);
-    // Slower than the source, so that it runs ahead.
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (handed != nullptr && picture != nullptr) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (*handed <= frame + 1 && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+      behind += *handed > frame + 1;
+    }
     seen.emplace_back(picture ? frame : -1, picture ? picture->data[0][0] : -1,
                       source.stamp().seconds, source.stamp().repeat, source.damaged(),
                       source.broke_off(), source.read_error(), source.failure());
     if (picture == nullptr) break;
   }
-  return seen;
+  return {seen, behind};
 }
 
 TEST(ReadAhead, SeesWhatTheSourceItselfShows) {
-  Counting direct(40);
-  const std::vector<Seen> expected = everything_seen(direct);
-  scan::ReadAhead ahead(std::make_unique<Counting>(40));
-  EXPECT_EQ(everything_seen(ahead), expected);
+  constexpr int count = 40;
+  Counting direct(count);
+  const std::vector<Seen> expected = everything_seen(direct).first;
+  auto handed = std::make_shared<std::atomic<int>>(0);
+  scan::ReadAhead ahead(std::make_unique<Counting>(count, handed));
+  const auto [seen, behind] = everything_seen(ahead, handed.get());
+  EXPECT_EQ(seen, expected);
+  // Every picture was taken while the source stood further on.
+  EXPECT_EQ(behind, count);
   int64_t frame = 0;
   EXPECT_EQ(ahead.next(frame), nullptr) << "the end, asked again";
 }
 
 TEST(ReadAhead, StopsWhenLeftMidway) {
   for (const int taken : {0, 1, 5}) {
-    auto ahead = std::make_unique<scan::ReadAhead>(std::make_unique<Counting>(1000));
+    auto handed = std::make_shared<std::atomic<int>>(0);
+    auto ahead = std::make_unique<scan::ReadAhead>(std::make_unique<Counting>(100000, handed));
     ASSERT_TRUE(ahead->choose({}));
     int64_t frame = 0;
     for (int k = 0; k < taken; ++k) ASSERT_NE(ahead->next(frame), nullptr);
-    ahead.reset();  // must not wait for the source's end
+    ahead.reset();
+    // Only a few pictures past those taken were fetched: it did not read on to the end.
+    EXPECT_LE(*handed, taken + 4) << taken;
   }
 }
 

@@ -19,6 +19,7 @@
 #include "tools/clipwriter/broken_clips.h"
 #include "tools/clipwriter/clip_writer.h"
 #include "scan_support.h"
+#include "tests/support/clips.h"
 
 namespace {
 
@@ -399,22 +400,38 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
   const std::string clip = folder + "/wide.avi";
   ClipSpec spec{.width = 320, .height = 240, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
   ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
-  const std::vector<std::string> args{"--slit", "0:320", clip, folder + "/out/streak.png"};
   fs::create_directory(folder + "/out");
-  // The image takes about 19 KB: cut off early (libpng's own write fails) and within its
-  // last few bytes (the last flush fails).
-  for (rlim_t limit : {rlim_t{200}, rlim_t{19000}}) {
-    velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, limit);
-    EXPECT_EQ(ran.status, 1) << limit;
-    EXPECT_EQ(ran.err, "velmora-scan: " + args.back() + ": cannot write (" +
-                           std::strerror(EFBIG) + ")\n")
-        << limit;
-    EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
+  const struct {
+    std::vector<std::string> args;
+    std::vector<rlim_t> limits;  // each too small for the image
+    rlim_t room;
+  } cases[] = {
+      // The PNG takes about 19 KB: cut off early (libpng's own write fails) and within its
+      // last few bytes (the last flush fails).
+      {{"--slit", "0:320", clip, folder + "/out/streak.png"}, {200, 19000}, 1 << 20},
+      // 3840 x 240 pixels: 15 tiles of 196608 bytes. Cut off at the first tile, and after
+      // the last tile, within the directory written at the end.
+      {{"--compress", "none", "--slit", "0:320", clip, folder + "/out/streak.tif"},
+       {200, 15 * 196608 + 8 + 64},
+       4 << 20},
+  };
+  for (const auto& c : cases) {
+    const std::string& out = c.args.back();
+    for (rlim_t limit : c.limits) {
+      velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(c.args, limit);
+      EXPECT_EQ(ran.status, 1) << out << " " << limit;
+      EXPECT_EQ(ran.err, "velmora-scan: " + out + ": cannot write (" + std::strerror(EFBIG) + ")\n")
+          << limit;
+      EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
+    }
+    // With room enough the same run writes the image.
+    velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(c.args, c.room);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    const bool tiff = out.ends_with(".tif");
+    EXPECT_EQ(tiff ? velmora_test::read_tiff(out).image.width : velmora_test::read_png(out).width,
+              12 * 320);
+    fs::remove(out);
   }
-  // With room enough the same run writes the image.
-  velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, 1 << 20);
-  EXPECT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(velmora_test::read_png(args.back()).width, 12 * 320);
 }
 
 // Waits until the run's temporary file appears in `folder`: decoding has begun.
@@ -426,51 +443,66 @@ bool temp_file_appears(const std::string& folder) {
   return false;
 }
 
-// Long enough to decode for a second or more with one thread.
-const std::string& long_clip() {
-  static const std::string path = [] {
-    const std::string clip = velmora_test::fresh_folder("long") + "/long.avi";
-    ClipSpec spec{.width = 320,
-                  .height = 240,
-                  .frames = 1500,
-                  .fps_num = 25,
-                  .codec = Codec::mpeg4,
-                  .gop = 250,
-                  .b_frames = 2};
-    EXPECT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
-    return clip;
-  }();
-  return path;
+// Long enough to decode for a second or more with one thread; shared through the cache.
+std::string long_clip() {
+  return velmora_test::cached_clip({.width = 320, .height = 240, .frames = 1500, .fps_num = 25,
+                                    .codec = Codec::mpeg4, .gop = 250, .b_frames = 2});
+}
+
+// Waits until a file in `folder` holds at least `bytes`.
+bool file_grows_to(const std::string& folder, std::uintmax_t bytes) {
+  for (int i = 0; i < 5000; ++i) {
+    std::error_code gone;
+    for (const auto& entry : fs::directory_iterator(folder, gone))
+      if (entry.file_size(gone) >= bytes && !gone) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
 }
 
 // Ctrl-C, kill, a closed terminal or a lost SSH session, and Ctrl-\ (quit) end the run;
 // a signal ignored when the run starts (nohup) does not. Whole frames laid top to bottom
 // are written out while the clip is decoded, and are removed all the same.
+// A tiled TIFF is interrupted once its first tiles are in the file (a run writes some 23
+// bands of them).
 TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
   struct Case {
     int signal;
     bool ignored;
-    bool rows = false;
+    std::vector<std::string> options = {};
+    const char* output = "streak.png";
   };
-  for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
-                       Case{SIGQUIT, false}, Case{SIGHUP, true}, Case{SIGINT, false, true}}) {
-    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored" : "") +
-                 (c.rows ? ", rows" : ""));
+  const std::vector<std::string> tiles = {"--compress", "none", "--slit", "0:4", "--cut"};
+  auto tiled = [&](const char* cut) {
+    std::vector<std::string> options = tiles;
+    options.push_back(cut);
+    return options;
+  };
+  for (const Case& c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
+                        Case{SIGQUIT, false}, Case{SIGHUP, true},
+                        Case{SIGINT, false, {"--cut", "horizontal", "--slit", "0:240"}},
+                        Case{SIGINT, false, tiled("vertical"), "streak.tif"},
+                        Case{SIGINT, false, tiled("horizontal"), "streak.tif"}}) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored " : " ") +
+                 testing::PrintToString(c.options) + " " + c.output);
     const std::string folder = velmora_test::fresh_folder("interrupted");
-    std::vector<std::string> args = {"--threads", "1", long_clip(), folder + "/streak.png"};
-    if (c.rows) args.insert(args.begin(), {"--cut", "horizontal", "--slit", "0:240"});
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--threads", "1", long_clip(), folder + "/" + c.output});
     int err_fd = -1;
     int pid = velmora_test::start_scan(args, err_fd, [c] {
           if (c.ignored) signal(c.signal, SIG_IGN);
         });
     ASSERT_TRUE(temp_file_appears(folder));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (std::string(c.output).ends_with(".tif"))
+      ASSERT_TRUE(file_grows_to(folder, 8 + 256 * 256 * 3)) << "a whole tile written";
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     kill(pid, c.signal);
     velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
     EXPECT_EQ(ran.status, c.ignored ? 0 : 128 + c.signal);
     EXPECT_EQ(ran.err, c.ignored ? "" : "velmora-scan: interrupted; no image written\n");
     EXPECT_EQ(velmora_test::names_in(folder),
-              c.ignored ? std::vector<std::string>{"streak.png"} : std::vector<std::string>{});
+              c.ignored ? std::vector<std::string>{c.output} : std::vector<std::string>{});
   }
 }
 

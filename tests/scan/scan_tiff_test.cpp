@@ -1,19 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-scan writing a tiled TIFF: the same pixels as the PNG of the same run, in every
-// compression, both cuts and both depths, and nothing left behind when the write fails or
-// the run is interrupted.
+// compression, both cuts and both depths. (A failed or interrupted TIFF write is among
+// scan_errors_test's cases.)
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <tiffio.h>
-
-#include <chrono>
-#include <cstring>
-#include <thread>
 
 #include "tools/clipwriter/clip_writer.h"
 #include "scan_support.h"
-#include "tests/support/clips.h"
 
 namespace {
 
@@ -98,64 +91,6 @@ TEST(ScanTiff, EqualsThePngOfTheSameRun) {
         EXPECT_TRUE(tiff.image.bytes == png.bytes);
       }
     }
-  }
-}
-
-TEST(ScanTiff, AWriteThatFailsLeavesNothing) {
-  const std::string folder = velmora_test::fresh_folder("tiff-file-limit");
-  const std::string clip = folder + "/wide.avi";
-  ClipSpec spec{.width = 320, .height = 240, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
-  ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
-  const std::string out = folder + "/out/streak.tif";
-  std::filesystem::create_directory(folder + "/out");
-  const std::vector<std::string> args{"--compress", "none", "--slit", "0:320", clip, out};
-  // 3840 x 240 pixels: 15 tiles of 196608 bytes. Cut off at the first tile, and after the
-  // last tile, within the directory written at the end.
-  for (rlim_t limit : {rlim_t{200}, rlim_t{15 * 196608 + 8 + 64}}) {
-    velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, limit);
-    EXPECT_EQ(ran.status, 1) << limit;
-    EXPECT_EQ(ran.err, "velmora-scan: " + out + ": cannot write (" + std::strerror(EFBIG) + ")\n")
-        << limit;
-    EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{}) << limit;
-  }
-  velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(args, 4 << 20);
-  EXPECT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(velmora_test::read_tiff(out).image.width, 12 * 320);
-}
-
-TEST(ScanTiff, InterruptedHalfWayLeavesNothing) {
-  const std::string folder = velmora_test::fresh_folder("tiff-interrupted");
-  // Long enough to decode for a second or more with one thread; shared through the cache.
-  const std::string clip = velmora_test::cached_clip(
-      {.width = 320, .height = 240, .frames = 1500, .fps_num = 25, .codec = Codec::mpeg4,
-       .gop = 250, .b_frames = 2});
-  std::filesystem::create_directory(folder + "/out");
-  for (const char* cut : {"vertical", "horizontal"}) {
-    SCOPED_TRACE(cut);
-    int err_fd = -1;
-    const int pid = velmora_test::start_scan(
-        {"--threads", "1", "--cut", cut, "--slit", "0:4", clip, folder + "/out/streak.tif"},
-        err_fd);
-    bool started = false;
-    for (int i = 0; i < 2000 && !started; ++i) {
-      started = !velmora_test::names_in(folder + "/out").empty();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_TRUE(started);
-    // Once the first band of tiles is in the file (past its header), well before the end:
-    // a run takes some 23 bands.
-    bool tiles = false;
-    for (int i = 0; i < 5000 && !tiles; ++i) {
-      std::error_code gone;
-      for (const auto& entry : std::filesystem::directory_iterator(folder + "/out", gone))
-        tiles = tiles || entry.file_size(gone) > 16;
-      if (!tiles) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    kill(pid, SIGINT);
-    velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
-    EXPECT_EQ(ran.status, 128 + SIGINT);
-    EXPECT_EQ(ran.err, "velmora-scan: interrupted; no image written\n");
-    EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{});
   }
 }
 
