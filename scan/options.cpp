@@ -514,8 +514,9 @@ order; a time in seconds then picks the first picture shown at or after it.
 
 INPUT is a clip, or an image sequence: a folder (its jpg, jpeg, png, tif, tiff, webp
 and bmp files, any case), a glob pattern ('night/*.jpg') or a printf pattern
-(frames/%05d.png). Images are taken in natural order (img2 before img10); each is one
-frame, and --from, --to and --every count images. The orientation an image carries (a
+(frames/%05d.png; %% is a percent sign, and any other % refuses the pattern). Images are
+taken in natural order (img2 before img10); each is one frame, and --from, --to and
+--every count images. The orientation an image carries (a
 JPEG's EXIF, a TIFF's Orientation tag, a PNG's eXIf chunk, a WebP's EXIF chunk) is applied
 as a clip's rotation is. An image of another size than the first is a failure; one that does
 not decode repeats the picture before it. 16-bit PNG and TIFF give a 16-bit image.

@@ -8,7 +8,7 @@
 #            tests/data/avi/ and the clips and broken clips the fuzzer writes at start-up.
 #   parsers: velmora-scan's readers of EXIF, dates in file names, image listings and
 #            patterns, JPEG areas and its command line; seeds in corpus-parsers/ (made by
-#            make_parser_seeds.py).
+#            make_parser_seeds.py) and past findings in tests/data/parsers-fuzz/.
 # Fails when the fuzzer finds a crash, a leak, a broken promise, an input slower than the
 # time limit or one that needs more memory than the limit; the input is kept in the build
 # folder as crash-*, leak-*, timeout-* or oom-*.
@@ -32,7 +32,7 @@ if [ "$which" = command ]; then
   cp "$here"/tests/fuzz/corpus/* "$work"/
   echo "== fuzzing the command parser and the service for $seconds s"
 elif [ "$which" = parsers ]; then
-  cp "$here"/tests/fuzz/corpus-parsers/* "$work"/
+  cp "$here"/tests/fuzz/corpus-parsers/* "$here"/tests/data/parsers-fuzz/* "$work"/
   # The readers take small inputs (a name, a command line, a picture's headers and EXIF):
   # 8 KiB holds every seed with room to grow.
   limits=(-timeout=10 -rss_limit_mb=2048 -max_len=8192)
