@@ -479,7 +479,8 @@ Options:
                              (20261207_221500, 2026-12-07T22-15-00, ...), the file's
                              modification time, or none; a clip's clock is its
                              container's creation time plus the frame's time, a
-                             stream's the time each frame arrived;
+                             stream's the time each frame arrived; a date the
+                             calendar lacks (31 February) is none;
                              default: the first of these that exists
       --bin DURATION         instead of --every, one strip per DURATION (60s, 0.5s,
                              2m, 1h) from the first chosen frame: the first frame in

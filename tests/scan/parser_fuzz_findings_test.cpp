@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "scan/image_list.h"
+#include "scan/picture_clock.h"
+#include "scan/timeline.h"
 #include "tests/support/scratch.h"
 
 namespace {
@@ -44,6 +46,24 @@ TEST(ParserFuzzFindings, PrintfPatternsTakeOnlyTheNumberAndPercentSigns) {
     }
     EXPECT_EQ(listed, c.listed) << c.pattern;
   }
+}
+
+// A day its month does not have was counted on into the next month: a file named on
+// 31 February was taken for 3 March.
+TEST(ParserFuzzFindings, ADayItsMonthLacksIsNoDate) {
+  const auto iso = [](const std::optional<scan::WallTime>& t) {
+    return t ? scan::iso_time(*t) : "";
+  };
+  const struct {
+    std::optional<scan::WallTime> read;
+    const char* want;  // empty: no time
+  } cases[] = {
+      {scan::name_clock("IMG_20260231_120000.jpg"), ""},
+      {scan::exif_time("2026:02:29 10:00:00", "", ""), ""},
+      {scan::parse_iso_time("2026-04-31T00:00:00Z"), ""},
+      {scan::exif_time("2024:02:29 10:00:00", "", ""), "2024-02-29T10:00:00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(iso(c.read), c.want);
 }
 
 }  // namespace
