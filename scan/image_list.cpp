@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <optional>
 #include <regex>
 
 namespace scan {
@@ -31,23 +33,50 @@ const std::regex& printf_number() {
   return pattern;
 }
 
-std::string with_number(const std::string& pattern, long number) {
-  std::string out;
+// A printf pattern read as FFmpeg's image demuxer reads it: text, each piece followed by
+// the number or by nothing.
+struct Piece {
+  std::string text;
+  bool number = false;
+  bool zeros = false;  // %05d; %5d pads with blanks, as printf does
+  size_t width = 0;
+};
+
+// The pieces of `pattern`; none when a % in it is neither "%%" nor a number's conversion,
+// which printf would read as something else (a string, a pointer to write to).
+std::optional<std::vector<Piece>> read_pattern(const std::string& pattern) {
+  std::vector<Piece> pieces(1);
   for (size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] != '%') {
-      out += pattern[i];
+      pieces.back().text += pattern[i];
       continue;
     }
-    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-      out += '%';
-      ++i;
+    if (++i < pattern.size() && pattern[i] == '%') {
+      pieces.back().text += '%';
       continue;
     }
-    size_t end = pattern.find('d', i);
-    char text[64];
-    std::snprintf(text, sizeof text, pattern.substr(i, end - i + 1).c_str(), number);
-    out += text;
-    i = end;
+    Piece& piece = pieces.back();
+    piece.number = true;
+    piece.zeros = i < pattern.size() && pattern[i] == '0';
+    // No file name is longer than NAME_MAX, so a wider number names none: no need to
+    // count further.
+    for (; i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i])); ++i)
+      piece.width = std::min<size_t>(piece.width * 10 + (pattern[i] - '0'), NAME_MAX + 1);
+    if (i == pattern.size() || pattern[i] != 'd') return std::nullopt;
+    pieces.emplace_back();
+  }
+  return pieces;
+}
+
+std::string with_number(const std::vector<Piece>& pieces, long number) {
+  const std::string digits = std::to_string(number);
+  std::string out;
+  for (const Piece& piece : pieces) {
+    out += piece.text;
+    if (!piece.number) continue;
+    if (piece.width > digits.size())
+      out.append(piece.width - digits.size(), piece.zeros ? '0' : ' ');
+    out += digits;
   }
   return out;
 }
@@ -81,12 +110,16 @@ std::vector<std::string> glob_images(const std::string& pattern) {
 
 // As FFmpeg's image demuxer: the first number is one of 0 to 4, and the run goes on while
 // the next number's file exists.
-std::vector<std::string> printf_images(const std::string& pattern) {
+base::Result<std::vector<std::string>, std::string> printf_images(const std::string& pattern) {
+  const std::optional<std::vector<Piece>> pieces = read_pattern(pattern);
+  if (!pieces)
+    return base::failure(pattern + ": a printf pattern takes %d, %0Nd or %Nd for the number "
+                                   "and %% for a percent sign, no other %");
   std::vector<std::string> names;
   long first = 0;
-  while (first < 5 && !is_file(with_number(pattern, first))) ++first;
+  while (first < 5 && !is_file(with_number(*pieces, first))) ++first;
   for (long n = first; first < 5; ++n) {
-    std::string name = with_number(pattern, n);
+    std::string name = with_number(*pieces, n);
     if (!is_file(name)) break;
     names.push_back(std::move(name));
   }
@@ -99,7 +132,10 @@ SequenceKind sequence_kind(const std::string& input) {
   if (input == "-" || input.find("://") != std::string::npos) return SequenceKind::none;
   if (is_directory(input)) return SequenceKind::folder;
   if (is_file(input)) return SequenceKind::none;
-  if (std::regex_search(input, printf_number())) return SequenceKind::printf;
+  // "%%d" is a percent sign and a d: numbered names need a number in them.
+  const std::optional<std::vector<Piece>> pieces = read_pattern(input);
+  if (pieces ? pieces->size() > 1 : std::regex_search(input, printf_number()))
+    return SequenceKind::printf;
   if (input.find_first_of("*?[") != std::string::npos) return SequenceKind::glob;
   return SequenceKind::none;
 }
@@ -152,7 +188,9 @@ base::Result<std::vector<std::string>, std::string> list_images(const std::strin
   } else if (kind == SequenceKind::glob) {
     names = glob_images(input);
   } else if (kind == SequenceKind::printf) {
-    names = printf_images(input);
+    auto listed = printf_images(input);
+    if (!listed) return base::failure(listed.error());
+    names = std::move(*listed);
   }
   // A folder is read as a sequence of images: one without any is named as a folder.
   if (names.empty() && kind == SequenceKind::folder)

@@ -479,7 +479,8 @@ Options:
                              (20261207_221500, 2026-12-07T22-15-00, ...), the file's
                              modification time, or none; a clip's clock is its
                              container's creation time plus the frame's time, a
-                             stream's the time each frame arrived;
+                             stream's the time each frame arrived; a date the
+                             calendar lacks (31 February) is none;
                              default: the first of these that exists
       --bin DURATION         instead of --every, one strip per DURATION (60s, 0.5s,
                              2m, 1h) from the first chosen frame: the first frame in
@@ -514,8 +515,9 @@ order; a time in seconds then picks the first picture shown at or after it.
 
 INPUT is a clip, or an image sequence: a folder (its jpg, jpeg, png, tif, tiff, webp
 and bmp files, any case), a glob pattern ('night/*.jpg') or a printf pattern
-(frames/%05d.png). Images are taken in natural order (img2 before img10); each is one
-frame, and --from, --to and --every count images. The orientation an image carries (a
+(frames/%05d.png; %% is a percent sign, and any other % refuses the pattern). Images are
+taken in natural order (img2 before img10); each is one frame, and --from, --to and
+--every count images. The orientation an image carries (a
 JPEG's EXIF, a TIFF's Orientation tag, a PNG's eXIf chunk, a WebP's EXIF chunk) is applied
 as a clip's rotation is. An image of another size than the first is a failure; one that does
 not decode repeats the picture before it. 16-bit PNG and TIFF give a 16-bit image.

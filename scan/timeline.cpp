@@ -142,6 +142,11 @@ std::optional<WallTime> parse_iso_time(const std::string& text) {
     return std::nullopt;
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
     return std::nullopt;
+  // 31 February is no date, not 3 March: the day must be one its month has.
+  int64_t same_year = 0;
+  unsigned same_month = 0, same_day = 0;
+  civil_from_days(days_from_civil(year, month, day), same_year, same_month, same_day);
+  if (same_day != static_cast<unsigned>(day)) return std::nullopt;
   size_t at = 19;
   int64_t micros = 0;
   if (at < text.size() && text[at] == '.') {

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a fuzzer with clang and runs it on a fresh copy of its seeds.
-#   tests/fuzz/run.sh [SECONDS] [command|clip]     default 90 s, the command fuzzer
+#   tests/fuzz/run.sh [SECONDS] [command|clip|parsers]     default 90 s, the command fuzzer
 # FUZZ_BUILD_DIR defaults to <repo>/build-fuzz.
 #   command: the service's command parser and conversations with it; seeds in corpus/.
 #   clip:    arbitrary bytes as a clip file through service::Clip; seeds are the real clips of
 #            tests/data/avi/ and the clips and broken clips the fuzzer writes at start-up.
+#   parsers: velmora-scan's readers of EXIF, dates in file names, image listings and
+#            patterns, JPEG areas and its command line; seeds in corpus-parsers/ (made by
+#            make_parser_seeds.py) and past findings in tests/data/parsers-fuzz/.
 # Fails when the fuzzer finds a crash, a leak, a broken promise, an input slower than the
 # time limit or one that needs more memory than the limit; the input is kept in the build
 # folder as crash-*, leak-*, timeout-* or oom-*.
@@ -15,7 +18,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-90}
 which=${2:-command}
 build_dir=${FUZZ_BUILD_DIR:-$here/build-fuzz}
-case $which in command|clip) ;; *) echo "usage: $0 [SECONDS] [command|clip]" >&2; exit 2 ;; esac
+case $which in command|clip|parsers) ;; *) echo "usage: $0 [SECONDS] [command|clip|parsers]" >&2; exit 2 ;; esac
 
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF >/dev/null
@@ -28,6 +31,12 @@ limits=(-timeout=20 -rss_limit_mb=2048)
 if [ "$which" = command ]; then
   cp "$here"/tests/fuzz/corpus/* "$work"/
   echo "== fuzzing the command parser and the service for $seconds s"
+elif [ "$which" = parsers ]; then
+  cp "$here"/tests/fuzz/corpus-parsers/* "$here"/tests/data/parsers-fuzz/* "$work"/
+  # The readers take small inputs (a name, a command line, a picture's headers and EXIF):
+  # 8 KiB holds every seed with room to grow.
+  limits=(-timeout=10 -rss_limit_mb=2048 -max_len=8192)
+  echo "== fuzzing velmora-scan's readers for $seconds s"
 else
   cp "$here"/tests/data/avi/*.[aA][vV][iI] "$work"/
   export VELMORA_CLIP_SEEDS=$work
