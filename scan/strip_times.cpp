@@ -213,11 +213,13 @@ base::Result<StripFrames, std::string> binned_frames(const FrameTimes& frame_tim
 base::Result<std::vector<StripRecord>, std::string> strip_records(
     const ScanFrames& frames, const FrameTimes& times, const StripFrames& strips,
     int64_t strip_pixels, const StopAsked& stop) {
-  std::vector<StripRecord> records(strips.frames.size());
+  // Made one by one, not all at once up front, so that a signal is seen while they are.
+  std::vector<StripRecord> records;
+  records.reserve(strips.frames.size());
   std::optional<WallTime> origin;  // the clock at time 0, for gaps
-  for (size_t k = 0; k < records.size(); ++k) {
+  for (size_t k = 0; k < strips.frames.size(); ++k) {
     if (stopped(stop, static_cast<int64_t>(k))) return base::failure(std::string("interrupted"));
-    StripRecord& r = records[k];
+    StripRecord& r = records.emplace_back();
     r.strip = static_cast<int64_t>(k);
     r.position = r.strip * strip_pixels;
     r.frame = strips.frames[k];
