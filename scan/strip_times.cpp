@@ -61,7 +61,7 @@ std::string clock_name(ClockSource source) {
     case ClockSource::exif:
       return "EXIF date";
     case ClockSource::name:
-      return "date and time in its name";
+      return "date and time in the name";
     case ClockSource::mtime:
       return "modification time";
     case ClockSource::automatic:
