@@ -21,7 +21,7 @@ struct FcConfigFree {
 
 // The window programs' face (it has Japanese too); fontconfig falls back to the closest
 // sans face the system has when it is missing.
-base::Result<std::string, std::string> font_file() {
+base::Result<std::string, std::string> look_up_font() {
   std::unique_ptr<FcConfig, FcConfigFree> config(FcInitLoadConfigAndFonts());
   if (!config) return base::failure(std::string("fontconfig cannot load its configuration"));
   std::unique_ptr<FcPattern, FcPatternFree> wanted(
@@ -37,6 +37,13 @@ base::Result<std::string, std::string> font_file() {
       file == nullptr)
     return base::failure(std::string("no font found for the tick labels (fontconfig)"));
   return std::string(reinterpret_cast<const char*>(file));
+}
+
+// Looked up once a process: fontconfig takes a good part of a second to load its
+// configuration, and several slits draw a band each.
+base::Result<std::string, std::string> font_file() {
+  static const base::Result<std::string, std::string> found = look_up_font();
+  return found;
 }
 
 // Pixel (x, y) set to white at `coverage` (0..255) over what is there.
@@ -92,10 +99,10 @@ base::Result<TickFont, std::string> TickFont::open(int pixels) {
   font.face_.reset(face);
   if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) != 0)
     return base::failure(*file + ": FreeType cannot size this font");
-  // Labels are ASCII digits and signs: their advances, measured once.
-  for (size_t c = 0; c < font.advance_.size(); ++c)
-    if (FT_Load_Char(face, c, FT_LOAD_DEFAULT) == 0)
-      font.advance_[c] = static_cast<double>(face->glyph->advance.x >> 6);
+  // Labels are digits, colons and a minus: their advances, measured once.
+  for (char c : std::string("-0123456789:"))
+    if (FT_Load_Char(face, static_cast<FT_ULong>(c), FT_LOAD_DEFAULT) == 0)
+      font.advance_[static_cast<size_t>(c)] = static_cast<double>(face->glyph->advance.x >> 6);
   font.line_ = static_cast<double>((face->size->metrics.ascender - face->size->metrics.descender) >> 6);
   return font;
 }

@@ -48,7 +48,7 @@ class TickFont {
   };
   std::unique_ptr<FT_LibraryRec_, FreeLibrary> library_;
   std::unique_ptr<FT_FaceRec_, FreeFace> face_;  // after library_: freed before it
-  std::array<double, 128> advance_{};  // of each ASCII character, in pixels
+  std::array<double, 128> advance_{};  // of the labels' characters, in pixels
   double line_ = 0;                    // ascent and descent
 };
 

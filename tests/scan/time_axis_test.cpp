@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 
 #include "scan/picture_clock.h"
 #include "scan/tick_band.h"
@@ -502,18 +501,13 @@ TEST(TimeAxis, TicksAreTheSmallestStepWhoseLabelsFit) {
       {0, 600, 1000, 24 * 48, false},     // labels 48 pixels high beside the image
       {79200, 30, 3000, 2000, true},
   };
-  std::map<int, scan::TickFont> fonts;  // by size: fontconfig takes a while to start
   for (const auto& c : cases) {
     scan::TickAxis axis{{}, 1, c.start > 0};
     for (int k = 0; k < c.strips; ++k) axis.values.push_back(c.start + c.span * k / (c.strips - 1));
     const scan::BandLayout layout = scan::band_layout(c.below, c.across);
-    auto opened = fonts.find(layout.font_pixels);
-    if (opened == fonts.end()) {
-      auto font = scan::TickFont::open(layout.font_pixels);
-      ASSERT_TRUE(font) << font.error();
-      opened = fonts.emplace(layout.font_pixels, std::move(*font)).first;
-    }
-    const auto extent = [&](const std::string& label) { return opened->second.extent(label, c.below); };
+    auto font = scan::TickFont::open(layout.font_pixels);
+    ASSERT_TRUE(font) << font.error();
+    const auto extent = [&](const std::string& label) { return font->extent(label, c.below); };
     const std::vector<scan::Tick> ticks = scan::make_ticks(axis, extent, layout.label_gap);
     const double step = scan::tick_step(axis, extent, layout.label_gap);
     const double length = c.strips;
@@ -521,6 +515,7 @@ TEST(TimeAxis, TicksAreTheSmallestStepWhoseLabelsFit) {
     EXPECT_FALSE(ticks.empty()) << c.span << " " << c.strips;
     for (double smaller : steps) {
       if (smaller >= step) break;
+      if (c.span / smaller > length) continue;  // more labels than pixels
       const std::vector<scan::Tick> denser = scan::ticks_at(axis, smaller);
       EXPECT_TRUE(denser.empty() || scan::labels_collide(denser, extent, layout.label_gap, length))
           << c.span << " " << c.strips << ": " << smaller << " fits too";
