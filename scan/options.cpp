@@ -40,13 +40,16 @@ std::string option_text(std::string_view name, std::string_view value) {
 
 Parsing parse_point(std::string_view name, std::string_view value, ClipPoint& point) {
   point = ClipPoint{true, false, 0, 0, option_text(name, value)};
-  if (value.ends_with('s')) {
+  if (value.ends_with('s') || value.ends_with('m') || value.ends_with('h')) {
     point.seconds = true;
-    if (decimal(value.substr(0, value.size() - 1), point.time)) return {};
+    if (std::optional<double> time = parse_time_point(std::string(value))) {
+      point.time = *time;
+      return {};
+    }
   } else if (whole_number(value, point.frame) && point.frame >= 0) {
     return {};
   }
-  return base::failure(point.text + ": not a frame number or a time in seconds such as 12.5s");
+  return base::failure(point.text + ": not a frame number or a time such as 12.5s, 1.5m or 1h");
 }
 
 Parsing parse_position(std::string_view position, const std::string& text, SlitSpec& slit) {
@@ -447,7 +450,9 @@ Options:
                              1, 2, ... in the order given; all or none are written
   --every N                  frames from one strip to the next; default: 1
   --from A                   first frame (included); a number is a frame, a number
-                             with s a time in seconds (12.5s); default: the first
+                             with s, m or h a time (12.5s, 1.5m) on the run's clock
+                             (an image sequence's: from its first timed image, 25
+                             images a second with --clock none); default: the first
   --to B                     last frame (excluded), the same way; past the end means
                              the end; default: the end of the clip
   --threads T                threads that decode, and that deflate the PNG;
@@ -471,24 +476,32 @@ Options:
       --timeline FILE        also write the time of every strip to FILE (.csv or
                              .json): strip, position (its first column or row),
                              frame, seconds (from the clip's start), clock (ISO 8601
-                             wall-clock time when known), file, note (repeat, gap);
-                             with several slits FILE holds %d as OUTPUT does
+                             wall-clock time when known), file, note (repeat, gap,
+                             no-clock: no time); with several slits FILE holds %d
+                             as OUTPUT does; JSON's image is the streak part (the
+                             band of --ticks is in ticks), names not in UTF-8 have
+                             each stray byte as \udcXX
       --clock exif|name|mtime|none
                              where the wall-clock time comes from: EXIF
                              DateTimeOriginal, a date and time in the file's name
                              (20261207_221500, 2026-12-07T22-15-00, ...), the file's
                              modification time, or none; a clip's clock is its
                              container's creation time plus the frame's time, a
-                             stream's the time each frame arrived; a date the
-                             calendar lacks (31 February) is none;
-                             default: the first of these that exists
+                             stream's the time each frame arrived; an image
+                             sequence has one clock, by default the first of these
+                             any image has; an image without it has no time and is
+                             left out of --bin (a warning names it); a clock no image
+                             has is a usage error; a date the calendar lacks
+                             (31 February) is none
       --bin DURATION         instead of --every, one strip per DURATION (60s, 0.5s,
-                             2m, 1h) from the first chosen frame: the first frame in
-                             each interval; an interval without one is a black strip
-                             (note gap)
+                             2m, 1h) from the earliest chosen frame's time: the first
+                             frame in each interval; an interval without one is a
+                             black strip (note gap); images whose times run against
+                             their order are refused
       --ticks                add a band of time marks with labels (22:15 on a known
                              clock, else 1:30 from the start) below the image (right
-                             of it with --cut horizontal); not with --flush or an
+                             of it with --cut horizontal), at the smallest round step
+                             whose labels do not collide; not with --flush or an
                              input of unknown length
       --format NAME          read INPUT with FFmpeg's demuxer or device NAME (mjpeg,
                              v4l2, ...); default: FFmpeg guesses
@@ -515,9 +528,8 @@ order; a time in seconds then picks the first picture shown at or after it.
 
 INPUT is a clip, or an image sequence: a folder (its jpg, jpeg, png, tif, tiff, webp
 and bmp files, any case), a glob pattern ('night/*.jpg') or a printf pattern
-(frames/%05d.png; %% is a percent sign, and any other % refuses the pattern). Images are
-taken in natural order (img2 before img10); each is one frame, and --from, --to and
---every count images. The orientation an image carries (a
+(frames/%05d.png). Images are taken in natural order (img2 before img10); each is one
+frame, and --from, --to and --every count images (times by their clock). The orientation an image carries (a
 JPEG's EXIF, a TIFF's Orientation tag, a PNG's eXIf chunk, a WebP's EXIF chunk) is applied
 as a clip's rotation is. An image of another size than the first is a failure; one that does
 not decode repeats the picture before it. 16-bit PNG and TIFF give a 16-bit image.

@@ -66,15 +66,19 @@ Failure place_slit(const Options& o, int frame_width, int frame_height, Rect& ar
   return {};
 }
 
-int64_t frame_of(const ClipPoint& point, const ScanFrames& frames) {
-  return point.seconds ? frames.frame_at_seconds(point.time) : point.frame;
+// A time is read off the run's clock when it has one (an image sequence's), else off the
+// clip's index.
+int64_t frame_of(const ClipPoint& point, const ScanFrames& frames, const FrameTimes* times) {
+  if (!point.seconds) return point.frame;
+  return times ? times->frame_at_seconds(point.time) : frames.frame_at_seconds(point.time);
 }
 
 // The frames chosen, or why the range is empty.
-Failure choose_frames(const Options& o, const ScanFrames& frames, FrameChoice& choice) {
+Failure choose_frames(const Options& o, const ScanFrames& frames, const FrameTimes* times,
+                      FrameChoice& choice) {
   choice.every = o.every;
-  choice.from = o.from.given ? frame_of(o.from, frames) : 0;
-  choice.to = o.to.given ? std::min(frame_of(o.to, frames), frames.count) : frames.count;
+  choice.from = o.from.given ? frame_of(o.from, frames, times) : 0;
+  choice.to = o.to.given ? std::min(frame_of(o.to, frames, times), frames.count) : frames.count;
   const std::string length =
       std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
   if (choice.from >= frames.count)
@@ -137,6 +141,25 @@ std::string describe_size(const ImageSize& size) {
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
 }
 
+// Strips without a time (images without the run's clock) take one on the axis between
+// their neighbours', in proportion to their places, so that the ticks run on across them.
+void fill_untimed(std::vector<double>& values) {
+  const auto n = static_cast<int64_t>(values.size());
+  int64_t before = -1;
+  for (int64_t k = 0; k <= n; ++k) {
+    if (k < n && std::isnan(values[k])) continue;
+    for (int64_t j = before + 1; j < k; ++j) {
+      if (before < 0 && k == n) break;
+      if (before < 0) values[j] = values[k];
+      else if (k == n) values[j] = values[before];
+      else values[j] = values[before] + (values[k] - values[before]) *
+                                            static_cast<double>(j - before) /
+                                            static_cast<double>(k - before);
+    }
+    before = k;
+  }
+}
+
 Failure interrupted() {
   const int signal = interrupt_signal() != 0 ? interrupt_signal() : finish_signal();
   return fail(128 + signal, "interrupted; no image written");
@@ -166,7 +189,9 @@ class Run {
   Failure place_lines();
   void start_strips(bool shown);
   Failure lay(int64_t k, const AVFrame* picture, bool repeated);
+  Failure read_times();
   Failure plan_strips();
+  Failure check_bins(int64_t count) const;
   Failure draw_ticks();
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
@@ -205,11 +230,14 @@ class Run {
   std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
   std::unique_ptr<Progress> progress_;
   OddFrames odd_;  // the decoder's damaged frames are added at the end
-  // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it.
+  // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it,
+  // and the times they are read off.
+  std::optional<FrameTimes> times_;
   StripFrames strip_frames_;
   std::vector<StripRecord> records_;
   std::optional<TempOutput> timeline_;
   int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
+  int shown_width_ = 0, shown_height_ = 0;  // the picture as shown
   int64_t band_ = 0;         // rows (a vertical cut) or columns of the --ticks band
   // The band of an image written as it comes (a TIFF, a horizontal PNG), laid beside each
   // strip.
@@ -267,6 +295,8 @@ Failure Run::prepare() {
   const bool swapped = orientation_.swaps_sides();
   const int shown_width = swapped ? clip_->height() : clip_->width();
   const int shown_height = swapped ? clip_->width() : clip_->height();
+  shown_width_ = shown_width;
+  shown_height_ = shown_height;
   if (!runs_on_lines(o_)) {
     if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
     shown_slit_ = o_.cut == Cut::vertical ? slit_.x : slit_.y;
@@ -277,7 +307,9 @@ Failure Run::prepare() {
     slit_ = oriented_->stored();
   }
   if (!clip_->length_known() || o_.flush.given) return prepare_growing(shown_width, shown_height);
-  if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
+  if (Failure bad = read_times()) return bad;
+  if (Failure bad = choose_frames(o_, clip_->frames(), times_ ? &*times_ : nullptr, choice_))
+    return bad;
   strips_ = strips_of(choice_);
   if (Failure bad = plan_strips()) return bad;
   size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
@@ -328,28 +360,53 @@ Failure Run::place_lines() {
   return {};
 }
 
+// The times of the input's frames, when --bin, --timeline, --ticks or a time in seconds
+// on an image sequence needs them. A sequence's clock is chosen once for all its images.
+Failure Run::read_times() {
+  const SequenceKind kind = sequence_kind(o_.input);
+  const bool seconds = (o_.from.given && o_.from.seconds) || (o_.to.given && o_.to.seconds);
+  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks && !(seconds && kind != SequenceKind::none))
+    return {};
+  if (kind == SequenceKind::none) {
+    times_ = FrameTimes::of_clip(clip_->frames(), clip_clock(o_.input, o_.clock));
+    return {};
+  }
+  // The list is the one the source reads.
+  auto listed = list_images(o_.input, kind);
+  if (!listed) return fail(exit_failed, o_.input + ": " + listed.error());
+  auto times = FrameTimes::of_images(clip_->frames(), std::move(*listed), o_.clock);
+  if (!times) return fail(exit_usage, o_.input + ": " + times.error());
+  times_ = std::move(*times);
+  if (times_->untimed() > 0 && !o_.quiet && owned_)
+    std::fprintf(err_,
+                 "velmora-scan: %s: warning: %lld image(s) have no %s, the first %s; they are "
+                 "laid in order without a time (note no-clock)%s\n",
+                 o_.input.c_str(), static_cast<long long>(times_->untimed()),
+                 clock_name(times_->source()).c_str(), times_->first_untimed().c_str(),
+                 o_.bin > 0 ? ", and left out of --bin's intervals" : "");
+  return {};
+}
+
 // Which frame each strip shows and when; only --bin changes which frames are read.
 Failure Run::plan_strips() {
   if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks) return {};
-  const SequenceKind kind = sequence_kind(o_.input);
-  // A sequence's images each have their own clock; the list is the one the source reads.
-  std::vector<std::string> files;
-  if (kind != SequenceKind::none) {
-    auto listed = list_images(o_.input, kind);
-    if (!listed) return fail(exit_failed, o_.input + ": " + listed.error());
-    files = std::move(*listed);
-  }
-  const FrameTimes times =
-      kind == SequenceKind::none
-          ? FrameTimes::of_clip(clip_->frames(), clip_clock(o_.input, o_.clock))
-          : FrameTimes::of_images(clip_->frames(), std::move(files), o_.clock);
+  const StopAsked stop = [] { return interrupt_signal() != 0; };
   if (o_.bin > 0) {
-    auto binned = binned_frames(times, choice_.from, choice_.to, o_.bin);
+    auto seconds = range_seconds(*times_, choice_.from, choice_.to, stop);
+    if (!seconds) return interrupted();
+    const double count = bin_count(*seconds, o_.bin);
+    if (count == 0) return fail(exit_usage, o_.bin_text + ": no image in the range has a time");
+    if (!(count <= static_cast<double>(max_bins)))
+      return fail(exit_usage, o_.bin_text + ": it would make " +
+                                  std::to_string(static_cast<long long>(count)) +
+                                  " strips, more than " + std::to_string(max_bins));
+    if (Failure bad = check_bins(static_cast<int64_t>(count))) return bad;
+    auto binned = binned_frames(*times_, *seconds, choice_.from, o_.bin);
     if (!binned) return fail(exit_usage, o_.bin_text + ": " + binned.error());
     strip_frames_ = std::move(*binned);
     // Every frame up to the last interval's is read; the first of each interval is laid.
     choice_.every = 1;
-    choice_.to = strip_frames_.frames.back() + 1;
+    choice_.to = *std::max_element(strip_frames_.frames.begin(), strip_frames_.frames.end()) + 1;
     for (int64_t f : strip_frames_.frames)
       if (f >= 0) choice_.only.push_back(f);
     strips_ = static_cast<int64_t>(strip_frames_.frames.size());
@@ -357,7 +414,39 @@ Failure Run::plan_strips() {
     for (int64_t k = 0; k < strips_; ++k)
       strip_frames_.frames.push_back(choice_.from + k * choice_.every);
   }
-  records_ = strip_records(clip_->frames(), times, strip_frames_, o_.slit.width);
+  if (o_.timeline.empty() && !o_.ticks) return {};
+  auto records = strip_records(clip_->frames(), *times_, strip_frames_, o_.slit.width, stop);
+  if (!records) return interrupted();
+  records_ = std::move(*records);
+  return {};
+}
+
+// Before anything is allocated for --bin's strips: the image they make, and what is kept
+// of each (its frame, its record, its line of the timeline), must fit.
+Failure Run::check_bins(int64_t count) const {
+  const ImageSize size =
+      image_size(o_.cut, count, o_.slit.width, shown_width_, shown_height_, clip_->deep());
+  const int64_t side_limit = format_ == Format::tiff ? tiff_max_side : png_max_side;
+  const std::string what = o_.output + ": " + o_.bin_text + " makes " + std::to_string(count) +
+                           " strips: the image would be " + std::to_string(size.width) + " x " +
+                           std::to_string(size.height) + " pixels";
+  const std::string advice = "; use a longer --bin or a shorter range";
+  if (size.width > side_limit || size.height > side_limit)
+    return fail(exit_failed, what + ", more than " + (format_ == Format::tiff ? "TIFF" : "PNG") +
+                                 " allows (" + std::to_string(side_limit) + " a side)" + advice);
+  // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
+  // it comes.
+  const bool held = o_.flush.given || (format_ == Format::png && o_.cut == Cut::vertical);
+  double per_strip = sizeof(int64_t);
+  if (!o_.timeline.empty() || o_.ticks) per_strip += sizeof(StripRecord) + sizeof(double);
+  if (!o_.timeline.empty()) per_strip += 160;  // a line of JSON, about
+  const double bytes = (held ? static_cast<double>(size.bytes()) : 0) +
+                       per_strip * static_cast<double>(count);
+  const int64_t available = available_memory();
+  if (available >= 0 && bytes > static_cast<double>(available))
+    return fail(exit_failed, what + " and need " + human_bytes(bytes) + ", more than the " +
+                                 human_bytes(static_cast<double>(available)) +
+                                 " of memory at hand" + advice);
   return {};
 }
 
@@ -370,11 +459,16 @@ Failure Run::draw_ticks() {
       band_layout(vertical, vertical ? size_.height - band_ : size_.width - band_);
   TickAxis axis;
   axis.strip_pixels = static_cast<double>(o_.slit.width);
-  axis.wall_clock = std::all_of(records_.begin(), records_.end(),
+  axis.wall_clock = std::any_of(records_.begin(), records_.end(),
                                 [](const StripRecord& r) { return r.clock.has_value(); });
-  for (const StripRecord& r : records_)
-    axis.values.push_back(axis.wall_clock ? static_cast<double>(r.clock->civil_micros) / 1e6
-                                          : r.seconds);
+  for (const StripRecord& r : records_) {
+    const std::optional<double> value =
+        axis.wall_clock ? (r.clock ? std::optional<double>(static_cast<double>(r.clock->civil_micros) / 1e6)
+                                   : std::nullopt)
+                        : r.seconds;
+    axis.values.push_back(value.value_or(std::nan("")));
+  }
+  fill_untimed(axis.values);
   strips::BytePlane band = image_.plane();
   if (vertical && !tiff_) {
     band.pixels += (size_.height - band_) * band.stride;
@@ -387,9 +481,15 @@ Failure Run::draw_ticks() {
                                    human_bytes(static_cast<double>(whole.bytes())) + ")");
     band = band_image_.plane();
   }
-  if (auto drawn = draw_tick_band(band, pixel_bytes, layout, make_ticks(axis, layout.min_spacing));
-      !drawn)
-    return fail(exit_failed, "--ticks: " + drawn.error());
+  auto font = TickFont::open(layout.font_pixels);
+  if (!font) return fail(exit_failed, "--ticks: " + font.error());
+  const std::vector<Tick> ticks = make_ticks(
+      axis, [&](const std::string& label) { return font->extent(label, vertical); },
+      layout.label_gap);
+  draw_tick_band(band, pixel_bytes, layout, *font, ticks);
+  if (ticks.empty() && !o_.quiet)
+    std::fprintf(err_, "velmora-scan: %s: warning: --ticks: no whole second of the strips' "
+                 "times lies on the image; the band has no marks\n", o_.output.c_str());
   return {};
 }
 
@@ -416,7 +516,9 @@ Failure Run::prepare_growing(int shown_width, int shown_height) {
     return fail(exit_usage, std::string("--ticks: not with ") +
                                 (o_.flush.given ? "--flush" : "an input of unknown length"));
   if (clip_->length_known()) {
-    if (Failure bad = choose_frames(o_, clip_->frames(), choice_)) return bad;
+    if (Failure bad = read_times()) return bad;
+    if (Failure bad = choose_frames(o_, clip_->frames(), times_ ? &*times_ : nullptr, choice_))
+      return bad;
     strips_ = strips_of(choice_);
     if (Failure bad = plan_strips()) return bad;
   } else {
@@ -696,6 +798,7 @@ Failure Run::write_timeline() {
   head.slit_position = shown_slit_;
   head.slit_width = o_.slit.width;
   if (lines_) head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
+  head.band = band_;
   const std::string text = timeline_format(o_.timeline) == TimelineFormat::json
                                ? timeline_json(head, records_)
                                : timeline_csv(records_);

@@ -2,6 +2,7 @@
 #include "scan/strip_times.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "decode/ffmpeg_handles.h"
 
@@ -12,9 +13,6 @@ extern "C" {
 
 namespace scan {
 namespace {
-
-// Strips beyond this are refused rather than allocated: PNG's side is 2^31 anyway.
-constexpr int64_t max_bins = int64_t{1} << 28;
 
 bool shown(const ScanFrames& frames, int64_t frame) {
   // An AVI slot without a chunk of its own repeats the picture before it.
@@ -58,32 +56,79 @@ std::optional<WallTime> clip_clock(const std::string& path, ClockSource source) 
   return std::nullopt;
 }
 
+std::string clock_name(ClockSource source) {
+  switch (source) {
+    case ClockSource::exif:
+      return "EXIF date";
+    case ClockSource::name:
+      return "date and time in the name";
+    case ClockSource::mtime:
+      return "modification time";
+    case ClockSource::automatic:
+    case ClockSource::none:
+      break;
+  }
+  return "clock";
+}
+
 FrameTimes FrameTimes::of_clip(const ScanFrames& frames, std::optional<WallTime> start) {
   FrameTimes times(frames);
   times.start_ = start;
   return times;
 }
 
-FrameTimes FrameTimes::of_images(const ScanFrames& frames, std::vector<std::string> files,
-                                 ClockSource source) {
+base::Result<FrameTimes, std::string> FrameTimes::of_images(const ScanFrames& frames,
+                                                            std::vector<std::string> files,
+                                                            ClockSource source) {
   FrameTimes times(frames);
   times.files_ = std::move(files);
-  times.by_clock_ = !times.files_.empty();
-  for (const std::string& file : times.files_) {
-    times.clocks_.push_back(picture_clock(file, source));
-    times.by_clock_ = times.by_clock_ && times.clocks_.back().has_value();
+  if (source == ClockSource::none) return times;
+  // One clock for the whole run, so that no image's time is read off another: a night
+  // with one image short of EXIF keeps the others' EXIF times.
+  const auto read = [&](ClockSource kind) {
+    times.clocks_.clear();
+    bool any = false;
+    for (const std::string& file : times.files_) {
+      times.clocks_.push_back(picture_clock(file, kind));
+      any = any || times.clocks_.back().has_value();
+    }
+    return any;
+  };
+  bool found = false;
+  if (source == ClockSource::automatic) {
+    for (ClockSource kind : {ClockSource::exif, ClockSource::name, ClockSource::mtime})
+      if ((found = read(kind))) {
+        source = kind;
+        break;
+      }
+  } else {
+    found = read(source);
+  }
+  if (!found)
+    return base::failure("--clock " + std::string(source == ClockSource::exif   ? "exif"
+                                                  : source == ClockSource::name ? "name"
+                                                                                : "mtime") +
+                         ": no image has " + (source == ClockSource::exif ? "an " : "a ") +
+                         clock_name(source));
+  times.source_ = source;
+  for (size_t i = 0; i < times.clocks_.size(); ++i) {
+    if (times.clocks_[i]) {
+      if (!times.origin_) times.origin_ = times.clocks_[i];
+    } else if (times.untimed_++ == 0) {
+      times.first_untimed_ = times.file(static_cast<int64_t>(i));
+    }
   }
   return times;
 }
 
-double FrameTimes::seconds(int64_t frame) const {
-  if (!by_clock_ || frame < 0 || frame >= static_cast<int64_t>(clocks_.size()))
-    return frame_seconds(*frames_, frame);
-  const WallTime& first = *clocks_.front();
-  const WallTime& at = *clocks_[static_cast<size_t>(frame)];
+std::optional<double> FrameTimes::seconds(int64_t frame) const {
+  if (!origin_) return frame_seconds(*frames_, frame);
+  if (frame < 0 || frame >= static_cast<int64_t>(clocks_.size())) return std::nullopt;
+  const std::optional<WallTime>& at = clocks_[static_cast<size_t>(frame)];
+  if (!at) return std::nullopt;
   // Across a change of offset (summer time) the UTC times tell the true interval.
-  const std::optional<int64_t> a = at.utc_micros(), b = first.utc_micros();
-  const int64_t micros = a && b ? *a - *b : at.civil_micros - first.civil_micros;
+  const std::optional<int64_t> a = at->utc_micros(), b = origin_->utc_micros();
+  const int64_t micros = a && b ? *a - *b : at->civil_micros - origin_->civil_micros;
   return static_cast<double>(micros) / 1e6;
 }
 
@@ -93,7 +138,7 @@ std::optional<WallTime> FrameTimes::clock(int64_t frame) const {
                ? clocks_[static_cast<size_t>(frame)]
                : std::nullopt;
   if (!start_) return std::nullopt;
-  return start_->plus(seconds(frame));
+  return start_->plus(frame_seconds(*frames_, frame));
 }
 
 std::string FrameTimes::file(int64_t frame) const {
@@ -103,37 +148,78 @@ std::string FrameTimes::file(int64_t frame) const {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-base::Result<StripFrames, std::string> binned_frames(const FrameTimes& frame_times, int64_t from,
-                                                     int64_t to, double bin) {
-  std::vector<double> times;
-  times.reserve(static_cast<size_t>(to - from));
-  for (int64_t f = from; f < to; ++f) times.push_back(frame_times.seconds(f));
+int64_t FrameTimes::frame_at_seconds(double seconds) const {
+  if (!origin_) return frames_->frame_at_seconds(seconds);
+  for (int64_t f = 0; f < static_cast<int64_t>(clocks_.size()); ++f)
+    if (const std::optional<double> s = this->seconds(f); s && *s >= seconds - 1e-6) return f;
+  return frames_->count;
+}
+
+namespace {
+
+// Loops over every strip ask this often whether to stop.
+constexpr int64_t stop_every = 1 << 16;
+
+bool stopped(const StopAsked& stop, int64_t i) {
+  return stop && i % stop_every == 0 && stop();
+}
+
+}  // namespace
+
+base::Result<std::vector<double>, std::string> range_seconds(const FrameTimes& times,
+                                                             int64_t from, int64_t to,
+                                                             const StopAsked& stop) {
+  std::vector<double> seconds;
+  seconds.reserve(static_cast<size_t>(std::max<int64_t>(to - from, 0)));
+  for (int64_t f = from; f < to; ++f) {
+    if (stopped(stop, f - from)) return base::failure(std::string("interrupted"));
+    seconds.push_back(times.seconds(f).value_or(std::nan("")));
+  }
+  return seconds;
+}
+
+base::Result<StripFrames, std::string> binned_frames(const FrameTimes& frame_times,
+                                                     const std::vector<double>& times,
+                                                     int64_t from, double bin) {
   auto chosen = bin_frames(times, bin, max_bins);
   if (!chosen) return base::failure(chosen.error());
   StripFrames strips;
   strips.bin = bin;
-  strips.first_time = times.empty() ? 0 : times.front();
+  strips.first_time = earliest_time(times);
   strips.frames = std::move(*chosen);
   int64_t last = -1;
   for (int64_t& f : strips.frames) {
     if (f < 0) continue;
     f += from;
-    // The pictures are read once, front to back.
-    if (f < last)
-      return base::failure("the pictures' times do not rise with their order (frame " +
-                           std::to_string(f) + " is earlier than frame " + std::to_string(last) +
-                           ")");
+    // The pictures are read once, front to back: an interval whose first picture comes
+    // before an earlier interval's cannot be laid in time.
+    if (f < last) {
+      const auto named = [&](int64_t frame) {
+        const std::string file = frame_times.file(frame);
+        const std::optional<WallTime> clock = frame_times.clock(frame);
+        return (file.empty() ? "frame " + std::to_string(frame) : file) +
+               (clock ? " (" + iso_time(*clock) + ")" : std::string());
+      };
+      return base::failure("the pictures' times do not rise with their order: " +
+                           named(last) + " is earlier than " + named(f) +
+                           " but comes after it; order the images by time or choose another "
+                           "--clock");
+    }
     last = f;
   }
   return strips;
 }
 
-std::vector<StripRecord> strip_records(const ScanFrames& frames, const FrameTimes& times,
-                                       const StripFrames& strips, int64_t strip_pixels) {
-  std::vector<StripRecord> records(strips.frames.size());
+base::Result<std::vector<StripRecord>, std::string> strip_records(
+    const ScanFrames& frames, const FrameTimes& times, const StripFrames& strips,
+    int64_t strip_pixels, const StopAsked& stop) {
+  // Made one by one, not all at once up front, so that a signal is seen while they are.
+  std::vector<StripRecord> records;
+  records.reserve(strips.frames.size());
   std::optional<WallTime> origin;  // the clock at time 0, for gaps
-  for (size_t k = 0; k < records.size(); ++k) {
-    StripRecord& r = records[k];
+  for (size_t k = 0; k < strips.frames.size(); ++k) {
+    if (stopped(stop, static_cast<int64_t>(k))) return base::failure(std::string("interrupted"));
+    StripRecord& r = records.emplace_back();
     r.strip = static_cast<int64_t>(k);
     r.position = r.strip * strip_pixels;
     r.frame = strips.frames[k];
@@ -141,12 +227,13 @@ std::vector<StripRecord> strip_records(const ScanFrames& frames, const FrameTime
       r.seconds = times.seconds(r.frame);
       r.clock = times.clock(r.frame);
       r.file = times.file(r.frame);
-      if (r.clock) origin = r.clock->plus(-r.seconds);
-      if (!shown(frames, r.frame)) r.note = StripNote::repeat;
+      if (r.clock && r.seconds) origin = r.clock->plus(-*r.seconds);
+      if (!r.seconds) r.note = StripNote::no_clock;
+      else if (!shown(frames, r.frame)) r.note = StripNote::repeat;
     } else {
       // A gap is at its interval's start, so that the axis runs on evenly through it.
       r.seconds = strips.first_time + strips.bin * static_cast<double>(k);
-      if (origin) r.clock = origin->plus(r.seconds);
+      if (origin) r.clock = origin->plus(*r.seconds);
       r.note = StripNote::gap;
     }
   }

@@ -8,17 +8,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 namespace scan {
 namespace {
 
-struct FtLibraryFree {
-  void operator()(FT_Library library) const { FT_Done_FreeType(library); }
-};
-struct FtFaceFree {
-  void operator()(FT_Face face) const { FT_Done_Face(face); }
-};
 struct FcPatternFree {
   void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
 };
@@ -26,12 +19,9 @@ struct FcConfigFree {
   void operator()(FcConfig* config) const { FcConfigDestroy(config); }
 };
 
-using Library = std::unique_ptr<std::remove_pointer_t<FT_Library>, FtLibraryFree>;
-using Face = std::unique_ptr<std::remove_pointer_t<FT_Face>, FtFaceFree>;
-
 // The window programs' face (it has Japanese too); fontconfig falls back to the closest
 // sans face the system has when it is missing.
-base::Result<std::string, std::string> font_file() {
+base::Result<std::string, std::string> look_up_font() {
   std::unique_ptr<FcConfig, FcConfigFree> config(FcInitLoadConfigAndFonts());
   if (!config) return base::failure(std::string("fontconfig cannot load its configuration"));
   std::unique_ptr<FcPattern, FcPatternFree> wanted(
@@ -47,6 +37,13 @@ base::Result<std::string, std::string> font_file() {
       file == nullptr)
     return base::failure(std::string("no font found for the tick labels (fontconfig)"));
   return std::string(reinterpret_cast<const char*>(file));
+}
+
+// Looked up once a process: fontconfig takes a good part of a second to load its
+// configuration, and several slits draw a band each.
+base::Result<std::string, std::string> font_file() {
+  static const base::Result<std::string, std::string> found = look_up_font();
+  return found;
 }
 
 // Pixel (x, y) set to white at `coverage` (0..255) over what is there.
@@ -68,21 +65,6 @@ void blend(const strips::BytePlane& band, int pixel_bytes, int64_t x, int64_t y,
   }
 }
 
-struct TextBox {
-  int64_t width = 0, ascent = 0, descent = 0;
-};
-
-TextBox measure(FT_Face face, const std::string& text) {
-  TextBox box;
-  for (char c : text) {
-    if (FT_Load_Char(face, static_cast<unsigned char>(c), FT_LOAD_DEFAULT) != 0) continue;
-    box.width += face->glyph->advance.x >> 6;
-  }
-  box.ascent = face->size->metrics.ascender >> 6;
-  box.descent = -(face->size->metrics.descender >> 6);
-  return box;
-}
-
 void draw_text(const strips::BytePlane& band, int pixel_bytes, FT_Face face,
                const std::string& text, int64_t x, int64_t baseline) {
   for (char c : text) {
@@ -99,6 +81,39 @@ void draw_text(const strips::BytePlane& band, int pixel_bytes, FT_Face face,
 
 }  // namespace
 
+void TickFont::FreeLibrary::operator()(FT_LibraryRec_* library) const {
+  FT_Done_FreeType(library);
+}
+void TickFont::FreeFace::operator()(FT_FaceRec_* face) const { FT_Done_Face(face); }
+
+base::Result<TickFont, std::string> TickFont::open(int pixels) {
+  auto file = font_file();
+  if (!file) return base::failure(file.error());
+  TickFont font;
+  FT_Library library = nullptr;
+  if (FT_Init_FreeType(&library) != 0) return base::failure(std::string("FreeType cannot start"));
+  font.library_.reset(library);
+  FT_Face face = nullptr;
+  if (FT_New_Face(library, file->c_str(), 0, &face) != 0)
+    return base::failure(*file + ": FreeType cannot read this font");
+  font.face_.reset(face);
+  if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) != 0)
+    return base::failure(*file + ": FreeType cannot size this font");
+  // Labels are digits, colons and a minus: their advances, measured once.
+  for (char c : std::string("-0123456789:"))
+    if (FT_Load_Char(face, static_cast<FT_ULong>(c), FT_LOAD_DEFAULT) == 0)
+      font.advance_[static_cast<size_t>(c)] = static_cast<double>(face->glyph->advance.x >> 6);
+  font.line_ = static_cast<double>((face->size->metrics.ascender - face->size->metrics.descender) >> 6);
+  return font;
+}
+
+double TickFont::extent(const std::string& label, bool along_width) const {
+  if (!along_width) return line_;
+  double width = 0;
+  for (char c : label) width += advance_[static_cast<unsigned char>(c) & 127];
+  return width;
+}
+
 BandLayout band_layout(bool along_width, int64_t across) {
   BandLayout layout;
   layout.along_width = along_width;
@@ -106,47 +121,36 @@ BandLayout band_layout(bool along_width, int64_t across) {
   const int f = layout.font_pixels;
   // Below: a tick, a gap and a line of text. Right: a tick, a gap and "00:00:00" beside it.
   layout.thickness = along_width ? f * 5 / 2 : f * 6;
-  layout.min_spacing = along_width ? f * 6.0 : f * 3.0;
+  layout.label_gap = f / 2.0;
   return layout;
 }
 
-base::Result<void, std::string> draw_tick_band(const strips::BytePlane& band, int pixel_bytes,
-                                               const BandLayout& layout,
-                                               const std::vector<Tick>& ticks) {
+void draw_tick_band(const strips::BytePlane& band, int pixel_bytes, const BandLayout& layout,
+                    const TickFont& font, const std::vector<Tick>& ticks) {
   for (int64_t y = 0; y < band.height; ++y) std::memset(band.pixels + y * band.stride, 0, band.width);
-  auto file = font_file();
-  if (!file) return base::failure(file.error());
-  FT_Library raw_library = nullptr;
-  if (FT_Init_FreeType(&raw_library) != 0)
-    return base::failure(std::string("FreeType cannot start"));
-  Library library(raw_library);
-  FT_Face raw_face = nullptr;
-  if (FT_New_Face(library.get(), file->c_str(), 0, &raw_face) != 0)
-    return base::failure(*file + ": FreeType cannot read this font");
-  Face face(raw_face);
-  if (FT_Set_Pixel_Sizes(face.get(), 0, static_cast<FT_UInt>(layout.font_pixels)) != 0)
-    return base::failure(*file + ": FreeType cannot size this font");
+  FT_Face face = font.face();
   const int f = layout.font_pixels;
   const int64_t tick_length = f / 2 + 2;
   const int64_t line = std::max(1, f / 12);
   const int64_t width = band.width / pixel_bytes;
+  const double length = static_cast<double>(layout.along_width ? width : band.height);
+  const auto ascent = static_cast<int64_t>(face->size->metrics.ascender >> 6);
   for (const Tick& tick : ticks) {
-    const auto at = static_cast<int64_t>(std::floor(tick.position));
-    const TextBox box = measure(face.get(), tick.label);
+    // The mark's middle line is the tick's pixel.
+    const auto at = static_cast<int64_t>(std::floor(tick.position)) - (line - 1) / 2;
+    const double extent = font.extent(tick.label, layout.along_width);
+    const auto start =
+        static_cast<int64_t>(std::floor(label_start(tick.position, extent, length)));
     if (layout.along_width) {
       for (int64_t y = 0; y < tick_length; ++y)
         for (int64_t d = 0; d < line; ++d) blend(band, pixel_bytes, at + d, y, 255);
-      const int64_t x = std::clamp<int64_t>(at - box.width / 2, 0, std::max<int64_t>(0, width - box.width));
-      draw_text(band, pixel_bytes, face.get(), tick.label, x, tick_length + f / 4 + box.ascent);
+      draw_text(band, pixel_bytes, face, tick.label, start, tick_length + f / 4 + ascent);
     } else {
       for (int64_t x = 0; x < tick_length; ++x)
         for (int64_t d = 0; d < line; ++d) blend(band, pixel_bytes, x, at + d, 255);
-      const int64_t height = box.ascent + box.descent;
-      const int64_t top = std::clamp<int64_t>(at - height / 2, 0, std::max<int64_t>(0, band.height - height));
-      draw_text(band, pixel_bytes, face.get(), tick.label, tick_length + f / 4, top + box.ascent);
+      draw_text(band, pixel_bytes, face, tick.label, tick_length + f / 4, start + ascent);
     }
   }
-  return {};
 }
 
 }  // namespace scan

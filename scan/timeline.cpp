@@ -48,6 +48,8 @@ const char* note_text(StripNote note) {
       return "repeat";
     case StripNote::gap:
       return "gap";
+    case StripNote::no_clock:
+      return "no-clock";
     case StripNote::none:
       break;
   }
@@ -65,21 +67,51 @@ std::string csv_field(const std::string& text) {
   return quoted + "\"";
 }
 
+// The length of the valid UTF-8 sequence at `at`, or 0 (overlong forms, surrogates and
+// code points past U+10FFFF are not valid).
+size_t utf8_length(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char c = byte(at);
+  if (c < 0x80) return 1;
+  const size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (n == 0 || at + n > text.size()) return 0;
+  for (size_t i = 1; i < n; ++i)
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  const unsigned char second = byte(at + 1);
+  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) ||
+      (c == 0xF0 && second < 0x90) || (c == 0xF4 && second > 0x8F))
+    return 0;
+  return n;
+}
+
 std::string json_string(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  char escaped[8];
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t n = utf8_length(text, i);
+    if (n == 0) {
+      std::snprintf(escaped, sizeof escaped, "\\udc%02x", c);
+      out += escaped;
+      ++i;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20) {
-      char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       out += escaped;
     } else {
-      out += static_cast<char>(c);
+      out.append(text, i, n);
     }
+    i += n;
   }
   return out + "\"";
+}
+
+std::string seconds_text(const StripRecord& record, const char* none) {
+  return record.seconds ? six_decimals(*record.seconds) : none;
 }
 
 std::string clock_text(const StripRecord& record) {
@@ -193,7 +225,7 @@ std::string timeline_csv(const std::vector<StripRecord>& records) {
   for (const StripRecord& r : records) {
     out += std::to_string(r.strip) + ',' + std::to_string(r.position) + ',' +
            (r.frame >= 0 ? std::to_string(r.frame) : std::string()) + ',' +
-           six_decimals(r.seconds) + ',' + clock_text(r) + ',' + csv_field(r.file) + ',' +
+           seconds_text(r, "") + ',' + clock_text(r) + ',' + csv_field(r.file) + ',' +
            note_text(r.note) + '\n';
   }
   return out;
@@ -205,14 +237,16 @@ std::string timeline_json(const TimelineHead& head, const std::vector<StripRecor
                     "},\"slit\":{\"cut\":" + json_string(head.cut) +
                     ",\"position\":" + std::to_string(head.slit_position) +
                     ",\"width\":" + std::to_string(head.slit_width) +
-                    (head.line.empty() ? "" : ",\"line\":" + json_string(head.line)) +
-                    "},\"strips\":[";
+                    (head.line.empty() ? "" : ",\"line\":" + json_string(head.line)) + "}" +
+                    (head.band == 0 ? "" : ",\"ticks\":{\"band\":" + std::to_string(head.band) +
+                                               ",\"side\":" + json_string(head.cut == "vertical" ? "below" : "right") + "}") +
+                    ",\"strips\":[";
   for (size_t i = 0; i < records.size(); ++i) {
     const StripRecord& r = records[i];
     out += std::string(i ? ",\n" : "\n") + "{\"strip\":" + std::to_string(r.strip) +
            ",\"position\":" + std::to_string(r.position) +
            ",\"frame\":" + (r.frame >= 0 ? std::to_string(r.frame) : std::string("null")) +
-           ",\"seconds\":" + six_decimals(r.seconds) +
+           ",\"seconds\":" + seconds_text(r, "null") +
            ",\"clock\":" + json_string(clock_text(r)) + ",\"file\":" + json_string(r.file) +
            ",\"note\":" + json_string(note_text(r.note)) + "}";
   }

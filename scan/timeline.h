@@ -32,13 +32,14 @@ std::string iso_time(const WallTime& time);
 // ("2026-12-07T22:15:00.000000Z", also with a space for T and with +hh:mm or no zone).
 std::optional<WallTime> parse_iso_time(const std::string& text);
 
-enum class StripNote { none, repeat, gap };
+// no_clock: an image without the run's clock, laid in order with no time.
+enum class StripNote { none, repeat, gap, no_clock };
 
 struct StripRecord {
   int64_t strip = 0;
   int64_t position = 0;  // first column (vertical cut) or row of the strip in the image
   int64_t frame = -1;    // -1: no frame (a gap)
-  double seconds = 0;    // from the clip's start
+  std::optional<double> seconds = 0.0;  // from the clip's start; none without a clock
   std::optional<WallTime> clock;
   std::string file;  // the image's name for sequences
   StripNote note = StripNote::none;
@@ -51,6 +52,7 @@ struct TimelineHead {
   std::string cut;                // "vertical" or "horizontal"
   int64_t slit_position = 0, slit_width = 1;
   std::string line;  // a slit along a path (or reduced, or moving): the option as typed
+  int64_t band = 0;  // --ticks: rows below (vertical cut) or columns right of the streak
 };
 
 enum class TimelineFormat { csv, json };
@@ -59,6 +61,8 @@ enum class TimelineFormat { csv, json };
 std::optional<TimelineFormat> timeline_format(const std::string& path);
 
 std::string timeline_csv(const std::vector<StripRecord>& records);
+// Names are bytes: a byte that is not part of valid UTF-8 is written as \udcXX (XX the
+// byte), as Python's surrogateescape reads it, so that every JSON reader takes the file.
 std::string timeline_json(const TimelineHead& head, const std::vector<StripRecord>& records);
 
 }  // namespace scan

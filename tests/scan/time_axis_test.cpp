@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <libexif/exif-data.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -19,6 +22,18 @@
 #include "scan/timeline.h"
 #include "scan_support.h"
 #include "tests/support/scratch.h"
+
+// AddressSanitizer reserves more address space than any limit on it would let through.
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_ASAN 1
+#endif
+#endif
+#ifndef VELMORA_ASAN
+#define VELMORA_ASAN 0
+#endif
 
 namespace {
 
@@ -221,24 +236,150 @@ TEST(TimeAxis, SequenceTimesComeFromEachImagesClock) {
   }
 }
 
+void set_mtime(const std::string& path, time_t seconds) {
+  const timespec both[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), both, 0), 0) << path;
+}
+
+// 2026-12-07 22:00 UTC, the start of the nights below.
+time_t night() {
+  std::tm tm{};
+  tm.tm_year = 2026 - 1900, tm.tm_mon = 11, tm.tm_mday = 7, tm.tm_hour = 22;
+  return timegm(&tm);
+}
+
+// A run has one clock. Six images a minute apart by EXIF, the third without EXIF but with a
+// name an hour off; two images whose mtimes run against their names; images without EXIF.
+TEST(TimeAxis, ARunHasOneClockAndImagesWithoutItHaveNoTime) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const std::string exif = velmora_test::fresh_folder("one-clock"),
+                    backwards = velmora_test::fresh_folder("one-clock-backwards"),
+                    bare = velmora_test::fresh_folder("one-clock-bare");
+  const char* colours[] = {"red", "green", "blue", "white", "yellow", "cyan"};
+  for (int i = 0; i < 6; ++i) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "2026:12:07 22:%02d:00", i);
+    const std::string path = exif + (i == 2 ? "/img2_20261207_210000.jpg" : "/img" + std::to_string(i) + ".jpg");
+    jpeg_with_exif(path, i == 2 ? std::vector<std::pair<ExifTag, std::string>>{}
+                                : std::vector<std::pair<ExifTag, std::string>>{{EXIF_TAG_DATE_TIME_ORIGINAL, stamp}},
+                   colours[i]);
+    std::filesystem::rename(path + ".plain.jpg", bare + "/" + std::to_string(i) + ".jpg");
+  }
+  std::filesystem::copy(bare + "/0.jpg", backwards + "/a.jpg");
+  std::filesystem::copy(bare + "/1.jpg", backwards + "/b.jpg");
+  set_mtime(backwards + "/a.jpg", night() + 10);
+  set_mtime(backwards + "/b.jpg", night());
+  const struct {
+    std::string folder;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> seconds;  // of each strip
+    std::string err;                   // in the messages
+  } cases[] = {
+      {exif, {}, 0, {"0.000000", "60.000000", "", "180.000000", "240.000000", "300.000000"},
+       "img2_20261207_210000.jpg; they are laid in order without a time"},
+      {exif, {"--clock", "exif", "--bin", "60s"}, 0,
+       {"0.000000", "60.000000", "120.000000", "180.000000", "240.000000", "300.000000"},
+       "left out of --bin's intervals"},
+      {exif, {"--from", "1m", "--to", "4m"}, 0, {"60.000000", "", "180.000000"}, ""},
+      {exif, {"--from", "5.5m"}, 2, {}, "--from 5.5m: past the end"},
+      {bare, {"--clock", "exif"}, 2, {}, "no image has an EXIF date"},
+      {backwards, {"--clock", "mtime", "--bin", "1s"}, 2, {},
+       "b.jpg (2026-12-07T22:00:00Z) is earlier than a.jpg (2026-12-07T22:00:10Z)"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = velmora_test::fresh_folder("one-clock-out");
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--timeline", out + "/t.csv", c.folder, out + "/o.png"});
+    const velmora_test::Ran ran = velmora_test::run_scan(args);
+    SCOPED_TRACE(ran.err);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_NE(ran.err.find(c.err), std::string::npos);
+    std::vector<std::string> seconds;
+    for (const auto& row : csv_fields(out + "/t.csv"))
+      if (row[0] != "strip") seconds.push_back(row[3]);
+    EXPECT_EQ(seconds, c.seconds);
+    if (c.status != 0) EXPECT_EQ(velmora_test::names_in(out), std::vector<std::string>{});
+  }
+}
+
+// --bin over six years of mtimes at a second each: refused from the count of intervals,
+// before anything is allocated for them.
+TEST(TimeAxis, TooManyBinsAreRefusedBeforeTheyAreMade) {
+  const std::string folder = velmora_test::fresh_folder("six-years");
+  const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i color=s=8x480 -frames:v 2 '" +
+                              folder + "/%d.png'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  set_mtime(folder + "/1.png", night() - 6 * 365 * 86400);
+  set_mtime(folder + "/2.png", night());
+  const std::string out = velmora_test::fresh_folder("six-years-out");
+  int err_fd = -1;
+  const auto started = std::chrono::steady_clock::now();
+  const int pid = velmora_test::start_scan(
+      {"--clock", "mtime", "--bin", "1s", "--timeline", out + "/t.json", folder, out + "/o.png"},
+      err_fd, [] {
+#if !VELMORA_ASAN
+        // Records for every strip would want tens of GB: fail at once instead of swapping.
+        const rlimit limit{std::uint64_t{4} << 30, std::uint64_t{4} << 30};
+        setrlimit(RLIMIT_AS, &limit);
+#endif
+      });
+  const velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);
+  EXPECT_EQ(ran.status, 1) << ran.err;
+  EXPECT_NE(ran.err.find("of memory at hand"), std::string::npos) << ran.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_EQ(velmora_test::names_in(out), std::vector<std::string>{});
+}
+
+// Sixty images two minutes apart make an image 60 pixels wide: a tick fits.
+TEST(TimeAxis, TicksMarkAShortImageOfALongNight) {
+  const std::string folder = velmora_test::fresh_folder("ticks-night");
+  const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=16x48 -frames:v 60 '" +
+                              folder + "/%d.png'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  for (int i = 0; i < 60; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/sky_20261207_%02d%02d00.png", 22 + i / 30, i * 2 % 60);
+    std::filesystem::rename(folder + "/" + std::to_string(i + 1) + ".png", folder + name);
+  }
+  const std::string out = velmora_test::fresh_folder("ticks-night-out");
+  const velmora_test::Ran ran = velmora_test::run_scan({"--ticks", folder, out + "/o.png"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  const velmora_test::Png png = velmora_test::read_png(out + "/o.png");
+  ASSERT_GT(png.height, 48);
+  int64_t marked = 0;
+  for (int y = 48; y < png.height; ++y)
+    for (int x = 0; x < png.width; ++x) marked += png.sample(x, y, 0) > 128;
+  EXPECT_GT(marked, 30);
+}
+
 TEST(TimeAxis, TimelineTextHasOneRecordPerStrip) {
-  std::vector<scan::StripRecord> records(3);
+  std::vector<scan::StripRecord> records(4);
   records[0] = {0, 0, 0, 0, scan::parse_iso_time("2026-12-07T22:15:00+01:00"), "a,\"b\".jpg",
                 scan::StripNote::none};
   records[1] = {1, 2, 4, 1.0 / 3, std::nullopt, "", scan::StripNote::repeat};
   records[2] = {2, 4, -1, 60, std::nullopt, "", scan::StripNote::gap};
+  records[3] = {3, 6, 7, std::nullopt, std::nullopt, "x.jpg", scan::StripNote::no_clock};
   EXPECT_EQ(scan::timeline_csv(records),
             "strip,position,frame,seconds,clock,file,note\n"
             "0,0,0,0.000000,2026-12-07T22:15:00+01:00,\"a,\"\"b\"\".jpg\",\n"
             "1,2,4,0.333333,,,repeat\n"
-            "2,4,,60.000000,,,gap\n");
+            "2,4,,60.000000,,,gap\n"
+            "3,6,7,,,x.jpg,no-clock\n");
   const std::string json = scan::timeline_json({"in\"put", 6, 48, "vertical", 32, 2}, records);
   for (const char* part :
        {"{\"input\":\"in\\\"put\",\"image\":{\"width\":6,\"height\":48},\"slit\":{",
         "{\"strip\":0,\"position\":0,\"frame\":0,\"seconds\":0.000000,"
         "\"clock\":\"2026-12-07T22:15:00+01:00\",\"file\":\"a,\\\"b\\\".jpg\",\"note\":\"\"}",
-        "\"frame\":null,\"seconds\":60.000000,\"clock\":\"\",\"file\":\"\",\"note\":\"gap\"}\n]}"})
+        "\"frame\":null,\"seconds\":60.000000,\"clock\":\"\",\"file\":\"\",\"note\":\"gap\"}",
+        "\"frame\":7,\"seconds\":null,\"clock\":\"\",\"file\":\"x.jpg\",\"note\":\"no-clock\"}\n]}"})
     EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  // The band of --ticks lies beyond the streak part the image's size gives.
+  EXPECT_NE(scan::timeline_json({"in", 6, 48, "horizontal", 3, 1, "", 70}, {})
+                .find("\"image\":{\"width\":6,\"height\":48},\"slit\":{\"cut\":\"horizontal\","
+                      "\"position\":3,\"width\":1},\"ticks\":{\"band\":70,\"side\":\"right\"}"),
+            std::string::npos);
 }
 
 TEST(TimeAxis, BinsTakeTheFirstFrameOfEachInterval) {
@@ -249,7 +390,8 @@ TEST(TimeAxis, BinsTakeTheFirstFrameOfEachInterval) {
   } cases[] = {
       {{0, 0.5, 1.2, 3.5, 3.6}, 1, {0, 2, -1, 3}},
       {{10, 10.1, 10.2, 10.3}, 0.1, {0, 1, 2, 3}},  // times a hair off the interval's edge
-      {{5, 4, 7.5}, 1, {0, -1, 2}},                 // before the first frame: no interval
+      {{5, 4, 7.5}, 1, {1, 0, -1, 2}},              // earlier than the first frame: bins start there
+      {{0, NAN, 2.5}, 1, {0, -1, 2}},               // a picture without a time: in none
       {{7}, 60, {0}},
   };
   for (const auto& c : cases) {
@@ -262,6 +404,10 @@ TEST(TimeAxis, BinsTakeTheFirstFrameOfEachInterval) {
     EXPECT_FALSE(scan::parse_duration(bad)) << bad;
   EXPECT_EQ(scan::parse_duration("0.5s"), 0.5);
   EXPECT_EQ(scan::parse_duration("2m"), 120);
+  // --from and --to: a unit always (a plain number is a frame), 0 allowed.
+  const std::pair<const char*, std::optional<double>> points[] = {
+      {"1.5m", 90}, {"0s", 0}, {"2h", 7200}, {"12.5s", 12.5}, {"12", std::nullopt}, {"m", std::nullopt}};
+  for (const auto& [text, seconds] : points) EXPECT_EQ(scan::parse_time_point(text), seconds) << text;
 }
 
 TEST(TimeAxis, TickStepsAndLabels) {
@@ -269,18 +415,22 @@ TEST(TimeAxis, TickStepsAndLabels) {
     double seconds;  // spanned by 1000 strips of one pixel
     double spacing;
     double step;
-  } steps[] = {{10, 50, 1}, {100, 50, 5}, {3600, 60, 300}, {3600, 400, 1800},
+  } steps[] = {{10, 50, 1}, {100, 50, 10}, {3600, 60, 600}, {3600, 400, 3600},
                {86400 * 10, 50, 43200}};
+  // Labels c.spacing wide may touch; the first, held inside the image at its start, reaches
+  // half a label further than its tick's place (the densest days collide at any step).
   for (const auto& c : steps) {
     scan::TickAxis axis;
     for (int k = 0; k < 1000; ++k) axis.values.push_back(c.seconds * k / 999);
-    EXPECT_EQ(scan::tick_step(axis, c.spacing), c.step) << c.seconds;
+    const auto extent = [&](const std::string&) { return c.spacing; };
+    EXPECT_EQ(scan::tick_step(axis, extent, 0), c.step) << c.seconds;
   }
   // 30 s in 300 strips two pixels wide from 22:14:55: ticks every 10 s, 200 pixels apart.
   scan::TickAxis axis{{}, 2, true};
   for (int k = 0; k < 300; ++k) axis.values.push_back(80095 + k * 0.1);
   std::vector<std::pair<double, std::string>> got;
-  for (const scan::Tick& t : scan::make_ticks(axis, 150)) got.emplace_back(t.position, t.label);
+  for (const scan::Tick& t : scan::make_ticks(axis, [](const std::string&) { return 150.0; }, 0))
+    got.emplace_back(t.position, t.label);
   const std::vector<std::pair<double, std::string>> want = {
       {100, "22:15:00"}, {300, "22:15:10"}, {500, "22:15:20"}};
   ASSERT_EQ(got.size(), want.size());
@@ -300,8 +450,9 @@ TEST(TimeAxis, BandMarksTicksInWhiteAtEitherDepth) {
     std::vector<uint8_t> pixels(width * layout.thickness * pixel_bytes, 0x55);
     const strips::BytePlane band{pixels.data(), width * pixel_bytes, layout.thickness,
                                  width * pixel_bytes};
-    auto drawn = scan::draw_tick_band(band, pixel_bytes, layout, {{50, "22:15"}});
-    ASSERT_TRUE(drawn) << drawn.error();
+    auto font = scan::TickFont::open(layout.font_pixels);
+    ASSERT_TRUE(font) << font.error();
+    scan::draw_tick_band(band, pixel_bytes, layout, *font, {{50, "22:15"}});
     auto at = [&](int64_t x, int64_t y) { return pixels[(y * width + x) * pixel_bytes]; };
     EXPECT_EQ(at(50, 0), 255) << pixel_bytes;
     EXPECT_EQ(pixels[50 * pixel_bytes + pixel_bytes - 1], 255) << "low byte " << pixel_bytes;
@@ -310,6 +461,82 @@ TEST(TimeAxis, BandMarksTicksInWhiteAtEitherDepth) {
     for (int64_t y = layout.font_pixels / 2 + 3; y < layout.thickness; ++y)
       for (int64_t x = 0; x < width; ++x) text += at(x, y) > 128;
     EXPECT_GT(text, 20) << pixel_bytes;
+  }
+}
+
+// A mark wider than a pixel is centred on its tick.
+TEST(TimeAxis, WideTickMarksAreCentred) {
+  const scan::BandLayout layout = scan::band_layout(true, 24 * 36);
+  const int64_t width = 200, line = layout.font_pixels / 12;
+  ASSERT_EQ(line % 2, 1);
+  std::vector<uint8_t> pixels(width * layout.thickness * 3);
+  const strips::BytePlane band{pixels.data(), width * 3, layout.thickness, width * 3};
+  auto font = scan::TickFont::open(layout.font_pixels);
+  ASSERT_TRUE(font) << font.error();
+  scan::draw_tick_band(band, 3, layout, *font, {{100, "1:00"}});
+  std::vector<int64_t> marked;
+  for (int64_t x = 0; x < width; ++x)
+    if (pixels[x * 3] == 255) marked.push_back(x);
+  ASSERT_EQ(static_cast<int64_t>(marked.size()), line);
+  EXPECT_EQ(marked.front() + marked.back(), 200);
+}
+
+// The rule of --ticks over spans of seconds to days, images long and short, bands below and
+// beside: the smallest step with a tick whose labels (in the face drawn) do not collide.
+TEST(TimeAxis, TicksAreTheSmallestStepWhoseLabelsFit) {
+  const double steps[] = {1,   2,   5,    10,   15,   30,    60,    120,  300,
+                          600, 900, 1800, 3600, 7200, 10800, 21600, 43200};
+  const struct {
+    double start, span;  // seconds; a wall clock from 22:00 when start > 0
+    int strips;
+    int64_t across;
+    bool below;
+  } cases[] = {
+      {79200, 118 * 60, 60, 48, true},   // 60 images two minutes apart
+      {79200, 105 * 60, 105, 480, true},  // a night binned by the minute
+      {0, 4, 100, 48, true},              // a four-second clip
+      {0, 4, 100, 48, false},
+      {0, 86400, 2000, 1080, true},
+      {79200, 10 * 86400, 500, 480, true},
+      {0, 600, 1000, 24 * 48, false},     // labels 48 pixels high beside the image
+      {79200, 30, 3000, 2000, true},
+  };
+  for (const auto& c : cases) {
+    scan::TickAxis axis{{}, 1, c.start > 0};
+    for (int k = 0; k < c.strips; ++k) axis.values.push_back(c.start + c.span * k / (c.strips - 1));
+    const scan::BandLayout layout = scan::band_layout(c.below, c.across);
+    auto font = scan::TickFont::open(layout.font_pixels);
+    ASSERT_TRUE(font) << font.error();
+    const auto extent = [&](const std::string& label) { return font->extent(label, c.below); };
+    const std::vector<scan::Tick> ticks = scan::make_ticks(axis, extent, layout.label_gap);
+    const double step = scan::tick_step(axis, extent, layout.label_gap);
+    const double length = c.strips;
+    EXPECT_FALSE(scan::labels_collide(ticks, extent, layout.label_gap, length)) << c.span;
+    EXPECT_FALSE(ticks.empty()) << c.span << " " << c.strips;
+    for (double smaller : steps) {
+      if (smaller >= step) break;
+      if (c.span / smaller > length) continue;  // more labels than pixels
+      const std::vector<scan::Tick> denser = scan::ticks_at(axis, smaller);
+      EXPECT_TRUE(denser.empty() || scan::labels_collide(denser, extent, layout.label_gap, length))
+          << c.span << " " << c.strips << ": " << smaller << " fits too";
+    }
+  }
+}
+
+TEST(TimeAxis, JsonNamesAreValidUtf8) {
+  const struct {
+    std::string name, json;
+  } cases[] = {
+      {"nuit-\xc3\xa9t\xc3\xa9.jpg", "nuit-\xc3\xa9t\xc3\xa9.jpg"},  // UTF-8 as it is
+      {"\xff\xfe.jpg", "\\udcff\\udcfe.jpg"},                     // Latin-1 bytes
+      {"\xc0\xaf", "\\udcc0\\udcaf"},                             // an overlong slash
+      {"\xed\xa0\x80", "\\udced\\udca0\\udc80"},                   // a surrogate
+      {"\xe2\x82", "\\udce2\\udc82"},                             // cut short
+      {"\xf0\x9f\x8c\x99\"", "\xf0\x9f\x8c\x99\\\""},
+  };
+  for (const auto& c : cases) {
+    const std::string json = scan::timeline_json({c.name, 1, 1, "vertical", 0, 1}, {});
+    EXPECT_EQ(json.substr(0, json.find(",\"image\"")), "{\"input\":\"" + c.json + "\"") << c.name;
   }
 }
 
