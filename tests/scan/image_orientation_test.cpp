@@ -127,3 +127,41 @@ TEST(ImageOrientation, BrokenFilesHaveNoneOrTheirOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each image of a sequence is turned by its own tag: images stored turned and tagged so
+// give the upright sequence's image, whichever image is tagged; a shown size unlike the
+// first's is the size failure.
+TEST(ImageOrientation, EachImageByItsOwnTag) {
+  struct Case {
+    std::vector<std::pair<std::string, int>> stored;  // per image: filter and tag (0: none)
+    int status;
+  } cases[] = {
+      {{{"null", 0}, {"null", 0}, {"hflip,vflip", 3}}, 0},
+      {{{"hflip,vflip", 3}, {"null", 0}, {"null", 0}}, 0},
+      {{{"null", 1}, {"transpose=cclock", 6}, {"transpose=clock", 8}}, 0},
+      {{{"null", 1}, {"null", 6}, {"null", 6}}, 1},
+  };
+  const std::string upright = images("png", "null", 0);
+  const velmora_test::Png want = scanned({upright});
+  for (const Case& c : cases) {
+    const std::string folder = velmora_test::fresh_folder("orient-mixed");
+    for (size_t i = 0; i < c.stored.size(); ++i) {
+      const std::string name = "/0" + std::to_string(i + 1) + ".png";
+      const std::string command = "ffmpeg -nostdin -v error -i '" + upright + name + "' -vf " +
+                                  c.stored[i].first + " '" + folder + name + "'";
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+      if (c.stored[i].second != 0) tag(folder + name, "png", c.stored[i].second);
+    }
+    const std::string out = velmora_test::fresh_folder("orient-mixed-out") + "/out.png";
+    const velmora_test::Ran ran = velmora_test::run_scan({folder, out});
+    ASSERT_EQ(ran.status, c.status) << testing::PrintToString(c.stored) << ran.err;
+    if (c.status == 0)
+      EXPECT_TRUE(velmora_test::read_png(out).bytes == want.bytes) << testing::PrintToString(c.stored);
+    else
+      EXPECT_NE(ran.err.find("16 x 40"), std::string::npos) << ran.err;
+  }
+}
+
+}  // namespace
