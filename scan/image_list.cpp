@@ -121,7 +121,9 @@ base::Result<std::vector<std::string>, std::string> printf_images(const std::str
   const std::string folder =
       slash == std::string::npos ? "." : slash == 0 ? "/" : with_number(folder_part, 0);
   DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return base::failure(folder + ": " + std::strerror(errno));
+  if (dir == nullptr)
+    return base::failure(pattern + ": no image found; cannot list " + folder + ": " +
+                         std::strerror(errno));
   std::vector<std::pair<long long, std::string>> numbered;
   const std::string prefix = slash == std::string::npos ? "" : folder_part + "/";
   while (const dirent* entry = readdir(dir)) {

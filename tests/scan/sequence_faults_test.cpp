@@ -169,6 +169,7 @@ TEST(SequenceFaults, WhatCannotBeReadIsNamedWithWhy) {
       {folder, "1 image(s) cannot be read, the first " + folder + "/0003.jpg (Permission denied)",
        0},
       {locked + "/*.jpg", "cannot list " + locked + ": Permission denied", 1},
+      {locked + "/a%d.jpg", "cannot list " + locked + ": Permission denied", 1},
   };
   for (const Case& c : cases) {
     int err_fd = -1;
