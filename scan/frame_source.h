@@ -28,13 +28,15 @@ struct FrameChoice {
 
 // What is known of the picture next() handed out last: its frame, its time from the
 // input's start (its presentation time; an image sequence's first image is at 0),
-// for image sequences, the image's path (empty otherwise), and whether it is another
-// frame's picture shown again because the frame has none of its own that decoded.
+// for image sequences, the image's path (empty otherwise), whether it is another
+// frame's picture shown again because the frame has none of its own that decoded, and
+// whether it is the frame's own picture decoded only as far as its damaged data goes.
 struct FrameStamp {
   int64_t frame = -1;
   double seconds = 0;
   std::string file;
   bool repeat = false;
+  bool damaged = false;
 };
 
 class FrameSource {
@@ -74,6 +76,9 @@ class FrameSource {
   virtual int64_t damaged() const = 0;
   // The first of them by name, where they have names (image sequences).
   virtual std::string first_damaged() const { return {}; }
+  // What the run should say of the input once it is done (images that do not decode, ...),
+  // each a message without the program's name and the input's.
+  virtual std::vector<std::string> warnings() const { return {}; }
   // Why next() gave up on an input that cannot go on (an image of another size), as a
   // message without the program's name; empty when it did not.
   virtual std::string failure() const { return {}; }

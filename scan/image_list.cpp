@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <regex>
+#include <utility>
 
 namespace scan {
 namespace {
@@ -68,7 +69,7 @@ std::optional<std::vector<Piece>> read_pattern(const std::string& pattern) {
   return pieces;
 }
 
-std::string with_number(const std::vector<Piece>& pieces, long number) {
+std::string with_number(const std::vector<Piece>& pieces, long long number) {
   const std::string digits = std::to_string(number);
   std::string out;
   for (const Piece& piece : pieces) {
@@ -96,33 +97,59 @@ base::Result<std::vector<std::string>, std::string> folder_images(const std::str
   return names;
 }
 
-std::vector<std::string> glob_images(const std::string& pattern) {
+// glob(3) tells of a folder it cannot list only through a function without a context.
+thread_local std::string unlisted;
+
+int note_unlisted(const char* path, int error) {
+  if (unlisted.empty()) unlisted = std::string(path) + ": " + std::strerror(error);
+  return 0;  // go on with the other folders
+}
+
+std::vector<std::string> glob_images(const std::string& pattern, std::string& why_none) {
   glob_t found{};
   std::vector<std::string> names;
-  if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+  unlisted.clear();
+  if (glob(pattern.c_str(), 0, note_unlisted, &found) == 0) {
     for (size_t i = 0; i < found.gl_pathc; ++i)
       if (is_file(found.gl_pathv[i])) names.emplace_back(found.gl_pathv[i]);
   }
   globfree(&found);
+  why_none = unlisted;
   std::sort(names.begin(), names.end(), natural_less);
   return names;
 }
 
-// As FFmpeg's image demuxer: the first number is one of 0 to 4, and the run goes on while
-// the next number's file exists.
+// Every file of the pattern's folder that the pattern names with some number, in number
+// order, whatever the first number and whatever numbers are missing.
 base::Result<std::vector<std::string>, std::string> printf_images(const std::string& pattern) {
   const std::optional<std::vector<Piece>> pieces = read_pattern(pattern);
   if (!pieces)
     return base::failure(pattern + ": a printf pattern takes %d, %0Nd or %Nd for the number "
                                    "and %% for a percent sign, no other %");
-  std::vector<std::string> names;
-  long first = 0;
-  while (first < 5 && !is_file(with_number(*pieces, first))) ++first;
-  for (long n = first; first < 5; ++n) {
-    std::string name = with_number(*pieces, n);
-    if (!is_file(name)) break;
-    names.push_back(std::move(name));
+  const size_t slash = pattern.rfind('/');
+  const std::string folder_part = slash == std::string::npos ? "" : pattern.substr(0, slash);
+  const std::string name_part = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  const std::optional<std::vector<Piece>> folder_pieces = read_pattern(folder_part);
+  if (!folder_pieces || folder_pieces->size() > 1)
+    return base::failure(pattern + ": the number must be in the file's name, not in its folder");
+  const std::string folder =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : with_number(*folder_pieces, 0);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr)
+    return base::failure(pattern + ": no image found; cannot list " + folder + ": " +
+                         std::strerror(errno));
+  std::vector<std::pair<long long, std::string>> numbered;
+  const std::string prefix = slash == std::string::npos ? "" : folder + (slash == 0 ? "" : "/");
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (std::optional<long long> n = pattern_number(name_part, name);
+        n && is_file(prefix + name))
+      numbered.emplace_back(*n, prefix + name);
   }
+  closedir(dir);
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> names;
+  for (auto& [n, name] : numbered) names.push_back(std::move(name));
   return names;
 }
 
@@ -168,6 +195,25 @@ bool natural_less(const std::string& a, const std::string& b) {
   return a.size() - i < b.size() - j;
 }
 
+std::optional<long long> pattern_number(const std::string& pattern, const std::string& name) {
+  const std::optional<std::vector<Piece>> pieces = read_pattern(pattern);
+  if (!pieces || pieces->size() < 2) return std::nullopt;
+  const std::string& prefix = pieces->front().text;
+  if (!name.starts_with(prefix)) return std::nullopt;
+  size_t start = prefix.size();
+  while (start < name.size() && name[start] == ' ') ++start;  // "%5d" pads with blanks
+  size_t end = start;
+  // Up to 18 digits: a long long holds them all.
+  while (end < name.size() && end - start < 18 &&
+         std::isdigit(static_cast<unsigned char>(name[end])))
+    ++end;
+  if (end == start) return std::nullopt;
+  const long long number = std::stoll(name.substr(start, end - start));
+  // Leading zeros, padding and the rest of the name exactly as the pattern writes them.
+  if (with_number(*pieces, number) != name) return std::nullopt;
+  return number;
+}
+
 bool image_extension(const std::string& name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
@@ -186,7 +232,10 @@ base::Result<std::vector<std::string>, std::string> list_images(const std::strin
     if (!listed) return base::failure(listed.error());
     names = std::move(*listed);
   } else if (kind == SequenceKind::glob) {
-    names = glob_images(input);
+    std::string why_none;
+    names = glob_images(input, why_none);
+    if (names.empty() && !why_none.empty())
+      return base::failure(input + ": no image found; cannot list " + why_none);
   } else if (kind == SequenceKind::printf) {
     auto listed = printf_images(input);
     if (!listed) return base::failure(listed.error());

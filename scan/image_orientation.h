@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How an image file asks to be turned for showing, for the formats FFmpeg's decoders leave
-// it to us: a TIFF's Orientation tag, a PNG's eXIf chunk, a WebP's EXIF chunk. (A JPEG's
-// EXIF orientation comes from FFmpeg as the picture's display matrix.)
+// How an image file asks to be turned for showing: its EXIF orientation (a JPEG's APP1, a
+// PNG's eXIf chunk, a WebP's EXIF chunk, a TIFF's Orientation tag), read by one reader
+// (scan/exif_reader.h) for every format.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -16,8 +16,8 @@ namespace scan {
 // none for other numbers.
 std::optional<decode::DisplayMatrix> exif_orientation_matrix(int orientation);
 
-// The orientation `file` (a whole TIFF, PNG or WebP file) carries; none when it carries
-// none, is of another format, or is malformed where the orientation would be.
+// The orientation `file` (a whole JPEG, TIFF, PNG or WebP file) carries; none when it
+// carries none, is of another format, or is malformed where the orientation would be.
 std::optional<decode::DisplayMatrix> image_orientation(std::span<const uint8_t> file);
 // The same of the file at `path`; none when it cannot be read.
 std::optional<decode::DisplayMatrix> image_orientation(const std::string& path);

@@ -3,13 +3,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/imgutils.h>
 }
 
+#include "scan/exif_reader.h"
 #include "scan/image_orientation.h"
 #include "scan/jpeg_area.h"
 #include "scan/slit_scaler.h"
@@ -29,10 +32,11 @@ AVCodecID codec_of(const uint8_t* b, int size) {
   return AV_CODEC_ID_NONE;
 }
 
-// The whole file into `packet`, padded as decoders want; false when it cannot be read.
-bool read_file(const std::string& path, AVPacket* packet) {
+// The whole file into `packet`, padded as decoders want; otherwise why not (an errno, or
+// EINVAL for an empty or oversized file).
+int read_file(const std::string& path, AVPacket* packet) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return errno;
   bool ok = std::fseek(file, 0, SEEK_END) == 0;
   const long size = ok ? std::ftell(file) : -1;
   ok = size > 0 && size < (1L << 30) && std::fseek(file, 0, SEEK_SET) == 0 &&
@@ -41,8 +45,27 @@ bool read_file(const std::string& path, AVPacket* packet) {
     ok = std::fread(packet->data, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
     packet->flags |= AV_PKT_FLAG_KEY;
   }
+  const int error = ok ? 0 : std::ferror(file) ? EIO : EINVAL;
   std::fclose(file);
-  return ok;
+  return error;
+}
+
+// Black in the frame's own pixel format where FFmpeg knows it, zero bytes elsewhere.
+void fill_black(AVFrame* frame) {
+  for (AVBufferRef* plane : frame->buf)
+    if (plane != nullptr) std::memset(plane->data, 0, plane->size);
+  const ptrdiff_t lines[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2],
+                              frame->linesize[3]};
+  av_image_fill_black(frame->data, lines, static_cast<AVPixelFormat>(frame->format),
+                      frame->color_range, frame->width, frame->height);
+}
+
+// Pictures start black: where a damaged image's data runs out, the decoder leaves pixels
+// it never wrote, which would otherwise be whatever an earlier picture left in the memory.
+int black_buffer(AVCodecContext* context, AVFrame* frame, int flags) {
+  if (const int got = avcodec_default_get_buffer2(context, frame, flags); got < 0) return got;
+  fill_black(frame);
+  return 0;
 }
 
 std::string size_text(int width, int height) {
@@ -65,29 +88,38 @@ ImageSequence::~ImageSequence() {
 }
 
 decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
-    std::vector<std::string> files, int threads) {
+    std::vector<std::string> files, int threads, std::vector<long long> numbers, bool rotate) {
   std::unique_ptr<ImageSequence> sequence(new ImageSequence(std::move(files)));
   sequence->threads_ = std::max(1, threads);
+  sequence->rotate_ = rotate;
+  if (numbers.size() == sequence->files_.size() && !numbers.empty()) {
+    // Pictures at their numbers' times, as a variable-rate clip's at their stamps.
+    sequence->frames_.variable_rate = true;
+    sequence->frames_.stamps.assign(numbers.begin(), numbers.end());
+    sequence->numbers_ = std::move(numbers);
+  }
   Decoder decoder;
   for (size_t i = 0; i < sequence->files_.size(); ++i) {
-    if (!sequence->decode_file(sequence->files_[i], decoder, sequence->scratch_.get(), nullptr))
-      continue;
-    const AVFrame* first = sequence->scratch_.get();
-    sequence->width_ = first->width;
-    sequence->height_ = first->height;
-    sequence->deep_ = deep_pixel_format(first->format);
-    // FFmpeg turns a JPEG's EXIF orientation into the picture's display matrix.
-    if (const AVFrameSideData* side =
-            av_frame_get_side_data(first, AV_FRAME_DATA_DISPLAYMATRIX);
-        side != nullptr && side->size >= 9 * sizeof(int32_t)) {
-      sequence->display_ =
-          decode::read_display_matrix(reinterpret_cast<const int32_t*>(side->data));
-    } else if (std::optional<decode::DisplayMatrix> own =
-                   image_orientation(sequence->files_[i])) {
-      // Other formats' orientation FFmpeg's decoders leave to us.
+    Decoded first = sequence->decode_file(sequence->files_[i], decoder, nullptr);
+    if (!first.picture) continue;
+    const AVFrame* picture = first.picture.get();
+    sequence->width_ = picture->width;
+    sequence->height_ = picture->height;
+    sequence->deep_ = deep_pixel_format(picture->format);
+    sequence->orientation_ = first.orientation;
+    if (std::optional<decode::DisplayMatrix> own = exif_orientation_matrix(first.orientation))
       sequence->display_ = *own;
-    }
-    av_frame_move_ref(sequence->first_.get(), sequence->scratch_.get());
+    // The strip of an image that does not decode, where no picture comes before it.
+    decode::FramePtr black = decode::new_frame();
+    black->format = picture->format;
+    black->width = picture->width;
+    black->height = picture->height;
+    black->color_range = picture->color_range;
+    black->colorspace = picture->colorspace;
+    if (av_frame_get_buffer(black.get(), 0) < 0)
+      return decode::open_failure(decode::OpenProblem::no_picture, "out of memory");
+    fill_black(black.get());
+    sequence->black_ = std::move(black);
     return sequence;
   }
   return decode::open_failure(decode::OpenProblem::no_picture,
@@ -106,49 +138,58 @@ void ImageSequence::read_only(Rect area) {
   area_ = area;
 }
 
-bool ImageSequence::decode_file(const std::string& path, Decoder& d, AVFrame* out,
-                                const Rect* area) const {
+ImageSequence::Decoded ImageSequence::decode_file(const std::string& path, Decoder& d,
+                                                  const Rect* area) const {
+  Decoded result;
   av_packet_unref(d.packet.get());
-  av_frame_unref(out);
-  if (!read_file(path, d.packet.get())) return false;
+  if (const int error = read_file(path, d.packet.get()); error != 0) {
+    result.fate = error == EINVAL ? Fate::undecoded : Fate::unreadable;
+    result.error = error;
+    return result;
+  }
   const AVCodecID id = codec_of(d.packet->data, d.packet->size);
-  if (id == AV_CODEC_ID_NONE) return false;
+  if (id == AV_CODEC_ID_NONE) return result;
+  // One EXIF reader for every format (FFmpeg's reads a JPEG's by rules of its own).
+  if (rotate_)
+    result.orientation =
+        read_exif({d.packet->data, static_cast<size_t>(d.packet->size)}).orientation.value_or(1);
+  const bool cut_short = id == AV_CODEC_ID_MJPEG &&
+                         jpeg_ends_early(d.packet->data, static_cast<size_t>(d.packet->size));
+  decode::FramePtr out = decode::new_frame();
   // What libjpeg-turbo cannot take exactly (progressive, another size, damage) goes to
   // FFmpeg's decoder below.
+  // An image turned otherwise than the first is needed whole, to be laid as the first.
+  if (result.orientation != orientation_) area = nullptr;
   if (id == AV_CODEC_ID_MJPEG && area != nullptr) {
     if (!d.jpeg) d.jpeg = std::make_shared<JpegArea>(width_, height_, *area);
     if (d.jpeg->decode(d.packet->data, static_cast<size_t>(d.packet->size), *out)) {
       av_packet_unref(d.packet.get());
-      return true;
+      result.picture = std::move(out);
+      result.fate = cut_short ? Fate::damaged : Fate::whole;
+      return result;
     }
   }
-  if (id != d.id || !d.codec) {
-    d.codec.reset();
-    d.id = AV_CODEC_ID_NONE;
-    const AVCodec* decoder = avcodec_find_decoder(id);
-    if (decoder == nullptr) return false;
-    decode::CodecPtr context(avcodec_alloc_context3(decoder));
-    if (!context) return false;
-    context->thread_count = 1;  // images are decoded side by side instead
-    if (avcodec_open2(context.get(), decoder, nullptr) < 0) return false;
-    d.codec = std::move(context);
-    d.id = id;
-  }
-  const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
+  // A decoder of its own for each image: nothing of an earlier image (its tables, its
+  // pictures) can show through in this one, whichever thread decodes which.
+  const AVCodec* decoder = avcodec_find_decoder(id);
+  if (decoder == nullptr) return result;
+  decode::CodecPtr context(avcodec_alloc_context3(decoder));
+  if (!context) return result;
+  context->thread_count = 1;  // images are decoded side by side instead
+  context->get_buffer2 = black_buffer;
+  if (avcodec_open2(context.get(), decoder, nullptr) < 0) return result;
+  const int sent = avcodec_send_packet(context.get(), d.packet.get());
   av_packet_unref(d.packet.get());
-  int got = sent < 0 ? sent : avcodec_receive_frame(d.codec.get(), out);
+  int got = sent < 0 ? sent : avcodec_receive_frame(context.get(), out.get());
   if (got == AVERROR(EAGAIN)) {
-    avcodec_send_packet(d.codec.get(), nullptr);
-    got = avcodec_receive_frame(d.codec.get(), out);
-    avcodec_flush_buffers(d.codec.get());
+    avcodec_send_packet(context.get(), nullptr);
+    got = avcodec_receive_frame(context.get(), out.get());
   }
-  if (got < 0 || out->decode_error_flags != 0 || (out->flags & AV_FRAME_FLAG_CORRUPT)) {
-    // A decoder left halfway through a broken image starts the next one afresh.
-    avcodec_flush_buffers(d.codec.get());
-    av_frame_unref(out);
-    return false;
-  }
-  return true;
+  if (got < 0 || out->decode_error_flags != 0 || (out->flags & AV_FRAME_FLAG_CORRUPT))
+    return result;
+  result.picture = std::move(out);
+  result.fate = cut_short ? Fate::damaged : Fate::whole;
+  return result;
 }
 
 ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
@@ -162,20 +203,18 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
   }
   if (!decoder) decoder = std::make_shared<Decoder>();
   auto work = [this, index, decoder] {
-    decode::FramePtr picture = decode::new_frame();
-    if (!decode_file(files_[static_cast<size_t>(index)], *decoder, picture.get(),
-                     area_ ? &*area_ : nullptr))
-      picture.reset();
+    Decoded decoded =
+        decode_file(files_[static_cast<size_t>(index)], *decoder, area_ ? &*area_ : nullptr);
     std::lock_guard<std::mutex> lock(idle_mutex_);
     idle_.push_back(decoder);
-    return picture;
+    return decoded;
   };
   try {
     // One thread: decoded when asked for, on the run's own thread, with no thread started.
     return std::async(threads_ > 1 ? std::launch::async : std::launch::deferred, work);
   } catch (const std::system_error&) {
     // No thread to be had: this one decodes it now.
-    std::promise<decode::FramePtr> done;
+    std::promise<Decoded> done;
     done.set_value(work());
     return done.get_future();
   }
@@ -207,29 +246,146 @@ int64_t ImageSequence::after(int64_t frame) const {
 const AVFrame* ImageSequence::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to || !failure_.empty()) return nullptr;
   const size_t index = static_cast<size_t>(next_wanted_);
+  const std::string& file = files_[index];
   look_ahead();
-  decode::FramePtr picture = ahead_.front().get();
+  Decoded decoded = ahead_.front().get();
   ahead_.pop_front();
-  const bool repeat = picture == nullptr;
-  if (picture) {
+  const AVFrame* handed = nullptr;
+  bool repeat = false;
+  if (decoded.picture && decoded.orientation != orientation_) {
+    decode::FramePtr laid = laid_as_first(decoded.picture.get(), decoded.orientation);
+    if (!laid) {
+      const bool swaps = decoded.orientation >= 5, first_swaps = orientation_ >= 5;
+      const AVFrame* p = decoded.picture.get();
+      const std::string shown = size_text(swaps ? p->height : p->width, swaps ? p->width : p->height);
+      const std::string first = size_text(first_swaps ? height_ : width_,
+                                          first_swaps ? width_ : height_);
+      failure_ = file + ": an image of " + shown + " as shown, not " + first +
+                 " as the first image " + files_.front() + " (all images must have one size)";
+      return nullptr;
+    }
+    decoded.picture = std::move(laid);
+  }
+  if (decoded.picture) {
+    const AVFrame* picture = decoded.picture.get();
     if (picture->width != width_ || picture->height != height_) {
-      failure_ = files_[index] + ": an image of " + size_text(picture->width, picture->height) +
+      failure_ = file + ": an image of " + size_text(picture->width, picture->height) +
                  ", not " + size_text(width_, height_) + " as the first image " +
                  files_.front() + " (all images must have one size)";
       return nullptr;
     }
-    shown_ = std::move(picture);
+    if (decoded.fate == Fate::damaged) cut_short_.add(file, 0);
+    shown_ = std::move(decoded.picture);
+    handed = shown_.get();
   } else {
     ++damaged_;
-    if (first_damaged_.empty()) first_damaged_ = files_[index];
-    // Nothing good before it: the first image that decodes stands in.
-    if (shown_->data[0] == nullptr) av_frame_ref(shown_.get(), first_.get());
+    if (first_damaged_.empty()) first_damaged_ = file;
+    (decoded.fate == Fate::unreadable ? unreadable_ : undecoded_).add(file, decoded.error);
+    // The picture before, where there is one; before the first picture, none: black.
+    repeat = shown_->data[0] != nullptr;
+    handed = repeat ? shown_.get() : black_.get();
   }
   frame = next_wanted_;
-  stamp_ = FrameStamp{frame, static_cast<double>(frame) / sequence_fps, files_[index],
-                      repeat};
+  const double seconds =
+      numbers_.empty() ? static_cast<double>(frame) / sequence_fps
+                       : static_cast<double>(numbers_[index] - numbers_.front()) / sequence_fps;
+  stamp_ = FrameStamp{frame, seconds, file, repeat, !repeat && decoded.fate != Fate::whole};
   next_wanted_ = after(next_wanted_);
-  return shown_.get();
+  return handed;
+}
+
+namespace {
+
+// Where stored pixel (x, y) of a w x h picture is shown under EXIF orientation `o`.
+void shown_at(int o, int w, int h, int x, int y, int& u, int& v) {
+  switch (o) {
+    case 2: u = w - 1 - x, v = y; break;
+    case 3: u = w - 1 - x, v = h - 1 - y; break;
+    case 4: u = x, v = h - 1 - y; break;
+    case 5: u = y, v = x; break;
+    case 6: u = h - 1 - y, v = x; break;
+    case 7: u = h - 1 - y, v = w - 1 - x; break;
+    case 8: u = y, v = w - 1 - x; break;
+    default: u = x, v = y; break;
+  }
+}
+
+// The stored pixel of a w x h picture shown at (u, v) under orientation `o`.
+void stored_at(int o, int w, int h, int u, int v, int& x, int& y) {
+  switch (o) {
+    case 2: x = w - 1 - u, y = v; break;
+    case 3: x = w - 1 - u, y = h - 1 - v; break;
+    case 4: x = u, y = h - 1 - v; break;
+    case 5: x = v, y = u; break;
+    case 6: x = v, y = h - 1 - u; break;
+    case 7: x = w - 1 - v, y = h - 1 - u; break;
+    case 8: x = w - 1 - v, y = u; break;
+    default: x = u, y = v; break;
+  }
+}
+
+}  // namespace
+
+decode::FramePtr ImageSequence::laid_as_first(const AVFrame* picture, int orientation) const {
+  const bool swaps = orientation >= 5, first_swaps = orientation_ >= 5;
+  const int shown_w = swaps ? picture->height : picture->width;
+  const int shown_h = swaps ? picture->width : picture->height;
+  if (shown_w != (first_swaps ? height_ : width_) || shown_h != (first_swaps ? width_ : height_))
+    return nullptr;
+  // The whole picture in RGB, with the run's own conversion, then moved pixel by pixel.
+  SlitScaler scaler(deep_);
+  const RgbView rgb = scaler.convert(picture, Rect{0, 0, picture->width, picture->height});
+  if (rgb.bytes == nullptr) return nullptr;
+  decode::FramePtr laid = decode::new_frame();
+  laid->format = deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
+  laid->width = width_;
+  laid->height = height_;
+  if (av_frame_get_buffer(laid.get(), 0) < 0) return nullptr;
+  const int bytes = rgb.pixel_bytes;
+  for (int y = 0; y < picture->height; ++y)
+    for (int x = 0; x < picture->width; ++x) {
+      int u, v, to_x, to_y;
+      shown_at(orientation, picture->width, picture->height, x, y, u, v);
+      stored_at(orientation_, width_, height_, u, v, to_x, to_y);
+      std::memcpy(laid->data[0] + to_y * laid->linesize[0] + to_x * bytes,
+                  rgb.bytes + y * rgb.stride + x * bytes, static_cast<size_t>(bytes));
+    }
+  return laid;
+}
+
+void ImageSequence::Tally::add(const std::string& file, int why) {
+  if (count++ == 0) {
+    first = file;
+    error = why;
+  }
+}
+
+std::vector<std::string> ImageSequence::warnings() const {
+  std::vector<std::string> said;
+  if (numbers_.size() > 1) {
+    const long long missing = numbers_.back() - numbers_.front() + 1 -
+                              static_cast<long long>(numbers_.size());
+    if (missing > 0) {
+      size_t i = 1;
+      while (numbers_[i] == numbers_[i - 1] + 1) ++i;
+      const long long first = numbers_[i - 1] + 1;
+      said.push_back(std::to_string(missing) + " number(s) between " +
+                     std::to_string(numbers_.front()) + " and " + std::to_string(numbers_.back()) +
+                     " have no image, the first " + std::to_string(first) +
+                     "; each image keeps its number's time (a gap in the timeline)");
+    }
+  }
+  if (unreadable_.count > 0)
+    said.push_back(std::to_string(unreadable_.count) + " image(s) cannot be read, the first " +
+                   unreadable_.first + " (" + std::strerror(unreadable_.error) +
+                   "); their strips repeat the picture before (black before the first that decodes)");
+  if (undecoded_.count > 0)
+    said.push_back(std::to_string(undecoded_.count) + " image(s) do not decode, the first " +
+                   undecoded_.first + "; their strips repeat the picture before (black before the first that decodes)");
+  if (cut_short_.count > 0)
+    said.push_back(std::to_string(cut_short_.count) + " image(s) end early (damaged), the first " +
+                   cut_short_.first + "; their strips show what of them decodes");
+  return said;
 }
 
 }  // namespace scan

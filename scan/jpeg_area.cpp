@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstring>
 #include <cstdio>
 
 #include <jpeglib.h>
@@ -76,6 +77,42 @@ bool read_area(jpeg_decompress_struct& cinfo, const ErrorTrap& trap, const uint8
 }
 
 }  // namespace
+
+bool jpeg_ends_early(const uint8_t* b, size_t size) {
+  if (size < 2 || b[0] != 0xff || b[1] != 0xd8) return false;
+  size_t at = 2;
+  while (true) {
+    // A marker: 0xff (fill bytes may repeat it), then its code.
+    if (at >= size) return true;
+    if (b[at] != 0xff) return false;  // not a JPEG's layout: the decoder judges it
+    while (at < size && b[at] == 0xff) ++at;
+    if (at >= size) return true;
+    const uint8_t code = b[at++];
+    if (code == 0xd9) return false;                                  // end of image
+    if (code == 0x01 || (code >= 0xd0 && code <= 0xd7)) continue;  // no length
+    if (size - at < 2) return true;
+    const size_t length = size_t{b[at]} << 8 | b[at + 1];
+    if (length < 2) return false;
+    if (size - at < length) return true;
+    at += length;
+    if (code != 0xda) continue;
+    // Entropy-coded data runs to the next marker other than a stuffed 0xff 0x00 or a restart.
+    while (true) {
+      const void* found = std::memchr(b + at, 0xff, size - at);
+      if (found == nullptr) return true;
+      at = static_cast<size_t>(static_cast<const uint8_t*>(found) - b);
+      size_t next = at + 1;
+      while (next < size && b[next] == 0xff) ++next;
+      if (next >= size) return true;
+      if (b[next] == 0x00 || (b[next] >= 0xd0 && b[next] <= 0xd7)) {
+        at = next + 1;
+        continue;
+      }
+      at = next - 1;
+      break;
+    }
+  }
+}
 
 JpegArea::JpegArea(int width, int height, Rect area)
     : width_(width), height_(height), area_(area) {

@@ -13,6 +13,10 @@
 
 namespace scan {
 
+// True when the JPEG in `bytes` ends before its end-of-image marker: a file cut short, whose
+// picture any decoder can give only as far as its data goes.
+bool jpeg_ends_early(const uint8_t* bytes, size_t size);
+
 class JpegArea {
  public:
   // Pictures of width x height; `area` (inside them) is what will be read of each.

@@ -23,7 +23,13 @@ InputOpening open_input(const Options& o, int threads, const decode::ShouldStop&
   if (const SequenceKind kind = sequence_kind(o.input); kind != SequenceKind::none) {
     auto files = list_images(o.input, kind);
     if (!files) return base::failure(files.error());
-    auto sequence = ImageSequence::open(std::move(*files), threads);
+    std::vector<long long> numbers;
+    if (kind == SequenceKind::printf) {
+      const std::string name = o.input.substr(o.input.rfind('/') + 1);
+      for (const std::string& file : *files)
+        numbers.push_back(pattern_number(name, file.substr(file.rfind('/') + 1)).value_or(0));
+    }
+    auto sequence = ImageSequence::open(std::move(*files), threads, std::move(numbers), !o.no_rotate);
     if (!sequence) return base::failure(o.input + ": no image of the sequence decodes");
     return std::unique_ptr<FrameSource>(std::move(*sequence));
   }

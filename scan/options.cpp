@@ -477,10 +477,10 @@ Options:
                              .json): strip, position (its first column or row),
                              frame, seconds (from the clip's start), clock (ISO 8601
                              wall-clock time when known), file, note (repeat, gap,
-                             no-clock: no time); with several slits FILE holds %d
-                             as OUTPUT does; JSON's image is the streak part (the
-                             band of --ticks is in ticks), names not in UTF-8 have
-                             each stray byte as \udcXX
+                             no-clock: no time; damaged); with several slits FILE
+                             holds %d as OUTPUT does; JSON's image is the streak
+                             part (the band of --ticks is in ticks), names not in
+                             UTF-8 have each stray byte as \udcXX
       --clock exif|name|mtime|none
                              where the wall-clock time comes from: EXIF
                              DateTimeOriginal, a date and time in the file's name
@@ -528,11 +528,16 @@ order; a time in seconds then picks the first picture shown at or after it.
 
 INPUT is a clip, or an image sequence: a folder (its jpg, jpeg, png, tif, tiff, webp
 and bmp files, any case), a glob pattern ('night/*.jpg') or a printf pattern
-(frames/%05d.png). Images are taken in natural order (img2 before img10); each is one
-frame, and --from, --to and --every count images (times by their clock). The orientation an image carries (a
-JPEG's EXIF, a TIFF's Orientation tag, a PNG's eXIf chunk, a WebP's EXIF chunk) is applied
-as a clip's rotation is. An image of another size than the first is a failure; one that does
-not decode repeats the picture before it. 16-bit PNG and TIFF give a 16-bit image.
+(frames/%05d.png: every file it names, in number order, from any first number; with
+--clock none a missing number is a gap in time; a warning counts them). Images are taken
+in natural order (img2 before img10); each is one frame, and --from, --to and --every
+count images (times by their clock). Each image is
+turned by its own EXIF orientation (JPEG, PNG eXIf, WebP EXIF, TIFF; one reader, one
+rule: a SHORT of 1 to 8, the first entry counts); an image whose shown size differs from
+the first's is a failure. An image that does not decode (or cannot be read) repeats the
+picture before it (note repeat), or is black before the first picture (note damaged); a
+JPEG cut short gives what of it decodes (note damaged); a warning counts each kind and
+names the first. 16-bit PNG and TIFF give a 16-bit image.
 INPUT - is standard input (Matroska, MPEG-TS, NUT, MJPEG, y4m, ... through a pipe); a URL
 (http://, rtsp://, udp://, srt://), a FIFO, a device or any INPUT with --format is read
 as a stream: its length is not known, the image grows as strips come (only strips are

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/picture_clock.h"
 
-#include <libexif/exif-data.h>
 #include <sys/stat.h>
 
 #include <cctype>
 #include <ctime>
-#include <memory>
+
+#include "scan/exif_reader.h"
 
 namespace scan {
 namespace {
@@ -68,21 +68,6 @@ std::optional<WallTime> date_time_at(const std::string& s, size_t at) {
   return time;
 }
 
-struct ExifFree {
-  void operator()(ExifData* data) const { exif_data_unref(data); }
-};
-
-std::string entry_text(ExifData* data, ExifTag tag) {
-  ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], tag);
-  if (entry == nullptr) entry = exif_data_get_entry(data, tag);
-  if (entry == nullptr) return {};
-  char value[128] = {};
-  exif_entry_get_value(entry, value, sizeof value);
-  std::string text = value;
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-  return text;
-}
-
 }  // namespace
 
 std::optional<ClockSource> parse_clock_source(const std::string& text) {
@@ -116,11 +101,8 @@ std::optional<WallTime> exif_time(const std::string& date_time, const std::strin
 }
 
 std::optional<WallTime> exif_clock(const std::string& path) {
-  std::unique_ptr<ExifData, ExifFree> data(exif_data_new_from_file(path.c_str()));
-  if (!data) return std::nullopt;
-  return exif_time(entry_text(data.get(), EXIF_TAG_DATE_TIME_ORIGINAL),
-                   entry_text(data.get(), EXIF_TAG_SUB_SEC_TIME_ORIGINAL),
-                   entry_text(data.get(), EXIF_TAG_OFFSET_TIME_ORIGINAL));
+  const ExifFacts exif = read_exif_file(path);
+  return exif_time(exif.date_time, exif.subsec, exif.offset);
 }
 
 std::optional<WallTime> name_clock(const std::string& path) {

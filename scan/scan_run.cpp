@@ -631,6 +631,8 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const int64_t at = tiff_ || writer_ || grown_ ? 0 : k;
   if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
   if (repeated && static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
+  if (!gap && clip_->stamp().damaged && static_cast<size_t>(k) < records_.size())
+    records_[k].note = StripNote::damaged;
   const bool other_size =
       !gap && (picture->width != clip_->width() || picture->height != clip_->height());
   const RgbView view =
@@ -734,6 +736,9 @@ Failure Run::commit_growing() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(grown_->strips(), describe_size(size_), file_bytes, odd);
+  if (!o_.quiet && owned_)
+    for (const std::string& warning : clip_->warnings())
+      std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(), warning.c_str());
   if (finish_signal() != 0 && !o_.quiet && owned_)
     std::fprintf(err_, "velmora-scan: %s: stopped by %s after %lld strips; the image holds them\n",
                  o_.input.c_str(), finish_signal() == SIGINT ? "SIGINT" : "SIGTERM",
@@ -764,10 +769,9 @@ Failure Run::commit() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(strips_, describe_size(size_), file_bytes, odd);
-  if (const std::string first = clip_->first_damaged(); !first.empty() && !o_.quiet && owned_)
-    std::fprintf(err_, "velmora-scan: %s: warning: %lld image(s) do not decode, the first %s; "
-                 "their strips repeat the picture before\n",
-                 o_.input.c_str(), static_cast<long long>(clip_->damaged()), first.c_str());
+  if (!o_.quiet && owned_)
+    for (const std::string& warning : clip_->warnings())
+      std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(), warning.c_str());
   return {};
 }
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "scan/tiff_output.h"
+
 namespace scan {
 
 ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
@@ -41,7 +43,8 @@ base::Result<void, std::string> check_image_size(const ImageSize& size, int64_t 
   const std::string advice = "; use --every or a shorter range";
   if (size.width > png_max_side || size.height > png_max_side)
     return base::failure(what + ", more than PNG allows (" + std::to_string(png_max_side) +
-                         " a side)" + advice);
+                         " a side)" + advice + ", or a .tif OUTPUT, which allows " +
+                         std::to_string(tiff_max_side) + " a side");
   // Sides within PNG's limits cannot overflow 64 bits here.
   const double bytes = static_cast<double>(size.width) * size.height * size.pixel_bytes;
   if (available >= 0 && bytes > static_cast<double>(available))

@@ -50,6 +50,8 @@ const char* note_text(StripNote note) {
       return "gap";
     case StripNote::no_clock:
       return "no-clock";
+    case StripNote::damaged:
+      return "damaged";
     case StripNote::none:
       break;
   }

@@ -32,8 +32,9 @@ std::string iso_time(const WallTime& time);
 // ("2026-12-07T22:15:00.000000Z", also with a space for T and with +hh:mm or no zone).
 std::optional<WallTime> parse_iso_time(const std::string& text);
 
-// no_clock: an image without the run's clock, laid in order with no time.
-enum class StripNote { none, repeat, gap, no_clock };
+// no_clock: an image without the run's clock, laid in order with no time; damaged: a
+// picture that ended early, or no picture where none came before to repeat.
+enum class StripNote { none, repeat, gap, no_clock, damaged };
 
 struct StripRecord {
   int64_t strip = 0;

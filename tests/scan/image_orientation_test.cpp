@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 #include "scan/image_orientation.h"
 #include "scan_support.h"
@@ -61,7 +63,9 @@ velmora_test::Png scanned(std::vector<std::string> args) {
 // Three 40 x 16 pictures as images, stored through `filter` (FFmpeg's), each tagged with
 // `orientation` unless it is 0.
 std::string images(const std::string& ext, const std::string& filter, int orientation) {
-  const std::string folder = velmora_test::fresh_folder("orient");
+  // A folder of its own for each kind, so that two sets can be compared.
+  const std::string folder =
+      velmora_test::fresh_folder("orient-" + ext + "-" + std::to_string(orientation) + "-" + filter);
   const std::string command =
       "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=40x16:rate=5 -frames:v 3 -vf " +
       filter + " -pix_fmt rgb24 " + (ext == "webp" ? "-c:v libwebp -lossless 1 " : "") + "'" +
@@ -123,6 +127,45 @@ TEST(ImageOrientation, BrokenFilesHaveNoneOrTheirOwn) {
       bytes[at] ^= 0xff;
       EXPECT_TRUE(none_or_whole(bytes)) << c.ext << " changed at " << at;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Each image of a sequence is turned by its own tag: images stored turned and tagged so
+// give the upright sequence's image, whichever image is tagged; a shown size unlike the
+// first's is the size failure.
+TEST(ImageOrientation, EachImageByItsOwnTag) {
+  struct Case {
+    std::vector<std::pair<std::string, int>> stored;  // per image: filter and tag (0: none)
+    int status;
+  } cases[] = {
+      {{{"null", 0}, {"null", 0}, {"hflip,vflip", 3}}, 0},
+      {{{"hflip,vflip", 3}, {"null", 0}, {"null", 0}}, 0},
+      {{{"null", 1}, {"transpose=cclock", 6}, {"transpose=clock", 8}}, 0},
+      {{{"null", 1}, {"null", 6}, {"null", 6}}, 1},
+  };
+  // Each stored form once, its images copied where a case wants them.
+  std::map<std::string, std::string> stored;
+  for (const char* filter : {"null", "hflip,vflip", "transpose=cclock", "transpose=clock"})
+    stored[filter] = images("png", filter, 0);
+  const velmora_test::Png want = scanned({stored["null"]});
+  for (const Case& c : cases) {
+    const std::string folder = velmora_test::fresh_folder("orient-mixed");
+    for (size_t i = 0; i < c.stored.size(); ++i) {
+      const std::string name = "/0" + std::to_string(i + 1) + ".png";
+      std::filesystem::copy_file(stored[c.stored[i].first] + name, folder + name);
+      if (c.stored[i].second != 0) tag(folder + name, "png", c.stored[i].second);
+    }
+    const std::string out = velmora_test::fresh_folder("orient-mixed-out") + "/out.png";
+    const velmora_test::Ran ran = velmora_test::run_scan({folder, out});
+    ASSERT_EQ(ran.status, c.status) << testing::PrintToString(c.stored) << ran.err;
+    if (c.status == 0)
+      EXPECT_TRUE(velmora_test::read_png(out).bytes == want.bytes) << testing::PrintToString(c.stored);
+    else
+      EXPECT_NE(ran.err.find("16 x 40"), std::string::npos) << ran.err;
   }
 }
 

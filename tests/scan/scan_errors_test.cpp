@@ -340,7 +340,8 @@ TEST(ScanErrors, AnImageBeyondPngOrMemoryIsRefusedBeforeDecoding) {
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(ran.err, "velmora-scan: " + out +
                          ": the image would be 2211848192 x 2 pixels, more than PNG allows "
-                         "(2147483647 a side); use --every or a shorter range\n");
+                         "(2147483647 a side); use --every or a shorter range, or a .tif OUTPUT, "
+                         "which allows 4294967295 a side\n");
   EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{});
   // 4001 strips of 4096 x 2048 pixels: 100 GB, more than this machine has.
   const std::string big = sparse_clip(clips, 4096, 2048, 4001);
