@@ -27,6 +27,7 @@
 #include <jpeglib.h>  // after <cstdio>, which it needs
 
 #include "decode/ffmpeg_handles.h"
+#include "scan/exif_reader.h"
 #include "scan/image_list.h"
 #include "scan/image_orientation.h"
 #include "scan/jpeg_area.h"
@@ -117,6 +118,11 @@ void fuzz_exif(std::span<const uint8_t> input) {
     require(known, "an orientation is one of EXIF's eight");
   }
   if (facts.date) check_time(*facts.date, digits_of(as_text(input)));
+  // The same bytes as a bare EXIF block, as a JPEG's APP1 holds it.
+  const scan::ExifFacts block = scan::read_exif_block(input);
+  require(!block.orientation || (*block.orientation >= 1 && *block.orientation <= 8),
+          "an orientation is one of EXIF's eight");
+  (void)scan::jpeg_ends_early(input.data(), input.size());
 
   const std::vector<std::string> fields = lines_of(as_text(input), 3);
   const auto field = [&](size_t i) { return i < fields.size() ? fields[i] : std::string(); };
