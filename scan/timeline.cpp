@@ -48,6 +48,8 @@ const char* note_text(StripNote note) {
       return "repeat";
     case StripNote::gap:
       return "gap";
+    case StripNote::damaged:
+      return "damaged";
     case StripNote::none:
       break;
   }

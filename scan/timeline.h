@@ -32,7 +32,7 @@ std::string iso_time(const WallTime& time);
 // ("2026-12-07T22:15:00.000000Z", also with a space for T and with +hh:mm or no zone).
 std::optional<WallTime> parse_iso_time(const std::string& text);
 
-enum class StripNote { none, repeat, gap };
+enum class StripNote { none, repeat, gap, damaged };
 
 struct StripRecord {
   int64_t strip = 0;
