@@ -67,7 +67,10 @@ bool DecodeCursor::read_packet() {
       if (err != AVERROR_EOF) read_error_ = err;
       return false;
     }
-    if (packet_->stream_index == stream_) return true;
+    if (packet_->stream_index == stream_) {
+      flag_cut_short(codec_->codec_id, *packet_);
+      return true;
+    }
   }
   return false;
 }

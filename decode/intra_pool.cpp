@@ -27,6 +27,15 @@ bool IntraPool::stands_alone(AVCodecID codec, const AVPacket& packet) {
   return (first << 8 | second) >= 0xFF00 / 2;
 }
 
+void flag_cut_short(AVCodecID codec, AVPacket& packet) {
+  if (codec != AV_CODEC_ID_MJPEG || packet.size < 2) return;
+  // The end marker (FF D9) closes the picture; some writers pad a few bytes after it.
+  const int from = std::max(packet.size - 16, 0);
+  for (int i = packet.size - 2; i >= from; --i)
+    if (packet.data[i] == 0xff && packet.data[i + 1] == 0xd9) return;
+  packet.flags |= AV_PKT_FLAG_CORRUPT;
+}
+
 void mark_cut_short(AVFrame& frame, std::vector<int64_t>& corrupt) {
   if (corrupt.empty() || frame.pkt_dts == AV_NOPTS_VALUE) return;
   if (std::find(corrupt.begin(), corrupt.end(), frame.pkt_dts) != corrupt.end())

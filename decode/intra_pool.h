@@ -33,6 +33,11 @@ inline bool damaged_picture(const AVFrame& frame) {
   return frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0;
 }
 
+// Flags `packet` as read in part (AV_PKT_FLAG_CORRUPT, as demuxers flag a short read)
+// also where the demuxer cannot tell: a JPEG picture without its end marker, which a raw
+// MJPEG stream that breaks off inside a picture hands out as it is.
+void flag_cut_short(AVCodecID codec, AVPacket& packet);
+
 // Marks `frame` damaged when it came from one of `corrupt`, the decoding stamps of packets
 // read only in part, and forgets the stamps at or before it.
 void mark_cut_short(AVFrame& frame, std::vector<int64_t>& corrupt);

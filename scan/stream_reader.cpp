@@ -179,7 +179,8 @@ bool StreamReader::decode_next() {
       avcodec_send_packet(codec_.get(), nullptr);
       continue;
     }
-    if (packet_->stream_index == stream_ && (packet_->flags & AV_PKT_FLAG_CORRUPT)) cut_off_ = true;
+    if (packet_->stream_index == stream_) decode::flag_cut_short(codec_->codec_id, *packet_);
+    if (packet_->stream_index == stream_) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
     if (packet_->stream_index == stream_ && jpeg_ && take_jpeg(*packet_, *picture_)) {
       if (packet_->flags & AV_PKT_FLAG_CORRUPT) picture_->flags |= AV_FRAME_FLAG_CORRUPT;
       av_packet_unref(packet_.get());
@@ -205,7 +206,8 @@ bool StreamReader::decode_pooled() {
         draining_ = true;
         break;
       }
-      if (packet_->stream_index == stream_ && (packet_->flags & AV_PKT_FLAG_CORRUPT)) cut_off_ = true;
+      if (packet_->stream_index == stream_) decode::flag_cut_short(codec_->codec_id, *packet_);
+      if (packet_->stream_index == stream_) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
       if (packet_->stream_index == stream_ && !pool_->takes(*packet_)) {
         leaving_ = true;
         break;

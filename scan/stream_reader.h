@@ -52,7 +52,7 @@ class StreamReader : public FrameSource {
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;
   const FrameStamp& stamp() const override { return stamp_; }
-  // A packet came in part only: the stream broke off inside a picture.
+  // Its last packet came in part only: the stream broke off inside a picture.
   bool broke_off() const override { return cut_off_; }
   int read_error() const override { return read_error_; }
   int64_t damaged() const override { return damaged_; }
