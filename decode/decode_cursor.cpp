@@ -32,6 +32,8 @@ bool DecodeCursor::reopen() {
 bool DecodeCursor::restart(int64_t stamp) {
   avcodec_flush_buffers(codec_.get());
   if (pool_) pool_->flush();
+  leaving_ = false;
+  discard_ = 0;
   draining_ = false;
   read_error_ = 0;
   // Where the demuxer really landed is told by the first picture's own stamp; the
@@ -47,6 +49,8 @@ bool DecodeCursor::restart(int64_t stamp) {
 
 bool DecodeCursor::restart_at_top() {
   if (pool_) pool_->flush();
+  leaving_ = false;
+  discard_ = 0;
   draining_ = false;
   read_error_ = 0;
   first_ = true;
@@ -63,7 +67,10 @@ bool DecodeCursor::read_packet() {
       if (err != AVERROR_EOF) read_error_ = err;
       return false;
     }
-    if (packet_->stream_index == stream_) return true;
+    if (packet_->stream_index == stream_) {
+      flag_cut_short(codec_->codec_id, *packet_);
+      return true;
+    }
   }
   return false;
 }
@@ -90,7 +97,12 @@ bool DecodeCursor::next(Decoded& out) {
   stopped_ = false;
   for (;;) {
     int err = avcodec_receive_frame(codec_.get(), out.frame.get());
+    if (err == 0 && discard_ > 0) {
+      --discard_;
+      continue;
+    }
     if (err == 0) {
+      mark_cut_short(*out.frame, cut_short_);
       out.slot = last_slot_ = slot_of(out.frame.get());
       first_ = false;
       ++decoded_;
@@ -112,6 +124,7 @@ bool DecodeCursor::next(Decoded& out) {
       draining_ = true;
       continue;
     }
+    if (packet_->flags & AV_PKT_FLAG_CORRUPT) cut_short_.push_back(packet_->dts);
     // A packet the decoder refuses is skipped: its slot keeps the last good picture.
     if (offer_packet() && avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++rejected_;
   }
@@ -122,7 +135,7 @@ bool DecodeCursor::next(Decoded& out) {
 bool DecodeCursor::next_from_pool(Decoded& out) {
   stopped_ = false;
   for (;;) {
-    while (!draining_ && pool_->has_room()) {
+    while (!leaving_ && !draining_ && pool_->has_room()) {
       if (stop_ && stop_()) {
         stopped_ = true;
         return false;
@@ -131,10 +144,22 @@ bool DecodeCursor::next_from_pool(Decoded& out) {
         draining_ = true;
         break;
       }
-      if (offer_packet()) pool_->send(packet_.get());
+      if (!offer_packet()) continue;
+      if (!pool_->takes(*packet_)) {
+        leaving_ = true;
+        break;
+      }
+      av_packet_unref(last_pooled_.get());
+      if (av_packet_ref(last_pooled_.get(), packet_.get()) < 0) av_packet_unref(last_pooled_.get());
+      pool_->send(packet_.get());
+    }
+    if (pool_->empty() && leaving_) {
+      leave_pool();
+      return next(out);
     }
     if (pool_->empty()) return false;
     const IntraOutcome got = pool_->receive(out.frame.get());
+    last_pooled_gave_ = got.picture;
     rejected_ += got.refused;
     broken_ += got.broken;
     if (!got.picture) continue;
@@ -143,6 +168,22 @@ bool DecodeCursor::next_from_pool(Decoded& out) {
     ++decoded_;
     return true;
   }
+}
+
+// Every packet the pool took has given its picture. codec() goes on from there: it decodes
+// the pool's last packet once more (the keyframe the waiting packet carries on from), whose
+// picture was handed out already, and then the waiting packet.
+void DecodeCursor::leave_pool() {
+  pool_.reset();
+  leaving_ = false;
+  avcodec_flush_buffers(codec_.get());
+  discard_ = 0;
+  if (last_pooled_->data != nullptr && avcodec_send_packet(codec_.get(), last_pooled_.get()) >= 0 &&
+      last_pooled_gave_)
+    discard_ = 1;
+  av_packet_unref(last_pooled_.get());
+  if (packet_->flags & AV_PKT_FLAG_CORRUPT) cut_short_.push_back(packet_->dts);
+  if (avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++rejected_;
 }
 
 // False when the policy keeps the packet from the decoder. libavcodec reads skip_frame

@@ -66,12 +66,14 @@ class DecodeCursor {
   int read_error() const { return read_error_; }
   // From now on packets go to `pool`'s decoders instead of codec(): for streams whose
   // pictures stand alone, several are decoded at once. What codec() still holds is lost,
-  // so a restart follows.
+  // so a restart follows. At the first packet that does not stand alone the cursor leaves
+  // the pool for good and goes on with codec() alone.
   void decode_with(std::unique_ptr<IntraPool> pool) { pool_ = std::move(pool); }
   bool pooled() const { return pool_ != nullptr; }
 
  private:
   bool next_from_pool(Decoded& out);
+  void leave_pool();
   bool read_packet();
   bool offer_packet();
   bool reopen();
@@ -97,6 +99,11 @@ class DecodeCursor {
   int64_t dropped_ = 0;
   int read_error_ = 0;
   std::unique_ptr<IntraPool> pool_;
+  bool leaving_ = false;                 // packet_ does not stand alone: the pool empties
+  PacketPtr last_pooled_ = new_packet();  // the last packet the pool decoded
+  bool last_pooled_gave_ = false;         // and whether it gave a picture
+  int discard_ = 0;                       // pictures codec() gives again, not handed out
+  std::vector<int64_t> cut_short_;        // decoding stamps of packets read in part
 };
 
 // The picture shown and the one after it, decoded forward: what a reader that goes through

@@ -19,6 +19,18 @@ int64_t picture_budget(int width, int height) {
   return std::max(int64_t{4} * width * height, int64_t{1} << 20);
 }
 
+// FFV1 takes its picture size from the container alone: a stream joined from clips of two
+// sizes is decoded at the first, and slices of the other size leave parts of the picture
+// unwritten. Those parts hold whatever the buffer held before, which differs from run to
+// run; cleared buffers make them black, the same every time.
+int cleared_buffer(AVCodecContext* codec, AVFrame* frame, int flags) {
+  const int got = avcodec_default_get_buffer2(codec, frame, flags);
+  if (got < 0) return got;
+  for (AVBufferRef* buffer : frame->buf)
+    if (buffer != nullptr) std::fill_n(buffer->data, buffer->size, uint8_t{0});
+  return got;
+}
+
 }  // namespace
 
 Opening<CodecPtr> open_decoder(const AVStream* stream, int threads) {
@@ -33,6 +45,7 @@ Opening<CodecPtr> open_decoder(const AVStream* stream, int threads) {
   codec->thread_count = threads;
   codec->max_pixels = picture_budget(stream->codecpar->width, stream->codecpar->height);
   if (threads > 1) codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  if (stream->codecpar->codec_id == AV_CODEC_ID_FFV1) codec->get_buffer2 = cleared_buffer;
   if (int err = avcodec_open2(codec.get(), decoder, nullptr); err < 0)
     return open_failure(OpenProblem::not_media, av_error_text("cannot open the decoder", err));
   return codec;

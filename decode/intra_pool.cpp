@@ -1,21 +1,52 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/intra_pool.h"
 
+#include <algorithm>
+
 #include "decode/decoder_setup.h"
 
 namespace decode {
 
 bool IntraPool::suits(AVCodecID codec) {
-  // FFV1's packets refer back within a group, which send() keeps on one decoder; PNG's
-  // stand alone (animated PNG is another codec), though FFmpeg does not say so.
+  // FFV1's keyframes stand alone, the packets between them do not (takes() tells them
+  // apart); PNG's stand alone (animated PNG is another codec), though FFmpeg does not say so.
   if (codec == AV_CODEC_ID_FFV1 || codec == AV_CODEC_ID_PNG) return true;
   const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);
   return desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
 }
 
+bool IntraPool::stands_alone(AVCodecID codec, const AVPacket& packet) {
+  if (codec != AV_CODEC_ID_FFV1) return true;
+  // An FFV1 frame opens with one bit of its range coder, in a state of one half: set on a
+  // keyframe, which starts the coder's states afresh; clear on a frame that carries on
+  // with the states the frame before left. The coder starts with range 0xFF00 and the
+  // first two bytes as its value, so the bit is set exactly when they reach half the
+  // range. Past the packet's end the decoder reads its zero padding, as here.
+  const int first = packet.size > 0 ? packet.data[0] : 0;
+  const int second = packet.size > 1 ? packet.data[1] : 0;
+  return (first << 8 | second) >= 0xFF00 / 2;
+}
+
+void flag_cut_short(AVCodecID codec, AVPacket& packet) {
+  if (codec != AV_CODEC_ID_MJPEG || packet.size < 2) return;
+  // The end marker (FF D9) closes the picture; some writers pad a few bytes after it.
+  const int from = std::max(packet.size - 16, 0);
+  for (int i = packet.size - 2; i >= from; --i)
+    if (packet.data[i] == 0xff && packet.data[i + 1] == 0xd9) return;
+  packet.flags |= AV_PKT_FLAG_CORRUPT;
+}
+
+void mark_cut_short(AVFrame& frame, std::vector<int64_t>& corrupt) {
+  if (corrupt.empty() || frame.pkt_dts == AV_NOPTS_VALUE) return;
+  if (std::find(corrupt.begin(), corrupt.end(), frame.pkt_dts) != corrupt.end())
+    frame.flags |= AV_FRAME_FLAG_CORRUPT;
+  std::erase_if(corrupt, [&](int64_t dts) { return dts <= frame.pkt_dts; });
+}
+
 Opening<std::unique_ptr<IntraPool>> IntraPool::open(const AVStream* stream, int workers,
                                                     ShortcutMaker shortcut) {
   std::unique_ptr<IntraPool> pool(new IntraPool);
+  pool->codec_id_ = stream->codecpar->codec_id;
   for (int i = 0; i < std::max(workers, 1); ++i) {
     // One thread each: the pool is where the parallelism comes from, and a decoder of one
     // thread hands out each picture for its own packet, never one packet late.
@@ -45,10 +76,8 @@ IntraPool::~IntraPool() {
 void IntraPool::send(AVPacket* packet) {
   auto job = std::make_unique<Job>();
   av_packet_move_ref(job->packet.get(), packet);
-  // A picture that is no keyframe needs what its decoder saw before: it goes where the
-  // packet before it went.
-  if (job->packet->flags & AV_PKT_FLAG_KEY) next_worker_ = (next_worker_ + 1) % workers_.size();
   job->worker = next_worker_;
+  next_worker_ = (next_worker_ + 1) % workers_.size();
   {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
@@ -113,6 +142,7 @@ void IntraPool::decode(Worker& worker, Job& job) {
     frame->pts = packet.pts;
     frame->pkt_dts = packet.dts;
     frame->best_effort_timestamp = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (packet.flags & AV_PKT_FLAG_CORRUPT) frame->flags |= AV_FRAME_FLAG_CORRUPT;
     job.outcome.picture = true;
     return;
   }
@@ -122,6 +152,7 @@ void IntraPool::decode(Worker& worker, Job& job) {
     return;
   }
   const int err = avcodec_receive_frame(worker.codec.get(), frame);
+  if (err == 0 && (packet.flags & AV_PKT_FLAG_CORRUPT)) frame->flags |= AV_FRAME_FLAG_CORRUPT;
   if (err == 0)
     job.outcome.picture = true;
   else if (err != AVERROR(EAGAIN))

@@ -22,7 +22,8 @@ Opening<OpenedStream> open_stream(const std::string& path, int threads,
   opened.clock = SlotClock::of(format, stream);
   opened.table = build_slot_table(format, input->stream, opened.clock, opened.avi, path, stop);
   if (stop && stop()) return open_failure(OpenProblem::stopped, "stopped while reading " + path);
-  if (std::optional<std::string> damaged = damaged_timing(opened.table, file_size(format)))
+  if (std::optional<std::string> damaged = damaged_timing(
+          opened.table, file_size(format), smallest_slot_bytes(stream, opened.avi)))
     return open_failure(OpenProblem::damaged_timing, *damaged);
   opened.display = display_matrix_of(stream);
   opened.width = stream->codecpar->width;

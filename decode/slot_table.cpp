@@ -7,6 +7,10 @@
 #include "decode/ffmpeg_handles.h"
 #include "decode/media_input.h"
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 namespace decode {
 namespace {
 
@@ -115,8 +119,21 @@ SlotTable build_slot_table(AVFormatContext* format, int stream, const SlotClock&
   return table;
 }
 
-std::optional<std::string> damaged_timing(const SlotTable& table, int64_t file_bytes) {
-  if (file_bytes < 0 || table.length <= file_bytes / 8 + 1) return std::nullopt;
+int64_t smallest_slot_bytes(const AVStream* stream, bool avi) {
+  if (avi) return 8;
+  const AVCodecParameters* par = stream->codecpar;
+  if (par->codec_id == AV_CODEC_ID_RAWVIDEO && par->width > 0 && par->height > 0) {
+    const int bytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(par->format),
+                                               par->width, par->height, 1);
+    if (bytes > 0) return bytes;
+  }
+  return 1;
+}
+
+std::optional<std::string> damaged_timing(const SlotTable& table, int64_t file_bytes,
+                                          int64_t slot_bytes) {
+  if (file_bytes < 0 || table.length <= file_bytes / std::max<int64_t>(slot_bytes, 1) + 1)
+    return std::nullopt;
   return "the file's frame timing is damaged (" + std::to_string(table.length) +
          " frames claimed in " + std::to_string(file_bytes) + " bytes)";
 }

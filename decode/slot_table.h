@@ -55,9 +55,15 @@ struct SlotTable {
 SlotTable build_slot_table(AVFormatContext* format, int stream, const SlotClock& clock,
                            bool dts_slots, const std::string& path, const ShouldStop& stop = {});
 
-// Every slot takes at least a chunk header (or an index entry) of eight bytes in the file;
-// a length beyond that comes from damaged timing fields, not from pictures. Nothing when
-// `table`'s length fits a file of `file_bytes` (-1: size unknown), else why not.
-[[nodiscard]] std::optional<std::string> damaged_timing(const SlotTable& table, int64_t file_bytes);
+// The fewest bytes of the file one slot can take: in an AVI a chunk header of eight bytes
+// (an empty chunk is a slot too); elsewhere the codec's smallest packet, a whole picture
+// for uncompressed video and one byte for any other codec.
+int64_t smallest_slot_bytes(const AVStream* stream, bool avi);
+
+// A length beyond what a file of `file_bytes` (-1: size unknown) could hold at
+// `slot_bytes` a slot comes from damaged timing fields, not from pictures. Nothing when
+// `table`'s length fits, else why not.
+[[nodiscard]] std::optional<std::string> damaged_timing(const SlotTable& table, int64_t file_bytes,
+                                                        int64_t slot_bytes);
 
 }  // namespace decode

@@ -122,6 +122,7 @@ const AVFrame* ClipReader::next(int64_t& frame) {
   // Its own picture would stand at its slot: the decoder reads ahead, so counting damage
   // while this frame was fetched could blame a neighbour.
   stamp_.repeat = shown.slot != frame;
+  stamp_.damaged = !stamp_.repeat && decode::damaged_picture(*shown.frame);
   next_wanted_ =
       choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
   return shown.frame.get();

@@ -36,6 +36,7 @@ struct FrameStamp {
   double seconds = 0;
   std::string file;
   bool repeat = false;
+  // Its own picture, but one that ends early or that the decoder found damaged.
   bool damaged = false;
 };
 

@@ -542,7 +542,10 @@ INPUT - is standard input (Matroska, MPEG-TS, NUT, MJPEG, y4m, ... through a pip
 (http://, rtsp://, udp://, srt://), a FIFO, a device or any INPUT with --format is read
 as a stream: its length is not known, the image grows as strips come (only strips are
 held), and the run ends at the stream's end, at --to, or at the first SIGINT or SIGTERM,
-which then finishes the image and exits with 0; a second signal abandons the run.
+which then finishes the image and exits with 0; a second signal abandons the run. A
+stream's frames are its pictures' times in slots of its frame rate (a slot without a
+picture repeats the one before). A picture cut off or damaged is used as decoded, noted
+damaged, and counted in a warning; a stream that breaks off says so.
 
 A clip's display rotation (a phone's portrait clip is stored on its side with a note to
 turn it) is applied, in quarter turns and with its mirror if any: the cut, the slit's
@@ -560,7 +563,9 @@ with --threads.
 
 Pictures that stand alone (MJPEG, PNG, rawvideo, huffyuv, utvideo, ProRes, FFV1 with
 keyframes only, ...) are decoded by --threads decoders at once; the image is the one a
-single decoder gives.
+single decoder gives. A frame that carries on from the one before (FFV1 between
+keyframes, told by its first bit, not by the container) sends the rest of the input to
+one decoder of --threads threads.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,

@@ -199,6 +199,7 @@ class Run {
   Failure commit_both(bool replace_output);
   void record_arrival(int64_t k);
   void repeat_strip(int64_t k);
+  void warn_damaged() const;
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
   Failure prepare_growing(int shown_width, int shown_height);
@@ -230,6 +231,7 @@ class Run {
   std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
   std::unique_ptr<Progress> progress_;
   OddFrames odd_;  // the decoder's damaged frames are added at the end
+  int64_t damaged_strips_ = 0, first_damaged_frame_ = -1;  // pictures cut short or damaged
   // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it,
   // and the times they are read off.
   std::optional<FrameTimes> times_;
@@ -631,8 +633,12 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const int64_t at = tiff_ || writer_ || grown_ ? 0 : k;
   if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
   if (repeated && static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
-  if (!gap && clip_->stamp().damaged && static_cast<size_t>(k) < records_.size())
-    records_[k].note = StripNote::damaged;
+  if (!gap && !repeated && clip_->stamp().damaged) {
+    if (static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::damaged;
+    // An image sequence names its damaged images in warnings of its own.
+    if (clip_->stamp().file.empty() && damaged_strips_++ == 0)
+      first_damaged_frame_ = clip_->stamp().frame;
+  }
   const bool other_size =
       !gap && (picture->width != clip_->width() || picture->height != clip_->height());
   const RgbView view =
@@ -707,6 +713,24 @@ Failure Run::ended_early(int64_t frame) const {
   return fail(exit_failed, where);
 }
 
+// Strips of pictures that end early (an input that broke off inside one) or that the
+// decoder found damaged hold what it made of them: never without a word.
+void Run::warn_damaged() const {
+  if (damaged_strips_ > 0 && !o_.quiet && owned_)
+    std::fprintf(err_, "velmora-scan: %s: warning: %lld strip(s) from damaged or cut-off "
+                 "pictures, the first at frame %lld\n",
+                 o_.input.c_str(), static_cast<long long>(damaged_strips_),
+                 static_cast<long long>(first_damaged_frame_));
+  if (clip_->length_known() || o_.quiet || !owned_) return;
+  const std::string broke = "velmora-scan: " + o_.input +
+                            ": warning: the input broke off; the image holds the strips read "
+                            "before";
+  if (clip_->read_error() != 0)
+    std::fprintf(err_, "%s\n", decode::av_error_text(broke, clip_->read_error()).c_str());
+  else if (clip_->broke_off())
+    std::fprintf(err_, "%s (inside a picture)\n", broke.c_str());
+}
+
 void Run::repeat_strip(int64_t k) {
   if (writer_) return;  // the one-strip image still holds the strip before
   const strips::BytePlane image = streak_plane();
@@ -736,6 +760,7 @@ Failure Run::commit_growing() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(grown_->strips(), describe_size(size_), file_bytes, odd);
+  warn_damaged();
   if (!o_.quiet && owned_)
     for (const std::string& warning : clip_->warnings())
       std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(), warning.c_str());
@@ -769,6 +794,7 @@ Failure Run::commit() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   progress_->summary(strips_, describe_size(size_), file_bytes, odd);
+  warn_damaged();
   if (!o_.quiet && owned_)
     for (const std::string& warning : clip_->warnings())
       std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(), warning.c_str());

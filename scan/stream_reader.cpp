@@ -146,8 +146,8 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   reader->width_ = reader->picture_->width;
   reader->height_ = reader->picture_->height;
   reader->deep_ = deep_pixel_format(reader->picture_->format);
-  reader->index_ = 0;
   reader->held_ = true;
+  reader->last_gave_ = true;  // the packet in last_ gave the first picture
   return reader;
 }
 
@@ -156,9 +156,13 @@ bool StreamReader::decode_next() {
   for (;;) {
     av_frame_unref(picture_.get());
     const int got = avcodec_receive_frame(codec_.get(), picture_.get());
+    if (got == 0 && discard_ > 0) {
+      --discard_;
+      continue;
+    }
     if (got == 0) {
-      if (picture_->decode_error_flags != 0 || (picture_->flags & AV_FRAME_FLAG_CORRUPT))
-        ++damaged_;
+      decode::mark_cut_short(*picture_, cut_short_);
+      if (decode::damaged_picture(*picture_)) ++damaged_;
       return true;
     }
     if (got == AVERROR_EOF || ended_) return false;
@@ -175,11 +179,15 @@ bool StreamReader::decode_next() {
       avcodec_send_packet(codec_.get(), nullptr);
       continue;
     }
+    if (packet_->stream_index == stream_) decode::flag_cut_short(codec_->codec_id, *packet_);
+    if (packet_->stream_index == stream_) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
     if (packet_->stream_index == stream_ && jpeg_ && take_jpeg(*packet_, *picture_)) {
+      if (packet_->flags & AV_PKT_FLAG_CORRUPT) picture_->flags |= AV_FRAME_FLAG_CORRUPT;
       av_packet_unref(packet_.get());
       return true;
     }
     if (packet_->stream_index == stream_) {
+      if (packet_->flags & AV_PKT_FLAG_CORRUPT) cut_short_.push_back(packet_->dts);
       av_packet_unref(last_.get());
       if (av_packet_ref(last_.get(), packet_.get()) < 0) av_packet_unref(last_.get());
       if (avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++damaged_;
@@ -191,23 +199,57 @@ bool StreamReader::decode_next() {
 // The next picture from the pool, which reads a few packets ahead of it.
 bool StreamReader::decode_pooled() {
   for (;;) {
-    while (!draining_ && pool_->has_room()) {
+    while (!leaving_ && !draining_ && pool_->has_room()) {
       const int read = av_read_frame(format_.get(), packet_.get());
       if (read < 0) {
         if (read != AVERROR_EOF && read != AVERROR_EXIT) read_error_ = read;
         draining_ = true;
         break;
       }
-      if (packet_->stream_index == stream_) pool_->send(packet_.get());
+      if (packet_->stream_index == stream_) decode::flag_cut_short(codec_->codec_id, *packet_);
+      if (packet_->stream_index == stream_) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
+      if (packet_->stream_index == stream_ && !pool_->takes(*packet_)) {
+        leaving_ = true;
+        break;
+      }
+      if (packet_->stream_index == stream_) {
+        av_packet_unref(last_.get());
+        if (av_packet_ref(last_.get(), packet_.get()) < 0) av_packet_unref(last_.get());
+        pool_->send(packet_.get());
+      }
       av_packet_unref(packet_.get());
+    }
+    if (pool_->empty() && leaving_) {
+      if (!leave_pool()) return false;
+      return decode_next();
     }
     if (pool_->empty()) return false;
     const decode::IntraOutcome got = pool_->receive(picture_.get());
-    if (!got.picture || picture_->decode_error_flags != 0 ||
-        (picture_->flags & AV_FRAME_FLAG_CORRUPT))
-      ++damaged_;
+    last_gave_ = got.picture;
+    if (!got.picture || decode::damaged_picture(*picture_)) ++damaged_;
     if (got.picture) return true;
   }
+}
+
+// Every packet the pool took has given its picture; packet_ carries on from the last of
+// them (an FFV1 frame between keyframes). One decoder of all the threads goes on: it
+// decodes that last packet once more, its picture handed out already, then packet_.
+bool StreamReader::leave_pool() {
+  pool_.reset();
+  leaving_ = false;
+  decode::Opening<decode::CodecPtr> codec =
+      decode::open_decoder(format_->streams[stream_], threads_);
+  if (!codec) return false;
+  codec_ = std::move(*codec);
+  discard_ = 0;
+  if (last_->data != nullptr && avcodec_send_packet(codec_.get(), last_.get()) >= 0 && last_gave_)
+    discard_ = 1;
+  av_packet_unref(last_.get());
+  if (av_packet_ref(last_.get(), packet_.get()) < 0) av_packet_unref(last_.get());
+  if (packet_->flags & AV_PKT_FLAG_CORRUPT) cut_short_.push_back(packet_->dts);
+  if (avcodec_send_packet(codec_.get(), packet_.get()) < 0) ++damaged_;
+  av_packet_unref(packet_.get());
+  return true;
 }
 
 // A JPEG picture decoded around the area read; false leaves it to FFmpeg's decoder.
@@ -256,27 +298,52 @@ bool StreamReader::choose(FrameChoice choice) {
   return choice.every > 0;
 }
 
+// A picture's frame is its stamp's slot of the stream's rate, counted from the first
+// picture, never its rank: a picture that does not decode, or a stamp that skips slots,
+// leaves its frames to the picture before, as in a file. Without a rate or a stamp the
+// picture takes the next slot; slots only ever grow.
+int64_t StreamReader::slot_of(const AVFrame& picture) const {
+  const int64_t pts = picture.best_effort_timestamp;
+  int64_t slot = last_slot_ + 1;
+  if (pts != AV_NOPTS_VALUE && first_pts_ != AV_NOPTS_VALUE && frames_.fps > 0) {
+    const double exact = static_cast<double>(pts - first_pts_) *
+                         av_q2d(frames_.clock.time_base) * frames_.fps;
+    slot = static_cast<int64_t>(std::llround(exact));
+  }
+  return slot > last_slot_ ? slot : last_slot_ + 1;
+}
+
 const AVFrame* StreamReader::next(int64_t& frame) {
   if (next_wanted_ >= choice_.to) return nullptr;
+  // shown_ is the last picture at or before the frame wanted; picture_ the one after it,
+  // once decoded (held_).
   for (;;) {
     if (!held_) {
-      if (!decode_next()) return nullptr;
-      ++index_;
+      if (!decode_next()) break;
+      held_ = true;
+      ahead_slot_ = -1;
     }
-    held_ = false;
     if (first_pts_ == AV_NOPTS_VALUE) first_pts_ = picture_->best_effort_timestamp;
-    if (index_ == next_wanted_) break;
+    if (ahead_slot_ < 0) ahead_slot_ = last_slot_ = slot_of(*picture_);
+    if (shown_slot_ >= 0 && ahead_slot_ > next_wanted_) break;
+    std::swap(shown_, picture_);
+    shown_slot_ = ahead_slot_;
+    held_ = false;
   }
-  frame = index_;
-  const int64_t pts = picture_->best_effort_timestamp;
+  // The stream ended: no frame lies past its last picture.
+  if (shown_slot_ < 0 || (!held_ && shown_slot_ < next_wanted_)) return nullptr;
+  frame = next_wanted_;
   const double tb = av_q2d(frames_.clock.time_base);
+  const int64_t pts = shown_->best_effort_timestamp;
   stamp_.frame = frame;
-  stamp_.seconds = pts != AV_NOPTS_VALUE && first_pts_ != AV_NOPTS_VALUE
+  stamp_.repeat = shown_slot_ != frame;
+  stamp_.damaged = !stamp_.repeat && decode::damaged_picture(*shown_);
+  stamp_.seconds = !stamp_.repeat && pts != AV_NOPTS_VALUE && first_pts_ != AV_NOPTS_VALUE
                        ? static_cast<double>(pts - first_pts_) * tb
                        : (frames_.fps > 0 ? static_cast<double>(frame) / frames_.fps : 0);
   next_wanted_ =
       choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
-  return picture_.get();
+  return shown_.get();
 }
 
 }  // namespace scan

@@ -52,7 +52,8 @@ class StreamReader : public FrameSource {
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;
   const FrameStamp& stamp() const override { return stamp_; }
-  bool broke_off() const override { return false; }
+  // Its last packet came in part only: the stream broke off inside a picture.
+  bool broke_off() const override { return cut_off_; }
   int read_error() const override { return read_error_; }
   int64_t damaged() const override { return damaged_; }
   // MJPEG pictures are then decoded only around `area`, with libjpeg-turbo, as a clip's are.
@@ -63,6 +64,8 @@ class StreamReader : public FrameSource {
   // The next picture of the stream into picture_; false at its end.
   bool decode_next();
   bool decode_pooled();
+  bool leave_pool();
+  int64_t slot_of(const AVFrame& picture) const;
   bool take_jpeg(const AVPacket& packet, AVFrame& picture);
   static int ask_stop(void* self);
 
@@ -75,7 +78,10 @@ class StreamReader : public FrameSource {
   bool held_ = false;     // picture_ holds a picture not yet looked at
   bool draining_ = false;
   bool ended_ = false;
-  int64_t index_ = 0;     // frame number of the picture in picture_
+  int64_t ahead_slot_ = -1;  // frame of the picture in picture_ (-1: not yet worked out)
+  int64_t last_slot_ = -1;
+  decode::FramePtr shown_ = decode::new_frame();  // the picture of the last frame handed out
+  int64_t shown_slot_ = -1;
   int64_t first_pts_ = AV_NOPTS_VALUE;
   int width_ = 0, height_ = 0;
   bool deep_ = false;
@@ -89,7 +95,12 @@ class StreamReader : public FrameSource {
   std::unique_ptr<JpegArea> jpeg_;
   int threads_ = 1;
   std::unique_ptr<decode::IntraPool> pool_;  // after choose(), for pictures that stand alone
-  decode::PacketPtr last_ = decode::new_packet();  // the last packet, for the picture held
+  decode::PacketPtr last_ = decode::new_packet();  // the last packet decoded
+  bool last_gave_ = false;  // the pool's last packet gave a picture
+  bool leaving_ = false;    // packet_ does not stand alone: the pool empties first
+  int discard_ = 0;         // pictures the decoder gives again, not handed out
+  std::vector<int64_t> cut_short_;  // decoding stamps of packets read in part
+  bool cut_off_ = false;
 };
 
 }  // namespace scan

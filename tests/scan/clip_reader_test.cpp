@@ -262,3 +262,24 @@ TEST(ScanClip, ReadingPacketsThroughNeedsNoProbing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A slot takes at least the codec's smallest packet: uncompressed frames of one or two
+// pixels fill under eight bytes each in NUT, and still every frame is there.
+TEST(ScanClip, ClipsOfTinyFramesAreNotTakenForDamagedTiming) {
+  const struct {
+    int width, frames;
+  } cases[] = {{1, 2000}, {2, 1500}};
+  for (const auto& c : cases) {
+    const std::string path = velmora_test::fresh_folder("tiny") + "/tiny.nut";
+    const ClipSpec spec{.width = c.width, .height = 1, .frames = c.frames, .fps_num = 25,
+                        .codec = Codec::rgb, .container = "nut"};
+    ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+    std::unique_ptr<scan::ClipReader> clip = open(path, 1);
+    ASSERT_TRUE(clip) << c.width;
+    EXPECT_EQ(clip->frames().count, c.frames) << c.width;
+  }
+}
+
+}  // namespace

@@ -383,7 +383,11 @@ TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
     ASSERT_TRUE(ran.status == 0 || ran.status == 1) << clip.path << ": " << ran.err;
     if (ran.status == 0) {
       ++opened;
-      EXPECT_EQ(ran.err, "");
+      // Nothing, or the one warning that counts the strips of damaged pictures.
+      EXPECT_TRUE(ran.err.empty() ||
+                  (ran.err.rfind("velmora-scan: " + clip.path + ": warning: ", 0) == 0 &&
+                   std::count(ran.err.begin(), ran.err.end(), '\n') == 1))
+          << ran.err;
       EXPECT_GT(velmora_test::read_png(out).width, 0);
       fs::remove(out);
     } else {

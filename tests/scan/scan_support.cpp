@@ -67,6 +67,26 @@ Ran finish_scan(int pid, int err_fd) {
   return ran;
 }
 
+Ran run_scan_on_pipe(const std::string& path, const std::vector<std::string>& args) {
+  int err_fd = -1;
+  const int pid = start_scan(args, err_fd, [&] {
+    int fds[2];
+    if (pipe(fds) != 0) _exit(99);
+    if (fork() == 0) {
+      close(fds[0]);
+      const int in = open(path.c_str(), O_RDONLY);
+      char buffer[4096];
+      for (ssize_t got; (got = read(in, buffer, sizeof buffer)) > 0;)
+        if (write(fds[1], buffer, static_cast<size_t>(got)) != got) break;
+      _exit(0);
+    }
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+  });
+  return finish_scan(pid, err_fd);
+}
+
 Ran run_scan_with_file_limit(const std::vector<std::string>& args, uint64_t limit) {
   int err_fd = -1;
   const int pid = start_scan(args, err_fd, [limit] {

@@ -27,6 +27,9 @@ int start_scan(const std::vector<std::string>& args, int& err_fd,
                const std::function<void()>& in_child = {});
 // Reads `err_fd` to its end and waits for `pid`.
 Ran finish_scan(int pid, int err_fd);
+// Runs velmora-scan with `path` fed into a pipe on its standard input (no seeking, no
+// index); `args` name the input "-".
+Ran run_scan_on_pipe(const std::string& path, const std::vector<std::string>& args);
 // Runs velmora-scan with files limited to `limit` bytes: a write past it fails with EFBIG,
 // as one on a full disk fails with ENOSPC, through the same calls.
 Ran run_scan_with_file_limit(const std::vector<std::string>& args, uint64_t limit);

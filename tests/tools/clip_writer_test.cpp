@@ -127,6 +127,21 @@ TEST(ClipWriter, JoinedClipsChangeTheirPictureSizeWhereAsked) {
   for (const ClipSpec& bad : {mp4, mjpeg, b_frames, past, odd}) EXPECT_NE(write(bad), "");
 }
 
+TEST(ClipWriter, Ffv1ClipsHaveTheGroupsAskedFor) {
+  const struct {
+    int gop, keyframes;
+  } cases[] = {{1, 12}, {5, 3}, {12, 1}};
+  for (const auto& c : cases) {
+    const std::string path = velmora_test::scratch_path("ffv1-groups.mkv");
+    const ClipSpec spec{.width = 32, .height = 24, .frames = 12, .codec = Codec::ffv1,
+                        .container = "matroska", .ffv1_gop = c.gop};
+    ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+    const Counts counts = count_pictures(path);
+    EXPECT_EQ(counts.frames, 12) << c.gop;
+    EXPECT_EQ(counts.keyframes, c.keyframes) << c.gop;
+  }
+}
+
 TEST(ClipWriter, MjpegClipsAreAllKeyframes) {
   std::string path = velmora_test::scratch_path("mjpeg.avi");
   ASSERT_EQ(clipwriter::write_avi(path, {32, 32, 9, 15, 1, Codec::mjpeg}, clipwriter::test_pattern), "");

@@ -61,8 +61,9 @@ std::string check_join(const ClipSpec& spec) {
   if (join.width <= 0 || join.height <= 0 || join.width > 8192 || join.height > 8192 ||
       join.width % 2 != 0 || join.height % 2 != 0)
     return "the joined part's frame size must be even and 2..8192 on each side";
+  if (spec.codec == Codec::ffv1) return {};
   // Only a stream that carries its headers in its packets can change them midway.
-  if (spec.container != "mpegts") return "joined clips are MPEG-TS";
+  if (spec.container != "mpegts") return "joined clips are MPEG-TS or FFV1";
   if (spec.codec != Codec::h264 && spec.codec != Codec::mpeg4)
     return "joined clips are H.264 or MPEG-4";
   // A fresh encoder's first decoding time would fall behind the last one written.
@@ -85,6 +86,7 @@ std::string check_spec(const ClipSpec& spec) {
        !std::is_sorted(spec.ticks.begin(), spec.ticks.end())))
     return "variable-rate ticks need one rising time a frame and ticks per second";
   if (spec.ten_bit && spec.codec != Codec::ffv1) return "10-bit clips are FFV1";
+  if (spec.ffv1_gop <= 0) return "FFV1's keyframe distance must be positive";
   if (spec.rotation < 0 || spec.rotation >= 360)
     return "the display rotation must be 0 to 359 degrees";
   // Other containers would drop the matrix without a word.
@@ -153,7 +155,7 @@ std::string Writer::open_codec(const ClipSpec& spec) {
     c->color_range = spec.full_range || spec.codec == Codec::mjpeg ? AVCOL_RANGE_JPEG
                                                                     : AVCOL_RANGE_MPEG;
   const bool long_gop = spec.codec == Codec::mpeg4 || spec.codec == Codec::h264;
-  c->gop_size = long_gop ? spec.gop : 1;
+  c->gop_size = long_gop ? spec.gop : spec.codec == Codec::ffv1 ? spec.ffv1_gop : 1;
   c->max_b_frames = long_gop ? spec.b_frames : 0;
   if (spec.codec == Codec::h264) {
     // Quick to write, still a real long-GOP stream with B-frames that other B-frames use.

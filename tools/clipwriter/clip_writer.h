@@ -15,7 +15,7 @@ enum class Codec {
   mjpeg,  // every frame a keyframe
   mpeg4,  // MPEG-4 part 2, with keyframe distance `gop` and up to `b_frames` B-frames
   h264,   // H.264 by libx264, keyframe distance `gop`, up to `b_frames` B-frames
-  ffv1,   // lossless, every frame a keyframe; 10 bits 4:2:0 with `ten_bit`, else 8
+  ffv1,   // lossless, a keyframe every `ffv1_gop` frames; 10 bits 4:2:0 with `ten_bit`, else 8
 };
 
 // The YUV colour matrix a clip's pixels are encoded with and which the clip says it uses.
@@ -38,6 +38,9 @@ struct ClipSpec {
   // libavformat's name of the container: "avi", "mp4", "matroska".
   std::string container = "avi";
   bool ten_bit = false;  // FFV1 only
+  // FFV1: frames from one keyframe to the next; the frames between carry on with the
+  // coder's states the frame before left. 1: every frame a keyframe.
+  int ffv1_gop = 1;
   // MP4: the index before the pictures, as for streaming, so a file cut short still opens.
   bool index_first = false;
   // Variable rate: each frame's presentation time in ticks of 1 / ticks_per_second,
@@ -55,7 +58,9 @@ struct ClipSpec {
   bool full_range = false;
   // Two clips put end to end: from frame `at` on (when above 0) the pictures are `width` x
   // `height` and the encoder starts afresh, its headers in the stream. MPEG-TS ("mpegts")
-  // with H.264 or MPEG-4 and no B-frames, which keeps the stream's times rising.
+  // with H.264 or MPEG-4 and no B-frames, which keeps the stream's times rising; or FFV1
+  // in any container, whose header keeps the first part's size (as FFmpeg's concat
+  // demuxer copying two FFV1 files writes them).
   struct Join {
     int at = 0;
     int width = 0;
