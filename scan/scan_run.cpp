@@ -19,6 +19,7 @@
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
 #include "scan/line_strips.h"
+#include "scan/slit_path.h"
 #include "scan/oriented_strip.h"
 #include "scan/output_file.h"
 #include "scan/png_output.h"
@@ -48,11 +49,8 @@ Failure place_slit(const Options& o, int frame_width, int frame_height, Rect& ar
   const bool vertical = o.cut == Cut::vertical;
   const int64_t size = vertical ? frame_width : frame_height;
   const char* lines = vertical ? "columns" : "rows";
-  int64_t first = size / 2;
-  if (o.slit.given && !o.slit.percent) first = o.slit.position;
-  // A percentage of 100 or more lies outside, however large.
-  if (o.slit.given && o.slit.percent)
-    first = o.slit.fraction < 1 ? static_cast<int64_t>(std::floor(o.slit.fraction * size)) : size;
+  const int64_t first =
+      o.slit.given ? slit_line(o.slit.percent, o.slit.position, o.slit.fraction, size) : size / 2;
   const int64_t width = o.slit.width;
   const std::string what = o.slit.given ? o.slit.text : "--slit";
   if (first < 0 || first >= size)
