@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -161,6 +162,7 @@ class Run {
 
  private:
   Failure prepare_tiff(const ImageSize& size);
+  Failure check_stream_only() const;
   Failure place_lines();
   void start_strips(bool shown);
   Failure lay(int64_t k, const AVFrame* picture, bool repeated);
@@ -228,6 +230,25 @@ bool Run::skipped() {
   return true;
 }
 
+// What only a stream takes: --input-option (a clip file and an image sequence have no
+// demuxer options to give), and standard input that is not a terminal (nobody types a
+// stream; waiting for one would look like a hang).
+Failure Run::check_stream_only() const {
+  const bool stream = is_stream_input(o_.input, o_.input_format);
+  if (!o_.input_options.empty() && !stream) {
+    const auto& [key, value] = o_.input_options.front();
+    const char* what = sequence_kind(o_.input) != SequenceKind::none ? "an image sequence"
+                                                                       : "a clip file";
+    return fail(exit_usage, "--input-option " + key + "=" + value + ": " + o_.input + " is " +
+                                what + ", which takes no input option; with --format NAME it is "
+                                       "read as a stream, whose demuxer takes them");
+  }
+  if (o_.input == "-" && isatty(STDIN_FILENO))
+    return fail(exit_usage, "-: standard input is a terminal; give the stream through a pipe "
+                            "(... | velmora-scan - OUTPUT) or a file");
+  return {};
+}
+
 Failure Run::prepare() {
   const std::optional<Format> format = output_format(o_.output);
   if (!format)
@@ -247,6 +268,7 @@ Failure Run::prepare() {
     if (!o_.input_format.empty())
       if (InputFormatCheck known = check_input_format(o_.input_format); !known)
         return fail(exit_usage, known.error());
+    if (Failure bad = check_stream_only()) return bad;
     if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
     InputOpening opened = open_input(
         o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
@@ -611,6 +633,8 @@ void Run::repeat_strip(int64_t k) {
 }
 
 Failure Run::finish_growing() {
+  // With no frame there is no image to finish, whatever ended the stream.
+  if (grown_->strips() == 0 && finish_signal() != 0) return interrupted();
   if (grown_->strips() == 0) return fail(exit_failed, o_.input + ": no frame came");
   size_ = grown_->size();
   if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());

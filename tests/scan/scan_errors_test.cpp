@@ -108,6 +108,16 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--format", "no-such-demuxer", "-", "OUT"},
        2,
        "velmora-scan: --format no-such-demuxer: FFmpeg knows no such input format or device"},
+      {{"--input-option", "probesize=32", in.good, "OUT"},
+       2,
+       "velmora-scan: --input-option probesize=32: " + in.good +
+           " is a clip file, which takes no input option; with --format NAME it is read as a "
+           "stream, whose demuxer takes them"},
+      {{"--input-option", "framerate=5", in.folder_input, "OUT"},
+       2,
+       "velmora-scan: --input-option framerate=5: " + in.folder_input +
+           " is an image sequence, which takes no input option; with --format NAME it is read "
+           "as a stream, whose demuxer takes them"},
       {{in.text, "OUT"},
        1,
        "velmora-scan: " + in.text +
