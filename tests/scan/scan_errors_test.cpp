@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -461,19 +462,28 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
     int signal;
     bool ignored;
     bool rows = false;
+    bool flush = false;  // interrupted once the image so far is in place
   };
   for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
-                       Case{SIGQUIT, false}, Case{SIGHUP, true}, Case{SIGINT, false, true}}) {
+                       Case{SIGQUIT, false}, Case{SIGHUP, true}, Case{SIGINT, false, true},
+                       Case{SIGINT, false, false, true}}) {
     SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored" : "") +
-                 (c.rows ? ", rows" : ""));
+                 (c.rows ? ", rows" : "") + (c.flush ? ", flushed" : ""));
     const std::string folder = velmora_test::fresh_folder("interrupted");
     std::vector<std::string> args = {"--threads", "1", long_clip(), folder + "/streak.png"};
     if (c.rows) args.insert(args.begin(), {"--cut", "horizontal", "--slit", "0:240"});
+    if (c.flush) args.insert(args.begin(), {"--flush", "20"});
     int err_fd = -1;
     int pid = velmora_test::start_scan(args, err_fd, [c] {
           if (c.ignored) signal(c.signal, SIG_IGN);
         });
     ASSERT_TRUE(temp_file_appears(folder));
+    // A flushed image is a name that is not hidden, as a temporary file's is.
+    for (int i = 0; c.flush && i < 2000; ++i) {
+      const auto names = velmora_test::names_in(folder);
+      if (std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] != '.'; })) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     kill(pid, c.signal);
     velmora_test::Ran ran = velmora_test::finish_scan(pid, err_fd);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A stream that cannot be read (a terminal, nothing, a server that never answers) says why
-// instead of waiting.
+// What a run leaves and when: several images land all together or not at all, a flushed
+// image of a clip never takes OUTPUT's name early, and a stream that cannot be read (a
+// terminal, nothing, a server that never answers) says why instead of waiting.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,14 +13,82 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <fstream>
 
 #include "scan/stream_reader.h"
 #include "scan_support.h"
+#include "tools/clipwriter/clip_writer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using velmora_test::Ran;
+
+const std::string& clip() {
+  static const std::string path = [] {
+    const std::string p = velmora_test::fresh_folder("outputs-clip") + "/clip.mkv";
+    const clipwriter::ClipSpec spec{.width = 32, .height = 24, .frames = 12, .fps_num = 25,
+                                    .codec = clipwriter::Codec::mjpeg, .container = "matroska"};
+    EXPECT_EQ(clipwriter::write_clip(p, spec, clipwriter::test_pattern), "");
+    return p;
+  }();
+  return path;
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// m2.png appears while the run reads its stream: m1.png must not stay behind. A rerun with
+// --skip-existing then makes only the image that is missing.
+TEST(ScanOutputs, SeveralImagesLandAllOrNone) {
+  const std::string folder = velmora_test::fresh_folder("outputs-several");
+  const std::string pattern = folder + "/m%d.png";
+  int feed[2];
+  ASSERT_EQ(pipe(feed), 0);
+  int err_fd = -1;
+  const int pid = velmora_test::start_scan({"--slit", "5", "--slit", "20", "-", pattern}, err_fd,
+                                           [&] {
+                                             dup2(feed[0], STDIN_FILENO);
+                                             close(feed[1]);
+                                           });
+  close(feed[0]);
+  const std::string stream = slurp(clip());
+  ASSERT_EQ(write(feed[1], stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
+  std::ofstream(folder + "/m2.png") << "another program's";
+  close(feed[1]);
+  const struct {
+    std::function<Ran()> run;
+    int status;
+    std::string said;
+    std::vector<std::string> names;
+  } cases[] = {
+      {[&] { return velmora_test::finish_scan(pid, err_fd); }, 1, "m2.png: already exists",
+       {"m2.png"}},
+      {[&] {
+         return velmora_test::run_scan(
+             {"--skip-existing", "--slit", "5", "--slit", "20", clip(), pattern});
+       },
+       0, "m2.png: exists; skipped", {"m1.png", "m2.png"}},
+  };
+  for (const auto& c : cases) {
+    const Ran ran = c.run();
+    EXPECT_EQ(ran.status, c.status) << ran.err;
+    EXPECT_NE(ran.err.find(c.said), std::string::npos) << ran.err;
+    EXPECT_EQ(velmora_test::names_in(folder), c.names) << ran.err;
+  }
+  EXPECT_EQ(slurp(folder + "/m2.png"), "another program's");
+  EXPECT_EQ(velmora_test::read_png(folder + "/m1.png").width, 12);
+}
+
+// With --flush a clip's image so far has a name of its own, gone once OUTPUT is written.
+TEST(ScanOutputs, AClipsFlushedImageIsGoneWhenDone) {
+  const std::string folder = velmora_test::fresh_folder("outputs-flush");
+  const Ran ran = velmora_test::run_scan({"--flush", "5", clip(), folder + "/out.png"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(velmora_test::names_in(folder), std::vector<std::string>{"out.png"});
+}
 
 // Standard input that holds no stream: a terminal nobody pipes into, or nothing at all.
 TEST(ScanOutputs, StandardInputWithoutAStreamIsTold) {
