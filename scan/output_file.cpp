@@ -106,6 +106,7 @@ Written TempOutput::create() {
 
 Written TempOutput::seal() {
   if (sealed_) return {};
+  if (stream_ == nullptr) return base::failure(output_ + ": cannot write (the file was not made)");
   std::string failure;
   struct stat st {};
   if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0)
