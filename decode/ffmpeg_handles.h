@@ -23,6 +23,9 @@ struct FrameDeleter {
 struct PacketDeleter {
   void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
+struct IoDeleter {
+  void operator()(AVIOContext* ctx) const { avio_closep(&ctx); }
+};
 struct ScalerDeleter {
   void operator()(SwsContext* ctx) const { sws_freeContext(ctx); }
 };
@@ -31,6 +34,7 @@ using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using IoPtr = std::unique_ptr<AVIOContext, IoDeleter>;
 using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
 
 inline FramePtr new_frame() { return FramePtr(av_frame_alloc()); }

@@ -10,13 +10,6 @@ namespace {
 
 using Fits = base::Result<void, std::string>;
 
-// A --slit position by its rule: pixels, or floor(fraction * size); 100% and more lie past
-// the frame.
-int64_t slit_position(bool percent, int64_t position, double fraction, int64_t size) {
-  if (!percent) return position;
-  return fraction < 1 ? static_cast<int64_t>(std::floor(fraction * size)) : size;
-}
-
 Fits slit_fits(const std::string& what, int64_t first, int64_t width, int64_t size,
                const char* lines) {
   if (first < 0 || first >= size)
@@ -76,9 +69,9 @@ Fits LineStrips::place(const Options& o) {
     const int64_t size = rows_ ? shown_height_ : shown_width_;
     const char* names = rows_ ? "rows" : "columns";
     const std::string what = o.slit.given ? o.slit.text : "--slit";
-    slit_from_ = o.slit.given ? slit_position(o.slit.percent, o.slit.position, o.slit.fraction, size)
+    slit_from_ = o.slit.given ? slit_line(o.slit.percent, o.slit.position, o.slit.fraction, size)
                               : size / 2;
-    slit_to_ = o.slit.moving ? slit_position(o.slit.end_percent, o.slit.end_position,
+    slit_to_ = o.slit.moving ? slit_line(o.slit.end_percent, o.slit.end_position,
                                              o.slit.end_fraction, size)
                              : slit_from_;
     for (int64_t first : {slit_from_, slit_to_})

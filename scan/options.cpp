@@ -425,7 +425,9 @@ Options:
                              or cut rows and lay them top to bottom (horizontal);
                              default: vertical
   --slit POS[:WIDTH]         first column (row) of the slit and its width in pixels;
-                             POS may be a percentage of the frame, such as 50%;
+                             POS may be a percentage such as 50%, as --line's is
+                             (of width - 1, height - 1; rounded half up): 0% is the
+                             first column (row), 100% the last;
                              default: the middle column (row), width 1;
                              POS as A..B moves the slit from A at the first strip
                              to B at the last, rounded to whole pixels
@@ -444,10 +446,11 @@ Options:
                              make one line (means rounded half up); default: copy
   --time-axis right|down     strips left to right (columns), or top to bottom (rows,
                              the path's first point at the left); with --slit, down
-                             is --cut horizontal; default: right
+                             is --cut horizontal (so not with --cut); default: right
                              --slit and --line may be given several times: one
                              image each from one decoding pass, OUTPUT's %d made
                              1, 2, ... in the order given; all or none are written
+                             (with --skip-existing, those there are skipped)
   --every N                  frames from one strip to the next; default: 1
   --from A                   first frame (included); a number is a frame, a number
                              with s, m or h a time (12.5s, 1.5m) on the run's clock
@@ -507,10 +510,16 @@ Options:
                              v4l2, ...); default: FFmpeg guesses
       --input-option KEY=VALUE
                              an option of that demuxer or device (framerate=30,
-                             video_size=1280x720); may be given again
+                             video_size=1280x720); may be given again; only for a
+                             stream (a clip file or an image sequence takes none
+                             without --format); a URL's reads wait 10 s at most
+                             unless rw_timeout=MICROSECONDS is given (0: no limit)
       --flush EVERY          every EVERY (a time such as 30s, or a number of strips)
-                             replace OUTPUT with the image so far; default: write it
-                             once, at the end
+                             replace OUTPUT with the image so far; for an input of
+                             known length write it to OUTPUT's name with .partial
+                             before the ending (out.partial.png), removed when
+                             OUTPUT is written at the end or the run fails;
+                             default: write it once, at the end
   -f, --force                overwrite an existing OUTPUT; default: refuse
       --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
                              stderr), so that a rerun of a list of clips redoes only
@@ -538,11 +547,14 @@ the first's is a failure. An image that does not decode (or cannot be read) repe
 picture before it (note repeat), or is black before the first picture (note damaged); a
 JPEG cut short gives what of it decodes (note damaged); a warning counts each kind and
 names the first. 16-bit PNG and TIFF give a 16-bit image.
-INPUT - is standard input (Matroska, MPEG-TS, NUT, MJPEG, y4m, ... through a pipe); a URL
+INPUT - is standard input (Matroska, MPEG-TS, NUT, MJPEG, y4m, ... through a pipe; not a
+terminal); a URL
 (http://, rtsp://, udp://, srt://), a FIFO, a device or any INPUT with --format is read
 as a stream: its length is not known, the image grows as strips come (only strips are
 held), and the run ends at the stream's end, at --to, or at the first SIGINT or SIGTERM,
-which then finishes the image and exits with 0; a second signal abandons the run. A
+which then finishes the image and exits with 0; a second signal abandons the run, as one
+does before the first frame (there is no image to finish). A URL's reads time out after
+10 s without data (--input-option rw_timeout=MICROSECONDS, 0: none). A
 stream's frames are its pictures' times in slots of its frame rate (a slot without a
 picture repeats the one before). A picture cut off or damaged is used as decoded, noted
 damaged, and counted in a warning; a stream that breaks off says so.
@@ -569,7 +581,7 @@ one decoder of --threads threads.
 
 Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit or a
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,
-SIGHUP, SIGQUIT); a stream's first SIGINT or SIGTERM ends it with 0.
+SIGHUP, SIGQUIT); a stream's first SIGINT or SIGTERM after its first frame ends it with 0.
 )";
 }
 

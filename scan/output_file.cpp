@@ -104,14 +104,25 @@ Written TempOutput::create() {
   return {};
 }
 
-Written TempOutput::commit(bool force) {
+Written TempOutput::seal() {
+  if (sealed_) return {};
+  if (stream_ == nullptr) return base::failure(output_ + ": cannot write (the file was not made)");
   std::string failure;
+  struct stat st {};
   if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0)
     failure = output_ + ": cannot write (" + errno_text(errno) + ")";
+  else if (fstat(fileno(stream_), &st) == 0)
+    bytes_ = st.st_size;
   if (std::fclose(stream_) != 0 && failure.empty())
     failure = output_ + ": cannot write (" + errno_text(errno) + ")";
   stream_ = nullptr;
   if (!failure.empty()) return base::failure(failure);
+  sealed_ = true;
+  return {};
+}
+
+Written TempOutput::commit(bool force) {
+  if (Written ok = seal(); !ok) return ok;
   // Without --force an OUTPUT that appeared meanwhile is not replaced either.
   int flags = force ? 0 : RENAME_NOREPLACE;
   int done = renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, output_.c_str(), flags);

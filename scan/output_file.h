@@ -3,6 +3,7 @@
 // it in place is atomic), synced, and renamed when complete; on any failure the temporary
 // file is removed and OUTPUT is left as it was.
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -36,8 +37,12 @@ class TempOutput {
   Written create();
   std::FILE* stream() const { return stream_; }
   const std::string& temp_path() const { return temp_; }
-  // Flushes, syncs and closes the file and renames it to OUTPUT (replacing it only when
-  // `force`).
+  // Flushes, syncs and closes the file: all that may fail in writing it, so that several
+  // outputs can be sealed before any is renamed. Nothing to do once done.
+  Written seal();
+  // The file's size, once sealed.
+  int64_t bytes() const { return bytes_; }
+  // Seals the file and renames it to OUTPUT (replacing it only when `force`).
   Written commit(bool force);
   // Closes and removes the temporary file.
   void discard();
@@ -46,6 +51,8 @@ class TempOutput {
   std::string output_;
   std::string temp_;
   std::FILE* stream_ = nullptr;
+  bool sealed_ = false;
+  int64_t bytes_ = 0;
   bool committed_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "scan/clip_messages.h"
 #include "scan/interrupt.h"
 #include "scan/line_strips.h"
+#include "scan/slit_path.h"
 #include "scan/oriented_strip.h"
 #include "scan/output_file.h"
 #include "scan/png_output.h"
@@ -48,11 +50,8 @@ Failure place_slit(const Options& o, int frame_width, int frame_height, Rect& ar
   const bool vertical = o.cut == Cut::vertical;
   const int64_t size = vertical ? frame_width : frame_height;
   const char* lines = vertical ? "columns" : "rows";
-  int64_t first = size / 2;
-  if (o.slit.given && !o.slit.percent) first = o.slit.position;
-  // A percentage of 100 or more lies outside, however large.
-  if (o.slit.given && o.slit.percent)
-    first = o.slit.fraction < 1 ? static_cast<int64_t>(std::floor(o.slit.fraction * size)) : size;
+  const int64_t first =
+      o.slit.given ? slit_line(o.slit.percent, o.slit.position, o.slit.fraction, size) : size / 2;
   const int64_t width = o.slit.width;
   const std::string what = o.slit.given ? o.slit.text : "--slit";
   if (first < 0 || first >= size)
@@ -177,15 +176,23 @@ class Run {
   Failure prepare();
   // Decodes the chosen frames and lays each strip, into `followers`' images too.
   Failure make_strips(const std::vector<std::unique_ptr<Run>>& followers = {});
-  // Writes the image under its temporary name; commit() renames it.
+  // Writes the image under its temporary name; commit() renames it: seal() (the timeline
+  // written, both files synced), land() (renamed), summarize().
   Failure finish();
   Failure commit();
+  Failure seal();
+  Failure land();
+  void summarize();
+  // Removes what land() put in place, when it replaced nothing: another image of the same
+  // pass failed to land.
+  void take_back();
   int report(const Failure& failure);
   void discard();
   FrameSource* clip() const { return clip_; }
 
  private:
   Failure prepare_tiff(const ImageSize& size);
+  Failure check_stream_only() const;
   Failure place_lines();
   void start_strips(bool shown);
   Failure lay(int64_t k, const AVFrame* picture, bool repeated);
@@ -205,7 +212,7 @@ class Run {
   Failure prepare_growing(int shown_width, int shown_height);
   Failure flush_if_due(int64_t strips);
   Failure finish_growing();
-  Failure commit_growing();
+  bool replaces_output() const;
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
 
   const Options& o_;
@@ -249,7 +256,17 @@ class Run {
   // the end; the image is laid one strip at a time into image_ and copied here.
   std::unique_ptr<GrowingImage> grown_;
   double last_flush_ = 0;  // seconds into the run of the last --flush write
+  std::string partial_;    // --flush's file for an input of known length, once written
+  bool sealed_ = false, landed_ = false;
 };
+
+// --flush's file for an input of known length: OUTPUT's name with ".partial" before its
+// ending, so that OUTPUT itself appears only when the run is done (and --skip-existing never
+// takes a flushed image for a finished one), while the image so far can still be looked at.
+std::string partial_name(const std::string& output) {
+  const size_t dot = output.rfind('.');  // OUTPUT ends in .png, .tif or .tiff
+  return output.substr(0, dot) + ".partial" + output.substr(dot);
+}
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
 bool Run::skipped() {
@@ -258,6 +275,25 @@ bool Run::skipped() {
   if (!o_.quiet)
     std::fprintf(err_, "velmora-scan: %s: exists; skipped (--skip-existing)\n", o_.output.c_str());
   return true;
+}
+
+// What only a stream takes: --input-option (a clip file and an image sequence have no
+// demuxer options to give), and standard input that is not a terminal (nobody types a
+// stream; waiting for one would look like a hang).
+Failure Run::check_stream_only() const {
+  const bool stream = is_stream_input(o_.input, o_.input_format);
+  if (!o_.input_options.empty() && !stream) {
+    const auto& [key, value] = o_.input_options.front();
+    const char* what = sequence_kind(o_.input) != SequenceKind::none ? "an image sequence"
+                                                                       : "a clip file";
+    return fail(exit_usage, "--input-option " + key + "=" + value + ": " + o_.input + " is " +
+                                what + ", which takes no input option; with --format NAME it is "
+                                       "read as a stream, whose demuxer takes them");
+  }
+  if (o_.input == "-" && isatty(STDIN_FILENO))
+    return fail(exit_usage, "-: standard input is a terminal; give the stream through a pipe "
+                            "(... | velmora-scan - OUTPUT) or a file");
+  return {};
 }
 
 Failure Run::prepare() {
@@ -279,6 +315,7 @@ Failure Run::prepare() {
     if (!o_.input_format.empty())
       if (InputFormatCheck known = check_input_format(o_.input_format); !known)
         return fail(exit_usage, known.error());
+    if (Failure bad = check_stream_only()) return bad;
     if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
     InputOpening opened = open_input(
         o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
@@ -549,12 +586,17 @@ Failure Run::flush_if_due(int64_t strips) {
   if (o_.flush.seconds ? now - last_flush_ < o_.flush.time : strips % o_.flush.strips != 0)
     return {};
   last_flush_ = now;
-  TempOutput flushed(o_.output);
+  // A stream's image so far is OUTPUT (the run ends when the stream does); an input of known
+  // length keeps OUTPUT for the whole image.
+  const std::string target = clip_->length_known() ? partial_name(o_.output) : o_.output;
+  TempOutput flushed(target);
   if (Written ok = flushed.create(); !ok) return fail(exit_failed, ok.error());
   if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads()); !ok)
     return write_failed(ok.error());
-  // OUTPUT was checked before the run; from the first flush on it is this run's own.
+  // OUTPUT was checked before the run; from the first flush on it is this run's own, as the
+  // partial file is.
   if (Written ok = flushed.commit(true); !ok) return fail(exit_failed, ok.error());
+  if (clip_->length_known()) partial_ = target;
   return {};
 }
 
@@ -741,34 +783,22 @@ void Run::repeat_strip(int64_t k) {
 }
 
 Failure Run::finish_growing() {
+  // With no frame there is no image to finish, whatever ended the stream.
+  if (grown_->strips() == 0 && finish_signal() != 0) return interrupted();
   if (grown_->strips() == 0) return fail(exit_failed, o_.input + ": no frame came");
   size_ = grown_->size();
+  // A signal may have ended the run before the strips planned were all there.
+  if (records_.size() > static_cast<size_t>(grown_->strips()))
+    records_.resize(static_cast<size_t>(grown_->strips()));
   if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
   if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads()); !ok)
     return write_failed(ok.error());
   return {};
 }
 
-Failure Run::commit_growing() {
-  if (interrupt_signal() != 0) return interrupted();
-  struct stat st {};
-  const int64_t file_bytes = fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0;
-  // A signal may have ended the run before the strips planned were all there.
-  if (records_.size() > static_cast<size_t>(grown_->strips()))
-    records_.resize(static_cast<size_t>(grown_->strips()));
-  if (Failure bad = commit_both(o_.force || o_.flush.given)) return bad;
-  OddFrames odd = odd_;
-  odd.damaged += clip_->damaged();
-  progress_->summary(grown_->strips(), describe_size(size_), file_bytes, odd);
-  warn_damaged();
-  if (!o_.quiet && owned_)
-    for (const std::string& warning : clip_->warnings())
-      std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(), warning.c_str());
-  if (finish_signal() != 0 && !o_.quiet && owned_)
-    std::fprintf(err_, "velmora-scan: %s: stopped by %s after %lld strips; the image holds them\n",
-                 o_.input.c_str(), finish_signal() == SIGINT ? "SIGINT" : "SIGTERM",
-                 static_cast<long long>(grown_->strips()));
-  return {};
+// A stream's --flush has put its image so far in OUTPUT's place already.
+bool Run::replaces_output() const {
+  return o_.force || (o_.flush.given && !clip_->length_known());
 }
 
 Failure Run::finish() {
@@ -784,21 +814,52 @@ Failure Run::finish() {
 }
 
 Failure Run::commit() {
-  if (grown_) return commit_growing();
+  if (Failure bad = seal()) return bad;
+  if (Failure bad = land()) return bad;
+  summarize();
+  return {};
+}
+
+Failure Run::seal() {
+  if (sealed_) return {};
   if (interrupt_signal() != 0) return interrupted();
-  // libtiff writes through the file descriptor, not the stream.
-  struct stat st {};
-  const int64_t file_bytes = tiff_ ? (fstat(fileno(output_.stream()), &st) == 0 ? st.st_size : 0)
-                                   : std::ftell(output_.stream());
-  if (Failure bad = commit_both(o_.force)) return bad;
+  if (Failure bad = write_timeline()) return bad;
+  if (timeline_)
+    if (Written ok = timeline_->seal(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = output_.seal(); !ok) return write_failed(ok.error());
+  sealed_ = true;
+  return {};
+}
+
+Failure Run::land() {
+  if (interrupt_signal() != 0) return interrupted();
+  if (Failure bad = commit_both(replaces_output())) return bad;
+  landed_ = true;
+  if (!partial_.empty()) std::remove(partial_.c_str());
+  partial_.clear();
+  return {};
+}
+
+void Run::take_back() {
+  if (!landed_ || replaces_output()) return;
+  std::remove(o_.output.c_str());
+  if (timeline_) std::remove(o_.timeline.c_str());
+  landed_ = false;
+}
+
+void Run::summarize() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
-  progress_->summary(strips_, describe_size(size_), file_bytes, odd);
+  progress_->summary(grown_ ? grown_->strips() : strips_, describe_size(size_), output_.bytes(),
+                     odd);
   warn_damaged();
   if (!o_.quiet && owned_)
     for (const std::string& warning : clip_->warnings())
       std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(), warning.c_str());
-  return {};
+  if (grown_ && finish_signal() != 0 && !o_.quiet && owned_)
+    std::fprintf(err_, "velmora-scan: %s: stopped by %s after %lld strips; the image holds them\n",
+                 o_.input.c_str(), finish_signal() == SIGINT ? "SIGINT" : "SIGTERM",
+                 static_cast<long long>(grown_->strips()));
 }
 
 // A stream's strips are known only as they come: each at its picture's time, its clock the
@@ -839,7 +900,6 @@ Failure Run::write_timeline() {
 
 // The timeline lands first and is taken back when OUTPUT cannot land: both or neither.
 Failure Run::commit_both(bool replace_output) {
-  if (Failure bad = write_timeline()) return bad;
   if (timeline_)
     if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
   if (Written ok = output_.commit(replace_output); !ok) {
@@ -853,6 +913,8 @@ void Run::discard() {
   tiff_.reset();  // before its file is closed
   output_.discard();
   if (timeline_) timeline_->discard();
+  if (!partial_.empty()) std::remove(partial_.c_str());
+  partial_.clear();
 }
 
 int Run::report(const Failure& failure) {
@@ -872,19 +934,21 @@ int Run::go() {
 }
 
 // Several slits: the first run opens and decodes the input and hands each picture to the
-// others. Every image is written under its temporary name first, and renamed only when all
-// are complete; a failure or an interrupt leaves none.
-int run_several(const std::vector<Options>& each, std::FILE* err, bool terminal) {
+// others. Every image is written under its temporary name first and synced, and renamed only
+// when all are complete; a failure or an interrupt leaves none, and an image that cannot be
+// put in place (one that appeared meanwhile, without --force) takes back those already put.
+// With --skip-existing the images already there are skipped and the others made.
+int run_several(const std::vector<Options>& all, std::FILE* err, bool terminal) {
+  std::vector<Options> each;
+  for (const Options& o : all)
+    if (!Run(o, err, terminal).skipped()) each.push_back(o);
+  if (each.empty()) return exit_done;
   std::vector<std::unique_ptr<Run>> runs;
   auto failed = [&](Run& run, const Failure& failure) {
     for (auto& other : runs)
       if (other.get() != &run) other->discard();
     return run.report(failure);
   };
-  if (std::all_of(each.begin(), each.end(), [&](const Options& o) {
-        return Run(o, err, terminal).skipped();
-      }))
-    return exit_done;
   for (const Options& o : each) {
     runs.push_back(std::make_unique<Run>(o, err, terminal, runs.empty() ? nullptr : runs[0]->clip()));
     if (Failure bad = runs.back()->prepare()) return failed(*runs.back(), bad);
@@ -900,7 +964,14 @@ int run_several(const std::vector<Options>& each, std::FILE* err, bool terminal)
   for (auto& run : runs)
     if (Failure bad = run->finish()) return failed(*run, bad);
   for (auto& run : runs)
-    if (Failure bad = run->commit()) return failed(*run, bad);
+    if (Failure bad = run->seal()) return failed(*run, bad);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (Failure bad = runs[i]->land()) {
+      for (size_t j = 0; j < i; ++j) runs[j]->take_back();
+      return failed(*runs[i], bad);
+    }
+  }
+  for (auto& run : runs) run->summarize();
   return exit_done;
 }
 

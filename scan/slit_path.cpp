@@ -146,6 +146,13 @@ std::vector<Point> parallel_line(const std::vector<Sample>& samples, int64_t thi
   return line;
 }
 
+int64_t slit_line(bool percent, int64_t position, double fraction, int64_t size) {
+  if (!percent) return position;
+  const double line = std::floor(fraction * static_cast<double>(size - 1) + 0.5);
+  if (!(line >= 0)) return -1;  // NaN too
+  return line < static_cast<double>(size) ? static_cast<int64_t>(line) : size;
+}
+
 int64_t moving_position(int64_t a, int64_t b, int64_t k, int64_t n) {
   if (n <= 1) return a;
   // Exact in integers: floor(a + (b - a) k / (n - 1) + 1/2).

@@ -59,6 +59,11 @@ Path path_between(const Path& from, const Path& to, double t);
 // (j - (thickness - 1) / 2) along its normal.
 std::vector<Point> parallel_line(const std::vector<Sample>& samples, int64_t thickness, int64_t j);
 
+// The line (column or row) a --slit POS names in a picture of `size` lines: POS itself, or
+// a percentage of size - 1 as a --line coordinate is, rounded half up, so that 0% and 100%
+// are the first and the last line. Anything past the picture gives -1 or `size`.
+int64_t slit_line(bool percent, int64_t position, double fraction, int64_t size);
+
 // Where a moving slit stands at strip k of n: A + (B - A) k / (n - 1), rounded half up.
 int64_t moving_position(int64_t a, int64_t b, int64_t k, int64_t n);
 

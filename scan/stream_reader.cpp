@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 extern "C" {
 #include <libavdevice/version.h>
@@ -38,6 +41,39 @@ bool is_stream_input(const std::string& input, const std::string& format) {
 
 namespace {
 
+// How long a URL's read may wait for data: long enough for a slow server, short enough
+// that a dead one is told.
+constexpr int64_t url_read_timeout = 10'000'000;  // microseconds
+
+bool is_url(const std::string& input) {
+  struct stat st {};
+  return input.find("://") != std::string::npos && stat(input.c_str(), &st) != 0;
+}
+
+bool has_read_timeout(const InputOptions& options) {
+  return std::any_of(options.begin(), options.end(),
+                     [](const auto& option) { return option.first == "rw_timeout"; });
+}
+
+// The read time-out in effect for `options`, in microseconds; 0 for none.
+int64_t read_timeout(const InputOptions& options) {
+  for (const auto& [key, value] : options)
+    if (key == "rw_timeout") return std::strtoll(value.c_str(), nullptr, 10);
+  return 0;
+}
+
+// FFmpeg's failure to open or read `input`, a time-out told with how to wait longer.
+std::string open_failure(const std::string& input, const std::string& what, int err,
+                         const InputOptions& options) {
+  if (err == AVERROR(ETIMEDOUT) && read_timeout(options) > 0) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(read_timeout(options)) / 1e6);
+    return input + ": no answer within " + seconds +
+           " s; --input-option rw_timeout=MICROSECONDS waits longer (0: for ever)";
+  }
+  return decode::av_error_text(input + ": " + what, err);
+}
+
 // Cameras and other devices are libavdevice's inputs. It is opened when an input may be
 // one, not linked: it brings some eighty libraries more, whose loading took 50 ms of every
 // start, which a batch of many short clips pays each time. Fails with why the devices are
@@ -62,6 +98,13 @@ std::string no_such_format(const std::string& name) {
 }
 
 }  // namespace
+
+InputOptions stream_open_options(const StreamRequest& request) {
+  InputOptions options = request.options;
+  if (is_url(request.input) && !has_read_timeout(options))
+    options.emplace_back("rw_timeout", std::to_string(url_read_timeout));
+  return options;
+}
 
 InputFormatCheck check_input_format(const std::string& name) {
   (void)register_devices();  // a failure is told when the format is not found
@@ -91,25 +134,48 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
     forced = av_find_input_format(request.format.c_str());
     if (forced == nullptr) return base::failure(no_such_format(request.format));
   }
+  const InputOptions given = stream_open_options(request);
   AVDictionary* raw_options = nullptr;
-  for (const auto& [key, value] : request.options)
-    av_dict_set(&raw_options, key.c_str(), value.c_str(), 0);
+  for (const auto& [key, value] : given) av_dict_set(&raw_options, key.c_str(), value.c_str(), 0);
   std::unique_ptr<AVDictionary, DictionaryDeleter> options(raw_options);
+  const AVIOInterruptCB interrupt{&StreamReader::ask_stop, reader.get()};
+  // Standard input is read through a reader of its own, which counts the bytes it read:
+  // an empty one is told as such, not as data FFmpeg cannot make sense of.
+  if (input == "-") {
+    AVIOContext* pipe = nullptr;
+    raw_options = options.release();
+    const int opened = avio_open2(&pipe, "pipe:0", AVIO_FLAG_READ, &interrupt, &raw_options);
+    options.reset(raw_options);
+    if (opened < 0)
+      return base::failure(decode::av_error_text("-: cannot read standard input", opened));
+    reader->stdin_.reset(pipe);
+  }
   AVFormatContext* raw = avformat_alloc_context();
   if (raw == nullptr) return base::failure(input + ": not enough memory to open it");
-  raw->interrupt_callback = AVIOInterruptCB{&StreamReader::ask_stop, reader.get()};
+  raw->interrupt_callback = interrupt;
+  if (reader->stdin_) {
+    raw->pb = reader->stdin_.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+  }
   // FFmpeg looks at 5 s of a stream before the first picture by default: a growing image
   // of a live camera should start sooner. --input-option analyzeduration=... overrides it.
   raw->max_analyze_duration = 500000;
-  const std::string url = input == "-" ? "pipe:0" : input;
   raw_options = options.release();
-  const int opened = avformat_open_input(&raw, url.c_str(), forced, &raw_options);
+  const int opened = avformat_open_input(&raw, input == "-" ? "pipe:0" : input.c_str(), forced,
+                                         &raw_options);
   options.reset(raw_options);
-  if (opened < 0) return base::failure(decode::av_error_text(input + ": cannot open it", opened));
+  if (opened < 0 && reader->stdin_ && reader->stdin_->bytes_read == 0 && !ask_stop(reader.get()))
+    return base::failure("-: standard input was empty");
+  if (opened < 0) return base::failure(open_failure(input, "cannot open it", opened, given));
   reader->format_.reset(raw);
-  if (const AVDictionaryEntry* unused = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX))
+  // The read time-out added for a URL is taken by its protocols, or by none (rtsp:// reads
+  // through its own); only an option given may be refused.
+  for (const AVDictionaryEntry* unused = nullptr;
+       (unused = av_dict_get(options.get(), "", unused, AV_DICT_IGNORE_SUFFIX)) != nullptr;) {
+    if (std::string(unused->key) == "rw_timeout" && !has_read_timeout(request.options)) continue;
     return base::failure("--input-option " + std::string(unused->key) + "=" + unused->value +
                          ": the input format does not take it");
+  }
   // Looking into the stream costs time a live one fills with waiting: only when its header
   // does not say which video codec it holds (MPEG-TS finds its streams as it goes).
   bool known = false;
@@ -118,7 +184,7 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
                       raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE);
   if (!known || (raw->ctx_flags & AVFMTCTX_NOHEADER) != 0) {
     if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
-      return base::failure(decode::av_error_text(input + ": cannot read its streams", err));
+      return base::failure(open_failure(input, "cannot read its streams", err, given));
   }
   const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (stream < 0) return base::failure(input + ": holds no video stream");
@@ -141,6 +207,8 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   reader->frames_.clock.time_base = video->time_base;
   if (!reader->decode_next()) {
     if (reader->stop_ && reader->stop_()) return base::failure(input + ": interrupted");
+    if (reader->read_error_ == AVERROR(ETIMEDOUT))
+      return base::failure(open_failure(input, "", reader->read_error_, given));
     return base::failure(input + ": none of its frames decodes");
   }
   reader->width_ = reader->picture_->width;

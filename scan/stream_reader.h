@@ -19,16 +19,23 @@ namespace scan {
 
 class JpegArea;
 
+using InputOptions = std::vector<std::pair<std::string, std::string>>;
+
 struct StreamRequest {
   std::string input;       // "-" for standard input, a URL, a device or a FIFO
   std::string format;      // --format: the demuxer or device; empty: FFmpeg guesses
-  std::vector<std::pair<std::string, std::string>> options;  // --input-option
+  InputOptions options;    // --input-option
   int threads = 1;
 };
 
 // Whether INPUT is read as a stream: "-", a URL ("scheme://"), a device or FIFO, or any
 // input when --format names the demuxer.
 bool is_stream_input(const std::string& input, const std::string& format);
+
+// The options FFmpeg opens a stream with: --input-option's, and for a URL a read time-out
+// (rw_timeout, in microseconds) unless one is given, so that a server that takes the
+// connection and never answers ends the run instead of holding it for ever.
+InputOptions stream_open_options(const StreamRequest& request);
 
 using InputFormatCheck = base::Result<void, std::string>;
 
@@ -70,6 +77,7 @@ class StreamReader : public FrameSource {
   static int ask_stop(void* self);
 
   std::function<bool()> stop_;
+  decode::IoPtr stdin_;  // standard input's reader, which format_ reads: outlives it
   decode::InputPtr format_;
   int stream_ = -1;
   decode::CodecPtr codec_;

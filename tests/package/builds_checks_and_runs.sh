@@ -12,6 +12,14 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 status=0
 fail() { echo "FAIL: $*" >&2; status=1; }
+# Whether $1 is one of the other arguments. (A pipe into grep -q would do, but under
+# pipefail the writer that grep stops reading may die of SIGPIPE and fail the test.)
+listed() {
+  local want=$1 item
+  shift
+  for item in "$@"; do [ "$item" = "$want" ] && return 0; done
+  return 1
+}
 
 version=$(sed -n 's/^#define VELMORA_VERSION "\(.*\)"$/\1/p' "$build/generated/velmora/version.h")
 arch=$(dpkg --print-architecture)
@@ -57,7 +65,7 @@ doc=$usr/share/doc/velmora
 read -r format_line <"$doc/copyright"
 [ "$format_line" = 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ] ||
   fail "the copyright file is not in the machine-readable format"
-[ "$(zcat "$doc/changelog.gz" | head -n 1 | cut -d' ' -f1-2)" = "velmora ($version)" ] ||
+[ "$(zcat "$doc/changelog.gz" | awk 'NR == 1 {print $1, $2}')" = "velmora ($version)" ] ||
   fail "the changelog does not begin with this version"
 
 for size in 16 32 48 64 128 256; do
@@ -85,7 +93,7 @@ for program in "${programs[@]}"; do
 done
 for installed in "$usr"/bin/*; do
   name=$(basename "$installed")
-  printf '%s\n' "${programs[@]}" | grep -qx "$name" || fail "usr/bin/$name is not a program with a manual page"
+  listed "$name" "${programs[@]}" || fail "usr/bin/$name is not a program with a manual page"
 done
 for program in "${windows[@]}"; do
   entry=$usr/share/applications/$program.desktop
@@ -109,15 +117,16 @@ for program in "${programs[@]}"; do
   loaded=$(ldd "$usr/bin/$program")
   for soname in $(objdump -p "$usr/bin/$program" | awk '$1 == "NEEDED" {print $2}'); do
     path=$(awk -v lib="$soname" '$1 == lib && $2 == "=>" {print $3}' <<<"$loaded")
-    owner=$(owner_of "$path" | head -n 1 | cut -d: -f1) || true
+    owner=$(owner_of "$path" | awk -F: 'NR == 1 {print $1}') || true
     [ -n "$owner" ] || { fail "$program needs $soname ($path), which no installed package holds"; continue; }
     grep -qxF "$owner" <<<"$depends_names" || fail "$program needs $soname of $owner, not in Depends"
   done
 done
 # ... and every library a program opens when it needs it.
 while read -r program soname; do
-  path=$(ldconfig -p | awk -v lib="$soname" '$1 == lib {print $NF; exit}')
-  owner=$(owner_of "$path" | head -n 1 | cut -d: -f1) || true
+  # awk reads to the end: stopping at the first match would kill ldconfig with SIGPIPE.
+  path=$(ldconfig -p | awk -v lib="$soname" '$1 == lib && path == "" {path = $NF} END {print path}')
+  owner=$(owner_of "$path" | awk -F: 'NR == 1 {print $1}') || true
   [ -n "$owner" ] || { fail "$program opens $soname ($path), which no installed package holds"; continue; }
   grep -qxF "$owner" <<<"$depends_names" || fail "$program opens $soname of $owner, not in Depends"
 done <"$build/opened_libraries.txt"
@@ -128,7 +137,7 @@ lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
 
 # ---- running from the scratch root -------------------------------------------------------
 for program in "${programs[@]}"; do
-  if printf '%s\n' "${windows[@]}" | grep -qx "$program"; then
+  if listed "$program" "${windows[@]}"; then
     echo "== $program: starts and quits under Xvfb"
     # A display number of its own: other builds on the machine start X servers at :99 too.
     xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" \

@@ -263,6 +263,21 @@ TEST(LineSlit, MovingSlitStepsByItsRoundingRule) {
   EXPECT_EQ(scan::moving_position(10, 4, 1, 5), 9);  // 8.5 rounds up, going down too
 }
 
+// A --slit percentage follows --line's rule, so 0% and 100% are the first and last columns.
+TEST(LineSlit, SlitPercentagesAreThoseOfLines) {
+  const struct {
+    std::string slit, line;
+  } cases[] = {
+      {"100%", "100%,0,100%,100%"},
+      {"20%", "20%,0,20%,100%"},
+      {"0%..100%", "0%,0,0%,100%..100%,0,100%,100%"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(scanned(ramp_clip(), {"--slit", c.slit}).bytes,
+              scanned(ramp_clip(), {"--line", c.line}).bytes)
+        << c.slit;
+}
+
 TEST(LineSlit, BadInputGetsOneLineAndStatus2) {
   const std::string folder = velmora_test::fresh_folder("line-bad");
   struct Case {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -109,6 +110,16 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--format", "no-such-demuxer", "-", "OUT"},
        2,
        "velmora-scan: --format no-such-demuxer: FFmpeg knows no such input format or device"},
+      {{"--input-option", "probesize=32", in.good, "OUT"},
+       2,
+       "velmora-scan: --input-option probesize=32: " + in.good +
+           " is a clip file, which takes no input option; with --format NAME it is read as a "
+           "stream, whose demuxer takes them"},
+      {{"--input-option", "framerate=5", in.folder_input, "OUT"},
+       2,
+       "velmora-scan: --input-option framerate=5: " + in.folder_input +
+           " is an image sequence, which takes no input option; with --format NAME it is read "
+           "as a stream, whose demuxer takes them"},
       {{in.text, "OUT"},
        1,
        "velmora-scan: " + in.text +
@@ -131,9 +142,9 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--slit", "5:9223372036854775807", in.good, "OUT"},
        2,
        "velmora-scan: --slit 5:9223372036854775807: the slit reaches past the frame (32 columns)"},
-      {{"--slit", "100%", in.good, "OUT"},
+      {{"--slit", "100%:2", in.good, "OUT"},
        2,
-       "velmora-scan: --slit 100%: outside the frame (32 columns, 0 to 31)"},
+       "velmora-scan: --slit 100%:2: the slit reaches past the frame (32 columns)"},
       {{"--cut", "horizontal", "--slit", "20:5", in.good, "OUT"},
        2,
        "velmora-scan: --slit 20:5: the slit reaches past the frame (24 rows)"},
@@ -476,6 +487,7 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
     bool ignored;
     std::vector<std::string> options = {};
     const char* output = "streak.png";
+    bool flush = false;  // interrupted once the image so far is in place
   };
   const std::vector<std::string> tiles = {"--compress", "none", "--slit", "0:4", "--cut"};
   auto tiled = [&](const char* cut) {
@@ -487,7 +499,8 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
                         Case{SIGQUIT, false}, Case{SIGHUP, true},
                         Case{SIGINT, false, {"--cut", "horizontal", "--slit", "0:240"}},
                         Case{SIGINT, false, tiled("vertical"), "streak.tif"},
-                        Case{SIGINT, false, tiled("horizontal"), "streak.tif"}}) {
+                        Case{SIGINT, false, tiled("horizontal"), "streak.tif"},
+                        Case{SIGINT, false, {"--flush", "20"}, "streak.png", true}}) {
     SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored " : " ") +
                  testing::PrintToString(c.options) + " " + c.output);
     const std::string folder = velmora_test::fresh_folder("interrupted");
@@ -498,6 +511,12 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
           if (c.ignored) signal(c.signal, SIG_IGN);
         });
     ASSERT_TRUE(temp_file_appears(folder));
+    // A flushed image is a name that is not hidden, as a temporary file's is.
+    for (int i = 0; c.flush && i < 2000; ++i) {
+      const auto names = velmora_test::names_in(folder);
+      if (std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] != '.'; })) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (std::string(c.output).ends_with(".tif"))
       ASSERT_TRUE(file_grows_to(folder, 8 + 256 * 256 * 3)) << "a whole tile written";
     else

@@ -49,7 +49,7 @@ bad=$(composite_mismatches 424 40 "function expected(x, y,  k) {
 [ "$bad" -eq 0 ] || fail "$bad composite pixels differ from the bands of frames $r0 .. $(( r0 + 3 ))"
 
 # Another program pastes the snapshot: the composite before its last strip.
-xclip -selection clipboard -t TARGETS -o | grep -q 'image/png' || fail "no picture on the clipboard"
+grep -q 'image/png' <<<"$(xclip -selection clipboard -t TARGETS -o)" || fail "no picture on the clipboard"
 xclip -selection clipboard -t image/png -o >"$work/pasted.png"
 size=$("$convert_tool" "$work/pasted.png" -format '%wx%h' info:)
 [ "$size" = "320x240" ] || fail "the pasted picture is $size"

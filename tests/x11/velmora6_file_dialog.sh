@@ -19,8 +19,8 @@ show_dialog() {
   dialog=
   for _ in $(seq 50); do
     dialog=$(xdotool search --onlyvisible --name '.' 2>/dev/null | grep -v "^$window_id\$" |
-      while read -r id; do xdotool getwindowname "$id" 2>/dev/null | grep -q . && echo "$id"; done |
-      head -n 1 || true)
+      while read -r id; do [ -n "$(xdotool getwindowname "$id" 2>/dev/null)" ] && echo "$id"; done |
+      sed -n 1p || true)
     [ -n "$dialog" ] && break
     sleep 0.1
   done
@@ -51,7 +51,7 @@ run_in() {
   menu_key x
   expect_program_end "the menu's exit"
   local left
-  left=$(find "$home" -mindepth 1 | head -n 5)
+  left=$(find "$home" -mindepth 1 | sed -n 1,5p)
   [ -z "$left" ] || fail "LANG=$1: the program wrote into the home folder: $left"
   echo "LANG=$1: dialog '$dialog_title', home left empty"
 }

@@ -63,11 +63,11 @@ for _ in $(seq 40); do
   shot
   [ "$(client_pixel $(( 424 + 319 )) 90)" != "255,255,255" ] && break
 done
-xclip -selection clipboard -t TARGETS -o | grep -q 'image/png' || fail "no snapshot after the build"
+grep -q 'image/png' <<<"$(xclip -selection clipboard -t TARGETS -o)" || fail "no snapshot after the build"
 xdotool key space
 sleep 1
 kill -0 "$program_pid" 2>/dev/null || fail "Space after the build ended the program"
-xclip -selection clipboard -t TARGETS -o | grep -q 'image/png' || fail "Space after the build emptied the clipboard"
+grep -q 'image/png' <<<"$(xclip -selection clipboard -t TARGETS -o)" || fail "Space after the build emptied the clipboard"
 
 echo "== Space after the build button's message"
 click 696 376  # Command6: the band is gone, the build button on

@@ -70,7 +70,7 @@ strip1=$(composite_pixel 85 50)
 # The snapshot, the composite before its last strip, pasted by another X program. (weston
 # hands what X programs copy to Wayland ones as text only, so wl-paste cannot take the
 # picture here; it is offered, which is as far as this session can show.)
-xclip -selection clipboard -t TARGETS -o | grep -qx 'image/png' || fail "no picture offered"
+grep -qx 'image/png' <<<"$(xclip -selection clipboard -t TARGETS -o)" || fail "no picture offered"
 timeout 10 xclip -selection clipboard -t image/png -o >"$work/pasted.png" ||
   fail "xclip got no snapshot"
 size=$("$convert_tool" "$work/pasted.png" -format '%wx%h' info:)
