@@ -153,14 +153,39 @@ TEST(ScanSequence, ExifOrientationTurnsThePicture) {
     EXPECT_EQ(png.width, c.width) << testing::PrintToString(c.args);
     EXPECT_EQ(png.height, c.height) << testing::PrintToString(c.args);
   }
+  // Turned a quarter clockwise, the stored row 0 is the shown right column: the shown
+  // column 3 of 16 is the stored row 12, read left to right (a quarter the other way would
+  // read row 3 right to left).
+  const velmora_test::Png shown = scanned({"--slit", "3", folder});
+  const velmora_test::Png stored = scanned({"--no-rotate", "--cut", "horizontal", "--slit", "12", folder});
+  ASSERT_EQ(shown.height, stored.width);
+  int wrong = 0;
+  for (int y = 0; y < shown.height; ++y)
+    for (int ch = 0; ch < 3; ++ch) wrong += shown.sample(0, y, ch) != stored.sample(y, 0, ch);
+  EXPECT_EQ(wrong, 0);
 }
 
+// The same pictures at 16 bits (each 8-bit value v as v * 257, as ImageMagick widens them;
+// FFmpeg's own conversion goes through YUV) give the 8-bit image's values times 257.
 TEST(ScanSequence, SixteenBitImagesGiveASixteenBitImage) {
+  const std::string eight_bits = frames_as("seq-eight", "png", "rgb24");
+  const velmora_test::Png eight = scanned({eight_bits});
+  ASSERT_EQ(eight.bit_depth, 8);
   for (const char* ext : {"png", "tif"}) {
-    const std::string folder = frames_as(std::string("seq-deep-") + ext, ext, "rgb48le");
+    const std::string folder = velmora_test::fresh_folder(std::string("seq-deep-") + ext);
+    for (const auto& entry : fs::directory_iterator(eight_bits))
+      sh("convert '" + entry.path().string() + "' -depth 16 " +
+         (std::string(ext) == "png" ? "PNG48:" : "") + "'" + folder + "/" +
+         entry.path().stem().string() + "." + ext + "'");
     const velmora_test::Png png = scanned({folder});
     EXPECT_EQ(png.bit_depth, 16) << ext;
-    EXPECT_EQ(png.width, spec.frames) << ext;
+    ASSERT_EQ(png.width, spec.frames) << ext;
+    ASSERT_EQ(png.height, eight.height) << ext;
+    int wrong = 0;
+    for (int y = 0; y < png.height; ++y)
+      for (int x = 0; x < png.width; ++x)
+        for (int ch = 0; ch < 3; ++ch) wrong += png.sample(x, y, ch) != eight.sample(x, y, ch) * 257;
+    EXPECT_EQ(wrong, 0) << ext;
   }
 }
 
