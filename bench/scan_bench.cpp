@@ -25,8 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "scan/png_output.h"
-#include "scan/strip_image.h"
+#include "scan/output/png_output.h"
+#include "scan/output/strip_image.h"
 #include "tools/clipwriter/clip_writer.h"
 
 extern char** environ;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/should_stop.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -18,9 +20,8 @@ namespace decode {
 bool is_avi(const AVFormatContext* format);
 
 // Asked again and again by reads that can last long (a read-through of the file, the walk
-// between two chosen frames): true when the caller wants them to give up (a run that was
-// interrupted). Empty: never.
-using ShouldStop = std::function<bool()>;
+// between two chosen frames).
+using ShouldStop = base::ShouldStop;
 
 // Converts stream timestamps into frame slots at the clip's frame rate. In an AVI every
 // chunk is one tick of the stream's time base, so there a slot is simply the timestamp.

@@ -2,8 +2,8 @@
 #include "scan/options.h"
 
 #include "base/result.h"
-#include "scan/time_axis.h"
-#include "scan/timeline.h"
+#include "scan/time/time_axis.h"
+#include "scan/time/timeline.h"
 
 #include <getopt.h>
 
@@ -583,6 +583,26 @@ Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,
 SIGHUP, SIGQUIT); a stream's first SIGINT or SIGTERM after its first frame ends it with 0.
 )";
+}
+
+SlitRequest slit_request(const Options& o) {
+  SlitRequest r;
+  r.cut = o.cut;
+  r.slit = o.slit;
+  if (!o.lines.empty()) r.line = o.lines.front();
+  r.thickness = o.thickness;
+  r.reduce = o.reduce;
+  r.time_down = o.time_down;
+  return r;
+}
+
+Options with_line_layout(const Options& o) {
+  Options laid = o;
+  const SlitRequest r = with_line_layout(slit_request(o));
+  laid.cut = r.cut;
+  laid.thickness = r.thickness;
+  laid.slit.width = r.slit.width;
+  return laid;
 }
 
 }  // namespace scan

@@ -7,10 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "scan/reduce.h"
-#include "scan/slit_path.h"
-#include "scan/picture_clock.h"
-#include "scan/tiff_output.h"
+#include "scan/slit/slit_request.h"
+#include "scan/time/picture_clock.h"
+#include "scan/output/tiff_output.h"
 #include "strips/strip_lines.h"
 
 namespace scan {
@@ -22,21 +21,6 @@ struct ClipPoint {
   int64_t frame = 0;
   double time = 0;
   std::string text;  // as typed, for messages
-};
-
-// The slit's first line, in pixels or as a percentage of the frame, and its width.
-struct SlitSpec {
-  bool given = false;
-  bool percent = false;
-  int64_t position = 0;
-  double fraction = 0;  // percent / 100
-  int64_t width = 1;
-  std::string text;
-  // --slit A..B[:WIDTH]: the first line moves from position (fraction) to these.
-  bool moving = false;
-  bool end_percent = false;
-  int64_t end_position = 0;
-  double end_fraction = 0;
 };
 
 // --flush: every so many seconds, or every so many strips.
@@ -97,6 +81,12 @@ Parsed parse_options(const std::vector<std::string>& args);
 // For several slits: a run's options for each, with one slit and OUTPUT's %d replaced by
 // its number (1, 2, ...).
 std::vector<Options> each_slit(const Options& o);
+
+// The slit of a run's options (its first --line, if any), as the cutters take it.
+SlitRequest slit_request(const Options& o);
+
+// The options with the cut and the slit's width that its lines give (with_line_layout).
+Options with_line_layout(const Options& o);
 
 // The text of --help.
 std::string help_text(int default_threads);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scan/strip_image.h"
+#include "scan/output/strip_image.h"
 
 namespace scan {
 namespace {

@@ -12,29 +12,32 @@
 #include <vector>
 
 #include "decode/av_error.h"
-#include "scan/frame_source.h"
-#include "scan/growing_image.h"
-#include "scan/stream_reader.h"
-#include "scan/open_input.h"
-#include "scan/slit_scaler.h"
-#include "scan/clip_messages.h"
+#include "scan/input/frame_source.h"
+#include "scan/output/growing_image.h"
+#include "scan/input/stream_reader.h"
+#include "scan/input/open_input.h"
+#include "scan/slit/slit_scaler.h"
+#include "scan/input/clip_messages.h"
 #include "scan/interrupt.h"
-#include "scan/line_strips.h"
-#include "scan/slit_path.h"
-#include "scan/oriented_strip.h"
-#include "scan/output_file.h"
-#include "scan/png_output.h"
+#include "scan/slit/line_strips.h"
+#include "scan/slit/slit_path.h"
+#include "scan/slit/oriented_strip.h"
+#include "scan/output/output_file.h"
+#include "scan/output/png_output.h"
 #include "scan/progress.h"
-#include "scan/strip_image.h"
-#include "scan/image_list.h"
-#include "scan/strip_times.h"
-#include "scan/tick_band.h"
-#include "scan/tiff_output.h"
+#include "scan/output/strip_image.h"
+#include "scan/input/image_list.h"
+#include "scan/time/strip_times.h"
+#include "scan/time/tick_band.h"
+#include "scan/output/tiff_output.h"
 
 namespace scan {
 namespace {
 
 using strips::Cut;
+
+// What the run hands down to the long steps below it: a SIGINT or SIGTERM asks them to stop.
+bool interrupted_asked() { return interrupt_signal() != 0; }
 
 // A run's failure: its exit status and its message (without the program's name).
 struct Failure {
@@ -318,7 +321,7 @@ Failure Run::prepare() {
     if (Failure bad = check_stream_only()) return bad;
     if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
     InputOpening opened = open_input(
-        o_, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
+        InputRequest{o_.input, o_.input_format, o_.input_options, !o_.no_rotate}, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
     if (interrupt_signal() != 0 || finish_signal() != 0) return interrupted();
     if (!opened) return fail(exit_failed, opened.error());
     owned_ = std::move(*opened);
@@ -336,12 +339,12 @@ Failure Run::prepare() {
   const int shown_height = swapped ? clip_->width() : clip_->height();
   shown_width_ = shown_width;
   shown_height_ = shown_height;
-  if (!runs_on_lines(o_)) {
+  if (!runs_on_lines(slit_request(o_))) {
     if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
     shown_slit_ = o_.cut == Cut::vertical ? slit_.x : slit_.y;
   }
   odd_.shown_size = std::to_string(shown_width) + " x " + std::to_string(shown_height);
-  if (!orientation_.upright() && !runs_on_lines(o_)) {
+  if (!orientation_.upright() && !runs_on_lines(slit_request(o_))) {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
   }
@@ -375,7 +378,7 @@ Failure Run::prepare() {
                                  human_bytes(static_cast<double>(held.bytes())) +
                                  "; use --every or a shorter range");
   if (streamed) {
-    writer_ = std::make_unique<PngWriter>(output_.stream(), size_, threads());
+    writer_ = std::make_unique<PngWriter>(output_.stream(), size_, threads(), png_chunk_bytes, interrupted_asked);
     if (PngWritten ok = writer_->begin(); !ok)
       return fail(exit_failed, o_.output + ": " + ok.error());
   }
@@ -385,12 +388,12 @@ Failure Run::prepare() {
 // The lines of a slit along paths, or of a slit reduced or moving, for strips_ strips; and
 // what the input is to decode of each picture.
 Failure Run::place_lines() {
-  if (runs_on_lines(o_)) {
+  if (runs_on_lines(slit_request(o_))) {
     const bool moving = o_.slit.moving || (!o_.lines.empty() && !o_.lines.front().to.empty());
     if (moving && !clip_->length_known())
       return fail(exit_usage, (o_.lines.empty() ? o_.slit.text : o_.lines.front().text) +
                                   ": a moving slit needs an input of known length");
-    auto made = LineStrips::make(o_, clip_->width(), clip_->height(), orientation_,
+    auto made = LineStrips::make(slit_request(o_), clip_->width(), clip_->height(), orientation_,
                                  clip_->length_known() ? strips_ : 1, clip_->deep());
     if (!made) return fail(exit_usage, made.error());
     lines_ = std::move(*made);
@@ -429,7 +432,7 @@ Failure Run::read_times() {
 // Which frame each strip shows and when; only --bin changes which frames are read.
 Failure Run::plan_strips() {
   if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks) return {};
-  const StopAsked stop = [] { return interrupt_signal() != 0; };
+  const base::ShouldStop stop = interrupted_asked;
   if (o_.bin > 0) {
     auto seconds = range_seconds(*times_, choice_.from, choice_.to, stop);
     if (!seconds) return interrupted();
@@ -591,7 +594,7 @@ Failure Run::flush_if_due(int64_t strips) {
   const std::string target = clip_->length_known() ? partial_name(o_.output) : o_.output;
   TempOutput flushed(target);
   if (Written ok = flushed.create(); !ok) return fail(exit_failed, ok.error());
-  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads()); !ok)
+  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads(), interrupted_asked); !ok)
     return write_failed(ok.error());
   // OUTPUT was checked before the run; from the first flush on it is this run's own, as the
   // partial file is.
@@ -791,7 +794,7 @@ Failure Run::finish_growing() {
   if (records_.size() > static_cast<size_t>(grown_->strips()))
     records_.resize(static_cast<size_t>(grown_->strips()));
   if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
-  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads()); !ok)
+  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads(), interrupted_asked); !ok)
     return write_failed(ok.error());
   return {};
 }
@@ -806,7 +809,7 @@ Failure Run::finish() {
   if (tiff_) {
     if (auto written = tiff_->finish(); !written) return write_failed(written.error());
   } else if (PngWritten written =
-                 writer_ ? writer_->finish() : write_png(output_.stream(), image_, threads());
+                 writer_ ? writer_->finish() : write_png(output_.stream(), image_, threads(), png_chunk_bytes, interrupted_asked);
              !written) {
     return write_failed(written.error());
   }

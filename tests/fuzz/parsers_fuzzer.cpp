@@ -27,13 +27,13 @@
 #include <jpeglib.h>  // after <cstdio>, which it needs
 
 #include "decode/ffmpeg_handles.h"
-#include "scan/exif_reader.h"
-#include "scan/image_list.h"
-#include "scan/image_orientation.h"
-#include "scan/jpeg_area.h"
+#include "scan/input/exif_reader.h"
+#include "scan/input/image_list.h"
+#include "scan/input/image_orientation.h"
+#include "scan/input/jpeg_area.h"
 #include "scan/options.h"
-#include "scan/picture_clock.h"
-#include "scan/timeline.h"
+#include "scan/time/picture_clock.h"
+#include "scan/time/timeline.h"
 #include "tests/support/scratch.h"
 
 namespace {

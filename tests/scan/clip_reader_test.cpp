@@ -10,8 +10,8 @@
 #include <functional>
 
 #include "decode/media_input.h"
-#include "scan/clip_reader.h"
-#include "scan/slit_scaler.h"
+#include "scan/input/clip_reader.h"
+#include "scan/slit/slit_scaler.h"
 #include "tools/clipwriter/clip_writer.h"
 #include "scan_support.h"
 

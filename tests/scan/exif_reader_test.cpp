@@ -3,8 +3,8 @@
 // JPEG's APP1, a PNG's eXIf, a WebP's EXIF chunk, a TIFF's own directories.
 #include <gtest/gtest.h>
 
-#include "scan/image_orientation.h"
-#include "scan/picture_clock.h"
+#include "scan/input/image_orientation.h"
+#include "scan/time/picture_clock.h"
 #include "tests/support/scratch.h"
 #include "tools/clipwriter/avi_bytes.h"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <map>
 
-#include "scan/image_orientation.h"
+#include "scan/input/image_orientation.h"
 #include "scan_support.h"
 #include "tools/clipwriter/avi_bytes.h"
 

@@ -12,8 +12,8 @@
 #include <jpeglib.h>
 
 #include "decode/media_input.h"
-#include "scan/clip_reader.h"
-#include "scan/jpeg_area.h"
+#include "scan/input/clip_reader.h"
+#include "scan/input/jpeg_area.h"
 #include "scan_support.h"
 #include "tests/support/reference_decoder.h"
 #include "tools/clipwriter/clip_writer.h"

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <functional>
 
-#include "scan/reduce.h"
-#include "scan/slit_path.h"
+#include "scan/slit/reduce.h"
+#include "scan/slit/slit_path.h"
 #include "scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 

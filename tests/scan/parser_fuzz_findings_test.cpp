@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "scan/image_list.h"
-#include "scan/picture_clock.h"
-#include "scan/timeline.h"
+#include "scan/input/image_list.h"
+#include "scan/time/picture_clock.h"
+#include "scan/time/timeline.h"
 #include "tests/support/scratch.h"
 
 namespace {

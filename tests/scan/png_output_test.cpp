@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <random>
 
-#include "scan/png_output.h"
+#include "scan/output/png_output.h"
 #include "scan_support.h"
 
 namespace {

@@ -14,7 +14,7 @@ extern "C" {
 }
 
 #include "decode/ffmpeg_handles.h"
-#include "scan/read_ahead.h"
+#include "scan/input/read_ahead.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <functional>
 #include <fstream>
 
-#include "scan/stream_reader.h"
+#include "scan/input/stream_reader.h"
 #include "scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 

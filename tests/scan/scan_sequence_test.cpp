@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "scan/image_list.h"
+#include "scan/input/image_list.h"
 #include "scan_support.h"
 #include "tests/support/clips.h"
 

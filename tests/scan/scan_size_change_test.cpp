@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "scan/slit_scaler.h"
+#include "scan/slit/slit_scaler.h"
 #include "scan_support.h"
 #include "tests/support/reference_decoder.h"
 #include "tools/clipwriter/clip_writer.h"

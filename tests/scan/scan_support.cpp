@@ -17,7 +17,7 @@
 
 #include "decode/ffmpeg_handles.h"
 #include "decode/rgb_scaler.h"
-#include "scan/slit_scaler.h"
+#include "scan/slit/slit_scaler.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/clips.h"
 

@@ -14,7 +14,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "scan/timeline.h"
+#include "scan/time/timeline.h"
 #include "scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decode/rgb_scaler.h"
-#include "scan/slit_scaler.h"
+#include "scan/slit/slit_scaler.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

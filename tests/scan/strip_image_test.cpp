@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "scan/strip_image.h"
+#include "scan/output/strip_image.h"
 
 namespace {
 

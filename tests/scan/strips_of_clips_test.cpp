@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "tools/clipwriter/clip_writer.h"
-#include "scan/slit_scaler.h"
+#include "scan/slit/slit_scaler.h"
 #include "tests/support/reference_decoder.h"
 #include "scan_support.h"
 

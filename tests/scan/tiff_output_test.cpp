@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "scan/tiff_output.h"
+#include "scan/output/tiff_output.h"
 #include "scan_support.h"
 
 namespace {

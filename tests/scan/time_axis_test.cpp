@@ -16,10 +16,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "scan/picture_clock.h"
-#include "scan/tick_band.h"
-#include "scan/time_axis.h"
-#include "scan/timeline.h"
+#include "scan/time/picture_clock.h"
+#include "scan/time/tick_band.h"
+#include "scan/time/time_axis.h"
+#include "scan/time/timeline.h"
 #include "scan_support.h"
 #include "tests/support/scratch.h"
 

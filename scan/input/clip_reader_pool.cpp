@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// ClipReader's decoders for pictures that stand alone: as many as threads, at once, and
+// for MJPEG libjpeg-turbo decoding only around the slit.
+#include <algorithm>
+#include <atomic>
+
+#include "scan/input/clip_reader.h"
+#include "scan/input/clip_reader_pool.h"
+#include "scan/input/jpeg_area.h"
+
+namespace scan {
+
+// Written by read_only() before any packet reaches the pool, read by its threads after.
+struct JpegWish {
+  std::atomic<bool> on{false};
+  int width = 0, height = 0;
+  Rect area;
+};
+
+ClipReader::~ClipReader() = default;
+
+void ClipReader::read_only(Rect area) {
+  if (!jpeg_) return;
+  // Several slits read from one clip: the area holds them all.
+  if (jpeg_->on) {
+    const Rect& had = jpeg_->area;
+    const int right = std::max(had.x + had.width, area.x + area.width);
+    const int bottom = std::max(had.y + had.height, area.y + area.height);
+    area.x = std::min(had.x, area.x);
+    area.y = std::min(had.y, area.y);
+    area.width = right - area.x;
+    area.height = bottom - area.y;
+  }
+  jpeg_->width = width_;
+  jpeg_->height = height_;
+  jpeg_->area = area;
+  jpeg_->on = true;
+}
+
+void ClipReader::set_pool(std::unique_ptr<decode::IntraPool> pool, std::shared_ptr<JpegWish> jpeg) {
+  pool_ = std::move(pool);
+  jpeg_ = std::move(jpeg);
+}
+
+// The pool takes over from the one decoder, unless the first picture was interlaced:
+// MJPEG fields may come in packets of their own. True when it did; the caller restarts.
+bool ClipReader::start_pool() {
+  const bool fields = walk_.next().held() && walk_.next().frame->interlaced_frame;
+  if (!pool_ || fields) {
+    pool_.reset();
+    return false;
+  }
+  walk_.cursor().decode_with(std::move(pool_));
+  return true;
+}
+
+decode::Opening<std::unique_ptr<decode::IntraPool>> open_pool(
+    const AVStream* stream, int threads, std::shared_ptr<JpegWish>& jpeg, bool jpeg_allowed) {
+  decode::ShortcutMaker maker;
+  if (jpeg_allowed && stream->codecpar->codec_id == AV_CODEC_ID_MJPEG) {
+    jpeg = std::make_shared<JpegWish>();
+    maker = [wish = jpeg] {
+      return [wish, area = std::shared_ptr<JpegArea>()](const AVPacket& packet,
+                                                         AVFrame& frame) mutable {
+        if (!wish->on) return false;
+        if (!area) area = std::make_shared<JpegArea>(wish->width, wish->height, wish->area);
+        return area->decode(packet.data, static_cast<size_t>(packet.size), frame);
+      };
+    };
+  }
+  return decode::IntraPool::open(stream, threads, std::move(maker));
+}
+
+}  // namespace scan

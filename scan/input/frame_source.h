@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Where velmora-scan's pictures come from: a clip opened by name, a folder or pattern of
+// images, a pipe, a URL or a live device. The run asks only this, so that every input
+// makes its strips the same way.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "decode/display_orientation.h"
+#include "scan/input/frame_rules.h"
+#include "scan/slit/slit_scaler.h"
+
+struct AVFrame;
+
+namespace scan {
+
+// Frames from, from + every, ... before `to`.
+struct FrameChoice {
+  int64_t from = 0;
+  int64_t to = 0;
+  int64_t every = 1;
+  // When not empty: only these of them, ascending (--bin's intervals). A source that can
+  // go past a picture without decoding it (an image sequence) reads only these; others
+  // hand out every frame from `from` on.
+  std::vector<int64_t> only;
+};
+
+// What is known of the picture next() handed out last: its frame, its time from the
+// input's start (its presentation time; an image sequence's first image is at 0),
+// for image sequences, the image's path (empty otherwise), whether it is another
+// frame's picture shown again because the frame has none of its own that decoded, and
+// whether it is the frame's own picture decoded only as far as its damaged data goes.
+struct FrameStamp {
+  int64_t frame = -1;
+  double seconds = 0;
+  std::string file;
+  bool repeat = false;
+  // Its own picture, but one that ends early or that the decoder found damaged.
+  bool damaged = false;
+};
+
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+
+  // The stored pictures' size; display() says how they are turned for showing.
+  virtual int width() const = 0;
+  virtual int height() const = 0;
+  // More than 8 bits per component.
+  virtual bool deep() const = 0;
+  virtual const decode::DisplayMatrix& display() const = 0;
+  // False for a pipe, a URL or a device: frames().count is then unknown (0), and the run
+  // ends when next() gives no more.
+  virtual bool length_known() const { return true; }
+  virtual const ScanFrames& frames() const = 0;
+
+  // Only `area` of each stored picture will be read (several calls: all their areas), so a
+  // source may decode less of it. Call before choose().
+  virtual void read_only(Rect area) { (void)area; }
+  // Starts handing out the chosen frames; call once, before next().
+  virtual bool choose(FrameChoice choice) = 0;
+  // After choose(): pictures are decoded ahead on threads of the source's own.
+  virtual bool decodes_ahead() const { return false; }
+  // The picture of the next chosen frame, full size in the decoder's pixel format, valid
+  // until the next call; null when every chosen frame has been handed out, when the input
+  // broke off before it (broke_off()), or when it was asked to stop. A frame whose picture
+  // does not decode shows the last good picture before it.
+  virtual const AVFrame* next(int64_t& frame) = 0;
+  // Of the picture next() handed out last.
+  virtual const FrameStamp& stamp() const = 0;
+
+  // The input ended before a chosen frame's picture; read_error() says why, where FFmpeg does.
+  virtual bool broke_off() const = 0;
+  virtual int read_error() const = 0;
+  // Frames whose pictures did not decode.
+  virtual int64_t damaged() const = 0;
+  // The first of them by name, where they have names (image sequences).
+  virtual std::string first_damaged() const { return {}; }
+  // What the run should say of the input once it is done (images that do not decode, ...),
+  // each a message without the program's name and the input's.
+  virtual std::vector<std::string> warnings() const { return {}; }
+  // Why next() gave up on an input that cannot go on (an image of another size), as a
+  // message without the program's name; empty when it did not.
+  virtual std::string failure() const { return {}; }
+};
+
+}  // namespace scan

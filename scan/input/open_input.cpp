@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/input/open_input.h"
+
+#include "scan/input/clip_messages.h"
+#include "scan/input/clip_reader.h"
+#include "scan/input/image_list.h"
+#include "scan/input/image_sequence.h"
+#include "scan/input/read_ahead.h"
+#include "scan/input/stream_reader.h"
+
+namespace scan {
+
+InputOpening open_input(const InputRequest& o, int threads, const decode::ShouldStop& stop) {
+  const auto failed = [&](const decode::OpenFailure& why) {
+    return base::failure(o.input + ": " + describe_failure(why));
+  };
+  if (is_stream_input(o.input, o.format)) {
+    auto stream = StreamReader::open(
+        StreamRequest{o.input, o.format, o.options, threads}, stop);
+    if (!stream) return base::failure(stream.error());
+    return std::unique_ptr<FrameSource>(std::move(*stream));
+  }
+  if (const SequenceKind kind = sequence_kind(o.input); kind != SequenceKind::none) {
+    auto files = list_images(o.input, kind);
+    if (!files) return base::failure(files.error());
+    std::vector<long long> numbers;
+    if (kind == SequenceKind::printf) {
+      const std::string name = o.input.substr(o.input.rfind('/') + 1);
+      for (const std::string& file : *files)
+        numbers.push_back(pattern_number(name, file.substr(file.rfind('/') + 1)).value_or(0));
+    }
+    auto sequence = ImageSequence::open(std::move(*files), threads, std::move(numbers), o.turn_images);
+    if (!sequence) return base::failure(o.input + ": no image of the sequence decodes");
+    return std::unique_ptr<FrameSource>(std::move(*sequence));
+  }
+  auto clip = ClipReader::open(o.input, threads, stop);
+  if (!clip) return failed(clip.error());
+  // With threads to spare, the decoder is fed while the run converts.
+  if (threads > 1) return std::unique_ptr<FrameSource>(std::make_unique<ReadAhead>(std::move(*clip)));
+  return std::unique_ptr<FrameSource>(std::move(*clip));
+}
+
+}  // namespace scan

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// INPUT, whatever it names, opened as a source of pictures.
+#pragma once
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "decode/media_input.h"
+#include "decode/open_stream.h"
+#include "scan/input/frame_source.h"
+
+namespace scan {
+
+// A source, or why INPUT cannot be read: a message without the program's name.
+using InputOpening = base::Result<std::unique_ptr<FrameSource>, std::string>;
+
+// What to open and how.
+struct InputRequest {
+  std::string input;   // a clip, an image folder or pattern, "-", a URL or a device
+  std::string format;  // FFmpeg's demuxer or device; empty: FFmpeg guesses
+  std::vector<std::pair<std::string, std::string>> options;  // the demuxer's or device's
+  bool turn_images = true;  // images turned (and mirrored) as their EXIF orientation says
+};
+
+// Opens `o.input` with `threads` decoding threads; `stop` can cut a long opening short.
+[[nodiscard]] InputOpening open_input(const InputRequest& o, int threads,
+                                      const decode::ShouldStop& stop);
+
+}  // namespace scan

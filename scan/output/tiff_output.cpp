@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/output/tiff_output.h"
+
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace scan {
+
+// What libtiff's callbacks report back: the file and the first thing that went wrong.
+struct TiffBands::Client {
+  int fd = -1;
+  int write_errno = 0;  // why a write failed, for the same words as the PNG's
+  std::string message;  // libtiff's first error
+};
+
+namespace {
+
+using Client = TiffBands::Client;
+
+tmsize_t read_proc(thandle_t handle, void* buffer, tmsize_t size) {
+  return ::read(static_cast<Client*>(handle)->fd, buffer, static_cast<size_t>(size));
+}
+
+tmsize_t write_proc(thandle_t handle, void* buffer, tmsize_t size) {
+  auto* client = static_cast<Client*>(handle);
+  const auto* bytes = static_cast<const char*>(buffer);
+  tmsize_t done = 0;
+  while (done < size) {
+    ssize_t wrote = ::write(client->fd, bytes + done, static_cast<size_t>(size - done));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (client->write_errno == 0) client->write_errno = wrote < 0 ? errno : ENOSPC;
+      return -1;
+    }
+    done += wrote;
+  }
+  return done;
+}
+
+toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
+  return static_cast<toff_t>(
+      ::lseek(static_cast<Client*>(handle)->fd, static_cast<off_t>(offset), whence));
+}
+
+// The file belongs to the temporary output, which syncs, closes and renames it.
+int close_proc(thandle_t) { return 0; }
+
+toff_t size_proc(thandle_t handle) {
+  struct stat st {};
+  return fstat(static_cast<Client*>(handle)->fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
+}
+
+int map_proc(thandle_t, void**, toff_t*) { return 0; }
+void unmap_proc(thandle_t, void*, toff_t) {}
+
+int on_error(TIFF*, void* user, const char*, const char* format, va_list args) {
+  auto* client = static_cast<Client*>(user);
+  if (client->message.empty()) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    client->message = text;
+  }
+  return 1;  // handled: nothing on stderr
+}
+
+int on_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+uint16_t tiff_code(TiffCompression compression) {
+  switch (compression) {
+    case TiffCompression::deflate:
+      return COMPRESSION_ADOBE_DEFLATE;
+    case TiffCompression::zstd:
+      return COMPRESSION_ZSTD;
+    case TiffCompression::lzw:
+      return COMPRESSION_LZW;
+    case TiffCompression::none:
+      break;
+  }
+  return COMPRESSION_NONE;
+}
+
+int64_t padded(int64_t side) {
+  return (side + tiff_tile_side - 1) / tiff_tile_side * tiff_tile_side;
+}
+
+}  // namespace
+
+bool tiff_can_write(TiffCompression compression) {
+  return TIFFIsCODECConfigured(tiff_code(compression)) != 0;
+}
+
+bool needs_bigtiff(const ImageSize& size, TiffCompression compression) {
+  // In double: sides up to TIFF's 2^32 - 1 would overflow 64 bits.
+  const double tiles = static_cast<double>(padded(size.width) / tiff_tile_side) *
+                       static_cast<double>(padded(size.height) / tiff_tile_side);
+  const double raw = static_cast<double>(padded(size.width)) *
+                     static_cast<double>(padded(size.height)) * size.pixel_bytes;
+  // The most each compression can grow incompressible tiles: LZW's codes reach 12 bits a
+  // byte, deflate adds its stored blocks' headers, zstd its own bound (about 1/256).
+  double data = raw;
+  switch (compression) {
+    case TiffCompression::lzw:
+      data = raw * 1.5;
+      break;
+    case TiffCompression::deflate:
+      data = raw * 1.001;
+      break;
+    case TiffCompression::zstd:
+      data = raw * (1 + 1.0 / 128);
+      break;
+    case TiffCompression::none:
+      break;
+  }
+  // Each tile's own framing, its offset and byte count, and the header and directory.
+  const double file = data + tiles * (64 + 8) + 4096;
+  return file > 4294967295.0;
+}
+
+TiffBands::TiffBands(std::unique_ptr<Client> client, const ImageSize& size, strips::Cut cut)
+    : client_(std::move(client)), size_(size), cut_(cut) {}
+
+TiffBands::~TiffBands() {
+  // Unfinished, the file is being thrown away: libtiff's last flush must not reach it.
+  client_->fd = -1;
+  if (tiff_ != nullptr) TIFFCleanup(tiff_);
+}
+
+base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
+                                                                      const ImageSize& size,
+                                                                      strips::Cut cut,
+                                                                      TiffCompression compression,
+                                                                      bool bigtiff) {
+  auto client = std::make_unique<Client>();
+  client->fd = fd;
+  Client* handle = client.get();
+  auto bands = std::make_unique<TiffBands>(std::move(client), size, cut);
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options, on_error, handle);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, on_warning, handle);
+  bands->tiff_ = TIFFClientOpenExt("OUTPUT", bigtiff ? "w8" : "w", handle, read_proc, write_proc,
+                                   seek_proc, close_proc, size_proc, map_proc, unmap_proc,
+                                   options);
+  TIFFOpenOptionsFree(options);
+  if (bands->tiff_ == nullptr) return base::failure(std::string(bands->failure("").error()));
+  TIFF* tiff = bands->tiff_;
+  const bool deep = size.pixel_bytes == 6;
+  bool set = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size.width)) &&
+             TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size.height)) &&
+             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, deep ? 16 : 8) &&
+             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3) &&
+             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+             TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+             TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+             TIFFSetField(tiff, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(tiff_tile_side)) &&
+             TIFFSetField(tiff, TIFFTAG_TILELENGTH, static_cast<uint32_t>(tiff_tile_side)) &&
+             TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiff_code(compression)) &&
+             TIFFSetField(tiff, TIFFTAG_SOFTWARE, "velmora-scan");
+  if (set && compression != TiffCompression::none)
+    set = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  // Fast deflate, as for the PNG: the tiles are compressed in the decoding loop's thread.
+  if (set && compression == TiffCompression::deflate) set = TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1);
+  if (!set) return base::failure(std::string(bands->failure("cannot set up the TIFF").error()));
+  const int64_t pb = size.pixel_bytes;
+  bands->across_ = padded(cut == strips::Cut::vertical ? size.height : size.width);
+  // Zeroed: the padding of edge tiles is stored black.
+  bands->band_.assign(static_cast<size_t>(bands->across_ * tiff_tile_side * pb), 0);
+  bands->tile_.resize(static_cast<size_t>(tiff_tile_side * tiff_tile_side * pb));
+  return bands;
+}
+
+TiffBands::Done TiffBands::failure(const std::string& what) const {
+  if (client_->write_errno != 0)
+    return base::failure("cannot write (" + std::string(std::strerror(client_->write_errno)) + ")");
+  if (!client_->message.empty()) return base::failure(client_->message);
+  return base::failure(what.empty() ? std::string("cannot write the TIFF") : what);
+}
+
+TiffBands::Done TiffBands::add(const strips::ConstBytePlane& strip) {
+  const int64_t pb = size_.pixel_bytes;
+  const bool vertical = cut_ == strips::Cut::vertical;
+  const int64_t total = vertical ? size_.width : size_.height;
+  const int64_t lines = std::min(vertical ? strip.width / pb : strip.height, total - lines_);
+  // Lines of the strip go into the band until it is full, then the band's tiles are written.
+  for (int64_t done = 0; done < lines;) {
+    const int64_t at = lines_ % tiff_tile_side;
+    const int64_t count = std::min(lines - done, tiff_tile_side - at);
+    if (vertical) {
+      const int64_t band_stride = tiff_tile_side * pb;
+      for (int64_t y = 0; y < size_.height; ++y)
+        std::memcpy(band_.data() + y * band_stride + at * pb,
+                    strip.pixels + y * strip.stride + done * pb, static_cast<size_t>(count * pb));
+    } else {
+      const int64_t band_stride = across_ * pb;
+      for (int64_t r = 0; r < count; ++r)
+        std::memcpy(band_.data() + (at + r) * band_stride, strip.pixels + (done + r) * strip.stride,
+                    static_cast<size_t>(size_.width * pb));
+    }
+    done += count;
+    lines_ += count;
+    if (lines_ % tiff_tile_side == 0)
+      if (Done written = write_band(); !written) return written;
+  }
+  return {};
+}
+
+TiffBands::Done TiffBands::write_band() {
+  const int64_t pb = size_.pixel_bytes;
+  const int64_t band = (lines_ - 1) / tiff_tile_side;
+  const int64_t tiles = across_ / tiff_tile_side;
+  const int64_t tile_row_bytes = tiff_tile_side * pb;
+  for (int64_t t = 0; t < tiles; ++t) {
+    const bool vertical = cut_ == strips::Cut::vertical;
+    if (vertical) {
+      // 256 columns wide, the band's rows are the tile's rows: one block per tile.
+      std::memcpy(tile_.data(), band_.data() + t * tiff_tile_side * tile_row_bytes, tile_.size());
+    } else {
+      for (int64_t r = 0; r < tiff_tile_side; ++r)
+        std::memcpy(tile_.data() + r * tile_row_bytes,
+                    band_.data() + r * across_ * pb + t * tile_row_bytes,
+                    static_cast<size_t>(tile_row_bytes));
+    }
+    // The image holds 16-bit samples big-endian, as PNG wants; libtiff takes them native.
+    if (pb == 6)
+      TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(tile_.data()),
+                           static_cast<tmsize_t>(tile_.size() / 2));
+    const int64_t x = (vertical ? band : t) * tiff_tile_side;
+    const int64_t y = (vertical ? t : band) * tiff_tile_side;
+    const uint32_t number =
+        TIFFComputeTile(tiff_, static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0);
+    if (TIFFWriteEncodedTile(tiff_, number, tile_.data(), static_cast<tmsize_t>(tile_.size())) < 0)
+      return failure("");
+  }
+  std::fill(band_.begin(), band_.end(), 0);
+  return {};
+}
+
+TiffBands::Done TiffBands::finish() {
+  if (lines_ % tiff_tile_side != 0)
+    if (Done written = write_band(); !written) return written;
+  if (!TIFFFlush(tiff_)) return failure("");
+  client_->fd = -1;
+  TIFFCleanup(tiff_);
+  tiff_ = nullptr;
+  return {};
+}
+
+}  // namespace scan

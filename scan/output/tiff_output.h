@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Writes the streak image as a tiled TIFF with libtiff while the strips come in. Each tile
+// is compressed and written as soon as its last strip is in, so only one band of tiles is
+// held: a tile column (256 columns, full height) for a vertical cut, a tile row (full
+// width, 256 rows) for a horizontal one, however long the clip.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "scan/output/strip_image.h"
+#include "strips/exact_strips.h"
+
+typedef struct tiff TIFF;
+
+namespace scan {
+
+enum class TiffCompression { deflate, zstd, lzw, none };
+
+inline constexpr int64_t tiff_tile_side = 256;
+// TIFF stores each side in 32 bits.
+inline constexpr int64_t tiff_max_side = 4294967295;
+
+// Whether this libtiff can write `compression` (zstd depends on how it was built).
+bool tiff_can_write(TiffCompression compression);
+
+// Whether the file for an image of `size` could pass classic TIFF's 4 GiB of offsets with
+// `compression` at its worst (edge tiles are stored whole), and so must be a BigTIFF.
+bool needs_bigtiff(const ImageSize& size, TiffCompression compression);
+
+class TiffBands {
+ public:
+  using Done = base::Result<void, std::string>;
+
+  // Starts the TIFF on `fd` (which stays open and the caller's): RGB at 8 or 16 bits as
+  // `size` says, tiles 256 x 256, the horizontal predictor with any compression.
+  static base::Result<std::unique_ptr<TiffBands>, std::string> open(int fd, const ImageSize& size,
+                                                                    strips::Cut cut,
+                                                                    TiffCompression compression,
+                                                                    bool bigtiff);
+  ~TiffBands();
+  TiffBands(const TiffBands&) = delete;
+  TiffBands& operator=(const TiffBands&) = delete;
+
+  // Appends the next strip: whole columns (vertical cut) or rows (horizontal) of the image
+  // in its packed RGB, 16-bit samples big-endian. Writes every tile the strip completes.
+  Done add(const strips::ConstBytePlane& strip);
+  // Writes the last, partly filled band and the directory.
+  Done finish();
+
+  // Not for use: open() makes them.
+  struct Client;
+  TiffBands(std::unique_ptr<Client> client, const ImageSize& size, strips::Cut cut);
+
+ private:
+  Done write_band();
+  Done failure(const std::string& what) const;
+
+  std::unique_ptr<Client> client_;
+  TIFF* tiff_ = nullptr;
+  ImageSize size_;
+  strips::Cut cut_;
+  int64_t across_ = 0;  // the band's padded length across the cut, in pixels
+  int64_t lines_ = 0;   // columns (rows) of the image added so far
+  std::vector<uint8_t> band_, tile_;
+};
+
+}  // namespace scan

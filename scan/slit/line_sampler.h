@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Samples of a picture at any places, bilinear between the four pixel centres around each.
+// The diagonal of a frame has the whole frame as its bounding box, so only small boxes
+// along the places are converted, each by SlitScaler's crop rule: the pixels used equal a
+// whole-frame conversion's, byte for byte.
+//
+// Rounding: a place is rounded to the nearest 1/1024 of a pixel (halves away from zero),
+// the weights are then whole multiples of 1/1024 and the sum exact, rounded half up. A
+// place within 1/2048 of a pixel centre is that pixel exactly.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "scan/slit/slit_path.h"
+#include "scan/slit/slit_scaler.h"
+
+namespace scan {
+
+class LineSampler {
+ public:
+  explicit LineSampler(bool deep) : deep_(deep), whole_(deep) {}
+
+  // The values of `frame`, shown at width x height (scaled whole when it has another
+  // size), at `places` (inside 0 .. width - 1, 0 .. height - 1; those outside are taken at
+  // the nearest edge), one pixel after another into `out`. False when libswscale cannot
+  // convert this picture.
+  bool sample(const AVFrame* frame, int width, int height, const std::vector<Point>& places,
+              uint8_t* out);
+
+  // Pixels a box converted around consecutive places may cover at most (one place's four
+  // at least): small enough that a diagonal's boxes hold little it does not need, large
+  // enough that a straight slit's few boxes cost little more than its own crop.
+  static constexpr int64_t box_area = 512;
+
+  // A place in 1/1024 pixel.
+  struct Fixed {
+    int64_t x = 0, y = 0;
+  };
+
+ private:
+  // libswscale makes a scaler again for each new size: boxes cut alike share one.
+  using BoxKind = std::array<int, 8>;
+  bool deep_;
+  SlitScaler whole_;
+  std::map<BoxKind, std::unique_ptr<SlitScaler>> scalers_;
+};
+
+}  // namespace scan
