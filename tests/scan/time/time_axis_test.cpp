@@ -20,7 +20,7 @@
 #include "scan/time/tick_band.h"
 #include "scan/time/time_axis.h"
 #include "scan/time/timeline.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tests/support/scratch.h"
 
 // AddressSanitizer reserves more address space than any limit on it would let through.

@@ -6,7 +6,7 @@
 #include <tiffio.h>
 
 #include "tools/clipwriter/clip_writer.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "scan/slit/reduce.h"
 #include "scan/slit/slit_path.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {

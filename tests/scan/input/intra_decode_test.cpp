@@ -14,7 +14,7 @@
 #include "decode/media_input.h"
 #include "scan/input/clip_reader.h"
 #include "scan/input/jpeg_area.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tests/support/reference_decoder.h"
 #include "tools/clipwriter/clip_writer.h"
 

@@ -16,7 +16,7 @@
 #include <fstream>
 
 #include "scan/input/stream_reader.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {

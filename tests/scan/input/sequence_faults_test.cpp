@@ -12,7 +12,7 @@
 #include <fstream>
 #include <map>
 
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <map>
 
 #include "scan/input/image_orientation.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tools/clipwriter/avi_bytes.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "tools/clipwriter/clip_writer.h"
 #include "scan/slit/slit_scaler.h"
 #include "tests/support/reference_decoder.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 extern "C" {
 #include <libavutil/frame.h>

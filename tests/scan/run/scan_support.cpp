@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 #include <fcntl.h>
 #include <png.h>

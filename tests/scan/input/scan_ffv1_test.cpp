@@ -4,7 +4,7 @@
 // a pipe, at 1, 2 and 3 threads, run after run, they give one image byte for byte.
 #include <gtest/gtest.h>
 
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {

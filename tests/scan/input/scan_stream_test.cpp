@@ -15,7 +15,7 @@
 #include <fstream>
 #include <thread>
 
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "tools/clipwriter/avi_bytes.h"
 #include "tools/clipwriter/clip_writer.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "scan/time/timeline.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {

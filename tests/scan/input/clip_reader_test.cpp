@@ -13,7 +13,7 @@
 #include "scan/input/clip_reader.h"
 #include "scan/slit/slit_scaler.h"
 #include "tools/clipwriter/clip_writer.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 namespace {
 

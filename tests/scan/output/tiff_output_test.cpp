@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "scan/output/tiff_output.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "scan/input/image_list.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tests/support/clips.h"
 
 namespace {

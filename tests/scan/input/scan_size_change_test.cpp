@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "scan/slit/slit_scaler.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tests/support/reference_decoder.h"
 #include "tools/clipwriter/clip_writer.h"
 

@@ -10,7 +10,7 @@
 #include <random>
 
 #include "scan/output/png_output.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "decode/media_input.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "tools/clipwriter/clip_writer.h"
 #include "decode/display_orientation.h"
-#include "scan_support.h"
+#include "tests/scan/run/scan_support.h"
 
 extern "C" {
 #include <libavutil/display.h>
