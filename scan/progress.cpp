@@ -20,14 +20,16 @@ std::string minutes_and_seconds(double seconds) {
 
 }  // namespace
 
-Progress::Progress(std::FILE* terminal, bool shown, int64_t total)
-    : out_(terminal), shown_(shown), total_(total) {}
+void TerminalProgress::start(int64_t total) {
+  total_ = total;
+  start_ = Clock::now();
+}
 
-double Progress::seconds() const {
+double TerminalProgress::seconds() const {
   return std::chrono::duration<double>(Clock::now() - start_).count();
 }
 
-std::string Progress::bar(int64_t done, int64_t total, double rate, int width) {
+std::string TerminalProgress::bar(int64_t done, int64_t total, double rate, int width) {
   if (total <= 0) {
     // A stream: its length is not known, so only what is done and how fast.
     char figures[96];
@@ -46,8 +48,7 @@ std::string Progress::bar(int64_t done, int64_t total, double rate, int width) {
   return text;
 }
 
-void Progress::update(int64_t done) {
-  if (!shown_) return;
+void TerminalProgress::update(int64_t done) {
   auto now = Clock::now();
   if (drawn_ && now - last_draw_ < redraw_every && (done < total_ || total_ <= 0)) return;
   last_draw_ = now;
@@ -58,16 +59,15 @@ void Progress::update(int64_t done) {
   std::fflush(out_);
 }
 
-void Progress::clear() {
-  if (!shown_ || !drawn_) return;
+void TerminalProgress::clear() {
+  if (!drawn_) return;
   std::fputs("\r\033[K", out_);
   std::fflush(out_);
   drawn_ = false;
 }
 
-void Progress::summary(int64_t strips, const std::string& image, int64_t file_bytes,
-                       const OddFrames& odd) {
-  if (!shown_) return;
+void TerminalProgress::summary(int64_t strips, const std::string& image, int64_t file_bytes,
+                               const OddFrames& odd) {
   clear();
   std::fprintf(out_, "velmora-scan: %lld strips, %s, %s in %.1f s", static_cast<long long>(strips),
                image.c_str(), human_bytes(static_cast<double>(file_bytes)).c_str(), seconds());

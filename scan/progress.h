@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The progress bar on a terminal: frames done of frames to do, frames a second and time
-// left, redrawn a few times a second; then a one-line summary. Silent when stderr is not
-// a terminal or when asked to be quiet.
+// The progress of a run's strips. On a terminal: frames done of frames to do, frames a
+// second and time left, redrawn a few times a second; then a one-line summary.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -18,24 +17,41 @@ struct OddFrames {
   std::string shown_size;  // the first picture's size, "640 x 480", that `scaled` are shown at
 };
 
+// What a run says of its strips while it lasts. This one says nothing: it serves tests,
+// the followers of a run of several slits, and programs that do not show progress.
 class Progress {
  public:
-  Progress(std::FILE* terminal, bool shown, int64_t total);
+  virtual ~Progress() = default;
+  // Strips to make; 0 when the input's length is not known.
+  virtual void start(int64_t total) { (void)total; }
   // `done` strips of the total are made.
-  void update(int64_t done);
-  // Wipes the bar (before an error message or the summary).
-  void clear();
-  void summary(int64_t strips, const std::string& image, int64_t file_bytes, const OddFrames& odd);
-  double seconds() const;
+  virtual void update(int64_t done) { (void)done; }
+  // Wipes what it showed (before an error message or the summary).
+  virtual void clear() {}
+  virtual void summary(int64_t strips, const std::string& image, int64_t file_bytes,
+                       const OddFrames& odd) {
+    (void)strips, (void)image, (void)file_bytes, (void)odd;
+  }
+};
+
+// The bar on a terminal.
+class TerminalProgress : public Progress {
+ public:
+  explicit TerminalProgress(std::FILE* terminal) : out_(terminal) {}
+  void start(int64_t total) override;
+  void update(int64_t done) override;
+  void clear() override;
+  void summary(int64_t strips, const std::string& image, int64_t file_bytes,
+               const OddFrames& odd) override;
 
   // The bar for `done` of `total` at `rate` frames a second, `width` columns for the bar.
   static std::string bar(int64_t done, int64_t total, double rate, int width);
 
  private:
   using Clock = std::chrono::steady_clock;
+  double seconds() const;
   std::FILE* out_;
-  bool shown_;
-  int64_t total_;
+  int64_t total_ = 0;
   Clock::time_point start_ = Clock::now();
   Clock::time_point last_draw_{};
   bool drawn_ = false;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "scan/scan_run.h"
+#include "scan/scan.h"
 
 #include <algorithm>
 #include <csignal>
@@ -18,7 +18,6 @@
 #include "scan/input/open_input.h"
 #include "scan/slit/slit_scaler.h"
 #include "scan/input/clip_messages.h"
-#include "scan/interrupt.h"
 #include "scan/slit/line_strips.h"
 #include "scan/slit/slit_path.h"
 #include "scan/slit/oriented_strip.h"
@@ -36,17 +35,11 @@ namespace {
 
 using strips::Cut;
 
-// What the run hands down to the long steps below it: a SIGINT or SIGTERM asks them to stop.
-bool interrupted_asked() { return interrupt_signal() != 0; }
 
-// A run's failure: its exit status and its message (without the program's name).
-struct Failure {
-  int status = exit_done;
-  std::string message;
-  explicit operator bool() const { return status != exit_done; }
-};
+// A step's failure, or nothing when it went well.
+using Failure = std::optional<Error>;
 
-Failure fail(int status, std::string message) { return {status, std::move(message)}; }
+Error fail(ExitStatus status, std::string message) { return Error{status, std::move(message)}; }
 
 // The slit as a rectangle of the frame, or why it does not fit.
 Failure place_slit(const Options& o, int frame_width, int frame_height, Rect& area) {
@@ -58,10 +51,10 @@ Failure place_slit(const Options& o, int frame_width, int frame_height, Rect& ar
   const int64_t width = o.slit.width;
   const std::string what = o.slit.given ? o.slit.text : "--slit";
   if (first < 0 || first >= size)
-    return fail(exit_usage, what + ": outside the frame (" + std::to_string(size) + " " + lines +
+    return fail(ExitStatus::usage, what + ": outside the frame (" + std::to_string(size) + " " + lines +
                                 ", 0 to " + std::to_string(size - 1) + ")");
   if (width > size - first)
-    return fail(exit_usage, what + ": the slit reaches past the frame (" + std::to_string(size) +
+    return fail(ExitStatus::usage, what + ": the slit reaches past the frame (" + std::to_string(size) +
                                 " " + lines + ")");
   area = vertical ? Rect{static_cast<int>(first), 0, static_cast<int>(width), frame_height}
                   : Rect{0, static_cast<int>(first), frame_width, static_cast<int>(width)};
@@ -84,13 +77,13 @@ Failure choose_frames(const Options& o, const ScanFrames& frames, const FrameTim
   const std::string length =
       std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
   if (choice.from >= frames.count)
-    return fail(exit_usage, o.from.text + ": past the end of the clip (" + length + ")");
+    return fail(ExitStatus::usage, o.from.text + ": past the end of the clip (" + length + ")");
   // Without --from the range starts at the clip's start, which only --to can close.
   if (choice.from >= choice.to && !o.from.given)
-    return fail(exit_usage, o.to.text + ": at the start of the clip (frame " +
+    return fail(ExitStatus::usage, o.to.text + ": at the start of the clip (frame " +
                                 std::to_string(choice.to) + "); no frame lies before it");
   if (choice.from >= choice.to)
-    return fail(exit_usage, o.from.text + ": at or past " + o.to.text + " (frame " +
+    return fail(ExitStatus::usage, o.from.text + ": at or past " + o.to.text + " (frame " +
                                 std::to_string(choice.from) + " to frame " +
                                 std::to_string(choice.to) + ")");
   return {};
@@ -112,10 +105,10 @@ Failure choose_stream_frames(const Options& o, const ScanFrames& frames, FrameCh
   choice.to = INT64_MAX;
   for (const ClipPoint* point : {&o.from, &o.to}) {
     if (point->given && !frame(*point, point == &o.from ? choice.from : choice.to))
-      return fail(exit_usage, point->text + ": the stream's frame rate is not known; give a frame");
+      return fail(ExitStatus::usage, point->text + ": the stream's frame rate is not known; give a frame");
   }
   if (choice.from >= choice.to)
-    return fail(exit_usage, o.from.given ? o.from.text + ": at or past " + o.to.text
+    return fail(ExitStatus::usage, o.from.given ? o.from.text + ": at or past " + o.to.text
                                          : o.to.text + ": no frame lies before it");
   return {};
 }
@@ -162,18 +155,21 @@ void fill_untimed(std::vector<double>& values) {
   }
 }
 
-Failure interrupted() {
-  const int signal = interrupt_signal() != 0 ? interrupt_signal() : finish_signal();
-  return fail(128 + signal, "interrupted; no image written");
-}
+using StripTaker = std::function<base::Result<void, Error>(const Strip&)>;
+
+// What the caller said when it asked to stop: `abandon`'s reason, else `finish`'s.
+int asked(const std::function<int()>& question) { return question ? question() : 0; }
 
 // Everything a run holds while it decodes and writes.
 class Run {
  public:
   // `shared`: an input another run has opened, whose pictures this run is handed (lay()).
-  Run(const Options& o, std::FILE* err, bool terminal, FrameSource* shared = nullptr)
-      : o_(o), err_(err), terminal_(terminal), clip_(shared), output_(o.output) {}
-  int go();
+  Run(const Options& o, Reporter& reporter, const Stopping& stopping,
+      FrameSource* shared = nullptr)
+      : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared), output_(o.output) {}
+  Failure go();
+  // Hands each strip to `take` instead of writing an image.
+  Failure hand_out(const StripTaker& take);
 
   bool skipped();
   Failure prepare();
@@ -189,11 +185,13 @@ class Run {
   // Removes what land() put in place, when it replaced nothing: another image of the same
   // pass failed to land.
   void take_back();
-  int report(const Failure& failure);
+  // Leaves nothing of a run that failed, and hands its error on.
+  Error abandon(const Error& failure);
   void discard();
   FrameSource* clip() const { return clip_; }
 
  private:
+  Failure check_outputs();
   Failure prepare_tiff(const ImageSize& size);
   Failure check_stream_only() const;
   Failure place_lines();
@@ -217,10 +215,23 @@ class Run {
   Failure finish_growing();
   bool replaces_output() const;
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
+  // The caller's word: stop now, leaving nothing; or end an input of unknown length here.
+  int abandon_asked() const { return asked(stopping_.abandon); }
+  int finish_asked() const { return asked(stopping_.finish); }
+  base::ShouldStop should_stop() const {
+    return [this] { return abandon_asked() != 0; };
+  }
+  Error interrupted() const {
+    const int why = abandon_asked() != 0 ? abandon_asked() : finish_asked();
+    return Error{ExitStatus::interrupted, "interrupted; no image written", why};
+  }
+  void say(const std::string& line) const {
+    if (!o_.quiet) reporter_.say(line);
+  }
 
   const Options& o_;
-  std::FILE* err_;
-  bool terminal_;
+  Reporter& reporter_;
+  const Stopping& stopping_;
   FrameSource* clip_;  // owned_, or an input another run reads
   std::unique_ptr<FrameSource> owned_;
   std::optional<SlitScaler> scaler_;
@@ -239,7 +250,9 @@ class Run {
   std::unique_ptr<PngWriter> writer_;
   TempOutput output_;
   std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
-  std::unique_ptr<Progress> progress_;
+  Progress silent_;
+  Progress* progress_ = &silent_;  // the reporter's, for the run that reads the input
+  std::chrono::steady_clock::time_point started_;  // when the strips began
   OddFrames odd_;  // the decoder's damaged frames are added at the end
   int64_t damaged_strips_ = 0, first_damaged_frame_ = -1;  // pictures cut short or damaged
   // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it,
@@ -258,6 +271,7 @@ class Run {
   // Inputs of unknown length, and --flush: the strips so far, written when asked and at
   // the end; the image is laid one strip at a time into image_ and copied here.
   std::unique_ptr<GrowingImage> grown_;
+  const StripTaker* take_ = nullptr;  // hand_out()'s: each strip goes there, no image is made
   double last_flush_ = 0;  // seconds into the run of the last --flush write
   std::string partial_;    // --flush's file for an input of known length, once written
   bool sealed_ = false, landed_ = false;
@@ -275,8 +289,7 @@ std::string partial_name(const std::string& output) {
 bool Run::skipped() {
   struct stat st {};
   if (!o_.skip_existing || stat(o_.output.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  if (!o_.quiet)
-    std::fprintf(err_, "velmora-scan: %s: exists; skipped (--skip-existing)\n", o_.output.c_str());
+  say(o_.output + ": exists; skipped (--skip-existing)");
   return true;
 }
 
@@ -289,49 +302,53 @@ Failure Run::check_stream_only() const {
     const auto& [key, value] = o_.input_options.front();
     const char* what = sequence_kind(o_.input) != SequenceKind::none ? "an image sequence"
                                                                        : "a clip file";
-    return fail(exit_usage, "--input-option " + key + "=" + value + ": " + o_.input + " is " +
+    return fail(ExitStatus::usage, "--input-option " + key + "=" + value + ": " + o_.input + " is " +
                                 what + ", which takes no input option; with --format NAME it is "
                                        "read as a stream, whose demuxer takes them");
   }
   if (o_.input == "-" && isatty(STDIN_FILENO))
-    return fail(exit_usage, "-: standard input is a terminal; give the stream through a pipe "
+    return fail(ExitStatus::usage, "-: standard input is a terminal; give the stream through a pipe "
                             "(... | velmora-scan - OUTPUT) or a file");
   return {};
 }
 
-Failure Run::prepare() {
+Failure Run::check_outputs() {
   const std::optional<Format> format = output_format(o_.output);
   if (!format)
-    return fail(exit_usage, o_.output + ": the output name must end in .png, .tif or .tiff");
+    return fail(ExitStatus::usage, o_.output + ": the output name must end in .png, .tif or .tiff");
   format_ = *format;
   if (!o_.compress_text.empty() && format_ != Format::tiff)
-    return fail(exit_usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
+    return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
-    return fail(exit_usage, o_.compress_text + ": this libtiff cannot write it");
-  if (Written ok = check_output(o_.output, o_.force); !ok) return fail(exit_failed, ok.error());
+    return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
+  if (Written ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
   if (!o_.timeline.empty())
-    if (Written ok = check_output(o_.timeline, o_.force); !ok) return fail(exit_failed, ok.error());
+    if (Written ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+  return {};
+}
+
+Failure Run::prepare() {
+  if (!take_)
+    if (Failure bad = check_outputs()) return bad;
   // A long clip is read through when opened, which a signal must be able to cut short.
   // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
   // that signal still abandons the run.
   if (clip_ == nullptr) {
     if (!o_.input_format.empty())
       if (InputFormatCheck known = check_input_format(o_.input_format); !known)
-        return fail(exit_usage, known.error());
+        return fail(ExitStatus::usage, known.error());
     if (Failure bad = check_stream_only()) return bad;
-    if (is_stream_input(o_.input, o_.input_format)) finish_on_first_signal();
     InputOpening opened = open_input(
-        InputRequest{o_.input, o_.input_format, o_.input_options, !o_.no_rotate}, threads(), [] { return interrupt_signal() != 0 || finish_signal() != 0; });
-    if (interrupt_signal() != 0 || finish_signal() != 0) return interrupted();
-    if (!opened) return fail(exit_failed, opened.error());
+        InputRequest{o_.input, o_.input_format, o_.input_options, !o_.no_rotate}, threads(), [this] { return abandon_asked() != 0 || finish_asked() != 0; });
+    if (abandon_asked() != 0 || finish_asked() != 0) return interrupted();
+    if (!opened) return fail(ExitStatus::failed, opened.error());
     owned_ = std::move(*opened);
     clip_ = owned_.get();
   }
   if (!o_.no_rotate) {
     orientation_ = clip_->display().orientation;
-    if (clip_->display().odd && !o_.quiet && owned_)
-      std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(),
-                   odd_turn(clip_->display()).c_str());
+    if (clip_->display().odd && owned_)
+      say(o_.input + ": warning: " + odd_turn(clip_->display()));
   }
   // The slit, the messages and the image speak of the picture as it is shown.
   const bool swapped = orientation_.swaps_sides();
@@ -348,7 +365,7 @@ Failure Run::prepare() {
     oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
     slit_ = oriented_->stored();
   }
-  if (!clip_->length_known() || o_.flush.given) return prepare_growing(shown_width, shown_height);
+  if (!clip_->length_known() || o_.flush.given || take_) return prepare_growing(shown_width, shown_height);
   if (Failure bad = read_times()) return bad;
   if (Failure bad = choose_frames(o_, clip_->frames(), times_ ? &*times_ : nullptr, choice_))
     return bad;
@@ -371,16 +388,16 @@ Failure Run::prepare() {
   const ImageSize held =
       streamed ? ImageSize{size_.width, o_.slit.width, size_.pixel_bytes} : size_;
   if (auto fits = check_image_size(size_, streamed ? -1 : available_memory()); !fits)
-    return fail(exit_failed, o_.output + ": " + fits.error());
-  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
+    return fail(ExitStatus::failed, o_.output + ": " + fits.error());
+  if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
   if (!image_.allocate(held))
-    return fail(exit_failed, o_.output + ": not enough memory for an image of " +
+    return fail(ExitStatus::failed, o_.output + ": not enough memory for an image of " +
                                  human_bytes(static_cast<double>(held.bytes())) +
                                  "; use --every or a shorter range");
   if (streamed) {
-    writer_ = std::make_unique<PngWriter>(output_.stream(), size_, threads(), png_chunk_bytes, interrupted_asked);
+    writer_ = std::make_unique<PngWriter>(output_.stream(), size_, threads(), png_chunk_bytes, should_stop());
     if (PngWritten ok = writer_->begin(); !ok)
-      return fail(exit_failed, o_.output + ": " + ok.error());
+      return fail(ExitStatus::failed, o_.output + ": " + ok.error());
   }
   return draw_ticks();
 }
@@ -391,11 +408,11 @@ Failure Run::place_lines() {
   if (runs_on_lines(slit_request(o_))) {
     const bool moving = o_.slit.moving || (!o_.lines.empty() && !o_.lines.front().to.empty());
     if (moving && !clip_->length_known())
-      return fail(exit_usage, (o_.lines.empty() ? o_.slit.text : o_.lines.front().text) +
+      return fail(ExitStatus::usage, (o_.lines.empty() ? o_.slit.text : o_.lines.front().text) +
                                   ": a moving slit needs an input of known length");
     auto made = LineStrips::make(slit_request(o_), clip_->width(), clip_->height(), orientation_,
                                  clip_->length_known() ? strips_ : 1, clip_->deep());
-    if (!made) return fail(exit_usage, made.error());
+    if (!made) return fail(ExitStatus::usage, made.error());
     lines_ = std::move(*made);
   }
   if (!o_.ffmpeg_decoder) clip_->read_only(lines_ ? lines_->stored_bounds() : slit_);
@@ -415,36 +432,34 @@ Failure Run::read_times() {
   }
   // The list is the one the source reads.
   auto listed = list_images(o_.input, kind);
-  if (!listed) return fail(exit_failed, o_.input + ": " + listed.error());
+  if (!listed) return fail(ExitStatus::failed, o_.input + ": " + listed.error());
   auto times = FrameTimes::of_images(clip_->frames(), std::move(*listed), o_.clock);
-  if (!times) return fail(exit_usage, o_.input + ": " + times.error());
+  if (!times) return fail(ExitStatus::usage, o_.input + ": " + times.error());
   times_ = std::move(*times);
-  if (times_->untimed() > 0 && !o_.quiet && owned_)
-    std::fprintf(err_,
-                 "velmora-scan: %s: warning: %lld image(s) have no %s, the first %s; they are "
-                 "laid in order without a time (note no-clock)%s\n",
-                 o_.input.c_str(), static_cast<long long>(times_->untimed()),
-                 clock_name(times_->source()).c_str(), times_->first_untimed().c_str(),
-                 o_.bin > 0 ? ", and left out of --bin's intervals" : "");
+  if (times_->untimed() > 0 && owned_)
+    say(o_.input + ": warning: " + std::to_string(times_->untimed()) + " image(s) have no " +
+        clock_name(times_->source()) + ", the first " + times_->first_untimed() +
+        "; they are laid in order without a time (note no-clock)" +
+        (o_.bin > 0 ? ", and left out of --bin's intervals" : ""));
   return {};
 }
 
 // Which frame each strip shows and when; only --bin changes which frames are read.
 Failure Run::plan_strips() {
   if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks) return {};
-  const base::ShouldStop stop = interrupted_asked;
+  const base::ShouldStop stop = should_stop();
   if (o_.bin > 0) {
     auto seconds = range_seconds(*times_, choice_.from, choice_.to, stop);
     if (!seconds) return interrupted();
     const double count = bin_count(*seconds, o_.bin);
-    if (count == 0) return fail(exit_usage, o_.bin_text + ": no image in the range has a time");
+    if (count == 0) return fail(ExitStatus::usage, o_.bin_text + ": no image in the range has a time");
     if (!(count <= static_cast<double>(max_bins)))
-      return fail(exit_usage, o_.bin_text + ": it would make " +
+      return fail(ExitStatus::usage, o_.bin_text + ": it would make " +
                                   std::to_string(static_cast<long long>(count)) +
                                   " strips, more than " + std::to_string(max_bins));
     if (Failure bad = check_bins(static_cast<int64_t>(count))) return bad;
     auto binned = binned_frames(*times_, *seconds, choice_.from, o_.bin);
-    if (!binned) return fail(exit_usage, o_.bin_text + ": " + binned.error());
+    if (!binned) return fail(ExitStatus::usage, o_.bin_text + ": " + binned.error());
     strip_frames_ = std::move(*binned);
     // Every frame up to the last interval's is read; the first of each interval is laid.
     choice_.every = 1;
@@ -474,7 +489,7 @@ Failure Run::check_bins(int64_t count) const {
                            std::to_string(size.height) + " pixels";
   const std::string advice = "; use a longer --bin or a shorter range";
   if (size.width > side_limit || size.height > side_limit)
-    return fail(exit_failed, what + ", more than " + (format_ == Format::tiff ? "TIFF" : "PNG") +
+    return fail(ExitStatus::failed, what + ", more than " + (format_ == Format::tiff ? "TIFF" : "PNG") +
                                  " allows (" + std::to_string(side_limit) + " a side)" + advice);
   // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
   // it comes.
@@ -486,7 +501,7 @@ Failure Run::check_bins(int64_t count) const {
                        per_strip * static_cast<double>(count);
   const int64_t available = available_memory();
   if (available >= 0 && bytes > static_cast<double>(available))
-    return fail(exit_failed, what + " and need " + human_bytes(bytes) + ", more than the " +
+    return fail(ExitStatus::failed, what + " and need " + human_bytes(bytes) + ", more than the " +
                                  human_bytes(static_cast<double>(available)) +
                                  " of memory at hand" + advice);
   return {};
@@ -519,19 +534,19 @@ Failure Run::draw_ticks() {
     const ImageSize whole = vertical ? ImageSize{size_.width, band_, pixel_bytes}
                                      : ImageSize{band_, size_.height, pixel_bytes};
     if (!band_image_.allocate(whole))
-      return fail(exit_failed, o_.output + ": not enough memory for the band of time marks (" +
+      return fail(ExitStatus::failed, o_.output + ": not enough memory for the band of time marks (" +
                                    human_bytes(static_cast<double>(whole.bytes())) + ")");
     band = band_image_.plane();
   }
   auto font = TickFont::open(layout.font_pixels);
-  if (!font) return fail(exit_failed, "--ticks: " + font.error());
+  if (!font) return fail(ExitStatus::failed, "--ticks: " + font.error());
   const std::vector<Tick> ticks = make_ticks(
       axis, [&](const std::string& label) { return font->extent(label, vertical); },
       layout.label_gap);
   draw_tick_band(band, pixel_bytes, layout, *font, ticks);
-  if (ticks.empty() && !o_.quiet)
-    std::fprintf(err_, "velmora-scan: %s: warning: --ticks: no whole second of the strips' "
-                 "times lies on the image; the band has no marks\n", o_.output.c_str());
+  if (ticks.empty())
+    say(o_.output + ": warning: --ticks: no whole second of the strips' times lies on the "
+                    "image; the band has no marks");
   return {};
 }
 
@@ -547,15 +562,15 @@ strips::BytePlane Run::streak_plane() {
 const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
   const AVFrame* picture = clip_->next(frame);
   if (o_.bin > 0)
-    while (picture != nullptr && frame < strip_frames_.frames[k] && interrupt_signal() == 0)
+    while (picture != nullptr && frame < strip_frames_.frames[k] && abandon_asked() == 0)
       picture = clip_->next(frame);
   return picture;
 }
 
 // The image is made when the strips are all there, or when --flush writes it.
 Failure Run::prepare_growing(int shown_width, int shown_height) {
-  if (o_.ticks)
-    return fail(exit_usage, std::string("--ticks: not with ") +
+  if (o_.ticks && !take_)
+    return fail(ExitStatus::usage, std::string("--ticks: not with ") +
                                 (o_.flush.given ? "--flush" : "an input of unknown length"));
   if (clip_->length_known()) {
     if (Failure bad = read_times()) return bad;
@@ -564,7 +579,7 @@ Failure Run::prepare_growing(int shown_width, int shown_height) {
     strips_ = strips_of(choice_);
     if (Failure bad = plan_strips()) return bad;
   } else {
-    if (o_.bin > 0) return fail(exit_usage, o_.bin_text + ": not with an input of unknown length");
+    if (o_.bin > 0) return fail(ExitStatus::usage, o_.bin_text + ": not with an input of unknown length");
     if (Failure bad = choose_stream_frames(o_, clip_->frames(), choice_)) return bad;
     strips_ = INT64_MAX;
   }
@@ -573,9 +588,10 @@ Failure Run::prepare_growing(int shown_width, int shown_height) {
                                clip_->deep());
   if (lines_) (o_.cut == Cut::vertical ? strip.height : strip.width) = lines_->samples();
   if (!image_.allocate(strip))
-    return fail(exit_failed, o_.output + ": not enough memory for a strip of " +
+    return fail(ExitStatus::failed, o_.output + ": not enough memory for a strip of " +
                                  human_bytes(static_cast<double>(strip.bytes())));
   const bool vertical = o_.cut == Cut::vertical;
+  if (take_) return {};
   grown_ = std::make_unique<GrowingImage>(o_.cut, o_.slit.width,
                                           vertical ? strip.height : strip.width,
                                           strip.pixel_bytes);
@@ -585,7 +601,8 @@ Failure Run::prepare_growing(int shown_width, int shown_height) {
 // --flush: OUTPUT replaced by the image so far, under a temporary name and renamed.
 Failure Run::flush_if_due(int64_t strips) {
   if (!o_.flush.given) return {};
-  const double now = progress_->seconds();
+  const double now =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   if (o_.flush.seconds ? now - last_flush_ < o_.flush.time : strips % o_.flush.strips != 0)
     return {};
   last_flush_ = now;
@@ -593,12 +610,12 @@ Failure Run::flush_if_due(int64_t strips) {
   // length keeps OUTPUT for the whole image.
   const std::string target = clip_->length_known() ? partial_name(o_.output) : o_.output;
   TempOutput flushed(target);
-  if (Written ok = flushed.create(); !ok) return fail(exit_failed, ok.error());
-  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads(), interrupted_asked); !ok)
+  if (Written ok = flushed.create(); !ok) return fail(ExitStatus::failed, ok.error());
+  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads(), should_stop()); !ok)
     return write_failed(ok.error());
   // OUTPUT was checked before the run; from the first flush on it is this run's own, as the
   // partial file is.
-  if (Written ok = flushed.commit(true); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = flushed.commit(true); !ok) return fail(ExitStatus::failed, ok.error());
   if (clip_->length_known()) partial_ = target;
   return {};
 }
@@ -606,12 +623,12 @@ Failure Run::flush_if_due(int64_t strips) {
 // A TIFF takes its tiles as the strips come in: only one strip is held here.
 Failure Run::prepare_tiff(const ImageSize& size) {
   if (size.width > tiff_max_side || size.height > tiff_max_side)
-    return fail(exit_failed, o_.output + ": the image would be " + std::to_string(size.width) +
+    return fail(ExitStatus::failed, o_.output + ": the image would be " + std::to_string(size.width) +
                                  " x " + std::to_string(size.height) +
                                  " pixels, more than TIFF allows (" +
                                  std::to_string(tiff_max_side) +
                                  " a side); use --every or a shorter range");
-  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
   auto opened = TiffBands::open(fileno(output_.stream()), size, o_.cut, o_.compress,
                                 needs_bigtiff(size, o_.compress));
   if (!opened) return write_failed(opened.error());
@@ -619,14 +636,14 @@ Failure Run::prepare_tiff(const ImageSize& size) {
   ImageSize strip = size;
   (o_.cut == Cut::vertical ? strip.width : strip.height) = o_.slit.width;
   if (!image_.allocate(strip))
-    return fail(exit_failed, o_.output + ": not enough memory for a strip of " +
+    return fail(ExitStatus::failed, o_.output + ": not enough memory for a strip of " +
                                  human_bytes(static_cast<double>(strip.bytes())));
   return {};
 }
 
 Failure Run::write_failed(const std::string& error) const {
-  if (interrupt_signal() != 0) return interrupted();
-  return fail(exit_failed, o_.output + ": " + error);
+  if (abandon_asked() != 0) return interrupted();
+  return fail(ExitStatus::failed, o_.output + ": " + error);
 }
 
 // Lays one strip per chosen frame into the image, and hands each picture to `followers`,
@@ -636,18 +653,18 @@ Failure Run::write_failed(const std::string& error) const {
 // as a damaged frame does; the first strip has none and stays black.
 Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   if (!clip_->choose(choice_)) {
-    if (interrupt_signal() != 0) return interrupted();
-    return fail(exit_failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
+    if (abandon_asked() != 0) return interrupted();
+    return fail(ExitStatus::failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
   }
   start_strips(true);
   for (const auto& run : followers) run->start_strips(false);
   for (int64_t k = 0; k < strips_; ++k) {
-    if (interrupt_signal() != 0) return interrupted();
-    if (finish_signal() != 0) break;
+    if (abandon_asked() != 0) return interrupted();
+    if (finish_asked() != 0) break;
     int64_t frame = 0;
     const bool gap = o_.bin > 0 && strip_frames_.frames[k] < 0;
     const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
-    if (interrupt_signal() != 0) return interrupted();
+    if (abandon_asked() != 0) return interrupted();
     // A stream ends where it ends, or where a signal ended it.
     if (picture == nullptr && !gap && !clip_->length_known() && clip_->failure().empty()) break;
     if (picture == nullptr && !gap)
@@ -664,8 +681,9 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
 
 void Run::start_strips(bool shown) {
   scaler_.emplace(clip_->deep());
-  progress_ = std::make_unique<Progress>(err_, terminal_ && !o_.quiet && shown,
-                                         clip_->length_known() ? strips_ : 0);
+  started_ = std::chrono::steady_clock::now();
+  if (shown && !o_.quiet) progress_ = &reporter_.progress();
+  progress_->start(clip_->length_known() ? strips_ : 0);
 }
 
 // Strip k of `picture`; null for a --bin interval without a frame.
@@ -675,7 +693,8 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const strips::BytePlane image = streak_plane();
   // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
   // one-strip image; a damaged frame leaves the strip before it there, to go again.
-  const int64_t at = tiff_ || writer_ || grown_ ? 0 : k;
+  const bool held_alone = tiff_ || writer_ || grown_ || take_;
+  const int64_t at = held_alone ? 0 : k;
   if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
   if (repeated && static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
   if (!gap && !repeated && clip_->stamp().damaged) {
@@ -692,11 +711,11 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
       : other_size ? scaler_->convert_scaled(picture, clip_->width(), clip_->height(), slit_)
                    : scaler_->convert(picture, slit_);
   // A --bin interval without a frame: a black strip (the whole image starts black).
-  if (gap && (tiff_ || writer_ || grown_))
+  if (gap && held_alone)
     for (int64_t y = 0; y < image.height; ++y)
       std::fill_n(image.pixels + y * image.stride, image.width, uint8_t{0});
   // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
-  if ((tiff_ || grown_) && view.bytes != nullptr)
+  if ((tiff_ || grown_ || take_) && view.bytes != nullptr)
     std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
   if (view.bytes != nullptr && oriented_) {
     oriented_->place(view, image, o_.cut, at);
@@ -709,7 +728,7 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   } else if (k > 0) {
     if (static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
     ++odd_.damaged;
-    if (!tiff_ && !grown_) repeat_strip(k);
+    if (!tiff_ && !grown_ && !take_) repeat_strip(k);
   } else {
     ++odd_.blank;  // the image is allocated black
   }
@@ -724,9 +743,19 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
       return write_failed(ok.error());
   } else if (grown_) {
     if (!grown_->add(image_))
-      return fail(exit_failed, o_.output + ": not enough memory for " + std::to_string(k + 1) +
+      return fail(ExitStatus::failed, o_.output + ": not enough memory for " + std::to_string(k + 1) +
                                    " strips; use --every, --to or a TIFF OUTPUT");
     if (Failure bad = flush_if_due(k + 1)) return bad;
+  } else if (take_) {
+    const ImageSize held = image_.size();
+    const Strip strip{k,
+                      gap ? -1 : clip_->stamp().frame,
+                      gap ? 0.0 : clip_->stamp().seconds,
+                      static_cast<int>(held.width),
+                      static_cast<int>(held.height),
+                      held.pixel_bytes,
+                      image_.row(0)};
+    if (auto taken = (*take_)(strip); !taken) return taken.error();
   }
   return {};
 }
@@ -750,30 +779,28 @@ void Run::lay_band(int64_t k) {
 }
 
 Failure Run::ended_early(int64_t frame) const {
-  if (const std::string why = clip_->failure(); !why.empty()) return fail(exit_failed, why);
+  if (const std::string why = clip_->failure(); !why.empty()) return fail(ExitStatus::failed, why);
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
   if (clip_->broke_off() && clip_->read_error() != 0)
-    return fail(exit_failed, decode::av_error_text(where, clip_->read_error()));
-  return fail(exit_failed, where);
+    return fail(ExitStatus::failed, decode::av_error_text(where, clip_->read_error()));
+  return fail(ExitStatus::failed, where);
 }
 
 // Strips of pictures that end early (an input that broke off inside one) or that the
 // decoder found damaged hold what it made of them: never without a word.
 void Run::warn_damaged() const {
-  if (damaged_strips_ > 0 && !o_.quiet && owned_)
-    std::fprintf(err_, "velmora-scan: %s: warning: %lld strip(s) from damaged or cut-off "
-                 "pictures, the first at frame %lld\n",
-                 o_.input.c_str(), static_cast<long long>(damaged_strips_),
-                 static_cast<long long>(first_damaged_frame_));
-  if (clip_->length_known() || o_.quiet || !owned_) return;
-  const std::string broke = "velmora-scan: " + o_.input +
-                            ": warning: the input broke off; the image holds the strips read "
-                            "before";
+  if (damaged_strips_ > 0 && owned_)
+    say(o_.input + ": warning: " + std::to_string(damaged_strips_) +
+        " strip(s) from damaged or cut-off pictures, the first at frame " +
+        std::to_string(first_damaged_frame_));
+  if (clip_->length_known() || !owned_) return;
+  const std::string broke =
+      o_.input + ": warning: the input broke off; the image holds the strips read before";
   if (clip_->read_error() != 0)
-    std::fprintf(err_, "%s\n", decode::av_error_text(broke, clip_->read_error()).c_str());
+    say(decode::av_error_text(broke, clip_->read_error()));
   else if (clip_->broke_off())
-    std::fprintf(err_, "%s (inside a picture)\n", broke.c_str());
+    say(broke + " (inside a picture)");
 }
 
 void Run::repeat_strip(int64_t k) {
@@ -787,14 +814,14 @@ void Run::repeat_strip(int64_t k) {
 
 Failure Run::finish_growing() {
   // With no frame there is no image to finish, whatever ended the stream.
-  if (grown_->strips() == 0 && finish_signal() != 0) return interrupted();
-  if (grown_->strips() == 0) return fail(exit_failed, o_.input + ": no frame came");
+  if (grown_->strips() == 0 && finish_asked() != 0) return interrupted();
+  if (grown_->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
   size_ = grown_->size();
   // A signal may have ended the run before the strips planned were all there.
   if (records_.size() > static_cast<size_t>(grown_->strips()))
     records_.resize(static_cast<size_t>(grown_->strips()));
-  if (Written ok = output_.create(); !ok) return fail(exit_failed, ok.error());
-  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads(), interrupted_asked); !ok)
+  if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
+  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads(), should_stop()); !ok)
     return write_failed(ok.error());
   return {};
 }
@@ -809,7 +836,7 @@ Failure Run::finish() {
   if (tiff_) {
     if (auto written = tiff_->finish(); !written) return write_failed(written.error());
   } else if (PngWritten written =
-                 writer_ ? writer_->finish() : write_png(output_.stream(), image_, threads(), png_chunk_bytes, interrupted_asked);
+                 writer_ ? writer_->finish() : write_png(output_.stream(), image_, threads(), png_chunk_bytes, should_stop());
              !written) {
     return write_failed(written.error());
   }
@@ -825,17 +852,17 @@ Failure Run::commit() {
 
 Failure Run::seal() {
   if (sealed_) return {};
-  if (interrupt_signal() != 0) return interrupted();
+  if (abandon_asked() != 0) return interrupted();
   if (Failure bad = write_timeline()) return bad;
   if (timeline_)
-    if (Written ok = timeline_->seal(); !ok) return fail(exit_failed, ok.error());
+    if (Written ok = timeline_->seal(); !ok) return fail(ExitStatus::failed, ok.error());
   if (Written ok = output_.seal(); !ok) return write_failed(ok.error());
   sealed_ = true;
   return {};
 }
 
 Failure Run::land() {
-  if (interrupt_signal() != 0) return interrupted();
+  if (abandon_asked() != 0) return interrupted();
   if (Failure bad = commit_both(replaces_output())) return bad;
   landed_ = true;
   if (!partial_.empty()) std::remove(partial_.c_str());
@@ -856,13 +883,11 @@ void Run::summarize() {
   progress_->summary(grown_ ? grown_->strips() : strips_, describe_size(size_), output_.bytes(),
                      odd);
   warn_damaged();
-  if (!o_.quiet && owned_)
-    for (const std::string& warning : clip_->warnings())
-      std::fprintf(err_, "velmora-scan: %s: warning: %s\n", o_.input.c_str(), warning.c_str());
-  if (grown_ && finish_signal() != 0 && !o_.quiet && owned_)
-    std::fprintf(err_, "velmora-scan: %s: stopped by %s after %lld strips; the image holds them\n",
-                 o_.input.c_str(), finish_signal() == SIGINT ? "SIGINT" : "SIGTERM",
-                 static_cast<long long>(grown_->strips()));
+  if (owned_)
+    for (const std::string& warning : clip_->warnings()) say(o_.input + ": warning: " + warning);
+  if (grown_ && finish_asked() != 0 && owned_)
+    say(o_.input + ": stopped by " + (finish_asked() == SIGINT ? "SIGINT" : "SIGTERM") +
+        " after " + std::to_string(grown_->strips()) + " strips; the image holds them");
 }
 
 // A stream's strips are known only as they come: each at its picture's time, its clock the
@@ -883,7 +908,7 @@ void Run::record_arrival(int64_t k) {
 Failure Run::write_timeline() {
   if (o_.timeline.empty()) return {};
   timeline_.emplace(o_.timeline);
-  if (Written ok = timeline_->create(); !ok) return fail(exit_failed, ok.error());
+  if (Written ok = timeline_->create(); !ok) return fail(ExitStatus::failed, ok.error());
   TimelineHead head;
   head.input = o_.input;
   head.width = size_.width - (o_.cut == Cut::horizontal ? band_ : 0);
@@ -897,17 +922,17 @@ Failure Run::write_timeline() {
                                ? timeline_json(head, records_)
                                : timeline_csv(records_);
   if (std::fwrite(text.data(), 1, text.size(), timeline_->stream()) != text.size())
-    return fail(exit_failed, o_.timeline + ": cannot be written");
+    return fail(ExitStatus::failed, o_.timeline + ": cannot be written");
   return {};
 }
 
 // The timeline lands first and is taken back when OUTPUT cannot land: both or neither.
 Failure Run::commit_both(bool replace_output) {
   if (timeline_)
-    if (Written ok = timeline_->commit(o_.force); !ok) return fail(exit_failed, ok.error());
+    if (Written ok = timeline_->commit(o_.force); !ok) return fail(ExitStatus::failed, ok.error());
   if (Written ok = output_.commit(replace_output); !ok) {
     if (timeline_) std::remove(o_.timeline.c_str());
-    return fail(exit_failed, ok.error());
+    return fail(ExitStatus::failed, ok.error());
   }
   return {};
 }
@@ -920,20 +945,29 @@ void Run::discard() {
   partial_.clear();
 }
 
-int Run::report(const Failure& failure) {
+Error Run::abandon(const Error& failure) {
   discard();
-  if (progress_) progress_->clear();
-  std::fprintf(err_, "velmora-scan: %s\n", failure.message.c_str());
-  return failure.status;
+  progress_->clear();
+  return failure;
 }
 
-int Run::go() {
-  if (skipped()) return exit_done;
-  if (Failure bad = prepare()) return report(bad);
-  if (Failure bad = make_strips()) return report(bad);
-  if (Failure bad = finish()) return report(bad);
-  if (Failure bad = commit()) return report(bad);
-  return exit_done;
+Failure Run::hand_out(const StripTaker& take) {
+  take_ = &take;
+  if (Failure bad = prepare()) return abandon(*bad);
+  if (Failure bad = make_strips()) return abandon(*bad);
+  warn_damaged();
+  if (owned_)
+    for (const std::string& warning : clip_->warnings()) say(o_.input + ": warning: " + warning);
+  return {};
+}
+
+Failure Run::go() {
+  if (skipped()) return {};
+  if (Failure bad = prepare()) return abandon(*bad);
+  if (Failure bad = make_strips()) return abandon(*bad);
+  if (Failure bad = finish()) return abandon(*bad);
+  if (Failure bad = commit()) return abandon(*bad);
+  return {};
 }
 
 // Several slits: the first run opens and decodes the input and hands each picture to the
@@ -941,20 +975,22 @@ int Run::go() {
 // when all are complete; a failure or an interrupt leaves none, and an image that cannot be
 // put in place (one that appeared meanwhile, without --force) takes back those already put.
 // With --skip-existing the images already there are skipped and the others made.
-int run_several(const std::vector<Options>& all, std::FILE* err, bool terminal) {
+Failure run_several(const std::vector<Options>& all, Reporter& reporter,
+                    const Stopping& stopping) {
   std::vector<Options> each;
   for (const Options& o : all)
-    if (!Run(o, err, terminal).skipped()) each.push_back(o);
-  if (each.empty()) return exit_done;
+    if (!Run(o, reporter, stopping).skipped()) each.push_back(o);
+  if (each.empty()) return {};
   std::vector<std::unique_ptr<Run>> runs;
-  auto failed = [&](Run& run, const Failure& failure) {
+  auto failed = [&](Run& run, const Error& failure) {
     for (auto& other : runs)
       if (other.get() != &run) other->discard();
-    return run.report(failure);
+    return run.abandon(failure);
   };
   for (const Options& o : each) {
-    runs.push_back(std::make_unique<Run>(o, err, terminal, runs.empty() ? nullptr : runs[0]->clip()));
-    if (Failure bad = runs.back()->prepare()) return failed(*runs.back(), bad);
+    runs.push_back(std::make_unique<Run>(o, reporter, stopping,
+                                         runs.empty() ? nullptr : runs[0]->clip()));
+    if (Failure bad = runs.back()->prepare()) return failed(*runs.back(), *bad);
   }
   Run& first = *runs.front();
   // The first run lays its followers' strips; they are handed back below.
@@ -963,19 +999,19 @@ int run_several(const std::vector<Options>& all, std::FILE* err, bool terminal) 
   runs.resize(1);
   const Failure made = first.make_strips(others);
   for (auto& run : others) runs.push_back(std::move(run));
-  if (made) return failed(first, made);
+  if (made) return failed(first, *made);
   for (auto& run : runs)
-    if (Failure bad = run->finish()) return failed(*run, bad);
+    if (Failure bad = run->finish()) return failed(*run, *bad);
   for (auto& run : runs)
-    if (Failure bad = run->seal()) return failed(*run, bad);
+    if (Failure bad = run->seal()) return failed(*run, *bad);
   for (size_t i = 0; i < runs.size(); ++i) {
     if (Failure bad = runs[i]->land()) {
       for (size_t j = 0; j < i; ++j) runs[j]->take_back();
-      return failed(*runs[i], bad);
+      return failed(*runs[i], *bad);
     }
   }
   for (auto& run : runs) run->summarize();
-  return exit_done;
+  return {};
 }
 
 }  // namespace
@@ -984,14 +1020,32 @@ int default_threads() {
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
 }
 
-int run_scan(const Options& options, std::FILE* err, bool terminal) {
-  if (options.order.size() > 1) {
-    std::vector<Options> each = each_slit(options);
+base::Result<void, Error> run(const Request& request, Reporter& reporter,
+                              const Stopping& stopping) {
+  Failure failed;
+  if (request.order.size() > 1) {
+    std::vector<Options> each = each_slit(request);
     for (Options& o : each) o = with_line_layout(o);
-    return run_several(each, err, terminal);
+    failed = run_several(each, reporter, stopping);
+  } else {
+    const Options laid = with_line_layout(request);
+    failed = Run(laid, reporter, stopping).go();
   }
-  const Options laid = with_line_layout(options);
-  return Run(laid, err, terminal).go();
+  if (failed) return base::failure(std::move(*failed));
+  return {};
+}
+
+base::Result<void, Error> for_each_strip(const Request& request, Reporter& reporter,
+                                         const StripTaker& take, const Stopping& stopping) {
+  const Options laid =
+      with_line_layout(request.order.size() > 1 ? each_slit(request).front() : request);
+  if (Failure failed = Run(laid, reporter, stopping).hand_out(take))
+    return base::failure(std::move(*failed));
+  return {};
+}
+
+bool reads_stream(const Request& request) {
+  return is_stream_input(request.input, request.input_format);
 }
 
 }  // namespace scan

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// velmora-scan as a library: the one header a program includes to make streak images. A
+// request names the input, the slits, the frames and the outputs; run() makes and writes
+// them, for_each_strip() hands the strips out one by one as they are cut. Neither prints,
+// exits or touches signals: failures come back as an Error, messages and progress go to
+// the caller's Reporter, and the caller says through Stopping when to give up. A process
+// may run any number of requests, one after the other.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/result.h"
+#include "scan/options.h"
+#include "scan/progress.h"
+
+namespace scan {
+
+// velmora-scan's exit statuses; an interrupted run exits with 128 + the signal's number.
+enum class ExitStatus : int { done = 0, failed = 1, usage = 2, interrupted = 128 };
+
+// Why a request was not carried out: its status and one line without the program's name.
+struct Error {
+  ExitStatus status = ExitStatus::failed;
+  std::string message;
+  int signal = 0;  // what asked an interrupted run to stop, when the caller said
+  int exit_code() const {
+    return status == ExitStatus::interrupted ? 128 + signal : static_cast<int>(status);
+  }
+};
+
+// What a request asks for: the command line's options are the request (options.h).
+using Request = Options;
+
+// The caller's word on stopping, asked now and then: 0 to go on, else a number that says
+// why (the program passes the signal's). `abandon`: stop at once, leave no file. `finish`:
+// an input of unknown length ends here and its image is kept.
+struct Stopping {
+  std::function<int()> abandon;
+  std::function<int()> finish;
+};
+
+// Where a run's words go: warnings and notes, one line each without the program's name,
+// and the progress of its strips.
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+  virtual void say(const std::string& line) = 0;
+  // The progress of the run that reads the input; a silent one unless overridden.
+  virtual Progress& progress() { return silent_; }
+
+ private:
+  Progress silent_;
+};
+
+// Makes and writes the images (and timelines) `request` asks for: all or none.
+[[nodiscard]] base::Result<void, Error> run(const Request& request, Reporter& reporter,
+                                            const Stopping& stopping = {});
+
+// One strip as cut: `width` x `height` packed RGB, 8 or 16 bits (big-endian) a component.
+struct Strip {
+  int64_t index = 0;  // 0, 1, ...
+  int64_t frame = 0;  // the input's frame it was cut from
+  double seconds = 0;  // that frame's time from the input's start
+  int width = 0, height = 0;
+  int pixel_bytes = 3;  // 3 or 6
+  const uint8_t* pixels = nullptr;  // rows `width * pixel_bytes` apart, valid during the call
+};
+
+// Cuts the strips of `request` (its first slit; OUTPUT is not written) and hands each to
+// `take` as it comes; a failure `take` returns ends the run with it.
+[[nodiscard]] base::Result<void, Error> for_each_strip(
+    const Request& request, Reporter& reporter,
+    const std::function<base::Result<void, Error>(const Strip&)>& take,
+    const Stopping& stopping = {});
+
+// Whether `request` reads a stream (a pipe, a URL, a device), whose length is not known:
+// a program lets the first signal finish such a run rather than abandon it.
+bool reads_stream(const Request& request);
+
+// The machine's cores, as --threads defaults to them.
+int default_threads();
+
+}  // namespace scan
