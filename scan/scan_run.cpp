@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/scan.h"
 
+#include "scan/plan.h"
+
 #include <algorithm>
 #include <csignal>
 #include <cmath>
@@ -40,83 +42,6 @@ using strips::Cut;
 using Failure = std::optional<Error>;
 
 Error fail(ExitStatus status, std::string message) { return Error{status, std::move(message)}; }
-
-// The slit as a rectangle of the frame, or why it does not fit.
-Failure place_slit(const Options& o, int frame_width, int frame_height, Rect& area) {
-  const bool vertical = o.cut == Cut::vertical;
-  const int64_t size = vertical ? frame_width : frame_height;
-  const char* lines = vertical ? "columns" : "rows";
-  const int64_t first =
-      o.slit.given ? slit_line(o.slit.percent, o.slit.position, o.slit.fraction, size) : size / 2;
-  const int64_t width = o.slit.width;
-  const std::string what = o.slit.given ? o.slit.text : "--slit";
-  if (first < 0 || first >= size)
-    return fail(ExitStatus::usage, what + ": outside the frame (" + std::to_string(size) + " " + lines +
-                                ", 0 to " + std::to_string(size - 1) + ")");
-  if (width > size - first)
-    return fail(ExitStatus::usage, what + ": the slit reaches past the frame (" + std::to_string(size) +
-                                " " + lines + ")");
-  area = vertical ? Rect{static_cast<int>(first), 0, static_cast<int>(width), frame_height}
-                  : Rect{0, static_cast<int>(first), frame_width, static_cast<int>(width)};
-  return {};
-}
-
-// A time is read off the run's clock when it has one (an image sequence's), else off the
-// clip's index.
-int64_t frame_of(const ClipPoint& point, const ScanFrames& frames, const FrameTimes* times) {
-  if (!point.seconds) return point.frame;
-  return times ? times->frame_at_seconds(point.time) : frames.frame_at_seconds(point.time);
-}
-
-// The frames chosen, or why the range is empty.
-Failure choose_frames(const Options& o, const ScanFrames& frames, const FrameTimes* times,
-                      FrameChoice& choice) {
-  choice.every = o.every;
-  choice.from = o.from.given ? frame_of(o.from, frames, times) : 0;
-  choice.to = o.to.given ? std::min(frame_of(o.to, frames, times), frames.count) : frames.count;
-  const std::string length =
-      std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
-  if (choice.from >= frames.count)
-    return fail(ExitStatus::usage, o.from.text + ": past the end of the clip (" + length + ")");
-  // Without --from the range starts at the clip's start, which only --to can close.
-  if (choice.from >= choice.to && !o.from.given)
-    return fail(ExitStatus::usage, o.to.text + ": at the start of the clip (frame " +
-                                std::to_string(choice.to) + "); no frame lies before it");
-  if (choice.from >= choice.to)
-    return fail(ExitStatus::usage, o.from.text + ": at or past " + o.to.text + " (frame " +
-                                std::to_string(choice.from) + " to frame " +
-                                std::to_string(choice.to) + ")");
-  return {};
-}
-
-// A stream's frames are its pictures; a time picks a frame by the stream's frame rate.
-Failure choose_stream_frames(const Options& o, const ScanFrames& frames, FrameChoice& choice) {
-  const auto frame = [&](const ClipPoint& point, int64_t& out) {
-    if (!point.seconds) {
-      out = point.frame;
-      return true;
-    }
-    if (frames.fps <= 0) return false;
-    out = static_cast<int64_t>(std::ceil(point.time * frames.fps - 1e-6));
-    return true;
-  };
-  choice.every = o.every;
-  choice.from = 0;
-  choice.to = INT64_MAX;
-  for (const ClipPoint* point : {&o.from, &o.to}) {
-    if (point->given && !frame(*point, point == &o.from ? choice.from : choice.to))
-      return fail(ExitStatus::usage, point->text + ": the stream's frame rate is not known; give a frame");
-  }
-  if (choice.from >= choice.to)
-    return fail(ExitStatus::usage, o.from.given ? o.from.text + ": at or past " + o.to.text
-                                         : o.to.text + ": no frame lies before it");
-  return {};
-}
-
-// Written so that no sum can pass 64 bits, however large --every is.
-int64_t strips_of(const FrameChoice& choice) {
-  return (choice.to - choice.from - 1) / choice.every + 1;
-}
 
 // The warning for a display matrix velmora-scan does not follow: its angle when that lies
 // off every quarter turn, else (a shear, uneven scales, a singular matrix) just that.
@@ -194,12 +119,9 @@ class Run {
   Failure check_outputs();
   Failure prepare_tiff(const ImageSize& size);
   Failure check_stream_only() const;
-  Failure place_lines();
   void start_strips(bool shown);
   Failure lay(int64_t k, const AVFrame* picture, bool repeated);
   Failure read_times();
-  Failure plan_strips();
-  Failure check_bins(int64_t count) const;
   Failure draw_ticks();
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
@@ -210,7 +132,7 @@ class Run {
   void warn_damaged() const;
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
-  Failure prepare_growing(int shown_width, int shown_height);
+  Failure prepare_growing();
   Failure flush_if_due(int64_t strips);
   Failure finish_growing();
   bool replaces_output() const;
@@ -235,13 +157,10 @@ class Run {
   FrameSource* clip_;  // owned_, or an input another run reads
   std::unique_ptr<FrameSource> owned_;
   std::optional<SlitScaler> scaler_;
-  Rect slit_;  // in the stored picture
   decode::Orientation orientation_;
-  std::optional<OrientedSlit> oriented_;  // for pictures shown turned or mirrored
-  std::unique_ptr<LineStrips> lines_;     // strips along lines instead of a crop
-  FrameChoice choice_;
-  int64_t strips_ = 0;
-  ImageSize size_;  // of the whole image, whatever is held of it
+  // Worked out before the first picture; its size is the whole image's, whatever is held
+  // of it (a growing image's when it is done).
+  Plan plan_;
   Format format_ = Format::png;
   // The whole image for a PNG of a vertical cut; one strip for a TIFF, handed on to tiff_,
   // and for a PNG of a horizontal cut, whose rows are complete and go to writer_ as each
@@ -255,15 +174,9 @@ class Run {
   std::chrono::steady_clock::time_point started_;  // when the strips began
   OddFrames odd_;  // the decoder's damaged frames are added at the end
   int64_t damaged_strips_ = 0, first_damaged_frame_ = -1;  // pictures cut short or damaged
-  // The frame of every strip (-1: a --bin gap), when --bin, --timeline or --ticks need it,
-  // and the times they are read off.
+  // The times of the input's frames, when --bin, --timeline or --ticks need them.
   std::optional<FrameTimes> times_;
-  StripFrames strip_frames_;
-  std::vector<StripRecord> records_;
   std::optional<TempOutput> timeline_;
-  int64_t shown_slit_ = 0;   // the slit's first column (row) in the picture as shown
-  int shown_width_ = 0, shown_height_ = 0;  // the picture as shown
-  int64_t band_ = 0;         // rows (a vertical cut) or columns of the --ticks band
   // The band of an image written as it comes (a TIFF, a horizontal PNG), laid beside each
   // strip.
   StripImage band_image_;
@@ -350,44 +263,30 @@ Failure Run::prepare() {
     if (clip_->display().odd && owned_)
       say(o_.input + ": warning: " + odd_turn(clip_->display()));
   }
-  // The slit, the messages and the image speak of the picture as it is shown.
-  const bool swapped = orientation_.swaps_sides();
-  const int shown_width = swapped ? clip_->height() : clip_->width();
-  const int shown_height = swapped ? clip_->width() : clip_->height();
-  shown_width_ = shown_width;
-  shown_height_ = shown_height;
-  if (!runs_on_lines(slit_request(o_))) {
-    if (Failure bad = place_slit(o_, shown_width, shown_height, slit_)) return bad;
-    shown_slit_ = o_.cut == Cut::vertical ? slit_.x : slit_.y;
-  }
-  odd_.shown_size = std::to_string(shown_width) + " x " + std::to_string(shown_height);
-  if (!orientation_.upright() && !runs_on_lines(slit_request(o_))) {
-    oriented_.emplace(orientation_, clip_->width(), clip_->height(), slit_);
-    slit_ = oriented_->stored();
-  }
-  if (!clip_->length_known() || o_.flush.given || take_) return prepare_growing(shown_width, shown_height);
-  if (Failure bad = read_times()) return bad;
-  if (Failure bad = choose_frames(o_, clip_->frames(), times_ ? &*times_ : nullptr, choice_))
-    return bad;
-  strips_ = strips_of(choice_);
-  if (Failure bad = plan_strips()) return bad;
-  size_ = image_size(o_.cut, strips_, o_.slit.width, shown_width, shown_height, clip_->deep());
-  if (Failure bad = place_lines()) return bad;
-  // A line's samples, not the frame's side, run along the strip.
-  if (lines_) (o_.cut == Cut::vertical ? size_.height : size_.width) = lines_->samples();
-  if (o_.ticks) {
-    band_ = band_layout(o_.cut == Cut::vertical, o_.cut == Cut::vertical ? size_.height : size_.width)
-                .thickness;
-    (o_.cut == Cut::vertical ? size_.height : size_.width) += band_;
-  }
+  const SourceHeader header{clip_->width(), clip_->height(), clip_->deep(), orientation_,
+                            clip_->length_known(), &clip_->frames()};
+  auto place = place_slit(o_, header, take_ != nullptr);
+  if (!place) return place.error();
+  odd_.shown_size =
+      std::to_string(place->shown_width) + " x " + std::to_string(place->shown_height);
+  if (clip_->length_known())
+    if (Failure bad = read_times()) return bad;
+  auto planned = plan_run(o_, header, std::move(*place), times_ ? &*times_ : nullptr,
+                          take_ != nullptr, PlanLimits{format_, available_memory()},
+                          should_stop());
+  if (!planned)
+    return planned.error().status == ExitStatus::interrupted ? interrupted() : planned.error();
+  plan_ = std::move(*planned);
+  if (!o_.ffmpeg_decoder) clip_->read_only(plan_.read_area);
+  if (plan_.growing) return prepare_growing();
   if (format_ == Format::tiff) {
-    if (Failure bad = prepare_tiff(size_)) return bad;
+    if (Failure bad = prepare_tiff(plan_.size)) return bad;
     return draw_ticks();
   }
   const bool streamed = o_.cut == Cut::horizontal;
   const ImageSize held =
-      streamed ? ImageSize{size_.width, o_.slit.width, size_.pixel_bytes} : size_;
-  if (auto fits = check_image_size(size_, streamed ? -1 : available_memory()); !fits)
+      streamed ? ImageSize{plan_.size.width, o_.slit.width, plan_.size.pixel_bytes} : plan_.size;
+  if (auto fits = check_image_size(plan_.size, streamed ? -1 : available_memory()); !fits)
     return fail(ExitStatus::failed, o_.output + ": " + fits.error());
   if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
   if (!image_.allocate(held))
@@ -395,28 +294,11 @@ Failure Run::prepare() {
                                  human_bytes(static_cast<double>(held.bytes())) +
                                  "; use --every or a shorter range");
   if (streamed) {
-    writer_ = std::make_unique<PngWriter>(output_.stream(), size_, threads(), png_chunk_bytes, should_stop());
+    writer_ = std::make_unique<PngWriter>(output_.stream(), plan_.size, threads(), png_chunk_bytes, should_stop());
     if (PngWritten ok = writer_->begin(); !ok)
       return fail(ExitStatus::failed, o_.output + ": " + ok.error());
   }
   return draw_ticks();
-}
-
-// The lines of a slit along paths, or of a slit reduced or moving, for strips_ strips; and
-// what the input is to decode of each picture.
-Failure Run::place_lines() {
-  if (runs_on_lines(slit_request(o_))) {
-    const bool moving = o_.slit.moving || (!o_.lines.empty() && !o_.lines.front().to.empty());
-    if (moving && !clip_->length_known())
-      return fail(ExitStatus::usage, (o_.lines.empty() ? o_.slit.text : o_.lines.front().text) +
-                                  ": a moving slit needs an input of known length");
-    auto made = LineStrips::make(slit_request(o_), clip_->width(), clip_->height(), orientation_,
-                                 clip_->length_known() ? strips_ : 1, clip_->deep());
-    if (!made) return fail(ExitStatus::usage, made.error());
-    lines_ = std::move(*made);
-  }
-  if (!o_.ffmpeg_decoder) clip_->read_only(lines_ ? lines_->stored_bounds() : slit_);
-  return {};
 }
 
 // The times of the input's frames, when --bin, --timeline, --ticks or a time in seconds
@@ -444,81 +326,18 @@ Failure Run::read_times() {
   return {};
 }
 
-// Which frame each strip shows and when; only --bin changes which frames are read.
-Failure Run::plan_strips() {
-  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks) return {};
-  const base::ShouldStop stop = should_stop();
-  if (o_.bin > 0) {
-    auto seconds = range_seconds(*times_, choice_.from, choice_.to, stop);
-    if (!seconds) return interrupted();
-    const double count = bin_count(*seconds, o_.bin);
-    if (count == 0) return fail(ExitStatus::usage, o_.bin_text + ": no image in the range has a time");
-    if (!(count <= static_cast<double>(max_bins)))
-      return fail(ExitStatus::usage, o_.bin_text + ": it would make " +
-                                  std::to_string(static_cast<long long>(count)) +
-                                  " strips, more than " + std::to_string(max_bins));
-    if (Failure bad = check_bins(static_cast<int64_t>(count))) return bad;
-    auto binned = binned_frames(*times_, *seconds, choice_.from, o_.bin);
-    if (!binned) return fail(ExitStatus::usage, o_.bin_text + ": " + binned.error());
-    strip_frames_ = std::move(*binned);
-    // Every frame up to the last interval's is read; the first of each interval is laid.
-    choice_.every = 1;
-    choice_.to = *std::max_element(strip_frames_.frames.begin(), strip_frames_.frames.end()) + 1;
-    for (int64_t f : strip_frames_.frames)
-      if (f >= 0) choice_.only.push_back(f);
-    strips_ = static_cast<int64_t>(strip_frames_.frames.size());
-  } else {
-    for (int64_t k = 0; k < strips_; ++k)
-      strip_frames_.frames.push_back(choice_.from + k * choice_.every);
-  }
-  if (o_.timeline.empty() && !o_.ticks) return {};
-  auto records = strip_records(clip_->frames(), *times_, strip_frames_, o_.slit.width, stop);
-  if (!records) return interrupted();
-  records_ = std::move(*records);
-  return {};
-}
-
-// Before anything is allocated for --bin's strips: the image they make, and what is kept
-// of each (its frame, its record, its line of the timeline), must fit.
-Failure Run::check_bins(int64_t count) const {
-  const ImageSize size =
-      image_size(o_.cut, count, o_.slit.width, shown_width_, shown_height_, clip_->deep());
-  const int64_t side_limit = format_ == Format::tiff ? tiff_max_side : png_max_side;
-  const std::string what = o_.output + ": " + o_.bin_text + " makes " + std::to_string(count) +
-                           " strips: the image would be " + std::to_string(size.width) + " x " +
-                           std::to_string(size.height) + " pixels";
-  const std::string advice = "; use a longer --bin or a shorter range";
-  if (size.width > side_limit || size.height > side_limit)
-    return fail(ExitStatus::failed, what + ", more than " + (format_ == Format::tiff ? "TIFF" : "PNG") +
-                                 " allows (" + std::to_string(side_limit) + " a side)" + advice);
-  // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
-  // it comes.
-  const bool held = o_.flush.given || (format_ == Format::png && o_.cut == Cut::vertical);
-  double per_strip = sizeof(int64_t);
-  if (!o_.timeline.empty() || o_.ticks) per_strip += sizeof(StripRecord) + sizeof(double);
-  if (!o_.timeline.empty()) per_strip += 160;  // a line of JSON, about
-  const double bytes = (held ? static_cast<double>(size.bytes()) : 0) +
-                       per_strip * static_cast<double>(count);
-  const int64_t available = available_memory();
-  if (available >= 0 && bytes > static_cast<double>(available))
-    return fail(ExitStatus::failed, what + " and need " + human_bytes(bytes) + ", more than the " +
-                                 human_bytes(static_cast<double>(available)) +
-                                 " of memory at hand" + advice);
-  return {};
-}
-
 // The band is drawn before any strip: every strip's time is known from the clip's index.
 Failure Run::draw_ticks() {
-  if (band_ == 0) return {};
+  if (plan_.band == 0) return {};
   const bool vertical = o_.cut == Cut::vertical;
-  const int pixel_bytes = size_.pixel_bytes;
+  const int pixel_bytes = plan_.size.pixel_bytes;
   const BandLayout layout =
-      band_layout(vertical, vertical ? size_.height - band_ : size_.width - band_);
+      band_layout(vertical, vertical ? plan_.size.height - plan_.band : plan_.size.width - plan_.band);
   TickAxis axis;
   axis.strip_pixels = static_cast<double>(o_.slit.width);
-  axis.wall_clock = std::any_of(records_.begin(), records_.end(),
+  axis.wall_clock = std::any_of(plan_.records.begin(), plan_.records.end(),
                                 [](const StripRecord& r) { return r.clock.has_value(); });
-  for (const StripRecord& r : records_) {
+  for (const StripRecord& r : plan_.records) {
     const std::optional<double> value =
         axis.wall_clock ? (r.clock ? std::optional<double>(static_cast<double>(r.clock->civil_micros) / 1e6)
                                    : std::nullopt)
@@ -528,11 +347,11 @@ Failure Run::draw_ticks() {
   fill_untimed(axis.values);
   strips::BytePlane band = image_.plane();
   if (vertical && !tiff_) {
-    band.pixels += (size_.height - band_) * band.stride;
-    band.height = band_;
+    band.pixels += (plan_.size.height - plan_.band) * band.stride;
+    band.height = plan_.band;
   } else {
-    const ImageSize whole = vertical ? ImageSize{size_.width, band_, pixel_bytes}
-                                     : ImageSize{band_, size_.height, pixel_bytes};
+    const ImageSize whole = vertical ? ImageSize{plan_.size.width, plan_.band, pixel_bytes}
+                                     : ImageSize{plan_.band, plan_.size.height, pixel_bytes};
     if (!band_image_.allocate(whole))
       return fail(ExitStatus::failed, o_.output + ": not enough memory for the band of time marks (" +
                                    human_bytes(static_cast<double>(whole.bytes())) + ")");
@@ -553,8 +372,8 @@ Failure Run::draw_ticks() {
 // The image without the band of time marks: where strips go.
 strips::BytePlane Run::streak_plane() {
   strips::BytePlane plane = image_.plane();
-  if (band_ > 0 && o_.cut == Cut::vertical) plane.height -= band_;
-  if (band_ > 0 && o_.cut == Cut::horizontal) plane.width -= band_ * size_.pixel_bytes;
+  if (plan_.band > 0 && o_.cut == Cut::vertical) plane.height -= plan_.band;
+  if (plan_.band > 0 && o_.cut == Cut::horizontal) plane.width -= plan_.band * plan_.size.pixel_bytes;
   return plane;
 }
 
@@ -562,31 +381,15 @@ strips::BytePlane Run::streak_plane() {
 const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
   const AVFrame* picture = clip_->next(frame);
   if (o_.bin > 0)
-    while (picture != nullptr && frame < strip_frames_.frames[k] && abandon_asked() == 0)
+    while (picture != nullptr && frame < plan_.strip_frames.frames[k] && abandon_asked() == 0)
       picture = clip_->next(frame);
   return picture;
 }
 
-// The image is made when the strips are all there, or when --flush writes it.
-Failure Run::prepare_growing(int shown_width, int shown_height) {
-  if (o_.ticks && !take_)
-    return fail(ExitStatus::usage, std::string("--ticks: not with ") +
-                                (o_.flush.given ? "--flush" : "an input of unknown length"));
-  if (clip_->length_known()) {
-    if (Failure bad = read_times()) return bad;
-    if (Failure bad = choose_frames(o_, clip_->frames(), times_ ? &*times_ : nullptr, choice_))
-      return bad;
-    strips_ = strips_of(choice_);
-    if (Failure bad = plan_strips()) return bad;
-  } else {
-    if (o_.bin > 0) return fail(ExitStatus::usage, o_.bin_text + ": not with an input of unknown length");
-    if (Failure bad = choose_stream_frames(o_, clip_->frames(), choice_)) return bad;
-    strips_ = INT64_MAX;
-  }
-  if (Failure bad = place_lines()) return bad;
-  ImageSize strip = image_size(o_.cut, 1, o_.slit.width, shown_width, shown_height,
-                               clip_->deep());
-  if (lines_) (o_.cut == Cut::vertical ? strip.height : strip.width) = lines_->samples();
+// The image is made when the strips are all there, or when --flush writes it: one strip
+// is held here.
+Failure Run::prepare_growing() {
+  const ImageSize strip = plan_.size;
   if (!image_.allocate(strip))
     return fail(ExitStatus::failed, o_.output + ": not enough memory for a strip of " +
                                  human_bytes(static_cast<double>(strip.bytes())));
@@ -652,23 +455,23 @@ Failure Run::write_failed(const std::string& error) const {
 // shows it in one window. A picture that cannot be converted repeats the strip before it,
 // as a damaged frame does; the first strip has none and stays black.
 Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
-  if (!clip_->choose(choice_)) {
+  if (!clip_->choose(plan_.choice)) {
     if (abandon_asked() != 0) return interrupted();
-    return fail(ExitStatus::failed, o_.input + ": cannot go to frame " + std::to_string(choice_.from));
+    return fail(ExitStatus::failed, o_.input + ": cannot go to frame " + std::to_string(plan_.choice.from));
   }
   start_strips(true);
   for (const auto& run : followers) run->start_strips(false);
-  for (int64_t k = 0; k < strips_; ++k) {
+  for (int64_t k = 0; k < plan_.strips; ++k) {
     if (abandon_asked() != 0) return interrupted();
     if (finish_asked() != 0) break;
     int64_t frame = 0;
-    const bool gap = o_.bin > 0 && strip_frames_.frames[k] < 0;
+    const bool gap = o_.bin > 0 && plan_.strip_frames.frames[k] < 0;
     const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
     if (abandon_asked() != 0) return interrupted();
     // A stream ends where it ends, or where a signal ended it.
     if (picture == nullptr && !gap && !clip_->length_known() && clip_->failure().empty()) break;
     if (picture == nullptr && !gap)
-      return ended_early(o_.bin > 0 ? strip_frames_.frames[k] : choice_.from + k * choice_.every);
+      return ended_early(o_.bin > 0 ? plan_.strip_frames.frames[k] : plan_.choice.from + k * plan_.choice.every);
     // A picture that did not decode shows the last good one again.
     const bool repeated = picture != nullptr && clip_->stamp().repeat;
     if (Failure bad = lay(k, picture, repeated)) return bad;
@@ -683,7 +486,7 @@ void Run::start_strips(bool shown) {
   scaler_.emplace(clip_->deep());
   started_ = std::chrono::steady_clock::now();
   if (shown && !o_.quiet) progress_ = &reporter_.progress();
-  progress_->start(clip_->length_known() ? strips_ : 0);
+  progress_->start(clip_->length_known() ? plan_.strips : 0);
 }
 
 // Strip k of `picture`; null for a --bin interval without a frame.
@@ -696,9 +499,9 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const bool held_alone = tiff_ || writer_ || grown_ || take_;
   const int64_t at = held_alone ? 0 : k;
   if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
-  if (repeated && static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
+  if (repeated && static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::repeat;
   if (!gap && !repeated && clip_->stamp().damaged) {
-    if (static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::damaged;
+    if (static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::damaged;
     // An image sequence names its damaged images in warnings of its own.
     if (clip_->stamp().file.empty() && damaged_strips_++ == 0)
       first_damaged_frame_ = clip_->stamp().frame;
@@ -707,9 +510,9 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
       !gap && (picture->width != clip_->width() || picture->height != clip_->height());
   const RgbView view =
       gap          ? RgbView{}
-      : lines_     ? lines_->strip(picture, k)
-      : other_size ? scaler_->convert_scaled(picture, clip_->width(), clip_->height(), slit_)
-                   : scaler_->convert(picture, slit_);
+      : plan_.lines     ? plan_.lines->strip(picture, k)
+      : other_size ? scaler_->convert_scaled(picture, clip_->width(), clip_->height(), plan_.place.slit)
+                   : scaler_->convert(picture, plan_.place.slit);
   // A --bin interval without a frame: a black strip (the whole image starts black).
   if (gap && held_alone)
     for (int64_t y = 0; y < image.height; ++y)
@@ -717,8 +520,8 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
   if ((tiff_ || grown_ || take_) && view.bytes != nullptr)
     std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
-  if (view.bytes != nullptr && oriented_) {
-    oriented_->place(view, image, o_.cut, at);
+  if (view.bytes != nullptr && plan_.place.oriented) {
+    plan_.place.oriented->place(view, image, o_.cut, at);
   } else if (view.bytes != nullptr) {
     const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                         view.height, view.stride};
@@ -726,14 +529,14 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   } else if (gap) {
     // Black already: laid so above, or allocated so.
   } else if (k > 0) {
-    if (static_cast<size_t>(k) < records_.size()) records_[k].note = StripNote::repeat;
+    if (static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::repeat;
     ++odd_.damaged;
     if (!tiff_ && !grown_ && !take_) repeat_strip(k);
   } else {
     ++odd_.blank;  // the image is allocated black
   }
   if (other_size && view.bytes != nullptr) ++odd_.scaled;
-  if (band_ > 0 && (tiff_ || writer_)) lay_band(k);
+  if (plan_.band > 0 && (tiff_ || writer_)) lay_band(k);
   if (tiff_) {
     const strips::ConstBytePlane done{image_.plane().pixels, image_.plane().width,
                                       image_.plane().height, image_.stride()};
@@ -763,15 +566,15 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
 // Strip k's share of the band, beside it in the one-strip image handed on.
 void Run::lay_band(int64_t k) {
   const int64_t lines = o_.slit.width;
-  const int pixel_bytes = size_.pixel_bytes;
+  const int pixel_bytes = plan_.size.pixel_bytes;
   uint8_t* const pixels = image_.plane().pixels;
   if (o_.cut == Cut::vertical) {
-    const int64_t streak_rows = size_.height - band_;
-    for (int64_t y = 0; y < band_; ++y)
+    const int64_t streak_rows = plan_.size.height - plan_.band;
+    for (int64_t y = 0; y < plan_.band; ++y)
       std::copy_n(band_image_.row(y) + k * lines * pixel_bytes, lines * pixel_bytes,
                   pixels + (streak_rows + y) * image_.stride());
   } else {
-    const int64_t streak_bytes = (size_.width - band_) * pixel_bytes;
+    const int64_t streak_bytes = (plan_.size.width - plan_.band) * pixel_bytes;
     for (int64_t y = 0; y < lines; ++y)
       std::copy_n(band_image_.row(k * lines + y), band_image_.stride(),
                   pixels + y * image_.stride() + streak_bytes);
@@ -816,10 +619,10 @@ Failure Run::finish_growing() {
   // With no frame there is no image to finish, whatever ended the stream.
   if (grown_->strips() == 0 && finish_asked() != 0) return interrupted();
   if (grown_->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
-  size_ = grown_->size();
+  plan_.size = grown_->size();
   // A signal may have ended the run before the strips planned were all there.
-  if (records_.size() > static_cast<size_t>(grown_->strips()))
-    records_.resize(static_cast<size_t>(grown_->strips()));
+  if (plan_.records.size() > static_cast<size_t>(grown_->strips()))
+    plan_.records.resize(static_cast<size_t>(grown_->strips()));
   if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
   if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads(), should_stop()); !ok)
     return write_failed(ok.error());
@@ -880,7 +683,7 @@ void Run::take_back() {
 void Run::summarize() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
-  progress_->summary(grown_ ? grown_->strips() : strips_, describe_size(size_), output_.bytes(),
+  progress_->summary(grown_ ? grown_->strips() : plan_.strips, describe_size(plan_.size), output_.bytes(),
                      odd);
   warn_damaged();
   if (owned_)
@@ -900,7 +703,7 @@ void Run::record_arrival(int64_t k) {
   r.frame = stamp.frame;
   r.seconds = stamp.seconds;
   r.clock = now_clock();
-  records_.push_back(r);
+  plan_.records.push_back(r);
 }
 
 // Written under a temporary name before OUTPUT is renamed, and renamed right after it, so
@@ -911,16 +714,16 @@ Failure Run::write_timeline() {
   if (Written ok = timeline_->create(); !ok) return fail(ExitStatus::failed, ok.error());
   TimelineHead head;
   head.input = o_.input;
-  head.width = size_.width - (o_.cut == Cut::horizontal ? band_ : 0);
-  head.height = size_.height - (o_.cut == Cut::vertical ? band_ : 0);
+  head.width = plan_.size.width - (o_.cut == Cut::horizontal ? plan_.band : 0);
+  head.height = plan_.size.height - (o_.cut == Cut::vertical ? plan_.band : 0);
   head.cut = o_.cut == Cut::vertical ? "vertical" : "horizontal";
-  head.slit_position = shown_slit_;
+  head.slit_position = plan_.place.shown_slit;
   head.slit_width = o_.slit.width;
-  if (lines_) head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
-  head.band = band_;
+  if (plan_.lines) head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
+  head.band = plan_.band;
   const std::string text = timeline_format(o_.timeline) == TimelineFormat::json
-                               ? timeline_json(head, records_)
-                               : timeline_csv(records_);
+                               ? timeline_json(head, plan_.records)
+                               : timeline_csv(plan_.records);
   if (std::fwrite(text.data(), 1, text.size(), timeline_->stream()) != text.size())
     return fail(ExitStatus::failed, o_.timeline + ": cannot be written");
   return {};
