@@ -2,6 +2,7 @@
 #include "scan/scan.h"
 
 #include "scan/plan.h"
+#include "scan/sinks.h"
 
 #include <algorithm>
 #include <csignal>
@@ -91,7 +92,7 @@ class Run {
   // `shared`: an input another run has opened, whose pictures this run is handed (lay()).
   Run(const Options& o, Reporter& reporter, const Stopping& stopping,
       FrameSource* shared = nullptr)
-      : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared), output_(o.output) {}
+      : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared) {}
   Failure go();
   // Hands each strip to `take` instead of writing an image.
   Failure hand_out(const StripTaker& take);
@@ -117,7 +118,7 @@ class Run {
 
  private:
   Failure check_outputs();
-  Failure prepare_tiff(const ImageSize& size);
+  Failure prepare_sinks();
   Failure check_stream_only() const;
   void start_strips(bool shown);
   Failure lay(int64_t k, const AVFrame* picture, bool repeated);
@@ -126,15 +127,11 @@ class Run {
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
   Failure write_timeline();
-  Failure commit_both(bool replace_output);
+  Failure commit_all(bool replace_output);
   void record_arrival(int64_t k);
-  void repeat_strip(int64_t k);
   void warn_damaged() const;
   Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
-  Failure prepare_growing();
-  Failure flush_if_due(int64_t strips);
-  Failure finish_growing();
   bool replaces_output() const;
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
   // The caller's word: stop now, leaving nothing; or end an input of unknown length here.
@@ -162,41 +159,23 @@ class Run {
   // of it (a growing image's when it is done).
   Plan plan_;
   Format format_ = Format::png;
-  // The whole image for a PNG of a vertical cut; one strip for a TIFF, handed on to tiff_,
-  // and for a PNG of a horizontal cut, whose rows are complete and go to writer_ as each
-  // strip is laid.
+  // Each strip is laid here alone, its share of the band beside it, and handed to the sinks.
   StripImage image_;
-  std::unique_ptr<PngWriter> writer_;
-  TempOutput output_;
-  std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
+  std::vector<std::unique_ptr<Sink>> sinks_;
+  GrowingSink* grown_ = nullptr;  // the sink of an image that grows, when it is one
   Progress silent_;
   Progress* progress_ = &silent_;  // the reporter's, for the run that reads the input
-  std::chrono::steady_clock::time_point started_;  // when the strips began
   OddFrames odd_;  // the decoder's damaged frames are added at the end
   int64_t damaged_strips_ = 0, first_damaged_frame_ = -1;  // pictures cut short or damaged
   // The times of the input's frames, when --bin, --timeline or --ticks need them.
   std::optional<FrameTimes> times_;
   std::optional<TempOutput> timeline_;
-  // The band of an image written as it comes (a TIFF, a horizontal PNG), laid beside each
-  // strip.
+  // The band of time marks, drawn whole before the first strip.
   StripImage band_image_;
   void lay_band(int64_t k);
-  // Inputs of unknown length, and --flush: the strips so far, written when asked and at
-  // the end; the image is laid one strip at a time into image_ and copied here.
-  std::unique_ptr<GrowingImage> grown_;
   const StripTaker* take_ = nullptr;  // hand_out()'s: each strip goes there, no image is made
-  double last_flush_ = 0;  // seconds into the run of the last --flush write
-  std::string partial_;    // --flush's file for an input of known length, once written
   bool sealed_ = false, landed_ = false;
 };
-
-// --flush's file for an input of known length: OUTPUT's name with ".partial" before its
-// ending, so that OUTPUT itself appears only when the run is done (and --skip-existing never
-// takes a flushed image for a finished one), while the image so far can still be looked at.
-std::string partial_name(const std::string& output) {
-  const size_t dot = output.rfind('.');  // OUTPUT ends in .png, .tif or .tiff
-  return output.substr(0, dot) + ".partial" + output.substr(dot);
-}
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
 bool Run::skipped() {
@@ -278,26 +257,35 @@ Failure Run::prepare() {
     return planned.error().status == ExitStatus::interrupted ? interrupted() : planned.error();
   plan_ = std::move(*planned);
   if (!o_.ffmpeg_decoder) clip_->read_only(plan_.read_area);
-  if (plan_.growing) return prepare_growing();
-  if (format_ == Format::tiff) {
-    if (Failure bad = prepare_tiff(plan_.size)) return bad;
-    return draw_ticks();
+  return prepare_sinks();
+}
+
+// The sinks of the run, each ready for the image; the band of time marks drawn.
+Failure Run::prepare_sinks() {
+  const SinkSetting setting{o_.output,     o_.cut, o_.slit.width, threads(), o_.compress,
+                            should_stop(), [this] { return interrupted(); }};
+  if (take_) {
+    sinks_.push_back(strip_taker([this](int64_t k, const StripImage& strip) {
+      const bool gap = o_.bin > 0 && plan_.strip_frames.frames[k] < 0;
+      return (*take_)(Strip{k, gap ? -1 : clip_->stamp().frame,
+                            gap ? 0.0 : clip_->stamp().seconds,
+                            static_cast<int>(strip.size().width),
+                            static_cast<int>(strip.size().height), strip.size().pixel_bytes,
+                            strip.row(0)});
+    }));
+  } else if (plan_.growing) {
+    auto grown = std::make_unique<GrowingSink>(setting, format_, o_.flush, clip_->length_known());
+    grown_ = grown.get();
+    sinks_.push_back(std::move(grown));
+  } else if (format_ == Format::tiff) {
+    sinks_.push_back(tiff_bands(setting));
+  } else if (o_.cut == Cut::horizontal) {
+    sinks_.push_back(streamed_png(setting));
+  } else {
+    sinks_.push_back(held_png(setting));
   }
-  const bool streamed = o_.cut == Cut::horizontal;
-  const ImageSize held =
-      streamed ? ImageSize{plan_.size.width, o_.slit.width, plan_.size.pixel_bytes} : plan_.size;
-  if (auto fits = check_image_size(plan_.size, streamed ? -1 : available_memory()); !fits)
-    return fail(ExitStatus::failed, o_.output + ": " + fits.error());
-  if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
-  if (!image_.allocate(held))
-    return fail(ExitStatus::failed, o_.output + ": not enough memory for an image of " +
-                                 human_bytes(static_cast<double>(held.bytes())) +
-                                 "; use --every or a shorter range");
-  if (streamed) {
-    writer_ = std::make_unique<PngWriter>(output_.stream(), plan_.size, threads(), png_chunk_bytes, should_stop());
-    if (PngWritten ok = writer_->begin(); !ok)
-      return fail(ExitStatus::failed, o_.output + ": " + ok.error());
-  }
+  for (auto& sink : sinks_)
+    if (auto ready = sink->begin(plan_.size, image_); !ready) return ready.error();
   return draw_ticks();
 }
 
@@ -345,18 +333,13 @@ Failure Run::draw_ticks() {
     axis.values.push_back(value.value_or(std::nan("")));
   }
   fill_untimed(axis.values);
-  strips::BytePlane band = image_.plane();
-  if (vertical && !tiff_) {
-    band.pixels += (plan_.size.height - plan_.band) * band.stride;
-    band.height = plan_.band;
-  } else {
-    const ImageSize whole = vertical ? ImageSize{plan_.size.width, plan_.band, pixel_bytes}
-                                     : ImageSize{plan_.band, plan_.size.height, pixel_bytes};
-    if (!band_image_.allocate(whole))
-      return fail(ExitStatus::failed, o_.output + ": not enough memory for the band of time marks (" +
-                                   human_bytes(static_cast<double>(whole.bytes())) + ")");
-    band = band_image_.plane();
-  }
+  // Drawn whole once; each strip's share goes beside it (lay_band()).
+  const ImageSize whole = vertical ? ImageSize{plan_.size.width, plan_.band, pixel_bytes}
+                                   : ImageSize{plan_.band, plan_.size.height, pixel_bytes};
+  if (!band_image_.allocate(whole))
+    return fail(ExitStatus::failed, o_.output + ": not enough memory for the band of time marks (" +
+                                 human_bytes(static_cast<double>(whole.bytes())) + ")");
+  const strips::BytePlane band = band_image_.plane();
   auto font = TickFont::open(layout.font_pixels);
   if (!font) return fail(ExitStatus::failed, "--ticks: " + font.error());
   const std::vector<Tick> ticks = make_ticks(
@@ -384,64 +367,6 @@ const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
     while (picture != nullptr && frame < plan_.strip_frames.frames[k] && abandon_asked() == 0)
       picture = clip_->next(frame);
   return picture;
-}
-
-// The image is made when the strips are all there, or when --flush writes it: one strip
-// is held here.
-Failure Run::prepare_growing() {
-  const ImageSize strip = plan_.size;
-  if (!image_.allocate(strip))
-    return fail(ExitStatus::failed, o_.output + ": not enough memory for a strip of " +
-                                 human_bytes(static_cast<double>(strip.bytes())));
-  const bool vertical = o_.cut == Cut::vertical;
-  if (take_) return {};
-  grown_ = std::make_unique<GrowingImage>(o_.cut, o_.slit.width,
-                                          vertical ? strip.height : strip.width,
-                                          strip.pixel_bytes);
-  return {};
-}
-
-// --flush: OUTPUT replaced by the image so far, under a temporary name and renamed.
-Failure Run::flush_if_due(int64_t strips) {
-  if (!o_.flush.given) return {};
-  const double now =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  if (o_.flush.seconds ? now - last_flush_ < o_.flush.time : strips % o_.flush.strips != 0)
-    return {};
-  last_flush_ = now;
-  // A stream's image so far is OUTPUT (the run ends when the stream does); an input of known
-  // length keeps OUTPUT for the whole image.
-  const std::string target = clip_->length_known() ? partial_name(o_.output) : o_.output;
-  TempOutput flushed(target);
-  if (Written ok = flushed.create(); !ok) return fail(ExitStatus::failed, ok.error());
-  if (Written ok = grown_->write(flushed.stream(), format_, o_.compress, threads(), should_stop()); !ok)
-    return write_failed(ok.error());
-  // OUTPUT was checked before the run; from the first flush on it is this run's own, as the
-  // partial file is.
-  if (Written ok = flushed.commit(true); !ok) return fail(ExitStatus::failed, ok.error());
-  if (clip_->length_known()) partial_ = target;
-  return {};
-}
-
-// A TIFF takes its tiles as the strips come in: only one strip is held here.
-Failure Run::prepare_tiff(const ImageSize& size) {
-  if (size.width > tiff_max_side || size.height > tiff_max_side)
-    return fail(ExitStatus::failed, o_.output + ": the image would be " + std::to_string(size.width) +
-                                 " x " + std::to_string(size.height) +
-                                 " pixels, more than TIFF allows (" +
-                                 std::to_string(tiff_max_side) +
-                                 " a side); use --every or a shorter range");
-  if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
-  auto opened = TiffBands::open(fileno(output_.stream()), size, o_.cut, o_.compress,
-                                needs_bigtiff(size, o_.compress));
-  if (!opened) return write_failed(opened.error());
-  tiff_ = std::move(*opened);
-  ImageSize strip = size;
-  (o_.cut == Cut::vertical ? strip.width : strip.height) = o_.slit.width;
-  if (!image_.allocate(strip))
-    return fail(ExitStatus::failed, o_.output + ": not enough memory for a strip of " +
-                                 human_bytes(static_cast<double>(strip.bytes())));
-  return {};
 }
 
 Failure Run::write_failed(const std::string& error) const {
@@ -484,20 +409,17 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
 
 void Run::start_strips(bool shown) {
   scaler_.emplace(clip_->deep());
-  started_ = std::chrono::steady_clock::now();
   if (shown && !o_.quiet) progress_ = &reporter_.progress();
   progress_->start(clip_->length_known() ? plan_.strips : 0);
 }
 
-// Strip k of `picture`; null for a --bin interval without a frame.
+// Strip k of `picture`; null for a --bin interval without a frame. The strip is laid alone
+// in the one-strip image and handed to every sink; a picture that cannot be converted
+// leaves the strip before it there, to go again.
 Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const bool gap = picture == nullptr;
   const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
   const strips::BytePlane image = streak_plane();
-  // A strip handed on (to a TIFF, or a PNG written as it comes) is laid into the
-  // one-strip image; a damaged frame leaves the strip before it there, to go again.
-  const bool held_alone = tiff_ || writer_ || grown_ || take_;
-  const int64_t at = held_alone ? 0 : k;
   if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
   if (repeated && static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::repeat;
   if (!gap && !repeated && clip_->stamp().damaged) {
@@ -513,53 +435,28 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
       : plan_.lines     ? plan_.lines->strip(picture, k)
       : other_size ? scaler_->convert_scaled(picture, clip_->width(), clip_->height(), plan_.place.slit)
                    : scaler_->convert(picture, plan_.place.slit);
-  // A --bin interval without a frame: a black strip (the whole image starts black).
-  if (gap && held_alone)
+  // Black where a strip leaves pixels unwritten, and for a --bin interval without a frame.
+  if (gap || view.bytes != nullptr)
     for (int64_t y = 0; y < image.height; ++y)
       std::fill_n(image.pixels + y * image.stride, image.width, uint8_t{0});
-  // Black where a strip leaves pixels unwritten, as in the PNG's image, not the last strip.
-  if ((tiff_ || grown_ || take_) && view.bytes != nullptr)
-    std::fill_n(image.pixels, image.stride * image.height, uint8_t{0});
   if (view.bytes != nullptr && plan_.place.oriented) {
-    plan_.place.oriented->place(view, image, o_.cut, at);
+    plan_.place.oriented->place(view, image, o_.cut, 0);
   } else if (view.bytes != nullptr) {
     const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
                                         view.height, view.stride};
-    strips::place_strip(source, image, strip, at);
+    strips::place_strip(source, image, strip, 0);
   } else if (gap) {
-    // Black already: laid so above, or allocated so.
+    // Black: laid so above.
   } else if (k > 0) {
     if (static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::repeat;
     ++odd_.damaged;
-    if (!tiff_ && !grown_ && !take_) repeat_strip(k);
   } else {
-    ++odd_.blank;  // the image is allocated black
+    ++odd_.blank;  // the strip is allocated black
   }
   if (other_size && view.bytes != nullptr) ++odd_.scaled;
-  if (plan_.band > 0 && (tiff_ || writer_)) lay_band(k);
-  if (tiff_) {
-    const strips::ConstBytePlane done{image_.plane().pixels, image_.plane().width,
-                                      image_.plane().height, image_.stride()};
-    if (auto added = tiff_->add(done); !added) return write_failed(added.error());
-  } else if (writer_) {
-    if (PngWritten ok = writer_->add_rows(image_.row(0), o_.slit.width, image_.stride()); !ok)
-      return write_failed(ok.error());
-  } else if (grown_) {
-    if (!grown_->add(image_))
-      return fail(ExitStatus::failed, o_.output + ": not enough memory for " + std::to_string(k + 1) +
-                                   " strips; use --every, --to or a TIFF OUTPUT");
-    if (Failure bad = flush_if_due(k + 1)) return bad;
-  } else if (take_) {
-    const ImageSize held = image_.size();
-    const Strip strip{k,
-                      gap ? -1 : clip_->stamp().frame,
-                      gap ? 0.0 : clip_->stamp().seconds,
-                      static_cast<int>(held.width),
-                      static_cast<int>(held.height),
-                      held.pixel_bytes,
-                      image_.row(0)};
-    if (auto taken = (*take_)(strip); !taken) return taken.error();
-  }
+  if (plan_.band > 0) lay_band(k);
+  for (auto& sink : sinks_)
+    if (auto taken = sink->take(k, image_); !taken) return taken.error();
   return {};
 }
 
@@ -606,43 +503,23 @@ void Run::warn_damaged() const {
     say(broke + " (inside a picture)");
 }
 
-void Run::repeat_strip(int64_t k) {
-  if (writer_) return;  // the one-strip image still holds the strip before
-  const strips::BytePlane image = streak_plane();
-  const strips::ConstBytePlane source{image.pixels, image.width, image.height, image.stride};
-  strips::ExactStrip strip{o_.cut, image_.size().pixel_bytes, (k - 1) * o_.slit.width,
-                              o_.slit.width};
-  strips::place_strip(source, image, strip, k);
-}
-
-Failure Run::finish_growing() {
-  // With no frame there is no image to finish, whatever ended the stream.
-  if (grown_->strips() == 0 && finish_asked() != 0) return interrupted();
-  if (grown_->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
-  plan_.size = grown_->size();
-  // A signal may have ended the run before the strips planned were all there.
-  if (plan_.records.size() > static_cast<size_t>(grown_->strips()))
-    plan_.records.resize(static_cast<size_t>(grown_->strips()));
-  if (Written ok = output_.create(); !ok) return fail(ExitStatus::failed, ok.error());
-  if (Written ok = grown_->write(output_.stream(), format_, o_.compress, threads(), should_stop()); !ok)
-    return write_failed(ok.error());
-  return {};
-}
-
 // A stream's --flush has put its image so far in OUTPUT's place already.
 bool Run::replaces_output() const {
   return o_.force || (o_.flush.given && !clip_->length_known());
 }
 
 Failure Run::finish() {
-  if (grown_) return finish_growing();
-  if (tiff_) {
-    if (auto written = tiff_->finish(); !written) return write_failed(written.error());
-  } else if (PngWritten written =
-                 writer_ ? writer_->finish() : write_png(output_.stream(), image_, threads(), png_chunk_bytes, should_stop());
-             !written) {
-    return write_failed(written.error());
+  if (grown_) {
+    // With no frame there is no image to finish, whatever ended the stream.
+    if (grown_->strips() == 0 && finish_asked() != 0) return interrupted();
+    if (grown_->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
+    plan_.size = grown_->size();
+    // A signal may have ended the run before the strips planned were all there.
+    if (plan_.records.size() > static_cast<size_t>(grown_->strips()))
+      plan_.records.resize(static_cast<size_t>(grown_->strips()));
   }
+  for (auto& sink : sinks_)
+    if (auto done = sink->finish(); !done) return done.error();
   return {};
 }
 
@@ -659,17 +536,18 @@ Failure Run::seal() {
   if (Failure bad = write_timeline()) return bad;
   if (timeline_)
     if (Written ok = timeline_->seal(); !ok) return fail(ExitStatus::failed, ok.error());
-  if (Written ok = output_.seal(); !ok) return write_failed(ok.error());
+  for (auto& sink : sinks_)
+    if (TempOutput* file = sink->file())
+      if (Written ok = file->seal(); !ok) return write_failed(ok.error());
   sealed_ = true;
   return {};
 }
 
 Failure Run::land() {
   if (abandon_asked() != 0) return interrupted();
-  if (Failure bad = commit_both(replaces_output())) return bad;
+  if (Failure bad = commit_all(replaces_output())) return bad;
   landed_ = true;
-  if (!partial_.empty()) std::remove(partial_.c_str());
-  partial_.clear();
+  for (auto& sink : sinks_) sink->landed();
   return {};
 }
 
@@ -683,8 +561,9 @@ void Run::take_back() {
 void Run::summarize() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
-  progress_->summary(grown_ ? grown_->strips() : plan_.strips, describe_size(plan_.size), output_.bytes(),
-                     odd);
+  const TempOutput* file = sinks_.front()->file();
+  progress_->summary(grown_ ? grown_->strips() : plan_.strips, describe_size(plan_.size),
+                     file ? file->bytes() : 0, odd);
   warn_damaged();
   if (owned_)
     for (const std::string& warning : clip_->warnings()) say(o_.input + ": warning: " + warning);
@@ -729,23 +608,28 @@ Failure Run::write_timeline() {
   return {};
 }
 
-// The timeline lands first and is taken back when OUTPUT cannot land: both or neither.
-Failure Run::commit_both(bool replace_output) {
+// The one place where a run's files land: the timeline first, then every sink's file; one
+// that cannot land takes back those before it, so that all land or none.
+Failure Run::commit_all(bool replace_output) {
   if (timeline_)
     if (Written ok = timeline_->commit(o_.force); !ok) return fail(ExitStatus::failed, ok.error());
-  if (Written ok = output_.commit(replace_output); !ok) {
-    if (timeline_) std::remove(o_.timeline.c_str());
-    return fail(ExitStatus::failed, ok.error());
+  std::vector<std::string> landed;
+  for (auto& sink : sinks_) {
+    TempOutput* file = sink->file();
+    if (file == nullptr) continue;
+    if (Written ok = file->commit(replace_output); !ok) {
+      if (timeline_) std::remove(o_.timeline.c_str());
+      for (const std::string& name : landed) std::remove(name.c_str());
+      return fail(ExitStatus::failed, ok.error());
+    }
+    if (!replace_output) landed.push_back(o_.output);
   }
   return {};
 }
 
 void Run::discard() {
-  tiff_.reset();  // before its file is closed
-  output_.discard();
+  for (auto& sink : sinks_) sink->discard();
   if (timeline_) timeline_->discard();
-  if (!partial_.empty()) std::remove(partial_.c_str());
-  partial_.clear();
 }
 
 Error Run::abandon(const Error& failure) {

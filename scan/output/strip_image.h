@@ -40,6 +40,7 @@ class StripImage {
   bool allocate(const ImageSize& size);
   const ImageSize& size() const { return size_; }
   strips::BytePlane plane();
+  strips::ConstBytePlane view() const { return {bytes_.get(), stride(), size_.height, stride()}; }
   const uint8_t* row(int64_t y) const { return bytes_.get() + y * stride(); }
   int64_t stride() const { return size_.width * size_.pixel_bytes; }
 

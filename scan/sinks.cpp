@@ -1,0 +1,262 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/sinks.h"
+
+#include <cstdio>
+
+#include "scan/output/growing_image.h"
+#include "scan/output/png_output.h"
+#include "scan/output/tiff_output.h"
+
+namespace scan {
+namespace {
+
+using strips::Cut;
+
+Error failed(std::string message) { return Error{ExitStatus::failed, std::move(message)}; }
+
+// A write that failed: said as OUTPUT's, unless the run was asked to stop meanwhile.
+Error write_failed(const SinkSetting& s, const std::string& error) {
+  if (s.stop && s.stop()) return s.interrupted();
+  return failed(s.output + ": " + error);
+}
+
+// One strip of an image of `size`.
+ImageSize strip_of(const SinkSetting& s, const ImageSize& size) {
+  ImageSize strip = size;
+  (s.cut == Cut::vertical ? strip.width : strip.height) = s.strip_lines;
+  return strip;
+}
+
+base::Result<void, Error> allocate_strip(const SinkSetting& s, const ImageSize& strip,
+                                         StripImage& into) {
+  if (!into.allocate(strip))
+    return base::failure(failed(s.output + ": not enough memory for a strip of " +
+                                human_bytes(static_cast<double>(strip.bytes()))));
+  return {};
+}
+
+class HeldPng : public Sink {
+ public:
+  explicit HeldPng(const SinkSetting& s) : s_(s), output_(s.output) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    if (auto fits = check_image_size(size, available_memory()); !fits)
+      return base::failure(failed(s_.output + ": " + fits.error()));
+    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (!image_.allocate(size))
+      return base::failure(failed(s_.output + ": not enough memory for an image of " +
+                                  human_bytes(static_cast<double>(size.bytes())) +
+                                  "; use --every or a shorter range"));
+    return allocate_strip(s_, strip_of(s_, size), strip);
+  }
+  base::Result<void, Error> take(int64_t k, const StripImage& strip) override {
+    strips::place_strip(strip.view(), image_.plane(),
+                        strips::ExactStrip{s_.cut, strip.size().pixel_bytes, 0, s_.strip_lines},
+                        k);
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    if (PngWritten ok = write_png(output_.stream(), image_, s_.threads, png_chunk_bytes, s_.stop);
+        !ok)
+      return base::failure(write_failed(s_, ok.error()));
+    return {};
+  }
+  TempOutput* file() override { return &output_; }
+
+ private:
+  SinkSetting s_;
+  TempOutput output_;
+  StripImage image_;
+};
+
+class StreamedPng : public Sink {
+ public:
+  explicit StreamedPng(const SinkSetting& s) : s_(s), output_(s.output) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    if (auto fits = check_image_size(size, -1); !fits)
+      return base::failure(failed(s_.output + ": " + fits.error()));
+    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    const ImageSize rows = strip_of(s_, size);
+    if (!strip.allocate(rows))
+      return base::failure(failed(s_.output + ": not enough memory for an image of " +
+                                  human_bytes(static_cast<double>(rows.bytes())) +
+                                  "; use --every or a shorter range"));
+    writer_ = std::make_unique<PngWriter>(output_.stream(), size, s_.threads, png_chunk_bytes,
+                                          s_.stop);
+    if (PngWritten ok = writer_->begin(); !ok)
+      return base::failure(failed(s_.output + ": " + ok.error()));
+    return {};
+  }
+  base::Result<void, Error> take(int64_t, const StripImage& strip) override {
+    if (PngWritten ok = writer_->add_rows(strip.row(0), s_.strip_lines, strip.stride()); !ok)
+      return base::failure(write_failed(s_, ok.error()));
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    if (PngWritten ok = writer_->finish(); !ok) return base::failure(write_failed(s_, ok.error()));
+    return {};
+  }
+  TempOutput* file() override { return &output_; }
+
+ private:
+  SinkSetting s_;
+  TempOutput output_;
+  std::unique_ptr<PngWriter> writer_;
+};
+
+class TiffSink : public Sink {
+ public:
+  explicit TiffSink(const SinkSetting& s) : s_(s), output_(s.output) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    if (size.width > tiff_max_side || size.height > tiff_max_side)
+      return base::failure(failed(s_.output + ": the image would be " +
+                                  std::to_string(size.width) + " x " +
+                                  std::to_string(size.height) +
+                                  " pixels, more than TIFF allows (" +
+                                  std::to_string(tiff_max_side) +
+                                  " a side); use --every or a shorter range"));
+    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    auto opened = TiffBands::open(fileno(output_.stream()), size, s_.cut, s_.compress,
+                                  needs_bigtiff(size, s_.compress));
+    if (!opened) return base::failure(write_failed(s_, opened.error()));
+    tiff_ = std::move(*opened);
+    return allocate_strip(s_, strip_of(s_, size), strip);
+  }
+  base::Result<void, Error> take(int64_t, const StripImage& strip) override {
+    if (auto added = tiff_->add(strip.view()); !added) return base::failure(write_failed(s_, added.error()));
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    if (auto written = tiff_->finish(); !written)
+      return base::failure(write_failed(s_, written.error()));
+    return {};
+  }
+  TempOutput* file() override { return &output_; }
+  void discard() override {
+    tiff_.reset();  // before its file is closed
+    output_.discard();
+  }
+
+ private:
+  SinkSetting s_;
+  TempOutput output_;
+  std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
+};
+
+class Taker : public Sink {
+ public:
+  explicit Taker(std::function<base::Result<void, Error>(int64_t, const StripImage&)> take)
+      : take_(std::move(take)) {}
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    if (!strip.allocate(size))
+      return base::failure(failed("not enough memory for a strip of " +
+                                  human_bytes(static_cast<double>(size.bytes()))));
+    return {};
+  }
+  base::Result<void, Error> take(int64_t k, const StripImage& strip) override {
+    ++strips_;
+    return take_(k, strip);
+  }
+  base::Result<void, Error> finish() override { return {}; }
+
+ private:
+  std::function<base::Result<void, Error>(int64_t, const StripImage&)> take_;
+};
+
+// --flush's file for an input of known length: OUTPUT's name with ".partial" before its
+// ending, so that OUTPUT itself appears only when the run is done (and --skip-existing never
+// takes a flushed image for a finished one), while the image so far can still be looked at.
+std::string partial_name(const std::string& output) {
+  const size_t dot = output.rfind('.');  // OUTPUT ends in .png, .tif or .tiff
+  return output.substr(0, dot) + ".partial" + output.substr(dot);
+}
+
+}  // namespace
+
+std::unique_ptr<Sink> held_png(const SinkSetting& s) { return std::make_unique<HeldPng>(s); }
+std::unique_ptr<Sink> streamed_png(const SinkSetting& s) {
+  return std::make_unique<StreamedPng>(s);
+}
+std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) { return std::make_unique<TiffSink>(s); }
+std::unique_ptr<Sink> strip_taker(
+    std::function<base::Result<void, Error>(int64_t, const StripImage&)> take) {
+  return std::make_unique<Taker>(std::move(take));
+}
+
+GrowingSink::GrowingSink(const SinkSetting& setting, Format format, FlushSpec flush,
+                         bool length_known)
+    : setting_(setting),
+      format_(format),
+      flush_(std::move(flush)),
+      length_known_(length_known),
+      output_(setting.output) {}
+
+base::Result<void, Error> GrowingSink::begin(const ImageSize& size, StripImage& strip) {
+  // `size` is one strip's: the image's length is not known yet.
+  if (auto allocated = allocate_strip(setting_, size, strip); !allocated) return allocated;
+  const bool vertical = setting_.cut == Cut::vertical;
+  grown_ = std::make_unique<GrowingImage>(setting_.cut, setting_.strip_lines,
+                                          vertical ? size.height : size.width, size.pixel_bytes);
+  started_ = std::chrono::steady_clock::now();
+  return {};
+}
+
+base::Result<void, Error> GrowingSink::take(int64_t k, const StripImage& strip) {
+  if (!grown_->add(strip))
+    return base::failure(failed(setting_.output + ": not enough memory for " +
+                                std::to_string(k + 1) +
+                                " strips; use --every, --to or a TIFF OUTPUT"));
+  ++strips_;
+  return flush_if_due(k + 1);
+}
+
+// --flush: OUTPUT replaced by the image so far, under a temporary name and renamed.
+base::Result<void, Error> GrowingSink::flush_if_due(int64_t strips) {
+  if (!flush_.given) return {};
+  const double now =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  if (flush_.seconds ? now - last_flush_ < flush_.time : strips % flush_.strips != 0) return {};
+  last_flush_ = now;
+  // A stream's image so far is OUTPUT (the run ends when the stream does); an input of known
+  // length keeps OUTPUT for the whole image.
+  const std::string target = length_known_ ? partial_name(setting_.output) : setting_.output;
+  TempOutput flushed(target);
+  if (Written ok = flushed.create(); !ok) return base::failure(failed(ok.error()));
+  if (Written ok = grown_->write(flushed.stream(), format_, setting_.compress, setting_.threads,
+                                 setting_.stop);
+      !ok)
+    return base::failure(write_failed(setting_, ok.error()));
+  // OUTPUT was checked before the run; from the first flush on it is this run's own, as the
+  // partial file is.
+  if (Written ok = flushed.commit(true); !ok) return base::failure(failed(ok.error()));
+  if (length_known_) partial_ = target;
+  return {};
+}
+
+base::Result<void, Error> GrowingSink::finish() {
+  if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+  if (Written ok = grown_->write(output_.stream(), format_, setting_.compress, setting_.threads,
+                                 setting_.stop);
+      !ok)
+    return base::failure(write_failed(setting_, ok.error()));
+  return {};
+}
+
+ImageSize GrowingSink::size() const { return grown_->size(); }
+
+void GrowingSink::landed() {
+  if (!partial_.empty()) std::remove(partial_.c_str());
+  partial_.clear();
+}
+
+void GrowingSink::discard() {
+  output_.discard();
+  landed();
+}
+
+}  // namespace scan

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Where a run's strips go. Every strip comes laid alone in a one-strip image, its share of
+// the band of time marks beside it. A sink writes its file under a temporary name; the run
+// commits the files of all its sinks together, all or none. A new kind of output is a new
+// sink, not a new branch in the run.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/result.h"
+#include "base/should_stop.h"
+#include "scan/options.h"
+#include "scan/output/output_file.h"
+#include "scan/output/strip_image.h"
+#include "scan/scan.h"
+
+namespace scan {
+
+// What every sink is told of the run.
+struct SinkSetting {
+  std::string output;        // OUTPUT
+  strips::Cut cut = strips::Cut::vertical;
+  int64_t strip_lines = 1;   // a strip's columns (rows of a horizontal cut)
+  int threads = 1;
+  TiffCompression compress = TiffCompression::deflate;
+  base::ShouldStop stop;               // asked while writing
+  std::function<Error()> interrupted;  // the error of a run asked to stop
+};
+
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Makes ready for an image of `size` and allocates `strip`, the one-strip image the
+  // strips come in.
+  virtual base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) = 0;
+  virtual base::Result<void, Error> take(int64_t k, const StripImage& strip) = 0;
+  // Writes the rest under the temporary name.
+  virtual base::Result<void, Error> finish() = 0;
+  // The file to commit; null for a sink that writes none.
+  virtual TempOutput* file() { return nullptr; }
+  // The file is in OUTPUT's place.
+  virtual void landed() {}
+  // Leaves nothing of what it wrote.
+  virtual void discard() {
+    if (TempOutput* f = file()) f->discard();
+  }
+  // Strips taken so far.
+  int64_t strips() const { return strips_; }
+
+ protected:
+  int64_t strips_ = 0;
+};
+
+// A PNG held whole and written at the end.
+std::unique_ptr<Sink> held_png(const SinkSetting& setting);
+// A PNG whose rows go out as each strip of a horizontal cut completes them.
+std::unique_ptr<Sink> streamed_png(const SinkSetting& setting);
+// A tiled TIFF, written band by band.
+std::unique_ptr<Sink> tiff_bands(const SinkSetting& setting);
+
+// An image whose size is known only at the end (an input of unknown length), or written
+// again and again while it grows (--flush): its strips are held, and it is made when
+// written.
+class GrowingSink : public Sink {
+ public:
+  GrowingSink(const SinkSetting& setting, Format format, FlushSpec flush, bool length_known);
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override;
+  base::Result<void, Error> take(int64_t k, const StripImage& strip) override;
+  base::Result<void, Error> finish() override;
+  TempOutput* file() override { return &output_; }
+  void landed() override;
+  void discard() override;
+  // The image the strips make.
+  ImageSize size() const;
+
+ private:
+  base::Result<void, Error> flush_if_due(int64_t strips);
+
+  SinkSetting setting_;
+  Format format_;
+  FlushSpec flush_;
+  bool length_known_;
+  TempOutput output_;
+  std::unique_ptr<class GrowingImage> grown_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  double last_flush_ = 0;  // seconds from the start of the last --flush write
+  std::string partial_;    // --flush's file for an input of known length, once written
+};
+
+// Hands each strip to the library's caller.
+std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(int64_t k, const StripImage&)> take);
+
+}  // namespace scan
