@@ -11,6 +11,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
+#include <optional>
 #include <string_view>
 
 namespace scan {
@@ -177,59 +179,270 @@ Parsing parse_flush(std::string_view value, FlushSpec& flush) {
   return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
 }
 
-enum Key {
-  key_cut = 256,
-  key_slit,
-  key_every,
-  key_from,
-  key_to,
-  key_threads,
-  key_version,
-  key_no_rotate,
-  key_compress,
-  key_skip_existing,
-  key_line,
-  key_thickness,
-  key_reduce,
-  key_time_axis,
-  key_decoder,
-  key_timeline,
-  key_clock,
-  key_bin,
-  key_ticks,
-  key_format,
-  key_input_option,
-  key_flush,
+// An option that applies its value to the options read so far, or says why the value is
+// wrong.
+using Apply = Parsing (*)(std::string_view value, Options& o);
+
+Parsing set_flag(bool& flag) {
+  flag = true;
+  return {};
+}
+
+// One row per option: everything the parser, the dispatch and --help know of it.
+struct OptionRow {
+  std::string_view name{};   // the long name, without "--"; a literal, so NUL-terminated
+  char short_name = 0;       // 0: none
+  std::string_view value{};  // the value's name in --help; empty: the option takes none
+  std::string_view help{};   // --help's lines, each ending in '\n'; {cores}, {zstd} filled in
+  Apply apply = nullptr;     // nullptr for what asks for another action than a run
+  Parsed::Action action = Parsed::Action::run;
+  // The first options were laid out in --help without room for a short name; the later
+  // ones leave it, and --help keeps both.
+  bool short_gap = false;
 };
 
-const option long_options[] = {
-    {"cut", required_argument, nullptr, key_cut},
-    {"slit", required_argument, nullptr, key_slit},
-    {"every", required_argument, nullptr, key_every},
-    {"from", required_argument, nullptr, key_from},
-    {"to", required_argument, nullptr, key_to},
-    {"threads", required_argument, nullptr, key_threads},
-    {"force", no_argument, nullptr, 'f'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, key_version},
-    {"no-rotate", no_argument, nullptr, key_no_rotate},
-    {"compress", required_argument, nullptr, key_compress},
-    {"skip-existing", no_argument, nullptr, key_skip_existing},
-    {"line", required_argument, nullptr, key_line},
-    {"thickness", required_argument, nullptr, key_thickness},
-    {"reduce", required_argument, nullptr, key_reduce},
-    {"time-axis", required_argument, nullptr, key_time_axis},
-    {"decoder", required_argument, nullptr, key_decoder},
-    {"timeline", required_argument, nullptr, key_timeline},
-    {"clock", required_argument, nullptr, key_clock},
-    {"bin", required_argument, nullptr, key_bin},
-    {"ticks", no_argument, nullptr, key_ticks},
-    {"format", required_argument, nullptr, key_format},
-    {"input-option", required_argument, nullptr, key_input_option},
-    {"flush", required_argument, nullptr, key_flush},
-    {nullptr, 0, nullptr, 0},
+const OptionRow rows[] = {
+    {.name = "cut",
+     .value = "vertical|horizontal",
+     .help = "cut columns and lay the strips left to right (vertical),\n"
+             "or cut rows and lay them top to bottom (horizontal);\n"
+             "default: vertical\n",
+     .apply = [](std::string_view v, Options& o) {
+       o.cut_given = true;
+       return parse_cut(v, o.cut);
+     }},
+    {.name = "slit",
+     .value = "POS[:WIDTH]",
+     .help = "first column (row) of the slit and its width in pixels;\n"
+             "POS may be a percentage such as 50%, as --line's is\n"
+             "(of width - 1, height - 1; rounded half up): 0% is the\n"
+             "first column (row), 100% the last;\n"
+             "default: the middle column (row), width 1;\n"
+             "POS as A..B moves the slit from A at the first strip\n"
+             "to B at the last, rounded to whole pixels\n",
+     .apply = [](std::string_view v, Options& o) {
+       Parsing parsed = parse_slit(v, o.slit);
+       o.order.push_back({false, o.slits.size()});
+       o.slits.push_back(o.slit);
+       return parsed;
+     }},
+    {.name = "line",
+     .value = "X0,Y0,X1,Y1[,...]",
+     .help = "the slit is the path through these points of the picture\n"
+             "as shown (pixel centres at whole numbers; a coordinate\n"
+             "may be a decimal or a percentage of width - 1, height - 1);\n"
+             "one sample a pixel along the path, bilinear, rounded half\n"
+             "up; each strip a column, the first point at the top;\n"
+             "P..Q (paths of as many points) moves every point from P\n"
+             "at the first strip to Q at the last; not with --cut\n",
+     .apply = [](std::string_view v, Options& o) -> Parsing {
+       auto line = parse_line(v);
+       if (!line) return base::failure(line.error());
+       o.order.push_back({true, o.lines.size()});
+       o.lines.push_back(std::move(*line));
+       return {};
+     }},
+    {.name = "thickness",
+     .value = "T",
+     .help = "with --line: T parallel lines one pixel apart, centred\n"
+             "on the path; default: 1\n",
+     .apply = [](std::string_view v, Options& o) -> Parsing {
+       o.thickness_given = true;
+       if (!whole_number(v, o.thickness) || o.thickness < 1)
+         return base::failure(option_text("thickness", v) + ": must be a whole number, 1 or more");
+       return {};
+     }},
+    {.name = "reduce",
+     .value = "copy|mean|max|min|median",
+     .help = "how the lines of a --thickness or of a --slit's WIDTH\n"
+             "are combined: copy lays them side by side, the others\n"
+             "make one line (means rounded half up); default: copy\n",
+     .apply = [](std::string_view v, Options& o) -> Parsing {
+       const std::optional<Reducer> reducer = reducer_named(v);
+       if (!reducer) {
+         return base::failure(option_text("reduce", v) +
+                              ": must be copy, mean, max, min or median");
+       }
+       o.reduce = *reducer;
+       return {};
+     }},
+    // The last lines speak of --slit and --line together, below the options of the slit.
+    {.name = "time-axis",
+     .value = "right|down",
+     .help = "strips left to right (columns), or top to bottom (rows,\n"
+             "the path's first point at the left); with --slit, down\n"
+             "is --cut horizontal (so not with --cut); default: right\n"
+             "--slit and --line may be given several times: one\n"
+             "image each from one decoding pass, OUTPUT's %d made\n"
+             "1, 2, ... in the order given; all or none are written\n"
+             "(with --skip-existing, those there are skipped)\n",
+     .apply = [](std::string_view v, Options& o) -> Parsing {
+       o.time_given = true;
+       if (v != "right" && v != "down")
+         return base::failure(option_text("time-axis", v) + ": must be right or down");
+       o.time_down = v == "down";
+       return {};
+     }},
+    {.name = "every",
+     .value = "N",
+     .help = "frames from one strip to the next; default: 1\n",
+     .apply = [](std::string_view v, Options& o) { return parse_every(v, o.every); }},
+    {.name = "from",
+     .value = "A",
+     .help = "first frame (included); a number is a frame, a number\n"
+             "with s, m or h a time (12.5s, 1.5m) on the run's clock\n"
+             "(an image sequence's: from its first timed image, 25\n"
+             "images a second with --clock none); default: the first\n",
+     .apply = [](std::string_view v, Options& o) { return parse_point("from", v, o.from); }},
+    {.name = "to",
+     .value = "B",
+     .help = "last frame (excluded), the same way; past the end means\n"
+             "the end; default: the end of the clip\n",
+     .apply = [](std::string_view v, Options& o) { return parse_point("to", v, o.to); }},
+    {.name = "threads",
+     .value = "T",
+     .help = "threads that decode, and that deflate the PNG;\n"
+             "default: the machine's cores ({cores})\n",
+     .apply = [](std::string_view v, Options& o) { return parse_threads(v, o.threads); }},
+    {.name = "no-rotate",
+     .help = "use the frames as stored, ignoring the clip's display\n"
+             "rotation; default: turn (and mirror) them as players do\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.no_rotate); },
+     .short_gap = true},
+    {.name = "compress",
+     .value = "deflate|zstd|lzw|none",
+     .help = "a TIFF's compression, with the horizontal predictor\n"
+             "({zstd}); default: deflate\n",
+     .apply = [](std::string_view v, Options& o) { return parse_compress(v, o); },
+     .short_gap = true},
+    {.name = "decoder",
+     .value = "auto|ffmpeg",
+     .help = "auto: JPEG pictures (MJPEG clips and streams, JPEG images)\n"
+             "are decoded with libjpeg-turbo and only around the slit,\n"
+             "to the pixels image viewers built on it show\n"
+             "(progressive, lossless, 12-bit, CMYK, interlaced ones,\n"
+             "and those damaged where the slit's rows lie, go to\n"
+             "FFmpeg's decoder; damage below the slit is never read);\n"
+             "ffmpeg: FFmpeg's decoder for every picture, the window\n"
+             "programs' pixels exactly (the two differ by less than\n"
+             "one level on average, at sharp colour edges);\n"
+             "default: auto\n",
+     .apply = [](std::string_view v, Options& o) -> Parsing {
+       if (v != "auto" && v != "ffmpeg")
+         return base::failure(option_text("decoder", v) + ": must be auto or ffmpeg");
+       o.ffmpeg_decoder = v == "ffmpeg";
+       return {};
+     },
+     .short_gap = true},
+    {.name = "timeline",
+     .value = "FILE",
+     .help = "also write the time of every strip to FILE (.csv or\n"
+             ".json): strip, position (its first column or row),\n"
+             "frame, seconds (from the clip's start), clock (ISO 8601\n"
+             "wall-clock time when known), file, note (repeat, gap,\n"
+             "no-clock: no time; damaged); with several slits FILE\n"
+             "holds %d as OUTPUT does; JSON's image is the streak\n"
+             "part (the band of --ticks is in ticks), names not in\n"
+             "UTF-8 have each stray byte as \\udcXX\n",
+     .apply = [](std::string_view v, Options& o) { return parse_timeline(v, o); },
+     .short_gap = true},
+    {.name = "clock",
+     .value = "exif|name|mtime|none",
+     .help = "where the wall-clock time comes from: EXIF\n"
+             "DateTimeOriginal, a date and time in the file's name\n"
+             "(20261207_221500, 2026-12-07T22-15-00, ...), the file's\n"
+             "modification time, or none; a clip's clock is its\n"
+             "container's creation time plus the frame's time, a\n"
+             "stream's the time each frame arrived; an image\n"
+             "sequence has one clock, by default the first of these\n"
+             "any image has; an image without it has no time and is\n"
+             "left out of --bin (a warning names it); a clock no image\n"
+             "has is a usage error; a date the calendar lacks\n"
+             "(31 February) is none\n",
+     .apply = [](std::string_view v, Options& o) { return parse_clock(v, o); },
+     .short_gap = true},
+    {.name = "bin",
+     .value = "DURATION",
+     .help = "instead of --every, one strip per DURATION (60s, 0.5s,\n"
+             "2m, 1h) from the earliest chosen frame's time: the first\n"
+             "frame in each interval; an interval without one is a\n"
+             "black strip (note gap); images whose times run against\n"
+             "their order are refused\n",
+     .apply = [](std::string_view v, Options& o) { return parse_bin(v, o); },
+     .short_gap = true},
+    {.name = "ticks",
+     .help = "add a band of time marks with labels (22:15 on a known\n"
+             "clock, else 1:30 from the start) below the image (right\n"
+             "of it with --cut horizontal), at the smallest round step\n"
+             "whose labels do not collide; not with --flush or an\n"
+             "input of unknown length\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.ticks); },
+     .short_gap = true},
+    {.name = "format",
+     .value = "NAME",
+     .help = "read INPUT with FFmpeg's demuxer or device NAME (mjpeg,\n"
+             "v4l2, ...); default: FFmpeg guesses\n",
+     .apply = [](std::string_view v, Options& o) -> Parsing {
+       o.input_format = v;
+       return {};
+     },
+     .short_gap = true},
+    {.name = "input-option",
+     .value = "KEY=VALUE",
+     .help = "an option of that demuxer or device (framerate=30,\n"
+             "video_size=1280x720); may be given again; only for a\n"
+             "stream (a clip file or an image sequence takes none\n"
+             "without --format); a URL's reads wait 10 s at most\n"
+             "unless rw_timeout=MICROSECONDS is given (0: no limit)\n",
+     .apply = [](std::string_view v, Options& o) { return parse_input_option(v, o); },
+     .short_gap = true},
+    {.name = "flush",
+     .value = "EVERY",
+     .help = "every EVERY (a time such as 30s, or a number of strips)\n"
+             "replace OUTPUT with the image so far; for an input of\n"
+             "known length write it to OUTPUT's name with .partial\n"
+             "before the ending (out.partial.png), removed when\n"
+             "OUTPUT is written at the end or the run fails;\n"
+             "default: write it once, at the end\n",
+     .apply = [](std::string_view v, Options& o) { return parse_flush(v, o.flush); },
+     .short_gap = true},
+    {.name = "force",
+     .short_name = 'f',
+     .help = "overwrite an existing OUTPUT; default: refuse\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.force); },
+     .short_gap = true},
+    {.name = "skip-existing",
+     .help = "when OUTPUT exists, do nothing and exit with 0 (a note on\n"
+             "stderr), so that a rerun of a list of clips redoes only\n"
+             "what failed or is missing; not with --force\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.skip_existing); },
+     .short_gap = true},
+    {.name = "quiet",
+     .short_name = 'q',
+     .help = "no progress bar or summary on a terminal, no warning\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.quiet); },
+     .short_gap = true},
+    {.name = "help",
+     .short_name = 'h',
+     .help = "print this help and exit\n",
+     .action = Parsed::Action::help,
+     .short_gap = true},
+    {.name = "version",
+     .help = "print the version and exit\n",
+     .action = Parsed::Action::version,
+     .short_gap = true},
 };
+
+// getopt_long's key of a row: its short name, or a number past every character.
+int key_of(size_t row) {
+  return rows[row].short_name != 0 ? rows[row].short_name : 256 + static_cast<int>(row);
+}
+
+const OptionRow* row_of_key(int key) {
+  for (size_t row = 0; row < std::size(rows); ++row)
+    if (key_of(row) == key) return &rows[row];
+  return nullptr;
+}
 
 // The option getopt_long stopped at, as typed (up to an "=value").
 std::string offending(const std::vector<char*>& argv, int short_option) {
@@ -245,148 +458,132 @@ Parsed usage_error(std::string error) {
   return parsed;
 }
 
-Parsing apply(int key, std::string_view value, Options& o) {
-  switch (key) {
-    case key_cut:
-      o.cut_given = true;
-      return parse_cut(value, o.cut);
-    case key_line: {
-      auto line = parse_line(value);
-      if (!line) return base::failure(line.error());
-      o.order.push_back({true, o.lines.size()});
-      o.lines.push_back(std::move(*line));
-      return {};
-    }
-    case key_thickness:
-      o.thickness_given = true;
-      if (!whole_number(value, o.thickness) || o.thickness < 1)
-        return base::failure(option_text("thickness", value) + ": must be a whole number, 1 or more");
-      return {};
-    case key_reduce:
-      if (auto r = reducer_named(value)) {
-        o.reduce = *r;
-        return {};
-      }
-      return base::failure(option_text("reduce", value) + ": must be copy, mean, max, min or median");
-    case key_time_axis:
-      o.time_given = true;
-      if (value != "right" && value != "down")
-        return base::failure(option_text("time-axis", value) + ": must be right or down");
-      o.time_down = value == "down";
-      return {};
-    case key_slit: {
-      Parsing parsed = parse_slit(value, o.slit);
-      o.order.push_back({false, o.slits.size()});
-      o.slits.push_back(o.slit);
-      return parsed;
-    }
-    case key_every:
-      return parse_every(value, o.every);
-    case key_from:
-      return parse_point("from", value, o.from);
-    case key_to:
-      return parse_point("to", value, o.to);
-    case key_threads:
-      return parse_threads(value, o.threads);
-    case 'f':
-      o.force = true;
-      return {};
-    case 'q':
-      o.quiet = true;
-      return {};
-    case key_no_rotate:
-      o.no_rotate = true;
-      return {};
-    case key_compress:
-      return parse_compress(value, o);
-    case key_skip_existing:
-      o.skip_existing = true;
-      return {};
-    case key_decoder:
-      if (value != "auto" && value != "ffmpeg")
-        return base::failure("--decoder " + std::string(value) + ": must be auto or ffmpeg");
-      o.ffmpeg_decoder = value == "ffmpeg";
-      return {};
-    case key_timeline:
-      return parse_timeline(value, o);
-    case key_clock:
-      return parse_clock(value, o);
-    case key_bin:
-      return parse_bin(value, o);
-    case key_ticks:
-      o.ticks = true;
-      return {};
-    case key_format:
-      o.input_format = value;
-      return {};
-    case key_input_option:
-      return parse_input_option(value, o);
-    case key_flush:
-      return parse_flush(value, o.flush);
-  }
-  return base::failure(std::string("unknown option"));
-}
-
-// Options that do not go together with --line, or with each other; empty when none.
-std::string line_conflicts(Options& o) {
-  const bool lines = !o.lines.empty();
-  if (lines && o.cut_given) return "--line and --cut: a line runs any way; use --time-axis";
-  if (o.thickness_given && !lines) return "--thickness: only with --line (--slit has its WIDTH)";
-  if (o.time_given && o.cut_given) return "--time-axis and --cut: give one or the other";
-  if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
+// What spans several options, checked once all are read, in this order.
+Parsing force_or_skip(const Options& o) {
+  if (o.force && o.skip_existing)
+    return base::failure(std::string("--force and --skip-existing: give one or the other"));
   return {};
 }
 
+// Options that do not go together with --line, or with each other.
+Parsing line_fits(const Options& o) {
+  const bool lines = !o.lines.empty();
+  if (lines && o.cut_given)
+    return base::failure(std::string("--line and --cut: a line runs any way; use --time-axis"));
+  if (o.thickness_given && !lines)
+    return base::failure(std::string("--thickness: only with --line (--slit has its WIDTH)"));
+  if (o.time_given && o.cut_given)
+    return base::failure(std::string("--time-axis and --cut: give one or the other"));
+  return {};
+}
+
+Parsing bin_or_every(const Options& o) {
+  if (o.bin > 0 && o.every != 1)
+    return base::failure(o.bin_text + " and --every: give one or the other");
+  return {};
+}
+
+// INPUT and OUTPUT, which getopt_long has moved behind the options.
+Parsing take_files(const std::vector<std::string>& operands, Options& o) {
+  if (operands.size() != 2)
+    return base::failure("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
+                         " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
+  o.input = operands[0];
+  o.output = operands[1];
+  return {};
+}
+
+// OUTPUT (and the timeline) hold %d exactly when there are several slits: each has its own.
+Parsing files_numbered(const Options& o) {
+  const bool numbered = o.output.find("%d") != std::string::npos;
+  if (o.order.size() > 1 && !numbered)
+    return base::failure(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
+  if (o.order.size() <= 1 && numbered)
+    return base::failure(o.output + ": %d in OUTPUT is for several slits; there is one");
+  if (o.order.size() > 1 && !o.timeline.empty() && o.timeline.find("%d") == std::string::npos)
+    return base::failure("--timeline " + o.timeline + ": several slits need %d in its name too");
+  return {};
+}
+
+// The option lines of --help, with the threads by default and zstd's note filled in.
+std::string option_lines(int default_threads) {
+  const std::pair<std::string_view, std::string> filled[] = {
+      {"{cores}", std::to_string(default_threads)},
+      {"{zstd}", tiff_can_write(TiffCompression::zstd) ? "zstd: this libtiff writes it"
+                                                       : "zstd: not with this libtiff"}};
+  // The help starts in this column, on the option's line when its name and value leave
+  // two blanks before it, else on the next.
+  constexpr size_t column = 29;
+  std::string text;
+  for (const OptionRow& row : rows) {
+    std::string left = row.short_name != 0 ? std::string("  -") + row.short_name + ", --"
+                       : row.short_gap     ? "      --"
+                                           : "  --";
+    left += row.name;
+    if (!row.value.empty()) left += " " + std::string(row.value);
+    text += left.size() + 2 <= column ? left + std::string(column - left.size(), ' ')
+                                      : left + "\n" + std::string(column, ' ');
+    std::string help(row.help);
+    for (const auto& [mark, value] : filled)
+      if (const size_t at = help.find(mark); at != std::string::npos)
+        help.replace(at, mark.size(), value);
+    for (size_t at = help.find('\n'); at + 1 < help.size(); at = help.find('\n', at + 1))
+      help.insert(at + 1, column, ' ');
+    text += help;
+  }
+  return text;
+}
+
 }  // namespace
+
+std::vector<std::string_view> option_names() {
+  std::vector<std::string_view> names;
+  for (const OptionRow& row : rows) names.push_back(row.name);
+  return names;
+}
 
 Parsed parse_options(const std::vector<std::string>& args) {
   std::vector<std::string> copies = args;
   std::vector<char*> argv;
   for (auto& a : copies) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<option> long_options;
+  std::string short_options = ":";  // ':' first: a missing value is told apart
+  for (size_t row = 0; row < std::size(rows); ++row) {
+    const bool value = !rows[row].value.empty();
+    long_options.push_back(
+        {rows[row].name.data(), value ? required_argument : no_argument, nullptr, key_of(row)});
+    if (rows[row].short_name != 0)
+      short_options += std::string(1, rows[row].short_name) + (value ? ":" : "");
+  }
+  long_options.push_back({nullptr, 0, nullptr, 0});
   Parsed parsed;
   optind = 0;  // glibc: start afresh, so the parser can run more than once
   opterr = 0;  // our own messages
   for (;;) {
     int index = 0;
-    int key =
-        getopt_long(static_cast<int>(argv.size()) - 1, argv.data(), ":fqh", long_options, &index);
+    int key = getopt_long(static_cast<int>(argv.size()) - 1, argv.data(), short_options.c_str(),
+                          long_options.data(), &index);
     if (key == -1) break;
-    if (key == 'h')
-      parsed.action = Parsed::Action::help;
-    else if (key == key_version)
-      parsed.action = Parsed::Action::version;
-    else if (key == '?')
-      return usage_error(offending(argv, optopt) + ": unknown option (see --help)");
-    else if (key == ':')
-      return usage_error(offending(argv, optopt) + ": needs a value");
-    else if (Parsing applied = apply(key, optarg != nullptr ? optarg : "", parsed.options);
-             !applied) {
+    if (key == '?') return usage_error(offending(argv, optopt) + ": unknown option (see --help)");
+    if (key == ':') return usage_error(offending(argv, optopt) + ": needs a value");
+    const OptionRow* row = row_of_key(key);
+    if (row == nullptr) return usage_error(offending(argv, key) + ": unknown option (see --help)");
+    if (row->apply == nullptr) {
+      parsed.action = row->action;
+    } else if (Parsing applied = row->apply(optarg != nullptr ? optarg : "", parsed.options);
+               !applied) {
       return usage_error(applied.error());
     }
   }
   if (parsed.action != Parsed::Action::run) return parsed;
-  if (parsed.options.force && parsed.options.skip_existing)
-    return usage_error("--force and --skip-existing: give one or the other");
-  if (std::string bad = line_conflicts(parsed.options); !bad.empty()) return usage_error(bad);
-  if (parsed.options.bin > 0 && parsed.options.every != 1)
-    return usage_error(parsed.options.bin_text + " and --every: give one or the other");
-  // getopt_long has moved the operands behind the options.
-  std::vector<std::string> operands(argv.begin() + optind, argv.end() - 1);
-  if (operands.size() != 2)
-    return usage_error("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
-                       " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
-  parsed.options.input = operands[0];
-  parsed.options.output = operands[1];
-  const bool numbered = parsed.options.output.find("%d") != std::string::npos;
-  if (parsed.options.order.size() > 1 && !numbered)
-    return usage_error(parsed.options.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
-  if (parsed.options.order.size() <= 1 && numbered)
-    return usage_error(parsed.options.output + ": %d in OUTPUT is for several slits; there is one");
-  // Each slit's image has its own timeline.
-  const std::string& timeline = parsed.options.timeline;
-  if (parsed.options.order.size() > 1 && !timeline.empty() && timeline.find("%d") == std::string::npos)
-    return usage_error("--timeline " + timeline + ": several slits need %d in its name too");
+  Options& o = parsed.options;
+  for (Parsing (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every})
+    if (Parsing fits = check(o); !fits) return usage_error(fits.error());
+  if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
+  if (Parsing taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)
+    return usage_error(taken.error());
+  if (Parsing numbered = files_numbered(o); !numbered) return usage_error(numbered.error());
   return parsed;
 }
 
@@ -411,9 +608,6 @@ std::vector<Options> each_slit(const Options& o) {
 }
 
 std::string help_text(int default_threads) {
-  const std::string zstd = tiff_can_write(TiffCompression::zstd)
-                               ? "zstd: this libtiff writes it"
-                               : "zstd: not with this libtiff";
   return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
        velmora-scan [options] INPUT OUTPUT.tif
 Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
@@ -421,113 +615,8 @@ lays the strips side by side into one streak image, a PNG or (OUTPUT ending in .
 .tiff) a tiled TIFF.
 
 Options:
-  --cut vertical|horizontal  cut columns and lay the strips left to right (vertical),
-                             or cut rows and lay them top to bottom (horizontal);
-                             default: vertical
-  --slit POS[:WIDTH]         first column (row) of the slit and its width in pixels;
-                             POS may be a percentage such as 50%, as --line's is
-                             (of width - 1, height - 1; rounded half up): 0% is the
-                             first column (row), 100% the last;
-                             default: the middle column (row), width 1;
-                             POS as A..B moves the slit from A at the first strip
-                             to B at the last, rounded to whole pixels
-  --line X0,Y0,X1,Y1[,...]   the slit is the path through these points of the picture
-                             as shown (pixel centres at whole numbers; a coordinate
-                             may be a decimal or a percentage of width - 1, height - 1);
-                             one sample a pixel along the path, bilinear, rounded half
-                             up; each strip a column, the first point at the top;
-                             P..Q (paths of as many points) moves every point from P
-                             at the first strip to Q at the last; not with --cut
-  --thickness T              with --line: T parallel lines one pixel apart, centred
-                             on the path; default: 1
-  --reduce copy|mean|max|min|median
-                             how the lines of a --thickness or of a --slit's WIDTH
-                             are combined: copy lays them side by side, the others
-                             make one line (means rounded half up); default: copy
-  --time-axis right|down     strips left to right (columns), or top to bottom (rows,
-                             the path's first point at the left); with --slit, down
-                             is --cut horizontal (so not with --cut); default: right
-                             --slit and --line may be given several times: one
-                             image each from one decoding pass, OUTPUT's %d made
-                             1, 2, ... in the order given; all or none are written
-                             (with --skip-existing, those there are skipped)
-  --every N                  frames from one strip to the next; default: 1
-  --from A                   first frame (included); a number is a frame, a number
-                             with s, m or h a time (12.5s, 1.5m) on the run's clock
-                             (an image sequence's: from its first timed image, 25
-                             images a second with --clock none); default: the first
-  --to B                     last frame (excluded), the same way; past the end means
-                             the end; default: the end of the clip
-  --threads T                threads that decode, and that deflate the PNG;
-                             default: the machine's cores ()" +
-         std::to_string(default_threads) + R"()
-      --no-rotate            use the frames as stored, ignoring the clip's display
-                             rotation; default: turn (and mirror) them as players do
-      --compress deflate|zstd|lzw|none
-                             a TIFF's compression, with the horizontal predictor
-                             ()" + zstd + R"(); default: deflate
-      --decoder auto|ffmpeg  auto: JPEG pictures (MJPEG clips and streams, JPEG images)
-                             are decoded with libjpeg-turbo and only around the slit,
-                             to the pixels image viewers built on it show
-                             (progressive, lossless, 12-bit, CMYK, interlaced ones,
-                             and those damaged where the slit's rows lie, go to
-                             FFmpeg's decoder; damage below the slit is never read);
-                             ffmpeg: FFmpeg's decoder for every picture, the window
-                             programs' pixels exactly (the two differ by less than
-                             one level on average, at sharp colour edges);
-                             default: auto
-      --timeline FILE        also write the time of every strip to FILE (.csv or
-                             .json): strip, position (its first column or row),
-                             frame, seconds (from the clip's start), clock (ISO 8601
-                             wall-clock time when known), file, note (repeat, gap,
-                             no-clock: no time; damaged); with several slits FILE
-                             holds %d as OUTPUT does; JSON's image is the streak
-                             part (the band of --ticks is in ticks), names not in
-                             UTF-8 have each stray byte as \udcXX
-      --clock exif|name|mtime|none
-                             where the wall-clock time comes from: EXIF
-                             DateTimeOriginal, a date and time in the file's name
-                             (20261207_221500, 2026-12-07T22-15-00, ...), the file's
-                             modification time, or none; a clip's clock is its
-                             container's creation time plus the frame's time, a
-                             stream's the time each frame arrived; an image
-                             sequence has one clock, by default the first of these
-                             any image has; an image without it has no time and is
-                             left out of --bin (a warning names it); a clock no image
-                             has is a usage error; a date the calendar lacks
-                             (31 February) is none
-      --bin DURATION         instead of --every, one strip per DURATION (60s, 0.5s,
-                             2m, 1h) from the earliest chosen frame's time: the first
-                             frame in each interval; an interval without one is a
-                             black strip (note gap); images whose times run against
-                             their order are refused
-      --ticks                add a band of time marks with labels (22:15 on a known
-                             clock, else 1:30 from the start) below the image (right
-                             of it with --cut horizontal), at the smallest round step
-                             whose labels do not collide; not with --flush or an
-                             input of unknown length
-      --format NAME          read INPUT with FFmpeg's demuxer or device NAME (mjpeg,
-                             v4l2, ...); default: FFmpeg guesses
-      --input-option KEY=VALUE
-                             an option of that demuxer or device (framerate=30,
-                             video_size=1280x720); may be given again; only for a
-                             stream (a clip file or an image sequence takes none
-                             without --format); a URL's reads wait 10 s at most
-                             unless rw_timeout=MICROSECONDS is given (0: no limit)
-      --flush EVERY          every EVERY (a time such as 30s, or a number of strips)
-                             replace OUTPUT with the image so far; for an input of
-                             known length write it to OUTPUT's name with .partial
-                             before the ending (out.partial.png), removed when
-                             OUTPUT is written at the end or the run fails;
-                             default: write it once, at the end
-  -f, --force                overwrite an existing OUTPUT; default: refuse
-      --skip-existing        when OUTPUT exists, do nothing and exit with 0 (a note on
-                             stderr), so that a rerun of a list of clips redoes only
-                             what failed or is missing; not with --force
-  -q, --quiet                no progress bar or summary on a terminal, no warning
-  -h, --help                 print this help and exit
-      --version              print the version and exit
-
+)" + option_lines(default_threads) +
+         R"(
 Frames: an AVI clip counts its frame slots as the window programs do (a chunk without a
 picture repeats the picture before it). In other containers a clip is constant-rate when
 its pictures, in presentation order, fall on the slots 0, 1, 2, ... of the stream's

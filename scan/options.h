@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -87,6 +88,9 @@ SlitRequest slit_request(const Options& o);
 
 // The options with the cut and the slit's width that its lines give (with_line_layout).
 Options with_line_layout(const Options& o);
+
+// The long names of the options (without "--"), in --help's order.
+std::vector<std::string_view> option_names();
 
 // The text of --help.
 std::string help_text(int default_threads);

@@ -166,11 +166,7 @@ if [ -x "$usr/bin/velmora-scan" ]; then
   [ "$(status_of "$usr/bin/velmora-scan" --no-such-option)" = 2 ] || fail "wrong usage does not exit with 2"
   [ "$(status_of "$usr/bin/velmora-scan" "$scratch/none.avi" "$scratch/x.png")" = 1 ] ||
     fail "a missing clip does not exit with 1"
-  help=$("$usr/bin/velmora-scan" --help 2>&1) || fail "velmora-scan --help failed"
-  page=$(zcat "$usr/share/man/man1/velmora-scan.1.gz")
-  for option in $(grep -oE -- '--[a-z][a-z-]+' <<<"$help" | sort -u); do
-    grep -qF -- "${option//-/\\-}" <<<"$page" || fail "velmora-scan(1) does not describe $option"
-  done
+  # That --help and the manual page name the same options is test_scan's to check.
 fi
 
 [ "$status" -eq 0 ] && echo "the package $(basename "$deb") is whole and runs"

@@ -3,6 +3,11 @@
 // way of getting it wrong.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
 #include "scan/options.h"
 
 namespace {
@@ -150,6 +155,37 @@ TEST(ScanOptions, EveryMistakeHasItsOwnLineNamingTheOption) {
     EXPECT_EQ(p.action, Action::usage_error) << c.message;
     EXPECT_EQ(p.error, c.message);
   }
+}
+
+std::string source_file(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(VELMORA_SOURCE_DIR "/" + path).rdbuf();
+  return text.str();
+}
+
+// The long options (--word) a text names, the man page's \-\- read as --, less those of the
+// programs shown beside velmora-scan: GNU parallel, sbatch and velmora-clipgen.
+std::set<std::string> long_options_in(const std::string& document) {
+  const std::string text = std::regex_replace(document, std::regex(R"(\\-)"), "-");
+  const std::regex option("--[a-z]+(-[a-z]+)*");
+  const std::sregex_token_iterator first(text.begin(), text.end(), option), end;
+  std::set<std::string> named(first, end);
+  for (const char* other : {"--joblog", "--resume-failed", "--sshlogin", "--workdir", "--array",
+                            "--cpus-per-task", "--pattern"})
+    named.erase(other);
+  return named;
+}
+
+TEST(ScanOptions, ManPageReadmeAndHelpNameTheTableAndNothingElse) {
+  std::set<std::string> table;
+  for (std::string_view name : scan::option_names()) table.insert("--" + std::string(name));
+  const std::string readme = source_file("README.md");
+  const size_t section = readme.find("\n## velmora-scan\n");
+  const std::pair<const char*, std::string> documents[] = {
+      {"docs/man/velmora-scan.1.in", source_file("docs/man/velmora-scan.1.in")},
+      {"README.md's velmora-scan", readme.substr(section, readme.find("\n## ", section + 1) - section)},
+      {"--help", scan::help_text(2)}};
+  for (const auto& [name, text] : documents) EXPECT_EQ(long_options_in(text), table) << name;
 }
 
 }  // namespace
