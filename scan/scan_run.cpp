@@ -126,13 +126,11 @@ class Run {
   Failure draw_ticks();
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
-  Failure write_timeline();
-  Failure commit_all(bool replace_output);
-  void record_arrival(int64_t k);
+  TimelineHead timeline_head() const;
+  std::vector<Sink*> landing_order() const;
+  Failure commit_all();
   void warn_damaged() const;
-  Failure write_failed(const std::string& error) const;
   Failure ended_early(int64_t frame) const;
-  bool replaces_output() const;
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
   // The caller's word: stop now, leaving nothing; or end an input of unknown length here.
   int abandon_asked() const { return asked(stopping_.abandon); }
@@ -169,7 +167,6 @@ class Run {
   int64_t damaged_strips_ = 0, first_damaged_frame_ = -1;  // pictures cut short or damaged
   // The times of the input's frames, when --bin, --timeline or --ticks need them.
   std::optional<FrameTimes> times_;
-  std::optional<TempOutput> timeline_;
   // The band of time marks, drawn whole before the first strip.
   StripImage band_image_;
   void lay_band(int64_t k);
@@ -262,16 +259,16 @@ Failure Run::prepare() {
 
 // The sinks of the run, each ready for the image; the band of time marks drawn.
 Failure Run::prepare_sinks() {
-  const SinkSetting setting{o_.output,     o_.cut, o_.slit.width, threads(), o_.compress,
+  const SinkSetting setting{o_.output,  o_.cut,        o_.slit.width,
+                            threads(),  o_.force,      o_.compress,
                             should_stop(), [this] { return interrupted(); }};
   if (take_) {
-    sinks_.push_back(strip_taker([this](int64_t k, const StripImage& strip) {
-      const bool gap = o_.bin > 0 && plan_.strip_frames.frames[k] < 0;
-      return (*take_)(Strip{k, gap ? -1 : clip_->stamp().frame,
-                            gap ? 0.0 : clip_->stamp().seconds,
-                            static_cast<int>(strip.size().width),
-                            static_cast<int>(strip.size().height), strip.size().pixel_bytes,
-                            strip.row(0)});
+    sinks_.push_back(strip_taker([this](const Laid& laid) {
+      const ImageSize& size = laid.strip.size();
+      return (*take_)(Strip{laid.k, laid.stamp ? laid.stamp->frame : -1,
+                            laid.stamp ? laid.stamp->seconds : 0.0,
+                            static_cast<int>(size.width), static_cast<int>(size.height),
+                            size.pixel_bytes, laid.strip.row(0)});
     }));
   } else if (plan_.growing) {
     auto grown = std::make_unique<GrowingSink>(setting, format_, o_.flush, clip_->length_known());
@@ -286,7 +283,24 @@ Failure Run::prepare_sinks() {
   }
   for (auto& sink : sinks_)
     if (auto ready = sink->begin(plan_.size, image_); !ready) return ready.error();
-  return draw_ticks();
+  if (Failure bad = draw_ticks()) return bad;
+  if (!o_.timeline.empty() && !take_)
+    sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
+                                   [this] { return timeline_head(); }));
+  return {};
+}
+
+TimelineHead Run::timeline_head() const {
+  TimelineHead head;
+  head.input = o_.input;
+  head.width = plan_.size.width - (o_.cut == Cut::horizontal ? plan_.band : 0);
+  head.height = plan_.size.height - (o_.cut == Cut::vertical ? plan_.band : 0);
+  head.cut = o_.cut == Cut::vertical ? "vertical" : "horizontal";
+  head.slit_position = plan_.place.shown_slit;
+  head.slit_width = o_.slit.width;
+  if (plan_.lines) head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
+  head.band = plan_.band;
+  return head;
 }
 
 // The times of the input's frames, when --bin, --timeline, --ticks or a time in seconds
@@ -369,11 +383,6 @@ const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
   return picture;
 }
 
-Failure Run::write_failed(const std::string& error) const {
-  if (abandon_asked() != 0) return interrupted();
-  return fail(ExitStatus::failed, o_.output + ": " + error);
-}
-
 // Lays one strip per chosen frame into the image, and hands each picture to `followers`,
 // the runs of the other slits. A picture of another size than the first (clips joined end
 // to end) is scaled whole to the first picture's size and cut at the same place, as a player
@@ -420,10 +429,10 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const bool gap = picture == nullptr;
   const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
   const strips::BytePlane image = streak_plane();
-  if (!clip_->length_known() && !o_.timeline.empty()) record_arrival(k);
-  if (repeated && static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::repeat;
+  std::optional<StripNote> note;
+  if (repeated) note = StripNote::repeat;
   if (!gap && !repeated && clip_->stamp().damaged) {
-    if (static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::damaged;
+    note = StripNote::damaged;
     // An image sequence names its damaged images in warnings of its own.
     if (clip_->stamp().file.empty() && damaged_strips_++ == 0)
       first_damaged_frame_ = clip_->stamp().frame;
@@ -448,15 +457,16 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   } else if (gap) {
     // Black: laid so above.
   } else if (k > 0) {
-    if (static_cast<size_t>(k) < plan_.records.size()) plan_.records[k].note = StripNote::repeat;
+    note = StripNote::repeat;
     ++odd_.damaged;
   } else {
     ++odd_.blank;  // the strip is allocated black
   }
   if (other_size && view.bytes != nullptr) ++odd_.scaled;
   if (plan_.band > 0) lay_band(k);
+  const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note};
   for (auto& sink : sinks_)
-    if (auto taken = sink->take(k, image_); !taken) return taken.error();
+    if (auto taken = sink->take(laid); !taken) return taken.error();
   return {};
 }
 
@@ -503,11 +513,6 @@ void Run::warn_damaged() const {
     say(broke + " (inside a picture)");
 }
 
-// A stream's --flush has put its image so far in OUTPUT's place already.
-bool Run::replaces_output() const {
-  return o_.force || (o_.flush.given && !clip_->length_known());
-}
-
 Failure Run::finish() {
   if (grown_) {
     // With no frame there is no image to finish, whatever ended the stream.
@@ -533,28 +538,24 @@ Failure Run::commit() {
 Failure Run::seal() {
   if (sealed_) return {};
   if (abandon_asked() != 0) return interrupted();
-  if (Failure bad = write_timeline()) return bad;
-  if (timeline_)
-    if (Written ok = timeline_->seal(); !ok) return fail(ExitStatus::failed, ok.error());
-  for (auto& sink : sinks_)
-    if (TempOutput* file = sink->file())
-      if (Written ok = file->seal(); !ok) return write_failed(ok.error());
+  for (Sink* sink : landing_order())
+    if (auto sealed = sink->seal(); !sealed) return sealed.error();
   sealed_ = true;
   return {};
 }
 
 Failure Run::land() {
   if (abandon_asked() != 0) return interrupted();
-  if (Failure bad = commit_all(replaces_output())) return bad;
+  if (Failure bad = commit_all()) return bad;
   landed_ = true;
   for (auto& sink : sinks_) sink->landed();
   return {};
 }
 
 void Run::take_back() {
-  if (!landed_ || replaces_output()) return;
-  std::remove(o_.output.c_str());
-  if (timeline_) std::remove(o_.timeline.c_str());
+  if (!landed_) return;
+  for (Sink* sink : landing_order())
+    if (sink->file() != nullptr && !sink->replaces()) std::remove(sink->file()->target().c_str());
   landed_ = false;
 }
 
@@ -572,64 +573,33 @@ void Run::summarize() {
         " after " + std::to_string(grown_->strips()) + " strips; the image holds them");
 }
 
-// A stream's strips are known only as they come: each at its picture's time, its clock the
-// moment it arrived.
-void Run::record_arrival(int64_t k) {
-  const FrameStamp& stamp = clip_->stamp();
-  StripRecord r;
-  r.strip = k;
-  r.position = k * o_.slit.width;
-  r.frame = stamp.frame;
-  r.seconds = stamp.seconds;
-  r.clock = now_clock();
-  plan_.records.push_back(r);
+// The sinks in the order their files land: files about the images (the timeline) first.
+std::vector<Sink*> Run::landing_order() const {
+  std::vector<Sink*> order;
+  for (bool first : {true, false})
+    for (const auto& sink : sinks_)
+      if (sink->lands_first() == first) order.push_back(sink.get());
+  return order;
 }
 
-// Written under a temporary name before OUTPUT is renamed, and renamed right after it, so
-// that a failure leaves neither file.
-Failure Run::write_timeline() {
-  if (o_.timeline.empty()) return {};
-  timeline_.emplace(o_.timeline);
-  if (Written ok = timeline_->create(); !ok) return fail(ExitStatus::failed, ok.error());
-  TimelineHead head;
-  head.input = o_.input;
-  head.width = plan_.size.width - (o_.cut == Cut::horizontal ? plan_.band : 0);
-  head.height = plan_.size.height - (o_.cut == Cut::vertical ? plan_.band : 0);
-  head.cut = o_.cut == Cut::vertical ? "vertical" : "horizontal";
-  head.slit_position = plan_.place.shown_slit;
-  head.slit_width = o_.slit.width;
-  if (plan_.lines) head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
-  head.band = plan_.band;
-  const std::string text = timeline_format(o_.timeline) == TimelineFormat::json
-                               ? timeline_json(head, plan_.records)
-                               : timeline_csv(plan_.records);
-  if (std::fwrite(text.data(), 1, text.size(), timeline_->stream()) != text.size())
-    return fail(ExitStatus::failed, o_.timeline + ": cannot be written");
-  return {};
-}
-
-// The one place where a run's files land: the timeline first, then every sink's file; one
-// that cannot land takes back those before it, so that all land or none.
-Failure Run::commit_all(bool replace_output) {
-  if (timeline_)
-    if (Written ok = timeline_->commit(o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+// The one place where a run's files land, in landing order; one that cannot land takes
+// back those before it, so that all land or none.
+Failure Run::commit_all() {
   std::vector<std::string> landed;
-  for (auto& sink : sinks_) {
+  for (Sink* sink : landing_order()) {
     TempOutput* file = sink->file();
     if (file == nullptr) continue;
-    if (Written ok = file->commit(replace_output); !ok) {
-      if (timeline_) std::remove(o_.timeline.c_str());
+    if (Written ok = file->commit(sink->replaces()); !ok) {
       for (const std::string& name : landed) std::remove(name.c_str());
       return fail(ExitStatus::failed, ok.error());
     }
-    if (!replace_output) landed.push_back(o_.output);
+    landed.push_back(file->target());
   }
   return {};
 }
 
 void Run::discard() {
   for (auto& sink : sinks_) sink->discard();
-  if (timeline_) timeline_->discard();
 }
 
 Error Run::abandon(const Error& failure) {

@@ -20,6 +20,12 @@ Error write_failed(const SinkSetting& s, const std::string& error) {
   return failed(s.output + ": " + error);
 }
 
+// An image's file synced; a failure is said as OUTPUT's.
+base::Result<void, Error> seal_image(const SinkSetting& s, TempOutput& output) {
+  if (Written ok = output.seal(); !ok) return base::failure(write_failed(s, ok.error()));
+  return {};
+}
+
 // One strip of an image of `size`.
 ImageSize strip_of(const SinkSetting& s, const ImageSize& size) {
   ImageSize strip = size;
@@ -49,10 +55,11 @@ class HeldPng : public Sink {
                                   "; use --every or a shorter range"));
     return allocate_strip(s_, strip_of(s_, size), strip);
   }
-  base::Result<void, Error> take(int64_t k, const StripImage& strip) override {
+  base::Result<void, Error> take(const Laid& laid) override {
+    const StripImage& strip = laid.strip;
     strips::place_strip(strip.view(), image_.plane(),
                         strips::ExactStrip{s_.cut, strip.size().pixel_bytes, 0, s_.strip_lines},
-                        k);
+                        laid.k);
     ++strips_;
     return {};
   }
@@ -63,6 +70,8 @@ class HeldPng : public Sink {
     return {};
   }
   TempOutput* file() override { return &output_; }
+  bool replaces() const override { return s_.force; }
+  base::Result<void, Error> seal() override { return seal_image(s_, output_); }
 
  private:
   SinkSetting s_;
@@ -89,7 +98,8 @@ class StreamedPng : public Sink {
       return base::failure(failed(s_.output + ": " + ok.error()));
     return {};
   }
-  base::Result<void, Error> take(int64_t, const StripImage& strip) override {
+  base::Result<void, Error> take(const Laid& laid) override {
+    const StripImage& strip = laid.strip;
     if (PngWritten ok = writer_->add_rows(strip.row(0), s_.strip_lines, strip.stride()); !ok)
       return base::failure(write_failed(s_, ok.error()));
     ++strips_;
@@ -100,6 +110,8 @@ class StreamedPng : public Sink {
     return {};
   }
   TempOutput* file() override { return &output_; }
+  bool replaces() const override { return s_.force; }
+  base::Result<void, Error> seal() override { return seal_image(s_, output_); }
 
  private:
   SinkSetting s_;
@@ -126,7 +138,8 @@ class TiffSink : public Sink {
     tiff_ = std::move(*opened);
     return allocate_strip(s_, strip_of(s_, size), strip);
   }
-  base::Result<void, Error> take(int64_t, const StripImage& strip) override {
+  base::Result<void, Error> take(const Laid& laid) override {
+    const StripImage& strip = laid.strip;
     if (auto added = tiff_->add(strip.view()); !added) return base::failure(write_failed(s_, added.error()));
     ++strips_;
     return {};
@@ -137,6 +150,8 @@ class TiffSink : public Sink {
     return {};
   }
   TempOutput* file() override { return &output_; }
+  bool replaces() const override { return s_.force; }
+  base::Result<void, Error> seal() override { return seal_image(s_, output_); }
   void discard() override {
     tiff_.reset();  // before its file is closed
     output_.discard();
@@ -150,7 +165,7 @@ class TiffSink : public Sink {
 
 class Taker : public Sink {
  public:
-  explicit Taker(std::function<base::Result<void, Error>(int64_t, const StripImage&)> take)
+  explicit Taker(std::function<base::Result<void, Error>(const Laid&)> take)
       : take_(std::move(take)) {}
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (!strip.allocate(size))
@@ -158,14 +173,74 @@ class Taker : public Sink {
                                   human_bytes(static_cast<double>(size.bytes()))));
     return {};
   }
-  base::Result<void, Error> take(int64_t k, const StripImage& strip) override {
+  base::Result<void, Error> take(const Laid& laid) override {
     ++strips_;
-    return take_(k, strip);
+    return take_(laid);
   }
   base::Result<void, Error> finish() override { return {}; }
 
  private:
-  std::function<base::Result<void, Error>(int64_t, const StripImage&)> take_;
+  std::function<base::Result<void, Error>(const Laid&)> take_;
+};
+
+class TimelineFile : public Sink {
+ public:
+  TimelineFile(const SinkSetting& s, std::string path, std::vector<StripRecord> records,
+               std::function<TimelineHead()> head)
+      : s_(s),
+        path_(std::move(path)),
+        output_(path_),
+        records_(std::move(records)),
+        arriving_(records_.empty()),
+        head_(std::move(head)) {}
+
+  base::Result<void, Error> begin(const ImageSize&, StripImage&) override { return {}; }
+  base::Result<void, Error> take(const Laid& laid) override {
+    // A stream's strips are known only as they come: each at its picture's time, its clock
+    // the moment it arrived.
+    if (arriving_ && laid.stamp != nullptr) {
+      StripRecord r;
+      r.strip = laid.k;
+      r.position = laid.k * s_.strip_lines;
+      r.frame = laid.stamp->frame;
+      r.seconds = laid.stamp->seconds;
+      r.clock = now_clock();
+      records_.push_back(r);
+    }
+    if (laid.note && static_cast<size_t>(laid.k) < records_.size())
+      records_[laid.k].note = *laid.note;
+    ++strips_;
+    return {};
+  }
+  // Written under a temporary name before the image is renamed, and renamed right before it,
+  // so that a failure leaves neither file.
+  base::Result<void, Error> finish() override {
+    // A signal may have ended the run before the strips planned were all there.
+    if (records_.size() > static_cast<size_t>(strips_))
+      records_.resize(static_cast<size_t>(strips_));
+    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    const std::string text = timeline_format(path_) == TimelineFormat::json
+                                 ? timeline_json(head_(), records_)
+                                 : timeline_csv(records_);
+    if (std::fwrite(text.data(), 1, text.size(), output_.stream()) != text.size())
+      return base::failure(failed(path_ + ": cannot be written"));
+    return {};
+  }
+  TempOutput* file() override { return &output_; }
+  bool replaces() const override { return s_.force; }
+  base::Result<void, Error> seal() override {
+    if (Written ok = output_.seal(); !ok) return base::failure(failed(ok.error()));
+    return {};
+  }
+  bool lands_first() const override { return true; }
+
+ private:
+  SinkSetting s_;
+  std::string path_;
+  TempOutput output_;
+  std::vector<StripRecord> records_;
+  bool arriving_;
+  std::function<TimelineHead()> head_;
 };
 
 // --flush's file for an input of known length: OUTPUT's name with ".partial" before its
@@ -183,9 +258,13 @@ std::unique_ptr<Sink> streamed_png(const SinkSetting& s) {
   return std::make_unique<StreamedPng>(s);
 }
 std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) { return std::make_unique<TiffSink>(s); }
-std::unique_ptr<Sink> strip_taker(
-    std::function<base::Result<void, Error>(int64_t, const StripImage&)> take) {
+std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take) {
   return std::make_unique<Taker>(std::move(take));
+}
+std::unique_ptr<Sink> timeline_file(const SinkSetting& s, std::string path,
+                                    std::vector<StripRecord> records,
+                                    std::function<TimelineHead()> head) {
+  return std::make_unique<TimelineFile>(s, std::move(path), std::move(records), std::move(head));
 }
 
 GrowingSink::GrowingSink(const SinkSetting& setting, Format format, FlushSpec flush,
@@ -206,8 +285,9 @@ base::Result<void, Error> GrowingSink::begin(const ImageSize& size, StripImage& 
   return {};
 }
 
-base::Result<void, Error> GrowingSink::take(int64_t k, const StripImage& strip) {
-  if (!grown_->add(strip))
+base::Result<void, Error> GrowingSink::take(const Laid& laid) {
+  const int64_t k = laid.k;
+  if (!grown_->add(laid.strip))
     return base::failure(failed(setting_.output + ": not enough memory for " +
                                 std::to_string(k + 1) +
                                 " strips; use --every, --to or a TIFF OUTPUT"));
@@ -246,6 +326,8 @@ base::Result<void, Error> GrowingSink::finish() {
     return base::failure(write_failed(setting_, ok.error()));
   return {};
 }
+
+base::Result<void, Error> GrowingSink::seal() { return seal_image(setting_, output_); }
 
 ImageSize GrowingSink::size() const { return grown_->size(); }
 

@@ -12,10 +12,15 @@
 
 #include "base/result.h"
 #include "base/should_stop.h"
+#include <optional>
+#include <vector>
+
+#include "scan/input/frame_source.h"
 #include "scan/options.h"
 #include "scan/output/output_file.h"
 #include "scan/output/strip_image.h"
 #include "scan/scan.h"
+#include "scan/time/timeline.h"
 
 namespace scan {
 
@@ -25,9 +30,20 @@ struct SinkSetting {
   strips::Cut cut = strips::Cut::vertical;
   int64_t strip_lines = 1;   // a strip's columns (rows of a horizontal cut)
   int threads = 1;
+  bool force = false;        // files already there are replaced
   TiffCompression compress = TiffCompression::deflate;
   base::ShouldStop stop;               // asked while writing
   std::function<Error()> interrupted;  // the error of a run asked to stop
+};
+
+// Strip k as laid, with what is known of its picture.
+struct Laid {
+  int64_t k = 0;
+  const StripImage& strip;
+  const FrameStamp* stamp = nullptr;  // null for a --bin interval without a frame
+  // What the strip shows besides its own frame's picture: the picture before (repeat), or
+  // its own damaged one.
+  std::optional<StripNote> note;
 };
 
 class Sink {
@@ -36,11 +52,19 @@ class Sink {
   // Makes ready for an image of `size` and allocates `strip`, the one-strip image the
   // strips come in.
   virtual base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) = 0;
-  virtual base::Result<void, Error> take(int64_t k, const StripImage& strip) = 0;
+  virtual base::Result<void, Error> take(const Laid& laid) = 0;
   // Writes the rest under the temporary name.
   virtual base::Result<void, Error> finish() = 0;
+  // Flushes and syncs the file: all that may fail before it lands.
+  virtual base::Result<void, Error> seal() { return {}; }
   // The file to commit; null for a sink that writes none.
   virtual TempOutput* file() { return nullptr; }
+  // Whether its file replaces one already there (--force, or a stream's --flush that put
+  // the image so far in OUTPUT's place).
+  virtual bool replaces() const { return false; }
+  // A file about the images (the timeline) lands before them, so that it is there when
+  // they are, and is taken back when they cannot land.
+  virtual bool lands_first() const { return false; }
   // The file is in OUTPUT's place.
   virtual void landed() {}
   // Leaves nothing of what it wrote.
@@ -68,9 +92,11 @@ class GrowingSink : public Sink {
  public:
   GrowingSink(const SinkSetting& setting, Format format, FlushSpec flush, bool length_known);
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override;
-  base::Result<void, Error> take(int64_t k, const StripImage& strip) override;
+  base::Result<void, Error> take(const Laid& laid) override;
   base::Result<void, Error> finish() override;
   TempOutput* file() override { return &output_; }
+  bool replaces() const override { return setting_.force || (flush_.given && !length_known_); }
+  base::Result<void, Error> seal() override;
   void landed() override;
   void discard() override;
   // The image the strips make.
@@ -91,6 +117,14 @@ class GrowingSink : public Sink {
 };
 
 // Hands each strip to the library's caller.
-std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(int64_t k, const StripImage&)> take);
+std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take);
+
+// The time of every strip, written as --timeline's CSV or JSON when the image is done.
+// `records`: the plan's, one per strip; empty for an input of unknown length, whose strips
+// are recorded as they arrive. `head` is asked when the file is written, as the image's
+// size is known only then.
+std::unique_ptr<Sink> timeline_file(const SinkSetting& setting, std::string path,
+                                    std::vector<StripRecord> records,
+                                    std::function<TimelineHead()> head);
 
 }  // namespace scan

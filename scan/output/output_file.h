@@ -37,6 +37,8 @@ class TempOutput {
   Written create();
   std::FILE* stream() const { return stream_; }
   const std::string& temp_path() const { return temp_; }
+  // OUTPUT: the name it lands under.
+  const std::string& target() const { return output_; }
   // Flushes, syncs and closes the file: all that may fail in writing it, so that several
   // outputs can be sealed before any is renamed. Nothing to do once done.
   Written seal();
