@@ -19,6 +19,7 @@
 #include "scan/output/growing_image.h"
 #include "scan/input/stream_reader.h"
 #include "scan/input/open_input.h"
+#include "scan/slit/cutter.h"
 #include "scan/slit/slit_scaler.h"
 #include "scan/input/clip_messages.h"
 #include "scan/slit/line_strips.h"
@@ -151,7 +152,7 @@ class Run {
   const Stopping& stopping_;
   FrameSource* clip_;  // owned_, or an input another run reads
   std::unique_ptr<FrameSource> owned_;
-  std::optional<SlitScaler> scaler_;
+  std::optional<Cutter> cutter_;  // made from the plan's slit when the strips start
   decode::Orientation orientation_;
   // Worked out before the first picture; its size is the whole image's, whatever is held
   // of it (a growing image's when it is done).
@@ -298,7 +299,8 @@ TimelineHead Run::timeline_head() const {
   head.cut = o_.cut == Cut::vertical ? "vertical" : "horizontal";
   head.slit_position = plan_.place.shown_slit;
   head.slit_width = o_.slit.width;
-  if (plan_.lines) head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
+  if (runs_on_lines(slit_request(o_)))
+    head.line = o_.lines.empty() ? o_.slit.text : o_.lines.front().text;
   head.band = plan_.band;
   return head;
 }
@@ -417,7 +419,8 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
 }
 
 void Run::start_strips(bool shown) {
-  scaler_.emplace(clip_->deep());
+  cutter_.emplace(o_.cut, o_.slit.width, clip_->deep(), clip_->width(), clip_->height(),
+                  plan_.place.slit, std::move(plan_.place.oriented), std::move(plan_.lines));
   if (shown && !o_.quiet) progress_ = &reporter_.progress();
   progress_->start(clip_->length_known() ? plan_.strips : 0);
 }
@@ -427,7 +430,6 @@ void Run::start_strips(bool shown) {
 // leaves the strip before it there, to go again.
 Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const bool gap = picture == nullptr;
-  const strips::ExactStrip strip{o_.cut, clip_->deep() ? 6 : 3, 0, o_.slit.width};
   const strips::BytePlane image = streak_plane();
   std::optional<StripNote> note;
   if (repeated) note = StripNote::repeat;
@@ -437,32 +439,19 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
     if (clip_->stamp().file.empty() && damaged_strips_++ == 0)
       first_damaged_frame_ = clip_->stamp().frame;
   }
-  const bool other_size =
-      !gap && (picture->width != clip_->width() || picture->height != clip_->height());
-  const RgbView view =
-      gap          ? RgbView{}
-      : plan_.lines     ? plan_.lines->strip(picture, k)
-      : other_size ? scaler_->convert_scaled(picture, clip_->width(), clip_->height(), plan_.place.slit)
-                   : scaler_->convert(picture, plan_.place.slit);
-  // Black where a strip leaves pixels unwritten, and for a --bin interval without a frame.
-  if (gap || view.bytes != nullptr)
+  const Cutter::Outcome cut = gap ? Cutter::Outcome{} : cutter_->cut(picture, k, image);
+  if (gap) {
+    // A --bin interval without a frame: a black strip.
     for (int64_t y = 0; y < image.height; ++y)
       std::fill_n(image.pixels + y * image.stride, image.width, uint8_t{0});
-  if (view.bytes != nullptr && plan_.place.oriented) {
-    plan_.place.oriented->place(view, image, o_.cut, 0);
-  } else if (view.bytes != nullptr) {
-    const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
-                                        view.height, view.stride};
-    strips::place_strip(source, image, strip, 0);
-  } else if (gap) {
-    // Black: laid so above.
+  } else if (cut.laid) {
+    if (cut.scaled) ++odd_.scaled;
   } else if (k > 0) {
     note = StripNote::repeat;
     ++odd_.damaged;
   } else {
     ++odd_.blank;  // the strip is allocated black
   }
-  if (other_size && view.bytes != nullptr) ++odd_.scaled;
   if (plan_.band > 0) lay_band(k);
   const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note};
   for (auto& sink : sinks_)
