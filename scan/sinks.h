@@ -17,6 +17,7 @@
 
 #include "scan/input/frame_source.h"
 #include "scan/options.h"
+#include "scan/output/growing_image.h"
 #include "scan/output/output_file.h"
 #include "scan/output/strip_image.h"
 #include "scan/scan.h"
@@ -110,7 +111,7 @@ class GrowingSink : public Sink {
   FlushSpec flush_;
   bool length_known_;
   TempOutput output_;
-  std::unique_ptr<class GrowingImage> grown_;
+  std::unique_ptr<GrowingImage> grown_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   double last_flush_ = 0;  // seconds from the start of the last --flush write
   std::string partial_;    // --flush's file for an input of known length, once written
