@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/media_input.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
@@ -8,6 +11,10 @@
 #include <system_error>
 
 #include "decode/av_error.h"
+
+extern "C" {
+#include <libavutil/dict.h>
+}
 
 namespace decode {
 namespace {
@@ -37,15 +44,6 @@ OpenProblem problem_of_open_error(int code) {
   return OpenProblem::not_media;
 }
 
-std::optional<std::string> bad_picture_size(const AVCodecParameters* par) {
-  if (par->width <= 0 || par->height <= 0) return "the video stream has no picture size";
-  if (par->width > max_side || par->height > max_side ||
-      int64_t{par->width} * par->height > max_pixels)
-    return "the video stream claims an unbelievable picture size " +
-           std::to_string(par->width) + "x" + std::to_string(par->height);
-  return std::nullopt;
-}
-
 // The best video stream, or a negative AVERROR. Cover art (the picture an MP3 or M4A
 // carries) comes as a video stream of one picture; it is no clip, and when libavformat
 // names it best, the first other video stream is taken instead.
@@ -65,6 +63,14 @@ int pick_video_stream(AVFormatContext* format) {
 
 base::Failure<OpenFailure> open_failure(OpenProblem problem, std::string detail) {
   return base::failure(OpenFailure{problem, std::move(detail)});
+}
+
+std::optional<std::string> bad_picture_size(int width, int height) {
+  if (width <= 0 || height <= 0) return "the video stream has no picture size";
+  if (width > max_side || height > max_side || int64_t{width} * height > max_pixels)
+    return "the video stream claims an unbelievable picture size " + std::to_string(width) +
+           "x" + std::to_string(height);
+  return std::nullopt;
 }
 
 namespace {
@@ -91,16 +97,61 @@ MediaInput reading_only(InputPtr format, int stream) {
   return input;
 }
 
-// Probes the streams of an opened file and picks its video stream.
-Opening<MediaInput> probed(InputPtr format) {
-  AVFormatContext* raw = format.get();
-  if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
-    return open_failure(OpenProblem::not_media, av_error_text("cannot read the streams", err));
-  int stream = pick_video_stream(raw);
+// The video stream of `format`, whose streams are known, with a picture size to believe.
+// A stream's header may leave the size to its pictures (0): `size_may_wait` lets it.
+Opening<MediaInput> picked(InputPtr format, bool size_may_wait) {
+  int stream = pick_video_stream(format.get());
   if (stream < 0) return open_failure(OpenProblem::no_video, "the file holds no video stream");
-  if (std::optional<std::string> bad = bad_picture_size(raw->streams[stream]->codecpar))
+  const AVCodecParameters* par = format->streams[stream]->codecpar;
+  const bool stated = par->width > 0 && par->height > 0;
+  if (std::optional<std::string> bad = bad_picture_size(par->width, par->height);
+      bad && (stated || !size_may_wait))
     return open_failure(OpenProblem::bad_size, *bad);
   return reading_only(std::move(format), stream);
+}
+
+// Probes the streams of an opened file and picks its video stream.
+Opening<MediaInput> probed(InputPtr format) {
+  if (int err = avformat_find_stream_info(format.get(), nullptr); err < 0)
+    return open_failure(OpenProblem::not_media, av_error_text("cannot read the streams", err));
+  return picked(std::move(format), false);
+}
+
+// How long a URL's read may wait for data: long enough for a slow server, short enough
+// that a dead one is told.
+constexpr int64_t url_read_timeout = 10'000'000;  // microseconds
+
+bool is_url(const std::string& url) {
+  struct stat st {};
+  // A file of that name is the file, even when its name looks like a URL.
+  return url.find("://") != std::string::npos && stat(url.c_str(), &st) != 0;
+}
+
+bool has_option(const StreamOptions& options, const std::string& key) {
+  return std::any_of(options.begin(), options.end(),
+                     [&](const auto& option) { return option.first == key; });
+}
+
+OpenProblem problem_of_stream_error(int code) {
+  return code == AVERROR(ETIMEDOUT) ? OpenProblem::timed_out : problem_of_open_error(code);
+}
+
+int ask_stop(void* stop) {
+  return base::asked_to_stop(*static_cast<const base::ShouldStop*>(stop)) ? 1 : 0;
+}
+
+struct DictionaryDeleter {
+  void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
+};
+using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+
+// `opens` called with the dictionary FFmpeg takes the options it knows from.
+template <class Open>
+int with_dictionary(DictionaryPtr& options, Open opens) {
+  AVDictionary* raw = options.release();
+  const int result = opens(&raw);
+  options.reset(raw);
+  return result;
 }
 
 }  // namespace
@@ -122,6 +173,76 @@ Opening<MediaInput> open_for_packets(const std::string& path, int stream) {
       stream >= static_cast<int>(raw->nb_streams))
     return probed(std::move(*format));
   return reading_only(std::move(*format), stream);
+}
+
+StreamOptions with_read_timeout(const std::string& url, StreamOptions options) {
+  if (is_url(url) && !has_option(options, "rw_timeout"))
+    options.emplace_back("rw_timeout", std::to_string(url_read_timeout));
+  return options;
+}
+
+Opening<StreamInput> open_stream_input(const StreamSource& source) {
+  StreamInput input;
+  input.stop = std::make_unique<base::ShouldStop>(source.stop);
+  const AVIOInterruptCB interrupt{&ask_stop, input.stop.get()};
+  AVDictionary* listed = nullptr;
+  for (const auto& [key, value] : with_read_timeout(source.url, source.options))
+    av_dict_set(&listed, key.c_str(), value.c_str(), 0);
+  DictionaryPtr options(listed);
+  // Standard input is read through a reader of its own, which counts the bytes it read:
+  // an empty one is told as such, not as data FFmpeg cannot make sense of.
+  const bool piped = source.url == "-";
+  if (piped) {
+    AVIOContext* pipe = nullptr;
+    const int opened = with_dictionary(options, [&](AVDictionary** raw) {
+      return avio_open2(&pipe, "pipe:0", AVIO_FLAG_READ, &interrupt, raw);
+    });
+    if (opened < 0)
+      return open_failure(problem_of_open_error(opened),
+                          av_error_text("cannot read standard input", opened));
+    input.pipe.reset(pipe);
+  }
+  AVFormatContext* raw = avformat_alloc_context();
+  if (raw == nullptr) return open_failure(OpenProblem::out_of_memory, "not enough memory to open it");
+  raw->interrupt_callback = interrupt;
+  if (input.pipe) {
+    raw->pb = input.pipe.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+  }
+  // FFmpeg looks at 5 s of a stream before the first picture by default: a live camera's
+  // pictures should come sooner. An analyzeduration option given overrides it.
+  raw->max_analyze_duration = 500000;
+  const int opened = with_dictionary(options, [&](AVDictionary** given) {
+    return avformat_open_input(&raw, piped ? "pipe:0" : source.url.c_str(), source.format, given);
+  });
+  if (opened < 0 && input.pipe && input.pipe->bytes_read == 0 && !base::asked_to_stop(source.stop))
+    return open_failure(OpenProblem::empty, "standard input was empty");
+  if (opened < 0)
+    return open_failure(problem_of_stream_error(opened), av_error_text("cannot open it", opened));
+  InputPtr format(raw);
+  // The read time-out added for a URL is taken by its protocols, or by none (rtsp:// reads
+  // through its own); only an option given may be refused.
+  for (const AVDictionaryEntry* unused = nullptr;
+       (unused = av_dict_get(options.get(), "", unused, AV_DICT_IGNORE_SUFFIX)) != nullptr;) {
+    if (std::string_view(unused->key) == "rw_timeout" && !has_option(source.options, "rw_timeout"))
+      continue;
+    return open_failure(OpenProblem::bad_option, std::string(unused->key) + "=" + unused->value);
+  }
+  // Looking into the stream costs time a live one fills with waiting: only when its header
+  // does not say which video codec it holds (MPEG-TS finds its streams as it goes).
+  bool known = false;
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    known = known || (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                      raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE);
+  if (!known || (raw->ctx_flags & AVFMTCTX_NOHEADER) != 0) {
+    if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
+      return open_failure(problem_of_stream_error(err), av_error_text("cannot read its streams", err));
+  }
+  Opening<MediaInput> video = picked(std::move(format), true);
+  if (!video) return base::failure(video.error());
+  input.format = std::move(video->format);
+  input.stream = video->stream;
+  return input;
 }
 
 int64_t file_size(AVFormatContext* format) {

@@ -6,6 +6,10 @@
 
 #include "decode/decoder_setup.h"
 
+extern "C" {
+#include <libavutil/dict.h>
+}
+
 namespace decode {
 
 Opening<OpenedStream> open_stream(const std::string& path, int threads,
@@ -18,6 +22,10 @@ Opening<OpenedStream> open_stream(const std::string& path, int threads,
   if (!codec) return base::failure(codec.error());
   OpenedStream opened;
   opened.path = path;
+  // Taken before the file is read through, which may change what a demuxer says.
+  if (const AVDictionaryEntry* created = av_dict_get(format->metadata, "creation_time", nullptr, 0);
+      created != nullptr && created->value != nullptr)
+    opened.creation_time = created->value;
   opened.avi = is_avi(format);
   opened.clock = SlotClock::of(format, stream);
   opened.table = build_slot_table(format, input->stream, opened.clock, opened.avi, path, stop);

@@ -3,6 +3,7 @@
 // velmora-scan alike: the file, its video stream's decoder, where its frames lie and how
 // its pictures are turned for showing.
 #pragma once
+#include <optional>
 #include <string>
 
 #include "decode/display_orientation.h"
@@ -21,6 +22,7 @@ struct OpenedStream {
   SlotTable table;
   DisplayMatrix display;
   int width = 0, height = 0;  // as the stream's parameters say; pictures may differ
+  std::optional<std::string> creation_time;  // the container's, as it states it
 };
 
 // Opens `path` with a decoder of `threads` threads. The slot table comes from the

@@ -313,7 +313,8 @@ Failure Run::read_times() {
   if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks && !(seconds && kind != SequenceKind::none))
     return {};
   if (kind == SequenceKind::none) {
-    times_ = FrameTimes::of_clip(clip_->frames(), clip_clock(o_.input, o_.clock));
+    times_ = FrameTimes::of_clip(clip_->frames(),
+                                 clip_clock(o_.input, o_.clock, clip_->creation_time()));
     return {};
   }
   // The list is the one the source reads.

@@ -45,6 +45,7 @@ MediaStatus status_of(decode::OpenProblem problem) {
     case OpenProblem::not_regular:
     case OpenProblem::empty:
     case OpenProblem::unreadable:
+    case OpenProblem::timed_out:
       return MediaStatus::unreadable_file;
     case OpenProblem::out_of_memory:
       return MediaStatus::out_of_memory;
@@ -55,6 +56,7 @@ MediaStatus status_of(decode::OpenProblem problem) {
     case OpenProblem::damaged_timing:
     case OpenProblem::no_picture:
     case OpenProblem::stopped:
+    case OpenProblem::bad_option:
       break;
   }
   return MediaStatus::not_playable;

@@ -42,6 +42,10 @@ std::string describe_failure(const decode::OpenFailure& failure) {
       return "not enough memory to open it";
     case OpenProblem::stopped:
       return "interrupted";
+    case OpenProblem::bad_option:
+      return "does not take the option " + detail;
+    case OpenProblem::timed_out:
+      return "gave no data in time (" + last_words(detail) + ")";
   }
   return detail;
 }

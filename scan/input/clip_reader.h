@@ -33,6 +33,7 @@ class ClipReader : public FrameSource {
   // More than 8 bits per component.
   bool deep() const override { return deep_; }
   const ScanFrames& frames() const override { return frames_; }
+  std::optional<std::string> creation_time() const override { return creation_time_; }
   // How the stream's display matrix turns the pictures for showing; width() and height()
   // are the stored pictures'.
   const decode::DisplayMatrix& display() const override { return display_; }
@@ -93,6 +94,7 @@ class ClipReader : public FrameSource {
   std::unique_ptr<decode::IntraPool> pool_;
   std::shared_ptr<struct JpegWish> jpeg_;  // what the pool's JPEG decoders are to decode
   FrameStamp stamp_;
+  std::optional<std::string> creation_time_;
 };
 
 }  // namespace scan

@@ -23,6 +23,7 @@ decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open_reader(
   decode::SlotTable table = std::move(stream->table);
   const decode::DisplayMatrix display = stream->display;
   const int width = stream->width, height = stream->height;
+  std::optional<std::string> creation_time = std::move(stream->creation_time);
   const bool variable_rate = frames.variable_rate;
   std::vector<int64_t> stamps = frames.stamps;
   // Pictures that stand alone go to several decoders at once; without them (no memory
@@ -39,6 +40,7 @@ decode::Opening<std::unique_ptr<ClipReader>> ClipReader::open_reader(
   auto reader = std::make_unique<ClipReader>(std::move(cursor), std::move(frames), std::move(table),
                                              display, width, height);
   reader->set_pool(std::move(pool), std::move(jpeg));
+  reader->creation_time_ = std::move(creation_time);
   if (!reader->start()) {
     if (stop && stop()) return stopped();
     return decode::open_failure(decode::OpenProblem::no_picture, "no picture of the file decodes");

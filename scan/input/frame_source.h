@@ -4,6 +4,7 @@
 // makes its strips the same way.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,9 @@ class FrameSource {
   // ends when next() gives no more.
   virtual bool length_known() const { return true; }
   virtual const ScanFrames& frames() const = 0;
+  // The creation_time its container states, as it states it (ISO 8601): a clip's wall
+  // clock, read by the opening that reads its pictures.
+  virtual std::optional<std::string> creation_time() const { return std::nullopt; }
 
   // Only `area` of each stored picture will be read (several calls: all their areas), so a
   // source may decode less of it. Call before choose().

@@ -30,6 +30,7 @@ class ReadAhead final : public FrameSource {
   const decode::DisplayMatrix& display() const override { return source_->display(); }
   bool length_known() const override { return source_->length_known(); }
   const ScanFrames& frames() const override { return source_->frames(); }
+  std::optional<std::string> creation_time() const override { return source_->creation_time(); }
   void read_only(Rect area) override { source_->read_only(area); }
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;

@@ -9,10 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 extern "C" {
 #include <libavdevice/version.h>
-#include <libavutil/dict.h>
 }
 
 #include "decode/av_error.h"
@@ -23,13 +23,6 @@ extern "C" {
 #include "scan/slit/slit_scaler.h"
 
 namespace scan {
-namespace {
-
-struct DictionaryDeleter {
-  void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
-};
-
-}  // namespace
 
 bool is_stream_input(const std::string& input, const std::string& format) {
   if (!format.empty() || input == "-") return true;
@@ -40,20 +33,6 @@ bool is_stream_input(const std::string& input, const std::string& format) {
 }
 
 namespace {
-
-// How long a URL's read may wait for data: long enough for a slow server, short enough
-// that a dead one is told.
-constexpr int64_t url_read_timeout = 10'000'000;  // microseconds
-
-bool is_url(const std::string& input) {
-  struct stat st {};
-  return input.find("://") != std::string::npos && stat(input.c_str(), &st) != 0;
-}
-
-bool has_read_timeout(const InputOptions& options) {
-  return std::any_of(options.begin(), options.end(),
-                     [](const auto& option) { return option.first == "rw_timeout"; });
-}
 
 // The read time-out in effect for `options`, in microseconds; 0 for none.
 int64_t read_timeout(const InputOptions& options) {
@@ -72,6 +51,26 @@ std::string open_failure(const std::string& input, const std::string& what, int 
            " s; --input-option rw_timeout=MICROSECONDS waits longer (0: for ever)";
   }
   return decode::av_error_text(input + ": " + what, err);
+}
+
+// Why the stream `input` did not open, in velmora-scan's words; a refusal a clip can meet
+// too (no video, an unbelievable size) in the clip's.
+std::string open_failure(const std::string& input, const decode::OpenFailure& failure,
+                         const InputOptions& options) {
+  using decode::OpenProblem;
+  switch (failure.problem) {
+    case OpenProblem::bad_option:
+      return "--input-option " + failure.detail + ": the input format does not take it";
+    case OpenProblem::timed_out:
+      if (read_timeout(options) > 0) return open_failure(input, "", AVERROR(ETIMEDOUT), options);
+      break;
+    case OpenProblem::no_video:
+    case OpenProblem::bad_size:
+      return input + ": " + describe_failure(failure);
+    default:
+      break;
+  }
+  return input + ": " + failure.detail;
 }
 
 // Cameras and other devices are libavdevice's inputs. It is opened when an input may be
@@ -100,21 +99,13 @@ std::string no_such_format(const std::string& name) {
 }  // namespace
 
 InputOptions stream_open_options(const StreamRequest& request) {
-  InputOptions options = request.options;
-  if (is_url(request.input) && !has_read_timeout(options))
-    options.emplace_back("rw_timeout", std::to_string(url_read_timeout));
-  return options;
+  return decode::with_read_timeout(request.input, request.options);
 }
 
 InputFormatCheck check_input_format(const std::string& name) {
   (void)register_devices();  // a failure is told when the format is not found
   if (av_find_input_format(name.c_str()) != nullptr) return {};
   return base::failure(no_such_format(name));
-}
-
-int StreamReader::ask_stop(void* self) {
-  const auto* reader = static_cast<const StreamReader*>(self);
-  return reader->stop_ && reader->stop_() ? 1 : 0;
 }
 
 StreamReader::~StreamReader() = default;
@@ -128,78 +119,26 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   if (!request.format.empty() || (stat(input.c_str(), &st) == 0 && S_ISCHR(st.st_mode)))
     (void)register_devices();  // a failure is told if the format is then not found
   std::unique_ptr<StreamReader> reader(new StreamReader());
-  reader->stop_ = std::move(stop);
+  reader->stop_ = stop;
   const AVInputFormat* forced = nullptr;
   if (!request.format.empty()) {
     forced = av_find_input_format(request.format.c_str());
     if (forced == nullptr) return base::failure(no_such_format(request.format));
   }
   const InputOptions given = stream_open_options(request);
-  AVDictionary* raw_options = nullptr;
-  for (const auto& [key, value] : given) av_dict_set(&raw_options, key.c_str(), value.c_str(), 0);
-  std::unique_ptr<AVDictionary, DictionaryDeleter> options(raw_options);
-  const AVIOInterruptCB interrupt{&StreamReader::ask_stop, reader.get()};
-  // Standard input is read through a reader of its own, which counts the bytes it read:
-  // an empty one is told as such, not as data FFmpeg cannot make sense of.
-  if (input == "-") {
-    AVIOContext* pipe = nullptr;
-    raw_options = options.release();
-    const int opened = avio_open2(&pipe, "pipe:0", AVIO_FLAG_READ, &interrupt, &raw_options);
-    options.reset(raw_options);
-    if (opened < 0)
-      return base::failure(decode::av_error_text("-: cannot read standard input", opened));
-    reader->stdin_.reset(pipe);
-  }
-  AVFormatContext* raw = avformat_alloc_context();
-  if (raw == nullptr) return base::failure(input + ": not enough memory to open it");
-  raw->interrupt_callback = interrupt;
-  if (reader->stdin_) {
-    raw->pb = reader->stdin_.get();
-    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
-  }
-  // FFmpeg looks at 5 s of a stream before the first picture by default: a growing image
-  // of a live camera should start sooner. --input-option analyzeduration=... overrides it.
-  raw->max_analyze_duration = 500000;
-  raw_options = options.release();
-  const int opened = avformat_open_input(&raw, input == "-" ? "pipe:0" : input.c_str(), forced,
-                                         &raw_options);
-  options.reset(raw_options);
-  if (opened < 0 && reader->stdin_ && reader->stdin_->bytes_read == 0 && !ask_stop(reader.get()))
-    return base::failure("-: standard input was empty");
-  if (opened < 0) return base::failure(open_failure(input, "cannot open it", opened, given));
-  reader->format_.reset(raw);
-  // The read time-out added for a URL is taken by its protocols, or by none (rtsp:// reads
-  // through its own); only an option given may be refused.
-  for (const AVDictionaryEntry* unused = nullptr;
-       (unused = av_dict_get(options.get(), "", unused, AV_DICT_IGNORE_SUFFIX)) != nullptr;) {
-    if (std::string(unused->key) == "rw_timeout" && !has_read_timeout(request.options)) continue;
-    return base::failure("--input-option " + std::string(unused->key) + "=" + unused->value +
-                         ": the input format does not take it");
-  }
-  // Looking into the stream costs time a live one fills with waiting: only when its header
-  // does not say which video codec it holds (MPEG-TS finds its streams as it goes).
-  bool known = false;
-  for (unsigned i = 0; i < raw->nb_streams; ++i)
-    known = known || (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-                      raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE);
-  if (!known || (raw->ctx_flags & AVFMTCTX_NOHEADER) != 0) {
-    if (int err = avformat_find_stream_info(raw, nullptr); err < 0)
-      return base::failure(open_failure(input, "cannot read its streams", err, given));
-  }
-  const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (stream < 0) return base::failure(input + ": holds no video stream");
-  for (unsigned i = 0; i < raw->nb_streams; ++i)
-    if (static_cast<int>(i) != stream) raw->streams[i]->discard = AVDISCARD_ALL;
-  reader->stream_ = stream;
+  decode::Opening<decode::StreamInput> opened =
+      decode::open_stream_input({input, forced, request.options, std::move(stop)});
+  if (!opened) return base::failure(open_failure(input, opened.error(), given));
+  reader->input_ = std::move(*opened);
+  const AVStream* video = reader->input_.format->streams[reader->input_.stream];
   // Pictures that stand alone are decoded by a pool once the run starts; this decoder gives
   // only the first, one packet for one picture.
   reader->threads_ = request.threads;
-  const bool pooled = decode::IntraPool::suits(raw->streams[stream]->codecpar->codec_id);
+  const bool pooled = decode::IntraPool::suits(video->codecpar->codec_id);
   decode::Opening<decode::CodecPtr> codec =
-      decode::open_decoder(raw->streams[stream], pooled ? 1 : request.threads);
+      decode::open_decoder(video, pooled ? 1 : request.threads);
   if (!codec) return base::failure(input + ": " + describe_failure(codec.error()));
   reader->codec_ = std::move(*codec);
-  const AVStream* video = raw->streams[stream];
   reader->display_ = decode::display_matrix_of(video);
   AVRational rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
   reader->frames_.fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
@@ -211,6 +150,11 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
       return base::failure(open_failure(input, "", reader->read_error_, given));
     return base::failure(input + ": none of its frames decodes");
   }
+  // A size the stream's header left out is its first picture's, held to the same limit.
+  if (std::optional<std::string> bad =
+          decode::bad_picture_size(reader->picture_->width, reader->picture_->height))
+    return base::failure(
+        input + ": " + describe_failure({decode::OpenProblem::bad_size, std::move(*bad)}));
   reader->width_ = reader->picture_->width;
   reader->height_ = reader->picture_->height;
   reader->deep_ = deep_pixel_format(reader->picture_->format);
@@ -239,7 +183,7 @@ bool StreamReader::decode_next() {
       continue;
     }
     if (draining_) return false;
-    const int read = av_read_frame(format_.get(), packet_.get());
+    const int read = av_read_frame(input_.format.get(), packet_.get());
     if (read < 0) {
       // The end, a failure to read on, or a stop asked for: what came so far is the stream.
       if (read != AVERROR_EOF && read != AVERROR_EXIT) read_error_ = read;
@@ -247,14 +191,14 @@ bool StreamReader::decode_next() {
       avcodec_send_packet(codec_.get(), nullptr);
       continue;
     }
-    if (packet_->stream_index == stream_) decode::flag_cut_short(codec_->codec_id, *packet_);
-    if (packet_->stream_index == stream_) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
-    if (packet_->stream_index == stream_ && jpeg_ && take_jpeg(*packet_, *picture_)) {
+    if (packet_->stream_index == input_.stream) decode::flag_cut_short(codec_->codec_id, *packet_);
+    if (packet_->stream_index == input_.stream) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
+    if (packet_->stream_index == input_.stream && jpeg_ && take_jpeg(*packet_, *picture_)) {
       if (packet_->flags & AV_PKT_FLAG_CORRUPT) picture_->flags |= AV_FRAME_FLAG_CORRUPT;
       av_packet_unref(packet_.get());
       return true;
     }
-    if (packet_->stream_index == stream_) {
+    if (packet_->stream_index == input_.stream) {
       if (packet_->flags & AV_PKT_FLAG_CORRUPT) cut_short_.push_back(packet_->dts);
       av_packet_unref(last_.get());
       if (av_packet_ref(last_.get(), packet_.get()) < 0) av_packet_unref(last_.get());
@@ -268,19 +212,19 @@ bool StreamReader::decode_next() {
 bool StreamReader::decode_pooled() {
   for (;;) {
     while (!leaving_ && !draining_ && pool_->has_room()) {
-      const int read = av_read_frame(format_.get(), packet_.get());
+      const int read = av_read_frame(input_.format.get(), packet_.get());
       if (read < 0) {
         if (read != AVERROR_EOF && read != AVERROR_EXIT) read_error_ = read;
         draining_ = true;
         break;
       }
-      if (packet_->stream_index == stream_) decode::flag_cut_short(codec_->codec_id, *packet_);
-      if (packet_->stream_index == stream_) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
-      if (packet_->stream_index == stream_ && !pool_->takes(*packet_)) {
+      if (packet_->stream_index == input_.stream) decode::flag_cut_short(codec_->codec_id, *packet_);
+      if (packet_->stream_index == input_.stream) cut_off_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
+      if (packet_->stream_index == input_.stream && !pool_->takes(*packet_)) {
         leaving_ = true;
         break;
       }
-      if (packet_->stream_index == stream_) {
+      if (packet_->stream_index == input_.stream) {
         av_packet_unref(last_.get());
         if (av_packet_ref(last_.get(), packet_.get()) < 0) av_packet_unref(last_.get());
         pool_->send(packet_.get());
@@ -306,7 +250,7 @@ bool StreamReader::leave_pool() {
   pool_.reset();
   leaving_ = false;
   decode::Opening<decode::CodecPtr> codec =
-      decode::open_decoder(format_->streams[stream_], threads_);
+      decode::open_decoder(input_.format->streams[input_.stream], threads_);
   if (!codec) return false;
   codec_ = std::move(*codec);
   discard_ = 0;
@@ -347,7 +291,7 @@ void StreamReader::read_only(Rect area) {
 }
 
 bool StreamReader::choose(FrameChoice choice) {
-  const AVStream* stream = format_->streams[stream_];
+  const AVStream* stream = input_.format->streams[input_.stream];
   if (threads_ > 1 && decode::IntraPool::suits(stream->codecpar->codec_id)) {
     decode::ShortcutMaker maker;
     if (jpeg_)

@@ -19,7 +19,7 @@ namespace scan {
 
 class JpegArea;
 
-using InputOptions = std::vector<std::pair<std::string, std::string>>;
+using InputOptions = decode::StreamOptions;
 
 struct StreamRequest {
   std::string input;       // "-" for standard input, a URL, a device or a FIFO
@@ -74,12 +74,9 @@ class StreamReader : public FrameSource {
   bool leave_pool();
   int64_t slot_of(const AVFrame& picture) const;
   bool take_jpeg(const AVPacket& packet, AVFrame& picture);
-  static int ask_stop(void* self);
 
   std::function<bool()> stop_;
-  decode::IoPtr stdin_;  // standard input's reader, which format_ reads: outlives it
-  decode::InputPtr format_;
-  int stream_ = -1;
+  decode::StreamInput input_;
   decode::CodecPtr codec_;
   decode::PacketPtr packet_ = decode::new_packet();
   decode::FramePtr picture_ = decode::new_frame();

@@ -4,11 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "decode/ffmpeg_handles.h"
-
 extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/dict.h>
+#include <libavutil/rational.h>
 }
 
 namespace scan {
@@ -32,20 +29,12 @@ double frame_seconds(const ScanFrames& frames, int64_t frame) {
   return frames.fps > 0 ? static_cast<double>(frame) / frames.fps : 0;
 }
 
-std::optional<WallTime> creation_time(const std::string& path) {
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
-  decode::InputPtr input(raw);
-  const AVDictionaryEntry* entry = av_dict_get(input->metadata, "creation_time", nullptr, 0);
-  if (entry == nullptr || entry->value == nullptr) return std::nullopt;
-  return parse_iso_time(entry->value);
-}
-
-std::optional<WallTime> clip_clock(const std::string& path, ClockSource source) {
+std::optional<WallTime> clip_clock(const std::string& path, ClockSource source,
+                                   const std::optional<std::string>& creation_time) {
   switch (source) {
     case ClockSource::automatic:
     case ClockSource::exif:
-      return creation_time(path);
+      return creation_time ? parse_iso_time(*creation_time) : std::nullopt;
     case ClockSource::name:
       return name_clock(path);
     case ClockSource::mtime:

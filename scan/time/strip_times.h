@@ -20,12 +20,11 @@ namespace scan {
 // Seconds from the clip's start at which `frame` is shown.
 double frame_seconds(const ScanFrames& frames, int64_t frame);
 
-// The container's creation_time, when it states one.
-std::optional<WallTime> creation_time(const std::string& path);
-
-// The wall clock at the clip's start by `source`: the container's creation time (exif and
-// automatic; a clip has no EXIF), the date and time in its name, or its modification time.
-std::optional<WallTime> clip_clock(const std::string& path, ClockSource source);
+// The wall clock at the clip's start by `source`: the container's creation time
+// `creation_time` as the clip's source read it (exif and automatic; a clip has no EXIF),
+// the date and time in its name, or its modification time.
+std::optional<WallTime> clip_clock(const std::string& path, ClockSource source,
+                                   const std::optional<std::string>& creation_time);
 
 // "EXIF date", "date and time in its name", ...: what `source` looks for, for messages.
 std::string clock_name(ClockSource source);
