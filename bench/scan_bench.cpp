@@ -237,8 +237,12 @@ scan::StripImage read_image(const std::string& path) {
   png_init_io(png, file);
   png_read_info(png, info);
   scan::StripImage image;
-  image.allocate({png_get_image_width(png, info), png_get_image_height(png, info),
-                  png_get_bit_depth(png, info) == 16 ? 6 : 3});
+  if (auto had = image.allocate({png_get_image_width(png, info), png_get_image_height(png, info),
+                                 png_get_bit_depth(png, info) == 16 ? 6 : 3});
+      !had) {
+    std::fprintf(stderr, "%s\n", had.error().c_str());
+    std::exit(1);
+  }
   for (int64_t y = 0; y < image.size().height; ++y)
     png_read_row(png, image.plane().pixels + y * image.stride(), nullptr);
   png_destroy_read_struct(&png, &info, nullptr);

@@ -353,9 +353,8 @@ Failure Run::draw_ticks() {
   // Drawn whole once; each strip's share goes beside it (lay_band()).
   const ImageSize whole = vertical ? ImageSize{plan_.size.width, plan_.band, pixel_bytes}
                                    : ImageSize{plan_.band, plan_.size.height, pixel_bytes};
-  if (!band_image_.allocate(whole))
-    return fail(ExitStatus::failed, o_.output + ": not enough memory for the band of time marks (" +
-                                 human_bytes(static_cast<double>(whole.bytes())) + ")");
+  if (auto had = band_image_.allocate(whole, "the band of time marks"); !had)
+    return fail(ExitStatus::failed, o_.output + ": " + had.error());
   const strips::BytePlane band = band_image_.plane();
   auto font = TickFont::open(layout.font_pixels);
   if (!font) return fail(ExitStatus::failed, "--ticks: " + font.error());

@@ -35,9 +35,8 @@ ImageSize strip_of(const SinkSetting& s, const ImageSize& size) {
 
 base::Result<void, Error> allocate_strip(const SinkSetting& s, const ImageSize& strip,
                                          StripImage& into) {
-  if (!into.allocate(strip))
-    return base::failure(failed(s.output + ": not enough memory for a strip of " +
-                                human_bytes(static_cast<double>(strip.bytes()))));
+  if (auto had = into.allocate(strip, "a strip"); !had)
+    return base::failure(failed(s.output + ": " + had.error()));
   return {};
 }
 
@@ -49,9 +48,8 @@ class HeldPng : public Sink {
     if (auto fits = check_image_size(size, available_memory()); !fits)
       return base::failure(failed(s_.output + ": " + fits.error()));
     if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
-    if (!image_.allocate(size))
-      return base::failure(failed(s_.output + ": not enough memory for an image of " +
-                                  human_bytes(static_cast<double>(size.bytes())) +
+    if (auto had = image_.allocate(size); !had)
+      return base::failure(failed(s_.output + ": " + had.error() +
                                   "; use --every or a shorter range"));
     return allocate_strip(s_, strip_of(s_, size), strip);
   }
@@ -88,9 +86,8 @@ class StreamedPng : public Sink {
       return base::failure(failed(s_.output + ": " + fits.error()));
     if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
     const ImageSize rows = strip_of(s_, size);
-    if (!strip.allocate(rows))
-      return base::failure(failed(s_.output + ": not enough memory for an image of " +
-                                  human_bytes(static_cast<double>(rows.bytes())) +
+    if (auto had = strip.allocate(rows); !had)
+      return base::failure(failed(s_.output + ": " + had.error() +
                                   "; use --every or a shorter range"));
     writer_ = std::make_unique<PngWriter>(output_.stream(), size, s_.threads, png_chunk_bytes,
                                           s_.stop);
@@ -168,9 +165,7 @@ class Taker : public Sink {
   explicit Taker(std::function<base::Result<void, Error>(const Laid&)> take)
       : take_(std::move(take)) {}
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
-    if (!strip.allocate(size))
-      return base::failure(failed("not enough memory for a strip of " +
-                                  human_bytes(static_cast<double>(size.bytes()))));
+    if (auto had = strip.allocate(size, "a strip"); !had) return base::failure(failed(had.error()));
     return {};
   }
   base::Result<void, Error> take(const Laid& laid) override {
@@ -287,10 +282,9 @@ base::Result<void, Error> GrowingSink::begin(const ImageSize& size, StripImage& 
 
 base::Result<void, Error> GrowingSink::take(const Laid& laid) {
   const int64_t k = laid.k;
-  if (!grown_->add(laid.strip))
-    return base::failure(failed(setting_.output + ": not enough memory for " +
-                                std::to_string(k + 1) +
-                                " strips; use --every, --to or a TIFF OUTPUT"));
+  if (auto added = grown_->add(laid.strip); !added)
+    return base::failure(
+        failed(setting_.output + ": " + added.error() + "; use --every, --to or a TIFF OUTPUT"));
   ++strips_;
   return flush_if_due(k + 1);
 }

@@ -17,7 +17,7 @@ ImageSize GrowingImage::size() const {
                                        : ImageSize{across_, along, pixel_bytes_};
 }
 
-bool GrowingImage::add(const StripImage& strip) {
+base::Result<void, std::string> GrowingImage::add(const StripImage& strip) {
   const int64_t row = strip.stride();
   const int64_t height = strip.size().height;
   try {
@@ -27,10 +27,10 @@ bool GrowingImage::add(const StripImage& strip) {
     for (int64_t y = 0; y < height; ++y)
       bytes_.insert(bytes_.end(), strip.row(y), strip.row(y) + row);
   } catch (const std::bad_alloc&) {
-    return false;
+    return base::failure("not enough memory for " + std::to_string(strips_ + 1) + " strips");
   }
   ++strips_;
-  return true;
+  return {};
 }
 
 Written GrowingImage::write(std::FILE* file, Format format, TiffCompression compression,
@@ -54,9 +54,7 @@ Written GrowingImage::write(std::FILE* file, Format format, TiffCompression comp
     return {};
   }
   StripImage image;
-  if (!image.allocate(whole))
-    return base::failure("not enough memory for an image of " +
-                         human_bytes(static_cast<double>(whole.bytes())));
+  if (auto had = image.allocate(whole); !had) return base::failure(had.error());
   const strips::BytePlane plane = image.plane();
   const strips::ExactStrip place{cut_, pixel_bytes_, 0, lines_};
   for (int64_t k = 0; k < strips_; ++k) strips::place_strip(strip_plane(k), plane, place, k);

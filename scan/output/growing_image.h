@@ -21,8 +21,8 @@ class GrowingImage {
   // Strips of `lines` columns (vertical cut) or rows, `across` pixels the other way.
   GrowingImage(strips::Cut cut, int64_t lines, int64_t across, int pixel_bytes);
 
-  // Adds a copy of `strip`, a one-strip image; false when the memory cannot be had.
-  bool add(const StripImage& strip);
+  // Adds a copy of `strip`, a one-strip image; says so when the memory cannot be had.
+  [[nodiscard]] base::Result<void, std::string> add(const StripImage& strip);
   int64_t strips() const { return strips_; }
   // The size of the image the strips so far make.
   ImageSize size() const;

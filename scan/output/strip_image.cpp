@@ -64,11 +64,14 @@ int64_t available_memory() {
   return -1;
 }
 
-bool StripImage::allocate(const ImageSize& size) {
+base::Result<void, std::string> StripImage::allocate(const ImageSize& size,
+                                                     const std::string& what) {
   size_ = size;
   // calloc hands large blocks out as fresh zero pages, not written one by one up front.
   bytes_.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size.bytes()), 1)));
-  if (bytes_ == nullptr) return false;
+  if (bytes_ == nullptr)
+    return base::failure("not enough memory for " + what + " of " +
+                         human_bytes(static_cast<double>(size.bytes())));
   // In huge pages where the system allows: a strip touches every row of the image, and
   // faulting in tens of megabytes 4 KiB at a time showed in the run's time.
   constexpr uintptr_t huge = uintptr_t{2} << 20;
@@ -76,7 +79,7 @@ bool StripImage::allocate(const ImageSize& size) {
   const uintptr_t first = (start + huge - 1) & ~(huge - 1);
   const uintptr_t end = (start + static_cast<uintptr_t>(size.bytes())) & ~(huge - 1);
   if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-  return true;
+  return {};
 }
 
 strips::BytePlane StripImage::plane() {

@@ -36,8 +36,9 @@ int64_t available_memory();
 class StripImage {
  public:
   // A black image (every byte zero), so that no byte of it is left unwritten whatever the
-  // strips do; false when the memory cannot be had.
-  bool allocate(const ImageSize& size);
+  // strips do; when the memory cannot be had, "not enough memory for <what> of <size>".
+  [[nodiscard]] base::Result<void, std::string> allocate(const ImageSize& size,
+                                                         const std::string& what = "an image");
   const ImageSize& size() const { return size_; }
   strips::BytePlane plane();
   strips::ConstBytePlane view() const { return {bytes_.get(), stride(), size_.height, stride()}; }
