@@ -153,6 +153,17 @@ int64_t slit_line(bool percent, int64_t position, double fraction, int64_t size)
   return line < static_cast<double>(size) ? static_cast<int64_t>(line) : size;
 }
 
+base::Result<void, std::string> slit_fits(const std::string& what, int64_t first,
+                                          int64_t width, int64_t size, const char* lines) {
+  if (first < 0 || first >= size)
+    return base::failure(what + ": outside the frame (" + std::to_string(size) + " " + lines +
+                         ", 0 to " + std::to_string(size - 1) + ")");
+  if (width > size - first)
+    return base::failure(what + ": the slit reaches past the frame (" + std::to_string(size) +
+                         " " + lines + ")");
+  return {};
+}
+
 int64_t moving_position(int64_t a, int64_t b, int64_t k, int64_t n) {
   if (n <= 1) return a;
   // Exact in integers: floor(a + (b - a) k / (n - 1) + 1/2).
