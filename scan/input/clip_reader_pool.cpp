@@ -22,15 +22,7 @@ ClipReader::~ClipReader() = default;
 void ClipReader::read_only(Rect area) {
   if (!jpeg_) return;
   // Several slits read from one clip: the area holds them all.
-  if (jpeg_->on) {
-    const Rect& had = jpeg_->area;
-    const int right = std::max(had.x + had.width, area.x + area.width);
-    const int bottom = std::max(had.y + had.height, area.y + area.height);
-    area.x = std::min(had.x, area.x);
-    area.y = std::min(had.y, area.y);
-    area.width = right - area.x;
-    area.height = bottom - area.y;
-  }
+  if (jpeg_->on) area = jpeg_->area.united(area);
   jpeg_->width = width_;
   jpeg_->height = height_;
   jpeg_->area = area;

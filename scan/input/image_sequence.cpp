@@ -128,13 +128,7 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
 
 void ImageSequence::read_only(Rect area) {
   // Several slits: one area that holds them all.
-  if (area_) {
-    const int right = std::max(area_->x + area_->width, area.x + area.width);
-    const int bottom = std::max(area_->y + area_->height, area.y + area.height);
-    area = Rect{std::min(area_->x, area.x), std::min(area_->y, area.y), 0, 0};
-    area.width = right - area.x;
-    area.height = bottom - area.y;
-  }
+  if (area_) area = area_->united(area);
   area_ = area;
 }
 

@@ -331,14 +331,7 @@ bool StreamReader::take_jpeg(const AVPacket& packet, AVFrame& picture) {
 void StreamReader::read_only(Rect area) {
   if (codec_->codec_id != AV_CODEC_ID_MJPEG) return;
   // Several slits: one area that holds them all.
-  if (jpeg_) {
-    const Rect had = jpeg_->area();
-    const int right = std::max(had.x + had.width, area.x + area.width);
-    const int bottom = std::max(had.y + had.height, area.y + area.height);
-    area = Rect{std::min(had.x, area.x), std::min(had.y, area.y), 0, 0};
-    area.width = right - area.x;
-    area.height = bottom - area.y;
-  }
+  if (jpeg_) area = jpeg_->area().united(area);
   jpeg_ = std::make_unique<JpegArea>(width_, height_, area);
   // The picture decoded when the stream was opened is decoded again so, as all after it.
   if (!held_ || last_->data == nullptr) return;
