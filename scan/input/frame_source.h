@@ -54,6 +54,8 @@ class FrameSource {
   // ends when next() gives no more.
   virtual bool length_known() const { return true; }
   virtual const ScanFrames& frames() const = 0;
+  // An image sequence's files, one a frame, in order; null for other inputs.
+  virtual const std::vector<std::string>* image_files() const { return nullptr; }
 
   // Only `area` of each stored picture will be read (several calls: all their areas), so a
   // source may decode less of it. Call before choose().

@@ -44,6 +44,7 @@ class ImageSequence : public FrameSource {
   bool deep() const override { return deep_; }
   const decode::DisplayMatrix& display() const override { return display_; }
   const ScanFrames& frames() const override { return frames_; }
+  const std::vector<std::string>* image_files() const override { return &files_; }
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;
   const FrameStamp& stamp() const override { return stamp_; }
