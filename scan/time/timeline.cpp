@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/text.h"
+
 namespace scan {
 namespace {
 
@@ -210,12 +212,8 @@ std::optional<WallTime> parse_iso_time(const std::string& text) {
 }
 
 std::optional<TimelineFormat> timeline_format(const std::string& path) {
-  auto ends = [&](const std::string& suffix) {
-    if (path.size() <= suffix.size()) return false;
-    for (size_t i = 0; i < suffix.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(path[path.size() - suffix.size() + i])) != suffix[i])
-        return false;
-    return true;
+  auto ends = [&](std::string_view suffix) {
+    return path.size() > suffix.size() && base::ends_with_ignoring_case(path, suffix);
   };
   if (ends(".csv")) return TimelineFormat::csv;
   if (ends(".json")) return TimelineFormat::json;
