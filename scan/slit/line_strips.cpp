@@ -37,11 +37,11 @@ base::Result<std::unique_ptr<LineStrips>, std::string> LineStrips::make(
     const SlitRequest& o, int width, int height, decode::Orientation orientation, int64_t strips,
     bool deep) {
   std::unique_ptr<LineStrips> made(new LineStrips(o, width, height, orientation, strips, deep));
-  if (Fits fits = made->place(o); !fits) return base::failure(fits.error());
+  if (auto fits = made->place(o); !fits) return base::failure(fits.error());
   return made;
 }
 
-Fits LineStrips::place(const SlitRequest& o) {
+base::Result<void, std::string> LineStrips::place(const SlitRequest& o) {
   if (!o.line) {
     // --slit: its WIDTH columns (rows) are the lines.
     slit_ = true;
