@@ -2,6 +2,10 @@
 // Small checks on typed text (names, numbers) that several rooms make the same way.
 #pragma once
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace base {
@@ -15,6 +19,29 @@ inline bool ends_with_ignoring_case(std::string_view text, std::string_view endi
     if (std::tolower(static_cast<unsigned char>(text[i])) !=
         std::tolower(static_cast<unsigned char>(ending[i])))
       return false;
+  return true;
+}
+
+// A plain decimal such as 12 or 12.5 (no sign, exponent or blanks) and its value; nothing
+// for any other text or one too large for a double.
+inline std::optional<double> plain_decimal(std::string_view text) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
+      text.find('.') != text.rfind('.') || text == ".")
+    return std::nullopt;
+  const double value = std::strtod(std::string(text).c_str(), nullptr);
+  if (!std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// The number written by the `count` characters of `text` from `at`, when all are digits
+// (fields of a fixed width in dates and times); false when one is not or the text ends.
+inline bool fixed_digits(std::string_view text, size_t at, size_t count, int& value) {
+  if (at > text.size() || count > text.size() - at) return false;
+  value = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    value = value * 10 + (text[i] - '0');
+  }
   return true;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/text.h"
+
 namespace scan {
 namespace {
 
@@ -13,11 +15,9 @@ namespace {
 bool parse_coordinate(std::string_view text, Coordinate& c) {
   c.percent = text.ends_with('%');
   if (c.percent) text.remove_suffix(1);
-  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
-      text.find('.') != text.rfind('.') || text == ".")
-    return false;
-  c.value = std::strtod(std::string(text).c_str(), nullptr);
-  return std::isfinite(c.value);
+  const std::optional<double> value = base::plain_decimal(text);
+  if (value) c.value = *value;
+  return value.has_value();
 }
 
 base::Result<std::vector<Coordinate>, std::string> parse_points(std::string_view text,
