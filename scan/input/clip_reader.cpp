@@ -96,13 +96,10 @@ decode::PacketUse ClipReader::use_of(const AVPacket& packet) const {
   return intra_only_ ? decode::PacketUse::drop : decode::PacketUse::decode_if_referenced;
 }
 
-// A variable-rate frame is its picture, whose stamp says when; other frames are slots of
-// the rate (AVI's chunks too).
+// A variable-rate frame is its picture, whose stamp says when (every frame handed out has
+// one); other frames are slots of the rate (AVI's chunks too).
 double ClipReader::seconds_of(int64_t frame) const {
-  if (frames_.variable_rate && frame < static_cast<int64_t>(frames_.stamps.size()))
-    return static_cast<double>(frames_.stamps[frame] - frames_.stamps.front()) *
-           av_q2d(frames_.clock.time_base);
-  if (frames_.fps > 0) return static_cast<double>(frame) / frames_.fps;
+  if (frames_.variable_rate || frames_.fps > 0) return frames_.seconds_of(frame);
   return static_cast<double>(frame) * av_q2d(av_inv_q(frames_.clock.rate));
 }
 

@@ -17,9 +17,6 @@
 
 namespace scan {
 
-// Seconds from the clip's start at which `frame` is shown.
-double frame_seconds(const ScanFrames& frames, int64_t frame);
-
 // The container's creation_time, when it states one.
 std::optional<WallTime> creation_time(const std::string& path);
 
