@@ -440,9 +440,7 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   if (view.bytes != nullptr && plan_.place.oriented) {
     plan_.place.oriented->place(view, image, o_.cut, 0);
   } else if (view.bytes != nullptr) {
-    const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
-                                        view.height, view.stride};
-    strips::place_strip(source, image, strip, 0);
+    strips::place_strip(view.plane(), image, strip, 0);
   } else if (gap) {
     // Black: laid so above.
   } else if (k > 0) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "decode/rgb_scaler.h"
+#include "strips/exact_strips.h"
 
 namespace scan {
 
@@ -39,6 +40,11 @@ struct RgbView {
   int height = 0;
   ptrdiff_t stride = 0;  // bytes from one row to the next
   int pixel_bytes = 3;   // 3 or 6
+
+  // The same rows as bytes, as the strips are copied from.
+  strips::ConstBytePlane plane() const {
+    return {bytes, int64_t{width} * pixel_bytes, height, stride};
+  }
 };
 
 class SlitScaler {
