@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "decode/intra_pool.h"
 #include "scan/input/exif_reader.h"
 #include "scan/input/image_orientation.h"
 #include "scan/input/jpeg_area.h"
@@ -179,8 +180,7 @@ ImageSequence::Decoded ImageSequence::decode_file(const std::string& path, Decod
     avcodec_send_packet(context.get(), nullptr);
     got = avcodec_receive_frame(context.get(), out.get());
   }
-  if (got < 0 || out->decode_error_flags != 0 || (out->flags & AV_FRAME_FLAG_CORRUPT))
-    return result;
+  if (got < 0 || decode::damaged_picture(*out)) return result;
   result.picture = std::move(out);
   result.fate = cut_short ? Fate::damaged : Fate::whole;
   return result;
