@@ -1,21 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ClipReader's decoders for pictures that stand alone: as many as threads, at once, and
 // for MJPEG libjpeg-turbo decoding only around the slit.
-#include <algorithm>
-#include <atomic>
 
 #include "scan/input/clip_reader.h"
 #include "scan/input/clip_reader_pool.h"
 #include "scan/input/jpeg_area.h"
 
 namespace scan {
-
-// Written by read_only() before any packet reaches the pool, read by its threads after.
-struct JpegWish {
-  std::atomic<bool> on{false};
-  int width = 0, height = 0;
-  Rect area;
-};
 
 ClipReader::~ClipReader() = default;
 
@@ -51,14 +42,7 @@ decode::Opening<std::unique_ptr<decode::IntraPool>> open_pool(
   decode::ShortcutMaker maker;
   if (jpeg_allowed && stream->codecpar->codec_id == AV_CODEC_ID_MJPEG) {
     jpeg = std::make_shared<JpegWish>();
-    maker = [wish = jpeg] {
-      return [wish, area = std::shared_ptr<JpegArea>()](const AVPacket& packet,
-                                                         AVFrame& frame) mutable {
-        if (!wish->on) return false;
-        if (!area) area = std::make_shared<JpegArea>(wish->width, wish->height, wish->area);
-        return area->decode(packet.data, static_cast<size_t>(packet.size), frame);
-      };
-    };
+    maker = jpeg_area_shortcuts(jpeg);
   }
   return decode::IntraPool::open(stream, threads, std::move(maker));
 }

@@ -343,13 +343,14 @@ bool StreamReader::choose(FrameChoice choice) {
   const AVStream* stream = format_->streams[stream_];
   if (threads_ > 1 && decode::IntraPool::suits(stream->codecpar->codec_id)) {
     decode::ShortcutMaker maker;
-    if (jpeg_)
-      maker = [width = width_, height = height_, area = jpeg_->area()] {
-        return [jpeg = std::make_shared<JpegArea>(width, height, area)](const AVPacket& packet,
-                                                                         AVFrame& frame) {
-          return jpeg->decode(packet.data, static_cast<size_t>(packet.size), frame);
-        };
-      };
+    if (jpeg_) {
+      auto wish = std::make_shared<JpegWish>();
+      wish->width = width_;
+      wish->height = height_;
+      wish->area = jpeg_->area();
+      wish->on = true;
+      maker = jpeg_area_shortcuts(std::move(wish));
+    }
     // Without a pool the one decoder goes on alone.
     if (auto pool = decode::IntraPool::open(stream, threads_, std::move(maker)); pool)
       pool_ = std::move(*pool);
