@@ -12,8 +12,7 @@ ClipReader::ClipReader(decode::DecodeCursor cursor, ScanFrames frames, decode::S
     : walk_(std::move(cursor)),
       frames_(std::move(frames)),
       table_(std::move(table)),
-      width_(width),
-      height_(height),
+      shape_{width, height, false},
       display_(display) {
   const AVCodecDescriptor* codec = avcodec_descriptor_get(walk_.cursor().codec()->codec_id);
   intra_only_ = codec != nullptr && (codec->props & AV_CODEC_PROP_INTRA_ONLY);
@@ -29,9 +28,7 @@ bool ClipReader::start() {
   if (!walk_.load_next()) return false;
   // The pictures' own size and format: the stream's parameters are only a guess.
   const AVFrame* first = walk_.next().frame.get();
-  width_ = first->width;
-  height_ = first->height;
-  deep_ = deep_pixel_format(first->format);
+  shape_ = PictureShape::of(*first);
   return true;
 }
 

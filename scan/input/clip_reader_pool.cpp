@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ClipReader's decoders for pictures that stand alone: as many as threads, at once, and
 // for MJPEG libjpeg-turbo decoding only around the slit.
-
 #include "scan/input/clip_reader.h"
 #include "scan/input/clip_reader_pool.h"
 #include "scan/input/jpeg_area.h"
@@ -14,8 +13,8 @@ void ClipReader::read_only(Rect area) {
   if (!jpeg_) return;
   // Several slits read from one clip: the area holds them all.
   if (jpeg_->on) area = jpeg_->area.united(area);
-  jpeg_->width = width_;
-  jpeg_->height = height_;
+  jpeg_->width = shape_.width;
+  jpeg_->height = shape_.height;
   jpeg_->area = area;
   jpeg_->on = true;
 }

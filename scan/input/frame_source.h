@@ -7,13 +7,26 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "decode/display_orientation.h"
 #include "scan/input/frame_rules.h"
 #include "scan/slit/slit_scaler.h"
 
-struct AVFrame;
-
 namespace scan {
+
+// The stored pictures' size and depth (more than 8 bits per component), as a source's
+// first picture gives them: a stream's parameters are only a guess.
+struct PictureShape {
+  int width = 0, height = 0;
+  bool deep = false;
+
+  static PictureShape of(const AVFrame& picture) {
+    return {picture.width, picture.height, deep_pixel_format(picture.format)};
+  }
+};
 
 // Frames from, from + every, ... before `to`.
 struct FrameChoice {

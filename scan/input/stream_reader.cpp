@@ -211,9 +211,7 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
       return base::failure(open_failure(input, "", reader->read_error_, given));
     return base::failure(input + ": none of its frames decodes");
   }
-  reader->width_ = reader->picture_->width;
-  reader->height_ = reader->picture_->height;
-  reader->deep_ = deep_pixel_format(reader->picture_->format);
+  reader->shape_ = PictureShape::of(*reader->picture_);
   reader->held_ = true;
   reader->last_gave_ = true;  // the packet in last_ gave the first picture
   return reader;
@@ -332,7 +330,7 @@ void StreamReader::read_only(Rect area) {
   if (codec_->codec_id != AV_CODEC_ID_MJPEG) return;
   // Several slits: one area that holds them all.
   if (jpeg_) area = jpeg_->area().united(area);
-  jpeg_ = std::make_unique<JpegArea>(width_, height_, area);
+  jpeg_ = std::make_unique<JpegArea>(shape_.width, shape_.height, area);
   // The picture decoded when the stream was opened is decoded again so, as all after it.
   if (!held_ || last_->data == nullptr) return;
   decode::FramePtr again = decode::new_frame();
@@ -345,8 +343,8 @@ bool StreamReader::choose(FrameChoice choice) {
     decode::ShortcutMaker maker;
     if (jpeg_) {
       auto wish = std::make_shared<JpegWish>();
-      wish->width = width_;
-      wish->height = height_;
+      wish->width = shape_.width;
+      wish->height = shape_.height;
       wish->area = jpeg_->area();
       wish->on = true;
       maker = jpeg_area_shortcuts(std::move(wish));
