@@ -117,8 +117,7 @@ const AVFrame* ClipReader::next(int64_t& frame) {
   // while this frame was fetched could blame a neighbour.
   stamp_.repeat = shown.slot != frame;
   stamp_.damaged = !stamp_.repeat && decode::damaged_picture(*shown.frame);
-  next_wanted_ =
-      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+  next_wanted_ = choice_.step_after(next_wanted_);
   return shown.frame.get();
 }
 

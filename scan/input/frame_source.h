@@ -3,6 +3,7 @@
 // images, a pipe, a URL or a live device. The run asks only this, so that every input
 // makes its strips the same way.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +38,16 @@ struct FrameChoice {
   // go past a picture without decoding it (an image sequence) reads only these; others
   // hand out every frame from `from` on.
   std::vector<int64_t> only;
+
+  // The frame `every` after `frame`, or `to` when that is past the range.
+  int64_t step_after(int64_t frame) const { return every < to - frame ? frame + every : to; }
+  // The frame read after `frame` by a source that reads `only` when given: the next of
+  // them (`to` when none is left), else step_after.
+  int64_t read_after(int64_t frame) const {
+    if (only.empty()) return step_after(frame);
+    auto next = std::upper_bound(only.begin(), only.end(), frame);
+    return next == only.end() ? to : std::min(*next, to);
+  }
 };
 
 // What is known of the picture next() handed out last: its frame, its time from the

@@ -215,7 +215,7 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
 void ImageSequence::look_ahead() {
   while (static_cast<int>(ahead_.size()) < threads_ && ahead_end_ < choice_.to) {
     ahead_.push_back(decode_ahead(ahead_end_));
-    ahead_end_ = after(ahead_end_);
+    ahead_end_ = choice_.read_after(ahead_end_);
   }
 }
 
@@ -224,15 +224,6 @@ bool ImageSequence::choose(FrameChoice choice) {
   next_wanted_ = choice_.only.empty() ? choice.from : choice_.only.front();
   ahead_end_ = next_wanted_;
   return choice.every > 0;
-}
-
-// The chosen frame after `frame`, or choice_.to.
-int64_t ImageSequence::after(int64_t frame) const {
-  if (!choice_.only.empty()) {
-    auto next = std::upper_bound(choice_.only.begin(), choice_.only.end(), frame);
-    return next == choice_.only.end() ? choice_.to : std::min(*next, choice_.to);
-  }
-  return choice_.every < choice_.to - frame ? frame + choice_.every : choice_.to;
 }
 
 const AVFrame* ImageSequence::next(int64_t& frame) {
@@ -282,7 +273,7 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
       numbers_.empty() ? static_cast<double>(frame) / sequence_fps
                        : static_cast<double>(numbers_[index] - numbers_.front()) / sequence_fps;
   stamp_ = FrameStamp{frame, seconds, file, repeat, !repeat && decoded.fate != Fate::whole};
-  next_wanted_ = after(next_wanted_);
+  next_wanted_ = choice_.read_after(next_wanted_);
   return handed;
 }
 

@@ -92,7 +92,6 @@ class ImageSequence : public FrameSource {
   Ahead decode_ahead(int64_t index);
   // Starts the chosen images up to `threads_` ahead of next_wanted_.
   void look_ahead();
-  int64_t after(int64_t frame) const;
 
   std::vector<std::string> files_;
   ScanFrames frames_;

@@ -401,8 +401,7 @@ const AVFrame* StreamReader::next(int64_t& frame) {
   stamp_.seconds = !stamp_.repeat && pts != AV_NOPTS_VALUE && first_pts_ != AV_NOPTS_VALUE
                        ? static_cast<double>(pts - first_pts_) * tb
                        : frames_.seconds_of(frame);
-  next_wanted_ =
-      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+  next_wanted_ = choice_.step_after(next_wanted_);
   return shown_.get();
 }
 
