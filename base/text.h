@@ -3,6 +3,7 @@
 #pragma once
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -43,6 +44,17 @@ inline bool fixed_digits(std::string_view text, size_t at, size_t count, int& va
     value = value * 10 + (text[i] - '0');
   }
   return true;
+}
+
+// The digits of `text` from `at` on read as a decimal fraction ("25" is 0.25), in
+// millionths; `at` moves past them all, those past the sixth counting for nothing.
+inline int64_t fraction_micros(std::string_view text, size_t& at) {
+  int64_t micros = 0, scale = 100000;
+  for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+    micros += (text[at] - '0') * scale;
+    scale /= 10;
+  }
+  return micros;
 }
 
 }  // namespace base

@@ -84,9 +84,8 @@ std::optional<WallTime> exif_time(const std::string& date_time, const std::strin
   std::optional<WallTime> time = civil(y, mo, d, h, mi, s);
   if (!time) return std::nullopt;
   // SubSecTime is the digits of a decimal fraction: "25" is 0.25 s.
-  int64_t scale = 100000;
-  for (size_t i = 0; i < subsec.size() && digit_at(subsec, i) && scale > 0; ++i, scale /= 10)
-    time->civil_micros += (subsec[i] - '0') * scale;
+  size_t digits = 0;
+  time->civil_micros += base::fraction_micros(subsec, digits);
   if (!offset.empty()) {
     if (std::optional<WallTime> zoned = parse_iso_time("2000-01-01T00:00:00" + offset))
       time->offset_minutes = zoned->offset_minutes;

@@ -177,13 +177,7 @@ std::optional<WallTime> parse_iso_time(const std::string& text) {
   if (same_day != static_cast<unsigned>(day)) return std::nullopt;
   size_t at = 19;
   int64_t micros = 0;
-  if (at < text.size() && text[at] == '.') {
-    int64_t scale = 100000;
-    for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
-      micros += (text[at] - '0') * scale;
-      scale /= 10;
-    }
-  }
+  if (at < text.size() && text[at] == '.') micros = base::fraction_micros(text, ++at);
   WallTime time;
   time.civil_micros =
       ((days_from_civil(year, month, day) * 24 + hour) * 60 + minute) * 60 * micros_per_second +
