@@ -2,6 +2,7 @@
 #include "scan/options.h"
 
 #include "base/result.h"
+#include "base/text.h"
 #include "scan/time/time_axis.h"
 #include "scan/time/timeline.h"
 
@@ -29,11 +30,9 @@ bool whole_number(std::string_view text, int64_t& value) {
 
 // A plain decimal such as 12 or 12.5, nothing else (no sign, exponent or blanks).
 bool decimal(std::string_view text, double& value) {
-  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
-      text.find('.') != text.rfind('.') || text == ".")
-    return false;
-  value = std::strtod(std::string(text).c_str(), nullptr);
-  return std::isfinite(value);
+  const std::optional<double> read = base::plain_decimal(text);
+  if (read) value = *read;
+  return read.has_value();
 }
 
 std::string option_text(std::string_view name, std::string_view value) {

@@ -195,12 +195,8 @@ base::Result<SlitPlace, Error> place_slit(const Options& o, const SourceHeader& 
       o.slit.given ? slit_line(o.slit.percent, o.slit.position, o.slit.fraction, size) : size / 2;
   const int64_t width = o.slit.width;
   const std::string what = o.slit.given ? o.slit.text : "--slit";
-  if (first < 0 || first >= size)
-    return base::failure(usage(what + ": outside the frame (" + std::to_string(size) + " " +
-                               lines + ", 0 to " + std::to_string(size - 1) + ")"));
-  if (width > size - first)
-    return base::failure(usage(what + ": the slit reaches past the frame (" +
-                               std::to_string(size) + " " + lines + ")"));
+  if (auto fits = slit_fits(what, first, width, size, lines); !fits)
+    return base::failure(usage(fits.error()));
   place.slit = vertical ? Rect{static_cast<int>(first), 0, static_cast<int>(width),
                                place.shown_height}
                         : Rect{0, static_cast<int>(first), place.shown_width,

@@ -308,19 +308,17 @@ TimelineHead Run::timeline_head() const {
 // The times of the input's frames, when --bin, --timeline, --ticks or a time in seconds
 // on an image sequence needs them. A sequence's clock is chosen once for all its images.
 Failure Run::read_times() {
-  const SequenceKind kind = sequence_kind(o_.input);
+  // The files the source reads, listed once, when it is an image sequence.
+  const std::vector<std::string>* files = clip_->image_files();
   const bool seconds = (o_.from.given && o_.from.seconds) || (o_.to.given && o_.to.seconds);
-  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks && !(seconds && kind != SequenceKind::none))
+  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks && !(seconds && files != nullptr))
     return {};
-  if (kind == SequenceKind::none) {
+  if (files == nullptr) {
     times_ = FrameTimes::of_clip(clip_->frames(),
                                  clip_clock(o_.input, o_.clock, clip_->creation_time()));
     return {};
   }
-  // The list is the one the source reads.
-  auto listed = list_images(o_.input, kind);
-  if (!listed) return fail(ExitStatus::failed, o_.input + ": " + listed.error());
-  auto times = FrameTimes::of_images(clip_->frames(), std::move(*listed), o_.clock);
+  auto times = FrameTimes::of_images(clip_->frames(), *files, o_.clock);
   if (!times) return fail(ExitStatus::usage, o_.input + ": " + times.error());
   times_ = std::move(*times);
   if (times_->untimed() > 0 && owned_)

@@ -12,8 +12,7 @@ ClipReader::ClipReader(decode::DecodeCursor cursor, ScanFrames frames, decode::S
     : walk_(std::move(cursor)),
       frames_(std::move(frames)),
       table_(std::move(table)),
-      width_(width),
-      height_(height),
+      shape_{width, height, false},
       display_(display) {
   const AVCodecDescriptor* codec = avcodec_descriptor_get(walk_.cursor().codec()->codec_id);
   intra_only_ = codec != nullptr && (codec->props & AV_CODEC_PROP_INTRA_ONLY);
@@ -29,9 +28,7 @@ bool ClipReader::start() {
   if (!walk_.load_next()) return false;
   // The pictures' own size and format: the stream's parameters are only a guess.
   const AVFrame* first = walk_.next().frame.get();
-  width_ = first->width;
-  height_ = first->height;
-  deep_ = deep_pixel_format(first->format);
+  shape_ = PictureShape::of(*first);
   return true;
 }
 
@@ -96,13 +93,10 @@ decode::PacketUse ClipReader::use_of(const AVPacket& packet) const {
   return intra_only_ ? decode::PacketUse::drop : decode::PacketUse::decode_if_referenced;
 }
 
-// A variable-rate frame is its picture, whose stamp says when; other frames are slots of
-// the rate (AVI's chunks too).
+// A variable-rate frame is its picture, whose stamp says when (every frame handed out has
+// one); other frames are slots of the rate (AVI's chunks too).
 double ClipReader::seconds_of(int64_t frame) const {
-  if (frames_.variable_rate && frame < static_cast<int64_t>(frames_.stamps.size()))
-    return static_cast<double>(frames_.stamps[frame] - frames_.stamps.front()) *
-           av_q2d(frames_.clock.time_base);
-  if (frames_.fps > 0) return static_cast<double>(frame) / frames_.fps;
+  if (frames_.variable_rate || frames_.fps > 0) return frames_.seconds_of(frame);
   return static_cast<double>(frame) * av_q2d(av_inv_q(frames_.clock.rate));
 }
 
@@ -123,8 +117,7 @@ const AVFrame* ClipReader::next(int64_t& frame) {
   // while this frame was fetched could blame a neighbour.
   stamp_.repeat = shown.slot != frame;
   stamp_.damaged = !stamp_.repeat && decode::damaged_picture(*shown.frame);
-  next_wanted_ =
-      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+  next_wanted_ = choice_.step_after(next_wanted_);
   return shown.frame.get();
 }
 

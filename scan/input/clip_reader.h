@@ -28,10 +28,10 @@ class ClipReader : public FrameSource {
              decode::DisplayMatrix display, int width, int height);
   ~ClipReader();
 
-  int width() const override { return width_; }
-  int height() const override { return height_; }
+  int width() const override { return shape_.width; }
+  int height() const override { return shape_.height; }
   // More than 8 bits per component.
-  bool deep() const override { return deep_; }
+  bool deep() const override { return shape_.deep; }
   const ScanFrames& frames() const override { return frames_; }
   std::optional<std::string> creation_time() const override { return creation_time_; }
   // How the stream's display matrix turns the pictures for showing; width() and height()
@@ -80,8 +80,7 @@ class ClipReader : public FrameSource {
   decode::Lookahead walk_;  // the picture shown and the one ahead of it
   ScanFrames frames_;
   decode::SlotTable table_;
-  int width_, height_;
-  bool deep_ = false;
+  PictureShape shape_;
   bool intra_only_ = false;
   bool reordered_avi_ = false;
   decode::DisplayMatrix display_;

@@ -1,38 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ClipReader's decoders for pictures that stand alone: as many as threads, at once, and
 // for MJPEG libjpeg-turbo decoding only around the slit.
-#include <algorithm>
-#include <atomic>
-
 #include "scan/input/clip_reader.h"
 #include "scan/input/clip_reader_pool.h"
 #include "scan/input/jpeg_area.h"
 
 namespace scan {
 
-// Written by read_only() before any packet reaches the pool, read by its threads after.
-struct JpegWish {
-  std::atomic<bool> on{false};
-  int width = 0, height = 0;
-  Rect area;
-};
-
 ClipReader::~ClipReader() = default;
 
 void ClipReader::read_only(Rect area) {
   if (!jpeg_) return;
   // Several slits read from one clip: the area holds them all.
-  if (jpeg_->on) {
-    const Rect& had = jpeg_->area;
-    const int right = std::max(had.x + had.width, area.x + area.width);
-    const int bottom = std::max(had.y + had.height, area.y + area.height);
-    area.x = std::min(had.x, area.x);
-    area.y = std::min(had.y, area.y);
-    area.width = right - area.x;
-    area.height = bottom - area.y;
-  }
-  jpeg_->width = width_;
-  jpeg_->height = height_;
+  if (jpeg_->on) area = jpeg_->area.united(area);
+  jpeg_->width = shape_.width;
+  jpeg_->height = shape_.height;
   jpeg_->area = area;
   jpeg_->on = true;
 }
@@ -59,14 +41,7 @@ decode::Opening<std::unique_ptr<decode::IntraPool>> open_pool(
   decode::ShortcutMaker maker;
   if (jpeg_allowed && stream->codecpar->codec_id == AV_CODEC_ID_MJPEG) {
     jpeg = std::make_shared<JpegWish>();
-    maker = [wish = jpeg] {
-      return [wish, area = std::shared_ptr<JpegArea>()](const AVPacket& packet,
-                                                         AVFrame& frame) mutable {
-        if (!wish->on) return false;
-        if (!area) area = std::make_shared<JpegArea>(wish->width, wish->height, wish->area);
-        return area->decode(packet.data, static_cast<size_t>(packet.size), frame);
-      };
-    };
+    maker = jpeg_area_shortcuts(jpeg);
   }
   return decode::IntraPool::open(stream, threads, std::move(maker));
 }

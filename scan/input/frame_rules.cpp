@@ -82,6 +82,15 @@ int64_t ScanFrames::frame_at_seconds(double seconds) const {
   return at - stamps.begin();
 }
 
+double ScanFrames::seconds_of(int64_t frame) const {
+  if (variable_rate && !stamps.empty()) {
+    const size_t at = std::min<size_t>(static_cast<size_t>(std::max<int64_t>(frame, 0)),
+                                       stamps.size() - 1);
+    return static_cast<double>(stamps[at] - stamps.front()) * av_q2d(clock.time_base);
+  }
+  return fps > 0 ? static_cast<double>(frame) / fps : 0;
+}
+
 int64_t ScanFrames::frame_of_packet(const AVPacket& packet) const {
   if (avi_slots) return packet.dts == AV_NOPTS_VALUE ? -1 : clock.to_slot(packet.dts);
   if (packet.pts == AV_NOPTS_VALUE) return -1;

@@ -35,6 +35,9 @@ struct ScanFrames {
   int64_t frame_of_packet(const AVPacket& packet) const;
   // The frame of the picture after the one at `frame`.
   int64_t next_picture_frame(int64_t frame) const;
+  // Seconds from the clip's start at which `frame` is shown: a variable-rate frame at its
+  // picture's stamp (the last picture's past the end), others `fps` apart (0 without a rate).
+  double seconds_of(int64_t frame) const;
 };
 
 // Counts the frames of `stream`. `table` is the clip's slot table (AVI's slots). A

@@ -3,18 +3,32 @@
 // images, a pipe, a URL or a live device. The run asks only this, so that every input
 // makes its strips the same way.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "decode/display_orientation.h"
 #include "scan/input/frame_rules.h"
 #include "scan/slit/slit_scaler.h"
 
-struct AVFrame;
-
 namespace scan {
+
+// The stored pictures' size and depth (more than 8 bits per component), as a source's
+// first picture gives them: a stream's parameters are only a guess.
+struct PictureShape {
+  int width = 0, height = 0;
+  bool deep = false;
+
+  static PictureShape of(const AVFrame& picture) {
+    return {picture.width, picture.height, deep_pixel_format(picture.format)};
+  }
+};
 
 // Frames from, from + every, ... before `to`.
 struct FrameChoice {
@@ -25,6 +39,16 @@ struct FrameChoice {
   // go past a picture without decoding it (an image sequence) reads only these; others
   // hand out every frame from `from` on.
   std::vector<int64_t> only;
+
+  // The frame `every` after `frame`, or `to` when that is past the range.
+  int64_t step_after(int64_t frame) const { return every < to - frame ? frame + every : to; }
+  // The frame read after `frame` by a source that reads `only` when given: the next of
+  // them (`to` when none is left), else step_after.
+  int64_t read_after(int64_t frame) const {
+    if (only.empty()) return step_after(frame);
+    auto next = std::upper_bound(only.begin(), only.end(), frame);
+    return next == only.end() ? to : std::min(*next, to);
+  }
 };
 
 // What is known of the picture next() handed out last: its frame, its time from the
@@ -58,6 +82,8 @@ class FrameSource {
   // The creation_time its container states, as it states it (ISO 8601): a clip's wall
   // clock, read by the opening that reads its pictures.
   virtual std::optional<std::string> creation_time() const { return std::nullopt; }
+  // An image sequence's files, one a frame, in order; null for other inputs.
+  virtual const std::vector<std::string>* image_files() const { return nullptr; }
 
   // Only `area` of each stored picture will be read (several calls: all their areas), so a
   // source may decode less of it. Call before choose().

@@ -14,6 +14,8 @@
 #include <regex>
 #include <utility>
 
+#include "base/text.h"
+
 namespace scan {
 namespace {
 
@@ -215,12 +217,8 @@ std::optional<long long> pattern_number(const std::string& pattern, const std::s
 }
 
 bool image_extension(const std::string& name) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return false;
-  std::string ext = name.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const char* known : {"jpg", "jpeg", "png", "tif", "tiff", "webp", "bmp"})
-    if (ext == known) return true;
+  for (const char* known : {".jpg", ".jpeg", ".png", ".tif", ".tiff", ".webp", ".bmp"})
+    if (base::ends_with_ignoring_case(name, known)) return true;
   return false;
 }
 

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "decode/intra_pool.h"
 #include "scan/input/exif_reader.h"
 #include "scan/input/image_orientation.h"
 #include "scan/input/jpeg_area.h"
@@ -103,9 +104,7 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
     Decoded first = sequence->decode_file(sequence->files_[i], decoder, nullptr);
     if (!first.picture) continue;
     const AVFrame* picture = first.picture.get();
-    sequence->width_ = picture->width;
-    sequence->height_ = picture->height;
-    sequence->deep_ = deep_pixel_format(picture->format);
+    sequence->shape_ = PictureShape::of(*picture);
     sequence->orientation_ = first.orientation;
     if (std::optional<decode::DisplayMatrix> own = exif_orientation_matrix(first.orientation))
       sequence->display_ = *own;
@@ -128,13 +127,7 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
 
 void ImageSequence::read_only(Rect area) {
   // Several slits: one area that holds them all.
-  if (area_) {
-    const int right = std::max(area_->x + area_->width, area.x + area.width);
-    const int bottom = std::max(area_->y + area_->height, area.y + area.height);
-    area = Rect{std::min(area_->x, area.x), std::min(area_->y, area.y), 0, 0};
-    area.width = right - area.x;
-    area.height = bottom - area.y;
-  }
+  if (area_) area = area_->united(area);
   area_ = area;
 }
 
@@ -161,7 +154,7 @@ ImageSequence::Decoded ImageSequence::decode_file(const std::string& path, Decod
   // An image turned otherwise than the first is needed whole, to be laid as the first.
   if (result.orientation != orientation_) area = nullptr;
   if (id == AV_CODEC_ID_MJPEG && area != nullptr) {
-    if (!d.jpeg) d.jpeg = std::make_shared<JpegArea>(width_, height_, *area);
+    if (!d.jpeg) d.jpeg = std::make_shared<JpegArea>(shape_.width, shape_.height, *area);
     if (d.jpeg->decode(d.packet->data, static_cast<size_t>(d.packet->size), *out)) {
       av_packet_unref(d.packet.get());
       result.picture = std::move(out);
@@ -185,8 +178,7 @@ ImageSequence::Decoded ImageSequence::decode_file(const std::string& path, Decod
     avcodec_send_packet(context.get(), nullptr);
     got = avcodec_receive_frame(context.get(), out.get());
   }
-  if (got < 0 || out->decode_error_flags != 0 || (out->flags & AV_FRAME_FLAG_CORRUPT))
-    return result;
+  if (got < 0 || decode::damaged_picture(*out)) return result;
   result.picture = std::move(out);
   result.fate = cut_short ? Fate::damaged : Fate::whole;
   return result;
@@ -223,7 +215,7 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
 void ImageSequence::look_ahead() {
   while (static_cast<int>(ahead_.size()) < threads_ && ahead_end_ < choice_.to) {
     ahead_.push_back(decode_ahead(ahead_end_));
-    ahead_end_ = after(ahead_end_);
+    ahead_end_ = choice_.read_after(ahead_end_);
   }
 }
 
@@ -232,15 +224,6 @@ bool ImageSequence::choose(FrameChoice choice) {
   next_wanted_ = choice_.only.empty() ? choice.from : choice_.only.front();
   ahead_end_ = next_wanted_;
   return choice.every > 0;
-}
-
-// The chosen frame after `frame`, or choice_.to.
-int64_t ImageSequence::after(int64_t frame) const {
-  if (!choice_.only.empty()) {
-    auto next = std::upper_bound(choice_.only.begin(), choice_.only.end(), frame);
-    return next == choice_.only.end() ? choice_.to : std::min(*next, choice_.to);
-  }
-  return choice_.every < choice_.to - frame ? frame + choice_.every : choice_.to;
 }
 
 const AVFrame* ImageSequence::next(int64_t& frame) {
@@ -258,8 +241,8 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
       const bool swaps = decoded.orientation >= 5, first_swaps = orientation_ >= 5;
       const AVFrame* p = decoded.picture.get();
       const std::string shown = size_text(swaps ? p->height : p->width, swaps ? p->width : p->height);
-      const std::string first = size_text(first_swaps ? height_ : width_,
-                                          first_swaps ? width_ : height_);
+      const std::string first = size_text(first_swaps ? shape_.height : shape_.width,
+                                          first_swaps ? shape_.width : shape_.height);
       failure_ = file + ": an image of " + shown + " as shown, not " + first +
                  " as the first image " + files_.front() + " (all images must have one size)";
       return nullptr;
@@ -268,9 +251,9 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   }
   if (decoded.picture) {
     const AVFrame* picture = decoded.picture.get();
-    if (picture->width != width_ || picture->height != height_) {
+    if (picture->width != shape_.width || picture->height != shape_.height) {
       failure_ = file + ": an image of " + size_text(picture->width, picture->height) +
-                 ", not " + size_text(width_, height_) + " as the first image " +
+                 ", not " + size_text(shape_.width, shape_.height) + " as the first image " +
                  files_.front() + " (all images must have one size)";
       return nullptr;
     }
@@ -290,7 +273,7 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
       numbers_.empty() ? static_cast<double>(frame) / sequence_fps
                        : static_cast<double>(numbers_[index] - numbers_.front()) / sequence_fps;
   stamp_ = FrameStamp{frame, seconds, file, repeat, !repeat && decoded.fate != Fate::whole};
-  next_wanted_ = after(next_wanted_);
+  next_wanted_ = choice_.read_after(next_wanted_);
   return handed;
 }
 
@@ -330,23 +313,24 @@ decode::FramePtr ImageSequence::laid_as_first(const AVFrame* picture, int orient
   const bool swaps = orientation >= 5, first_swaps = orientation_ >= 5;
   const int shown_w = swaps ? picture->height : picture->width;
   const int shown_h = swaps ? picture->width : picture->height;
-  if (shown_w != (first_swaps ? height_ : width_) || shown_h != (first_swaps ? width_ : height_))
+  if (shown_w != (first_swaps ? shape_.height : shape_.width) ||
+      shown_h != (first_swaps ? shape_.width : shape_.height))
     return nullptr;
   // The whole picture in RGB, with the run's own conversion, then moved pixel by pixel.
-  SlitScaler scaler(deep_);
+  SlitScaler scaler(shape_.deep);
   const RgbView rgb = scaler.convert(picture, Rect{0, 0, picture->width, picture->height});
   if (rgb.bytes == nullptr) return nullptr;
   decode::FramePtr laid = decode::new_frame();
-  laid->format = deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
-  laid->width = width_;
-  laid->height = height_;
+  laid->format = shape_.deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
+  laid->width = shape_.width;
+  laid->height = shape_.height;
   if (av_frame_get_buffer(laid.get(), 0) < 0) return nullptr;
   const int bytes = rgb.pixel_bytes;
   for (int y = 0; y < picture->height; ++y)
     for (int x = 0; x < picture->width; ++x) {
       int u, v, to_x, to_y;
       shown_at(orientation, picture->width, picture->height, x, y, u, v);
-      stored_at(orientation_, width_, height_, u, v, to_x, to_y);
+      stored_at(orientation_, shape_.width, shape_.height, u, v, to_x, to_y);
       std::memcpy(laid->data[0] + to_y * laid->linesize[0] + to_x * bytes,
                   rgb.bytes + y * rgb.stride + x * bytes, static_cast<size_t>(bytes));
     }

@@ -39,11 +39,12 @@ class ImageSequence : public FrameSource {
       bool rotate = true);
   ~ImageSequence() override;
 
-  int width() const override { return width_; }
-  int height() const override { return height_; }
-  bool deep() const override { return deep_; }
+  int width() const override { return shape_.width; }
+  int height() const override { return shape_.height; }
+  bool deep() const override { return shape_.deep; }
   const decode::DisplayMatrix& display() const override { return display_; }
   const ScanFrames& frames() const override { return frames_; }
+  const std::vector<std::string>* image_files() const override { return &files_; }
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;
   const FrameStamp& stamp() const override { return stamp_; }
@@ -91,12 +92,10 @@ class ImageSequence : public FrameSource {
   Ahead decode_ahead(int64_t index);
   // Starts the chosen images up to `threads_` ahead of next_wanted_.
   void look_ahead();
-  int64_t after(int64_t frame) const;
 
   std::vector<std::string> files_;
   ScanFrames frames_;
-  int width_ = 0, height_ = 0;
-  bool deep_ = false;
+  PictureShape shape_;
   decode::DisplayMatrix display_;
   std::optional<Rect> area_;  // set before the decoding threads start, not after
   FrameChoice choice_;

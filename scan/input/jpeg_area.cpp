@@ -150,4 +150,15 @@ bool JpegArea::decode(const uint8_t* bytes, size_t size, AVFrame& frame) {
   return ok;
 }
 
+decode::ShortcutMaker jpeg_area_shortcuts(std::shared_ptr<const JpegWish> wish) {
+  return [wish] {
+    return [wish, area = std::shared_ptr<JpegArea>()](const AVPacket& packet,
+                                                       AVFrame& frame) mutable {
+      if (!wish->on) return false;
+      if (!area) area = std::make_shared<JpegArea>(wish->width, wish->height, wish->area);
+      return area->decode(packet.data, static_cast<size_t>(packet.size), frame);
+    };
+  };
+}
+
 }  // namespace scan

@@ -6,9 +6,12 @@
 // whole-picture libjpeg-turbo decode to RGB with its default settings. MJPEG packets
 // without Huffman tables (AVI) get libjpeg-turbo's standard tables.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "decode/ffmpeg_handles.h"
+#include "decode/intra_pool.h"
 #include "scan/slit/slit_scaler.h"
 
 namespace scan {
@@ -40,5 +43,18 @@ class JpegArea {
   AVBufferPool* buffers_ = nullptr;  // pictures' pixels, reused
   int stride_ = 0;
 };
+
+// The area a pool's threads are to decode JPEG pictures around: written before any packet
+// reaches the pool (`on` last), read by its threads after.
+struct JpegWish {
+  std::atomic<bool> on{false};
+  int width = 0, height = 0;
+  Rect area;
+};
+
+// Shortcuts for an IntraPool's workers: each decodes its packets with a JpegArea of its
+// own, made at its first packet, once `wish` is on; until then it leaves them all to
+// FFmpeg's decoder.
+decode::ShortcutMaker jpeg_area_shortcuts(std::shared_ptr<const JpegWish> wish);
 
 }  // namespace scan

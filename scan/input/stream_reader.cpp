@@ -155,9 +155,7 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
           decode::bad_picture_size(reader->picture_->width, reader->picture_->height))
     return base::failure(
         input + ": " + describe_failure({decode::OpenProblem::bad_size, std::move(*bad)}));
-  reader->width_ = reader->picture_->width;
-  reader->height_ = reader->picture_->height;
-  reader->deep_ = deep_pixel_format(reader->picture_->format);
+  reader->shape_ = PictureShape::of(*reader->picture_);
   reader->held_ = true;
   reader->last_gave_ = true;  // the packet in last_ gave the first picture
   return reader;
@@ -275,15 +273,8 @@ bool StreamReader::take_jpeg(const AVPacket& packet, AVFrame& picture) {
 void StreamReader::read_only(Rect area) {
   if (codec_->codec_id != AV_CODEC_ID_MJPEG) return;
   // Several slits: one area that holds them all.
-  if (jpeg_) {
-    const Rect had = jpeg_->area();
-    const int right = std::max(had.x + had.width, area.x + area.width);
-    const int bottom = std::max(had.y + had.height, area.y + area.height);
-    area = Rect{std::min(had.x, area.x), std::min(had.y, area.y), 0, 0};
-    area.width = right - area.x;
-    area.height = bottom - area.y;
-  }
-  jpeg_ = std::make_unique<JpegArea>(width_, height_, area);
+  if (jpeg_) area = jpeg_->area().united(area);
+  jpeg_ = std::make_unique<JpegArea>(shape_.width, shape_.height, area);
   // The picture decoded when the stream was opened is decoded again so, as all after it.
   if (!held_ || last_->data == nullptr) return;
   decode::FramePtr again = decode::new_frame();
@@ -294,13 +285,14 @@ bool StreamReader::choose(FrameChoice choice) {
   const AVStream* stream = input_.format->streams[input_.stream];
   if (threads_ > 1 && decode::IntraPool::suits(stream->codecpar->codec_id)) {
     decode::ShortcutMaker maker;
-    if (jpeg_)
-      maker = [width = width_, height = height_, area = jpeg_->area()] {
-        return [jpeg = std::make_shared<JpegArea>(width, height, area)](const AVPacket& packet,
-                                                                         AVFrame& frame) {
-          return jpeg->decode(packet.data, static_cast<size_t>(packet.size), frame);
-        };
-      };
+    if (jpeg_) {
+      auto wish = std::make_shared<JpegWish>();
+      wish->width = shape_.width;
+      wish->height = shape_.height;
+      wish->area = jpeg_->area();
+      wish->on = true;
+      maker = jpeg_area_shortcuts(std::move(wish));
+    }
     // Without a pool the one decoder goes on alone.
     if (auto pool = decode::IntraPool::open(stream, threads_, std::move(maker)); pool)
       pool_ = std::move(*pool);
@@ -352,9 +344,8 @@ const AVFrame* StreamReader::next(int64_t& frame) {
   stamp_.damaged = !stamp_.repeat && decode::damaged_picture(*shown_);
   stamp_.seconds = !stamp_.repeat && pts != AV_NOPTS_VALUE && first_pts_ != AV_NOPTS_VALUE
                        ? static_cast<double>(pts - first_pts_) * tb
-                       : (frames_.fps > 0 ? static_cast<double>(frame) / frames_.fps : 0);
-  next_wanted_ =
-      choice_.every < choice_.to - next_wanted_ ? next_wanted_ + choice_.every : choice_.to;
+                       : frames_.seconds_of(frame);
+  next_wanted_ = choice_.step_after(next_wanted_);
   return shown_.get();
 }
 

@@ -50,9 +50,9 @@ class StreamReader : public FrameSource {
       const StreamRequest& request, std::function<bool()> stop);
   ~StreamReader() override;
 
-  int width() const override { return width_; }
-  int height() const override { return height_; }
-  bool deep() const override { return deep_; }
+  int width() const override { return shape_.width; }
+  int height() const override { return shape_.height; }
+  bool deep() const override { return shape_.deep; }
   const decode::DisplayMatrix& display() const override { return display_; }
   bool length_known() const override { return false; }
   const ScanFrames& frames() const override { return frames_; }
@@ -88,8 +88,7 @@ class StreamReader : public FrameSource {
   decode::FramePtr shown_ = decode::new_frame();  // the picture of the last frame handed out
   int64_t shown_slot_ = -1;
   int64_t first_pts_ = AV_NOPTS_VALUE;
-  int width_ = 0, height_ = 0;
-  bool deep_ = false;
+  PictureShape shape_;
   decode::DisplayMatrix display_;
   ScanFrames frames_;
   FrameChoice choice_;

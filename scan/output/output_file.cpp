@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "base/text.h"
+
 namespace scan {
 namespace {
 
@@ -46,11 +48,10 @@ std::string temp_pattern(const std::string& output) {
 }  // namespace
 
 std::optional<Format> output_format(const std::string& output) {
-  std::string name = fs::path(output).filename().string();
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string name = fs::path(output).filename().string();
   // A name that is nothing but the ending is a hidden file, not an image.
   auto ends_in = [&](std::string_view tail) {
-    return name.size() > tail.size() && name.ends_with(tail);
+    return name.size() > tail.size() && base::ends_with_ignoring_case(name, tail);
   };
   if (ends_in(".png")) return Format::png;
   if (ends_in(".tif") || ends_in(".tiff")) return Format::tiff;

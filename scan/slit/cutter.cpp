@@ -34,10 +34,8 @@ Cutter::Outcome Cutter::cut(const AVFrame* picture, int64_t k, const strips::Byt
   if (oriented_) {
     oriented_->place(view, strip, cut_, 0);
   } else {
-    const strips::ConstBytePlane source{view.bytes, int64_t{view.width} * view.pixel_bytes,
-                                        view.height, view.stride};
-    strips::place_strip(source, strip, strips::ExactStrip{cut_, pixel_bytes_, 0, strip_lines_},
-                        0);
+    strips::place_strip(view.plane(), strip,
+                        strips::ExactStrip{cut_, pixel_bytes_, 0, strip_lines_}, 0);
   }
   outcome.laid = true;
   return outcome;

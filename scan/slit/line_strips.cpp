@@ -6,22 +6,6 @@
 #include <cstring>
 
 namespace scan {
-namespace {
-
-using Fits = base::Result<void, std::string>;
-
-Fits slit_fits(const std::string& what, int64_t first, int64_t width, int64_t size,
-               const char* lines) {
-  if (first < 0 || first >= size)
-    return base::failure(what + ": outside the frame (" + std::to_string(size) + " " + lines +
-                         ", 0 to " + std::to_string(size - 1) + ")");
-  if (width > size - first)
-    return base::failure(what + ": the slit reaches past the frame (" + std::to_string(size) +
-                         " " + lines + ")");
-  return {};
-}
-
-}  // namespace
 
 bool runs_on_lines(const SlitRequest& r) {
   return r.line || r.slit.moving || r.reduce != Reducer::copy;
@@ -53,11 +37,11 @@ base::Result<std::unique_ptr<LineStrips>, std::string> LineStrips::make(
     const SlitRequest& o, int width, int height, decode::Orientation orientation, int64_t strips,
     bool deep) {
   std::unique_ptr<LineStrips> made(new LineStrips(o, width, height, orientation, strips, deep));
-  if (Fits fits = made->place(o); !fits) return base::failure(fits.error());
+  if (auto fits = made->place(o); !fits) return base::failure(fits.error());
   return made;
 }
 
-Fits LineStrips::place(const SlitRequest& o) {
+base::Result<void, std::string> LineStrips::place(const SlitRequest& o) {
   if (!o.line) {
     // --slit: its WIDTH columns (rows) are the lines.
     slit_ = true;
@@ -73,7 +57,7 @@ Fits LineStrips::place(const SlitRequest& o) {
                                              o.slit.end_fraction, size)
                              : slit_from_;
     for (int64_t first : {slit_from_, slit_to_})
-      if (Fits fits = slit_fits(what, first, thickness_, size, names); !fits) return fits;
+      if (auto fits = slit_fits(what, first, thickness_, size, names); !fits) return fits;
     samples_ = rows_ ? shown_width_ : shown_height_;
   } else {
     const LineSpec& line = *o.line;

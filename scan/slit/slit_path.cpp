@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/text.h"
+
 namespace scan {
 namespace {
 
@@ -13,11 +15,9 @@ namespace {
 bool parse_coordinate(std::string_view text, Coordinate& c) {
   c.percent = text.ends_with('%');
   if (c.percent) text.remove_suffix(1);
-  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
-      text.find('.') != text.rfind('.') || text == ".")
-    return false;
-  c.value = std::strtod(std::string(text).c_str(), nullptr);
-  return std::isfinite(c.value);
+  const std::optional<double> value = base::plain_decimal(text);
+  if (value) c.value = *value;
+  return value.has_value();
 }
 
 base::Result<std::vector<Coordinate>, std::string> parse_points(std::string_view text,
@@ -151,6 +151,17 @@ int64_t slit_line(bool percent, int64_t position, double fraction, int64_t size)
   const double line = std::floor(fraction * static_cast<double>(size - 1) + 0.5);
   if (!(line >= 0)) return -1;  // NaN too
   return line < static_cast<double>(size) ? static_cast<int64_t>(line) : size;
+}
+
+base::Result<void, std::string> slit_fits(const std::string& what, int64_t first,
+                                          int64_t width, int64_t size, const char* lines) {
+  if (first < 0 || first >= size)
+    return base::failure(what + ": outside the frame (" + std::to_string(size) + " " + lines +
+                         ", 0 to " + std::to_string(size - 1) + ")");
+  if (width > size - first)
+    return base::failure(what + ": the slit reaches past the frame (" + std::to_string(size) +
+                         " " + lines + ")");
+  return {};
 }
 
 int64_t moving_position(int64_t a, int64_t b, int64_t k, int64_t n) {

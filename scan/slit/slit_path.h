@@ -64,6 +64,12 @@ std::vector<Point> parallel_line(const std::vector<Sample>& samples, int64_t thi
 // are the first and the last line. Anything past the picture gives -1 or `size`.
 int64_t slit_line(bool percent, int64_t position, double fraction, int64_t size);
 
+// Whether a slit `width` lines wide from line `first` fits a picture of `size` lines
+// (`lines` names them: "columns" or "rows"); else the message, `what` first.
+[[nodiscard]] base::Result<void, std::string> slit_fits(const std::string& what, int64_t first,
+                                                        int64_t width, int64_t size,
+                                                        const char* lines);
+
 // Where a moving slit stands at strip k of n: A + (B - A) k / (n - 1), rounded half up.
 int64_t moving_position(int64_t a, int64_t b, int64_t k, int64_t n);
 

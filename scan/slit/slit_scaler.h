@@ -7,10 +7,12 @@
 // conversion of the whole picture with the same flags, byte for byte. A side whose length
 // is not a whole number of chroma samples is not cut at all.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 #include "decode/rgb_scaler.h"
+#include "strips/exact_strips.h"
 
 namespace scan {
 
@@ -18,6 +20,14 @@ namespace scan {
 struct Rect {
   int x = 0, y = 0, width = 0, height = 0;
   bool operator==(const Rect&) const = default;
+
+  // The smallest rectangle that holds this one and `other`.
+  Rect united(const Rect& other) const {
+    const int left = std::min(x, other.x), top = std::min(y, other.y);
+    const int right = std::max(x + width, other.x + other.width);
+    const int bottom = std::max(y + height, other.y + other.height);
+    return Rect{left, top, right - left, bottom - top};
+  }
 };
 
 // More than 8 bits per component in `format`, by its pixel-format descriptor.
@@ -30,6 +40,11 @@ struct RgbView {
   int height = 0;
   ptrdiff_t stride = 0;  // bytes from one row to the next
   int pixel_bytes = 3;   // 3 or 6
+
+  // The same rows as bytes, as the strips are copied from.
+  strips::ConstBytePlane plane() const {
+    return {bytes, int64_t{width} * pixel_bytes, height, stride};
+  }
 };
 
 class SlitScaler {

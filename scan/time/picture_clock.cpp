@@ -6,22 +6,16 @@
 #include <cctype>
 #include <ctime>
 
+#include "base/text.h"
 #include "scan/input/exif_reader.h"
 
 namespace scan {
 namespace {
 
+using base::fixed_digits;
+
 bool digit_at(const std::string& s, size_t i) {
   return i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]));
-}
-
-bool number(const std::string& s, size_t at, size_t count, int& value) {
-  value = 0;
-  for (size_t i = at; i < at + count; ++i) {
-    if (!digit_at(s, i)) return false;
-    value = value * 10 + (s[i] - '0');
-  }
-  return true;
 }
 
 std::string two(int v) { return std::string(1, char('0' + v / 10)) + char('0' + v % 10); }
@@ -30,14 +24,14 @@ std::string two(int v) { return std::string(1, char('0' + v / 10)) + char('0' + 
 // `separators` between each two, the same both times, or none.
 bool three_numbers(const std::string& s, size_t& i, size_t first, const std::string& separators,
                    int& a, int& b, int& c) {
-  if (!number(s, i, first, a)) return false;
+  if (!fixed_digits(s, i, first, a)) return false;
   i += first;
   const char sep = i < s.size() && separators.find(s[i]) != std::string::npos ? s[i] : 0;
   if (sep) ++i;
-  if (!number(s, i, 2, b)) return false;
+  if (!fixed_digits(s, i, 2, b)) return false;
   i += 2;
   if (sep && (i >= s.size() || s[i++] != sep)) return false;
-  if (!number(s, i, 2, c)) return false;
+  if (!fixed_digits(s, i, 2, c)) return false;
   i += 2;
   return true;
 }
@@ -61,7 +55,7 @@ std::optional<WallTime> date_time_at(const std::string& s, size_t at) {
   if (i < s.size() && between.find(s[i]) != std::string::npos) ++i;
   if (!three_numbers(s, i, 2, "-.:_", h, mi, sec)) return std::nullopt;
   int millis = 0;
-  if (number(s, i, 3, millis)) i += 3;
+  if (fixed_digits(s, i, 3, millis)) i += 3;
   if (digit_at(s, i)) return std::nullopt;
   std::optional<WallTime> time = civil(y, mo, d, h, mi, sec);
   if (time) time->civil_micros += int64_t{millis} * 1000;
@@ -82,17 +76,16 @@ std::optional<WallTime> exif_time(const std::string& date_time, const std::strin
                                   const std::string& offset) {
   // "YYYY:MM:DD HH:MM:SS"; cameras without a clock write blanks or zeros.
   int y, mo, d, h, mi, s;
-  if (date_time.size() < 19 || !number(date_time, 0, 4, y) || date_time[4] != ':' ||
-      !number(date_time, 5, 2, mo) || date_time[7] != ':' || !number(date_time, 8, 2, d) ||
-      date_time[10] != ' ' || !number(date_time, 11, 2, h) || date_time[13] != ':' ||
-      !number(date_time, 14, 2, mi) || date_time[16] != ':' || !number(date_time, 17, 2, s))
+  const std::string& t = date_time;
+  if (t.size() < 19 || !fixed_digits(t, 0, 4, y) || t[4] != ':' || !fixed_digits(t, 5, 2, mo) ||
+      t[7] != ':' || !fixed_digits(t, 8, 2, d) || t[10] != ' ' || !fixed_digits(t, 11, 2, h) ||
+      t[13] != ':' || !fixed_digits(t, 14, 2, mi) || t[16] != ':' || !fixed_digits(t, 17, 2, s))
     return std::nullopt;
   std::optional<WallTime> time = civil(y, mo, d, h, mi, s);
   if (!time) return std::nullopt;
   // SubSecTime is the digits of a decimal fraction: "25" is 0.25 s.
-  int64_t scale = 100000;
-  for (size_t i = 0; i < subsec.size() && digit_at(subsec, i) && scale > 0; ++i, scale /= 10)
-    time->civil_micros += (subsec[i] - '0') * scale;
+  size_t digits = 0;
+  time->civil_micros += base::fraction_micros(subsec, digits);
   if (!offset.empty()) {
     if (std::optional<WallTime> zoned = parse_iso_time("2000-01-01T00:00:00" + offset))
       time->offset_minutes = zoned->offset_minutes;

@@ -19,16 +19,6 @@ bool shown(const ScanFrames& frames, int64_t frame) {
 
 }  // namespace
 
-double frame_seconds(const ScanFrames& frames, int64_t frame) {
-  if (frames.variable_rate && !frames.stamps.empty()) {
-    const size_t at = std::min<size_t>(static_cast<size_t>(std::max<int64_t>(frame, 0)),
-                                       frames.stamps.size() - 1);
-    return static_cast<double>(frames.stamps[at] - frames.stamps.front()) *
-           av_q2d(frames.clock.time_base);
-  }
-  return frames.fps > 0 ? static_cast<double>(frame) / frames.fps : 0;
-}
-
 std::optional<WallTime> clip_clock(const std::string& path, ClockSource source,
                                    const std::optional<std::string>& creation_time) {
   switch (source) {
@@ -111,7 +101,7 @@ base::Result<FrameTimes, std::string> FrameTimes::of_images(const ScanFrames& fr
 }
 
 std::optional<double> FrameTimes::seconds(int64_t frame) const {
-  if (!origin_) return frame_seconds(*frames_, frame);
+  if (!origin_) return frames_->seconds_of(frame);
   if (frame < 0 || frame >= static_cast<int64_t>(clocks_.size())) return std::nullopt;
   const std::optional<WallTime>& at = clocks_[static_cast<size_t>(frame)];
   if (!at) return std::nullopt;
@@ -127,7 +117,7 @@ std::optional<WallTime> FrameTimes::clock(int64_t frame) const {
                ? clocks_[static_cast<size_t>(frame)]
                : std::nullopt;
   if (!start_) return std::nullopt;
-  return start_->plus(frame_seconds(*frames_, frame));
+  return start_->plus(frames_->seconds_of(frame));
 }
 
 std::string FrameTimes::file(int64_t frame) const {

@@ -17,9 +17,6 @@
 
 namespace scan {
 
-// Seconds from the clip's start at which `frame` is shown.
-double frame_seconds(const ScanFrames& frames, int64_t frame);
-
 // The wall clock at the clip's start by `source`: the container's creation time
 // `creation_time` as the clip's source read it (exif and automatic; a clip has no EXIF),
 // the date and time in its name, or its modification time.

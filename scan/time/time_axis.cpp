@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/text.h"
+
 namespace scan {
 namespace {
 
@@ -62,10 +64,9 @@ std::optional<double> time_with_unit(const std::string& text, double plain_unit)
     unit = last == 's' ? 1 : last == 'm' ? 60 : 3600;
     number.pop_back();
   }
-  if (unit == 0 || number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
-      number.find('.') != number.rfind('.') || number == ".")
-    return std::nullopt;
-  const double value = std::strtod(number.c_str(), nullptr) * unit;
+  const std::optional<double> read = base::plain_decimal(number);
+  if (unit == 0 || !read) return std::nullopt;
+  const double value = *read * unit;
   if (!std::isfinite(value)) return std::nullopt;
   return value;
 }

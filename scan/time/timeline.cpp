@@ -6,8 +6,12 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/text.h"
+
 namespace scan {
 namespace {
+
+using base::fixed_digits;
 
 constexpr int64_t micros_per_second = 1'000'000;
 
@@ -120,16 +124,6 @@ std::string clock_text(const StripRecord& record) {
   return record.clock ? iso_time(*record.clock) : std::string();
 }
 
-bool digits(const std::string& text, size_t at, size_t count, int& value) {
-  if (at + count > text.size()) return false;
-  value = 0;
-  for (size_t i = at; i < at + count; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-    value = value * 10 + (text[i] - '0');
-  }
-  return true;
-}
-
 }  // namespace
 
 WallTime WallTime::plus(double seconds) const {
@@ -169,10 +163,10 @@ std::string iso_time(const WallTime& time) {
 
 std::optional<WallTime> parse_iso_time(const std::string& text) {
   int year, month, day, hour, minute, second;
-  if (!digits(text, 0, 4, year) || text.size() < 19 || text[4] != '-' ||
-      !digits(text, 5, 2, month) || text[7] != '-' || !digits(text, 8, 2, day) ||
-      (text[10] != 'T' && text[10] != ' ') || !digits(text, 11, 2, hour) || text[13] != ':' ||
-      !digits(text, 14, 2, minute) || text[16] != ':' || !digits(text, 17, 2, second))
+  if (!fixed_digits(text, 0, 4, year) || text.size() < 19 || text[4] != '-' ||
+      !fixed_digits(text, 5, 2, month) || text[7] != '-' || !fixed_digits(text, 8, 2, day) ||
+      (text[10] != 'T' && text[10] != ' ') || !fixed_digits(text, 11, 2, hour) || text[13] != ':' ||
+      !fixed_digits(text, 14, 2, minute) || text[16] != ':' || !fixed_digits(text, 17, 2, second))
     return std::nullopt;
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
     return std::nullopt;
@@ -183,13 +177,7 @@ std::optional<WallTime> parse_iso_time(const std::string& text) {
   if (same_day != static_cast<unsigned>(day)) return std::nullopt;
   size_t at = 19;
   int64_t micros = 0;
-  if (at < text.size() && text[at] == '.') {
-    int64_t scale = 100000;
-    for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
-      micros += (text[at] - '0') * scale;
-      scale /= 10;
-    }
-  }
+  if (at < text.size() && text[at] == '.') micros = base::fraction_micros(text, ++at);
   WallTime time;
   time.civil_micros =
       ((days_from_civil(year, month, day) * 24 + hour) * 60 + minute) * 60 * micros_per_second +
@@ -201,8 +189,8 @@ std::optional<WallTime> parse_iso_time(const std::string& text) {
   }
   int hours = 0, minutes = 0;
   const bool colon = at + 3 < text.size() && text[at + 3] == ':';
-  if ((text[at] != '+' && text[at] != '-') || !digits(text, at + 1, 2, hours) ||
-      !digits(text, at + (colon ? 4 : 3), 2, minutes) ||
+  if ((text[at] != '+' && text[at] != '-') || !fixed_digits(text, at + 1, 2, hours) ||
+      !fixed_digits(text, at + (colon ? 4 : 3), 2, minutes) ||
       at + (colon ? 6 : 5) != text.size() || hours > 23 || minutes > 59)
     return std::nullopt;
   time.offset_minutes = (text[at] == '-' ? -1 : 1) * (hours * 60 + minutes);
@@ -210,12 +198,8 @@ std::optional<WallTime> parse_iso_time(const std::string& text) {
 }
 
 std::optional<TimelineFormat> timeline_format(const std::string& path) {
-  auto ends = [&](const std::string& suffix) {
-    if (path.size() <= suffix.size()) return false;
-    for (size_t i = 0; i < suffix.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(path[path.size() - suffix.size() + i])) != suffix[i])
-        return false;
-    return true;
+  auto ends = [&](std::string_view suffix) {
+    return path.size() > suffix.size() && base::ends_with_ignoring_case(path, suffix);
   };
   if (ends(".csv")) return TimelineFormat::csv;
   if (ends(".json")) return TimelineFormat::json;
