@@ -3,6 +3,7 @@
 // which the caller cannot drop unread.
 #pragma once
 #include <optional>
+#include <string>
 #include <utility>
 #include <variant>
 
@@ -54,5 +55,8 @@ class [[nodiscard]] Result<void, E> {
  private:
   std::optional<E> error_;
 };
+
+// Success, or the message (one line, without the program's name) that says why not.
+using Status = Result<void, std::string>;
 
 }  // namespace base

@@ -20,7 +20,6 @@ namespace scan {
 namespace {
 
 // Nothing, or why an option's value is wrong.
-using Parsing = base::Result<void, std::string>;
 
 bool whole_number(std::string_view text, int64_t& value) {
   if (text.empty()) return false;
@@ -39,7 +38,7 @@ std::string option_text(std::string_view name, std::string_view value) {
   return "--" + std::string(name) + " " + std::string(value);
 }
 
-Parsing parse_point(std::string_view name, std::string_view value, ClipPoint& point) {
+base::Status parse_point(std::string_view name, std::string_view value, ClipPoint& point) {
   point = ClipPoint{true, false, 0, 0, option_text(name, value)};
   if (value.ends_with('s') || value.ends_with('m') || value.ends_with('h')) {
     point.seconds = true;
@@ -53,7 +52,7 @@ Parsing parse_point(std::string_view name, std::string_view value, ClipPoint& po
   return base::failure(point.text + ": not a frame number or a time such as 12.5s, 1.5m or 1h");
 }
 
-Parsing parse_position(std::string_view position, const std::string& text, SlitSpec& slit) {
+base::Status parse_position(std::string_view position, const std::string& text, SlitSpec& slit) {
   if (position.ends_with('%')) {
     double percent = 0;
     slit.percent = true;
@@ -67,7 +66,7 @@ Parsing parse_position(std::string_view position, const std::string& text, SlitS
   return {};
 }
 
-Parsing parse_slit(std::string_view value, SlitSpec& slit) {
+base::Status parse_slit(std::string_view value, SlitSpec& slit) {
   slit = SlitSpec{};
   slit.given = true;
   slit.text = option_text("slit", value);
@@ -84,7 +83,7 @@ Parsing parse_slit(std::string_view value, SlitSpec& slit) {
     SlitSpec end;
     if (position.size() == dots + 2)
       return base::failure(slit.text + ": the slit's last position is missing after ..");
-    if (Parsing p = parse_position(position.substr(dots + 2), slit.text, end); !p) return p;
+    if (base::Status p = parse_position(position.substr(dots + 2), slit.text, end); !p) return p;
     slit.end_percent = end.percent;
     slit.end_position = end.position;
     slit.end_fraction = end.fraction;
@@ -93,7 +92,7 @@ Parsing parse_slit(std::string_view value, SlitSpec& slit) {
   return parse_position(position, slit.text, slit);
 }
 
-Parsing parse_every(std::string_view value, int64_t& every) {
+base::Status parse_every(std::string_view value, int64_t& every) {
   if (!whole_number(value, every))
     return base::failure(option_text("every", value) + ": not a whole number");
   if (every <= 0)
@@ -101,7 +100,7 @@ Parsing parse_every(std::string_view value, int64_t& every) {
   return {};
 }
 
-Parsing parse_threads(std::string_view value, int& threads) {
+base::Status parse_threads(std::string_view value, int& threads) {
   int64_t count = 0;
   if (!whole_number(value, count))
     return base::failure(option_text("threads", value) + ": not a whole number");
@@ -111,7 +110,7 @@ Parsing parse_threads(std::string_view value, int& threads) {
   return {};
 }
 
-Parsing parse_cut(std::string_view value, strips::Cut& cut) {
+base::Status parse_cut(std::string_view value, strips::Cut& cut) {
   if (value == "vertical")
     cut = strips::Cut::vertical;
   else if (value == "horizontal")
@@ -121,7 +120,7 @@ Parsing parse_cut(std::string_view value, strips::Cut& cut) {
   return {};
 }
 
-Parsing parse_compress(std::string_view value, Options& o) {
+base::Status parse_compress(std::string_view value, Options& o) {
   o.compress_text = option_text("compress", value);
   if (value == "deflate")
     o.compress = TiffCompression::deflate;
@@ -136,21 +135,21 @@ Parsing parse_compress(std::string_view value, Options& o) {
   return {};
 }
 
-Parsing parse_timeline(std::string_view value, Options& o) {
+base::Status parse_timeline(std::string_view value, Options& o) {
   o.timeline = std::string(value);
   if (!timeline_format(o.timeline))
     return base::failure(option_text("timeline", value) + ": the name must end in .csv or .json");
   return {};
 }
 
-Parsing parse_clock(std::string_view value, Options& o) {
+base::Status parse_clock(std::string_view value, Options& o) {
   const std::optional<ClockSource> source = parse_clock_source(std::string(value));
   if (!source) return base::failure(option_text("clock", value) + ": must be exif, name, mtime or none");
   o.clock = *source;
   return {};
 }
 
-Parsing parse_bin(std::string_view value, Options& o) {
+base::Status parse_bin(std::string_view value, Options& o) {
   o.bin_text = option_text("bin", value);
   const std::optional<double> seconds = parse_duration(std::string(value));
   if (!seconds) return base::failure(o.bin_text + ": not a time above 0 such as 60s, 0.5s, 2m or 1h");
@@ -158,7 +157,7 @@ Parsing parse_bin(std::string_view value, Options& o) {
   return {};
 }
 
-Parsing parse_input_option(std::string_view value, Options& o) {
+base::Status parse_input_option(std::string_view value, Options& o) {
   const size_t equals = value.find('=');
   if (equals == std::string_view::npos || equals == 0)
     return base::failure(option_text("input-option", value) + ": not KEY=VALUE");
@@ -167,7 +166,7 @@ Parsing parse_input_option(std::string_view value, Options& o) {
 }
 
 // A time ("30s", "0.5s") or a number of strips ("100").
-Parsing parse_flush(std::string_view value, FlushSpec& flush) {
+base::Status parse_flush(std::string_view value, FlushSpec& flush) {
   flush = FlushSpec{true, false, 0, 0, option_text("flush", value)};
   if (value.ends_with('s')) {
     flush.seconds = true;
@@ -180,9 +179,9 @@ Parsing parse_flush(std::string_view value, FlushSpec& flush) {
 
 // An option that applies its value to the options read so far, or says why the value is
 // wrong.
-using Apply = Parsing (*)(std::string_view value, Options& o);
+using Apply = base::Status (*)(std::string_view value, Options& o);
 
-Parsing set_flag(bool& flag) {
+base::Status set_flag(bool& flag) {
   flag = true;
   return {};
 }
@@ -220,7 +219,7 @@ const OptionRow rows[] = {
              "POS as A..B moves the slit from A at the first strip\n"
              "to B at the last, rounded to whole pixels\n",
      .apply = [](std::string_view v, Options& o) {
-       Parsing parsed = parse_slit(v, o.slit);
+       base::Status parsed = parse_slit(v, o.slit);
        o.order.push_back({false, o.slits.size()});
        o.slits.push_back(o.slit);
        return parsed;
@@ -234,7 +233,7 @@ const OptionRow rows[] = {
              "up; each strip a column, the first point at the top;\n"
              "P..Q (paths of as many points) moves every point from P\n"
              "at the first strip to Q at the last; not with --cut\n",
-     .apply = [](std::string_view v, Options& o) -> Parsing {
+     .apply = [](std::string_view v, Options& o) -> base::Status {
        auto line = parse_line(v);
        if (!line) return base::failure(line.error());
        o.order.push_back({true, o.lines.size()});
@@ -245,7 +244,7 @@ const OptionRow rows[] = {
      .value = "T",
      .help = "with --line: T parallel lines one pixel apart, centred\n"
              "on the path; default: 1\n",
-     .apply = [](std::string_view v, Options& o) -> Parsing {
+     .apply = [](std::string_view v, Options& o) -> base::Status {
        o.thickness_given = true;
        if (!whole_number(v, o.thickness) || o.thickness < 1)
          return base::failure(option_text("thickness", v) + ": must be a whole number, 1 or more");
@@ -256,7 +255,7 @@ const OptionRow rows[] = {
      .help = "how the lines of a --thickness or of a --slit's WIDTH\n"
              "are combined: copy lays them side by side, the others\n"
              "make one line (means rounded half up); default: copy\n",
-     .apply = [](std::string_view v, Options& o) -> Parsing {
+     .apply = [](std::string_view v, Options& o) -> base::Status {
        const std::optional<Reducer> reducer = reducer_named(v);
        if (!reducer) {
          return base::failure(option_text("reduce", v) +
@@ -275,7 +274,7 @@ const OptionRow rows[] = {
              "image each from one decoding pass, OUTPUT's %d made\n"
              "1, 2, ... in the order given; all or none are written\n"
              "(with --skip-existing, those there are skipped)\n",
-     .apply = [](std::string_view v, Options& o) -> Parsing {
+     .apply = [](std::string_view v, Options& o) -> base::Status {
        o.time_given = true;
        if (v != "right" && v != "down")
          return base::failure(option_text("time-axis", v) + ": must be right or down");
@@ -326,7 +325,7 @@ const OptionRow rows[] = {
              "programs' pixels exactly (the two differ by less than\n"
              "one level on average, at sharp colour edges);\n"
              "default: auto\n",
-     .apply = [](std::string_view v, Options& o) -> Parsing {
+     .apply = [](std::string_view v, Options& o) -> base::Status {
        if (v != "auto" && v != "ffmpeg")
          return base::failure(option_text("decoder", v) + ": must be auto or ffmpeg");
        o.ffmpeg_decoder = v == "ffmpeg";
@@ -381,7 +380,7 @@ const OptionRow rows[] = {
      .value = "NAME",
      .help = "read INPUT with FFmpeg's demuxer or device NAME (mjpeg,\n"
              "v4l2, ...); default: FFmpeg guesses\n",
-     .apply = [](std::string_view v, Options& o) -> Parsing {
+     .apply = [](std::string_view v, Options& o) -> base::Status {
        o.input_format = v;
        return {};
      },
@@ -458,14 +457,14 @@ Parsed usage_error(std::string error) {
 }
 
 // What spans several options, checked once all are read, in this order.
-Parsing force_or_skip(const Options& o) {
+base::Status force_or_skip(const Options& o) {
   if (o.force && o.skip_existing)
     return base::failure(std::string("--force and --skip-existing: give one or the other"));
   return {};
 }
 
 // Options that do not go together with --line, or with each other.
-Parsing line_fits(const Options& o) {
+base::Status line_fits(const Options& o) {
   const bool lines = !o.lines.empty();
   if (lines && o.cut_given)
     return base::failure(std::string("--line and --cut: a line runs any way; use --time-axis"));
@@ -476,14 +475,14 @@ Parsing line_fits(const Options& o) {
   return {};
 }
 
-Parsing bin_or_every(const Options& o) {
+base::Status bin_or_every(const Options& o) {
   if (o.bin > 0 && o.every != 1)
     return base::failure(o.bin_text + " and --every: give one or the other");
   return {};
 }
 
 // INPUT and OUTPUT, which getopt_long has moved behind the options.
-Parsing take_files(const std::vector<std::string>& operands, Options& o) {
+base::Status take_files(const std::vector<std::string>& operands, Options& o) {
   if (operands.size() != 2)
     return base::failure("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
                          " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
@@ -493,7 +492,7 @@ Parsing take_files(const std::vector<std::string>& operands, Options& o) {
 }
 
 // OUTPUT (and the timeline) hold %d exactly when there are several slits: each has its own.
-Parsing files_numbered(const Options& o) {
+base::Status files_numbered(const Options& o) {
   const bool numbered = o.output.find("%d") != std::string::npos;
   if (o.order.size() > 1 && !numbered)
     return base::failure(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
@@ -570,19 +569,19 @@ Parsed parse_options(const std::vector<std::string>& args) {
     if (row == nullptr) return usage_error(offending(argv, key) + ": unknown option (see --help)");
     if (row->apply == nullptr) {
       parsed.action = row->action;
-    } else if (Parsing applied = row->apply(optarg != nullptr ? optarg : "", parsed.options);
+    } else if (base::Status applied = row->apply(optarg != nullptr ? optarg : "", parsed.options);
                !applied) {
       return usage_error(applied.error());
     }
   }
   if (parsed.action != Parsed::Action::run) return parsed;
   Options& o = parsed.options;
-  for (Parsing (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every})
-    if (Parsing fits = check(o); !fits) return usage_error(fits.error());
+  for (base::Status (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every})
+    if (base::Status fits = check(o); !fits) return usage_error(fits.error());
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
-  if (Parsing taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)
+  if (base::Status taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)
     return usage_error(taken.error());
-  if (Parsing numbered = files_numbered(o); !numbered) return usage_error(numbered.error());
+  if (base::Status numbered = files_numbered(o); !numbered) return usage_error(numbered.error());
   return parsed;
 }
 

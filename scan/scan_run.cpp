@@ -211,9 +211,9 @@ Failure Run::check_outputs() {
     return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
-  if (Written ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+  if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
   if (!o_.timeline.empty())
-    if (Written ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+    if (base::Status ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
   return {};
 }
 
@@ -225,7 +225,7 @@ Failure Run::prepare() {
   // that signal still abandons the run.
   if (clip_ == nullptr) {
     if (!o_.input_format.empty())
-      if (InputFormatCheck known = check_input_format(o_.input_format); !known)
+      if (base::Status known = check_input_format(o_.input_format); !known)
         return fail(ExitStatus::usage, known.error());
     if (Failure bad = check_stream_only()) return bad;
     InputOpening opened = open_input(
@@ -403,7 +403,7 @@ Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
     const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
     if (abandon_asked() != 0) return interrupted();
     // A stream ends where it ends, or where a signal ended it.
-    if (picture == nullptr && !gap && !clip_->length_known() && clip_->failure().empty()) break;
+    if (picture == nullptr && !gap && !clip_->length_known() && !clip_->failure()) break;
     if (picture == nullptr && !gap)
       return ended_early(o_.bin > 0 ? plan_.strip_frames.frames[k] : plan_.choice.from + k * plan_.choice.every);
     // A picture that did not decode shows the last good one again.
@@ -476,7 +476,7 @@ void Run::lay_band(int64_t k) {
 }
 
 Failure Run::ended_early(int64_t frame) const {
-  if (const std::string why = clip_->failure(); !why.empty()) return fail(ExitStatus::failed, why);
+  if (const auto why = clip_->failure()) return fail(ExitStatus::failed, *why);
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
   if (clip_->broke_off() && clip_->read_error() != 0)
@@ -576,7 +576,7 @@ Failure Run::commit_all() {
   for (Sink* sink : landing_order()) {
     TempOutput* file = sink->file();
     if (file == nullptr) continue;
-    if (Written ok = file->commit(sink->replaces()); !ok) {
+    if (base::Status ok = file->commit(sink->replaces()); !ok) {
       for (const std::string& name : landed) std::remove(name.c_str());
       return fail(ExitStatus::failed, ok.error());
     }

@@ -22,7 +22,7 @@ Error write_failed(const SinkSetting& s, const std::string& error) {
 
 // An image's file synced; a failure is said as OUTPUT's.
 base::Result<void, Error> seal_image(const SinkSetting& s, TempOutput& output) {
-  if (Written ok = output.seal(); !ok) return base::failure(write_failed(s, ok.error()));
+  if (base::Status ok = output.seal(); !ok) return base::failure(write_failed(s, ok.error()));
   return {};
 }
 
@@ -47,7 +47,7 @@ class HeldPng : public Sink {
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (auto fits = check_image_size(size, available_memory()); !fits)
       return base::failure(failed(s_.output + ": " + fits.error()));
-    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
     if (auto had = image_.allocate(size); !had)
       return base::failure(failed(s_.output + ": " + had.error() +
                                   "; use --every or a shorter range"));
@@ -62,7 +62,7 @@ class HeldPng : public Sink {
     return {};
   }
   base::Result<void, Error> finish() override {
-    if (PngWritten ok = write_png(output_.stream(), image_, s_.threads, png_chunk_bytes, s_.stop);
+    if (base::Status ok = write_png(output_.stream(), image_, s_.threads, png_chunk_bytes, s_.stop);
         !ok)
       return base::failure(write_failed(s_, ok.error()));
     return {};
@@ -84,26 +84,26 @@ class StreamedPng : public Sink {
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (auto fits = check_image_size(size, -1); !fits)
       return base::failure(failed(s_.output + ": " + fits.error()));
-    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
     const ImageSize rows = strip_of(s_, size);
     if (auto had = strip.allocate(rows); !had)
       return base::failure(failed(s_.output + ": " + had.error() +
                                   "; use --every or a shorter range"));
     writer_ = std::make_unique<PngWriter>(output_.stream(), size, s_.threads, png_chunk_bytes,
                                           s_.stop);
-    if (PngWritten ok = writer_->begin(); !ok)
+    if (base::Status ok = writer_->begin(); !ok)
       return base::failure(failed(s_.output + ": " + ok.error()));
     return {};
   }
   base::Result<void, Error> take(const Laid& laid) override {
     const StripImage& strip = laid.strip;
-    if (PngWritten ok = writer_->add_rows(strip.row(0), s_.strip_lines, strip.stride()); !ok)
+    if (base::Status ok = writer_->add_rows(strip.row(0), s_.strip_lines, strip.stride()); !ok)
       return base::failure(write_failed(s_, ok.error()));
     ++strips_;
     return {};
   }
   base::Result<void, Error> finish() override {
-    if (PngWritten ok = writer_->finish(); !ok) return base::failure(write_failed(s_, ok.error()));
+    if (base::Status ok = writer_->finish(); !ok) return base::failure(write_failed(s_, ok.error()));
     return {};
   }
   TempOutput* file() override { return &output_; }
@@ -128,7 +128,7 @@ class TiffSink : public Sink {
                                   " pixels, more than TIFF allows (" +
                                   std::to_string(tiff_max_side) +
                                   " a side); use --every or a shorter range"));
-    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
     auto opened = TiffBands::open(fileno(output_.stream()), size, s_.cut, s_.compress,
                                   needs_bigtiff(size, s_.compress));
     if (!opened) return base::failure(write_failed(s_, opened.error()));
@@ -213,7 +213,7 @@ class TimelineFile : public Sink {
     // A signal may have ended the run before the strips planned were all there.
     if (records_.size() > static_cast<size_t>(strips_))
       records_.resize(static_cast<size_t>(strips_));
-    if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
     const std::string text = timeline_format(path_) == TimelineFormat::json
                                  ? timeline_json(head_(), records_)
                                  : timeline_csv(records_);
@@ -224,7 +224,7 @@ class TimelineFile : public Sink {
   TempOutput* file() override { return &output_; }
   bool replaces() const override { return s_.force; }
   base::Result<void, Error> seal() override {
-    if (Written ok = output_.seal(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.seal(); !ok) return base::failure(failed(ok.error()));
     return {};
   }
   bool lands_first() const override { return true; }
@@ -300,21 +300,21 @@ base::Result<void, Error> GrowingSink::flush_if_due(int64_t strips) {
   // length keeps OUTPUT for the whole image.
   const std::string target = length_known_ ? partial_name(setting_.output) : setting_.output;
   TempOutput flushed(target);
-  if (Written ok = flushed.create(); !ok) return base::failure(failed(ok.error()));
-  if (Written ok = grown_->write(flushed.stream(), format_, setting_.compress, setting_.threads,
+  if (base::Status ok = flushed.create(); !ok) return base::failure(failed(ok.error()));
+  if (base::Status ok = grown_->write(flushed.stream(), format_, setting_.compress, setting_.threads,
                                  setting_.stop);
       !ok)
     return base::failure(write_failed(setting_, ok.error()));
   // OUTPUT was checked before the run; from the first flush on it is this run's own, as the
   // partial file is.
-  if (Written ok = flushed.commit(true); !ok) return base::failure(failed(ok.error()));
+  if (base::Status ok = flushed.commit(true); !ok) return base::failure(failed(ok.error()));
   if (length_known_) partial_ = target;
   return {};
 }
 
 base::Result<void, Error> GrowingSink::finish() {
-  if (Written ok = output_.create(); !ok) return base::failure(failed(ok.error()));
-  if (Written ok = grown_->write(output_.stream(), format_, setting_.compress, setting_.threads,
+  if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+  if (base::Status ok = grown_->write(output_.stream(), format_, setting_.compress, setting_.threads,
                                  setting_.stop);
       !ok)
     return base::failure(write_failed(setting_, ok.error()));

@@ -111,8 +111,8 @@ class FrameSource {
   // each a message without the program's name and the input's.
   virtual std::vector<std::string> warnings() const { return {}; }
   // Why next() gave up on an input that cannot go on (an image of another size), as a
-  // message without the program's name; empty when it did not.
-  virtual std::string failure() const { return {}; }
+  // message without the program's name; nothing when it did not.
+  virtual std::optional<std::string> failure() const { return std::nullopt; }
 };
 
 }  // namespace scan

@@ -227,7 +227,7 @@ bool ImageSequence::choose(FrameChoice choice) {
 }
 
 const AVFrame* ImageSequence::next(int64_t& frame) {
-  if (next_wanted_ >= choice_.to || !failure_.empty()) return nullptr;
+  if (next_wanted_ >= choice_.to || failure_) return nullptr;
   const size_t index = static_cast<size_t>(next_wanted_);
   const std::string& file = files_[index];
   look_ahead();

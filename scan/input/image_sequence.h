@@ -48,11 +48,11 @@ class ImageSequence : public FrameSource {
   bool choose(FrameChoice choice) override;
   const AVFrame* next(int64_t& frame) override;
   const FrameStamp& stamp() const override { return stamp_; }
-  bool broke_off() const override { return !failure_.empty(); }
+  bool broke_off() const override { return failure_.has_value(); }
   int read_error() const override { return 0; }
   int64_t damaged() const override { return damaged_; }
   std::string first_damaged() const override { return first_damaged_; }
-  std::string failure() const override { return failure_; }
+  std::optional<std::string> failure() const override { return failure_; }
   std::vector<std::string> warnings() const override;
   // JPEG images are then decoded only around `area`, with libjpeg-turbo, as MJPEG clips are.
   void read_only(Rect area) override;
@@ -113,7 +113,7 @@ class ImageSequence : public FrameSource {
   std::vector<long long> numbers_;
   bool rotate_ = true;
   int orientation_ = 1;  // the first image's
-  std::string failure_;
+  std::optional<std::string> failure_;
   FrameStamp stamp_;
 };
 

@@ -41,7 +41,9 @@ class ReadAhead final : public FrameSource {
   std::string first_damaged() const override {
     return through_ ? source_->first_damaged() : current_.first_damaged;
   }
-  std::string failure() const override { return through_ ? source_->failure() : current_.failure; }
+  std::optional<std::string> failure() const override {
+    return through_ ? source_->failure() : current_.failure;
+  }
 
  private:
   // A picture (none at the end) and the source's answers right after handing it out.
@@ -52,7 +54,8 @@ class ReadAhead final : public FrameSource {
     bool broke_off = false;
     int read_error = 0;
     int64_t damaged = 0;
-    std::string first_damaged, failure;
+    std::string first_damaged;
+    std::optional<std::string> failure;
   };
 
   void fetch_all();

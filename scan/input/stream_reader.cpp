@@ -77,8 +77,8 @@ std::string open_failure(const std::string& input, const decode::OpenFailure& fa
 // one, not linked: it brings some eighty libraries more, whose loading took 50 ms of every
 // start, which a batch of many short clips pays each time. Fails with why the devices are
 // missing.
-const InputFormatCheck& register_devices() {
-  static const InputFormatCheck registered = []() -> InputFormatCheck {
+const base::Status& register_devices() {
+  static const base::Status registered = []() -> base::Status {
     const std::string name = "libavdevice.so." + std::to_string(LIBAVDEVICE_VERSION_MAJOR);
     void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return base::failure(std::string(dlerror()));
@@ -91,7 +91,7 @@ const InputFormatCheck& register_devices() {
 }
 
 std::string no_such_format(const std::string& name) {
-  const InputFormatCheck& devices = register_devices();
+  const base::Status& devices = register_devices();
   return "--format " + name + ": FFmpeg knows no such input format or device" +
          (devices ? "" : " (devices cannot be used: " + devices.error() + ")");
 }
@@ -102,7 +102,7 @@ InputOptions stream_open_options(const StreamRequest& request) {
   return decode::with_read_timeout(request.input, request.options);
 }
 
-InputFormatCheck check_input_format(const std::string& name) {
+base::Status check_input_format(const std::string& name) {
   (void)register_devices();  // a failure is told when the format is not found
   if (av_find_input_format(name.c_str()) != nullptr) return {};
   return base::failure(no_such_format(name));

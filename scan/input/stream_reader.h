@@ -37,10 +37,8 @@ bool is_stream_input(const std::string& input, const std::string& format);
 // connection and never answers ends the run instead of holding it for ever.
 InputOptions stream_open_options(const StreamRequest& request);
 
-using InputFormatCheck = base::Result<void, std::string>;
-
 // Fails, saying so, unless FFmpeg (with its devices) has a demuxer or device of that name.
-InputFormatCheck check_input_format(const std::string& name);
+base::Status check_input_format(const std::string& name);
 
 class StreamReader : public FrameSource {
  public:

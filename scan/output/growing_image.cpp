@@ -33,7 +33,7 @@ base::Result<void, std::string> GrowingImage::add(const StripImage& strip) {
   return {};
 }
 
-Written GrowingImage::write(std::FILE* file, Format format, TiffCompression compression,
+base::Status GrowingImage::write(std::FILE* file, Format format, TiffCompression compression,
                             int threads, const base::ShouldStop& stop) const {
   const ImageSize whole = size();
   const int64_t strip_bytes = lines_ * across_ * pixel_bytes_;
@@ -58,7 +58,7 @@ Written GrowingImage::write(std::FILE* file, Format format, TiffCompression comp
   const strips::BytePlane plane = image.plane();
   const strips::ExactStrip place{cut_, pixel_bytes_, 0, lines_};
   for (int64_t k = 0; k < strips_; ++k) strips::place_strip(strip_plane(k), plane, place, k);
-  if (PngWritten written = write_png(file, image, threads, png_chunk_bytes, stop); !written)
+  if (base::Status written = write_png(file, image, threads, png_chunk_bytes, stop); !written)
     return base::failure(written.error());
   return {};
 }

@@ -29,7 +29,7 @@ class GrowingImage {
 
   // Writes the image so far to `file` (open, empty) as `format`; a message when it fails
   // or `stop` asks it to stop.
-  Written write(std::FILE* file, Format format, TiffCompression compression, int threads,
+  base::Status write(std::FILE* file, Format format, TiffCompression compression, int threads,
                 const base::ShouldStop& stop = {}) const;
 
  private:

@@ -58,7 +58,7 @@ std::optional<Format> output_format(const std::string& output) {
   return std::nullopt;
 }
 
-Written check_output(const std::string& output, bool force) {
+base::Status check_output(const std::string& output, bool force) {
   const std::string folder = folder_of(output);
   struct stat st {};
   if (stat(folder.c_str(), &st) != 0) {
@@ -83,7 +83,7 @@ TempOutput::~TempOutput() {
   if (!committed_) discard();
 }
 
-Written TempOutput::create() {
+base::Status TempOutput::create() {
   std::string pattern = temp_pattern(output_);
   int fd = mkstemp(pattern.data());
   if (fd < 0)
@@ -105,7 +105,7 @@ Written TempOutput::create() {
   return {};
 }
 
-Written TempOutput::seal() {
+base::Status TempOutput::seal() {
   if (sealed_) return {};
   if (stream_ == nullptr) return base::failure(output_ + ": cannot write (the file was not made)");
   std::string failure;
@@ -122,8 +122,8 @@ Written TempOutput::seal() {
   return {};
 }
 
-Written TempOutput::commit(bool force) {
-  if (Written ok = seal(); !ok) return ok;
+base::Status TempOutput::commit(bool force) {
+  if (base::Status ok = seal(); !ok) return ok;
   // Without --force an OUTPUT that appeared meanwhile is not replaced either.
   int flags = force ? 0 : RENAME_NOREPLACE;
   int done = renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, output_.c_str(), flags);

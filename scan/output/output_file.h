@@ -17,13 +17,9 @@ enum class Format { png, tiff };
 // By OUTPUT's name: .png, or .tif or .tiff (in any case); nothing for any other name.
 std::optional<Format> output_format(const std::string& output);
 
-// Nothing, or the message (without the program's name) that says why OUTPUT cannot be
-// written.
-using Written = base::Result<void, std::string>;
-
 // Checks OUTPUT before anything is decoded: its folder, and that it does not exist unless
 // `force`.
-Written check_output(const std::string& output, bool force);
+base::Status check_output(const std::string& output, bool force);
 
 class TempOutput {
  public:
@@ -34,18 +30,18 @@ class TempOutput {
   ~TempOutput();
 
   // Creates the temporary file.
-  Written create();
+  base::Status create();
   std::FILE* stream() const { return stream_; }
   const std::string& temp_path() const { return temp_; }
   // OUTPUT: the name it lands under.
   const std::string& target() const { return output_; }
   // Flushes, syncs and closes the file: all that may fail in writing it, so that several
   // outputs can be sealed before any is renamed. Nothing to do once done.
-  Written seal();
+  base::Status seal();
   // The file's size, once sealed.
   int64_t bytes() const { return bytes_; }
   // Seals the file and renames it to OUTPUT (replacing it only when `force`).
-  Written commit(bool force);
+  base::Status commit(bool force);
   // Closes and removes the temporary file.
   void discard();
 

@@ -142,7 +142,7 @@ class PngWriter::Impl {
     for (std::thread& t : workers_) t.join();
   }
 
-  PngWritten begin() {
+  base::Status begin() {
     uint8_t header[8 + 25] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     uint8_t* ihdr = header + 8;
     put_be32(ihdr, 13);
@@ -155,7 +155,7 @@ class PngWriter::Impl {
     return put(header, sizeof header);
   }
 
-  PngWritten add_rows(const uint8_t* rows, int64_t count, int64_t stride) {
+  base::Status add_rows(const uint8_t* rows, int64_t count, int64_t stride) {
     if (rows_added_ + count > size_.height) return base::failure(std::string("too many rows"));
     const size_t packed = static_cast<size_t>(row_bytes_ - 1);
     for (int64_t r = 0; r < count; ++r) {
@@ -166,13 +166,13 @@ class PngWriter::Impl {
       ++c.rows;
       ++rows_added_;
       if (rows_added_ == size_.height || c.rows == rows_per_chunk_) {
-        if (PngWritten sent = submit(); !sent) return sent;
+        if (base::Status sent = submit(); !sent) return sent;
       }
     }
     return {};
   }
 
-  PngWritten add_held_rows(const uint8_t* rows, int64_t count, int64_t stride) {
+  base::Status add_held_rows(const uint8_t* rows, int64_t count, int64_t stride) {
     if (rows_added_ + count > size_.height) return base::failure(std::string("too many rows"));
     for (int64_t r = 0; r < count;) {
       filling_ = spare_chunk();
@@ -183,17 +183,17 @@ class PngWriter::Impl {
       c.first = rows + r * stride;
       r += c.rows;
       rows_added_ += c.rows;
-      if (PngWritten sent = submit(); !sent) return sent;
+      if (base::Status sent = submit(); !sent) return sent;
     }
     return {};
   }
 
-  PngWritten finish() {
+  base::Status finish() {
     if (rows_added_ != size_.height)
       return base::failure("only " + std::to_string(rows_added_) + " of the image's " +
                            std::to_string(size_.height) + " rows came");
     while (!in_order_.empty())
-      if (PngWritten ok = write_oldest(); !ok) return ok;
+      if (base::Status ok = write_oldest(); !ok) return ok;
     static const uint8_t iend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
     return put(iend, sizeof iend);
   }
@@ -231,7 +231,7 @@ class PngWriter::Impl {
 
   // Hands the filled chunk to the workers, then writes what is done in order, waiting
   // while too much is in flight.
-  PngWritten submit() {
+  base::Status submit() {
     if (base::asked_to_stop(stop_)) return base::failure(std::string("interrupted"));
     std::shared_ptr<Chunk> chunk = std::move(filling_);
     chunk->last = rows_added_ == size_.height;
@@ -249,7 +249,7 @@ class PngWriter::Impl {
     work_ready_.notify_one();
     in_order_.push_back(std::move(chunk));
     while (!in_order_.empty() && (in_order_.size() > max_in_flight_ || is_done(*in_order_.front())))
-      if (PngWritten ok = write_oldest(); !ok) return ok;
+      if (base::Status ok = write_oldest(); !ok) return ok;
     return {};
   }
 
@@ -258,7 +258,7 @@ class PngWriter::Impl {
     return c.done;
   }
 
-  PngWritten write_oldest() {
+  base::Status write_oldest() {
     std::shared_ptr<Chunk> c = in_order_.front();
     in_order_.pop_front();
     {
@@ -276,7 +276,7 @@ class PngWriter::Impl {
       put_be32(trailer, adler_);
       c->crc = crc32_of(c->crc, trailer, 4);
     }
-    PngWritten written = put_idat(*c);
+    base::Status written = put_idat(*c);
     spare_.push_back(std::move(c));
     if (!written) return written;
     // The disk starts on what is written while the rest is deflated, so that the sync
@@ -288,7 +288,7 @@ class PngWriter::Impl {
   }
 
   // One IDAT, or several when the deflated bytes pass PNG's limit for a chunk.
-  PngWritten put_idat(const Chunk& c) {
+  base::Status put_idat(const Chunk& c) {
     const size_t data = c.idat.size() - 4;
     if (data <= max_chunk_data) return put_chunk(c.idat.data(), data, c.crc);
     for (size_t at = 0; at < data; at += max_chunk_data) {
@@ -297,28 +297,28 @@ class PngWriter::Impl {
       std::memcpy(part.data(), "IDAT", 4);
       std::memcpy(part.data() + 4, c.idat.data() + 4 + at, piece);
       const uint32_t crc = crc32_of(0, part.data(), part.size());
-      if (PngWritten ok = put_chunk(part.data(), piece, crc); !ok) return ok;
+      if (base::Status ok = put_chunk(part.data(), piece, crc); !ok) return ok;
     }
     return {};
   }
 
   // `typed`: the chunk's type and its `length` bytes of data.
-  PngWritten put_chunk(const uint8_t* typed, size_t length, uint32_t crc) {
+  base::Status put_chunk(const uint8_t* typed, size_t length, uint32_t crc) {
     uint8_t word[4];
     put_be32(word, static_cast<uint32_t>(length));
-    if (PngWritten ok = put(word, 4); !ok) return ok;
-    if (PngWritten ok = put(typed, 4 + length); !ok) return ok;
+    if (base::Status ok = put(word, 4); !ok) return ok;
+    if (base::Status ok = put(typed, 4 + length); !ok) return ok;
     put_be32(word, crc);
     return put(word, 4);
   }
 
-  PngWritten put(const void* bytes, size_t n) {
+  base::Status put(const void* bytes, size_t n) {
     errno = 0;
     if (std::fwrite(bytes, 1, n, file_) != n) return write_error();
     return {};
   }
 
-  static PngWritten write_error() {
+  static base::Status write_error() {
     return base::failure("cannot write (" + std::string(std::strerror(errno != 0 ? errno : EIO)) +
                          ")");
   }
@@ -368,20 +368,20 @@ PngWriter::PngWriter(std::FILE* file, const ImageSize& size, int threads, int64_
                      base::ShouldStop stop)
     : impl_(std::make_unique<Impl>(file, size, threads, chunk_bytes, std::move(stop))) {}
 PngWriter::~PngWriter() = default;
-PngWritten PngWriter::begin() { return impl_->begin(); }
-PngWritten PngWriter::add_rows(const uint8_t* rows, int64_t count, int64_t stride) {
+base::Status PngWriter::begin() { return impl_->begin(); }
+base::Status PngWriter::add_rows(const uint8_t* rows, int64_t count, int64_t stride) {
   return impl_->add_rows(rows, count, stride);
 }
-PngWritten PngWriter::add_held_rows(const uint8_t* rows, int64_t count, int64_t stride) {
+base::Status PngWriter::add_held_rows(const uint8_t* rows, int64_t count, int64_t stride) {
   return impl_->add_held_rows(rows, count, stride);
 }
-PngWritten PngWriter::finish() { return impl_->finish(); }
+base::Status PngWriter::finish() { return impl_->finish(); }
 
-PngWritten write_png(std::FILE* file, const StripImage& image, int threads,
+base::Status write_png(std::FILE* file, const StripImage& image, int threads,
                      int64_t chunk_bytes, const base::ShouldStop& stop) {
   PngWriter writer(file, image.size(), threads, chunk_bytes, stop);
-  if (PngWritten ok = writer.begin(); !ok) return ok;
-  if (PngWritten ok = writer.add_held_rows(image.row(0), image.size().height, image.stride());
+  if (base::Status ok = writer.begin(); !ok) return ok;
+  if (base::Status ok = writer.add_held_rows(image.row(0), image.size().height, image.stride());
       !ok)
     return ok;
   return writer.finish();

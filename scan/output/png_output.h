@@ -17,7 +17,6 @@
 
 namespace scan {
 
-using PngWritten = base::Result<void, std::string>;
 
 // Filtered bytes a chunk holds at least (whole rows): large enough that a chunk's own
 // overhead (a flush, a dictionary) stays small, small enough that its buffers stay in the
@@ -36,15 +35,15 @@ class PngWriter {
   PngWriter& operator=(const PngWriter&) = delete;
 
   // Writes the signature and the header.
-  PngWritten begin();
+  base::Status begin();
   // The next `count` rows, `stride` bytes apart. Waits for the oldest chunks once enough
   // are in flight, so memory does not grow with the image.
-  PngWritten add_rows(const uint8_t* rows, int64_t count, int64_t stride);
+  base::Status add_rows(const uint8_t* rows, int64_t count, int64_t stride);
   // As add_rows, for rows that stay in place until finish() returns: they are filtered
   // and deflated where they lie, on the workers, never copied.
-  PngWritten add_held_rows(const uint8_t* rows, int64_t count, int64_t stride);
+  base::Status add_held_rows(const uint8_t* rows, int64_t count, int64_t stride);
   // Deflates the rest and writes the end; fails unless every row came.
-  PngWritten finish();
+  base::Status finish();
 
  private:
   class Impl;
@@ -53,7 +52,7 @@ class PngWriter {
 
 // Writes `image` to `file` with `threads` deflating, or says why the PNG could not be
 // written. Stops (and says so) when `stop` asks it to.
-PngWritten write_png(std::FILE* file, const StripImage& image, int threads,
+base::Status write_png(std::FILE* file, const StripImage& image, int threads,
                      int64_t chunk_bytes = png_chunk_bytes, const base::ShouldStop& stop = {});
 
 }  // namespace scan

@@ -175,14 +175,14 @@ base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
   return bands;
 }
 
-TiffBands::Done TiffBands::failure(const std::string& what) const {
+base::Status TiffBands::failure(const std::string& what) const {
   if (client_->write_errno != 0)
     return base::failure("cannot write (" + std::string(std::strerror(client_->write_errno)) + ")");
   if (!client_->message.empty()) return base::failure(client_->message);
   return base::failure(what.empty() ? std::string("cannot write the TIFF") : what);
 }
 
-TiffBands::Done TiffBands::add(const strips::ConstBytePlane& strip) {
+base::Status TiffBands::add(const strips::ConstBytePlane& strip) {
   const int64_t pb = size_.pixel_bytes;
   const bool vertical = cut_ == strips::Cut::vertical;
   const int64_t total = vertical ? size_.width : size_.height;
@@ -205,12 +205,12 @@ TiffBands::Done TiffBands::add(const strips::ConstBytePlane& strip) {
     done += count;
     lines_ += count;
     if (lines_ % tiff_tile_side == 0)
-      if (Done written = write_band(); !written) return written;
+      if (base::Status written = write_band(); !written) return written;
   }
   return {};
 }
 
-TiffBands::Done TiffBands::write_band() {
+base::Status TiffBands::write_band() {
   const int64_t pb = size_.pixel_bytes;
   const int64_t band = (lines_ - 1) / tiff_tile_side;
   const int64_t tiles = across_ / tiff_tile_side;
@@ -241,9 +241,9 @@ TiffBands::Done TiffBands::write_band() {
   return {};
 }
 
-TiffBands::Done TiffBands::finish() {
+base::Status TiffBands::finish() {
   if (lines_ % tiff_tile_side != 0)
-    if (Done written = write_band(); !written) return written;
+    if (base::Status written = write_band(); !written) return written;
   if (!TIFFFlush(tiff_)) return failure("");
   client_->fd = -1;
   TIFFCleanup(tiff_);

@@ -32,8 +32,6 @@ bool needs_bigtiff(const ImageSize& size, TiffCompression compression);
 
 class TiffBands {
  public:
-  using Done = base::Result<void, std::string>;
-
   // Starts the TIFF on `fd` (which stays open and the caller's): RGB at 8 or 16 bits as
   // `size` says, tiles 256 x 256, the horizontal predictor with any compression.
   static base::Result<std::unique_ptr<TiffBands>, std::string> open(int fd, const ImageSize& size,
@@ -46,17 +44,17 @@ class TiffBands {
 
   // Appends the next strip: whole columns (vertical cut) or rows (horizontal) of the image
   // in its packed RGB, 16-bit samples big-endian. Writes every tile the strip completes.
-  Done add(const strips::ConstBytePlane& strip);
+  base::Status add(const strips::ConstBytePlane& strip);
   // Writes the last, partly filled band and the directory.
-  Done finish();
+  base::Status finish();
 
   // Not for use: open() makes them.
   struct Client;
   TiffBands(std::unique_ptr<Client> client, const ImageSize& size, strips::Cut cut);
 
  private:
-  Done write_band();
-  Done failure(const std::string& what) const;
+  base::Status write_band();
+  base::Status failure(const std::string& what) const;
 
   std::unique_ptr<Client> client_;
   TIFF* tiff_ = nullptr;

@@ -52,7 +52,10 @@ class Counting final : public scan::FrameSource {
   bool broke_off() const override { return broke_off_; }
   int read_error() const override { return broke_off_ ? -5 : 0; }
   int64_t damaged() const override { return damaged_; }
-  std::string failure() const override { return broke_off_ ? "cut short" : ""; }
+  std::optional<std::string> failure() const override {
+    if (broke_off_) return "cut short";
+    return std::nullopt;
+  }
 
  private:
   int count_;
@@ -89,7 +92,7 @@ std::pair<std::vector<Seen>, int> everything_seen(scan::FrameSource& source,
     }
     seen.emplace_back(picture ? frame : -1, picture ? picture->data[0][0] : -1,
                       source.stamp().seconds, source.stamp().repeat, source.damaged(),
-                      source.broke_off(), source.read_error(), source.failure());
+                      source.broke_off(), source.read_error(), source.failure().value_or(""));
     if (picture == nullptr) break;
   }
   return {seen, behind};

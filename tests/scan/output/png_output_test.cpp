@@ -45,17 +45,17 @@ std::string scratch_file(const std::string& name) {
 
 // Writes with our writer, handing rows over `piece` rows at a time as a run does; with no
 // piece, the whole image held in place as a vertical run's is.
-scan::PngWritten write_ours(const std::string& path, const StripImage& image, int threads,
+base::Status write_ours(const std::string& path, const StripImage& image, int threads,
                             int64_t chunk_bytes, int64_t piece) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return base::failure(std::string("cannot open"));
   if (piece == 0) {
-    scan::PngWritten ok = scan::write_png(file, image, threads, chunk_bytes);
+    base::Status ok = scan::write_png(file, image, threads, chunk_bytes);
     std::fclose(file);
     return ok;
   }
   scan::PngWriter writer(file, image.size(), threads, chunk_bytes);
-  scan::PngWritten ok = writer.begin();
+  base::Status ok = writer.begin();
   for (int64_t y = 0; ok && y < image.size().height; y += piece)
     ok = writer.add_rows(image.row(y), std::min(piece, image.size().height - y), image.stride());
   if (ok) ok = writer.finish();
@@ -110,7 +110,7 @@ TEST(PngOutput, ReadsBackAsTheImage) {
     SCOPED_TRACE(c.what);
     const StripImage image = textured(c.size, static_cast<uint32_t>(c.size.width));
     const std::string path = scratch_file("out.png");
-    scan::PngWritten ok = write_ours(path, image, c.threads, c.chunk_bytes, c.piece);
+    base::Status ok = write_ours(path, image, c.threads, c.chunk_bytes, c.piece);
     ASSERT_TRUE(ok) << ok.error();
     const velmora_test::Png png = velmora_test::read_png(path);
     EXPECT_EQ(png.width, c.size.width);
@@ -164,7 +164,7 @@ TEST(PngOutput, SaysWhatWentWrong) {
     std::FILE* file = std::fopen(c.path, "wb");
     ASSERT_NE(file, nullptr);
     scan::PngWriter writer(file, image.size(), 2, 10000);
-    scan::PngWritten ok = writer.begin();
+    base::Status ok = writer.begin();
     if (ok) ok = writer.add_rows(image.row(0), c.rows, image.stride());
     if (ok) ok = writer.finish();
     std::fclose(file);
