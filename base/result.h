@@ -33,7 +33,9 @@ class [[nodiscard]] Result {
   T& value() { return std::get<0>(held_); }
   const T& value() const { return std::get<0>(held_); }
   T& operator*() { return value(); }
+  const T& operator*() const { return value(); }
   T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
   const E& error() const { return std::get<1>(held_); }
 
  private:

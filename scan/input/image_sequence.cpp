@@ -318,8 +318,9 @@ decode::FramePtr ImageSequence::laid_as_first(const AVFrame* picture, int orient
     return nullptr;
   // The whole picture in RGB, with the run's own conversion, then moved pixel by pixel.
   SlitScaler scaler(shape_.deep);
-  const RgbView rgb = scaler.convert(picture, Rect{0, 0, picture->width, picture->height});
-  if (rgb.bytes == nullptr) return nullptr;
+  const Converted converted = scaler.convert(picture, Rect{0, 0, picture->width, picture->height});
+  if (!converted) return nullptr;
+  const RgbView& rgb = *converted;
   decode::FramePtr laid = decode::new_frame();
   laid->format = shape_.deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
   laid->width = shape_.width;

@@ -25,10 +25,11 @@ Cutter::Cutter(strips::Cut cut, int64_t strip_lines, bool deep, int width, int h
 Cutter::Outcome Cutter::cut(const AVFrame* picture, int64_t k, const strips::BytePlane& strip) {
   Outcome outcome;
   outcome.scaled = picture->width != width_ || picture->height != height_;
-  const RgbView view = lines_            ? lines_->strip(picture, k)
-                       : outcome.scaled ? scaler_.convert_scaled(picture, width_, height_, slit_)
-                                        : scaler_.convert(picture, slit_);
-  if (view.bytes == nullptr) return outcome;
+  const Converted converted = lines_           ? lines_->strip(picture, k)
+                              : outcome.scaled ? scaler_.convert_scaled(picture, width_, height_, slit_)
+                                               : scaler_.convert(picture, slit_);
+  if (!converted) return outcome;
+  const RgbView& view = *converted;
   for (int64_t y = 0; y < strip.height; ++y)
     std::fill_n(strip.pixels + y * strip.stride, strip.width, uint8_t{0});
   if (oriented_) {

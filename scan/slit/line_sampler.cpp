@@ -50,15 +50,15 @@ void interpolate(const RgbView& view, int left, int top, Fixed f, bool deep, uin
 
 }  // namespace
 
-bool LineSampler::sample(const AVFrame* frame, int width, int height,
-                         const std::vector<Point>& places, uint8_t* out) {
+base::Status LineSampler::sample(const AVFrame* frame, int width, int height,
+                                 const std::vector<Point>& places, uint8_t* out) {
   const int pb = deep_ ? 6 : 3;
   if (frame->width != width || frame->height != height) {
-    const RgbView view = whole_.convert_scaled(frame, width, height, Rect{0, 0, width, height});
-    if (view.bytes == nullptr) return false;
+    const Converted view = whole_.convert_scaled(frame, width, height, Rect{0, 0, width, height});
+    if (!view) return base::failure(view.error());
     for (size_t i = 0; i < places.size(); ++i)
-      interpolate(view, 0, 0, fixed(places[i], width, height), deep_, out + i * pb);
-    return true;
+      interpolate(*view, 0, 0, fixed(places[i], width, height), deep_, out + i * pb);
+    return {};
   }
   // Places in the order given (along a path) go into one box until the pixels they need
   // would cover more than `box_area`: small boxes that follow the path, whatever its slope.
@@ -84,13 +84,13 @@ bool LineSampler::sample(const AVFrame* frame, int width, int height,
                        std::min(height - area.y - area.height, 32)};
     std::unique_ptr<SlitScaler>& scaler = scalers_[kind];
     if (!scaler) scaler = std::make_unique<SlitScaler>(deep_);
-    const RgbView view = scaler->convert(frame, area);
-    if (view.bytes == nullptr) return false;
+    const Converted view = scaler->convert(frame, area);
+    if (!view) return base::failure(view.error());
     for (size_t k = first; k < end; ++k)
-      interpolate(view, area.x, area.y, fixed(places[k], width, height), deep_, out + k * pb);
+      interpolate(*view, area.x, area.y, fixed(places[k], width, height), deep_, out + k * pb);
     first = end;
   }
-  return true;
+  return {};
 }
 
 }  // namespace scan

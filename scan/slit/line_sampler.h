@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/result.h"
 #include "scan/slit/slit_path.h"
 #include "scan/slit/slit_scaler.h"
 
@@ -25,10 +26,10 @@ class LineSampler {
 
   // The values of `frame`, shown at width x height (scaled whole when it has another
   // size), at `places` (inside 0 .. width - 1, 0 .. height - 1; those outside are taken at
-  // the nearest edge), one pixel after another into `out`. False when libswscale cannot
-  // convert this picture.
-  bool sample(const AVFrame* frame, int width, int height, const std::vector<Point>& places,
-              uint8_t* out);
+  // the nearest edge), one pixel after another into `out`; or why libswscale could
+  // not convert this picture.
+  base::Status sample(const AVFrame* frame, int width, int height,
+                      const std::vector<Point>& places, uint8_t* out);
 
   // Pixels a box converted around consecutive places may cover at most (one place's four
   // at least): small enough that a diagonal's boxes hold little it does not need, large

@@ -142,7 +142,7 @@ Rect LineStrips::stored_bounds() const {
   return stored_area(walk_, shown);
 }
 
-RgbView LineStrips::strip(const AVFrame* frame, int64_t k) {
+Converted LineStrips::strip(const AVFrame* frame, int64_t k) {
   const bool moving = slit_ ? slit_from_ != slit_to_ : !to_.empty();
   if (places_.empty() || moving) {
     // Sample by sample, the lines' places of one sample together: they need the same
@@ -159,7 +159,9 @@ RgbView LineStrips::strip(const AVFrame* frame, int64_t k) {
   const size_t line_bytes = static_cast<size_t>(samples_) * pixel_bytes_;
   sampled_.resize(line_bytes * static_cast<size_t>(thickness_));
   out_.resize(line_bytes * static_cast<size_t>(laid_));
-  if (!sampler_.sample(frame, width_, height_, places_, sampled_.data())) return {};
+  if (base::Status sampled = sampler_.sample(frame, width_, height_, places_, sampled_.data());
+      !sampled)
+    return base::failure(sampled.error());
   if (reducer_ != Reducer::copy) {
     reduce_lines(sampled_.data(), thickness_, samples_, pixel_bytes_, reducer_, out_.data());
   } else if (!down_) {

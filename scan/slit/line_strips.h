@@ -29,8 +29,8 @@ class LineStrips {
   int64_t samples() const { return samples_; }  // along each line
   int64_t lines() const { return laid_; }       // laid per strip
 
-  // Strip k of `frame`; bytes null when libswscale cannot convert it.
-  RgbView strip(const AVFrame* frame, int64_t k);
+  // Strip k of `frame`, or why libswscale could not convert it.
+  Converted strip(const AVFrame* frame, int64_t k);
 
   // The stored area that holds every pixel any strip's samples are interpolated from.
   Rect stored_bounds() const;

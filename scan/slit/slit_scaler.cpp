@@ -71,11 +71,18 @@ AVFrame* SlitScaler::output_for(int width, int height) {
   return decode::keep_padded_picture(output_, target, width, height);
 }
 
-RgbView SlitScaler::convert(const AVFrame* frame, Rect area) {
+namespace {
+
+Converted outside() { return base::failure(std::string("the area lies outside the picture")); }
+Converted refused() { return base::failure(std::string("libswscale cannot convert the picture")); }
+
+}  // namespace
+
+Converted SlitScaler::convert(const AVFrame* frame, Rect area) {
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
   if (desc == nullptr || area.width <= 0 || area.height <= 0 || area.x < 0 || area.y < 0 ||
       area.x + area.width > frame->width || area.y + area.height > frame->height)
-    return {};
+    return outside();
   int left = 0, right = frame->width, top = 0, bottom = frame->height;
   // Bit-packed formats cannot be cut between bytes: they are converted whole.
   if (!(desc->flags & AV_PIX_FMT_FLAG_BITSTREAM)) {
@@ -84,33 +91,33 @@ RgbView SlitScaler::convert(const AVFrame* frame, Rect area) {
   }
   // A new reference to the same buffers, cut down by FFmpeg's own cropping.
   av_frame_unref(crop_.get());
-  if (av_frame_ref(crop_.get(), frame) < 0) return {};
+  if (av_frame_ref(crop_.get(), frame) < 0) return refused();
   crop_->crop_left = static_cast<size_t>(left);
   crop_->crop_right = static_cast<size_t>(frame->width - right);
   crop_->crop_top = static_cast<size_t>(top);
   crop_->crop_bottom = static_cast<size_t>(frame->height - bottom);
-  if (av_frame_apply_cropping(crop_.get(), AV_FRAME_CROP_UNALIGNED) < 0) return {};
+  if (av_frame_apply_cropping(crop_.get(), AV_FRAME_CROP_UNALIGNED) < 0) return refused();
   SwsContext* sws = scaler_.scaler_for(crop_.get(), crop_->width, crop_->height,
                                        deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24, flags);
   AVFrame* out = output_for(crop_->width, crop_->height);
-  if (sws == nullptr || out == nullptr) return {};
+  if (sws == nullptr || out == nullptr) return refused();
   prefetch_crop(crop_.get(), desc);
   if (sws_scale(sws, crop_->data, crop_->linesize, 0, crop_->height, out->data, out->linesize) <= 0)
-    return {};
+    return refused();
   av_frame_unref(crop_.get());
   return view_of(out, area, left, top);
 }
 
-RgbView SlitScaler::convert_scaled(const AVFrame* frame, int width, int height, Rect area) {
+Converted SlitScaler::convert_scaled(const AVFrame* frame, int width, int height, Rect area) {
   if (area.width <= 0 || area.height <= 0 || area.x < 0 || area.y < 0 ||
       area.x + area.width > width || area.y + area.height > height)
-    return {};
+    return outside();
   SwsContext* sws = scaler_.scaler_for(frame, width, height,
                                        deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24, flags);
   AVFrame* out = output_for(width, height);
-  if (sws == nullptr || out == nullptr) return {};
+  if (sws == nullptr || out == nullptr) return refused();
   if (sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out->data, out->linesize) <= 0)
-    return {};
+    return refused();
   return view_of(out, area, 0, 0);
 }
 

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "base/result.h"
 #include "decode/rgb_scaler.h"
 #include "strips/exact_strips.h"
 
@@ -47,6 +49,9 @@ struct RgbView {
   }
 };
 
+// The pixels asked for, or why libswscale could not make them.
+using Converted = base::Result<RgbView, std::string>;
+
 class SlitScaler {
  public:
   // Pixels stay full size; libswscale's flags for the conversion.
@@ -54,14 +59,13 @@ class SlitScaler {
 
   explicit SlitScaler(bool deep) : deep_(deep) {}
 
-  // The pixels of `area` of `frame` (a rectangle inside it) in RGB; bytes is null when
-  // libswscale cannot convert this picture.
-  RgbView convert(const AVFrame* frame, Rect area);
+  // The pixels of `area` of `frame` (a rectangle inside it) in RGB.
+  Converted convert(const AVFrame* frame, Rect area);
   // The same of `frame` shown at width x height (`area` inside that): the whole picture is
   // converted to that size with the same flags, as a player shows a stream whose picture
   // size changes in one window. A crop scaled would not meet the whole scaled picture's
   // filters, so nothing is cut first.
-  RgbView convert_scaled(const AVFrame* frame, int width, int height, Rect area);
+  Converted convert_scaled(const AVFrame* frame, int width, int height, Rect area);
 
  private:
   AVFrame* output_for(int width, int height);

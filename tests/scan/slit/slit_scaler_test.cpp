@@ -82,8 +82,8 @@ std::string wrong_places(const AVFrame* frame, const std::vector<uint8_t>& full,
   std::string wrong;
   int count = 0;
   auto check = [&](const char* what, scan::Rect area, int first, int span) {
-    scan::RgbView view = scaler.convert(frame, area);
-    if (view.bytes != nullptr && differences(view, full, frame->width, area) == 0) return;
+    const scan::Converted view = scaler.convert(frame, area);
+    if (view && differences(*view, full, frame->width, area) == 0) return;
     if (++count <= 6)
       wrong += std::string(what) + " " + std::to_string(first) + "+" + std::to_string(span) + " ";
   };
@@ -125,7 +125,7 @@ TEST(SlitScaler, RefusesAnAreaOutsideThePicture) {
   scan::SlitScaler scaler(false);
   for (scan::Rect area : {scan::Rect{-1, 0, 1, 16}, scan::Rect{31, 0, 2, 16},
                           scan::Rect{0, 16, 32, 1}, scan::Rect{0, 0, 0, 16}})
-    EXPECT_EQ(scaler.convert(frame.get(), area).bytes, nullptr);
+    EXPECT_FALSE(scaler.convert(frame.get(), area));
 }
 
 TEST(SlitScaler, DepthFollowsThePixelFormat) {
