@@ -40,9 +40,22 @@ base::Result<void, Error> allocate_strip(const SinkSetting& s, const ImageSize& 
   return {};
 }
 
-class HeldPng : public Sink {
+// A sink whose image goes into OUTPUT under a temporary name.
+class ImageFile : public Sink {
  public:
-  explicit HeldPng(const SinkSetting& s) : s_(s), output_(s.output) {}
+  explicit ImageFile(const SinkSetting& s) : s_(s), output_(s.output) {}
+  TempOutput* file() override { return &output_; }
+  bool replaces() const override { return s_.force; }
+  base::Result<void, Error> seal() override { return seal_image(s_, output_); }
+
+ protected:
+  SinkSetting s_;
+  TempOutput output_;
+};
+
+class HeldPng : public ImageFile {
+ public:
+  using ImageFile::ImageFile;
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (auto fits = check_image_size(size, available_memory()); !fits)
@@ -67,19 +80,14 @@ class HeldPng : public Sink {
       return base::failure(write_failed(s_, ok.error()));
     return {};
   }
-  TempOutput* file() override { return &output_; }
-  bool replaces() const override { return s_.force; }
-  base::Result<void, Error> seal() override { return seal_image(s_, output_); }
 
  private:
-  SinkSetting s_;
-  TempOutput output_;
   StripImage image_;
 };
 
-class StreamedPng : public Sink {
+class StreamedPng : public ImageFile {
  public:
-  explicit StreamedPng(const SinkSetting& s) : s_(s), output_(s.output) {}
+  using ImageFile::ImageFile;
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (auto fits = check_image_size(size, -1); !fits)
@@ -106,19 +114,14 @@ class StreamedPng : public Sink {
     if (base::Status ok = writer_->finish(); !ok) return base::failure(write_failed(s_, ok.error()));
     return {};
   }
-  TempOutput* file() override { return &output_; }
-  bool replaces() const override { return s_.force; }
-  base::Result<void, Error> seal() override { return seal_image(s_, output_); }
 
  private:
-  SinkSetting s_;
-  TempOutput output_;
   std::unique_ptr<PngWriter> writer_;
 };
 
-class TiffSink : public Sink {
+class TiffSink : public ImageFile {
  public:
-  explicit TiffSink(const SinkSetting& s) : s_(s), output_(s.output) {}
+  using ImageFile::ImageFile;
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (size.width > tiff_max_side || size.height > tiff_max_side)
@@ -146,18 +149,13 @@ class TiffSink : public Sink {
       return base::failure(write_failed(s_, written.error()));
     return {};
   }
-  TempOutput* file() override { return &output_; }
-  bool replaces() const override { return s_.force; }
-  base::Result<void, Error> seal() override { return seal_image(s_, output_); }
   void discard() override {
     tiff_.reset();  // before its file is closed
     output_.discard();
   }
 
  private:
-  SinkSetting s_;
-  TempOutput output_;
-  std::unique_ptr<TiffBands> tiff_;  // after output_: it writes to output_'s file
+  std::unique_ptr<TiffBands> tiff_;  // goes before output_, whose file it writes to
 };
 
 class Taker : public Sink {
