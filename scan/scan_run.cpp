@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The loop of a run: the source is opened, the plan worked out, and each chosen picture is
+// cut into its strip and handed to the sinks, whose files then land together. Several
+// slits are runs that share one source: the first reads it and hands its pictures on.
 #include "scan/scan.h"
 
 #include "scan/plan.h"
