@@ -40,7 +40,7 @@ struct SourceHeader {
 // What the plan may not outgrow.
 struct PlanLimits {
   Format format = Format::png;  // OUTPUT's, for its side limit
-  int64_t memory = -1;          // bytes at hand; -1: not known
+  int64_t memory = -1;          // bytes at hand, asked for --bin only; -1: not known
 };
 
 // Where the slit lies, on the picture as shown and as stored.

@@ -252,7 +252,7 @@ Failure Run::prepare() {
   if (clip_->length_known())
     if (Failure bad = read_times()) return bad;
   auto planned = plan_run(o_, header, std::move(*place), times_ ? &*times_ : nullptr,
-                          take_ != nullptr, PlanLimits{format_, available_memory()},
+                          take_ != nullptr, PlanLimits{format_, o_.bin > 0 ? available_memory() : -1},
                           should_stop());
   if (!planned)
     return planned.error().status == ExitStatus::interrupted ? interrupted() : planned.error();
