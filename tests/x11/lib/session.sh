@@ -10,7 +10,7 @@ convert_tool=/usr/bin/convert
 compare_tool=/usr/bin/compare
 
 # Names the program, its exact window title and its client height under the menu bar;
-# checks the build, re-runs the calling script inside Xvfb, and makes a work folder.
+# checks the build, makes a work folder and starts a virtual X server for the script.
 x_session_begin() {
   program_name=$1
   window_title=$2
@@ -19,12 +19,29 @@ x_session_begin() {
   program="$build_dir/$program_name"
   clipgen="$build_dir/velmora-clipgen"
   [ -x "$program" ] || { echo "no $program_name in $build_dir" >&2; exit 1; }
-  if [ -z "${VELMORA_IN_XVFB:-}" ]; then
-    exec env VELMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 ${x_screen:-1024x768x24}" bash "$0" "$build_dir"
-  fi
   work=$(mktemp -d)
   program_pid=
+  x_server_pid=
   trap x_session_cleanup EXIT
+  x_server_start
+}
+
+# Xvfb picks a free display itself and names it once it accepts connections: choosing the
+# number beforehand (xvfb-run -a) races with a server of the test before that is still
+# shutting down, and the program then meets a display nobody serves.
+x_server_start() {
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 "${x_screen:-1024x768x24}" \
+    3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  x_server_pid=$!
+  for _ in $(seq 200); do
+    [ "$(wc -l <"$work/display")" -ge 1 ] && break
+    kill -0 "$x_server_pid" 2>/dev/null || fail "Xvfb ended: $(cat "$work/xvfb.log")"
+    sleep 0.05
+  done
+  [ "$(wc -l <"$work/display")" -ge 1 ] || fail "Xvfb named no display in 10 s"
+  export DISPLAY=":$(head -n 1 "$work/display")"
+  unset XAUTHORITY WAYLAND_DISPLAY
+  xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connection"
 }
 
 # Switches to another program of the build for the next start_program.
@@ -38,6 +55,10 @@ x_session_program() {
 
 x_session_cleanup() {
   if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi
+  if [ -n "$x_server_pid" ]; then
+    kill "$x_server_pid" 2>/dev/null || true
+    wait "$x_server_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 
