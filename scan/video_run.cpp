@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <csignal>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -191,6 +192,9 @@ std::optional<Error> VideoRun::go() {
   }
   if (base::Status done = encoder_->finish(); !done) return failed(fail(ExitStatus::failed, done.error()));
   progress.clear();
+  if (asked(stopping_.finish) != 0)
+    say(o_.input + ": stopped by " + (asked(stopping_.finish) == SIGINT ? "SIGINT" : "SIGTERM") +
+        " after " + std::to_string(written_) + " frames; the clip holds them");
   if (source_->damaged() > 0)
     say(o_.input + ": warning: " + std::to_string(source_->damaged()) +
         " frame(s) did not decode and show the picture before them");

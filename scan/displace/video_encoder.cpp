@@ -133,6 +133,7 @@ base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
   c->chroma_sample_location = first.chroma_location;
   c->thread_count = setting.threads;
   if ((format->flags & AVFMT_GLOBALHEADER) != 0) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  c->flags |= AV_CODEC_FLAG_BITEXACT;
   if (pix != in_format) {
     s->scaler.reset(sws_getContext(first.width, first.height, in_format, first.width, first.height,
                                    pix, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
@@ -186,7 +187,8 @@ base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
   s->io.reset(io);
   io->seekable = to_stdout ? 0 : AVIO_SEEKABLE_NORMAL;
   muxer->pb = io;
-  muxer->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // No random segment id or library version: the same input gives the same bytes.
+  muxer->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
   if (const int header = avformat_write_header(muxer, nullptr); header < 0)
     return base::failure(av_error_text(out + ": cannot write the clip's header", header));
   return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(s)));
