@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -243,6 +244,60 @@ TEST(ScanVideo, BadInputIsRefusedWithOneLineAndNoFile) {
     EXPECT_NE(ran.err.find(c.says), std::string::npos) << ran.err;
     EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
     EXPECT_EQ(velmora_test::names_in(folder).size(), 2u);  // the clip and the RGB map
+  }
+}
+
+// Half a stream goes into a pipe that stays open; then the signals, all at once.
+TEST(ScanVideo, ASignalEndsTheClipAtItsLastWholeFrameASecondLeavesNothing) {
+  const std::string folder = velmora_test::fresh_folder("video-signal");
+  const std::string in = folder + "/numbered.nut";
+  const int frames = 120;
+  write_clip(in, AV_PIX_FMT_YUV420P, 64, 48, frames, [](int p, int x, int y, int f) { return numbered(p, x, y, f, 255); });
+  std::ifstream file(in, std::ios::binary);
+  const std::string stream((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const struct {
+    std::vector<int> signals;
+    bool kept;
+  } cases[] = {{{SIGINT}, true}, {{SIGINT, SIGTERM}, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signals.size());
+    const std::string out = folder + "/out.mkv";
+    int feed[2];
+    ASSERT_EQ(pipe(feed), 0);
+    int err_fd = -1;
+    const int pid = velmora_test::start_scan(
+        {"--threads", "1", "--format", "nut", "--codec", "ffv1", "--delay", "ramp:9", "-", out}, err_fd, [&] {
+          dup2(feed[0], STDIN_FILENO);
+          close(feed[1]);
+        });
+    close(feed[0]);
+    ASSERT_EQ(write(feed[1], stream.data(), stream.size() / 2), ssize_t(stream.size() / 2));
+    int waiting = 1;
+    for (int tries = 0; tries < 1000 && waiting > 0; ++tries) {
+      ASSERT_EQ(ioctl(feed[1], FIONREAD, &waiting), 0);
+      if (waiting > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(waiting, 0) << "the run did not read the stream";
+    kill(pid, SIGSTOP);
+    for (int signal : c.signals) kill(pid, signal);
+    kill(pid, SIGCONT);
+    const Ran ran = velmora_test::finish_scan(pid, err_fd);
+    close(feed[1]);
+    if (!c.kept) {
+      EXPECT_GT(ran.status, 128) << ran.err;
+      EXPECT_EQ(velmora_test::names_in(folder).size(), 1u) << ran.err;
+      continue;
+    }
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const std::vector<decode::FramePtr> got = read_back(out);
+    // Some frames, each whole and exact; no more than the half that was sent.
+    EXPECT_GT(got.size(), 0u);
+    EXPECT_LT(got.size(), size_t(frames / 2 + 1));
+    EXPECT_EQ(mismatches(got, int(got.size()), [&](const At& a) {
+                return numbered(a.p, a.x, a.y, std::max(a.t - ramp_delay("right", 9, a.lx, 0, 64, 48), 0), 255);
+              }),
+              "");
+    std::filesystem::remove(out);
   }
 }
 
