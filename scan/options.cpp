@@ -742,10 +742,9 @@ std::vector<Options> each_slit(const Options& o) {
 std::string help_text(int default_threads) {
   return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
        velmora-scan [options] INPUT OUTPUT.tif
-       velmora-scan [options] --delay ramp:N INPUT OUTPUT.mkv
 Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
 lays the strips side by side into one streak image, a PNG or (OUTPUT ending in .tif or
-.tiff) a tiled TIFF; or (--video) a clip in which each pixel is shown from its own moment.
+.tiff) a tiled TIFF.
 
 Options:
 )" + option_lines(default_threads) +
