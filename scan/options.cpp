@@ -409,8 +409,8 @@ const OptionRow rows[] = {
      .help = "write a time-displaced clip of the input's size and\n"
              "timing instead of an image (also for OUTPUT ending in\n"
              ".mkv, .mp4, .mov, .webm or .nut; OUTPUT - writes Matroska\n"
-             "to standard output); needs --delay or --delay-map; the\n"
-             "audio is not copied\n",
+             "to standard output); needs --delay, --delay-map or\n"
+             "--scroll; the audio is not copied\n",
      .apply = [](std::string_view, Options& o) { return set_flag(o.video); },
      .short_gap = true},
     {.name = "delay",
@@ -457,6 +457,13 @@ const OptionRow rows[] = {
        o.delay.blend = v == "linear" ? displace::Blend::linear : displace::Blend::nearest;
        return {};
      },
+     .short_gap = true},
+    {.name = "scroll",
+     .help = "with --slit, a clip: output frame t is the streak image\n"
+             "of the last width frames' slit, the newest strip at the\n"
+             "right edge (column x from frame t - (width - 1 - x) for a\n"
+             "slit 1 wide); a frame before the first shows the first\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.scroll); },
      .short_gap = true},
     {.name = "codec",
      .value = "NAME",
@@ -578,6 +585,7 @@ base::Status video_fits(const Options& o) {
     const char* given = delays                         ? "--delay, --delay-map"
                         : o.delay.map_frames >= 0      ? "--delay-map-frames"
                         : o.delay.blend != displace::Blend::nearest ? "--blend"
+                        : o.scroll                     ? "--scroll"
                         : o.codec_given                ? "--codec"
                         : o.crf_given                  ? "--crf"
                         : !o.encoder_options.empty()   ? "--encoder-option"
@@ -588,9 +596,15 @@ base::Status video_fits(const Options& o) {
                          ".webm or .nut)");
   }
   if (o.order.size() > 1)
-    return base::failure(o.output + ": a clip is made from no slit; several were given");
-  if (!o.order.empty())
-    return base::failure(o.output + ": a clip is made from no slit; --slit and --line are for images");
+    return base::failure(o.output + ": a clip is made from one slit at most; several were given");
+  if (o.scroll) {
+    if (delays) return base::failure(std::string("--scroll and --delay, --delay-map: give one or the other"));
+    if (!o.lines.empty()) return base::failure(std::string("--scroll: with --slit, not --line"));
+    if (o.order.empty()) return base::failure(std::string("--scroll: needs --slit POS[:WIDTH]"));
+    if (o.slit.moving) return base::failure(o.slit.text + ": --scroll takes a slit that stands still");
+  } else if (!o.order.empty()) {
+    return base::failure(o.output + ": a clip is made from no slit (but with --scroll)");
+  }
   const std::pair<bool, const char*> not_for_clip[] = {
       {!o.timeline.empty(), "--timeline"}, {o.ticks, "--ticks"}, {o.bin > 0, "--bin"},
       {o.flush.given, "--flush"},          {o.every != 1, "--every"},
@@ -605,8 +619,8 @@ base::Status video_fits(const Options& o) {
     return base::failure("--delay-map " + o.delay.map + ": needs --delay-map-frames N");
   if (o.delay.map.empty() && o.delay.map_frames >= 0)
     return base::failure(std::string("--delay-map-frames: only with --delay-map"));
-  if (!delays)
-    return base::failure(o.output + ": a clip needs --delay ramp:N or --delay-map FILE.png");
+  if (!delays && !o.scroll)
+    return base::failure(o.output + ": a clip needs --delay ramp:N, --delay-map FILE.png or --scroll");
   return {};
 }
 

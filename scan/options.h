@@ -72,6 +72,7 @@ struct Options {
   // A time-displaced clip instead of an image: --video or OUTPUT's video ending.
   bool video = false;
   displace::DelayRequest delay;
+  bool scroll = false;  // --scroll: the last frames' slit, newest at the right
   std::string codec = "libx264";
   bool codec_given = false;
   int crf = 18;

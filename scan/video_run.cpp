@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <limits>
@@ -16,6 +17,7 @@ extern "C" {
 #include "decode/av_error.h"
 #include "decode/ffmpeg_handles.h"
 #include "scan/displace/displacer.h"
+#include "scan/displace/scroller.h"
 #include "scan/displace/video_encoder.h"
 #include "scan/input/open_input.h"
 #include "scan/input/stream_reader.h"
@@ -78,6 +80,7 @@ class VideoRun {
   std::unique_ptr<FrameSource> source_;
   std::optional<displace::GreyMap> map_;
   std::optional<displace::Displacer> displacer_;
+  std::optional<displace::Scroller> scroller_;
   std::unique_ptr<displace::VideoEncoder> encoder_;
   decode::FramePtr out_;
   Timing timing_;
@@ -86,13 +89,24 @@ class VideoRun {
 
 std::optional<Error> VideoRun::start(const AVFrame& first) {
   const auto format = static_cast<AVPixelFormat>(first.format);
-  const displace::DelayField field =
+  if (o_.scroll) {
+    // A percentage of width - 1, halves up, as an image's slit.
+    const int64_t at = o_.slit.percent ? int64_t(std::floor(o_.slit.fraction * (first.width - 1) + 0.5))
+                                       : o_.slit.position;
+    auto made = displace::Scroller::make(format, first.width, first.height, int(std::clamp<int64_t>(at, -1, 1 << 30)),
+                                         int(std::min<int64_t>(o_.slit.width, 1 << 30)));
+    if (!made) return fail(ExitStatus::usage, o_.input + ": " + made.error());
+    scroller_.emplace(std::move(*made));
+  }
+  const displace::DelayField field = o_.scroll ? displace::DelayField{} :
       map_ ? displace::map_field(map_->samples, map_->width, map_->height, map_->vmax,
                                  o_.delay.map_frames, o_.delay.blend, first.width, first.height)
            : displace::ramp_field(o_.delay, first.width, first.height);
-  auto made = displace::Displacer::make(field, format, first.width, first.height);
-  if (!made) return fail(ExitStatus::failed, o_.input + ": " + made.error());
-  displacer_.emplace(std::move(*made));
+  if (!o_.scroll) {
+    auto made = displace::Displacer::make(field, format, first.width, first.height);
+    if (!made) return fail(ExitStatus::failed, o_.input + ": " + made.error());
+    displacer_.emplace(std::move(*made));
+  }
   out_ = decode::new_frame();
   out_->format = first.format;
   out_->width = first.width;
@@ -118,7 +132,8 @@ std::optional<Error> VideoRun::frame_of(const AVFrame& picture, int64_t frame) {
                                         " changes the picture's size or pixel format; a clip keeps one");
   if (const int writable = av_frame_make_writable(out_.get()); writable < 0)
     return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", writable));
-  displacer_->push(picture, *out_);
+  if (scroller_) scroller_->push(picture, *out_);
+  else displacer_->push(picture, *out_);
   av_frame_copy_props(out_.get(), &picture);
   // Times that do not rise (rounded variable-rate stamps) are nudged on by one tick.
   int64_t pts = timing_.pts(frame, source_->stamp().seconds);

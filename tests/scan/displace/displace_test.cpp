@@ -25,6 +25,7 @@ extern "C" {
 #include "scan/displace/video_encoder.h"
 #include "scan/input/open_input.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/clips.h"
 
 namespace {
 
@@ -298,6 +299,42 @@ TEST(ScanVideo, ASignalEndsTheClipAtItsLastWholeFrameASecondLeavesNothing) {
               }),
               "");
     std::filesystem::remove(out);
+  }
+}
+
+// The photo-finish display against velmora-scan's own streak images of the same frames, on
+// an RGB clip (its frames stay RGB, so both sides are exact).
+TEST(ScanVideo, ScrollShowsTheStreakImageOfTheLastFrames) {
+  const std::string folder = velmora_test::fresh_folder("video-scroll");
+  const int w = 40, h = 30, frames = 60;
+  const std::string in = velmora_test::cached_clip(
+      clipwriter::ClipSpec{.width = w, .height = h, .frames = frames, .codec = clipwriter::Codec::rgb});
+  const struct {
+    int columns, t;
+  } cases[] = {{1, 49}, {1, 5}, {2, 30}, {4, 59}, {3, 20}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.columns) + " columns, frame " + std::to_string(c.t));
+    const std::string slit = "17:" + std::to_string(c.columns);
+    const std::string out = folder + "/out.mkv", streak = folder + "/streak.png";
+    Ran ran = velmora_test::run_scan({"-f", "-q", "--codec", "ffv1", "--scroll", "--slit", slit, in, out});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    ran = velmora_test::run_scan({"-f", "--slit", slit, "--to", std::to_string(c.t + 1), in, streak});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const velmora_test::Png image = velmora_test::read_png(streak);
+    const std::vector<decode::FramePtr> got = read_back(out);
+    ASSERT_EQ(got.size(), size_t(frames));
+    const AVFrame& f = *got[size_t(c.t)];
+    ASSERT_EQ(f.format, AV_PIX_FMT_BGR0);
+    int wrong = 0;
+    for (int x = 0; x < w; ++x) {
+      // Frame t - age's strip; before the first frame, the first's.
+      const int from_right = w - 1 - x, j = c.columns - 1 - from_right % c.columns;
+      const int column = std::max(c.t - from_right / c.columns, 0) * c.columns + j;
+      for (int y = 0; y < h; ++y)
+        for (int k = 0; k < 3; ++k)
+          wrong += f.data[0][y * f.linesize[0] + 4 * x + 2 - k] != image.sample(column, y, k);
+    }
+    EXPECT_EQ(wrong, 0);
   }
 }
 
