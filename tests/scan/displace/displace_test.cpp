@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "decode/av_error.h"
+#include "scan/displace/displacer.h"
 #include "scan/displace/video_encoder.h"
 #include "scan/input/open_input.h"
 #include "tests/scan/run/scan_support.h"
@@ -336,6 +337,47 @@ TEST(ScanVideo, ScrollShowsTheStreakImageOfTheLastFrames) {
     }
     EXPECT_EQ(wrong, 0);
   }
+}
+
+// Each column (row) keeps only its own delay's frames: a ramp of N holds at most 0.55 of N
+// whole frames, a map's row what its largest delay needs.
+TEST(ScanVideo, HistoryFollowsTheDelaysNotNWholeFrames) {
+  const int w = 192, h = 108, n = 240;
+  const double frame_bytes = w * h * 1.5;  // 4:2:0, 8 bits
+  displace::DelayRequest ramp{.ramp = true, .frames = n};
+  // A map whose top half is now and whose bottom half is N frames ago.
+  std::vector<uint16_t> half = {0, 255};
+  const struct {
+    const char* what;
+    displace::DelayField field;
+    double most;  // in whole frames
+  } cases[] = {
+      {"right", displace::ramp_field(ramp, w, h), 0.55 * n},
+      {"down", displace::ramp_field({.ramp = true, .frames = n, .direction = displace::Direction::down}, w, h), 0.55 * n},
+      {"half map", displace::map_field(half, 1, 2, 255, n, displace::Blend::nearest, w, h), 0.5 * (n + 1) + 1},
+  };
+  for (const auto& c : cases) {
+    auto made = displace::Displacer::make(c.field, AV_PIX_FMT_YUV420P, w, h);
+    ASSERT_TRUE(made) << made.error();
+    EXPECT_LE(double(made->history_bytes()), c.most * frame_bytes) << c.what;
+  }
+}
+
+// FFV1 and Matroska are written bit-exact: one clip at every thread count.
+TEST(ScanVideo, OneClipAtEveryThreadCount) {
+  const std::string folder = velmora_test::fresh_folder("video-threads");
+  const std::string in = folder + "/numbered.nut";
+  write_clip(in, AV_PIX_FMT_YUV420P, 33, 21, 20, [](int p, int x, int y, int f) { return numbered(p, x, y, f, 255); });
+  std::vector<std::string> bytes;
+  for (const char* threads : {"1", "2", "3"}) {
+    const std::string out = folder + "/out" + threads + ".mkv";
+    const Ran ran = velmora_test::run_scan({"--threads", threads, "--codec", "ffv1", "--delay", "ramp:7:left", in, out});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    std::ifstream file(out, std::ios::binary);
+    bytes.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  EXPECT_EQ(bytes[1], bytes[0]);
+  EXPECT_EQ(bytes[2], bytes[0]);
 }
 
 }  // namespace
