@@ -66,7 +66,7 @@ void Displacer::make_bands() {
     if (i < count && need[size_t(i)] == need[size_t(start)] && even[size_t(i)] == even[size_t(start)])
       continue;
     Band band;
-    band.depth = need[size_t(start)] + 1;
+    band.depth = need[size_t(start)];
     band.even = even[size_t(start)];
     if (columns) lay_out(band, start, i, 0, height_);
     else lay_out(band, 0, width_, start, i);
@@ -89,6 +89,7 @@ void Displacer::lay_out(Band& band, int lx0, int lx1, int ly0, int ly1) {
 }
 
 void Displacer::copy_in(Band& band, const AVFrame& in, int64_t t) {
+  if (band.depth == 0) return;
   uint8_t* slot = band.ring.data() + band.slot_bytes * size_t(t % band.depth);
   for (size_t p = 0; p < planes_.size(); ++p) {
     const PlaneArea& a = band.planes[p];
@@ -101,39 +102,42 @@ void Displacer::copy_in(Band& band, const AVFrame& in, int64_t t) {
   }
 }
 
-void Displacer::copy_out(const Band& band, AVFrame& out, int64_t t) const {
-  // Frame `back` frames ago in the ring; before the first frame, the first.
-  auto slot_of = [&](int64_t back) {
-    return band.ring.data() + band.slot_bytes * size_t(std::max<int64_t>(t - back, 0) % band.depth);
-  };
+void Displacer::copy_out(const Band& band, const AVFrame& in, AVFrame& out, int64_t t) const {
   for (size_t p = 0; p < planes_.size(); ++p) {
     const Plane& plane = planes_[p];
     const PlaneArea& a = band.planes[p];
     const size_t row = size_t(a.x1 - a.x0) * size_t(plane.step);
     if (row == 0) continue;
+    // Row y of the band's area in the frame `back` frames ago: the input itself for now,
+    // else the ring; before the first frame, the first.
+    auto row_of = [&](int64_t back, int y) -> const uint8_t* {
+      const int64_t frame = std::max<int64_t>(t - back, 0);
+      if (frame == t) return in.data[p] + ptrdiff_t(y) * in.linesize[p] + ptrdiff_t(a.x0) * plane.step;
+      return band.ring.data() + band.slot_bytes * size_t(frame % band.depth) + a.offset +
+             row * size_t(y - a.y0);
+    };
     for (int y = a.y0; y < a.y1; ++y) {
       uint8_t* to = out.data[p] + ptrdiff_t(y) * out.linesize[p] + ptrdiff_t(a.x0) * plane.step;
-      const size_t from = a.offset + row * size_t(y - a.y0);
       const int ly = std::min(y << plane.shift_y, height_ - 1);
       if (band.even) {
         const size_t at = field_.index(std::min(a.x0 << plane.shift_x, width_ - 1), ly);
-        std::memcpy(to, slot_of(field_.whole[at]) + from, row);
+        std::memcpy(to, row_of(field_.whole[at], y), row);
         continue;
       }
       for (int x = a.x0; x < a.x1; ++x) {
         const size_t at = field_.index(std::min(x << plane.shift_x, width_ - 1), ly);
         const int64_t back = field_.whole[at];
         const uint64_t part = field_.part[at];
-        const size_t pixel = from + size_t(x - a.x0) * size_t(plane.step);
-        uint8_t* dst = to + ptrdiff_t(x - a.x0) * plane.step;
-        const uint8_t* now = slot_of(back) + pixel;
+        const size_t pixel = size_t(x - a.x0) * size_t(plane.step);
+        uint8_t* dst = to + pixel;
+        const uint8_t* now = row_of(back, y) + pixel;
         if (part == 0) {
           std::memcpy(dst, now, size_t(plane.step));
           continue;
         }
         // The frame `back` ago weighs 1 - part / den, the one before it part / den;
         // rounded half up.
-        const uint8_t* before = slot_of(back + 1) + pixel;
+        const uint8_t* before = row_of(back + 1, y) + pixel;
         const uint64_t den = field_.den;
         for (int u = 0; u < plane.step; u += plane.unit) {
           uint64_t va = 0, vb = 0;
@@ -148,8 +152,10 @@ void Displacer::copy_out(const Band& band, AVFrame& out, int64_t t) const {
 }
 
 void Displacer::push(const AVFrame& in, AVFrame& out) {
+  // The current frame is read from the input; the ring then takes it in place of the
+  // oldest, which no later frame needs.
+  for (const Band& band : bands_) copy_out(band, in, out, t_);
   for (Band& band : bands_) copy_in(band, in, t_);
-  for (const Band& band : bands_) copy_out(band, out, t_);
   ++t_;
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The time displacement itself, on frames in their own pixel format. The picture is cut
 // into bands (runs of columns or rows whose delays need as much history): each keeps a
-// ring of its own pixels of the last frames it needs, so memory follows the delays, not
-// N whole frames. Chroma samples take the delay of their left (top) luma sample.
+// ring of its own pixels of the earlier frames it needs (the current one is read from the
+// input), so memory follows the delays, not N whole frames. Chroma samples take the delay of their left (top) luma sample.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -41,7 +41,7 @@ class Displacer {
     size_t offset = 0;                    // of its rows in a slot
   };
   struct Band {
-    int64_t depth = 1;  // frames held: the current one and those its delays reach
+    int64_t depth = 0;  // earlier frames held: as many as its delays reach back
     bool even = false;  // one delay for the whole band, no fraction
     std::vector<PlaneArea> planes;
     size_t slot_bytes = 0;
@@ -56,7 +56,7 @@ class Displacer {
   void make_bands();
   void lay_out(Band& band, int lx0, int lx1, int ly0, int ly1);
   void copy_in(Band& band, const AVFrame& in, int64_t t);
-  void copy_out(const Band& band, AVFrame& out, int64_t t) const;
+  void copy_out(const Band& band, const AVFrame& in, AVFrame& out, int64_t t) const;
 
   DelayField field_;
   int width_ = 0, height_ = 0;

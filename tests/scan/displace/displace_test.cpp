@@ -280,6 +280,9 @@ TEST(ScanVideo, ASignalEndsTheClipAtItsLastWholeFrameASecondLeavesNothing) {
       if (waiting > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_EQ(waiting, 0) << "the run did not read the stream";
+    // The clip's temporary file appears with its first frame.
+    for (int tries = 0; tries < 1000 && velmora_test::names_in(folder).size() < 2; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(pid, SIGSTOP);
     for (int signal : c.signals) kill(pid, signal);
     kill(pid, SIGCONT);
@@ -354,7 +357,8 @@ TEST(ScanVideo, HistoryFollowsTheDelaysNotNWholeFrames) {
   } cases[] = {
       {"right", displace::ramp_field(ramp, w, h), 0.55 * n},
       {"down", displace::ramp_field({.ramp = true, .frames = n, .direction = displace::Direction::down}, w, h), 0.55 * n},
-      {"half map", displace::map_field(half, 1, 2, 255, n, displace::Blend::nearest, w, h), 0.5 * (n + 1) + 1},
+      {"short ramp", displace::ramp_field({.ramp = true, .frames = 4}, w, h), 0.55 * 4},
+      {"half map", displace::map_field(half, 1, 2, 255, n, displace::Blend::nearest, w, h), 0.5 * n + 0.5},
   };
   for (const auto& c : cases) {
     auto made = displace::Displacer::make(c.field, AV_PIX_FMT_YUV420P, w, h);
