@@ -63,6 +63,7 @@ class VideoRun {
   std::optional<Error> go();
 
  private:
+  std::optional<Error> repack(const AVFrame& first);
   std::optional<Error> start(const AVFrame& first);
   std::optional<Error> frame_of(const AVFrame& picture, int64_t frame);
   Error interrupted() const {
@@ -83,9 +84,35 @@ class VideoRun {
   std::optional<displace::Scroller> scroller_;
   std::unique_ptr<displace::VideoEncoder> encoder_;
   decode::FramePtr out_;
+  int input_format_ = -1;
+  decode::ScalerPtr repacker_;  // for pixels packed two to a unit
+  decode::FramePtr repacked_;
   Timing timing_;
   int64_t written_ = 0, last_pts_ = std::numeric_limits<int64_t>::min();
 };
+
+// Pixels packed two to a unit (a camera's YUYV) are moved once repacked into planes, which
+// loses nothing.
+std::optional<Error> VideoRun::repack(const AVFrame& first) {
+  if (displace::movable(first.format, first.width)) return std::nullopt;
+  const AVPixelFormat planar[] = {AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P,
+                                  AV_PIX_FMT_YUV422P16LE, AV_PIX_FMT_YUV444P16LE, AV_PIX_FMT_GBRP,
+                                  AV_PIX_FMT_GBRP16LE, AV_PIX_FMT_NONE};
+  const auto from = static_cast<AVPixelFormat>(first.format);
+  const AVPixelFormat to = avcodec_find_best_pix_fmt_of_list(planar, from, 0, nullptr);
+  repacker_.reset(sws_getContext(first.width, first.height, from, first.width, first.height, to,
+                                 SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+  repacked_ = decode::new_frame();
+  repacked_->format = to;
+  repacked_->width = first.width;
+  repacked_->height = first.height;
+  if (!repacker_ || av_frame_get_buffer(repacked_.get(), 0) < 0)
+    return fail(ExitStatus::failed, o_.input + ": " + displace::movable(first.format, first.width).error() +
+                                        "; cannot repack it");
+  say(o_.input + ": the pixel format " + av_get_pix_fmt_name(from) + " is moved as " +
+      av_get_pix_fmt_name(to));
+  return std::nullopt;
+}
 
 std::optional<Error> VideoRun::start(const AVFrame& first) {
   const auto format = static_cast<AVPixelFormat>(first.format);
@@ -124,12 +151,27 @@ std::optional<Error> VideoRun::start(const AVFrame& first) {
   return std::nullopt;
 }
 
-std::optional<Error> VideoRun::frame_of(const AVFrame& picture, int64_t frame) {
-  if (!encoder_)
-    if (auto bad = start(picture)) return bad;
-  if (picture.width != out_->width || picture.height != out_->height || picture.format != out_->format)
+std::optional<Error> VideoRun::frame_of(const AVFrame& given, int64_t frame) {
+  if (!encoder_) {
+    input_format_ = given.format;
+    if (auto bad = repack(given)) return bad;
+  }
+  if (given.width != (out_ ? out_->width : given.width) ||
+      given.height != (out_ ? out_->height : given.height) || given.format != input_format_)
     return fail(ExitStatus::failed, o_.input + ": frame " + std::to_string(frame) +
                                         " changes the picture's size or pixel format; a clip keeps one");
+  const AVFrame* moved = &given;
+  if (repacker_) {
+    if (const int writable = av_frame_make_writable(repacked_.get()); writable < 0)
+      return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", writable));
+    sws_scale(repacker_.get(), given.data, given.linesize, 0, given.height, repacked_->data,
+              repacked_->linesize);
+    av_frame_copy_props(repacked_.get(), &given);
+    moved = repacked_.get();
+  }
+  const AVFrame& picture = *moved;
+  if (!encoder_)
+    if (auto bad = start(picture)) return bad;
   if (const int writable = av_frame_make_writable(out_.get()); writable < 0)
     return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", writable));
   if (scroller_) scroller_->push(picture, *out_);

@@ -3,6 +3,12 @@
 
 #include <png.h>
 
+extern "C" {
+#include <libavutil/common.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
 #include <charconv>
 #include <csetjmp>
 #include <cstdio>
@@ -31,6 +37,23 @@ base::Status parse_ramp(const std::string& value, DelayRequest& request) {
   else if (way == "down") request.direction = Direction::down;
   else if (way == "up") request.direction = Direction::up;
   else return base::failure(request.text + ": DIRECTION must be right, left, down or up");
+  return {};
+}
+
+base::Status movable(int format, int width) {
+  const auto pix = static_cast<AVPixelFormat>(format);
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pix);
+  const std::string name = desc != nullptr ? desc->name : "(unknown)";
+  if (desc == nullptr || (desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL |
+                                         AV_PIX_FMT_FLAG_HWACCEL)) != 0)
+    return base::failure("the pixel format " + name + " has no whole bytes per pixel");
+  int steps[4] = {};
+  av_image_fill_max_pixsteps(steps, nullptr, desc);
+  for (int p = 0; p < av_pix_fmt_count_planes(pix); ++p) {
+    const int shift = p == 1 || p == 2 ? desc->log2_chroma_w : 0;
+    if (av_image_get_linesize(pix, width, p) != AV_CEIL_RSHIFT(width, shift) * steps[p])
+      return base::failure("the pixel format " + name + " packs two pixels into one unit");
+  }
   return {};
 }
 

@@ -55,6 +55,10 @@ DelayField ramp_field(const DelayRequest& request, int width, int height);
 DelayField map_field(const std::vector<uint16_t>& samples, int map_width, int map_height,
                      uint32_t vmax, int64_t frames, Blend blend, int width, int height);
 
+// Whether frames in `format` can be moved pixel by pixel as they are stored: each plane's
+// pixels whole bytes apart, none packed two to a unit (YUYV); else why not.
+[[nodiscard]] base::Status movable(int format, int width);
+
 // Reads the grey PNG of --delay-map (8 or 16 bits; anything else is refused).
 struct GreyMap {
   int width = 0, height = 0;

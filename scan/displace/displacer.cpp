@@ -14,12 +14,8 @@ namespace displace {
 
 base::Result<Displacer, std::string> Displacer::make(DelayField field, AVPixelFormat format,
                                                      int width, int height) {
+  if (base::Status fits = movable(format, width); !fits) return base::failure(fits.error());
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  if (desc == nullptr || (desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL |
-                                         AV_PIX_FMT_FLAG_HWACCEL)) != 0)
-    return base::failure(std::string("the input's pixel format ") +
-                         (desc ? desc->name : "(unknown)") +
-                         " has no whole bytes per pixel; it cannot be displaced");
   int depth = 0;
   for (int c = 0; c < desc->nb_components; ++c) depth = std::max(depth, int(desc->comp[c].depth));
   if (field.den > 1 && depth > 8 && (desc->flags & AV_PIX_FMT_FLAG_BE) != 0)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/displace/scroller.h"
 
+#include "scan/displace/delays.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -14,11 +16,8 @@ namespace displace {
 
 base::Result<Scroller, std::string> Scroller::make(AVPixelFormat format, int width, int height,
                                                    int first, int columns) {
+  if (base::Status fits = movable(format, width); !fits) return base::failure(fits.error());
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  if (desc == nullptr || (desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL |
-                                         AV_PIX_FMT_FLAG_HWACCEL)) != 0)
-    return base::failure(std::string("the input's pixel format ") +
-                         (desc ? desc->name : "(unknown)") + " has no whole bytes per pixel");
   if (first < 0 || columns < 1 || first + columns > width)
     return base::failure("--slit " + std::to_string(first) + ":" + std::to_string(columns) +
                          ": does not fit a picture " + std::to_string(width) + " wide");
