@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/common.h>
@@ -35,6 +38,20 @@ base::Result<Displacer, std::string> Displacer::make(DelayField field, AVPixelFo
                               steps[p], depth > 8 ? 2 : 1});
   }
   d.make_bands();
+  // The history is held whole in memory: one the machine cannot hold is refused up front.
+  const double needed = double(d.history_bytes());
+  const double memory = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
+  auto too_much = [&] {
+    return base::failure("the delays need " + std::to_string(int64_t(needed / 1e6)) +
+                         " MB of earlier frames; this machine has " +
+                         std::to_string(int64_t(memory / 1e6)) + " MB");
+  };
+  if (memory > 0 && needed > memory) return too_much();
+  try {
+    for (Band& band : d.bands_) band.ring.resize(band.slot_bytes * size_t(band.depth));
+  } catch (const std::bad_alloc&) {
+    return too_much();
+  }
   return d;
 }
 
@@ -81,7 +98,6 @@ void Displacer::lay_out(Band& band, int lx0, int lx1, int ly0, int ly1) {
     band.planes.push_back(area);
   }
   band.slot_bytes = offset;
-  band.ring.resize(band.slot_bytes * size_t(band.depth));
 }
 
 void Displacer::copy_in(Band& band, const AVFrame& in, int64_t t) {
@@ -157,7 +173,7 @@ void Displacer::push(const AVFrame& in, AVFrame& out) {
 
 int64_t Displacer::history_bytes() const {
   int64_t bytes = 0;
-  for (const Band& band : bands_) bytes += int64_t(band.ring.size());
+  for (const Band& band : bands_) bytes += int64_t(band.slot_bytes) * band.depth;
   return bytes;
 }
 
