@@ -59,14 +59,14 @@ base::Status movable(int format, int width) {
 
 namespace {
 
-// numer / den as whole frames and a part: rounded half up to whole frames for nearest.
+// numer / den as whole frames and a fraction: rounded half up to whole frames for nearest.
 void put(DelayField& field, size_t i, uint64_t numer, uint64_t den, Blend blend) {
   if (blend == Blend::nearest) {
     field.whole[i] = static_cast<int32_t>((2 * numer + den) / (2 * den));
-    field.part[i] = 0;
+    field.fraction[i] = 0;
   } else {
     field.whole[i] = static_cast<int32_t>(numer / den);
-    field.part[i] = static_cast<uint32_t>(numer % den);
+    field.fraction[i] = static_cast<uint32_t>(numer % den);
   }
 }
 
@@ -84,7 +84,7 @@ DelayField ramp_field(const DelayRequest& request, int width, int height) {
   const uint64_t den = count > 1 ? uint64_t(count - 1) : 1;
   field.den = static_cast<uint32_t>(den);
   field.whole.resize(count);
-  field.part.resize(count);
+  field.fraction.resize(count);
   for (int i = 0; i < count; ++i) {
     const uint64_t at = count > 1 ? uint64_t(reversed ? count - 1 - i : i) : 0;
     put(field, size_t(i), uint64_t(request.frames) * at, den, request.blend);
@@ -100,7 +100,7 @@ DelayField map_field(const std::vector<uint16_t>& samples, int map_width, int ma
   field.height = height;
   field.den = vmax;
   field.whole.resize(size_t(width) * size_t(height));
-  field.part.resize(field.whole.size());
+  field.fraction.resize(field.whole.size());
   for (int y = 0; y < height; ++y) {
     // The map's pixel whose area holds this pixel's centre.
     const int64_t my = (2 * int64_t(y) + 1) * map_height / (2 * int64_t(height));

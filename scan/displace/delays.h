@@ -35,7 +35,7 @@ struct DelayField {
   // Whole frames back, and the fraction's numerator over `den` towards the frame before;
   // the fraction is 0 everywhere with Blend::nearest.
   std::vector<int32_t> whole;
-  std::vector<uint32_t> part;
+  std::vector<uint32_t> fraction;
   uint32_t den = 1;
 
   size_t index(int x, int y) const {
@@ -44,7 +44,7 @@ struct DelayField {
                                  : size_t(y) * size_t(width) + size_t(x);
   }
   // Frames of history the entry needs beside the current one.
-  int64_t need(size_t i) const { return whole[i] + (part[i] != 0 ? 1 : 0); }
+  int64_t need(size_t i) const { return whole[i] + (fraction[i] != 0 ? 1 : 0); }
 };
 
 // d(x) = N * x / (W - 1) for `right` (columns), the other directions the same way.

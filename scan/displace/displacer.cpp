@@ -71,7 +71,7 @@ void Displacer::make_bands() {
       }
     } else {
       need[size_t(i)] = field_.need(size_t(i));
-      even[size_t(i)] = field_.part[size_t(i)] == 0;
+      even[size_t(i)] = field_.fraction[size_t(i)] == 0;
     }
   }
   int start = 0;
@@ -139,15 +139,15 @@ void Displacer::copy_out(const Band& band, const AVFrame& in, AVFrame& out, int6
       for (int x = a.x0; x < a.x1; ++x) {
         const size_t at = field_.index(std::min(x << plane.shift_x, width_ - 1), ly);
         const int64_t back = field_.whole[at];
-        const uint64_t part = field_.part[at];
+        const uint64_t fraction = field_.fraction[at];
         const size_t pixel = size_t(x - a.x0) * size_t(plane.step);
         uint8_t* dst = to + pixel;
         const uint8_t* now = row_of(back, y) + pixel;
-        if (part == 0) {
+        if (fraction == 0) {
           std::memcpy(dst, now, size_t(plane.step));
           continue;
         }
-        // The frame `back` ago weighs 1 - part / den, the one before it part / den;
+        // The frame `back` ago weighs 1 - fraction / den, the one before it fraction / den;
         // rounded half up.
         const uint8_t* before = row_of(back + 1, y) + pixel;
         const uint64_t den = field_.den;
@@ -155,7 +155,7 @@ void Displacer::copy_out(const Band& band, const AVFrame& in, AVFrame& out, int6
           uint64_t va = 0, vb = 0;
           std::memcpy(&va, now + u, size_t(plane.unit));
           std::memcpy(&vb, before + u, size_t(plane.unit));
-          const uint64_t mixed = (2 * (va * (den - part) + vb * part) + den) / (2 * den);
+          const uint64_t mixed = (2 * (va * (den - fraction) + vb * fraction) + den) / (2 * den);
           std::memcpy(dst + u, &mixed, size_t(plane.unit));
         }
       }
