@@ -7,8 +7,8 @@
 // a short and a long range, and the peak memory of TIFF runs on a clip and on one 4x as
 // long, which must not grow; then image sequences and pipes. "png" skips the FFmpeg workloads,
 // "h264" runs only every frame of H.264, "lines" only the slits along lines, "inputs" only
-// the last.
-//   scan_bench [repetitions] [png|h264|lines|inputs]
+// the last; "video" only a time-displaced clip against FFmpeg's plain re-encoding.
+//   scan_bench [repetitions] [png|h264|lines|inputs|video]
 #include <png.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -427,11 +427,63 @@ void print_lines(const std::string& h264, int repetitions) {
   std::printf("\nmedians of %d runs each, %d decoding threads\n", repetitions, threads);
 }
 
+// A ramp of 240 frames on a 1080p H.264 clip of 300, written by libx264 at --crf 18,
+// against FFmpeg re-encoding the same clip with the same encoder settings and threads: the
+// displacement's cost over decoding plus encoding, and its peak memory against 240 whole
+// frames and the 1 GB bound.
+void print_video(int repetitions) {
+  constexpr int ramp = 240;
+  const std::string input = clip("h264-1080p-300.mp4", {.width = width,
+                                                        .height = height,
+                                                        .frames = 300,
+                                                        .fps_num = 25,
+                                                        .codec = clipwriter::Codec::h264,
+                                                        .gop = 250,
+                                                        .b_frames = 3,
+                                                        .container = "mp4"});
+  const std::string preset = "veryfast";
+  Workload w{"ramp:240, 1080p H.264, 300 frames, libx264 crf 18 " + preset,
+             1,
+             {"velmora-scan",
+              {VELMORA_SCAN, "--force", "--quiet", "--threads", std::to_string(threads), "--delay",
+               "ramp:" + std::to_string(ramp), "--encoder-option", "preset=" + preset, input,
+               "/tmp/velmora-scan-bench-out.mkv"}},
+             {{"libx264 re-encoding",
+               ffmpeg(input, {"-threads", std::to_string(threads), "-c:v", "libx264", "-crf", "18",
+                              "-preset", preset, "/tmp/velmora-scan-bench-ffmpeg.mkv"}),
+               1.15}}};
+  for (int r = 0; r < repetitions; ++r) {
+    if (r % 2 == 0) w.scan.add(run(w.scan.command));
+    for (Side& side : w.against) side.add(run(side.command));
+    if (r % 2 == 1) w.scan.add(run(w.scan.command));
+    std::fprintf(stderr, "repetition %d of %d done\n", r + 1, repetitions);
+  }
+  const Side& theirs = w.against.front();
+  const double ratio = paired_ratio(w.scan.wall, theirs.wall);
+  const double frame_mb = width * height * 1.5 / 1e6;  // 4:2:0, 8 bits
+  std::printf("| what | velmora-scan | FFmpeg | wall ratio | goal | CPU time ratio |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  std::printf("| %s | %.2f s | %.2f s (%s) | %.2fx | <= %.2fx: %s | %.2fx |\n", w.what.c_str(),
+              median(w.scan.wall), median(theirs.wall), theirs.name.c_str(), ratio, theirs.goal,
+              ratio <= theirs.goal ? "met" : "missed", paired_ratio(w.scan.cpu, theirs.cpu));
+  std::printf("\n| run | peak resident memory | FFmpeg's peak | %d whole frames | 0.55x of them + FFmpeg's | goal 1 GB |\n"
+              "|---|---|---|---|---|---|\n", ramp);
+  const double bound = 0.55 * ramp * frame_mb + theirs.peak_mb;
+  std::printf("| %s | %.1f MB | %.1f MB | %.1f MB | %.1f MB: %s | %s |\n", w.what.c_str(), w.scan.peak_mb,
+              theirs.peak_mb, ramp * frame_mb, bound, w.scan.peak_mb <= bound ? "met" : "missed",
+              w.scan.peak_mb <= 1000 ? "met" : "missed");
+  std::printf("\nmedians of %d runs each, %d threads\n", repetitions, threads);
+}
+
 int main(int argc, char** argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const bool png_only = argc > 2 && std::string(argv[2]) == "png";
   const bool lines_only = argc > 2 && std::string(argv[2]) == "lines";
   const bool h264_only = argc > 2 && std::string(argv[2]) == "h264";
+  if (argc > 2 && std::string(argv[2]) == "video") {
+    print_video(repetitions);
+    return 0;
+  }
   if (argc > 2 && std::string(argv[2]) == "inputs") {
     print_inputs(repetitions);
     return 0;

@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
       break;
   }
   catch_interrupts();
-  if (scan::reads_stream(parsed.options)) finish_on_first_signal();
+  // A clip being written ends at its last whole frame, as a stream's image does.
+  if (scan::reads_stream(parsed.options) || scan::makes_video(parsed.options))
+    finish_on_first_signal();
   // Every failure gets velmora-scan's own line; FFmpeg's notes on damaged data would
   // only add noise to a script's log.
   decode::set_ffmpeg_log(decode::FfmpegLog::none);

@@ -3,6 +3,7 @@
 
 #include "base/result.h"
 #include "base/text.h"
+#include "scan/displace/video_encoder.h"
 #include "scan/time/time_axis.h"
 #include "scan/time/timeline.h"
 
@@ -404,6 +405,102 @@ const OptionRow rows[] = {
              "default: write it once, at the end\n",
      .apply = [](std::string_view v, Options& o) { return parse_flush(v, o.flush); },
      .short_gap = true},
+    {.name = "video",
+     .help = "write a time-displaced clip of the input's size and\n"
+             "timing instead of an image (also for OUTPUT ending in\n"
+             ".mkv, .mp4, .mov, .webm or .nut; OUTPUT - writes Matroska\n"
+             "to standard output); needs --delay, --delay-map or\n"
+             "--scroll; the audio is not copied\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.video); },
+     .short_gap = true},
+    {.name = "delay",
+     .value = "ramp:N[:DIRECTION]",
+     .help = "output frame t's column x shows input frame t - d(x),\n"
+             "d(x) = round(N * x / (width - 1)), halves up: the first\n"
+             "column now, the last N frames ago (right); left, down\n"
+             "and up run the ramp the other ways (rows for down and\n"
+             "up); a chroma sample takes its left (top) luma sample's\n"
+             "delay; a frame before the first shows the first\n",
+     .apply = [](std::string_view v, Options& o) {
+       return displace::parse_ramp(std::string(v), o.delay);
+     },
+     .short_gap = true},
+    {.name = "delay-map",
+     .value = "FILE.png",
+     .help = "delays from a grey PNG (8 or 16 bits, any size, scaled\n"
+             "to the frame with the nearest pixel): value v delays its\n"
+             "pixel by round(N * v / vmax) frames\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       o.delay.map = v;
+       if (o.delay.map.empty()) return base::failure(std::string("--delay-map: needs a file name"));
+       return {};
+     },
+     .short_gap = true},
+    {.name = "delay-map-frames",
+     .value = "N",
+     .help = "the N of --delay-map (0 or more)\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       if (!whole_number(v, o.delay.map_frames) || o.delay.map_frames < 0 ||
+           o.delay.map_frames > 100000)
+         return base::failure(option_text("delay-map-frames", v) + ": must be a whole number, 0 to 100000");
+       return {};
+     },
+     .short_gap = true},
+    {.name = "blend",
+     .value = "nearest|linear",
+     .help = "nearest: the delay rounded to whole frames; linear: the\n"
+             "two frames around the exact delay, mixed by its fraction\n"
+             "(rounded half up); default: nearest\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       if (v != "nearest" && v != "linear")
+         return base::failure(option_text("blend", v) + ": must be nearest or linear");
+       o.delay.blend = v == "linear" ? displace::Blend::linear : displace::Blend::nearest;
+       return {};
+     },
+     .short_gap = true},
+    {.name = "scroll",
+     .help = "with --slit, a clip: output frame t is the streak image\n"
+             "of the last width frames' slit, the newest strip at the\n"
+             "right edge (column x from frame t - (width - 1 - x) for a\n"
+             "slit 1 wide); a frame before the first shows the first\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.scroll); },
+     .short_gap = true},
+    {.name = "codec",
+     .value = "NAME",
+     .help = "the clip's FFmpeg encoder, in the input's pixel format\n"
+             "where it takes it; ffv1 is lossless, every pixel exact;\n"
+             "default: libx264\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       o.codec = v;
+       o.codec_given = true;
+       return {};
+     },
+     .short_gap = true},
+    {.name = "crf",
+     .value = "Q",
+     .help = "the encoder's constant rate factor, for encoders that\n"
+             "take one; default: 18\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       int64_t crf = 0;
+       if (!whole_number(v, crf) || crf < 0 || crf > 63)
+         return base::failure(option_text("crf", v) + ": must be a whole number, 0 to 63");
+       o.crf = static_cast<int>(crf);
+       o.crf_given = true;
+       return {};
+     },
+     .short_gap = true},
+    {.name = "encoder-option",
+     .value = "KEY=VALUE",
+     .help = "an option of the encoder (preset=veryfast, g=50); may be\n"
+             "given again\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       const size_t equals = v.find('=');
+       if (equals == std::string_view::npos || equals == 0)
+         return base::failure(option_text("encoder-option", v) + ": not KEY=VALUE");
+       o.encoder_options.emplace_back(v.substr(0, equals), v.substr(equals + 1));
+       return {};
+     },
+     .short_gap = true},
     {.name = "force",
      .short_name = 'f',
      .help = "overwrite an existing OUTPUT; default: refuse\n",
@@ -481,6 +578,52 @@ base::Status bin_or_every(const Options& o) {
   return {};
 }
 
+// A clip's options only with a clip, and what a clip cannot take.
+base::Status video_fits(const Options& o) {
+  const bool delays = o.delay.ramp || !o.delay.map.empty();
+  if (!makes_video(o)) {
+    const char* given = delays                         ? "--delay, --delay-map"
+                        : o.delay.map_frames >= 0      ? "--delay-map-frames"
+                        : o.delay.blend != displace::Blend::nearest ? "--blend"
+                        : o.scroll                     ? "--scroll"
+                        : o.codec_given                ? "--codec"
+                        : o.crf_given                  ? "--crf"
+                        : !o.encoder_options.empty()   ? "--encoder-option"
+                                                       : nullptr;
+    if (given == nullptr) return {};
+    return base::failure(std::string(given) +
+                         ": only for a clip (--video, or OUTPUT ending in .mkv, .mp4, .mov, "
+                         ".webm or .nut)");
+  }
+  if (o.order.size() > 1)
+    return base::failure(o.output + ": a clip is made from one slit at most; several were given");
+  if (o.scroll) {
+    if (delays) return base::failure(std::string("--scroll and --delay, --delay-map: give one or the other"));
+    if (!o.lines.empty()) return base::failure(std::string("--scroll: with --slit, not --line"));
+    if (o.order.empty()) return base::failure(std::string("--scroll: needs --slit POS[:WIDTH]"));
+    if (o.slit.moving) return base::failure(o.slit.text + ": --scroll takes a slit that stands still");
+  } else if (!o.order.empty()) {
+    return base::failure(o.output + ": a clip is made from no slit (but with --scroll)");
+  }
+  const std::pair<bool, const char*> not_for_clip[] = {
+      {!o.timeline.empty(), "--timeline"}, {o.ticks, "--ticks"}, {o.bin > 0, "--bin"},
+      {o.flush.given, "--flush"},          {o.every != 1, "--every"},
+      {o.from.given || o.to.given, "--from and --to"},
+      {o.cut_given || o.time_given, "--cut and --time-axis"},
+      {o.thickness_given, "--thickness"},  {!o.compress_text.empty(), "--compress"}};
+  for (const auto& [given, name] : not_for_clip)
+    if (given) return base::failure(std::string(name) + ": not for a clip");
+  if (o.delay.ramp && !o.delay.map.empty())
+    return base::failure(o.delay.text + " and --delay-map: give one or the other");
+  if (!o.delay.map.empty() && o.delay.map_frames < 0)
+    return base::failure("--delay-map " + o.delay.map + ": needs --delay-map-frames N");
+  if (o.delay.map.empty() && o.delay.map_frames >= 0)
+    return base::failure(std::string("--delay-map-frames: only with --delay-map"));
+  if (!delays && !o.scroll)
+    return base::failure(o.output + ": a clip needs --delay ramp:N, --delay-map FILE.png or --scroll");
+  return {};
+}
+
 // INPUT and OUTPUT, which getopt_long has moved behind the options.
 base::Status take_files(const std::vector<std::string>& operands, Options& o) {
   if (operands.size() != 2)
@@ -534,6 +677,10 @@ std::string option_lines(int default_threads) {
 
 }  // namespace
 
+bool makes_video(const Options& o) {
+  return o.video || displace::video_suffix(o.output);
+}
+
 std::vector<std::string_view> option_names() {
   std::vector<std::string_view> names;
   for (const OptionRow& row : rows) names.push_back(row.name);
@@ -581,6 +728,7 @@ Parsed parse_options(const std::vector<std::string>& args) {
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
   if (base::Status taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)
     return usage_error(taken.error());
+  if (base::Status fits = video_fits(o); !fits) return usage_error(fits.error());
   if (base::Status numbered = files_numbered(o); !numbered) return usage_error(numbered.error());
   return parsed;
 }

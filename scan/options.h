@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "scan/displace/delays.h"
 #include "scan/slit/slit_request.h"
 #include "scan/time/picture_clock.h"
 #include "scan/output/tiff_output.h"
@@ -68,7 +69,19 @@ struct Options {
   std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
   std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE
   FlushSpec flush;  // OUTPUT rewritten with the image so far, during the run
+  // A time-displaced clip instead of an image: --video or OUTPUT's video ending.
+  bool video = false;
+  displace::DelayRequest delay;
+  bool scroll = false;  // --scroll: the last frames' slit, newest at the right
+  std::string codec = "libx264";
+  bool codec_given = false;
+  int crf = 18;
+  bool crf_given = false;
+  std::vector<std::pair<std::string, std::string>> encoder_options;  // --encoder-option
 };
+
+// Whether `o` asks for a clip rather than an image.
+bool makes_video(const Options& o);
 
 struct Parsed {
   enum class Action { run, help, version, usage_error } action = Action::run;

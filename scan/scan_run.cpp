@@ -6,6 +6,7 @@
 
 #include "scan/plan.h"
 #include "scan/sinks.h"
+#include "scan/video_run.h"
 
 #include <algorithm>
 #include <csignal>
@@ -669,6 +670,7 @@ int default_threads() {
 
 base::Result<void, Error> run(const Request& request, Reporter& reporter,
                               const Stopping& stopping) {
+  if (makes_video(request)) return run_video(request, reporter, stopping);
   Failure failed;
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
