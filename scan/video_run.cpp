@@ -26,7 +26,9 @@ extern "C" {
 namespace scan {
 namespace {
 
-Error fail(ExitStatus status, std::string message) { return Error{status, std::move(message)}; }
+base::Failure<Error> fail(ExitStatus status, std::string message) {
+  return base::failure(Error{status, std::move(message)});
+}
 
 int asked(const std::function<int()>& question) { return question ? question() : 0; }
 
@@ -60,12 +62,12 @@ class VideoRun {
  public:
   VideoRun(const Options& o, Reporter& reporter, const Stopping& stopping)
       : o_(o), reporter_(reporter), stopping_(stopping) {}
-  std::optional<Error> go();
+  base::Result<void, Error> go();
 
  private:
-  std::optional<Error> repack(const AVFrame& first);
-  std::optional<Error> start(const AVFrame& first);
-  std::optional<Error> frame_of(const AVFrame& picture, int64_t frame);
+  base::Result<void, Error> repack(const AVFrame& first);
+  base::Result<void, Error> start(const AVFrame& first);
+  base::Result<void, Error> frame_of(const AVFrame& picture, int64_t frame);
   Error interrupted() const {
     const int why = asked(stopping_.abandon) != 0 ? asked(stopping_.abandon) : asked(stopping_.finish);
     return Error{ExitStatus::interrupted, "interrupted; no clip written", why};
@@ -93,8 +95,8 @@ class VideoRun {
 
 // Pixels packed two to a unit (a camera's YUYV) are moved once repacked into planes, which
 // loses nothing.
-std::optional<Error> VideoRun::repack(const AVFrame& first) {
-  if (displace::movable(first.format, first.width)) return std::nullopt;
+base::Result<void, Error> VideoRun::repack(const AVFrame& first) {
+  if (displace::movable(first.format, first.width)) return {};
   const AVPixelFormat planar[] = {AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P,
                                   AV_PIX_FMT_YUV422P16LE, AV_PIX_FMT_YUV444P16LE, AV_PIX_FMT_GBRP,
                                   AV_PIX_FMT_GBRP16LE, AV_PIX_FMT_NONE};
@@ -111,10 +113,10 @@ std::optional<Error> VideoRun::repack(const AVFrame& first) {
                                         "; cannot repack it");
   say(o_.input + ": the pixel format " + av_get_pix_fmt_name(from) + " is moved as " +
       av_get_pix_fmt_name(to));
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Error> VideoRun::start(const AVFrame& first) {
+base::Result<void, Error> VideoRun::start(const AVFrame& first) {
   const auto format = static_cast<AVPixelFormat>(first.format);
   if (o_.scroll) {
     // A percentage of width - 1, halves up, as an image's slit.
@@ -148,13 +150,13 @@ std::optional<Error> VideoRun::start(const AVFrame& first) {
   if (encoder_->converts())
     say(o_.output + ": warning: " + o_.codec + " does not take the input's pixel format " +
         av_get_pix_fmt_name(format) + "; the frames are converted");
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Error> VideoRun::frame_of(const AVFrame& given, int64_t frame) {
+base::Result<void, Error> VideoRun::frame_of(const AVFrame& given, int64_t frame) {
   if (!encoder_) {
     input_format_ = given.format;
-    if (auto bad = repack(given)) return bad;
+    if (auto ok = repack(given); !ok) return ok;
   }
   if (given.width != (out_ ? out_->width : given.width) ||
       given.height != (out_ ? out_->height : given.height) || given.format != input_format_)
@@ -171,7 +173,7 @@ std::optional<Error> VideoRun::frame_of(const AVFrame& given, int64_t frame) {
   }
   const AVFrame& picture = *moved;
   if (!encoder_)
-    if (auto bad = start(picture)) return bad;
+    if (auto ok = start(picture); !ok) return ok;
   if (const int writable = av_frame_make_writable(out_.get()); writable < 0)
     return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", writable));
   if (scroller_) scroller_->push(picture, *out_);
@@ -185,15 +187,15 @@ std::optional<Error> VideoRun::frame_of(const AVFrame& given, int64_t frame) {
   out_->pict_type = AV_PICTURE_TYPE_NONE;
   if (base::Status put = encoder_->write(*out_); !put) return fail(ExitStatus::failed, put.error());
   ++written_;
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Error> VideoRun::go() {
+base::Result<void, Error> VideoRun::go() {
   struct stat st {};
   if (o_.output != "-") {
     if (o_.skip_existing && stat(o_.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
       say(o_.output + ": exists; skipped (--skip-existing)");
-      return std::nullopt;
+      return {};
     }
     if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
   }
@@ -209,7 +211,7 @@ std::optional<Error> VideoRun::go() {
                                    threads(), [this] {
                                      return asked(stopping_.abandon) != 0 || asked(stopping_.finish) != 0;
                                    });
-  if (asked(stopping_.abandon) != 0 || asked(stopping_.finish) != 0) return interrupted();
+  if (asked(stopping_.abandon) != 0 || asked(stopping_.finish) != 0) return base::failure(interrupted());
   if (!opened) return fail(ExitStatus::failed, opened.error());
   source_ = std::move(*opened);
   timing_ = Timing::of(source_->frames());
@@ -220,22 +222,22 @@ std::optional<Error> VideoRun::go() {
   Progress silent;
   Progress& progress = o_.quiet ? silent : reporter_.progress();
   progress.start(known ? count : 0);
-  auto failed = [&](Error error) {
+  auto failed = [&](base::Failure<Error> error) {
     if (encoder_) encoder_->discard();
     progress.clear();
     return error;
   };
   int64_t frame = 0;
   for (;;) {
-    if (asked(stopping_.abandon) != 0) return failed(interrupted());
+    if (asked(stopping_.abandon) != 0) return failed(base::failure(interrupted()));
     // The first SIGINT ends the clip at the last whole frame.
     if (asked(stopping_.finish) != 0) break;
     const AVFrame* picture = source_->next(frame);
     if (picture == nullptr) break;
-    if (auto bad = frame_of(*picture, frame)) return failed(*bad);
+    if (auto ok = frame_of(*picture, frame); !ok) return failed(base::failure(ok.error()));
     progress.update(written_);
   }
-  if (asked(stopping_.abandon) != 0) return failed(interrupted());
+  if (asked(stopping_.abandon) != 0) return failed(base::failure(interrupted()));
   if (const auto why = source_->failure()) return failed(fail(ExitStatus::failed, *why));
   if (asked(stopping_.finish) == 0 && known && source_->broke_off()) {
     const std::string where = o_.input + ": the clip breaks off before frame " + std::to_string(written_);
@@ -244,7 +246,7 @@ std::optional<Error> VideoRun::go() {
                                                : where));
   }
   if (!encoder_) {
-    if (asked(stopping_.finish) != 0) return failed(interrupted());
+    if (asked(stopping_.finish) != 0) return failed(base::failure(interrupted()));
     return failed(fail(ExitStatus::failed, o_.input + ": no frame to write"));
   }
   if (base::Status done = encoder_->finish(); !done) return failed(fail(ExitStatus::failed, done.error()));
@@ -255,14 +257,13 @@ std::optional<Error> VideoRun::go() {
   if (source_->damaged() > 0)
     say(o_.input + ": warning: " + std::to_string(source_->damaged()) +
         " frame(s) did not decode and show the picture before them");
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
 
 base::Result<void, Error> run_video(const Options& o, Reporter& reporter, const Stopping& stopping) {
-  if (auto failed = VideoRun(o, reporter, stopping).go()) return base::failure(std::move(*failed));
-  return {};
+  return VideoRun(o, reporter, stopping).go();
 }
 
 }  // namespace scan

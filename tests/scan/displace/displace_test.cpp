@@ -46,7 +46,9 @@ void write_clip(const std::string& path, AVPixelFormat format, int w, int h, int
   frame->height = h;
   ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  displace::EncoderSetting setting{.output = path, .codec = "ffv1", .threads = 1};
+  displace::EncoderSetting setting;
+  setting.output = path;
+  setting.codec = "ffv1";
   std::unique_ptr<displace::VideoEncoder> encoder;
   for (int f = 0; f < frames; ++f) {
     for (int p = 0; p < 3; ++p) {
@@ -73,7 +75,7 @@ void write_clip(const std::string& path, AVPixelFormat format, int w, int h, int
 std::vector<decode::FramePtr> read_back(const std::string& path) {
   std::vector<decode::FramePtr> frames;
   decode::set_ffmpeg_log(decode::FfmpegLog::none);
-  auto source = scan::open_input(scan::InputRequest{.input = path}, 1, {});
+  auto source = scan::open_input(scan::InputRequest{path, "", {}, true}, 1, {});
   if (!source) {
     ADD_FAILURE() << source.error();
     return frames;
@@ -347,7 +349,13 @@ TEST(ScanVideo, ScrollShowsTheStreakImageOfTheLastFrames) {
 TEST(ScanVideo, HistoryFollowsTheDelaysNotNWholeFrames) {
   const int w = 192, h = 108, n = 240;
   const double frame_bytes = w * h * 1.5;  // 4:2:0, 8 bits
-  displace::DelayRequest ramp{.ramp = true, .frames = n};
+  auto ramp = [](int64_t frames, displace::Direction direction = displace::Direction::right) {
+    displace::DelayRequest request;
+    request.ramp = true;
+    request.frames = frames;
+    request.direction = direction;
+    return request;
+  };
   // A map whose top half is now and whose bottom half is N frames ago.
   std::vector<uint16_t> half = {0, 255};
   const struct {
@@ -355,9 +363,9 @@ TEST(ScanVideo, HistoryFollowsTheDelaysNotNWholeFrames) {
     displace::DelayField field;
     double most;  // in whole frames
   } cases[] = {
-      {"right", displace::ramp_field(ramp, w, h), 0.55 * n},
-      {"down", displace::ramp_field({.ramp = true, .frames = n, .direction = displace::Direction::down}, w, h), 0.55 * n},
-      {"short ramp", displace::ramp_field({.ramp = true, .frames = 4}, w, h), 0.55 * 4},
+      {"right", displace::ramp_field(ramp(n), w, h), 0.55 * n},
+      {"down", displace::ramp_field(ramp(n, displace::Direction::down), w, h), 0.55 * n},
+      {"short ramp", displace::ramp_field(ramp(4), w, h), 0.55 * 4},
       {"half map", displace::map_field(half, 1, 2, 255, n, displace::Blend::nearest, w, h), 0.5 * n + 0.5},
   };
   for (const auto& c : cases) {
