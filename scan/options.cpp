@@ -313,6 +313,14 @@ const OptionRow rows[] = {
              "({zstd}); default: deflate\n",
      .apply = [](std::string_view v, Options& o) { return parse_compress(v, o); },
      .short_gap = true},
+    {.name = "pyramid",
+     .help = "a pyramidal TIFF: below the image, as its SubIFDs, each\n"
+             "level half the one above (sides rounded up, each pixel\n"
+             "the mean of 2 x 2, rounded half up) down to one tile;\n"
+             "only for a TIFF OUTPUT; not with --flush or an input of\n"
+             "unknown length\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.pyramid); },
+     .short_gap = true},
     {.name = "decoder",
      .value = "auto|ffmpeg",
      .help = "auto: JPEG pictures (MJPEG clips and streams, JPEG images)\n"

@@ -64,6 +64,7 @@ struct Options {
   ClockSource clock = ClockSource::automatic;
   double bin = 0;          // --bin: seconds a strip; 0: --every instead
   std::string bin_text;
+  bool pyramid = false;    // --pyramid: a TIFF's reduced levels as SubIFDs
   bool ticks = false;      // --ticks: a band of time marks beside the image
   std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
   std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE

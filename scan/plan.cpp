@@ -175,6 +175,10 @@ base::Result<SlitPlace, Error> refuse_band(const Options& o, const SourceHeader&
   if (grows(o, source, handed_out) && o.ticks && !handed_out)
     return base::failure(usage(std::string("--ticks: not with ") +
                                (o.flush.given ? "--flush" : "an input of unknown length")));
+  // A pyramid's levels go out band by band with the image: a grown image has none.
+  if (grows(o, source, handed_out) && o.pyramid && !handed_out)
+    return base::failure(usage(std::string("--pyramid: not with ") +
+                               (o.flush.given ? "--flush" : "an input of unknown length")));
   return place;
 }
 

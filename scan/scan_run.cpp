@@ -212,6 +212,8 @@ Failure Run::check_outputs() {
   format_ = *format;
   if (!o_.compress_text.empty() && format_ != Format::tiff)
     return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
+  if (o_.pyramid && format_ != Format::tiff)
+    return fail(ExitStatus::usage, "--pyramid: only for a TIFF OUTPUT (.tif, .tiff)");
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
   if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
@@ -279,7 +281,7 @@ Failure Run::prepare_sinks() {
     grown_ = grown.get();
     sinks_.push_back(std::move(grown));
   } else if (format_ == Format::tiff) {
-    sinks_.push_back(tiff_bands(setting));
+    sinks_.push_back(o_.pyramid ? tiff_pyramid(setting) : tiff_bands(setting));
   } else if (o_.cut == Cut::horizontal) {
     sinks_.push_back(streamed_png(setting));
   } else {

@@ -2,10 +2,12 @@
 #include "scan/sinks.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "scan/output/growing_image.h"
 #include "scan/output/png_output.h"
 #include "scan/output/tiff_output.h"
+#include "scan/output/tiff_pyramid.h"
 
 namespace scan {
 namespace {
@@ -121,7 +123,7 @@ class StreamedPng : public ImageFile {
 
 class TiffSink : public ImageFile {
  public:
-  using ImageFile::ImageFile;
+  TiffSink(const SinkSetting& s, bool pyramid) : ImageFile(s), pyramid_(pyramid) {}
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (size.width > tiff_max_side || size.height > tiff_max_side)
@@ -132,30 +134,43 @@ class TiffSink : public ImageFile {
                                   std::to_string(tiff_max_side) +
                                   " a side); use --every or a shorter range"));
     if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
-    auto opened = TiffBands::open(fileno(output_.stream()), size, s_.cut, s_.compress,
-                                  needs_bigtiff(size, s_.compress));
-    if (!opened) return base::failure(write_failed(s_, opened.error()));
-    tiff_ = std::move(*opened);
+    if (pyramid_) {
+      const std::string folder = std::filesystem::path(output_.temp_path()).parent_path().string();
+      auto opened = TiffPyramid::open(fileno(output_.stream()), folder.empty() ? "." : folder,
+                                      size, s_.cut, s_.compress);
+      if (!opened) return base::failure(write_failed(s_, opened.error()));
+      pyramid_tiff_ = std::move(*opened);
+    } else {
+      auto opened = TiffBands::open(fileno(output_.stream()), size, s_.cut, s_.compress,
+                                    needs_bigtiff(size, s_.compress));
+      if (!opened) return base::failure(write_failed(s_, opened.error()));
+      tiff_ = std::move(*opened);
+    }
     return allocate_strip(s_, strip_of(s_, size), strip);
   }
   base::Result<void, Error> take(const Laid& laid) override {
     const StripImage& strip = laid.strip;
-    if (auto added = tiff_->add(strip.view()); !added) return base::failure(write_failed(s_, added.error()));
+    base::Status added = tiff_ ? tiff_->add(strip.view()) : pyramid_tiff_->add(strip.view());
+    if (!added) return base::failure(write_failed(s_, added.error()));
     ++strips_;
     return {};
   }
   base::Result<void, Error> finish() override {
-    if (auto written = tiff_->finish(); !written)
-      return base::failure(write_failed(s_, written.error()));
+    base::Status written = tiff_ ? tiff_->finish() : pyramid_tiff_->finish();
+    if (!written) return base::failure(write_failed(s_, written.error()));
     return {};
   }
   void discard() override {
     tiff_.reset();  // before its file is closed
+    pyramid_tiff_.reset();
     output_.discard();
   }
 
  private:
-  std::unique_ptr<TiffBands> tiff_;  // goes before output_, whose file it writes to
+  bool pyramid_;
+  // Either goes before output_, whose file it writes to.
+  std::unique_ptr<TiffBands> tiff_;
+  std::unique_ptr<TiffPyramid> pyramid_tiff_;
 };
 
 class Taker : public Sink {
@@ -250,7 +265,12 @@ std::unique_ptr<Sink> held_png(const SinkSetting& s) { return std::make_unique<H
 std::unique_ptr<Sink> streamed_png(const SinkSetting& s) {
   return std::make_unique<StreamedPng>(s);
 }
-std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) { return std::make_unique<TiffSink>(s); }
+std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) {
+  return std::make_unique<TiffSink>(s, false);
+}
+std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& s) {
+  return std::make_unique<TiffSink>(s, true);
+}
 std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take) {
   return std::make_unique<Taker>(std::move(take));
 }

@@ -85,6 +85,8 @@ std::unique_ptr<Sink> held_png(const SinkSetting& setting);
 std::unique_ptr<Sink> streamed_png(const SinkSetting& setting);
 // A tiled TIFF, written band by band.
 std::unique_ptr<Sink> tiff_bands(const SinkSetting& setting);
+// A tiled TIFF with its reduced levels as SubIFDs (--pyramid).
+std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& setting);
 
 // An image whose size is known only at the end (an input of unknown length), or written
 // again and again while it grows (--flush): its strips are held, and it is made when

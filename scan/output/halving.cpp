@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/output/halving.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace scan {
+
+ImageSize halved(const ImageSize& size) {
+  return {(size.width + 1) / 2, (size.height + 1) / 2, size.pixel_bytes};
+}
+
+std::vector<ImageSize> pyramid_levels(const ImageSize& size, int64_t side) {
+  std::vector<ImageSize> levels{size};
+  while (levels.back().width > side || levels.back().height > side)
+    levels.push_back(halved(levels.back()));
+  return levels;
+}
+
+Halver::Halver(strips::Cut cut, int64_t across, int pixel_bytes, Emit emit)
+    : cut_(cut),
+      across_(across),
+      pixel_bytes_(pixel_bytes),
+      emit_(std::move(emit)),
+      first_(static_cast<size_t>(across * pixel_bytes)),
+      out_(static_cast<size_t>((across + 1) / 2 * pixel_bytes)) {}
+
+namespace {
+
+// One sample: a byte, or a big-endian 16-bit value.
+inline uint32_t sample(const uint8_t* p, bool deep) {
+  return deep ? (uint32_t{p[0]} << 8) | p[1] : p[0];
+}
+
+inline void put(uint8_t* p, uint32_t value, bool deep) {
+  if (deep) {
+    p[0] = static_cast<uint8_t>(value >> 8);
+    p[1] = static_cast<uint8_t>(value);
+  } else {
+    p[0] = static_cast<uint8_t>(value);
+  }
+}
+
+}  // namespace
+
+base::Status Halver::add(const strips::ConstBytePlane& lines) {
+  const bool vertical = cut_ == strips::Cut::vertical;
+  const int64_t pb = pixel_bytes_;
+  const int64_t count = vertical ? lines.width / pb : lines.height;
+  // Along a line, pixels lie a row apart in a column, a pixel apart in a row.
+  const int64_t step = vertical ? lines.stride : pb;
+  for (int64_t i = 0; i < count; ++i) {
+    const uint8_t* line = lines.pixels + (vertical ? i * pb : i * lines.stride);
+    if (!holding_) {
+      for (int64_t j = 0; j < across_; ++j)
+        std::memcpy(first_.data() + j * pb, line + j * step, static_cast<size_t>(pb));
+      holding_ = true;
+      continue;
+    }
+    holding_ = false;
+    if (base::Status ok = reduce(line, step); !ok) return ok;
+  }
+  return {};
+}
+
+base::Status Halver::finish() {
+  if (!holding_) return {};
+  holding_ = false;
+  return reduce(nullptr, 0);
+}
+
+// The pair (first_, second) or first_ alone (second null) into one reduced line.
+base::Status Halver::reduce(const uint8_t* second, int64_t step) {
+  const bool deep = pixel_bytes_ == 6;
+  const int size = deep ? 2 : 1;
+  const int64_t pb = pixel_bytes_;
+  const int64_t out_across = (across_ + 1) / 2;
+  for (int64_t j = 0; j < out_across; ++j) {
+    const int64_t a = 2 * j, b = std::min(2 * j + 1, across_ - 1);
+    const uint32_t n = (b > a ? 2 : 1) * (second != nullptr ? 2 : 1);
+    for (int64_t c = 0; c < pb; c += size) {
+      uint32_t sum = sample(first_.data() + a * pb + c, deep);
+      if (b > a) sum += sample(first_.data() + b * pb + c, deep);
+      if (second != nullptr) {
+        sum += sample(second + a * step + c, deep);
+        if (b > a) sum += sample(second + b * step + c, deep);
+      }
+      put(out_.data() + j * pb + c, (sum + n / 2) / n, deep);
+    }
+  }
+  const bool vertical = cut_ == strips::Cut::vertical;
+  const int64_t bytes = out_across * pb;
+  const strips::ConstBytePlane line =
+      vertical ? strips::ConstBytePlane{out_.data(), pb, out_across, pb}
+               : strips::ConstBytePlane{out_.data(), bytes, 1, bytes};
+  return emit_(line);
+}
+
+}  // namespace scan

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A pyramidal TIFF: the full image as the flat tiled TIFF writes it, and below it, as its
+// SubIFDs, each level halved (2 x 2 means, rounded half up) down to one that fits in a
+// tile. Every level is made as the strips come and written band by band into an unnamed
+// file of its own beside OUTPUT; at the end their compressed tiles are copied into OUTPUT.
+// Memory holds one band of tiles a level, however long the image.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "scan/output/halving.h"
+#include "scan/output/strip_image.h"
+#include "scan/output/tiff_output.h"
+
+namespace scan {
+
+class TiffPyramid {
+ public:
+  // Starts the pyramid on `fd` (the caller's, as TiffBands'); the levels' files are made
+  // in `folder`.
+  static base::Result<std::unique_ptr<TiffPyramid>, std::string> open(
+      int fd, const std::string& folder, const ImageSize& size, strips::Cut cut,
+      TiffCompression compression);
+  ~TiffPyramid();
+  TiffPyramid(const TiffPyramid&) = delete;
+  TiffPyramid& operator=(const TiffPyramid&) = delete;
+
+  // As TiffBands::add.
+  base::Status add(const strips::ConstBytePlane& strip);
+  // Finishes every level and writes them into the file.
+  base::Status finish();
+
+  // Not for use: open() makes it.
+  TiffPyramid(strips::Cut cut, TiffCompression compression);
+
+ private:
+  struct Level {
+    int fd = -1;  // the level's own unnamed file
+    std::unique_ptr<TiffBands> bands;
+  };
+
+  strips::Cut cut_;
+  TiffCompression compression_;
+  std::unique_ptr<TiffBands> full_;
+  std::vector<Level> levels_;                     // the reduced ones, largest first
+  std::vector<std::unique_ptr<Halver>> halvers_;  // halvers_[i] makes levels_[i]
+};
+
+}  // namespace scan

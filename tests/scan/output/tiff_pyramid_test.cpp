@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The pyramidal TIFF read back with libtiff: one top-level image whose SubIFDs are the
+// reduced levels, each half the one above (rounded up) down to one tile, each pixel the
+// mean of the 2 x 2 (or fewer, at an odd edge) pixels above it, rounded half up.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "scan/output/tiff_pyramid.h"
+#include "tests/scan/run/scan_support.h"
+
+namespace {
+
+using scan::ImageSize;
+
+// Pixel bytes from the place, spread so that sums of four round both ways.
+std::vector<uint8_t> pattern(const ImageSize& size) {
+  std::vector<uint8_t> bytes(static_cast<size_t>(size.bytes()));
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  return bytes;
+}
+
+// Every directory of the file's top image and its SubIFDs, as read_tiff lays them out.
+std::vector<velmora_test::Png> levels_of(const std::string& path, int& top_directories) {
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "r"), TIFFClose);
+  EXPECT_TRUE(tiff);
+  if (!tiff) return {};
+  top_directories = TIFFNumberOfDirectories(tiff.get());
+  uint16_t count = 0;
+  toff_t* offsets = nullptr;
+  std::vector<toff_t> subifds;
+  if (TIFFGetField(tiff.get(), TIFFTAG_SUBIFD, &count, &offsets))
+    subifds.assign(offsets, offsets + count);
+  std::vector<velmora_test::Png> levels;
+  auto read = [&] {
+    uint32_t width = 0, height = 0, tile_width = 0, tile_height = 0;
+    uint16_t bits = 0;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &tile_width);
+    TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &tile_height);
+    velmora_test::Png level{static_cast<int>(width), static_cast<int>(height), bits, 3, {}};
+    const size_t pixel = 3u * bits / 8;
+    level.bytes.resize(pixel * width * height);
+    std::vector<uint8_t> tile(static_cast<size_t>(TIFFTileSize(tiff.get())));
+    for (uint32_t y0 = 0; y0 < height; y0 += tile_height)
+      for (uint32_t x0 = 0; x0 < width; x0 += tile_width) {
+        EXPECT_GE(TIFFReadTile(tiff.get(), tile.data(), x0, y0, 0, 0), 0);
+        for (uint32_t r = 0; r < std::min(tile_height, height - y0); ++r)
+          for (size_t b = 0; b < pixel * std::min(tile_width, width - x0); ++b) {
+            // Native 16-bit samples to big-endian, as the strips hold them.
+            const size_t from = bits == 16 ? (b ^ 1) : b;
+            level.bytes[(y0 + r) * pixel * width + x0 * pixel + b] =
+                tile[r * pixel * tile_width + from];
+          }
+      }
+    levels.push_back(std::move(level));
+  };
+  read();
+  for (toff_t offset : subifds) {
+    EXPECT_TRUE(TIFFSetSubDirectory(tiff.get(), offset));
+    read();
+  }
+  return levels;
+}
+
+// The level below `above`, by the rule itself.
+velmora_test::Png halve(const velmora_test::Png& above) {
+  velmora_test::Png below{(above.width + 1) / 2, (above.height + 1) / 2, above.bit_depth, 3, {}};
+  const int size = above.bit_depth / 8;
+  below.bytes.resize(static_cast<size_t>(below.width) * below.height * 3 * size);
+  for (int y = 0; y < below.height; ++y)
+    for (int x = 0; x < below.width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        uint32_t sum = 0, n = 0;
+        for (int yy = 2 * y; yy < std::min(2 * y + 2, above.height); ++yy)
+          for (int xx = 2 * x; xx < std::min(2 * x + 2, above.width); ++xx, ++n)
+            sum += static_cast<uint32_t>(above.sample(xx, yy, c));
+        const uint32_t mean = (2 * sum + n) / (2 * n);  // half up
+        uint8_t* at = below.bytes.data() + ((static_cast<size_t>(y) * below.width + x) * 3 + c) * size;
+        if (size == 2) *at++ = static_cast<uint8_t>(mean >> 8);
+        *at = static_cast<uint8_t>(mean);
+      }
+  return below;
+}
+
+TEST(TiffPyramid, EverySubIfdIsTheTwoByTwoMeanOfTheLevelAbove) {
+  struct Case {
+    ImageSize size;
+    bool vertical;
+    int strip_lines;
+    int levels;  // the full image and its reduced ones
+  };
+  const Case cases[] = {
+      {{256, 256, 3}, true, 1, 1},    {{257, 9, 3}, true, 5, 2},
+      {{253, 513, 6}, false, 7, 3},   {{255, 300, 3}, true, 3, 2},
+      {{1031, 5, 6}, true, 2, 4},     {{7, 1030, 3}, false, 4, 4},
+      {{509, 509, 6}, true, 11, 2},   {{254, 1025, 3}, false, 1, 4},
+  };
+  const std::string folder = velmora_test::fresh_folder("tiff-pyramid");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size.width) + " x " + std::to_string(c.size.height) + " x " +
+                 std::to_string(c.size.pixel_bytes) + (c.vertical ? " vertical" : " horizontal"));
+    const std::string path = folder + "/pyramid.tif";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const strips::Cut cut = c.vertical ? strips::Cut::vertical : strips::Cut::horizontal;
+    auto pyramid = scan::TiffPyramid::open(fd, folder, c.size, cut, scan::TiffCompression::deflate);
+    ASSERT_TRUE(pyramid) << pyramid.error();
+    const std::vector<uint8_t> image = pattern(c.size);
+    const int64_t stride = c.size.width * c.size.pixel_bytes;
+    const int64_t lines = c.vertical ? c.size.width : c.size.height;
+    for (int64_t at = 0; at < lines; at += c.strip_lines) {
+      const int64_t n = std::min<int64_t>(c.strip_lines, lines - at);
+      const strips::ConstBytePlane strip =
+          c.vertical ? strips::ConstBytePlane{image.data() + at * c.size.pixel_bytes,
+                                              n * c.size.pixel_bytes, c.size.height, stride}
+                     : strips::ConstBytePlane{image.data() + at * stride, stride, n, stride};
+      ASSERT_TRUE((*pyramid)->add(strip));
+    }
+    ASSERT_TRUE((*pyramid)->finish());
+    pyramid->reset();
+    close(fd);
+    int top = 0;
+    const std::vector<velmora_test::Png> levels = levels_of(path, top);
+    EXPECT_EQ(top, 1);
+    ASSERT_EQ(static_cast<int>(levels.size()), c.levels);
+    EXPECT_EQ(levels[0].bytes, image);
+    for (size_t l = 1; l < levels.size(); ++l) {
+      const velmora_test::Png expected = halve(levels[l - 1]);
+      EXPECT_EQ(levels[l].width, expected.width) << "level " << l;
+      EXPECT_EQ(levels[l].height, expected.height) << "level " << l;
+      EXPECT_TRUE(levels[l].bytes == expected.bytes) << "level " << l;
+    }
+    // Only the last level fits in one tile.
+    EXPECT_LE(std::max(levels.back().width, levels.back().height), 256);
+    EXPECT_GT(std::max(levels[levels.size() > 1 ? levels.size() - 2 : 0].width,
+                       levels[levels.size() > 1 ? levels.size() - 2 : 0].height),
+              levels.size() > 1 ? 256 : 0);
+  }
+}
+
+}  // namespace
