@@ -30,7 +30,7 @@ packages=(
   weston xwayland qt6-wayland
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
-  ffmpeg parallel
+  ffmpeg parallel libvips-tools
   libexif-dev libfreetype-dev libfontconfig-dev
   dpkg-dev file lintian appstream man-db
 )

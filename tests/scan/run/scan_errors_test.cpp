@@ -185,6 +185,12 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--compress", "lzw", in.good, "OUT"},
        2,
        "velmora-scan: --compress lzw: only a TIFF OUTPUT (.tif, .tiff) is compressed so"},
+      {{"--pyramid", in.good, "OUT"},
+       2,
+       "velmora-scan: --pyramid: only for a TIFF OUTPUT (.tif, .tiff)"},
+      {{"--pyramid", "--flush", "5", in.good, out_folder + "/streak.tif"},
+       2,
+       "velmora-scan: --pyramid: not with --flush"},
       {{in.good, in.folder_input + ".tif"}, 1,
        "velmora-scan: " + in.folder_input + ".tif: is a folder"},
       {{in.good, out_folder + "/no/such/folder/x.png"},
@@ -430,6 +436,10 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
       {{"--compress", "none", "--slit", "0:320", clip, folder + "/out/streak.tif"},
        {200, 15 * 196608 + 8 + 64},
        4 << 20},
+      // Its levels follow the image: cut off at the first level's tiles, copied at the end.
+      {{"--pyramid", "--compress", "none", "--slit", "0:320", clip, folder + "/out/streak.tif"},
+       {15 * 196608 + 1024},
+       6 << 20},
   };
   for (const auto& c : cases) {
     const std::string& out = c.args.back();
@@ -495,11 +505,19 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
     options.push_back(cut);
     return options;
   };
+  // A pyramid is interrupted with its levels' unnamed files open.
+  auto pyramid = [&](const char* cut) {
+    std::vector<std::string> options = tiled(cut);
+    options.push_back("--pyramid");
+    return options;
+  };
   for (const Case& c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
                         Case{SIGQUIT, false}, Case{SIGHUP, true},
                         Case{SIGINT, false, {"--cut", "horizontal", "--slit", "0:240"}},
                         Case{SIGINT, false, tiled("vertical"), "streak.tif"},
                         Case{SIGINT, false, tiled("horizontal"), "streak.tif"},
+                        Case{SIGINT, false, pyramid("vertical"), "streak.tif"},
+                        Case{SIGINT, false, pyramid("horizontal"), "streak.tif"},
                         Case{SIGINT, false, {"--flush", "20"}, "streak.png", true}}) {
     SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored " : " ") +
                  testing::PrintToString(c.options) + " " + c.output);
