@@ -84,14 +84,16 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
                                      const PlanLimits& limits) {
   const ImageSize size = image_size(o.cut, count, o.slit.width, place.shown_width,
                                     place.shown_height, source.deep);
-  const bool tiff = limits.format == Format::tiff;
+  // Deep Zoom's tiles go out as TIFF's do, within the same sides.
+  const bool tiff = limits.format != Format::png;
   const int64_t side_limit = tiff ? tiff_max_side : png_max_side;
   const std::string what = o.output + ": " + o.bin_text + " makes " + std::to_string(count) +
                            " strips: the image would be " + std::to_string(size.width) + " x " +
                            std::to_string(size.height) + " pixels";
   const std::string advice = "; use a longer --bin or a shorter range";
   if (size.width > side_limit || size.height > side_limit)
-    return base::failure(failed(what + ", more than " + (tiff ? "TIFF" : "PNG") + " allows (" +
+    return base::failure(failed(what + ", more than " + (limits.format == Format::dzi ? "this Deep Zoom output"
+                                       : tiff ? "TIFF" : "PNG") + " allows (" +
                                 std::to_string(side_limit) + " a side)" + advice));
   // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
   // it comes.
@@ -174,6 +176,9 @@ base::Result<SlitPlace, Error> refuse_band(const Options& o, const SourceHeader&
                                            bool handed_out, SlitPlace place) {
   if (grows(o, source, handed_out) && o.ticks && !handed_out)
     return base::failure(usage(std::string("--ticks: not with ") +
+                               (o.flush.given ? "--flush" : "an input of unknown length")));
+  if (grows(o, source, handed_out) && !handed_out && output_format(o.output) == Format::dzi)
+    return base::failure(usage(o.output + ": Deep Zoom is not made with " +
                                (o.flush.given ? "--flush" : "an input of unknown length")));
   // A pyramid's levels go out band by band with the image: a grown image has none.
   if (grows(o, source, handed_out) && o.pyramid && !handed_out)

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/sinks.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "scan/output/growing_image.h"
@@ -173,6 +175,67 @@ class TiffSink : public ImageFile {
   std::unique_ptr<TiffPyramid> pyramid_tiff_;
 };
 
+// NAME.dzi under a temporary name, its tiles in a temporary folder in NAME_files' place;
+// the folder lands first, so that a viewer that finds the descriptor finds its tiles.
+class DeepZoomSink : public ImageFile {
+ public:
+  explicit DeepZoomSink(const SinkSetting& s) : ImageFile(s), files_(dzi_files_folder(s.output)) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    size_ = size;
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = files_.create(); !ok) return base::failure(failed(ok.error()));
+    auto opened = DeepZoom::open(files_.temp_path(), size, s_.cut, s_.tile_format, s_.quality,
+                                 s_.threads);
+    if (!opened) return base::failure(write_failed(s_, opened.error()));
+    zoom_ = std::move(*opened);
+    return allocate_strip(s_, strip_of(s_, size), strip);
+  }
+  base::Result<void, Error> take(const Laid& laid) override {
+    if (base::Status added = zoom_->add(laid.strip.view()); !added)
+      return base::failure(write_failed(s_, added.error()));
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    if (base::Status done = zoom_->finish(); !done)
+      return base::failure(write_failed(s_, done.error()));
+    const std::string text = dzi_descriptor(size_, s_.tile_format);
+    if (std::fwrite(text.data(), 1, text.size(), output_.stream()) != text.size())
+      return base::failure(write_failed(s_, "cannot write (" + std::string(std::strerror(errno)) + ")"));
+    return {};
+  }
+  base::Result<void, Error> seal() override {
+    if (base::Status ok = files_.seal(); !ok) return base::failure(write_failed(s_, ok.error()));
+    return seal_image(s_, output_);
+  }
+  base::Status commit() override {
+    if (base::Status ok = files_.commit(replaces()); !ok) return ok;
+    base::Status ok = output_.commit(replaces());
+    if (!ok) take_back_files();
+    return ok;
+  }
+  void take_back() override {
+    std::remove(output_.target().c_str());
+    take_back_files();
+  }
+  void discard() override {
+    zoom_.reset();
+    files_.discard();
+    output_.discard();
+  }
+
+ private:
+  void take_back_files() {
+    std::error_code ignored;
+    std::filesystem::remove_all(files_.target(), ignored);
+  }
+
+  TempFolder files_;
+  ImageSize size_;
+  std::unique_ptr<DeepZoom> zoom_;
+};
+
 class Taker : public Sink {
  public:
   explicit Taker(std::function<base::Result<void, Error>(const Laid&)> take)
@@ -270,6 +333,9 @@ std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) {
 }
 std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& s) {
   return std::make_unique<TiffSink>(s, true);
+}
+std::unique_ptr<Sink> deep_zoom(const SinkSetting& s) {
+  return std::make_unique<DeepZoomSink>(s);
 }
 std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take) {
   return std::make_unique<Taker>(std::move(take));

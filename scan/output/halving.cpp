@@ -96,4 +96,28 @@ base::Status Halver::reduce(const uint8_t* second, int64_t step) {
   return emit_(line);
 }
 
+LevelChain::LevelChain(strips::Cut cut, const std::vector<ImageSize>& levels, Take take)
+    : take_(std::move(take)) {
+  const bool vertical = cut == strips::Cut::vertical;
+  for (size_t i = 0; i + 1 < levels.size(); ++i)
+    halvers_.push_back(std::make_unique<Halver>(
+        cut, vertical ? levels[i].height : levels[i].width, levels[i].pixel_bytes,
+        [this, i](const strips::ConstBytePlane& line) -> base::Status {
+          if (base::Status ok = take_(i + 1, line); !ok) return ok;
+          if (i + 1 < halvers_.size()) return halvers_[i + 1]->add(line);
+          return {};
+        }));
+}
+
+base::Status LevelChain::add(const strips::ConstBytePlane& strip) {
+  if (halvers_.empty()) return {};
+  return halvers_.front()->add(strip);
+}
+
+base::Status LevelChain::finish() {
+  for (auto& halver : halvers_)
+    if (base::Status ok = halver->finish(); !ok) return ok;
+  return {};
+}
+
 }  // namespace scan

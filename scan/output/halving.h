@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "base/result.h"
@@ -45,6 +46,22 @@ class Halver {
   std::vector<uint8_t> first_;  // the first line of a pair, packed
   bool holding_ = false;
   std::vector<uint8_t> out_;
+};
+
+// The levels below a full image, made from its strips: `take(l, line)` gets each line of
+// level l (1 the first reduced one, as `levels` lists them) as it is made.
+class LevelChain {
+ public:
+  using Take = std::function<base::Status(size_t level, const strips::ConstBytePlane& line)>;
+  LevelChain(strips::Cut cut, const std::vector<ImageSize>& levels, Take take);
+  // The lines of the full image.
+  base::Status add(const strips::ConstBytePlane& strip);
+  // Every level's last odd line, from the top down: each level has all its lines then.
+  base::Status finish();
+
+ private:
+  std::vector<std::unique_ptr<Halver>> halvers_;  // halvers_[i] makes level i + 1
+  Take take_;
 };
 
 }  // namespace scan

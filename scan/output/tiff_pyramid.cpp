@@ -30,7 +30,7 @@ TiffPyramid::TiffPyramid(strips::Cut cut, TiffCompression compression)
     : cut_(cut), compression_(compression) {}
 
 TiffPyramid::~TiffPyramid() {
-  halvers_.clear();
+  chain_.reset();
   for (Level& level : levels_) {
     level.bands.reset();
     if (level.fd >= 0) ::close(level.fd);
@@ -47,7 +47,6 @@ base::Result<std::unique_ptr<TiffPyramid>, std::string> TiffPyramid::open(
                               reduced);
   if (!full) return base::failure(full.error());
   pyramid->full_ = std::move(*full);
-  const bool vertical = cut == strips::Cut::vertical;
   for (int i = 0; i < reduced; ++i) {
     auto file = unnamed_file(folder);
     if (!file) return base::failure(file.error());
@@ -57,36 +56,24 @@ base::Result<std::unique_ptr<TiffPyramid>, std::string> TiffPyramid::open(
     if (!bands) return base::failure(bands.error());
     pyramid->levels_.back().bands = std::move(*bands);
   }
-  // halvers_[i] takes the lines of level i and hands each line it makes to level i + 1 and
-  // to the halver below.
   TiffPyramid* self = pyramid.get();
-  for (int i = 0; i < reduced; ++i) {
-    const ImageSize& above = sizes[static_cast<size_t>(i)];
-    pyramid->halvers_.push_back(std::make_unique<Halver>(
-        cut, vertical ? above.height : above.width, size.pixel_bytes,
-        [self, i](const strips::ConstBytePlane& line) -> base::Status {
-          if (base::Status ok = self->levels_[static_cast<size_t>(i)].bands->add(line); !ok)
-            return ok;
-          if (static_cast<size_t>(i) + 1 < self->halvers_.size())
-            return self->halvers_[static_cast<size_t>(i) + 1]->add(line);
-          return {};
-        }));
-  }
+  pyramid->chain_ = std::make_unique<LevelChain>(
+      cut, sizes, [self](size_t level, const strips::ConstBytePlane& line) {
+        return self->levels_[level - 1].bands->add(line);
+      });
   return pyramid;
 }
 
 base::Status TiffPyramid::add(const strips::ConstBytePlane& strip) {
   if (base::Status ok = full_->add(strip); !ok) return ok;
-  if (!halvers_.empty()) return halvers_.front()->add(strip);
-  return {};
+  return chain_->add(strip);
 }
 
 base::Status TiffPyramid::finish() {
   if (levels_.empty()) return full_->finish();
-  for (size_t i = 0; i < levels_.size(); ++i) {
-    if (base::Status ok = halvers_[i]->finish(); !ok) return ok;
-    if (base::Status ok = levels_[i].bands->finish(); !ok) return ok;
-  }
+  if (base::Status ok = chain_->finish(); !ok) return ok;
+  for (Level& level : levels_)
+    if (base::Status ok = level.bands->finish(); !ok) return ok;
   if (base::Status ok = full_->end_image(); !ok) return ok;
   for (Level& level : levels_) {
     level.bands.reset();

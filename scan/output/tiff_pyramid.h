@@ -44,8 +44,8 @@ class TiffPyramid {
   strips::Cut cut_;
   TiffCompression compression_;
   std::unique_ptr<TiffBands> full_;
-  std::vector<Level> levels_;                     // the reduced ones, largest first
-  std::vector<std::unique_ptr<Halver>> halvers_;  // halvers_[i] makes levels_[i]
+  std::vector<Level> levels_;  // the reduced ones, largest first
+  std::unique_ptr<LevelChain> chain_;
 };
 
 }  // namespace scan

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One small picture of packed RGB (8 bits, or 16 bits big-endian) encoded whole in
+// memory: a JPEG through libjpeg-turbo, or a PNG through libpng. Deep Zoom's tiles.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+
+namespace scan {
+
+struct TilePixels {
+  const uint8_t* pixels = nullptr;
+  int64_t width = 0, height = 0;
+  int64_t stride = 0;   // bytes from one row to the next
+  int pixel_bytes = 3;  // 3, or 6 for 16 bits
+};
+
+// A baseline JPEG at `quality` (1 to 100), 4:2:0 as libjpeg's default; 16-bit samples are
+// brought to 8 bits (v * 255 / 65535, rounded half up).
+[[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_jpeg(const TilePixels& tile,
+                                                                        int quality);
+// A PNG at the image's depth, zlib's fastest level, as the streak PNG.
+[[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& tile);
+
+}  // namespace scan
