@@ -178,10 +178,10 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{in.good, out_folder + "/streak.jpg"},
        2,
        "velmora-scan: " + out_folder +
-           "/streak.jpg: the output name must end in .png, .tif or .tiff"},
+           "/streak.jpg: the output name must end in .png, .tif, .tiff or .dzi"},
       {{in.good, out_folder + "/.tif"},
        2,
-       "velmora-scan: " + out_folder + "/.tif: the output name must end in .png, .tif or .tiff"},
+       "velmora-scan: " + out_folder + "/.tif: the output name must end in .png, .tif, .tiff or .dzi"},
       {{"--compress", "lzw", in.good, "OUT"},
        2,
        "velmora-scan: --compress lzw: only a TIFF OUTPUT (.tif, .tiff) is compressed so"},
@@ -191,6 +191,17 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--pyramid", "--flush", "5", in.good, out_folder + "/streak.tif"},
        2,
        "velmora-scan: --pyramid: not with --flush"},
+      {{"--tile-format", "png", in.good, "OUT"},
+       2,
+       "velmora-scan: --tile-format png: only for a Deep Zoom OUTPUT (.dzi)"},
+      {{"--quality", "80", "--tile-format", "png", in.good, out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --quality 80: only for JPEG tiles of a Deep Zoom OUTPUT (.dzi)"},
+      {{"--quality", "0", in.good, out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --quality 0: must be a whole number from 1 to 100"},
+      {{in.good, in.folder_input + ".dzi"}, 1,
+       "velmora-scan: " + in.folder_input + "_files: already exists; use --force to overwrite it"},
       {{in.good, in.folder_input + ".tif"}, 1,
        "velmora-scan: " + in.folder_input + ".tif: is a folder"},
       {{in.good, out_folder + "/no/such/folder/x.png"},
@@ -213,6 +224,7 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
   };
   fs::create_directory(in.folder_input + ".png");  // an OUTPUT that is a folder
   fs::create_directory(in.folder_input + ".tif");
+  fs::create_directory(in.folder_input + "_files");  // a Deep Zoom OUTPUT's tiles
   for (const Case& c : cases) {
     std::vector<std::string> args;
     for (const std::string& a : c.args) args.push_back(a == "OUT" ? out : a);
@@ -440,6 +452,10 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
       {{"--pyramid", "--compress", "none", "--slit", "0:320", clip, folder + "/out/streak.tif"},
        {15 * 196608 + 1024},
        6 << 20},
+      // Deep Zoom: a tile that cannot be written.
+      {{"--tile-format", "png", "--slit", "0:320", clip, folder + "/out/streak.dzi"},
+       {200},
+       1 << 20},
   };
   for (const auto& c : cases) {
     const std::string& out = c.args.back();
@@ -454,8 +470,13 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
     velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(c.args, c.room);
     EXPECT_EQ(ran.status, 0) << ran.err;
     const bool tiff = out.ends_with(".tif");
-    EXPECT_EQ(tiff ? velmora_test::read_tiff(out).image.width : velmora_test::read_png(out).width,
-              12 * 320);
+    if (out.ends_with(".dzi")) {
+      EXPECT_EQ(velmora_test::read_png(folder + "/out/streak_files/12/15_0.png").width, 31);
+      fs::remove_all(folder + "/out/streak_files");
+    } else {
+      EXPECT_EQ(tiff ? velmora_test::read_tiff(out).image.width : velmora_test::read_png(out).width,
+                12 * 320);
+    }
     fs::remove(out);
   }
 }
@@ -518,6 +539,7 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
                         Case{SIGINT, false, tiled("horizontal"), "streak.tif"},
                         Case{SIGINT, false, pyramid("vertical"), "streak.tif"},
                         Case{SIGINT, false, pyramid("horizontal"), "streak.tif"},
+                        Case{SIGINT, false, {"--slit", "0:4"}, "streak.dzi"},
                         Case{SIGINT, false, {"--flush", "20"}, "streak.png", true}}) {
     SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored " : " ") +
                  testing::PrintToString(c.options) + " " + c.output);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The pyramidal TIFF read back with libtiff: one top-level image whose SubIFDs are the
-// reduced levels, each half the one above (rounded up) down to one tile, each pixel the
-// mean of the 2 x 2 (or fewer, at an odd edge) pixels above it, rounded half up.
+// The zoomable outputs read back: the pyramidal TIFF with libtiff (one top-level image
+// whose SubIFDs are the reduced levels, each half the one above, rounded up, down to one
+// tile) and Deep Zoom's PNG tiles with libpng (every level down to 1 x 1, tiles of 254 with
+// one pixel of overlap); in both each pixel is the mean of the 2 x 2 (or fewer, at an odd
+// edge) pixels above it, rounded half up.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -10,6 +12,9 @@
 #include <memory>
 #include <vector>
 
+#include <filesystem>
+
+#include "scan/output/deep_zoom.h"
 #include "scan/output/tiff_pyramid.h"
 #include "tests/scan/run/scan_support.h"
 
@@ -90,6 +95,23 @@ velmora_test::Png halve(const velmora_test::Png& above) {
   return below;
 }
 
+// Hands `image` over in strips of `lines` lines, as a run does.
+template <typename Add>
+bool feed(const std::vector<uint8_t>& image, const ImageSize& size, bool vertical, int lines,
+          Add add) {
+  const int64_t stride = size.width * size.pixel_bytes;
+  const int64_t total = vertical ? size.width : size.height;
+  for (int64_t at = 0; at < total; at += lines) {
+    const int64_t n = std::min<int64_t>(lines, total - at);
+    const strips::ConstBytePlane strip =
+        vertical ? strips::ConstBytePlane{image.data() + at * size.pixel_bytes,
+                                          n * size.pixel_bytes, size.height, stride}
+                 : strips::ConstBytePlane{image.data() + at * stride, stride, n, stride};
+    if (!add(strip)) return false;
+  }
+  return true;
+}
+
 TEST(TiffPyramid, EverySubIfdIsTheTwoByTwoMeanOfTheLevelAbove) {
   struct Case {
     ImageSize size;
@@ -114,16 +136,8 @@ TEST(TiffPyramid, EverySubIfdIsTheTwoByTwoMeanOfTheLevelAbove) {
     auto pyramid = scan::TiffPyramid::open(fd, folder, c.size, cut, scan::TiffCompression::deflate);
     ASSERT_TRUE(pyramid) << pyramid.error();
     const std::vector<uint8_t> image = pattern(c.size);
-    const int64_t stride = c.size.width * c.size.pixel_bytes;
-    const int64_t lines = c.vertical ? c.size.width : c.size.height;
-    for (int64_t at = 0; at < lines; at += c.strip_lines) {
-      const int64_t n = std::min<int64_t>(c.strip_lines, lines - at);
-      const strips::ConstBytePlane strip =
-          c.vertical ? strips::ConstBytePlane{image.data() + at * c.size.pixel_bytes,
-                                              n * c.size.pixel_bytes, c.size.height, stride}
-                     : strips::ConstBytePlane{image.data() + at * stride, stride, n, stride};
-      ASSERT_TRUE((*pyramid)->add(strip));
-    }
+    ASSERT_TRUE(feed(image, c.size, c.vertical, c.strip_lines,
+                     [&](const strips::ConstBytePlane& strip) { return (*pyramid)->add(strip); }));
     ASSERT_TRUE((*pyramid)->finish());
     pyramid->reset();
     close(fd);
@@ -143,6 +157,83 @@ TEST(TiffPyramid, EverySubIfdIsTheTwoByTwoMeanOfTheLevelAbove) {
     EXPECT_GT(std::max(levels[levels.size() > 1 ? levels.size() - 2 : 0].width,
                        levels[levels.size() > 1 ? levels.size() - 2 : 0].height),
               levels.size() > 1 ? 256 : 0);
+  }
+}
+
+// The pixels of `level` in [x0, x1) x [y0, y1), packed.
+velmora_test::Png crop(const velmora_test::Png& level, int x0, int x1, int y0, int y1) {
+  velmora_test::Png part{x1 - x0, y1 - y0, level.bit_depth, 3, {}};
+  const size_t pixel = 3u * level.bit_depth / 8;
+  for (int y = y0; y < y1; ++y)
+    part.bytes.insert(part.bytes.end(),
+                      level.bytes.begin() + (static_cast<size_t>(y) * level.width + x0) * pixel,
+                      level.bytes.begin() + (static_cast<size_t>(y) * level.width + x1) * pixel);
+  return part;
+}
+
+// Deep Zoom's own rule for the lines tile t covers: 254 a tile, one more on each side
+// that has a neighbour.
+std::pair<int, int> span(int t, int length) {
+  return {std::max(0, t * 254 - 1), std::min(length, t * 254 + 255)};
+}
+
+// Sides around a tile's edge (253 .. 255, 508, 509), both cuts, both depths, strips of
+// several widths: level l's folder holds exactly the tiles COL_ROW.png its size has, each
+// holding the level's pixels there; the deepest level is the image, each one above it the
+// 2 x 2 means of the one below, down to 1 x 1.
+TEST(DeepZoom, TilesHoldEachLevelsPixelsWithTheirOverlap) {
+  namespace fs = std::filesystem;
+  struct Case {
+    ImageSize size;
+    bool vertical;
+    int strip_lines;
+    int deepest;  // the full image's level
+  };
+  const Case cases[] = {
+      {{253, 7, 3}, true, 1, 8},      {{254, 20, 6}, true, 3, 8},
+      {{255, 255, 3}, true, 4, 8},    {{508, 30, 3}, true, 5, 9},
+      {{40, 509, 6}, false, 2, 9},    {{1, 1, 3}, true, 1, 0},
+      {{257, 256, 3}, false, 1, 9},
+  };
+  const std::string folder = velmora_test::fresh_folder("deep-zoom");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size.width) + " x " + std::to_string(c.size.height) + " x " +
+                 std::to_string(c.size.pixel_bytes) + (c.vertical ? " vertical" : " horizontal"));
+    const std::string files = folder + "/tiles";
+    fs::remove_all(files);
+    fs::create_directory(files);
+    auto zoom = scan::DeepZoom::open(files, c.size,
+                                     c.vertical ? strips::Cut::vertical : strips::Cut::horizontal,
+                                     scan::TileFormat::png, 90, 3);
+    ASSERT_TRUE(zoom) << zoom.error();
+    const std::vector<uint8_t> image = pattern(c.size);
+    ASSERT_TRUE(feed(image, c.size, c.vertical, c.strip_lines,
+                     [&](const strips::ConstBytePlane& strip) { return (*zoom)->add(strip); }));
+    ASSERT_TRUE((*zoom)->finish());
+    zoom->reset();
+    EXPECT_EQ(static_cast<int>(velmora_test::names_in(files).size()), c.deepest + 1);
+    velmora_test::Png level{static_cast<int>(c.size.width), static_cast<int>(c.size.height),
+                            c.size.pixel_bytes * 8 / 3, 3, image};
+    for (int l = c.deepest; l >= 0; --l, level = halve(level)) {
+      SCOPED_TRACE("level " + std::to_string(l));
+      const std::string at = files + "/" + std::to_string(l) + "/";
+      std::vector<std::string> expected_names;
+      for (int col = 0; col * 254 < level.width; ++col)
+        for (int row = 0; row * 254 < level.height; ++row) {
+          const std::string name = std::to_string(col) + "_" + std::to_string(row) + ".png";
+          expected_names.push_back(name);
+          const auto [x0, x1] = span(col, level.width);
+          const auto [y0, y1] = span(row, level.height);
+          const velmora_test::Png tile = velmora_test::read_png(at + name);
+          const velmora_test::Png want = crop(level, x0, x1, y0, y1);
+          ASSERT_EQ(tile.width, want.width) << name;
+          ASSERT_EQ(tile.height, want.height) << name;
+          EXPECT_TRUE(tile.bytes == want.bytes) << name;
+        }
+      std::sort(expected_names.begin(), expected_names.end());
+      EXPECT_EQ(velmora_test::names_in(at), expected_names);
+      if (l == 0) EXPECT_EQ(level.width * level.height, 1);
+    }
   }
 }
 
