@@ -338,8 +338,10 @@ const OptionRow rows[] = {
      .short_gap = true},
     {.name = "quality",
      .value = "Q",
-     .help = "JPEG quality of Deep Zoom's JPEG tiles, 1 to 100;\n"
-             "default: 90\n",
+     .help = "the quality of a JPEG or WebP OUTPUT (.jpg, .jpeg,\n"
+             ".webp: small images, at most 65535 (WebP: 16383)\n"
+             "pixels a side, 8 bits) or of Deep Zoom's JPEG tiles,\n"
+             "1 to 100; default: 90\n",
      .apply = [](std::string_view v, Options& o) -> base::Status {
        o.quality_text = option_text("quality", v);
        int64_t q = 0;
@@ -647,7 +649,7 @@ std::string help_text(int default_threads) {
        velmora-scan [options] INPUT OUTPUT.dzi
 Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
 lays the strips side by side into one streak image, a PNG, (OUTPUT ending in .tif or
-.tiff) a tiled TIFF, or (.dzi) Deep Zoom tiles.
+.tiff) a tiled TIFF, (.dzi) Deep Zoom tiles, or (.jpg, .jpeg, .webp) a JPEG or WebP.
 
 Options:
 )" + option_lines(default_threads) +

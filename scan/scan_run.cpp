@@ -208,7 +208,7 @@ Failure Run::check_stream_only() const {
 Failure Run::check_outputs() {
   const std::optional<Format> format = output_format(o_.output);
   if (!format)
-    return fail(ExitStatus::usage, o_.output + ": the output name must end in .png, .tif, .tiff or .dzi");
+    return fail(ExitStatus::usage, o_.output + ": the output name must end in .png, .tif, .tiff, .dzi, .jpg, .jpeg or .webp");
   format_ = *format;
   if (!o_.compress_text.empty() && format_ != Format::tiff)
     return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
@@ -218,8 +218,12 @@ Failure Run::check_outputs() {
     return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
   if (!o_.tile_format_text.empty() && format_ != Format::dzi)
     return fail(ExitStatus::usage, o_.tile_format_text + ": only for a Deep Zoom OUTPUT (.dzi)");
-  if (!o_.quality_text.empty() && !(format_ == Format::dzi && o_.tile_format == TileFormat::jpeg))
-    return fail(ExitStatus::usage, o_.quality_text + ": only for JPEG tiles of a Deep Zoom OUTPUT (.dzi)");
+  const bool lossy = format_ == Format::jpeg || format_ == Format::webp ||
+                    (format_ == Format::dzi && o_.tile_format == TileFormat::jpeg);
+  if (!o_.quality_text.empty() && !lossy)
+    return fail(ExitStatus::usage, o_.quality_text +
+                                       ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
+                                       "Deep Zoom OUTPUT (.dzi)");
   if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
   if (format_ == Format::dzi && !o_.force)
     if (struct stat st {}; lstat(dzi_files_folder(o_.output).c_str(), &st) == 0)
@@ -289,6 +293,8 @@ Failure Run::prepare_sinks() {
     auto grown = std::make_unique<GrowingSink>(setting, format_, o_.flush, clip_->length_known());
     grown_ = grown.get();
     sinks_.push_back(std::move(grown));
+  } else if (format_ == Format::jpeg || format_ == Format::webp) {
+    sinks_.push_back(format_ == Format::jpeg ? held_jpeg(setting) : held_webp(setting));
   } else if (format_ == Format::dzi) {
     sinks_.push_back(deep_zoom(setting));
   } else if (format_ == Format::tiff) {

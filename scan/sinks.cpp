@@ -10,6 +10,7 @@
 #include "scan/output/png_output.h"
 #include "scan/output/tiff_output.h"
 #include "scan/output/tiff_pyramid.h"
+#include "scan/output/tile_codec.h"
 
 namespace scan {
 namespace {
@@ -86,6 +87,53 @@ class HeldPng : public ImageFile {
   }
 
  private:
+  StripImage image_;
+};
+
+// A JPEG or WebP, held whole and encoded at the end: for small images, within the
+// format's sides, which are checked before anything is decoded.
+class HeldCoded : public ImageFile {
+ public:
+  HeldCoded(const SinkSetting& s, bool webp) : ImageFile(s), webp_(webp) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    const int64_t limit = webp_ ? webp_max_side : jpeg_max_side;
+    if (size.width > limit || size.height > limit)
+      return base::failure(failed(
+          s_.output + ": the image would be " + std::to_string(size.width) + " x " +
+          std::to_string(size.height) + " pixels, more than " + (webp_ ? "WebP" : "JPEG") +
+          " allows (" + std::to_string(limit) + " a side); use a .dzi OUTPUT, or --pyramid "
+          "with a .tif OUTPUT, for an image of any length"));
+    if (auto fits = check_image_size(size, available_memory()); !fits)
+      return base::failure(failed(s_.output + ": " + fits.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (auto had = image_.allocate(size); !had)
+      return base::failure(failed(s_.output + ": " + had.error() +
+                                  "; use --every or a shorter range"));
+    return allocate_strip(s_, strip_of(s_, size), strip);
+  }
+  base::Result<void, Error> take(const Laid& laid) override {
+    const StripImage& strip = laid.strip;
+    strips::place_strip(strip.view(), image_.plane(),
+                        strips::ExactStrip{s_.cut, strip.size().pixel_bytes, 0, s_.strip_lines},
+                        laid.k);
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    const ImageSize& size = image_.size();
+    const TilePixels pixels{image_.row(0), size.width, size.height, image_.stride(),
+                            size.pixel_bytes};
+    auto bytes = webp_ ? encode_webp(pixels, s_.quality) : encode_jpeg(pixels, s_.quality);
+    if (!bytes) return base::failure(failed(s_.output + ": " + bytes.error()));
+    if (std::fwrite(bytes->data(), 1, bytes->size(), output_.stream()) != bytes->size())
+      return base::failure(
+          write_failed(s_, "cannot write (" + std::string(std::strerror(errno)) + ")"));
+    return {};
+  }
+
+ private:
+  bool webp_;
   StripImage image_;
 };
 
@@ -336,6 +384,12 @@ std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& s) {
 }
 std::unique_ptr<Sink> deep_zoom(const SinkSetting& s) {
   return std::make_unique<DeepZoomSink>(s);
+}
+std::unique_ptr<Sink> held_jpeg(const SinkSetting& s) {
+  return std::make_unique<HeldCoded>(s, false);
+}
+std::unique_ptr<Sink> held_webp(const SinkSetting& s) {
+  return std::make_unique<HeldCoded>(s, true);
 }
 std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take) {
   return std::make_unique<Taker>(std::move(take));

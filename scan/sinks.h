@@ -38,7 +38,7 @@ struct SinkSetting {
   base::ShouldStop stop;               // asked while writing
   std::function<Error()> interrupted;  // the error of a run asked to stop
   TileFormat tile_format = TileFormat::jpeg;  // Deep Zoom's tiles
-  int quality = 90;                           // a JPEG's
+  int quality = 90;                           // a JPEG's or WebP's
 };
 
 // Strip k as laid, with what is known of its picture.
@@ -95,6 +95,9 @@ std::unique_ptr<Sink> streamed_png(const SinkSetting& setting);
 std::unique_ptr<Sink> tiff_bands(const SinkSetting& setting);
 // A tiled TIFF with its reduced levels as SubIFDs (--pyramid).
 std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& setting);
+// A JPEG (WebP) held whole and encoded at the end, within the format's sides.
+std::unique_ptr<Sink> held_jpeg(const SinkSetting& setting);
+std::unique_ptr<Sink> held_webp(const SinkSetting& setting);
 // Deep Zoom: NAME.dzi and its tiles in NAME_files, both renamed at the end.
 std::unique_ptr<Sink> deep_zoom(const SinkSetting& setting);
 

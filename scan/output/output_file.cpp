@@ -56,6 +56,8 @@ std::optional<Format> output_format(const std::string& output) {
   if (ends_in(".png")) return Format::png;
   if (ends_in(".tif") || ends_in(".tiff")) return Format::tiff;
   if (ends_in(".dzi")) return Format::dzi;
+  if (ends_in(".jpg") || ends_in(".jpeg")) return Format::jpeg;
+  if (ends_in(".webp")) return Format::webp;
   return std::nullopt;
 }
 

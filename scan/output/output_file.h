@@ -12,9 +12,10 @@
 
 namespace scan {
 
-enum class Format { png, tiff, dzi };
+enum class Format { png, tiff, dzi, jpeg, webp };
 
-// By OUTPUT's name: .png, .tif or .tiff, or .dzi (in any case); nothing for any other name.
+// By OUTPUT's name: .png, .tif or .tiff, .dzi, .jpg or .jpeg, .webp (in any case); nothing
+// for any other name.
 std::optional<Format> output_format(const std::string& output);
 
 // Checks OUTPUT before anything is decoded: its folder, and that it does not exist unless

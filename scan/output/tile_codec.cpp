@@ -8,6 +8,7 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <webp/encode.h>
 
 namespace scan {
 namespace {
@@ -82,25 +83,29 @@ bool write_png_rows(png_structp png, png_infop info, PngTrap& trap, const TilePi
   return true;
 }
 
+// `tile` at 8 bits: itself, or its 16-bit samples scaled (v * 255 / 65535, rounded half up)
+// into `narrow`.
+TilePixels eight_bits(const TilePixels& tile, std::vector<uint8_t>& narrow) {
+  if (tile.pixel_bytes != 6) return tile;
+  narrow.resize(static_cast<size_t>(tile.width * tile.height * 3));
+  for (int64_t y = 0; y < tile.height; ++y)
+    for (int64_t i = 0; i < tile.width * 3; ++i) {
+      const uint8_t* s = tile.pixels + y * tile.stride + 2 * i;
+      const uint32_t v = (uint32_t{s[0]} << 8) | s[1];
+      narrow[static_cast<size_t>(y * tile.width * 3 + i)] =
+          static_cast<uint8_t>((v * 255 * 2 + 65535) / (2 * 65535));
+    }
+  return {narrow.data(), tile.width, tile.height, tile.width * 3, 3};
+}
+
 }  // namespace
 
 base::Result<std::vector<uint8_t>, std::string> encode_jpeg(const TilePixels& tile, int quality) {
   // JPEG holds 8 bits: 16-bit samples are scaled down first.
   std::vector<uint8_t> narrow;
-  const uint8_t* rows = tile.pixels;
-  int64_t stride = tile.stride;
-  if (tile.pixel_bytes == 6) {
-    narrow.resize(static_cast<size_t>(tile.width * tile.height * 3));
-    for (int64_t y = 0; y < tile.height; ++y)
-      for (int64_t i = 0; i < tile.width * 3; ++i) {
-        const uint8_t* s = tile.pixels + y * tile.stride + 2 * i;
-        const uint32_t v = (uint32_t{s[0]} << 8) | s[1];
-        narrow[static_cast<size_t>(y * tile.width * 3 + i)] =
-            static_cast<uint8_t>((v * 255 * 2 + 65535) / (2 * 65535));
-      }
-    rows = narrow.data();
-    stride = tile.width * 3;
-  }
+  const TilePixels eight = eight_bits(tile, narrow);
+  const uint8_t* rows = eight.pixels;
+  const int64_t stride = eight.stride;
   jpeg_compress_struct cinfo{};
   JpegTrap trap;
   cinfo.err = jpeg_std_error(&trap);
@@ -130,6 +135,23 @@ base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& til
   const bool done = info != nullptr && write_png_rows(png, info, trap, tile);
   png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
   if (!done) return base::failure(std::string("cannot encode a PNG: ") + trap.message);
+  return bytes;
+}
+
+base::Result<std::vector<uint8_t>, std::string> encode_webp(const TilePixels& tile, int quality) {
+  if (tile.width > webp_max_side || tile.height > webp_max_side)
+    return base::failure("cannot encode a WebP of " + std::to_string(tile.width) + " x " +
+                         std::to_string(tile.height) + " pixels");
+  std::vector<uint8_t> narrow;
+  const TilePixels eight = eight_bits(tile, narrow);
+  uint8_t* out = nullptr;
+  const size_t size = WebPEncodeRGB(eight.pixels, static_cast<int>(eight.width),
+                                    static_cast<int>(eight.height), static_cast<int>(eight.stride),
+                                    static_cast<float>(quality), &out);
+  std::vector<uint8_t> bytes;
+  if (size > 0 && out != nullptr) bytes.assign(out, out + size);
+  WebPFree(out);
+  if (bytes.empty()) return base::failure(std::string("cannot encode the WebP"));
   return bytes;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One small picture of packed RGB (8 bits, or 16 bits big-endian) encoded whole in
-// memory: a JPEG through libjpeg-turbo, or a PNG through libpng. Deep Zoom's tiles.
+// memory: a JPEG through libjpeg-turbo, a PNG through libpng, a WebP through libwebp.
+// Deep Zoom's tiles, and the JPEG and WebP OUTPUTs.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -20,6 +21,13 @@ struct TilePixels {
 // A baseline JPEG at `quality` (1 to 100), 4:2:0 as libjpeg's default; 16-bit samples are
 // brought to 8 bits (v * 255 / 65535, rounded half up).
 [[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_jpeg(const TilePixels& tile,
+                                                                        int quality);
+// JPEG's and WebP's limits on a side.
+inline constexpr int64_t jpeg_max_side = 65535;
+inline constexpr int64_t webp_max_side = 16383;
+
+// A lossy WebP at `quality` (1 to 100); 16-bit samples brought to 8 bits as for JPEG.
+[[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_webp(const TilePixels& tile,
                                                                         int quality);
 // A PNG at the image's depth, zlib's fastest level, as the streak PNG.
 [[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& tile);
