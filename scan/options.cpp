@@ -339,7 +339,7 @@ const OptionRow rows[] = {
     {.name = "quality",
      .value = "Q",
      .help = "the quality of a JPEG or WebP OUTPUT (.jpg, .jpeg,\n"
-             ".webp: small images, at most 65535 (WebP: 16383)\n"
+             ".webp: small images, at most 65500 (WebP: 16383)\n"
              "pixels a side, 8 bits) or of Deep Zoom's JPEG tiles,\n"
              "1 to 100; default: 90\n",
      .apply = [](std::string_view v, Options& o) -> base::Status {

@@ -102,9 +102,13 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
                            " strips: the image would be " + std::to_string(size.width) + " x " +
                            std::to_string(size.height) + " pixels";
   const std::string advice = "; use a longer --bin or a shorter range";
+  const bool small_only = format == Format::jpeg || format == Format::webp;
   if (size.width > side_limit || size.height > side_limit)
     return base::failure(failed(what + ", more than " + format_name + " allows (" +
-                                std::to_string(side_limit) + " a side)" + advice));
+                                std::to_string(side_limit) + " a side)" + advice +
+                                (small_only ? ", or a .dzi OUTPUT, or --pyramid with a .tif "
+                                              "OUTPUT, for an image of any length"
+                                            : "")));
   // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
   // it comes.
   const bool held = o.flush.given || (!tiff && (o.cut == Cut::vertical || format != Format::png));

@@ -22,8 +22,9 @@ struct TilePixels {
 // brought to 8 bits (v * 255 / 65535, rounded half up).
 [[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_jpeg(const TilePixels& tile,
                                                                         int quality);
-// JPEG's and WebP's limits on a side.
-inline constexpr int64_t jpeg_max_side = 65535;
+// JPEG's and WebP's limits on a side: libjpeg's JPEG_MAX_DIMENSION, short of the format's
+// own 65535.
+inline constexpr int64_t jpeg_max_side = 65500;
 inline constexpr int64_t webp_max_side = 16383;
 
 // A lossy WebP at `quality` (1 to 100); 16-bit samples brought to 8 bits as for JPEG.
