@@ -49,18 +49,90 @@ base::Status Halver::add(const strips::ConstBytePlane& lines) {
   const int64_t count = vertical ? lines.width / pb : lines.height;
   // Along a line, pixels lie a row apart in a column, a pixel apart in a row.
   const int64_t step = vertical ? lines.stride : pb;
-  for (int64_t i = 0; i < count; ++i) {
-    const uint8_t* line = lines.pixels + (vertical ? i * pb : i * lines.stride);
-    if (!holding_) {
-      for (int64_t j = 0; j < across_; ++j)
-        std::memcpy(first_.data() + j * pb, line + j * step, static_cast<size_t>(pb));
-      holding_ = true;
-      continue;
-    }
+  const int64_t line_step = vertical ? pb : lines.stride;
+  int64_t i = 0;
+  // A line held from the strip before pairs with this strip's first.
+  if (holding_ && count > 0) {
     holding_ = false;
-    if (base::Status ok = reduce(line, step); !ok) return ok;
+    if (base::Status ok = reduce(lines.pixels, step); !ok) return ok;
+    i = 1;
+  }
+  // Pairs within the strip are reduced together, in the order the pixels lie in memory.
+  if (const int64_t pairs = (count - i) / 2; pairs > 0) {
+    if (base::Status ok = reduce_pairs(lines.pixels + i * line_step, line_step, step, pairs); !ok)
+      return ok;
+    i += 2 * pairs;
+  }
+  if (i < count) {
+    const uint8_t* line = lines.pixels + i * line_step;
+    for (int64_t j = 0; j < across_; ++j)
+      std::memcpy(first_.data() + j * pb, line + j * step, static_cast<size_t>(pb));
+    holding_ = true;
   }
   return {};
+}
+
+namespace {
+
+// Pixel (line l, place j) of the pairs' lines is at l * line_step + j * step; reduced pixel
+// (p, j) goes to p * out_line + j * out_step. `Deep`: 16-bit samples.
+template <bool Deep>
+void reduce_block(const uint8_t* in, int64_t line_step, int64_t step, int64_t pairs,
+                  int64_t across, uint8_t* out, int64_t out_line, int64_t out_step,
+                  bool lines_outer) {
+  const int64_t out_across = (across + 1) / 2;
+  auto one = [&](int64_t p, int64_t j) {
+    const int64_t a = 2 * j, b = std::min(2 * j + 1, across - 1);
+    const uint8_t* l0 = in + 2 * p * line_step;
+    const uint8_t* l1 = l0 + line_step;
+    const uint8_t *p00 = l0 + a * step, *p01 = l0 + b * step, *p10 = l1 + a * step,
+                  *p11 = l1 + b * step;
+    uint8_t* o = out + p * out_line + j * out_step;
+    const uint32_t n = b > a ? 4 : 2;
+    for (int c = 0; c < 3; ++c) {
+      uint32_t sum;
+      if constexpr (Deep) {
+        auto at = [c](const uint8_t* q) { return (uint32_t{q[2 * c]} << 8) | q[2 * c + 1]; };
+        sum = at(p00) + at(p10) + (b > a ? at(p01) + at(p11) : 0);
+        const uint32_t mean = (sum + n / 2) / n;
+        o[2 * c] = static_cast<uint8_t>(mean >> 8);
+        o[2 * c + 1] = static_cast<uint8_t>(mean);
+      } else {
+        sum = uint32_t{p00[c]} + p10[c] + (b > a ? uint32_t{p01[c]} + p11[c] : 0);
+        o[c] = static_cast<uint8_t>((sum + n / 2) / n);
+      }
+    }
+  };
+  if (lines_outer) {
+    for (int64_t p = 0; p < pairs; ++p)
+      for (int64_t j = 0; j < out_across; ++j) one(p, j);
+  } else {
+    for (int64_t j = 0; j < out_across; ++j)
+      for (int64_t p = 0; p < pairs; ++p) one(p, j);
+  }
+}
+
+}  // namespace
+
+base::Status Halver::reduce_pairs(const uint8_t* first, int64_t line_step, int64_t step,
+                                  int64_t pairs) {
+  const int64_t pb = pixel_bytes_;
+  const int64_t out_across = (across_ + 1) / 2;
+  block_.resize(static_cast<size_t>(pairs * out_across * pb));
+  const bool vertical = cut_ == strips::Cut::vertical;
+  // The reduced lines as a strip: `pairs` columns of out_across rows, or rows of out_across.
+  const int64_t out_line = vertical ? pb : out_across * pb;
+  const int64_t out_step = vertical ? pairs * pb : pb;
+  if (pb == 6)
+    reduce_block<true>(first, line_step, step, pairs, across_, block_.data(), out_line, out_step,
+                       !vertical);
+  else
+    reduce_block<false>(first, line_step, step, pairs, across_, block_.data(), out_line, out_step,
+                        !vertical);
+  const strips::ConstBytePlane strip =
+      vertical ? strips::ConstBytePlane{block_.data(), pairs * pb, out_across, pairs * pb}
+               : strips::ConstBytePlane{block_.data(), out_across * pb, pairs, out_across * pb};
+  return emit_(strip);
 }
 
 base::Status Halver::finish() {

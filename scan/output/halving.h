@@ -25,7 +25,8 @@ std::vector<ImageSize> pyramid_levels(const ImageSize& size, int64_t side);
 // cut or a row of a horizontal one; 16-bit samples are big-endian, as in the strips.
 class Halver {
  public:
-  // Gets each reduced line, a one-line plane `across` pixels long (rounded up half).
+  // Gets the reduced lines as they are made, a strip of one or more lines, each half
+  // `across` (rounded up) long.
   using Emit = std::function<base::Status(const strips::ConstBytePlane&)>;
 
   // `across`: a line's length in pixels.
@@ -38,6 +39,7 @@ class Halver {
 
  private:
   base::Status reduce(const uint8_t* second, int64_t step);
+  base::Status reduce_pairs(const uint8_t* first, int64_t line_step, int64_t step, int64_t pairs);
 
   strips::Cut cut_;
   int64_t across_;
@@ -46,6 +48,7 @@ class Halver {
   std::vector<uint8_t> first_;  // the first line of a pair, packed
   bool holding_ = false;
   std::vector<uint8_t> out_;
+  std::vector<uint8_t> block_;  // the lines reduce_pairs makes
 };
 
 // The levels below a full image, made from its strips: `take(l, line)` gets each line of

@@ -30,6 +30,7 @@ TiffPyramid::TiffPyramid(strips::Cut cut, TiffCompression compression)
     : cut_(cut), compression_(compression) {}
 
 TiffPyramid::~TiffPyramid() {
+  stop_levels();
   chain_.reset();
   for (Level& level : levels_) {
     level.bands.reset();
@@ -61,16 +62,77 @@ base::Result<std::unique_ptr<TiffPyramid>, std::string> TiffPyramid::open(
       cut, sizes, [self](size_t level, const strips::ConstBytePlane& line) {
         return self->levels_[level - 1].bands->add(line);
       });
+  if (reduced > 0) pyramid->levels_thread_ = std::thread([self] { self->make_levels(); });
   return pyramid;
 }
 
+// At most this many strips wait for the levels' thread: memory stays bounded.
+constexpr size_t queued_strips = 2;
+
+void TiffPyramid::make_levels() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+    if (queue_.empty()) return;
+    Copy copy = std::move(queue_.front());
+    queue_.pop_front();
+    const bool failed = !error_.empty();
+    lock.unlock();
+    if (!failed) {
+      const strips::ConstBytePlane strip{copy.bytes.data(), copy.width, copy.height, copy.width};
+      if (base::Status ok = chain_->add(strip); !ok) {
+        lock.lock();
+        error_ = ok.error();
+        lock.unlock();
+      }
+    }
+    lock.lock();
+    spare_.push_back(std::move(copy));
+    changed_.notify_all();
+  }
+}
+
+void TiffPyramid::stop_levels() {
+  if (!levels_thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  levels_thread_.join();
+}
+
 base::Status TiffPyramid::add(const strips::ConstBytePlane& strip) {
-  if (base::Status ok = full_->add(strip); !ok) return ok;
-  return chain_->add(strip);
+  if (levels_.empty()) return full_->add(strip);
+  // Copied first, so that the levels' thread works while the full image is compressed.
+  Copy copy;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.size() < queued_strips || !error_.empty(); });
+    if (!error_.empty()) return base::failure(error_);
+    if (!spare_.empty()) {
+      copy = std::move(spare_.front());
+      spare_.pop_front();
+    }
+  }
+  copy.width = strip.width;
+  copy.height = strip.height;
+  copy.bytes.resize(static_cast<size_t>(strip.width * strip.height));
+  for (int64_t y = 0; y < strip.height; ++y)
+    std::memcpy(copy.bytes.data() + y * strip.width, strip.pixels + y * strip.stride,
+                static_cast<size_t>(strip.width));
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(copy));
+  }
+  changed_.notify_all();
+  return full_->add(strip);
 }
 
 base::Status TiffPyramid::finish() {
   if (levels_.empty()) return full_->finish();
+  stop_levels();
+  if (!error_.empty()) return base::failure(error_);
   if (base::Status ok = chain_->finish(); !ok) return ok;
   for (Level& level : levels_)
     if (base::Status ok = level.bands->finish(); !ok) return ok;

@@ -3,9 +3,15 @@
 // SubIFDs, each level halved (2 x 2 means, rounded half up) down to one that fits in a
 // tile. Every level is made as the strips come and written band by band into an unnamed
 // file of its own beside OUTPUT; at the end their compressed tiles are copied into OUTPUT.
-// Memory holds one band of tiles a level, however long the image.
+// Memory holds one band of tiles a level, however long the image. The reduced levels are
+// made and compressed on a thread of their own, beside the full image's: each level is
+// still written by one thread in one order, so the bytes are the same however it runs.
 #pragma once
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -44,8 +50,22 @@ class TiffPyramid {
   strips::Cut cut_;
   TiffCompression compression_;
   std::unique_ptr<TiffBands> full_;
+  // A strip copied for the levels' thread.
+  struct Copy {
+    std::vector<uint8_t> bytes;
+    int64_t width = 0, height = 0;  // as the strip's plane: bytes a row, and rows
+  };
+  void make_levels();  // the levels' thread
+  void stop_levels();
+
   std::vector<Level> levels_;  // the reduced ones, largest first
   std::unique_ptr<LevelChain> chain_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Copy> queue_, spare_;
+  bool closing_ = false;
+  std::string error_;  // the levels' first failure
+  std::thread levels_thread_;
 };
 
 }  // namespace scan

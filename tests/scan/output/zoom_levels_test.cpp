@@ -9,6 +9,8 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "scan/output/deep_zoom.h"
 #include "scan/output/tiff_pyramid.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/clips.h"
 
 namespace {
 
@@ -233,6 +236,53 @@ TEST(DeepZoom, TilesHoldEachLevelsPixelsWithTheirOverlap) {
       std::sort(expected_names.begin(), expected_names.end());
       EXPECT_EQ(velmora_test::names_in(at), expected_names);
       if (l == 0) EXPECT_EQ(level.width * level.height, 1);
+    }
+  }
+}
+
+// Every file's bytes under `root` (a file, or a folder's files by name).
+std::vector<std::pair<std::string, std::string>> contents(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<std::string, std::string>> files;
+  auto read = [](const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  if (!fs::is_directory(root)) return {{"", read(root)}};
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file())
+      files.emplace_back(fs::relative(entry.path(), root).string(), read(entry.path()));
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A whole run: the same bytes at 1, 2 and 3 threads (decoding, Deep Zoom's encoders, the
+// pyramid's levels beside the image), and the pyramid's top image is the flat TIFF's.
+TEST(ZoomOutputs, SameBytesAtEveryThreadCount) {
+  const std::string folder = velmora_test::fresh_folder("zoom-threads");
+  const std::string clip = velmora_test::cached_clip(
+      {.width = 96, .height = 300, .frames = 270, .fps_num = 25, .codec = clipwriter::Codec::mjpeg});
+  for (const char* kind : {"pyramid.tif", "tiles.dzi"}) {
+    SCOPED_TRACE(kind);
+    const bool dzi = std::string(kind).ends_with(".dzi");
+    std::vector<std::vector<std::pair<std::string, std::string>>> runs;
+    for (const char* threads : {"1", "2", "3"}) {
+      const std::string out = folder + "/" + threads + kind;
+      std::vector<std::string> args = {"--threads", threads, "--slit", "10:2", clip, out};
+      if (!dzi) args.insert(args.begin(), "--pyramid");
+      const velmora_test::Ran ran = velmora_test::run_scan(args);
+      ASSERT_EQ(ran.status, 0) << ran.err;
+      runs.push_back(contents(dzi ? folder + "/" + threads + "tiles_files" : out));
+      if (dzi) runs.back().emplace_back("dzi", contents(out).front().second);
+    }
+    EXPECT_GT(runs[0].size(), dzi ? 10u : 0u);
+    EXPECT_TRUE(runs[1] == runs[0]);
+    EXPECT_TRUE(runs[2] == runs[0]);
+    if (!dzi) {
+      ASSERT_EQ(velmora_test::run_scan({"--slit", "10:2", clip, folder + "/flat.tif"}).status, 0);
+      int top = 0;
+      EXPECT_EQ(levels_of(folder + "/1" + kind, top).front().bytes,
+                velmora_test::read_tiff(folder + "/flat.tif").image.bytes);
     }
   }
 }
