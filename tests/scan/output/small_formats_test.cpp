@@ -3,13 +3,9 @@
 // image a pixel beyond the format's side is refused before decoding (exit 1, one line
 // naming the limit and the outputs without one, no file), one at the side is written.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
-#include <webp/decode.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "tests/scan/run/scan_support.h"
 #include "tests/support/clips.h"
@@ -20,48 +16,15 @@ using clipwriter::ClipSpec;
 using clipwriter::Codec;
 using velmora_test::run_scan;
 
+// The picture as FFmpeg's decoders read it (one picture).
 struct Decoded {
   int width = 0, height = 0;
   std::vector<uint8_t> rgb;
 };
-
-std::vector<uint8_t> bytes_of(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-Decoded decode_webp(const std::string& path) {
-  const std::vector<uint8_t> bytes = bytes_of(path);
-  Decoded d;
-  uint8_t* rgb = WebPDecodeRGB(bytes.data(), bytes.size(), &d.width, &d.height);
-  if (rgb != nullptr) d.rgb.assign(rgb, rgb + size_t(d.width) * d.height * 3);
-  WebPFree(rgb);
-  return d;
-}
-
-Decoded decode_jpeg(const std::string& path) {
-  const std::vector<uint8_t> bytes = bytes_of(path);
-  jpeg_decompress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);  // a broken file ends the test program: it is a failure
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-  jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&cinfo);
-  Decoded d{static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), {}};
-  d.rgb.resize(size_t(d.width) * d.height * 3);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = d.rgb.data() + size_t(cinfo.output_scanline) * d.width * 3;
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  return d;
-}
-
 Decoded decode(const std::string& path) {
-  return path.ends_with(".webp") ? decode_webp(path) : decode_jpeg(path);
+  velmora_test::Pictures pictures = velmora_test::decode_whole(path, false);
+  if (pictures.rgb.empty()) return {};
+  return {pictures.width, pictures.height, pictures.rgb.front()};
 }
 
 TEST(ScanSmallFormats, ThePngsPictureWithinTheCodecsLoss) {
