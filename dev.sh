@@ -24,13 +24,13 @@ packages=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libpng-dev libtiff-dev zlib1g-dev
-  libjpeg62-turbo-dev libisal-dev
+  libjpeg62-turbo-dev libisal-dev libwebp-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon
   weston xwayland qt6-wayland
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
-  ffmpeg parallel
+  ffmpeg parallel libvips-tools
   libexif-dev libfreetype-dev libfontconfig-dev
   dpkg-dev file lintian appstream man-db
 )

@@ -314,6 +314,44 @@ const OptionRow rows[] = {
              "({zstd}); default: deflate\n",
      .apply = [](std::string_view v, Options& o) { return parse_compress(v, o); },
      .short_gap = true},
+    {.name = "pyramid",
+     .help = "a pyramidal TIFF: below the image, as its SubIFDs, each\n"
+             "level half the one above (sides rounded up, each pixel\n"
+             "the mean of 2 x 2, rounded half up) down to one tile;\n"
+             "only for a TIFF OUTPUT; not with --flush or an input of\n"
+             "unknown length\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.pyramid); },
+     .short_gap = true},
+    {.name = "tile-format",
+     .value = "jpeg|png",
+     .help = "a Deep Zoom OUTPUT's tiles (.dzi: NAME.dzi and\n"
+             "NAME_files/LEVEL/COL_ROW.jpeg or .png, tiles of 254 with\n"
+             "an overlap of 1, levels halved by 2 x 2 means down to\n"
+             "1 x 1); JPEG tiles of a 16-bit image carry 8 bits;\n"
+             "default: jpeg\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       o.tile_format_text = option_text("tile-format", v);
+       if (v != "jpeg" && v != "png")
+         return base::failure(o.tile_format_text + ": must be jpeg or png");
+       o.tile_format = v == "png" ? TileFormat::png : TileFormat::jpeg;
+       return {};
+     },
+     .short_gap = true},
+    {.name = "quality",
+     .value = "Q",
+     .help = "the quality of a JPEG or WebP OUTPUT (.jpg, .jpeg,\n"
+             ".webp: small images, at most 65500 (WebP: 16383)\n"
+             "pixels a side, 8 bits) or of Deep Zoom's JPEG tiles,\n"
+             "1 to 100; default: 90\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       o.quality_text = option_text("quality", v);
+       int64_t q = 0;
+       if (!whole_number(v, q) || q < 1 || q > 100)
+         return base::failure(o.quality_text + ": must be a whole number from 1 to 100");
+       o.quality = static_cast<int>(q);
+       return {};
+     },
+     .short_gap = true},
     {.name = "decoder",
      .value = "auto|ffmpeg",
      .help = "auto: JPEG pictures (MJPEG clips and streams, JPEG images)\n"
@@ -756,9 +794,10 @@ std::vector<Options> each_slit(const Options& o) {
 std::string help_text(int default_threads) {
   return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
        velmora-scan [options] INPUT OUTPUT.tif
+       velmora-scan [options] INPUT OUTPUT.dzi
 Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
-lays the strips side by side into one streak image, a PNG or (OUTPUT ending in .tif or
-.tiff) a tiled TIFF.
+lays the strips side by side into one streak image, a PNG, (OUTPUT ending in .tif or
+.tiff) a tiled TIFF, (.dzi) Deep Zoom tiles, or (.jpg, .jpeg, .webp) a JPEG or WebP.
 
 Options:
 )" + option_lines(default_threads) +

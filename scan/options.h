@@ -11,6 +11,7 @@
 #include "scan/displace/delays.h"
 #include "scan/slit/slit_request.h"
 #include "scan/time/picture_clock.h"
+#include "scan/output/deep_zoom.h"
 #include "scan/output/tiff_output.h"
 #include "strips/strip_lines.h"
 
@@ -65,6 +66,11 @@ struct Options {
   ClockSource clock = ClockSource::automatic;
   double bin = 0;          // --bin: seconds a strip; 0: --every instead
   std::string bin_text;
+  bool pyramid = false;    // --pyramid: a TIFF's reduced levels as SubIFDs
+  TileFormat tile_format = TileFormat::jpeg;  // a Deep Zoom OUTPUT's tiles
+  std::string tile_format_text;               // "--tile-format png" when given
+  int quality = 90;                           // JPEG's, 1 to 100
+  std::string quality_text;                   // "--quality 80" when given
   bool ticks = false;      // --ticks: a band of time marks beside the image
   std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
   std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "scan/output/tile_codec.h"
 #include "scan/time/tick_band.h"
 #include "scan/time/time_axis.h"
 
@@ -84,18 +85,33 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
                                      const PlanLimits& limits) {
   const ImageSize size = image_size(o.cut, count, o.slit.width, place.shown_width,
                                     place.shown_height, source.deep);
-  const bool tiff = limits.format == Format::tiff;
-  const int64_t side_limit = tiff ? tiff_max_side : png_max_side;
+  // Deep Zoom's tiles go out as TIFF's do, within the same sides; JPEG and WebP are held
+  // whole as a PNG of columns is.
+  const Format format = limits.format;
+  const bool tiff = format == Format::tiff || format == Format::dzi;
+  const int64_t side_limit = tiff                     ? tiff_max_side
+                             : format == Format::jpeg ? jpeg_max_side
+                             : format == Format::webp ? webp_max_side
+                                                      : png_max_side;
+  const char* format_name = format == Format::tiff   ? "TIFF"
+                            : format == Format::dzi  ? "this Deep Zoom output"
+                            : format == Format::jpeg ? "JPEG"
+                            : format == Format::webp ? "WebP"
+                                                     : "PNG";
   const std::string what = o.output + ": " + o.bin_text + " makes " + std::to_string(count) +
                            " strips: the image would be " + std::to_string(size.width) + " x " +
                            std::to_string(size.height) + " pixels";
   const std::string advice = "; use a longer --bin or a shorter range";
+  const bool small_only = format == Format::jpeg || format == Format::webp;
   if (size.width > side_limit || size.height > side_limit)
-    return base::failure(failed(what + ", more than " + (tiff ? "TIFF" : "PNG") + " allows (" +
-                                std::to_string(side_limit) + " a side)" + advice));
+    return base::failure(failed(what + ", more than " + format_name + " allows (" +
+                                std::to_string(side_limit) + " a side)" + advice +
+                                (small_only ? ", or a .dzi OUTPUT, or --pyramid with a .tif "
+                                              "OUTPUT, for an image of any length"
+                                            : "")));
   // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
   // it comes.
-  const bool held = o.flush.given || (!tiff && o.cut == Cut::vertical);
+  const bool held = o.flush.given || (!tiff && (o.cut == Cut::vertical || format != Format::png));
   double per_strip = sizeof(int64_t);
   if (!o.timeline.empty() || o.ticks) per_strip += sizeof(StripRecord) + sizeof(double);
   if (!o.timeline.empty()) per_strip += 160;  // a line of JSON, about
@@ -174,6 +190,20 @@ base::Result<SlitPlace, Error> refuse_band(const Options& o, const SourceHeader&
                                            bool handed_out, SlitPlace place) {
   if (grows(o, source, handed_out) && o.ticks && !handed_out)
     return base::failure(usage(std::string("--ticks: not with ") +
+                               (o.flush.given ? "--flush" : "an input of unknown length")));
+  // Only PNG and TIFF are written from a grown image.
+  const std::optional<Format> format = output_format(o.output);
+  if (grows(o, source, handed_out) && !handed_out && format && *format != Format::png &&
+      *format != Format::tiff)
+    return base::failure(usage(o.output + ": " +
+                               (*format == Format::dzi    ? "Deep Zoom"
+                                : *format == Format::jpeg ? "a JPEG"
+                                                          : "a WebP") +
+                               " is not made with " +
+                               (o.flush.given ? "--flush" : "an input of unknown length")));
+  // A pyramid's levels go out band by band with the image: a grown image has none.
+  if (grows(o, source, handed_out) && o.pyramid && !handed_out)
+    return base::failure(usage(std::string("--pyramid: not with ") +
                                (o.flush.given ? "--flush" : "an input of unknown length")));
   return place;
 }

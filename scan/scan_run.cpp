@@ -209,13 +209,27 @@ Failure Run::check_stream_only() const {
 Failure Run::check_outputs() {
   const std::optional<Format> format = output_format(o_.output);
   if (!format)
-    return fail(ExitStatus::usage, o_.output + ": the output name must end in .png, .tif or .tiff");
+    return fail(ExitStatus::usage, o_.output + ": the output name must end in .png, .tif, .tiff, .dzi, .jpg, .jpeg or .webp");
   format_ = *format;
   if (!o_.compress_text.empty() && format_ != Format::tiff)
     return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
+  if (o_.pyramid && format_ != Format::tiff)
+    return fail(ExitStatus::usage, "--pyramid: only for a TIFF OUTPUT (.tif, .tiff)");
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
+  if (!o_.tile_format_text.empty() && format_ != Format::dzi)
+    return fail(ExitStatus::usage, o_.tile_format_text + ": only for a Deep Zoom OUTPUT (.dzi)");
+  const bool lossy = format_ == Format::jpeg || format_ == Format::webp ||
+                    (format_ == Format::dzi && o_.tile_format == TileFormat::jpeg);
+  if (!o_.quality_text.empty() && !lossy)
+    return fail(ExitStatus::usage, o_.quality_text +
+                                       ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
+                                       "Deep Zoom OUTPUT (.dzi)");
   if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+  if (format_ == Format::dzi && !o_.force)
+    if (struct stat st {}; lstat(dzi_files_folder(o_.output).c_str(), &st) == 0)
+      return fail(ExitStatus::failed,
+                  dzi_files_folder(o_.output) + ": already exists; use --force to overwrite it");
   if (!o_.timeline.empty())
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
   return {};
@@ -266,7 +280,8 @@ Failure Run::prepare() {
 Failure Run::prepare_sinks() {
   const SinkSetting setting{o_.output,  o_.cut,        o_.slit.width,
                             threads(),  o_.force,      o_.compress,
-                            should_stop(), [this] { return interrupted(); }};
+                            should_stop(), [this] { return interrupted(); },
+                            o_.tile_format, o_.quality};
   if (take_) {
     sinks_.push_back(strip_taker([this](const Laid& laid) {
       const ImageSize& size = laid.strip.size();
@@ -279,8 +294,12 @@ Failure Run::prepare_sinks() {
     auto grown = std::make_unique<GrowingSink>(setting, format_, o_.flush, clip_->length_known());
     grown_ = grown.get();
     sinks_.push_back(std::move(grown));
+  } else if (format_ == Format::jpeg || format_ == Format::webp) {
+    sinks_.push_back(format_ == Format::jpeg ? held_jpeg(setting) : held_webp(setting));
+  } else if (format_ == Format::dzi) {
+    sinks_.push_back(deep_zoom(setting));
   } else if (format_ == Format::tiff) {
-    sinks_.push_back(tiff_bands(setting));
+    sinks_.push_back(o_.pyramid ? tiff_pyramid(setting) : tiff_bands(setting));
   } else if (o_.cut == Cut::horizontal) {
     sinks_.push_back(streamed_png(setting));
   } else {
@@ -546,7 +565,7 @@ Failure Run::land() {
 void Run::take_back() {
   if (!landed_) return;
   for (Sink* sink : landing_order())
-    if (sink->file() != nullptr && !sink->replaces()) std::remove(sink->file()->target().c_str());
+    if (sink->file() != nullptr && !sink->replaces()) sink->take_back();
   landed_ = false;
 }
 
@@ -576,15 +595,14 @@ std::vector<Sink*> Run::landing_order() const {
 // The one place where a run's files land, in landing order; one that cannot land takes
 // back those before it, so that all land or none.
 Failure Run::commit_all() {
-  std::vector<std::string> landed;
+  std::vector<Sink*> landed;
   for (Sink* sink : landing_order()) {
-    TempOutput* file = sink->file();
-    if (file == nullptr) continue;
-    if (base::Status ok = file->commit(sink->replaces()); !ok) {
-      for (const std::string& name : landed) std::remove(name.c_str());
+    if (sink->file() == nullptr) continue;
+    if (base::Status ok = sink->commit(); !ok) {
+      for (Sink* put : landed) put->take_back();
       return fail(ExitStatus::failed, ok.error());
     }
-    landed.push_back(file->target());
+    landed.push_back(sink);
   }
   return {};
 }

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/sinks.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 #include "scan/output/growing_image.h"
 #include "scan/output/png_output.h"
 #include "scan/output/tiff_output.h"
+#include "scan/output/tiff_pyramid.h"
+#include "scan/output/tile_codec.h"
 
 namespace scan {
 namespace {
@@ -85,6 +90,53 @@ class HeldPng : public ImageFile {
   StripImage image_;
 };
 
+// A JPEG or WebP, held whole and encoded at the end: for small images, within the
+// format's sides, which are checked before anything is decoded.
+class HeldCoded : public ImageFile {
+ public:
+  HeldCoded(const SinkSetting& s, bool webp) : ImageFile(s), webp_(webp) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    const int64_t limit = webp_ ? webp_max_side : jpeg_max_side;
+    if (size.width > limit || size.height > limit)
+      return base::failure(failed(
+          s_.output + ": the image would be " + std::to_string(size.width) + " x " +
+          std::to_string(size.height) + " pixels, more than " + (webp_ ? "WebP" : "JPEG") +
+          " allows (" + std::to_string(limit) + " a side); use a .dzi OUTPUT, or --pyramid "
+          "with a .tif OUTPUT, for an image of any length"));
+    if (auto fits = check_image_size(size, available_memory()); !fits)
+      return base::failure(failed(s_.output + ": " + fits.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (auto had = image_.allocate(size); !had)
+      return base::failure(failed(s_.output + ": " + had.error() +
+                                  "; use --every or a shorter range"));
+    return allocate_strip(s_, strip_of(s_, size), strip);
+  }
+  base::Result<void, Error> take(const Laid& laid) override {
+    const StripImage& strip = laid.strip;
+    strips::place_strip(strip.view(), image_.plane(),
+                        strips::ExactStrip{s_.cut, strip.size().pixel_bytes, 0, s_.strip_lines},
+                        laid.k);
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    const ImageSize& size = image_.size();
+    const TilePixels pixels{image_.row(0), size.width, size.height, image_.stride(),
+                            size.pixel_bytes};
+    auto bytes = webp_ ? encode_webp(pixels, s_.quality) : encode_jpeg(pixels, s_.quality);
+    if (!bytes) return base::failure(failed(s_.output + ": " + bytes.error()));
+    if (std::fwrite(bytes->data(), 1, bytes->size(), output_.stream()) != bytes->size())
+      return base::failure(
+          write_failed(s_, "cannot write (" + std::string(std::strerror(errno)) + ")"));
+    return {};
+  }
+
+ private:
+  bool webp_;
+  StripImage image_;
+};
+
 class StreamedPng : public ImageFile {
  public:
   using ImageFile::ImageFile;
@@ -121,7 +173,7 @@ class StreamedPng : public ImageFile {
 
 class TiffSink : public ImageFile {
  public:
-  using ImageFile::ImageFile;
+  TiffSink(const SinkSetting& s, bool pyramid) : ImageFile(s), pyramid_(pyramid) {}
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (size.width > tiff_max_side || size.height > tiff_max_side)
@@ -132,30 +184,104 @@ class TiffSink : public ImageFile {
                                   std::to_string(tiff_max_side) +
                                   " a side); use --every or a shorter range"));
     if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
-    auto opened = TiffBands::open(fileno(output_.stream()), size, s_.cut, s_.compress,
-                                  needs_bigtiff(size, s_.compress));
-    if (!opened) return base::failure(write_failed(s_, opened.error()));
-    tiff_ = std::move(*opened);
+    if (pyramid_) {
+      const std::string folder = std::filesystem::path(output_.temp_path()).parent_path().string();
+      auto opened = TiffPyramid::open(fileno(output_.stream()), folder.empty() ? "." : folder,
+                                      size, s_.cut, s_.compress);
+      if (!opened) return base::failure(write_failed(s_, opened.error()));
+      pyramid_tiff_ = std::move(*opened);
+    } else {
+      auto opened = TiffBands::open(fileno(output_.stream()), size, s_.cut, s_.compress,
+                                    needs_bigtiff(size, s_.compress));
+      if (!opened) return base::failure(write_failed(s_, opened.error()));
+      tiff_ = std::move(*opened);
+    }
     return allocate_strip(s_, strip_of(s_, size), strip);
   }
   base::Result<void, Error> take(const Laid& laid) override {
     const StripImage& strip = laid.strip;
-    if (auto added = tiff_->add(strip.view()); !added) return base::failure(write_failed(s_, added.error()));
+    base::Status added = tiff_ ? tiff_->add(strip.view()) : pyramid_tiff_->add(strip.view());
+    if (!added) return base::failure(write_failed(s_, added.error()));
     ++strips_;
     return {};
   }
   base::Result<void, Error> finish() override {
-    if (auto written = tiff_->finish(); !written)
-      return base::failure(write_failed(s_, written.error()));
+    base::Status written = tiff_ ? tiff_->finish() : pyramid_tiff_->finish();
+    if (!written) return base::failure(write_failed(s_, written.error()));
     return {};
   }
   void discard() override {
     tiff_.reset();  // before its file is closed
+    pyramid_tiff_.reset();
     output_.discard();
   }
 
  private:
-  std::unique_ptr<TiffBands> tiff_;  // goes before output_, whose file it writes to
+  bool pyramid_;
+  // Either goes before output_, whose file it writes to.
+  std::unique_ptr<TiffBands> tiff_;
+  std::unique_ptr<TiffPyramid> pyramid_tiff_;
+};
+
+// NAME.dzi under a temporary name, its tiles in a temporary folder in NAME_files' place;
+// the folder lands first, so that a viewer that finds the descriptor finds its tiles.
+class DeepZoomSink : public ImageFile {
+ public:
+  explicit DeepZoomSink(const SinkSetting& s) : ImageFile(s), files_(dzi_files_folder(s.output)) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    size_ = size;
+    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = files_.create(); !ok) return base::failure(failed(ok.error()));
+    auto opened = DeepZoom::open(files_.temp_path(), size, s_.cut, s_.tile_format, s_.quality,
+                                 s_.threads);
+    if (!opened) return base::failure(write_failed(s_, opened.error()));
+    zoom_ = std::move(*opened);
+    return allocate_strip(s_, strip_of(s_, size), strip);
+  }
+  base::Result<void, Error> take(const Laid& laid) override {
+    if (base::Status added = zoom_->add(laid.strip.view()); !added)
+      return base::failure(write_failed(s_, added.error()));
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    if (base::Status done = zoom_->finish(); !done)
+      return base::failure(write_failed(s_, done.error()));
+    const std::string text = dzi_descriptor(size_, s_.tile_format);
+    if (std::fwrite(text.data(), 1, text.size(), output_.stream()) != text.size())
+      return base::failure(write_failed(s_, "cannot write (" + std::string(std::strerror(errno)) + ")"));
+    return {};
+  }
+  base::Result<void, Error> seal() override {
+    if (base::Status ok = files_.seal(); !ok) return base::failure(write_failed(s_, ok.error()));
+    return seal_image(s_, output_);
+  }
+  base::Status commit() override {
+    if (base::Status ok = files_.commit(replaces()); !ok) return ok;
+    base::Status ok = output_.commit(replaces());
+    if (!ok) take_back_files();
+    return ok;
+  }
+  void take_back() override {
+    std::remove(output_.target().c_str());
+    take_back_files();
+  }
+  void discard() override {
+    zoom_.reset();
+    files_.discard();
+    output_.discard();
+  }
+
+ private:
+  void take_back_files() {
+    std::error_code ignored;
+    std::filesystem::remove_all(files_.target(), ignored);
+  }
+
+  TempFolder files_;
+  ImageSize size_;
+  std::unique_ptr<DeepZoom> zoom_;
 };
 
 class Taker : public Sink {
@@ -250,7 +376,21 @@ std::unique_ptr<Sink> held_png(const SinkSetting& s) { return std::make_unique<H
 std::unique_ptr<Sink> streamed_png(const SinkSetting& s) {
   return std::make_unique<StreamedPng>(s);
 }
-std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) { return std::make_unique<TiffSink>(s); }
+std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) {
+  return std::make_unique<TiffSink>(s, false);
+}
+std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& s) {
+  return std::make_unique<TiffSink>(s, true);
+}
+std::unique_ptr<Sink> deep_zoom(const SinkSetting& s) {
+  return std::make_unique<DeepZoomSink>(s);
+}
+std::unique_ptr<Sink> held_jpeg(const SinkSetting& s) {
+  return std::make_unique<HeldCoded>(s, false);
+}
+std::unique_ptr<Sink> held_webp(const SinkSetting& s) {
+  return std::make_unique<HeldCoded>(s, true);
+}
 std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take) {
   return std::make_unique<Taker>(std::move(take));
 }

@@ -5,6 +5,7 @@
 // sink, not a new branch in the run.
 #pragma once
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 
 #include "scan/input/frame_source.h"
 #include "scan/options.h"
+#include "scan/output/deep_zoom.h"
 #include "scan/output/growing_image.h"
 #include "scan/output/output_file.h"
 #include "scan/output/strip_image.h"
@@ -35,6 +37,8 @@ struct SinkSetting {
   TiffCompression compress = TiffCompression::deflate;
   base::ShouldStop stop;               // asked while writing
   std::function<Error()> interrupted;  // the error of a run asked to stop
+  TileFormat tile_format = TileFormat::jpeg;  // Deep Zoom's tiles
+  int quality = 90;                           // a JPEG's or WebP's
 };
 
 // Strip k as laid, with what is known of its picture.
@@ -66,6 +70,10 @@ class Sink {
   // A file about the images (the timeline) lands before them, so that it is there when
   // they are, and is taken back when they cannot land.
   virtual bool lands_first() const { return false; }
+  // Puts the file (and what goes with it) in place.
+  virtual base::Status commit() { return file()->commit(replaces()); }
+  // Removes what commit() put in place: another file of the run could not land.
+  virtual void take_back() { std::remove(file()->target().c_str()); }
   // The file is in OUTPUT's place.
   virtual void landed() {}
   // Leaves nothing of what it wrote.
@@ -85,6 +93,13 @@ std::unique_ptr<Sink> held_png(const SinkSetting& setting);
 std::unique_ptr<Sink> streamed_png(const SinkSetting& setting);
 // A tiled TIFF, written band by band.
 std::unique_ptr<Sink> tiff_bands(const SinkSetting& setting);
+// A tiled TIFF with its reduced levels as SubIFDs (--pyramid).
+std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& setting);
+// A JPEG (WebP) held whole and encoded at the end, within the format's sides.
+std::unique_ptr<Sink> held_jpeg(const SinkSetting& setting);
+std::unique_ptr<Sink> held_webp(const SinkSetting& setting);
+// Deep Zoom: NAME.dzi and its tiles in NAME_files, both renamed at the end.
+std::unique_ptr<Sink> deep_zoom(const SinkSetting& setting);
 
 // An image whose size is known only at the end (an input of unknown length), or written
 // again and again while it grows (--flush): its strips are held, and it is made when

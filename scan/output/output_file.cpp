@@ -55,6 +55,9 @@ std::optional<Format> output_format(const std::string& output) {
   };
   if (ends_in(".png")) return Format::png;
   if (ends_in(".tif") || ends_in(".tiff")) return Format::tiff;
+  if (ends_in(".dzi")) return Format::dzi;
+  if (ends_in(".jpg") || ends_in(".jpeg")) return Format::jpeg;
+  if (ends_in(".webp")) return Format::webp;
   return std::nullopt;
 }
 
@@ -153,6 +156,73 @@ void TempOutput::discard() {
   if (stream_ != nullptr) std::fclose(stream_);
   stream_ = nullptr;
   if (!temp_.empty()) unlink(temp_.c_str());
+  temp_.clear();
+}
+
+std::string dzi_files_folder(const std::string& output) {
+  return output.substr(0, output.size() - 4) + "_files";
+}
+
+TempFolder::~TempFolder() {
+  if (!committed_) discard();
+}
+
+base::Status TempFolder::create() {
+  std::string pattern = temp_pattern(target_);
+  if (mkdtemp(pattern.data()) == nullptr)
+    return base::failure(target_ + ": cannot write in the folder " + folder_of(target_) + " (" +
+                         errno_text(errno) + ")");
+  temp_ = pattern;
+  // mkdtemp makes it private; the finished folder gets the usual mode.
+  mode_t mask = umask(0);
+  umask(mask);
+  chmod(temp_.c_str(), 0777 & ~mask);
+  return {};
+}
+
+base::Status TempFolder::seal() {
+  const int fd = open(temp_.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0 || syncfs(fd) != 0) {
+    const int code = errno;
+    if (fd >= 0) close(fd);
+    return base::failure(target_ + ": cannot write (" + errno_text(code) + ")");
+  }
+  close(fd);
+  return {};
+}
+
+base::Status TempFolder::commit(bool force) {
+  // A folder cannot replace another that holds files: the old one goes aside first, and is
+  // removed once the new one is in place.
+  std::string aside;
+  struct stat st {};
+  if (lstat(target_.c_str(), &st) == 0) {
+    if (!force) return base::failure(target_ + ": already exists; use --force to overwrite it");
+    aside = temp_ + ".old";
+    if (rename(target_.c_str(), aside.c_str()) != 0)
+      return base::failure(target_ + ": cannot put the tiles in place (" + errno_text(errno) + ")");
+  }
+  int done = renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+  if (done != 0 && errno == EINVAL) done = rename(temp_.c_str(), target_.c_str());
+  if (done != 0) {
+    const int code = errno;
+    if (!aside.empty()) rename(aside.c_str(), target_.c_str());
+    return base::failure(target_ + ": cannot put the tiles in place (" + errno_text(code) + ")");
+  }
+  committed_ = true;
+  temp_.clear();
+  std::error_code ignored;
+  if (!aside.empty()) fs::remove_all(aside, ignored);
+  if (int folder = open(folder_of(target_).c_str(), O_RDONLY | O_DIRECTORY); folder >= 0) {
+    fsync(folder);
+    close(folder);
+  }
+  return {};
+}
+
+void TempFolder::discard() {
+  std::error_code ignored;
+  if (!temp_.empty()) fs::remove_all(temp_, ignored);
   temp_.clear();
 }
 

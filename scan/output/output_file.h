@@ -12,9 +12,10 @@
 
 namespace scan {
 
-enum class Format { png, tiff };
+enum class Format { png, tiff, dzi, jpeg, webp };
 
-// By OUTPUT's name: .png, or .tif or .tiff (in any case); nothing for any other name.
+// By OUTPUT's name: .png, .tif or .tiff, .dzi, .jpg or .jpeg, .webp (in any case); nothing
+// for any other name.
 std::optional<Format> output_format(const std::string& output);
 
 // Checks OUTPUT before anything is decoded: its folder, and that it does not exist unless
@@ -51,6 +52,34 @@ class TempOutput {
   std::FILE* stream_ = nullptr;
   bool sealed_ = false;
   int64_t bytes_ = 0;
+  bool committed_ = false;
+};
+
+// Deep Zoom's tiles folder beside NAME.dzi: NAME_files.
+std::string dzi_files_folder(const std::string& output);
+
+// A folder written under a hidden temporary name beside its target and renamed when
+// complete; removed with all it holds on any failure.
+class TempFolder {
+ public:
+  explicit TempFolder(std::string target) : target_(std::move(target)) {}
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  ~TempFolder();
+
+  base::Status create();
+  const std::string& temp_path() const { return temp_; }
+  const std::string& target() const { return target_; }
+  // Syncs what the folder holds (its file system, at once).
+  base::Status seal();
+  // Renames it to its target; one already there is replaced only when `force`.
+  base::Status commit(bool force);
+  // Removes the temporary folder and all it holds.
+  void discard();
+
+ private:
+  std::string target_;
+  std::string temp_;
   bool committed_ = false;
 };
 

@@ -90,13 +90,37 @@ int64_t padded(int64_t side) {
   return (side + tiff_tile_side - 1) / tiff_tile_side * tiff_tile_side;
 }
 
+// The fields of one tiled image, also of each reduced level.
+bool set_fields(TIFF* tiff, const ImageSize& size, TiffCompression compression) {
+  const bool deep = size.pixel_bytes == 6;
+  bool set = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size.width)) &&
+             TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size.height)) &&
+             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, deep ? 16 : 8) &&
+             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3) &&
+             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+             TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+             TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+             TIFFSetField(tiff, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(tiff_tile_side)) &&
+             TIFFSetField(tiff, TIFFTAG_TILELENGTH, static_cast<uint32_t>(tiff_tile_side)) &&
+             TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiff_code(compression)) &&
+             TIFFSetField(tiff, TIFFTAG_SOFTWARE, "velmora-scan");
+  if (set && compression != TiffCompression::none)
+    set = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  // Fast deflate, as for the PNG: the tiles are compressed in the decoding loop's thread.
+  if (set && compression == TiffCompression::deflate) set = TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1);
+  return set;
+}
+
 }  // namespace
 
 bool tiff_can_write(TiffCompression compression) {
   return TIFFIsCODECConfigured(tiff_code(compression)) != 0;
 }
 
-bool needs_bigtiff(const ImageSize& size, TiffCompression compression) {
+namespace {
+
+// The most bytes the file for an image of `size` can take.
+double worst_file_bytes(const ImageSize& size, TiffCompression compression) {
   // In double: sides up to TIFF's 2^32 - 1 would overflow 64 bits.
   const double tiles = static_cast<double>(padded(size.width) / tiff_tile_side) *
                        static_cast<double>(padded(size.height) / tiff_tile_side);
@@ -119,8 +143,21 @@ bool needs_bigtiff(const ImageSize& size, TiffCompression compression) {
       break;
   }
   // Each tile's own framing, its offset and byte count, and the header and directory.
-  const double file = data + tiles * (64 + 8) + 4096;
-  return file > 4294967295.0;
+  return data + tiles * (64 + 8) + 4096;
+}
+
+constexpr double classic_tiff_limit = 4294967295.0;
+
+}  // namespace
+
+bool needs_bigtiff(const ImageSize& size, TiffCompression compression) {
+  return worst_file_bytes(size, compression) > classic_tiff_limit;
+}
+
+bool needs_bigtiff(const std::vector<ImageSize>& levels, TiffCompression compression) {
+  double file = 0;
+  for (const ImageSize& level : levels) file += worst_file_bytes(level, compression);
+  return file > classic_tiff_limit;
 }
 
 TiffBands::TiffBands(std::unique_ptr<Client> client, const ImageSize& size, strips::Cut cut)
@@ -136,7 +173,7 @@ base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
                                                                       const ImageSize& size,
                                                                       strips::Cut cut,
                                                                       TiffCompression compression,
-                                                                      bool bigtiff) {
+                                                                      bool bigtiff, int subifds) {
   auto client = std::make_unique<Client>();
   client->fd = fd;
   Client* handle = client.get();
@@ -149,23 +186,12 @@ base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
                                    options);
   TIFFOpenOptionsFree(options);
   if (bands->tiff_ == nullptr) return base::failure(std::string(bands->failure("").error()));
-  TIFF* tiff = bands->tiff_;
-  const bool deep = size.pixel_bytes == 6;
-  bool set = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size.width)) &&
-             TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size.height)) &&
-             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, deep ? 16 : 8) &&
-             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3) &&
-             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
-             TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-             TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
-             TIFFSetField(tiff, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(tiff_tile_side)) &&
-             TIFFSetField(tiff, TIFFTAG_TILELENGTH, static_cast<uint32_t>(tiff_tile_side)) &&
-             TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiff_code(compression)) &&
-             TIFFSetField(tiff, TIFFTAG_SOFTWARE, "velmora-scan");
-  if (set && compression != TiffCompression::none)
-    set = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  // Fast deflate, as for the PNG: the tiles are compressed in the decoding loop's thread.
-  if (set && compression == TiffCompression::deflate) set = TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1);
+  bool set = set_fields(bands->tiff_, size, compression);
+  if (set && subifds > 0) {
+    // Placeholders: libtiff fills in each level's offset as it writes its directory.
+    const std::vector<toff_t> offsets(static_cast<size_t>(subifds), 0);
+    set = TIFFSetField(bands->tiff_, TIFFTAG_SUBIFD, static_cast<uint16_t>(subifds), offsets.data());
+  }
   if (!set) return base::failure(std::string(bands->failure("cannot set up the TIFF").error()));
   const int64_t pb = size.pixel_bytes;
   bands->across_ = padded(cut == strips::Cut::vertical ? size.height : size.width);
@@ -244,6 +270,59 @@ base::Status TiffBands::write_band() {
 base::Status TiffBands::finish() {
   if (lines_ % tiff_tile_side != 0)
     if (base::Status written = write_band(); !written) return written;
+  if (!TIFFFlush(tiff_)) return failure("");
+  client_->fd = -1;
+  TIFFCleanup(tiff_);
+  tiff_ = nullptr;
+  return {};
+}
+
+base::Status TiffBands::end_image() {
+  if (lines_ % tiff_tile_side != 0)
+    if (base::Status written = write_band(); !written) return written;
+  band_ = {};
+  tile_ = {};
+  if (!TIFFWriteDirectory(tiff_)) return failure("");
+  return {};
+}
+
+base::Status TiffBands::append_level(int fd, TiffCompression compression) {
+  if (::lseek(fd, 0, SEEK_SET) != 0) return base::failure("cannot read back a level (" + std::string(std::strerror(errno)) + ")");
+  Client source;
+  source.fd = fd;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options, on_error, &source);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, on_warning, &source);
+  TIFF* level = TIFFClientOpenExt("LEVEL", "rm", &source, read_proc, write_proc, seek_proc,
+                                  close_proc, size_proc, map_proc, unmap_proc, options);
+  TIFFOpenOptionsFree(options);
+  if (level == nullptr) return base::failure("cannot read back a level: " + source.message);
+  uint32_t width = 0, height = 0;
+  TIFFGetField(level, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(level, TIFFTAG_IMAGELENGTH, &height);
+  ImageSize size{width, height, size_.pixel_bytes};
+  bool set = set_fields(tiff_, size, compression) &&
+             TIFFSetField(tiff_, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+  std::vector<uint8_t> raw;
+  const uint32_t tiles = TIFFNumberOfTiles(level);
+  for (uint32_t t = 0; set && t < tiles; ++t) {
+    raw.resize(static_cast<size_t>(TIFFGetStrileByteCount(level, t)));
+    const tmsize_t bytes = static_cast<tmsize_t>(raw.size());
+    set = TIFFReadRawTile(level, t, raw.data(), bytes) == bytes &&
+          TIFFWriteRawTile(tiff_, t, raw.data(), bytes) == bytes;
+  }
+  const std::string read_error = source.message;
+  TIFFCleanup(level);
+  if (!set) {
+    if (client_->write_errno == 0 && client_->message.empty() && !read_error.empty())
+      return base::failure("cannot read back a level: " + read_error);
+    return failure("");
+  }
+  if (!TIFFWriteDirectory(tiff_)) return failure("");
+  return {};
+}
+
+base::Status TiffBands::close() {
   if (!TIFFFlush(tiff_)) return failure("");
   client_->fd = -1;
   TIFFCleanup(tiff_);

@@ -29,15 +29,18 @@ bool tiff_can_write(TiffCompression compression);
 // Whether the file for an image of `size` could pass classic TIFF's 4 GiB of offsets with
 // `compression` at its worst (edge tiles are stored whole), and so must be a BigTIFF.
 bool needs_bigtiff(const ImageSize& size, TiffCompression compression);
+// The same for a file holding all of `levels`.
+bool needs_bigtiff(const std::vector<ImageSize>& levels, TiffCompression compression);
 
 class TiffBands {
  public:
   // Starts the TIFF on `fd` (which stays open and the caller's): RGB at 8 or 16 bits as
   // `size` says, tiles 256 x 256, the horizontal predictor with any compression.
+  // `subifds`: reduced levels that end_image() and append_level() will add below it.
   static base::Result<std::unique_ptr<TiffBands>, std::string> open(int fd, const ImageSize& size,
                                                                     strips::Cut cut,
                                                                     TiffCompression compression,
-                                                                    bool bigtiff);
+                                                                    bool bigtiff, int subifds = 0);
   ~TiffBands();
   TiffBands(const TiffBands&) = delete;
   TiffBands& operator=(const TiffBands&) = delete;
@@ -47,6 +50,13 @@ class TiffBands {
   base::Status add(const strips::ConstBytePlane& strip);
   // Writes the last, partly filled band and the directory.
   base::Status finish();
+
+  // With SubIFDs, instead of finish(): end_image() writes the last band and the image's
+  // directory, append_level() then copies each level's tiles, as compressed, from the
+  // finished TIFF of one image in `fd` (read from its start), and close() ends the file.
+  base::Status end_image();
+  base::Status append_level(int fd, TiffCompression compression);
+  base::Status close();
 
   // Not for use: open() makes them.
   struct Client;

@@ -175,16 +175,34 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
        2,
        "velmora-scan: --frobnicate: unknown option (see --help)"},
       {{"--every", "two", in.good, "OUT"}, 2, "velmora-scan: --every two: not a whole number"},
-      {{in.good, out_folder + "/streak.jpg"},
+      {{in.good, out_folder + "/streak.gif"},
        2,
        "velmora-scan: " + out_folder +
-           "/streak.jpg: the output name must end in .png, .tif or .tiff"},
+           "/streak.gif: the output name must end in .png, .tif, .tiff, .dzi, .jpg, .jpeg or .webp"},
       {{in.good, out_folder + "/.tif"},
        2,
-       "velmora-scan: " + out_folder + "/.tif: the output name must end in .png, .tif or .tiff"},
+       "velmora-scan: " + out_folder + "/.tif: the output name must end in .png, .tif, .tiff, .dzi, .jpg, .jpeg or .webp"},
       {{"--compress", "lzw", in.good, "OUT"},
        2,
        "velmora-scan: --compress lzw: only a TIFF OUTPUT (.tif, .tiff) is compressed so"},
+      {{"--pyramid", in.good, "OUT"},
+       2,
+       "velmora-scan: --pyramid: only for a TIFF OUTPUT (.tif, .tiff)"},
+      {{"--pyramid", "--flush", "5", in.good, out_folder + "/streak.tif"},
+       2,
+       "velmora-scan: --pyramid: not with --flush"},
+      {{"--tile-format", "png", in.good, "OUT"},
+       2,
+       "velmora-scan: --tile-format png: only for a Deep Zoom OUTPUT (.dzi)"},
+      {{"--quality", "80", "--tile-format", "png", in.good, out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --quality 80: only for a JPEG or WebP OUTPUT, or JPEG tiles of a Deep Zoom "
+       "OUTPUT (.dzi)"},
+      {{"--quality", "0", in.good, out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --quality 0: must be a whole number from 1 to 100"},
+      {{in.good, in.folder_input + ".dzi"}, 1,
+       "velmora-scan: " + in.folder_input + "_files: already exists; use --force to overwrite it"},
       {{in.good, in.folder_input + ".tif"}, 1,
        "velmora-scan: " + in.folder_input + ".tif: is a folder"},
       {{in.good, out_folder + "/no/such/folder/x.png"},
@@ -207,6 +225,7 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
   };
   fs::create_directory(in.folder_input + ".png");  // an OUTPUT that is a folder
   fs::create_directory(in.folder_input + ".tif");
+  fs::create_directory(in.folder_input + "_files");  // a Deep Zoom OUTPUT's tiles
   for (const Case& c : cases) {
     std::vector<std::string> args;
     for (const std::string& a : c.args) args.push_back(a == "OUT" ? out : a);
@@ -430,6 +449,14 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
       {{"--compress", "none", "--slit", "0:320", clip, folder + "/out/streak.tif"},
        {200, 15 * 196608 + 8 + 64},
        4 << 20},
+      // Its levels follow the image: cut off at the first level's tiles, copied at the end.
+      {{"--pyramid", "--compress", "none", "--slit", "0:320", clip, folder + "/out/streak.tif"},
+       {15 * 196608 + 1024},
+       6 << 20},
+      // Deep Zoom: a tile that cannot be written.
+      {{"--tile-format", "png", "--slit", "0:320", clip, folder + "/out/streak.dzi"},
+       {200},
+       1 << 20},
   };
   for (const auto& c : cases) {
     const std::string& out = c.args.back();
@@ -444,9 +471,14 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
     velmora_test::Ran ran = velmora_test::run_scan_with_file_limit(c.args, c.room);
     EXPECT_EQ(ran.status, 0) << ran.err;
     const bool tiff = out.ends_with(".tif");
-    EXPECT_EQ(tiff ? velmora_test::read_tiff(out).image.width : velmora_test::read_png(out).width,
-              12 * 320);
+    // A Deep Zoom's deepest level ends in a tile of 3840 - 15 * 254 + 1 columns.
+    const bool dzi = out.ends_with(".dzi");
+    EXPECT_EQ(dzi    ? velmora_test::read_png(folder + "/out/streak_files/12/15_0.png").width
+              : tiff ? velmora_test::read_tiff(out).image.width
+                     : velmora_test::read_png(out).width,
+              dzi ? 31 : 12 * 320);
     fs::remove(out);
+    fs::remove_all(folder + "/out/streak_files");
   }
 }
 
@@ -495,11 +527,20 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
     options.push_back(cut);
     return options;
   };
+  // A pyramid is interrupted with its levels' unnamed files open.
+  auto pyramid = [&](const char* cut) {
+    std::vector<std::string> options = tiled(cut);
+    options.push_back("--pyramid");
+    return options;
+  };
   for (const Case& c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
                         Case{SIGQUIT, false}, Case{SIGHUP, true},
                         Case{SIGINT, false, {"--cut", "horizontal", "--slit", "0:240"}},
                         Case{SIGINT, false, tiled("vertical"), "streak.tif"},
                         Case{SIGINT, false, tiled("horizontal"), "streak.tif"},
+                        Case{SIGINT, false, pyramid("vertical"), "streak.tif"},
+                        Case{SIGINT, false, pyramid("horizontal"), "streak.tif"},
+                        Case{SIGINT, false, {"--slit", "0:4"}, "streak.dzi"},
                         Case{SIGINT, false, {"--flush", "20"}, "streak.png", true}}) {
     SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored " : " ") +
                  testing::PrintToString(c.options) + " " + c.output);
