@@ -230,7 +230,9 @@ TEST(DeepZoom, TilesHoldEachLevelsPixelsWithTheirOverlap) {
         }
       std::sort(expected_names.begin(), expected_names.end());
       EXPECT_EQ(velmora_test::names_in(at), expected_names);
-      if (l == 0) EXPECT_EQ(level.width * level.height, 1);
+      if (l == 0) {
+        EXPECT_EQ(level.width * level.height, 1);
+      }
     }
   }
 }
