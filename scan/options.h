@@ -68,6 +68,9 @@ struct Options {
   std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
   std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE
   FlushSpec flush;  // OUTPUT rewritten with the image so far, during the run
+  // Not an option: the caller of scan::make takes the images and every strip's record in
+  // memory; OUTPUT may then be empty, for no file.
+  bool keep = false;
 };
 
 struct Parsed {
