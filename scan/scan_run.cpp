@@ -290,7 +290,7 @@ Failure Run::prepare_sinks() {
       strip.pixels = laid.strip.row(0);
       if (laid.stamp) strip.file = laid.stamp->file;
       if (laid.note) strip.note = *laid.note;
-      if (!clip_->length_known()) strip.clock = now_clock();
+      strip.clock = laid.arrived;
       return (*take_)(strip);
     }));
   } else if (o_.output.empty()) {
@@ -480,7 +480,8 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
     ++odd_.blank;  // the strip is allocated black
   }
   if (plan_.band > 0) lay_band(k);
-  const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note};
+  const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note,
+                  clip_->length_known() || gap ? std::nullopt : now_clock()};
   for (auto& sink : sinks_)
     if (auto taken = sink->take(laid); !taken) return taken.error();
   return {};

@@ -253,7 +253,7 @@ void StripRecords::take(const Laid& laid) {
     r.position = laid.k * strip_lines_;
     r.frame = laid.stamp->frame;
     r.seconds = laid.stamp->seconds;
-    r.clock = now_clock();
+    r.clock = laid.arrived;
     records_.push_back(r);
   }
   if (laid.note && static_cast<size_t>(laid.k) < records_.size())

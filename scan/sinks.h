@@ -45,6 +45,9 @@ struct Laid {
   // What the strip shows besides its own frame's picture: the picture before (repeat), or
   // its own damaged one.
   std::optional<StripNote> note;
+  // When it came, for an input of unknown length: taken once, so that every sink records
+  // the same moment.
+  std::optional<WallTime> arrived = {};
 };
 
 class Sink {
