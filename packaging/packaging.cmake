@@ -151,7 +151,7 @@ function(velmora_finish_programs)
   list(REMOVE_DUPLICATES opened_packages)
   # The Python module is imported by python3 and hands its arrays to NumPy: neither shows
   # in what it links against.
-  if(VELMORA_PYTHON)
+  if(TARGET velmora_python)
     list(APPEND opened_packages python3 python3-numpy)
   endif()
   list(JOIN opened_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
