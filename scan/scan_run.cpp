@@ -232,7 +232,8 @@ Failure Run::prepare() {
   if (!take_ && !o_.output.empty()) {
     if (Failure bad = check_outputs()) return bad;
   } else if (!take_ && !o_.timeline.empty()) {
-    if (base::Status ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+    if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
+      return fail(ExitStatus::failed, ok.error());
   }
   // A long clip is read through when opened, which a signal must be able to cut short.
   // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
@@ -274,8 +275,10 @@ Failure Run::prepare() {
 
 // The sinks of the run, each ready for the image; the band of time marks drawn.
 Failure Run::prepare_sinks() {
-  const SinkSetting setting{o_.output.empty() ? "the image" : o_.output,  o_.cut,        o_.slit.width,
-                            threads(),  o_.force,      o_.compress,
+  // An image kept in memory only is named so in messages.
+  const SinkSetting setting{o_.output.empty() ? "the image" : o_.output,
+                            o_.cut,        o_.slit.width,
+                            threads(),     o_.force,      o_.compress,
                             should_stop(), [this] { return interrupted(); }};
   if (take_) {
     sinks_.push_back(strip_taker([this](const Laid& laid) {

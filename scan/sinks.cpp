@@ -311,7 +311,7 @@ base::Result<void, Error> KeptImage::finish() {
   return {};
 }
 
-Made KeptImage::take_made() { return Made{std::move(image_), std::move(finished_)}; }
+Made KeptImage::take_made() { return Made{std::move(image_), std::move(finished_), {}}; }
 
 GrowingSink::GrowingSink(const SinkSetting& setting, Format format, FlushSpec flush,
                          bool length_known)
