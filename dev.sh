@@ -32,6 +32,7 @@ packages=(
   clang libclang-rt-14-dev
   ffmpeg parallel libvips-tools
   libexif-dev libfreetype-dev libfontconfig-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-venv python3-matplotlib
   dpkg-dev file lintian appstream man-db
 )
 

@@ -149,6 +149,11 @@ function(velmora_finish_programs)
   endforeach()
   file(WRITE ${CMAKE_BINARY_DIR}/opened_libraries.txt "${opened_listing}")
   list(REMOVE_DUPLICATES opened_packages)
+  # The Python module is imported by python3 and hands its arrays to NumPy: neither shows
+  # in what it links against.
+  if(TARGET velmora_python)
+    list(APPEND opened_packages python3 python3-numpy)
+  endif()
   list(JOIN opened_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 
   foreach(part PROGRAMS LAUNCHABLES BINARIES)

@@ -784,7 +784,7 @@ std::vector<Options> each_slit(const Options& o) {
       one.lines.push_back(o.lines[index]);
     else
       one.slit = o.slits[index];
-    one.output.replace(one.output.find("%d"), 2, std::to_string(n + 1));
+    if (!one.output.empty()) one.output.replace(one.output.find("%d"), 2, std::to_string(n + 1));
     if (!one.timeline.empty()) one.timeline.replace(one.timeline.find("%d"), 2, std::to_string(n + 1));
     each.push_back(std::move(one));
   }

@@ -84,6 +84,9 @@ struct Options {
   int crf = 18;
   bool crf_given = false;
   std::vector<std::pair<std::string, std::string>> encoder_options;  // --encoder-option
+  // Not an option: the caller of scan::make takes the images and every strip's record in
+  // memory; OUTPUT may then be empty, for no file.
+  bool keep = false;
 };
 
 // Whether `o` asks for a clip rather than an image.

@@ -113,7 +113,7 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
   // it comes.
   const bool held = o.flush.given || (!tiff && (o.cut == Cut::vertical || format != Format::png));
   double per_strip = sizeof(int64_t);
-  if (!o.timeline.empty() || o.ticks) per_strip += sizeof(StripRecord) + sizeof(double);
+  if (!o.timeline.empty() || o.ticks || o.keep) per_strip += sizeof(StripRecord) + sizeof(double);
   if (!o.timeline.empty()) per_strip += 160;  // a line of JSON, about
   const double bytes = (held ? static_cast<double>(size.bytes()) : 0) +
                        per_strip * static_cast<double>(count);
@@ -128,7 +128,7 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
 base::Result<void, Error> plan_strips(const Options& o, const SourceHeader& source,
                                       const FrameTimes* times, const PlanLimits& limits,
                                       const base::ShouldStop& stop, Plan& plan) {
-  if (o.bin == 0 && o.timeline.empty() && !o.ticks) return {};
+  if (o.bin == 0 && o.timeline.empty() && !o.ticks && !o.keep) return {};
   if (o.bin > 0) {
     auto seconds = range_seconds(*times, plan.choice.from, plan.choice.to, stop);
     if (!seconds) return base::failure(stopped());
@@ -154,7 +154,7 @@ base::Result<void, Error> plan_strips(const Options& o, const SourceHeader& sour
     for (int64_t k = 0; k < plan.strips; ++k)
       plan.strip_frames.frames.push_back(plan.choice.from + k * plan.choice.every);
   }
-  if (o.timeline.empty() && !o.ticks) return {};
+  if (o.timeline.empty() && !o.ticks && !o.keep) return {};
   auto records = strip_records(*source.frames, *times, plan.strip_frames, o.slit.width, stop);
   if (!records) return base::failure(stopped());
   plan.records = std::move(*records);

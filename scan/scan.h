@@ -8,11 +8,16 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/result.h"
+#include <vector>
+
 #include "scan/options.h"
+#include "scan/output/strip_image.h"
 #include "scan/progress.h"
+#include "scan/time/timeline.h"
 
 namespace scan {
 
@@ -57,6 +62,28 @@ class Reporter {
 [[nodiscard]] base::Result<void, Error> run(const Request& request, Reporter& reporter,
                                             const Stopping& stopping = {});
 
+// One slit's image and the record of each of its strips, as a run made them: packed RGB
+// rows, 8 or 16 bits (big-endian) a component, the band of --ticks included; the records
+// are those --timeline writes.
+struct Made {
+  StripImage image;
+  std::vector<StripRecord> records;
+  Request request;  // the slit's own, as its run laid it out (write() takes it)
+};
+
+// Makes the images of `request` as run() does and hands them back, one per slit in the
+// order given; OUTPUT (and the timeline) are written too unless OUTPUT is empty. Nothing
+// for an OUTPUT --skip-existing skips.
+[[nodiscard]] base::Result<std::vector<Made>, Error> make(const Request& request,
+                                                          Reporter& reporter,
+                                                          const Stopping& stopping = {});
+
+// Writes `image`, a Made's or one of its size and depth, to request.output (PNG or TIFF by
+// its name) exactly as the run of `request` writes it: the same bytes, under a temporary
+// name, replacing a file only with --force.
+[[nodiscard]] base::Result<void, Error> write(const StripImage& image, const Request& request,
+                                              const Stopping& stopping = {});
+
 // One strip as cut: `width` x `height` packed RGB, 8 or 16 bits (big-endian) a component.
 struct Strip {
   int64_t index = 0;  // 0, 1, ...
@@ -65,6 +92,9 @@ struct Strip {
   int width = 0, height = 0;
   int pixel_bytes = 3;  // 3 or 6
   const uint8_t* pixels = nullptr;  // rows `width * pixel_bytes` apart, valid during the call
+  std::string file;  // an image sequence's image
+  StripNote note = StripNote::none;  // as --timeline notes it
+  std::optional<WallTime> clock;  // a stream's: the moment the strip came
 };
 
 // Cuts the strips of `request` (its first slit; OUTPUT is not written) and hands each to

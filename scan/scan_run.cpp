@@ -120,6 +120,8 @@ class Run {
   Error abandon(const Error& failure);
   void discard();
   FrameSource* clip() const { return clip_; }
+  // The image and records kept for scan::make, once committed; nothing when not kept.
+  std::optional<Made> made();
 
  private:
   Failure check_outputs();
@@ -166,6 +168,11 @@ class Run {
   StripImage image_;
   std::vector<std::unique_ptr<Sink>> sinks_;
   GrowingSink* grown_ = nullptr;  // the sink of an image that grows, when it is one
+  KeptImage* kept_ = nullptr;     // the sink that keeps the image in memory (Options::keep)
+  // The sink that counts the strips of an image that grows, when it is one.
+  Sink* growing_sink() const {
+    return grown_ ? static_cast<Sink*>(grown_) : plan_.growing ? kept_ : nullptr;
+  }
   Progress silent_;
   Progress* progress_ = &silent_;  // the reporter's, for the run that reads the input
   OddFrames odd_;  // the decoder's damaged frames are added at the end
@@ -236,8 +243,13 @@ Failure Run::check_outputs() {
 }
 
 Failure Run::prepare() {
-  if (!take_)
+  // An image kept in memory needs no OUTPUT; a timeline named beside it is still a file.
+  if (!take_ && !o_.output.empty()) {
     if (Failure bad = check_outputs()) return bad;
+  } else if (!take_ && !o_.timeline.empty()) {
+    if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
+      return fail(ExitStatus::failed, ok.error());
+  }
   // A long clip is read through when opened, which a signal must be able to cut short.
   // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
   // that signal still abandons the run.
@@ -278,18 +290,30 @@ Failure Run::prepare() {
 
 // The sinks of the run, each ready for the image; the band of time marks drawn.
 Failure Run::prepare_sinks() {
-  const SinkSetting setting{o_.output,  o_.cut,        o_.slit.width,
-                            threads(),  o_.force,      o_.compress,
+  // An image kept in memory only is named so in messages.
+  const SinkSetting setting{o_.output.empty() ? "the image" : o_.output,
+                            o_.cut,        o_.slit.width,
+                            threads(),     o_.force,      o_.compress,
                             should_stop(), [this] { return interrupted(); },
                             o_.tile_format, o_.quality};
   if (take_) {
     sinks_.push_back(strip_taker([this](const Laid& laid) {
       const ImageSize& size = laid.strip.size();
-      return (*take_)(Strip{laid.k, laid.stamp ? laid.stamp->frame : -1,
-                            laid.stamp ? laid.stamp->seconds : 0.0,
-                            static_cast<int>(size.width), static_cast<int>(size.height),
-                            size.pixel_bytes, laid.strip.row(0)});
+      Strip strip;
+      strip.index = laid.k;
+      strip.frame = laid.stamp ? laid.stamp->frame : -1;
+      strip.seconds = laid.stamp ? laid.stamp->seconds : 0.0;
+      strip.width = static_cast<int>(size.width);
+      strip.height = static_cast<int>(size.height);
+      strip.pixel_bytes = size.pixel_bytes;
+      strip.pixels = laid.strip.row(0);
+      if (laid.stamp) strip.file = laid.stamp->file;
+      if (laid.note) strip.note = *laid.note;
+      strip.clock = laid.arrived;
+      return (*take_)(strip);
     }));
+  } else if (o_.output.empty()) {
+    // Kept in memory only.
   } else if (plan_.growing) {
     auto grown = std::make_unique<GrowingSink>(setting, format_, o_.flush, clip_->length_known());
     grown_ = grown.get();
@@ -304,6 +328,11 @@ Failure Run::prepare_sinks() {
     sinks_.push_back(streamed_png(setting));
   } else {
     sinks_.push_back(held_png(setting));
+  }
+  if (o_.keep && !take_) {
+    auto kept = std::make_unique<KeptImage>(setting, plan_.growing, plan_.records);
+    kept_ = kept.get();
+    sinks_.push_back(std::move(kept));
   }
   for (auto& sink : sinks_)
     if (auto ready = sink->begin(plan_.size, image_); !ready) return ready.error();
@@ -334,7 +363,7 @@ Failure Run::read_times() {
   // The files the source reads, listed once, when it is an image sequence.
   const std::vector<std::string>* files = clip_->image_files();
   const bool seconds = (o_.from.given && o_.from.seconds) || (o_.to.given && o_.to.seconds);
-  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks && !(seconds && files != nullptr))
+  if (o_.bin == 0 && o_.timeline.empty() && !o_.ticks && !o_.keep && !(seconds && files != nullptr))
     return {};
   if (files == nullptr) {
     times_ = FrameTimes::of_clip(clip_->frames(),
@@ -474,7 +503,8 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
     ++odd_.blank;  // the strip is allocated black
   }
   if (plan_.band > 0) lay_band(k);
-  const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note};
+  const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note,
+                  clip_->length_known() || gap ? std::nullopt : now_clock()};
   for (auto& sink : sinks_)
     if (auto taken = sink->take(laid); !taken) return taken.error();
   return {};
@@ -524,18 +554,26 @@ void Run::warn_damaged() const {
 }
 
 Failure Run::finish() {
-  if (grown_) {
+  if (const Sink* growing = growing_sink()) {
     // With no frame there is no image to finish, whatever ended the stream.
-    if (grown_->strips() == 0 && finish_asked() != 0) return interrupted();
-    if (grown_->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
-    plan_.size = grown_->size();
+    if (growing->strips() == 0 && finish_asked() != 0) return interrupted();
+    if (growing->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
+    if (grown_) plan_.size = grown_->size();
     // A signal may have ended the run before the strips planned were all there.
-    if (plan_.records.size() > static_cast<size_t>(grown_->strips()))
-      plan_.records.resize(static_cast<size_t>(grown_->strips()));
+    if (plan_.records.size() > static_cast<size_t>(growing->strips()))
+      plan_.records.resize(static_cast<size_t>(growing->strips()));
   }
   for (auto& sink : sinks_)
     if (auto done = sink->finish(); !done) return done.error();
   return {};
+}
+
+std::optional<Made> Run::made() {
+  if (kept_ == nullptr) return std::nullopt;
+  Made made = kept_->take_made();
+  made.request = o_;
+  made.request.keep = false;
+  return made;
 }
 
 Failure Run::commit() {
@@ -573,14 +611,15 @@ void Run::summarize() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
   const TempOutput* file = sinks_.front()->file();
-  progress_->summary(grown_ ? grown_->strips() : plan_.strips, describe_size(plan_.size),
+  const Sink* growing = growing_sink();
+  progress_->summary(growing ? growing->strips() : plan_.strips, describe_size(plan_.size),
                      file ? file->bytes() : 0, odd);
   warn_damaged();
   if (owned_)
     for (const std::string& warning : clip_->warnings()) say(o_.input + ": warning: " + warning);
-  if (grown_ && finish_asked() != 0 && owned_)
+  if (growing && finish_asked() != 0 && owned_)
     say(o_.input + ": stopped by " + (finish_asked() == SIGINT ? "SIGINT" : "SIGTERM") +
-        " after " + std::to_string(grown_->strips()) + " strips; the image holds them");
+        " after " + std::to_string(growing->strips()) + " strips; the image holds them");
 }
 
 // The sinks in the order their files land: files about the images (the timeline) first.
@@ -642,7 +681,7 @@ Failure Run::go() {
 // put in place (one that appeared meanwhile, without --force) takes back those already put.
 // With --skip-existing the images already there are skipped and the others made.
 Failure run_several(const std::vector<Options>& all, Reporter& reporter,
-                    const Stopping& stopping) {
+                    const Stopping& stopping, std::vector<Made>& kept_images) {
   std::vector<Options> each;
   for (const Options& o : all)
     if (!Run(o, reporter, stopping).skipped()) each.push_back(o);
@@ -676,7 +715,25 @@ Failure run_several(const std::vector<Options>& all, Reporter& reporter,
       return failed(*runs[i], *bad);
     }
   }
-  for (auto& run : runs) run->summarize();
+  for (auto& run : runs) {
+    run->summarize();
+    if (auto kept = run->made()) kept_images.push_back(std::move(*kept));
+  }
+  return {};
+}
+
+// A request's run, one slit or several; `made` gets what the runs kept.
+Failure run_request(const Request& request, Reporter& reporter, const Stopping& stopping,
+                    std::vector<Made>& made) {
+  if (request.order.size() > 1) {
+    std::vector<Options> each = each_slit(request);
+    for (Options& o : each) o = with_line_layout(o);
+    return run_several(each, reporter, stopping, made);
+  }
+  const Options laid = with_line_layout(request);
+  Run run(laid, reporter, stopping);
+  if (Failure failed = run.go()) return failed;
+  if (auto kept = run.made()) made.push_back(std::move(*kept));
   return {};
 }
 
@@ -689,25 +746,79 @@ int default_threads() {
 base::Result<void, Error> run(const Request& request, Reporter& reporter,
                               const Stopping& stopping) {
   if (makes_video(request)) return run_video(request, reporter, stopping);
-  Failure failed;
-  if (request.order.size() > 1) {
-    std::vector<Options> each = each_slit(request);
-    for (Options& o : each) o = with_line_layout(o);
-    failed = run_several(each, reporter, stopping);
-  } else {
-    const Options laid = with_line_layout(request);
-    failed = Run(laid, reporter, stopping).go();
-  }
-  if (failed) return base::failure(std::move(*failed));
+  std::vector<Made> made;
+  if (Failure failed = run_request(request, reporter, stopping, made))
+    return base::failure(std::move(*failed));
   return {};
+}
+
+base::Result<std::vector<Made>, Error> make(const Request& request, Reporter& reporter,
+                                            const Stopping& stopping) {
+  if (makes_video(request))
+    return base::failure(fail(ExitStatus::usage, "a time-displaced clip is written, not kept: run it"));
+  Request kept = request;
+  kept.keep = true;
+  std::vector<Made> made;
+  if (Failure failed = run_request(kept, reporter, stopping, made))
+    return base::failure(std::move(*failed));
+  return made;
 }
 
 base::Result<void, Error> for_each_strip(const Request& request, Reporter& reporter,
                                          const StripTaker& take, const Stopping& stopping) {
+  if (makes_video(request))
+    return base::failure(fail(ExitStatus::usage, "a time-displaced clip is written, not handed out: run it"));
   const Options laid =
       with_line_layout(request.order.size() > 1 ? each_slit(request).front() : request);
   if (Failure failed = Run(laid, reporter, stopping).hand_out(take))
     return base::failure(std::move(*failed));
+  return {};
+}
+
+base::Result<void, Error> write(const StripImage& image, const Request& request,
+                                const Stopping& stopping) {
+  const Options& o = request;
+  const std::optional<Format> format = output_format(o.output);
+  if (!format)
+    return base::failure(fail(ExitStatus::usage, o.output + ": the output name must end in .png, .tif or .tiff"));
+  if (!o.compress_text.empty() && *format != Format::tiff)
+    return base::failure(fail(ExitStatus::usage, o.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so"));
+  if (base::Status ok = check_output(o.output, o.force); !ok)
+    return base::failure(fail(ExitStatus::failed, ok.error()));
+  const base::ShouldStop stop = [&] { return asked(stopping.abandon) != 0; };
+  const auto failed = [&](const std::string& error) {
+    if (stop()) return base::failure(Error{ExitStatus::interrupted, "interrupted; no image written", asked(stopping.abandon)});
+    return base::failure(fail(ExitStatus::failed, o.output + ": " + error));
+  };
+  TempOutput output(o.output);
+  if (base::Status ok = output.create(); !ok) return base::failure(fail(ExitStatus::failed, ok.error()));
+  const int threads = o.threads > 0 ? o.threads : default_threads();
+  if (*format == Format::png) {
+    // As the run's PNG: rows deflated in the same chunks, whichever way the strips ran.
+    if (base::Status ok = write_png(output.stream(), image, threads, png_chunk_bytes, stop); !ok)
+      return failed(ok.error());
+  } else {
+    const ImageSize& size = image.size();
+    auto bands = TiffBands::open(fileno(output.stream()), size, o.cut, o.compress,
+                                 needs_bigtiff(size, o.compress));
+    if (!bands) return failed(bands.error());
+    // Strip by strip, as the run hands them to its TIFF.
+    const bool vertical = o.cut == Cut::vertical;
+    const int64_t lines = o.slit.width;
+    const int64_t along = vertical ? size.width : size.height;
+    for (int64_t first = 0; first < along; first += lines) {
+      if (stop()) return failed("interrupted");
+      const int64_t n = std::min(lines, along - first);
+      const strips::ConstBytePlane strip =
+          vertical ? strips::ConstBytePlane{image.row(0) + first * size.pixel_bytes,
+                                            n * size.pixel_bytes, size.height, image.stride()}
+                   : strips::ConstBytePlane{image.row(first), image.stride(), n, image.stride()};
+      if (auto added = (*bands)->add(strip); !added) return failed(added.error());
+    }
+    if (auto done = (*bands)->finish(); !done) return failed(done.error());
+    bands->reset();
+  }
+  if (base::Status ok = output.commit(o.force); !ok) return base::failure(fail(ExitStatus::failed, ok.error()));
   return {};
 }
 

@@ -309,38 +309,23 @@ class TimelineFile : public Sink {
       : s_(s),
         path_(std::move(path)),
         output_(path_),
-        records_(std::move(records)),
-        arriving_(records_.empty()),
+        records_(s.strip_lines, std::move(records)),
         head_(std::move(head)) {}
 
   base::Result<void, Error> begin(const ImageSize&, StripImage&) override { return {}; }
   base::Result<void, Error> take(const Laid& laid) override {
-    // A stream's strips are known only as they come: each at its picture's time, its clock
-    // the moment it arrived.
-    if (arriving_ && laid.stamp != nullptr) {
-      StripRecord r;
-      r.strip = laid.k;
-      r.position = laid.k * s_.strip_lines;
-      r.frame = laid.stamp->frame;
-      r.seconds = laid.stamp->seconds;
-      r.clock = now_clock();
-      records_.push_back(r);
-    }
-    if (laid.note && static_cast<size_t>(laid.k) < records_.size())
-      records_[laid.k].note = *laid.note;
+    records_.take(laid);
     ++strips_;
     return {};
   }
   // Written under a temporary name before the image is renamed, and renamed right before it,
   // so that a failure leaves neither file.
   base::Result<void, Error> finish() override {
-    // A signal may have ended the run before the strips planned were all there.
-    if (records_.size() > static_cast<size_t>(strips_))
-      records_.resize(static_cast<size_t>(strips_));
+    const std::vector<StripRecord>& records = records_.finish(strips_);
     if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
     const std::string text = timeline_format(path_) == TimelineFormat::json
-                                 ? timeline_json(head_(), records_)
-                                 : timeline_csv(records_);
+                                 ? timeline_json(head_(), records)
+                                 : timeline_csv(records);
     if (std::fwrite(text.data(), 1, text.size(), output_.stream()) != text.size())
       return base::failure(failed(path_ + ": cannot be written"));
     return {};
@@ -357,8 +342,7 @@ class TimelineFile : public Sink {
   SinkSetting s_;
   std::string path_;
   TempOutput output_;
-  std::vector<StripRecord> records_;
-  bool arriving_;
+  StripRecords records_;
   std::function<TimelineHead()> head_;
 };
 
@@ -399,6 +383,75 @@ std::unique_ptr<Sink> timeline_file(const SinkSetting& s, std::string path,
                                     std::function<TimelineHead()> head) {
   return std::make_unique<TimelineFile>(s, std::move(path), std::move(records), std::move(head));
 }
+
+void StripRecords::take(const Laid& laid) {
+  // A stream's strips are known only as they come: each at its picture's time, its clock
+  // the moment it arrived.
+  if (arriving_ && laid.stamp != nullptr) {
+    StripRecord r;
+    r.strip = laid.k;
+    r.position = laid.k * strip_lines_;
+    r.frame = laid.stamp->frame;
+    r.seconds = laid.stamp->seconds;
+    r.clock = laid.arrived;
+    records_.push_back(r);
+  }
+  if (laid.note && static_cast<size_t>(laid.k) < records_.size())
+    records_[laid.k].note = *laid.note;
+}
+
+const std::vector<StripRecord>& StripRecords::finish(int64_t strips) {
+  if (records_.size() > static_cast<size_t>(strips)) records_.resize(static_cast<size_t>(strips));
+  return records_;
+}
+
+KeptImage::KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records)
+    : setting_(setting), grows_(grows), records_(setting.strip_lines, std::move(records)) {}
+
+base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& strip) {
+  if (grows_) {
+    // `size` is one strip's.
+    if (auto had = allocate_strip(setting_, size, strip); !had) return had;
+    const bool vertical = setting_.cut == Cut::vertical;
+    grown_ = std::make_unique<GrowingImage>(setting_.cut, setting_.strip_lines,
+                                            vertical ? size.height : size.width, size.pixel_bytes);
+    return {};
+  }
+  if (auto fits = check_image_size(size, available_memory()); !fits)
+    return base::failure(failed(setting_.output + ": " + fits.error()));
+  if (auto had = image_.allocate(size); !had)
+    return base::failure(failed(setting_.output + ": " + had.error() +
+                                "; use --every or a shorter range"));
+  return allocate_strip(setting_, strip_of(setting_, size), strip);
+}
+
+base::Result<void, Error> KeptImage::take(const Laid& laid) {
+  records_.take(laid);
+  ++strips_;
+  if (grown_) {
+    if (auto added = grown_->add(laid.strip); !added)
+      return base::failure(failed(setting_.output + ": " + added.error() + "; use --every or --to"));
+    return {};
+  }
+  strips::place_strip(laid.strip.view(), image_.plane(),
+                      strips::ExactStrip{setting_.cut, laid.strip.size().pixel_bytes, 0,
+                                         setting_.strip_lines},
+                      laid.k);
+  return {};
+}
+
+base::Result<void, Error> KeptImage::finish() {
+  if (grown_) {
+    auto whole = grown_->image();
+    if (!whole) return base::failure(failed(setting_.output + ": " + whole.error()));
+    image_ = std::move(*whole);
+    grown_.reset();  // its strips are in the image now
+  }
+  finished_ = records_.finish(strips_);
+  return {};
+}
+
+Made KeptImage::take_made() { return Made{std::move(image_), std::move(finished_), {}}; }
 
 GrowingSink::GrowingSink(const SinkSetting& setting, Format format, FlushSpec flush,
                          bool length_known)

@@ -49,6 +49,9 @@ struct Laid {
   // What the strip shows besides its own frame's picture: the picture before (repeat), or
   // its own damaged one.
   std::optional<StripNote> note;
+  // When it came, for an input of unknown length: taken once, so that every sink records
+  // the same moment.
+  std::optional<WallTime> arrived = {};
 };
 
 class Sink {
@@ -130,6 +133,43 @@ class GrowingSink : public Sink {
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   double last_flush_ = 0;  // seconds from the start of the last --flush write
   std::string partial_;    // --flush's file for an input of known length, once written
+};
+
+// The record of every strip as laid: the plan's, or (`planned` empty: an input of unknown
+// length) each strip's as it arrives, its clock the moment it came; with the notes the
+// strips show.
+class StripRecords {
+ public:
+  StripRecords(int64_t strip_lines, std::vector<StripRecord> planned)
+      : strip_lines_(strip_lines), records_(std::move(planned)), arriving_(records_.empty()) {}
+  void take(const Laid& laid);
+  // The records of the first `strips` strips (a signal may have ended the run early).
+  const std::vector<StripRecord>& finish(int64_t strips);
+
+ private:
+  int64_t strip_lines_;
+  std::vector<StripRecord> records_;
+  bool arriving_;
+};
+
+// The image and the strips' records kept in memory for the library's caller (scan::make),
+// beside any file. `grows`: the image's length is known only at the end.
+class KeptImage : public Sink {
+ public:
+  KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records);
+  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override;
+  base::Result<void, Error> take(const Laid& laid) override;
+  base::Result<void, Error> finish() override;
+  // What was made, once finished.
+  Made take_made();
+
+ private:
+  SinkSetting setting_;
+  bool grows_;
+  StripRecords records_;
+  StripImage image_;
+  std::unique_ptr<GrowingImage> grown_;
+  std::vector<StripRecord> finished_;
 };
 
 // Hands each strip to the library's caller.

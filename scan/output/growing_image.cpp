@@ -53,14 +53,26 @@ base::Status GrowingImage::write(std::FILE* file, Format format, TiffCompression
     if (auto done = (*bands)->finish(); !done) return base::failure(done.error());
     return {};
   }
-  StripImage image;
-  if (auto had = image.allocate(whole); !had) return base::failure(had.error());
-  const strips::BytePlane plane = image.plane();
-  const strips::ExactStrip place{cut_, pixel_bytes_, 0, lines_};
-  for (int64_t k = 0; k < strips_; ++k) strips::place_strip(strip_plane(k), plane, place, k);
-  if (base::Status written = write_png(file, image, threads, png_chunk_bytes, stop); !written)
+  auto image = this->image();
+  if (!image) return base::failure(image.error());
+  if (base::Status written = write_png(file, *image, threads, png_chunk_bytes, stop); !written)
     return base::failure(written.error());
   return {};
+}
+
+base::Result<StripImage, std::string> GrowingImage::image() const {
+  StripImage image;
+  if (auto had = image.allocate(size()); !had) return base::failure(had.error());
+  const int64_t strip_bytes = lines_ * across_ * pixel_bytes_;
+  const bool vertical = cut_ == strips::Cut::vertical;
+  const int64_t width = (vertical ? lines_ : across_) * pixel_bytes_;
+  const strips::BytePlane plane = image.plane();
+  const strips::ExactStrip place{cut_, pixel_bytes_, 0, lines_};
+  for (int64_t k = 0; k < strips_; ++k)
+    strips::place_strip(strips::ConstBytePlane{bytes_.data() + k * strip_bytes, width,
+                                               vertical ? across_ : lines_, width},
+                        plane, place, k);
+  return image;
 }
 
 }  // namespace scan

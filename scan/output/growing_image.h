@@ -27,6 +27,9 @@ class GrowingImage {
   // The size of the image the strips so far make.
   ImageSize size() const;
 
+  // The image the strips so far make, laid out whole; says so when the memory cannot be had.
+  [[nodiscard]] base::Result<StripImage, std::string> image() const;
+
   // Writes the image so far to `file` (open, empty) as `format`; a message when it fails
   // or `stop` asks it to stop.
   base::Status write(std::FILE* file, Format format, TiffCompression compression, int threads,

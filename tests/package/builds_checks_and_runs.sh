@@ -169,5 +169,23 @@ if [ -x "$usr/bin/velmora-scan" ]; then
   # That --help and the manual page name the same options is test_scan's to check.
 fi
 
+# The Python module: in the system's dist-packages, with python3 and python3-numpy in Depends;
+# imported from the unpacked tree, it makes the same small image.
+module_dir=$usr/lib/python3/dist-packages
+if [ -d "$module_dir/velmora" ]; then
+  echo "== python3: import velmora"
+  for needed in python3 python3-numpy; do
+    grep -qxF "$needed" <<<"$depends_names" || fail "the module needs $needed, not in Depends"
+  done
+  PYTHONPATH=$module_dir /usr/bin/python3 -c "
+import sys, velmora
+assert velmora.__file__.startswith('$module_dir'), velmora.__file__
+assert velmora.__version__ == '$version', velmora.__version__
+assert velmora.scan(sys.argv[1]).image.shape == (24, 12, 3)" "$scratch/clip.avi" ||
+    fail "the module does not import or scan from the package"
+elif [ -d "$build/python/velmora" ]; then
+  fail "no Python module in usr/lib/python3/dist-packages"
+fi
+
 [ "$status" -eq 0 ] && echo "the package $(basename "$deb") is whole and runs"
 exit "$status"

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-clipgen: writes a sample or test clip.
-//   velmora-clipgen OUT.avi --codec rgb|mjpeg|mpeg4 --size WxH --frames N --fps F
+//   velmora-clipgen OUT.avi --codec rgb|mjpeg|mpeg4|h264|ffv1|ffv1-10 --size WxH --frames N --fps F
 //                   --gop G --bframes B --pattern test|ball|pendulum|rotor
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -13,7 +14,8 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: velmora-clipgen OUT.avi [--codec rgb|mjpeg|mpeg4] [--size WxH] [--frames N]\n"
+    "usage: velmora-clipgen OUT.avi [--codec rgb|mjpeg|mpeg4|h264|ffv1|ffv1-10] [--size WxH]\n"
+    "                       [--frames N]\n"
     "                       [--fps F] [--gop G] [--bframes B] [--pattern test|ball|pendulum|rotor]\n";
 
 bool parse_int(std::string_view text, int& value) {
@@ -27,10 +29,13 @@ bool parse_size(std::string_view text, int& width, int& height) {
          parse_int(text.substr(x + 1), height);
 }
 
-bool parse_codec(std::string_view text, clipwriter::Codec& codec) {
-  if (text == "rgb") codec = clipwriter::Codec::rgb;
-  else if (text == "mjpeg") codec = clipwriter::Codec::mjpeg;
-  else if (text == "mpeg4") codec = clipwriter::Codec::mpeg4;
+bool parse_codec(std::string_view text, clipwriter::ClipSpec& spec) {
+  if (text == "rgb") spec.codec = clipwriter::Codec::rgb;
+  else if (text == "mjpeg") spec.codec = clipwriter::Codec::mjpeg;
+  else if (text == "mpeg4") spec.codec = clipwriter::Codec::mpeg4;
+  else if (text == "h264") spec.codec = clipwriter::Codec::h264;
+  else if (text == "ffv1") spec.codec = clipwriter::Codec::ffv1;
+  else if (text == "ffv1-10") spec.codec = clipwriter::Codec::ffv1, spec.ten_bit = true;
   else return false;
   return true;
 }
@@ -53,7 +58,7 @@ bool parse(int argc, char** argv, Options& options) {
     if (i + 1 >= argc) return std::fprintf(stderr, "%s needs a value\n", argv[i]), false;
     std::string_view value = argv[++i];
     auto& s = options.spec;
-    bool ok = arg == "--codec"     ? parse_codec(value, s.codec)
+    bool ok = arg == "--codec"     ? parse_codec(value, s)
               : arg == "--size"    ? parse_size(value, s.width, s.height)
               : arg == "--frames"  ? parse_int(value, s.frames)
               : arg == "--fps"     ? parse_int(value, s.fps_num)
@@ -87,7 +92,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unknown pattern %s\n%s", options.pattern.c_str(), usage);
     return 2;
   }
-  std::string error = clipwriter::write_avi(options.out, s, painter);
+  // A 10-bit clip is painted at 16 bits: each 8-bit level repeated in the low byte.
+  const auto deep = [&](int frame, int x, int y) {
+    const uint32_t rgb = painter(frame, x, y);
+    return std::array<uint16_t, 3>{static_cast<uint16_t>((rgb >> 16 & 0xff) * 257),
+                                   static_cast<uint16_t>((rgb >> 8 & 0xff) * 257),
+                                   static_cast<uint16_t>((rgb & 0xff) * 257)};
+  };
+  std::string error = s.ten_bit ? clipwriter::write_deep_clip(options.out, s, deep)
+                                : clipwriter::write_avi(options.out, s, painter);
   if (!error.empty()) {
     std::fprintf(stderr, "velmora-clipgen: %s\n", error.c_str());
     return 1;
