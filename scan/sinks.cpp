@@ -197,7 +197,11 @@ class TimelineFile : public Sink {
       r.position = laid.k * s_.strip_lines;
       r.frame = laid.stamp->frame;
       r.seconds = laid.stamp->seconds;
-      r.clock = now_clock();
+      r.clock = s_.image_clock ? picture_clock(laid.stamp->file, *s_.image_clock) : now_clock();
+      if (s_.image_clock) {
+        r.file = laid.stamp->file.substr(laid.stamp->file.find_last_of('/') + 1);
+        if (!r.clock) r.seconds.reset(), r.note = StripNote::no_clock;
+      }
       records_.push_back(r);
     }
     if (laid.note && static_cast<size_t>(laid.k) < records_.size())

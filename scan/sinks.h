@@ -35,6 +35,8 @@ struct SinkSetting {
   TiffCompression compress = TiffCompression::deflate;
   base::ShouldStop stop;               // asked while writing
   std::function<Error()> interrupted;  // the error of a run asked to stop
+  // A watched folder's images: each strip's clock is its image's by this, not its arrival.
+  std::optional<ClockSource> image_clock;
 };
 
 // Strip k as laid, with what is known of its picture.
