@@ -723,7 +723,7 @@ base::Result<void, Error> for_each_strip(const Request& request, Reporter& repor
 }
 
 bool reads_stream(const Request& request) {
-  return is_stream_input(request.input, request.input_format);
+  return request.watch || is_stream_input(request.input, request.input_format);
 }
 
 }  // namespace scan

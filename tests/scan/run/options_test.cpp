@@ -189,3 +189,34 @@ TEST(ScanOptions, ManPageReadmeAndHelpNameTheTableAndNothingElse) {
 }
 
 }  // namespace
+
+namespace {
+
+// A time of day for --since is its last moment at or before now; for --until the first
+// after --since's, else the last at or before now, or with --watch the next after now.
+TEST(ScanOptions, TimesOfDayResolveAroundNow) {
+  const auto at = [](const char* iso) { return scan::parse_iso_time(iso)->civil_micros; };
+  const int64_t now = at("2026-12-08T03:00:00");
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<int64_t> since, until;
+  };
+  const std::vector<Case> cases = {
+      {{"--since", "18:00"}, at("2026-12-07T18:00:00"), std::nullopt},
+      {{"--since", "03:00"}, at("2026-12-08T03:00:00"), std::nullopt},
+      {{"--since", "18:00", "--until", "06:00"}, at("2026-12-07T18:00:00"), at("2026-12-08T06:00:00")},
+      {{"--until", "06:00"}, std::nullopt, at("2026-12-07T06:00:00")},
+      {{"--watch", "--until", "06:00:30"}, std::nullopt, at("2026-12-08T06:00:30")},
+      {{"--until", "2026-12-09T01:02:03"}, std::nullopt, at("2026-12-09T01:02:03")},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"in", "out.png"});
+    const scan::Parsed p = parse(args);
+    ASSERT_EQ(p.action, scan::Parsed::Action::run) << p.error;
+    EXPECT_EQ(scan::resolve_since(p.options, now), c.since) << testing::PrintToString(c.args);
+    EXPECT_EQ(scan::resolve_until(p.options, now), c.until) << testing::PrintToString(c.args);
+  }
+}
+
+}  // namespace
