@@ -36,9 +36,12 @@ base::Result<std::unique_ptr<FolderWatch>, std::string> FolderWatch::open(
   const SequenceKind kind = sequence_kind(request.input);
   if (kind == SequenceKind::folder) {
     watch->folder_ = request.input;
+    watch->prefix_ = request.input.ends_with('/') ? request.input : request.input + "/";
   } else if (kind == SequenceKind::glob) {
     const size_t slash = request.input.rfind('/');
-    watch->folder_ = slash == std::string::npos ? "." : request.input.substr(0, slash + 1);
+    // Names as the listing spells them: with the pattern's own folder part, if any.
+    watch->prefix_ = slash == std::string::npos ? "" : request.input.substr(0, slash + 1);
+    watch->folder_ = slash == std::string::npos ? "." : watch->prefix_;
     watch->pattern_ = slash == std::string::npos ? request.input : request.input.substr(slash + 1);
     if (watch->folder_.find_first_of("*?[") != std::string::npos)
       return base::failure(request.input + ": --watch follows one folder; the wildcards must be "
@@ -102,12 +105,19 @@ std::vector<std::string> FolderWatch::arrived() {
         failure_ = folder_ + ": the folder watched is gone; the image holds the strips before";
         continue;
       }
+      if (event->mask & IN_Q_OVERFLOW) {
+        // Events were lost: the folder's listing says what came meanwhile.
+        if (auto listed = list_images(request_.input, sequence_kind(request_.input)))
+          for (const std::string& file : *listed)
+            if (!known_.contains(file)) names.push_back(file);
+        continue;
+      }
       if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
       const std::string name = event->name;
       const bool wanted = pattern_.empty() ? image_extension(name)
                                            : fnmatch(pattern_.c_str(), name.c_str(), FNM_PERIOD) == 0;
       if (!wanted) continue;
-      names.push_back(folder_.ends_with('/') ? folder_ + name : folder_ + "/" + name);
+      names.push_back(prefix_ + name);
     }
   }
   return names;

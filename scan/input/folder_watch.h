@@ -87,6 +87,7 @@ class FolderWatch : public FrameSource {
   WatchRequest request_;
   std::function<bool()> stop_;
   std::string folder_, pattern_;  // the folder watched; the glob's file part, or empty
+  std::string prefix_;            // what comes before a file's name in the images' paths
   int inotify_ = -1;
   std::unique_ptr<ImageSequence> images_;
   std::set<std::string> known_;  // every image listed or announced: each is taken once
