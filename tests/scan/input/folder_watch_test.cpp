@@ -99,9 +99,12 @@ TEST(FolderWatch, FilledWhileWatchedGivesTheImageOfWhatItTook) {
     write_slowly(cam + "/" + stamped(5), bytes(5));
     std::ofstream(cam + "/.a", std::ios::binary) << bytes(7);
     std::ofstream(cam + "/.b", std::ios::binary) << bytes(6);
+    // Stopped meanwhile, so that the watch finds both at once, however busy the machine.
+    kill(pid, SIGSTOP);
     fs::rename(cam + "/.a", cam + "/" + stamped(7));
     fs::rename(cam + "/.b", cam + "/" + stamped(6));
-    std::this_thread::sleep_for(300ms);
+    kill(pid, SIGCONT);
+    std::this_thread::sleep_for(500ms);
     // An older clock, another size, a file that is no image, then a good one.
     std::ofstream(cam + "/" + stamped(4), std::ios::binary) << bytes(4);
     std::this_thread::sleep_for(200ms);
