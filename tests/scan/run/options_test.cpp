@@ -3,7 +3,9 @@
 // way of getting it wrong.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -195,27 +197,21 @@ namespace {
 // A time of day for --since is its last moment at or before now; for --until the first
 // after --since's, else the last at or before now, or with --watch the next after now.
 TEST(ScanOptions, TimesOfDayResolveAroundNow) {
-  const auto at = [](const char* iso) { return scan::parse_iso_time(iso)->civil_micros; };
-  const int64_t now = at("2026-12-08T03:00:00");
-  struct Case {
-    std::vector<std::string> args;
-    std::optional<int64_t> since, until;
+  const auto at = [](const std::string& iso) -> std::optional<int64_t> {
+    if (iso.empty()) return std::nullopt;
+    return scan::parse_iso_time("2026-12-" + iso)->civil_micros;
   };
-  const std::vector<Case> cases = {
-      {{"--since", "18:00"}, at("2026-12-07T18:00:00"), std::nullopt},
-      {{"--since", "03:00"}, at("2026-12-08T03:00:00"), std::nullopt},
-      {{"--since", "18:00", "--until", "06:00"}, at("2026-12-07T18:00:00"), at("2026-12-08T06:00:00")},
-      {{"--until", "06:00"}, std::nullopt, at("2026-12-07T06:00:00")},
-      {{"--watch", "--until", "06:00:30"}, std::nullopt, at("2026-12-08T06:00:30")},
-      {{"--until", "2026-12-09T01:02:03"}, std::nullopt, at("2026-12-09T01:02:03")},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"in", "out.png"});
+  const std::vector<std::array<std::string, 5>> cases = {
+      {"--since", "18:00", "", "07T18:00:00", ""},
+      {"--until", "06:00", "", "", "07T06:00:00"},
+      {"--until", "06:00:30", "--watch", "", "08T06:00:30"},
+      {"--until", "06:00", "--since=18:00", "07T18:00:00", "08T06:00:00"}};
+  for (const auto& [option, value, other, since, until] : cases) {
+    std::vector<std::string> args = {option, value, "in", "out.png"};
+    if (!other.empty()) args.insert(args.begin(), other);
     const scan::Parsed p = parse(args);
-    ASSERT_EQ(p.action, scan::Parsed::Action::run) << p.error;
-    EXPECT_EQ(scan::resolve_since(p.options, now), c.since) << testing::PrintToString(c.args);
-    EXPECT_EQ(scan::resolve_until(p.options, now), c.until) << testing::PrintToString(c.args);
+    EXPECT_EQ(scan::resolve_since(p.options, *at("08T03:00:00")), at(since)) << value << other;
+    EXPECT_EQ(scan::resolve_until(p.options, *at("08T03:00:00")), at(until)) << value << other;
   }
 }
 
