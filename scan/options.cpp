@@ -9,6 +9,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -176,6 +177,39 @@ base::Status parse_flush(std::string_view value, FlushSpec& flush) {
     return {};
   }
   return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
+}
+
+// An ISO date and time (2026-12-07T22:15:00), or a time of day (22:15, 22:15:30).
+base::Status parse_bound(std::string_view name, std::string_view value, TimeBound& bound) {
+  bound = TimeBound{true, false, 0, option_text(name, value)};
+  if (std::optional<WallTime> at = parse_iso_time(std::string(value))) {
+    bound.civil_micros = at->civil_micros;
+    return {};
+  }
+  int64_t parts[3] = {0, 0, 0};
+  size_t count = 0;
+  bool digits = true;
+  for (size_t start = 0; digits && start <= value.size(); ++count) {
+    const size_t colon = std::min(value.find(':', start), value.size());
+    const std::string_view part = value.substr(start, colon - start);
+    digits = count < 3 && part.size() == 2 && whole_number(part, parts[count]);
+    start = colon + 1;
+  }
+  if (!digits) count = 0;
+  if (count >= 2 && parts[0] < 24 && parts[1] < 60 && parts[2] < 60) {
+    bound.time_of_day = true;
+    bound.civil_micros = ((parts[0] * 60 + parts[1]) * 60 + parts[2]) * 1000000;
+    return {};
+  }
+  return base::failure(bound.text + ": not a time such as 2026-12-07T22:15:00 or 22:15");
+}
+
+base::Status parse_idle(std::string_view value, Options& o) {
+  o.idle_text = option_text("idle", value);
+  const std::optional<double> seconds = parse_duration(std::string(value));
+  if (!seconds) return base::failure(o.idle_text + ": not a time above 0 such as 30s, 10m or 1h");
+  o.idle = *seconds;
+  return {};
 }
 
 // An option that applies its value to the options read so far, or says why the value is
@@ -538,6 +572,36 @@ const OptionRow rows[] = {
        o.encoder_options.emplace_back(v.substr(0, equals), v.substr(equals + 1));
        return {};
      },
+      .short_gap = true},
+    {.name = "watch",
+     .help = "INPUT a folder or a glob of one folder's images: after\n"
+             "the images there, wait for new ones (each taken when\n"
+             "closed after writing or moved in) and add their strips in\n"
+             "their clocks' order; OUTPUT is replaced after each (or at\n"
+             "--flush); ends on SIGINT or SIGTERM (the image finished),\n"
+             "at --until or after --idle\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.watch); },
+     .short_gap = true},
+    {.name = "idle",
+     .value = "DURATION",
+     .help = "with --watch: end after DURATION (30s, 10m, 1h) without a\n"
+             "new image\n",
+     .apply = [](std::string_view v, Options& o) { return parse_idle(v, o); },
+     .short_gap = true},
+    {.name = "since",
+     .value = "TIME",
+     .help = "only images whose clock is at or after TIME (an ISO time\n"
+             "such as 2026-12-07T18:00:00, or a time of day such as\n"
+             "18:00: its last moment before now)\n",
+     .apply = [](std::string_view v, Options& o) { return parse_bound("since", v, o.since); },
+     .short_gap = true},
+    {.name = "until",
+     .value = "TIME",
+     .help = "only images whose clock is before TIME (as --since; a time\n"
+             "of day is the first after --since's, else the last before\n"
+             "now, with --watch the next); a watch ends when this\n"
+             "machine's clock passes it\n",
+     .apply = [](std::string_view v, Options& o) { return parse_bound("until", v, o.until); },
      .short_gap = true},
     {.name = "force",
      .short_name = 'f',
@@ -607,6 +671,13 @@ base::Status line_fits(const Options& o) {
     return base::failure(std::string("--thickness: only with --line (--slit has its WIDTH)"));
   if (o.time_given && o.cut_given)
     return base::failure(std::string("--time-axis and --cut: give one or the other"));
+  return {};
+}
+
+base::Status watch_fits(const Options& o) {
+  if (o.idle > 0 && !o.watch) return base::failure(o.idle_text + ": only with --watch");
+  if (o.watch && !o.input_format.empty())
+    return base::failure(std::string("--watch and --format: --watch follows a folder of images"));
   return {};
 }
 
@@ -761,14 +832,43 @@ Parsed parse_options(const std::vector<std::string>& args) {
   }
   if (parsed.action != Parsed::Action::run) return parsed;
   Options& o = parsed.options;
-  for (base::Status (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every})
+  for (base::Status (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every, watch_fits})
     if (base::Status fits = check(o); !fits) return usage_error(fits.error());
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
   if (base::Status taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)
     return usage_error(taken.error());
   if (base::Status fits = video_fits(o); !fits) return usage_error(fits.error());
   if (base::Status numbered = files_numbered(o); !numbered) return usage_error(numbered.error());
+  // A watch brings OUTPUT up to date after each new image unless --flush says otherwise.
+  if (o.watch && !o.flush.given) o.flush = FlushSpec{true, false, 0, 1, "--watch"};
   return parsed;
+}
+
+namespace {
+
+constexpr int64_t day_micros = int64_t{86400} * 1000000;
+
+// The last moment at or before `now` whose time of day is `of_day`.
+int64_t last_at(int64_t of_day, int64_t now) {
+  const int64_t midnight = now - ((now % day_micros) + day_micros) % day_micros;
+  const int64_t today = midnight + of_day;
+  return today <= now ? today : today - day_micros;
+}
+
+}  // namespace
+
+std::optional<int64_t> resolve_since(const Options& o, int64_t now) {
+  if (!o.since.given) return std::nullopt;
+  return o.since.time_of_day ? last_at(o.since.civil_micros, now) : o.since.civil_micros;
+}
+
+std::optional<int64_t> resolve_until(const Options& o, int64_t now) {
+  if (!o.until.given) return std::nullopt;
+  if (!o.until.time_of_day) return o.until.civil_micros;
+  if (const std::optional<int64_t> since = resolve_since(o, now))
+    return last_at(o.until.civil_micros, *since) + day_micros;
+  const int64_t last = last_at(o.until.civil_micros, now);
+  return o.watch ? last + day_micros : last;
 }
 
 std::vector<Options> each_slit(const Options& o) {

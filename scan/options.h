@@ -35,6 +35,14 @@ struct FlushSpec {
   std::string text;
 };
 
+// --since, --until: an ISO date and time, or a time of day (see resolve_bound()).
+struct TimeBound {
+  bool given = false;
+  bool time_of_day = false;
+  int64_t civil_micros = 0;  // the ISO time's, or the time of day's from midnight
+  std::string text;
+};
+
 struct Options {
   std::string input;
   std::string output;
@@ -87,10 +95,21 @@ struct Options {
   // Not an option: the caller of scan::make takes the images and every strip's record in
   // memory; OUTPUT may then be empty, for no file.
   bool keep = false;
+  bool watch = false;  // --watch: a folder followed as images arrive
+  double idle = 0;     // --idle: seconds without a new image that end a watch; 0: none
+  std::string idle_text;
+  TimeBound since, until;  // images whose clock lies in [since, until)
 };
 
 // Whether `o` asks for a clip rather than an image.
 bool makes_video(const Options& o);
+
+// --since and --until as civil microseconds (a WallTime's), `now` being this machine's
+// clock in the same reckoning. A time of day for --since is its last moment at or before
+// now; for --until, the first after --since's when that is given, else the last at or
+// before now, or with --watch the next after now.
+std::optional<int64_t> resolve_since(const Options& o, int64_t now);
+std::optional<int64_t> resolve_until(const Options& o, int64_t now);
 
 struct Parsed {
   enum class Action { run, help, version, usage_error } action = Action::run;

@@ -104,7 +104,8 @@ struct Strip {
     const std::function<base::Result<void, Error>(const Strip&)>& take,
     const Stopping& stopping = {});
 
-// Whether `request` reads a stream (a pipe, a URL, a device), whose length is not known:
+// Whether `request` reads a stream (a pipe, a URL, a device, a watched folder), whose
+// length is not known:
 // a program lets the first signal finish such a run rather than abandon it.
 bool reads_stream(const Request& request);
 

@@ -127,6 +127,8 @@ class Run {
   Failure check_outputs();
   Failure prepare_sinks();
   Failure check_stream_only() const;
+  Failure check_watch() const;
+  InputRequest watch_request() const;
   void start_strips(bool shown);
   Failure lay(int64_t k, const AVFrame* picture, bool repeated);
   Failure read_times();
@@ -194,6 +196,34 @@ bool Run::skipped() {
   return true;
 }
 
+// --watch, --since and --until read an image folder or pattern's clocks.
+Failure Run::check_watch() const {
+  const char* named = o_.watch ? "--watch" : o_.since.given ? "--since" : o_.until.given ? "--until" : nullptr;
+  if (named != nullptr && (is_stream_input(o_.input, o_.input_format) ||
+                           sequence_kind(o_.input) == SequenceKind::none))
+    return fail(ExitStatus::usage, std::string(named) + ": " + o_.input +
+                                       " is not an image folder or pattern");
+  return {};
+}
+
+InputRequest Run::watch_request() const {
+  InputRequest request;
+  request.input = o_.input;
+  request.format = o_.input_format;
+  request.options = o_.input_options;
+  request.turn_images = !o_.no_rotate;
+  request.watch = o_.watch;
+  request.idle = o_.idle;
+  const int64_t now = now_clock().value_or(WallTime{}).civil_micros;
+  request.window = ClockWindow{resolve_since(o_, now), resolve_until(o_, now)};
+  request.clock = [source = o_.clock](const std::string& path) -> std::optional<int64_t> {
+    const std::optional<WallTime> at = picture_clock(path, source);
+    return at ? std::optional<int64_t>(at->civil_micros) : std::nullopt;
+  };
+  request.now = [] { return now_clock().value_or(WallTime{}).civil_micros; };
+  return request;
+}
+
 // What only a stream takes: --input-option (a clip file and an image sequence have no
 // demuxer options to give), and standard input that is not a terminal (nobody types a
 // stream; waiting for one would look like a hang).
@@ -258,8 +288,8 @@ Failure Run::prepare() {
       if (base::Status known = check_input_format(o_.input_format); !known)
         return fail(ExitStatus::usage, known.error());
     if (Failure bad = check_stream_only()) return bad;
-    InputOpening opened = open_input(
-        InputRequest{o_.input, o_.input_format, o_.input_options, !o_.no_rotate}, threads(), [this] { return abandon_asked() != 0 || finish_asked() != 0; });
+    if (Failure bad = check_watch()) return bad;
+    InputOpening opened = open_input(watch_request(), threads(), [this] { return abandon_asked() != 0 || finish_asked() != 0; });
     if (abandon_asked() != 0 || finish_asked() != 0) return interrupted();
     if (!opened) return fail(ExitStatus::failed, opened.error());
     owned_ = std::move(*opened);
@@ -295,7 +325,8 @@ Failure Run::prepare_sinks() {
                             o_.cut,        o_.slit.width,
                             threads(),     o_.force,      o_.compress,
                             should_stop(), [this] { return interrupted(); },
-                            o_.tile_format, o_.quality};
+                            o_.tile_format, o_.quality,
+                            o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt};
   if (take_) {
     sinks_.push_back(strip_taker([this](const Laid& laid) {
       const ImageSize& size = laid.strip.size();
@@ -823,7 +854,7 @@ base::Result<void, Error> write(const StripImage& image, const Request& request,
 }
 
 bool reads_stream(const Request& request) {
-  return is_stream_input(request.input, request.input_format);
+  return request.watch || is_stream_input(request.input, request.input_format);
 }
 
 }  // namespace scan

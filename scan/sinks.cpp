@@ -309,7 +309,7 @@ class TimelineFile : public Sink {
       : s_(s),
         path_(std::move(path)),
         output_(path_),
-        records_(s.strip_lines, std::move(records)),
+        records_(s.strip_lines, std::move(records), s.image_clock),
         head_(std::move(head)) {}
 
   base::Result<void, Error> begin(const ImageSize&, StripImage&) override { return {}; }
@@ -394,6 +394,11 @@ void StripRecords::take(const Laid& laid) {
     r.frame = laid.stamp->frame;
     r.seconds = laid.stamp->seconds;
     r.clock = laid.arrived;
+    if (image_clock_) {
+      r.clock = picture_clock(laid.stamp->file, *image_clock_);
+      r.file = laid.stamp->file.substr(laid.stamp->file.find_last_of('/') + 1);
+      if (!r.clock) r.seconds.reset(), r.note = StripNote::no_clock;
+    }
     records_.push_back(r);
   }
   if (laid.note && static_cast<size_t>(laid.k) < records_.size())
@@ -406,7 +411,7 @@ const std::vector<StripRecord>& StripRecords::finish(int64_t strips) {
 }
 
 KeptImage::KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records)
-    : setting_(setting), grows_(grows), records_(setting.strip_lines, std::move(records)) {}
+    : setting_(setting), grows_(grows), records_(setting.strip_lines, std::move(records), setting.image_clock) {}
 
 base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& strip) {
   if (grows_) {

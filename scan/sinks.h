@@ -39,6 +39,8 @@ struct SinkSetting {
   std::function<Error()> interrupted;  // the error of a run asked to stop
   TileFormat tile_format = TileFormat::jpeg;  // Deep Zoom's tiles
   int quality = 90;                           // a JPEG's or WebP's
+  // A watched folder's images: each strip's clock is its image's by this, not its arrival.
+  std::optional<ClockSource> image_clock;
 };
 
 // Strip k as laid, with what is known of its picture.
@@ -140,8 +142,13 @@ class GrowingSink : public Sink {
 // strips show.
 class StripRecords {
  public:
-  StripRecords(int64_t strip_lines, std::vector<StripRecord> planned)
-      : strip_lines_(strip_lines), records_(std::move(planned)), arriving_(records_.empty()) {}
+  // `image_clock`: a watched folder's strips take their image's clock, not their arrival.
+  StripRecords(int64_t strip_lines, std::vector<StripRecord> planned,
+               std::optional<ClockSource> image_clock)
+      : strip_lines_(strip_lines),
+        records_(std::move(planned)),
+        arriving_(records_.empty()),
+        image_clock_(image_clock) {}
   void take(const Laid& laid);
   // The records of the first `strips` strips (a signal may have ended the run early).
   const std::vector<StripRecord>& finish(int64_t strips);
@@ -150,6 +157,7 @@ class StripRecords {
   int64_t strip_lines_;
   std::vector<StripRecord> records_;
   bool arriving_;
+  std::optional<ClockSource> image_clock_;
 };
 
 // The image and the strips' records kept in memory for the library's caller (scan::make),

@@ -207,7 +207,12 @@ base::Result<void, Error> VideoRun::go() {
   if (!o_.input_format.empty())
     if (base::Status known = check_input_format(o_.input_format); !known)
       return fail(ExitStatus::usage, known.error());
-  InputOpening opened = open_input(InputRequest{o_.input, o_.input_format, o_.input_options, false},
+  InputRequest request;
+  request.input = o_.input;
+  request.format = o_.input_format;
+  request.options = o_.input_options;
+  request.turn_images = false;  // frames as stored, as a clip's
+  InputOpening opened = open_input(request,
                                    threads(), [this] {
                                      return asked(stopping_.abandon) != 0 || asked(stopping_.finish) != 0;
                                    });

@@ -213,7 +213,9 @@ ImageSequence::Ahead ImageSequence::decode_ahead(int64_t index) {
 }
 
 void ImageSequence::look_ahead() {
-  while (static_cast<int>(ahead_.size()) < threads_ && ahead_end_ < choice_.to) {
+  const auto listed = static_cast<int64_t>(files_.size());
+  while (static_cast<int>(ahead_.size()) < threads_ && ahead_end_ < choice_.to &&
+         ahead_end_ < listed) {
     ahead_.push_back(decode_ahead(ahead_end_));
     ahead_end_ = choice_.read_after(ahead_end_);
   }
@@ -227,7 +229,9 @@ bool ImageSequence::choose(FrameChoice choice) {
 }
 
 const AVFrame* ImageSequence::next(int64_t& frame) {
-  if (next_wanted_ >= choice_.to || failure_) return nullptr;
+  if (next_wanted_ >= choice_.to || next_wanted_ >= static_cast<int64_t>(files_.size()) ||
+      failure_)
+    return nullptr;
   const size_t index = static_cast<size_t>(next_wanted_);
   const std::string& file = files_[index];
   look_ahead();
@@ -237,7 +241,10 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   bool repeat = false;
   if (decoded.picture && decoded.orientation != orientation_) {
     decode::FramePtr laid = laid_as_first(decoded.picture.get(), decoded.orientation);
-    if (!laid) {
+    if (!laid && keep_going_) {
+      other_size_.add(file, 0);
+      decoded.picture.reset();
+    } else if (!laid) {
       const bool swaps = decoded.orientation >= 5, first_swaps = orientation_ >= 5;
       const AVFrame* p = decoded.picture.get();
       const std::string shown = size_text(swaps ? p->height : p->width, swaps ? p->width : p->height);
@@ -246,10 +253,17 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
       failure_ = file + ": an image of " + shown + " as shown, not " + first +
                  " as the first image " + files_.front() + " (all images must have one size)";
       return nullptr;
+    } else {
+      decoded.picture = std::move(laid);
     }
-    decoded.picture = std::move(laid);
   }
-  if (decoded.picture) {
+  if (decoded.picture && keep_going_ &&
+      (decoded.picture->width != shape_.width || decoded.picture->height != shape_.height)) {
+    other_size_.add(file, 0);
+    decoded.picture.reset();
+  }
+  const bool own = decoded.picture != nullptr;
+  if (own) {
     const AVFrame* picture = decoded.picture.get();
     if (picture->width != shape_.width || picture->height != shape_.height) {
       failure_ = file + ": an image of " + size_text(picture->width, picture->height) +
@@ -263,16 +277,18 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   } else {
     ++damaged_;
     if (first_damaged_.empty()) first_damaged_ = file;
-    (decoded.fate == Fate::unreadable ? unreadable_ : undecoded_).add(file, decoded.error);
-    // The picture before, where there is one; before the first picture, none: black.
-    repeat = shown_->data[0] != nullptr;
+    if (decoded.fate != Fate::whole && decoded.fate != Fate::damaged)
+      (decoded.fate == Fate::unreadable ? unreadable_ : undecoded_).add(file, decoded.error);
+    // The picture before, where there is one; before the first picture, none: black. A
+    // watched folder's odd image is black, so that it shows as what it is.
+    repeat = !keep_going_ && shown_->data[0] != nullptr;
     handed = repeat ? shown_.get() : black_.get();
   }
   frame = next_wanted_;
   const double seconds =
       numbers_.empty() ? static_cast<double>(frame) / sequence_fps
                        : static_cast<double>(numbers_[index] - numbers_.front()) / sequence_fps;
-  stamp_ = FrameStamp{frame, seconds, file, repeat, !repeat && decoded.fate != Fate::whole};
+  stamp_ = FrameStamp{frame, seconds, file, repeat, !repeat && (!own || decoded.fate != Fate::whole)};
   next_wanted_ = choice_.read_after(next_wanted_);
   return handed;
 }
@@ -338,6 +354,11 @@ decode::FramePtr ImageSequence::laid_as_first(const AVFrame* picture, int orient
   return laid;
 }
 
+void ImageSequence::append(std::string file) {
+  files_.push_back(std::move(file));
+  frames_.count = static_cast<int64_t>(files_.size());
+}
+
 void ImageSequence::Tally::add(const std::string& file, int why) {
   if (count++ == 0) {
     first = file;
@@ -360,13 +381,18 @@ std::vector<std::string> ImageSequence::warnings() const {
                      "; each image keeps its number's time (a gap in the timeline)");
     }
   }
+  if (other_size_.count > 0)
+    said.push_back(std::to_string(other_size_.count) + " image(s) of another size than the first " +
+                   files_.front() + ", the first " + other_size_.first + "; their strips are black");
+  const std::string instead =
+      keep_going_ ? "their strips are black"
+                  : "their strips repeat the picture before (black before the first that decodes)";
   if (unreadable_.count > 0)
     said.push_back(std::to_string(unreadable_.count) + " image(s) cannot be read, the first " +
-                   unreadable_.first + " (" + std::strerror(unreadable_.error) +
-                   "); their strips repeat the picture before (black before the first that decodes)");
+                   unreadable_.first + " (" + std::strerror(unreadable_.error) + "); " + instead);
   if (undecoded_.count > 0)
     said.push_back(std::to_string(undecoded_.count) + " image(s) do not decode, the first " +
-                   undecoded_.first + "; their strips repeat the picture before (black before the first that decodes)");
+                   undecoded_.first + "; " + instead);
   if (cut_short_.count > 0)
     said.push_back(std::to_string(cut_short_.count) + " image(s) end early (damaged), the first " +
                    cut_short_.first + "; their strips show what of them decodes");

@@ -57,6 +57,15 @@ class ImageSequence : public FrameSource {
   // JPEG images are then decoded only around `area`, with libjpeg-turbo, as MJPEG clips are.
   void read_only(Rect area) override;
 
+  // A watched folder's: one image more at the end; next() hands it out in its turn.
+  void append(std::string file);
+  // The frame next() hands out next, once its image is there.
+  int64_t next_wanted() const { return next_wanted_; }
+  // An image of another size, or one that cannot be read or decoded, gives a black strip
+  // (noted damaged, named in warnings()) and the run goes on: a camera's one odd image
+  // must not end a night.
+  void keep_going() { keep_going_ = true; }
+
  private:
   // What one thread decodes images with: the file's bytes, and libjpeg-turbo's decoder.
   struct Decoder {
@@ -109,7 +118,8 @@ class ImageSequence : public FrameSource {
   decode::FramePtr black_;  // for images that do not decode before any that does
   int64_t damaged_ = 0;  // strips without a picture of their own
   std::string first_damaged_;
-  Tally cut_short_, unreadable_, undecoded_;
+  Tally cut_short_, unreadable_, undecoded_, other_size_;
+  bool keep_going_ = false;
   std::vector<long long> numbers_;
   bool rotate_ = true;
   int orientation_ = 1;  // the first image's

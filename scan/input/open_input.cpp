@@ -20,9 +20,20 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
     if (!stream) return base::failure(stream.error());
     return std::unique_ptr<FrameSource>(std::move(*stream));
   }
+  if (o.watch) {
+    auto watched = FolderWatch::open(
+        WatchRequest{o.input, o.clock, o.window, o.idle, o.now, threads, o.turn_images}, stop);
+    if (!watched) return base::failure(watched.error());
+    return std::unique_ptr<FrameSource>(std::move(*watched));
+  }
   if (const SequenceKind kind = sequence_kind(o.input); kind != SequenceKind::none) {
     auto files = list_images(o.input, kind);
     if (!files) return base::failure(files.error());
+    if (o.window.bounded()) {
+      *files = within(std::move(*files), o.window, o.clock);
+      if (files->empty())
+        return base::failure(o.input + ": no image's clock lies inside --since and --until");
+    }
     std::vector<long long> numbers;
     if (kind == SequenceKind::printf) {
       const std::string name = o.input.substr(o.input.rfind('/') + 1);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // INPUT, whatever it names, opened as a source of pictures.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -8,6 +9,7 @@
 
 #include "decode/media_input.h"
 #include "decode/open_stream.h"
+#include "scan/input/folder_watch.h"
 #include "scan/input/frame_source.h"
 
 namespace scan {
@@ -21,6 +23,13 @@ struct InputRequest {
   std::string format;  // FFmpeg's demuxer or device; empty: FFmpeg guesses
   std::vector<std::pair<std::string, std::string>> options;  // the demuxer's or device's
   bool turn_images = true;  // images turned (and mirrored) as their EXIF orientation says
+  // An image folder or glob: followed as it fills (--watch, FolderWatch), and only the
+  // images whose clock lies in the window taken.
+  bool watch = false;
+  double idle = 0;
+  ClockWindow window;
+  ClockOf clock;
+  std::function<int64_t()> now;
 };
 
 // Opens `o.input` with `threads` decoding threads; `stop` can cut a long opening short.

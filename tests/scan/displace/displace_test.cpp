@@ -30,6 +30,13 @@ extern "C" {
 
 namespace {
 
+scan::InputRequest input_of(const std::string& path) {
+  scan::InputRequest request;
+  request.input = path;
+  return request;
+}
+
+
 using velmora_test::Ran;
 
 // Sample (x, y) of plane p in frame f: each frame differs from every other at every sample.
@@ -75,7 +82,7 @@ void write_clip(const std::string& path, AVPixelFormat format, int w, int h, int
 std::vector<decode::FramePtr> read_back(const std::string& path) {
   std::vector<decode::FramePtr> frames;
   decode::set_ffmpeg_log(decode::FfmpegLog::none);
-  auto source = scan::open_input(scan::InputRequest{path, "", {}, true}, 1, {});
+  auto source = scan::open_input(input_of(path), 1, {});
   if (!source) {
     ADD_FAILURE() << source.error();
     return frames;

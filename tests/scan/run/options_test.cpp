@@ -3,7 +3,9 @@
 // way of getting it wrong.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -186,6 +188,31 @@ TEST(ScanOptions, ManPageReadmeAndHelpNameTheTableAndNothingElse) {
       {"README.md's velmora-scan", readme.substr(section, readme.find("\n## ", section + 1) - section)},
       {"--help", scan::help_text(2)}};
   for (const auto& [name, text] : documents) EXPECT_EQ(long_options_in(text), table) << name;
+}
+
+}  // namespace
+
+namespace {
+
+// A time of day for --since is its last moment at or before now; for --until the first
+// after --since's, else the last at or before now, or with --watch the next after now.
+TEST(ScanOptions, TimesOfDayResolveAroundNow) {
+  const auto at = [](const std::string& iso) -> std::optional<int64_t> {
+    if (iso.empty()) return std::nullopt;
+    return scan::parse_iso_time("2026-12-" + iso)->civil_micros;
+  };
+  const std::vector<std::array<std::string, 5>> cases = {
+      {"--since", "18:00", "", "07T18:00:00", ""},
+      {"--until", "06:00", "", "", "07T06:00:00"},
+      {"--until", "06:00:30", "--watch", "", "08T06:00:30"},
+      {"--until", "06:00", "--since=18:00", "07T18:00:00", "08T06:00:00"}};
+  for (const auto& [option, value, other, since, until] : cases) {
+    std::vector<std::string> args = {option, value, "in", "out.png"};
+    if (!other.empty()) args.insert(args.begin(), other);
+    const scan::Parsed p = parse(args);
+    EXPECT_EQ(scan::resolve_since(p.options, *at("08T03:00:00")), at(since)) << value << other;
+    EXPECT_EQ(scan::resolve_until(p.options, *at("08T03:00:00")), at(until)) << value << other;
+  }
 }
 
 }  // namespace
