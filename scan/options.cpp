@@ -177,6 +177,15 @@ base::Status parse_flush(std::string_view value, FlushSpec& flush) {
   return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
 }
 
+// A stack's slice or channel: 1 or more.
+base::Status parse_plane(std::string_view name, std::string_view value, int& plane) {
+  int64_t number = 0;
+  if (!whole_number(value, number) || number < 1 || number > 1'000'000)
+    return base::failure(option_text(name, value) + ": must be a whole number, 1 or more");
+  plane = static_cast<int>(number);
+  return {};
+}
+
 // An option that applies its value to the options read so far, or says why the value is
 // wrong.
 using Apply = base::Status (*)(std::string_view value, Options& o);
@@ -403,6 +412,20 @@ const OptionRow rows[] = {
              "OUTPUT is written at the end or the run fails;\n"
              "default: write it once, at the end\n",
      .apply = [](std::string_view v, Options& o) { return parse_flush(v, o.flush); },
+     .short_gap = true},
+    {.name = "z",
+     .value = "K",
+     .help = "a TIFF stack of slices and frames: slice K (1, 2, ...)\n"
+             "makes the image; a stack of one frame has its slices\n"
+             "as the time instead and takes no --z\n",
+     .apply = [](std::string_view v, Options& o) { return parse_plane("z", v, o.z); },
+     .short_gap = true},
+    {.name = "channel",
+     .value = "N",
+     .help = "a TIFF stack of several channels: channel N (1, 2, ...)\n"
+             "makes the image; one of several channels is refused\n"
+             "without it\n",
+     .apply = [](std::string_view v, Options& o) { return parse_plane("channel", v, o.channel); },
      .short_gap = true},
     {.name = "force",
      .short_name = 'f',

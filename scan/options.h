@@ -68,6 +68,8 @@ struct Options {
   std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
   std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE
   FlushSpec flush;  // OUTPUT rewritten with the image so far, during the run
+  int z = 0;        // --z: a TIFF stack's slice, 1-based; 0: not given
+  int channel = 0;  // --channel: a TIFF stack's channel, 1-based; 0: not given
 };
 
 struct Parsed {

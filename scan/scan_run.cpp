@@ -232,7 +232,7 @@ Failure Run::prepare() {
         return fail(ExitStatus::usage, known.error());
     if (Failure bad = check_stream_only()) return bad;
     InputOpening opened = open_input(
-        InputRequest{o_.input, o_.input_format, o_.input_options, !o_.no_rotate}, threads(), [this] { return abandon_asked() != 0 || finish_asked() != 0; });
+        InputRequest{o_.input, o_.input_format, o_.input_options, !o_.no_rotate, o_.z, o_.channel}, threads(), [this] { return abandon_asked() != 0 || finish_asked() != 0; });
     if (abandon_asked() != 0 || finish_asked() != 0) return interrupted();
     if (!opened) return fail(ExitStatus::failed, opened.error());
     owned_ = std::move(*opened);

@@ -21,6 +21,9 @@ struct InputRequest {
   std::string format;  // FFmpeg's demuxer or device; empty: FFmpeg guesses
   std::vector<std::pair<std::string, std::string>> options;  // the demuxer's or device's
   bool turn_images = true;  // images turned (and mirrored) as their EXIF orientation says
+  // A TIFF stack's slice (--z) and channel (--channel), 1-based; 0: not given.
+  int z = 0;
+  int channel = 0;
 };
 
 // Opens `o.input` with `threads` decoding threads; `stop` can cut a long opening short.
