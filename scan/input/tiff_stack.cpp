@@ -79,8 +79,8 @@ PageKind kind_of(TIFF* tiff) {
 // their index values); NONE for what is not read.
 AVPixelFormat pixel_format_of(const PageKind& k) {
   if (k.planar == PLANARCONFIG_SEPARATE && k.samples > 1) return AV_PIX_FMT_NONE;
-  if (k.format == SAMPLEFORMAT_IEEEFP)
-    return k.samples == 1 && k.bits == 32 ? AV_PIX_FMT_GRAYF32 : AV_PIX_FMT_NONE;
+  // Float samples would come out scaled from 0 .. 1 through the RGB conversion, not as
+  // the values they are: not read until grey goes through unconverted.
   if (k.format != SAMPLEFORMAT_UINT) return AV_PIX_FMT_NONE;
   if (k.samples == 1 && k.bits == 8) return AV_PIX_FMT_GRAY8;
   if (k.samples == 1 && k.bits == 16) return AV_PIX_FMT_GRAY16;
