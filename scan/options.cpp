@@ -249,6 +249,21 @@ const OptionRow rows[] = {
        o.lines.push_back(std::move(*line));
        return {};
      }},
+    {.name = "roi",
+     .value = "FILE",
+     .help = "the slit is the line selection ImageJ saved in FILE (.roi):\n"
+             "a straight, segmented or freehand line (its points as a\n"
+             "path, as --line's), its width as --thickness unless that\n"
+             "is given; other selections are refused by kind; may be\n"
+             "given again, as --line may\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       LineSpec line;
+       line.text = option_text("roi", v);
+       line.roi_file = v;
+       o.order.push_back({true, o.lines.size()});
+       o.lines.push_back(std::move(line));
+       return {};
+     }},
     {.name = "thickness",
      .value = "T",
      .help = "with --line: T parallel lines one pixel apart, centred\n"

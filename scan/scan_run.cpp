@@ -3,6 +3,7 @@
 // cut into its strip and handed to the sinks, whose files then land together. Several
 // slits are runs that share one source: the first reads it and hands its pictures on.
 #include "scan/scan.h"
+#include "scan/selections.h"
 
 #include "scan/plan.h"
 #include "scan/sinks.h"
@@ -672,10 +673,16 @@ base::Result<void, Error> run(const Request& request, Reporter& reporter,
   Failure failed;
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
-    for (Options& o : each) o = with_line_layout(o);
+    for (Options& o : each) {
+      auto read = with_selections(o);
+      if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
+      o = with_line_layout(*read);
+    }
     failed = run_several(each, reporter, stopping);
   } else {
-    const Options laid = with_line_layout(request);
+    auto read = with_selections(request);
+    if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
+    const Options laid = with_line_layout(*read);
     failed = Run(laid, reporter, stopping).go();
   }
   if (failed) return base::failure(std::move(*failed));
@@ -684,8 +691,9 @@ base::Result<void, Error> run(const Request& request, Reporter& reporter,
 
 base::Result<void, Error> for_each_strip(const Request& request, Reporter& reporter,
                                          const StripTaker& take, const Stopping& stopping) {
-  const Options laid =
-      with_line_layout(request.order.size() > 1 ? each_slit(request).front() : request);
+  auto read = with_selections(request.order.size() > 1 ? each_slit(request).front() : request);
+  if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
+  const Options laid = with_line_layout(*read);
   if (Failure failed = Run(laid, reporter, stopping).hand_out(take))
     return base::failure(std::move(*failed));
   return {};
