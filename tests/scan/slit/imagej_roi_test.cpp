@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// ImageJ selection files written here byte by byte, as ImageJ's RoiDecoder lays them out:
+// each line kind gives its points, other kinds are refused by name, and no cut or flipped
+// byte makes the parser read past the file. A selection makes the image its points make
+// as --line, its width as --thickness.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "scan/slit/imagej_roi.h"
+#include "tools/clipwriter/clip_writer.h"
+#include "tests/scan/run/scan_support.h"
+
+namespace {
+
+struct Roi {
+  int kind = 3, version = 228, width = 0, options = 0, top = 0, left = 0;
+  std::vector<float> line;  // x1, y1, x2, y2 of a straight line
+  std::vector<int> xs, ys;  // whole-pixel points
+  std::vector<float> fx, fy;  // sub-pixel points
+  std::string name;
+};
+
+void put16(std::vector<uint8_t>& b, size_t at, int v) {
+  b[at] = uint8_t(v >> 8);
+  b[at + 1] = uint8_t(v);
+}
+void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (24 - 8 * i));
+}
+void append32(std::vector<uint8_t>& b, uint32_t v) {
+  b.resize(b.size() + 4);
+  put32(b, b.size() - 4, v);
+}
+
+std::vector<uint8_t> bytes_of(const Roi& r) {
+  std::vector<uint8_t> b(64);
+  std::memcpy(b.data(), "Iout", 4);
+  put16(b, 4, r.version);
+  b[6] = uint8_t(r.kind);
+  put16(b, 8, r.top);
+  put16(b, 10, r.left);
+  put16(b, 16, static_cast<int>(r.xs.size()));
+  for (size_t i = 0; i < r.line.size(); ++i) put32(b, 18 + 4 * i, std::bit_cast<uint32_t>(r.line[i]));
+  put16(b, 34, r.width);
+  put16(b, 50, r.options);
+  for (const std::vector<int>* v : {&r.xs, &r.ys})
+    for (size_t i = 0; i < v->size(); ++i) {
+      b.resize(b.size() + 2);
+      put16(b, b.size() - 2, (*v)[i] - (v == &r.xs ? r.left : r.top));
+    }
+  for (const std::vector<float>* v : {&r.fx, &r.fy})
+    for (float f : *v) append32(b, std::bit_cast<uint32_t>(f));
+  if (!r.name.empty()) {
+    const size_t second = b.size();
+    put32(b, 60, static_cast<uint32_t>(second));
+    b.resize(second + 64);
+    put32(b, second + 16, static_cast<uint32_t>(b.size()));
+    put32(b, second + 20, static_cast<uint32_t>(r.name.size()));
+    for (char c : r.name) {
+      b.resize(b.size() + 2);
+      put16(b, b.size() - 2, c);
+    }
+  }
+  return b;
+}
+
+TEST(ImageJRoi, LinesGiveTheirPoints) {
+  struct Case {
+    const char* name;
+    Roi roi;
+    std::vector<double> points;  // x0, y0, x1, y1, ...
+    double width;
+  };
+  const Case cases[] = {
+      {"straight", {.line = {1.5f, 2, 30, 4.25f}}, {1.5, 2, 30, 4.25}, 0},
+      {"segmented", {.kind = 5, .width = 5, .top = 3, .left = 7, .xs = {7, 20, 9}, .ys = {3, 3, 40}},
+       {7, 3, 20, 3, 9, 40}, 5},
+      {"segmented, sub-pixel", {.kind = 5, .options = 128, .xs = {1, 2}, .ys = {1, 2},
+                                .fx = {1.25f, 2.5f}, .fy = {0.75f, 9}}, {1.25, 0.75, 2.5, 9}, 0},
+      {"freehand line", {.kind = 4, .top = 1, .left = 1, .xs = {1, 2, 4, 5}, .ys = {1, 2, 2, 3},
+                         .name = "axon 1"}, {1, 1, 2, 2, 4, 2, 5, 3}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto roi = scan::parse_imagej_roi(bytes_of(c.roi));
+    ASSERT_TRUE(roi) << roi.error();
+    std::vector<double> points;
+    for (const scan::Point& p : roi->path) points.insert(points.end(), {p.x, p.y});
+    EXPECT_EQ(points, c.points);
+    EXPECT_EQ(roi->width, c.width);
+    EXPECT_EQ(roi->name, c.roi.name);
+  }
+}
+
+TEST(ImageJRoi, RefusesWhatIsNotALine) {
+  struct Case {
+    Roi roi;
+    size_t keep;  // bytes kept; 0: all
+    const char* message;
+  };
+  const Case cases[] = {
+      {{.kind = 1}, 0, "is a rectangle"},
+      {{.kind = 2}, 0, "is an oval"},
+      {{.kind = 0, .xs = {1, 2, 3}, .ys = {1, 5, 1}}, 0, "is a polygon"},
+      {{.kind = 7, .xs = {1, 2, 3}, .ys = {1, 5, 1}}, 0, "is a freehand area"},
+      {{.kind = 5, .options = 1, .xs = {1, 2, 3}, .ys = {1, 5, 1}}, 0, "spline-fitted"},
+      {{.kind = 5, .xs = {1, 2, 3}, .ys = {1, 5, 1}}, 70, "ends inside its 3 points"},
+      {{.kind = 5, .xs = {1}, .ys = {1}}, 0, "a line of 1 point"},
+      {{}, 40, "not an ImageJ selection"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<uint8_t> b = bytes_of(c.roi);
+    if (c.keep > 0) b.resize(c.keep);
+    const auto roi = scan::parse_imagej_roi(b);
+    ASSERT_FALSE(roi);
+    EXPECT_NE(roi.error().find(c.message), std::string::npos) << roi.error();
+  }
+  // Every cut and every flipped byte of a named sub-pixel line: an answer, never a read
+  // past the end (the sanitizer builds watch the reads).
+  const std::vector<uint8_t> whole = bytes_of(
+      {.kind = 5, .options = 128, .xs = {1, 2}, .ys = {1, 2}, .fx = {1, 2}, .fy = {1, 2}, .name = "n"});
+  for (size_t n = 0; n < whole.size(); ++n) {
+    std::vector<uint8_t> b(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(n));
+    EXPECT_FALSE(scan::parse_imagej_roi(b) && n < 64) << n;
+    b = whole;
+    b[n] ^= 0xff;
+    (void)scan::parse_imagej_roi(b);
+  }
+}
+
+TEST(ImageJRoi, MakesTheImageOfTheSameLine) {
+  const std::string folder = velmora_test::fresh_folder("imagej-roi");
+  const std::string clip = folder + "/clip.avi";
+  ASSERT_EQ(clipwriter::write_avi(clip, {.width = 64, .height = 48, .frames = 8},
+                                  clipwriter::test_pattern), "");
+  const std::vector<uint8_t> b = bytes_of({.kind = 5, .width = 3, .top = 4, .left = 5,
+                                           .xs = {5, 40, 60}, .ys = {4, 30, 30}});
+  std::ofstream(folder + "/line.roi", std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  const velmora_test::Ran by_roi = velmora_test::run_scan(
+      {"--roi", folder + "/line.roi", "--reduce", "mean", clip, folder + "/roi.png"});
+  const velmora_test::Ran by_line = velmora_test::run_scan(
+      {"--line", "5,4,40,30,60,30", "--thickness", "3", "--reduce", "mean", clip, folder + "/line.png"});
+  ASSERT_EQ(by_roi.status, 0) << by_roi.err;
+  ASSERT_EQ(by_line.status, 0) << by_line.err;
+  EXPECT_EQ(velmora_test::read_png(folder + "/roi.png").bytes,
+            velmora_test::read_png(folder + "/line.png").bytes);
+}
+
+}  // namespace
