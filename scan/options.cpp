@@ -432,7 +432,8 @@ const OptionRow rows[] = {
      .value = "K",
      .help = "a TIFF stack of slices and frames: slice K (1, 2, ...)\n"
              "makes the image; a stack of one frame has its slices\n"
-             "as the time instead and takes no --z\n",
+             "as the time instead and takes no --z (a stack's time\n"
+             "runs down unless --time-axis or --cut is given)\n",
      .apply = [](std::string_view v, Options& o) { return parse_plane("z", v, o.z); },
      .short_gap = true},
     {.name = "channel",

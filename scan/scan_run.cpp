@@ -4,6 +4,7 @@
 // slits are runs that share one source: the first reads it and hands its pictures on.
 #include "scan/scan.h"
 #include "scan/selections.h"
+#include "scan/input/tiff_stack.h"
 
 #include "scan/plan.h"
 #include "scan/sinks.h"
@@ -668,8 +669,24 @@ int default_threads() {
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
 }
 
-base::Result<void, Error> run(const Request& request, Reporter& reporter,
+namespace {
+
+// A stack's kymograph runs down, time from the top, as microscopists read one, unless the
+// time axis or the cut is given. Files only: a stream is never a stack.
+Options with_stack_axis(Options o) {
+  if (o.time_given || o.cut_given || !o.input_format.empty() || is_stream_input(o.input, o.input_format) ||
+      !TiffStack::named_stack(o.input))
+    return o;
+  o.time_down = true;
+  o.cut = Cut::horizontal;
+  return o;
+}
+
+}  // namespace
+
+base::Result<void, Error> run(const Request& given, Reporter& reporter,
                               const Stopping& stopping) {
+  const Options request = with_stack_axis(given);
   Failure failed;
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
@@ -689,8 +706,9 @@ base::Result<void, Error> run(const Request& request, Reporter& reporter,
   return {};
 }
 
-base::Result<void, Error> for_each_strip(const Request& request, Reporter& reporter,
+base::Result<void, Error> for_each_strip(const Request& given, Reporter& reporter,
                                          const StripTaker& take, const Stopping& stopping) {
+  const Options request = with_stack_axis(given);
   auto read = with_selections(request.order.size() > 1 ? each_slit(request).front() : request);
   if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
   const Options laid = with_line_layout(*read);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/input/open_input.h"
 
-#include "base/text.h"
 
 #include "scan/input/clip_messages.h"
 #include "scan/input/clip_reader.h"
@@ -43,12 +42,10 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
     return std::unique_ptr<FrameSource>(std::move(*sequence));
   }
   // A TIFF of many pages is a stack, read page by page; one of one page stays a picture.
-  if (base::ends_with_ignoring_case(o.input, ".tif") || base::ends_with_ignoring_case(o.input, ".tiff")) {
-    if (TiffStack::is_stack(o.input)) {
-      auto stack = TiffStack::open(o.input, StackPick{o.z, o.channel});
-      if (!stack) return base::failure(stack.error());
-      return std::unique_ptr<FrameSource>(std::move(*stack));
-    }
+  if (TiffStack::named_stack(o.input)) {
+    auto stack = TiffStack::open(o.input, StackPick{o.z, o.channel});
+    if (!stack) return base::failure(stack.error());
+    return std::unique_ptr<FrameSource>(std::move(*stack));
   }
   if (o.z > 0 || o.channel > 0) return not_stack();
   auto clip = ClipReader::open(o.input, threads, stop);

@@ -135,6 +135,12 @@ bool TiffStack::is_stack(const std::string& path) {
   return stack;
 }
 
+bool TiffStack::named_stack(const std::string& path) {
+  return (base::ends_with_ignoring_case(path, ".tif") ||
+          base::ends_with_ignoring_case(path, ".tiff")) &&
+         is_stack(path);
+}
+
 base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std::string& path,
                                                                       StackPick pick) {
   std::unique_ptr<TiffStack> s(new TiffStack);

@@ -94,11 +94,12 @@ std::string imagej(int images, int channels, int slices, int frames) {
          std::to_string(frames) + "\nhyperstack=true\n";
 }
 
-// Row `y` of the stack along a line, time down: strip t is a row of the image.
+// Row `y` of the stack along a line; a stack's time runs down by default, so strip t is
+// row t of the image.
 velmora_test::Ran kymograph(const std::string& stack, const std::string& out, int y, int width,
                             std::vector<std::string> more = {}) {
   more.insert(more.end(), {"--line", "0," + std::to_string(y) + "," + std::to_string(width - 1) +
-                           "," + std::to_string(y), "--time-axis", "down", stack, out});
+                           "," + std::to_string(y), stack, out});
   return velmora_test::run_scan(more);
 }
 
