@@ -255,7 +255,9 @@ const OptionRow rows[] = {
              "a straight, segmented or freehand line (its points as a\n"
              "path, as --line's), its width as --thickness unless that\n"
              "is given; other selections are refused by kind; may be\n"
-             "given again, as --line may\n",
+             "given again, as --line may; a RoiSet.zip makes a slit\n"
+             "of each line in it, OUTPUT holding %d, or %n for each\n"
+             "selection's name\n",
      .apply = [](std::string_view v, Options& o) -> base::Status {
        LineSpec line;
        line.text = option_text("roi", v);
@@ -532,6 +534,9 @@ base::Status take_files(const std::vector<std::string>& operands, Options& o) {
 
 // OUTPUT (and the timeline) hold %d exactly when there are several slits: each has its own.
 base::Status files_numbered(const Options& o) {
+  // A RoiSet.zip's slits are counted when the run reads it (with_selections).
+  for (const LineSpec& line : o.lines)
+    if (base::ends_with_ignoring_case(line.roi_file, ".zip")) return {};
   const bool numbered = o.output.find("%d") != std::string::npos;
   if (o.order.size() > 1 && !numbered)
     return base::failure(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
@@ -637,8 +642,12 @@ std::vector<Options> each_slit(const Options& o) {
       one.lines.push_back(o.lines[index]);
     else
       one.slit = o.slits[index];
-    one.output.replace(one.output.find("%d"), 2, std::to_string(n + 1));
-    if (!one.timeline.empty()) one.timeline.replace(one.timeline.find("%d"), 2, std::to_string(n + 1));
+    // %n: a selection's own name (--roi), in OUTPUT and the timeline alike.
+    const std::string mark = one.output.find("%d") != std::string::npos ? "%d" : "%n";
+    const std::string fill = mark == "%d" ? std::to_string(n + 1) : one.lines.front().name;
+    one.output.replace(one.output.find(mark), 2, fill);
+    if (const size_t at = one.timeline.find(mark); at != std::string::npos)
+      one.timeline.replace(at, 2, fill);
     each.push_back(std::move(one));
   }
   return each;

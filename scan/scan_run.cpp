@@ -686,20 +686,16 @@ Options with_stack_axis(Options o) {
 
 base::Result<void, Error> run(const Request& given, Reporter& reporter,
                               const Stopping& stopping) {
-  const Options request = with_stack_axis(given);
+  auto read = with_selections(with_stack_axis(given));
+  if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
+  const Options& request = *read;
   Failure failed;
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
-    for (Options& o : each) {
-      auto read = with_selections(o);
-      if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
-      o = with_line_layout(*read);
-    }
+    for (Options& o : each) o = with_line_layout(with_selection_width(o));
     failed = run_several(each, reporter, stopping);
   } else {
-    auto read = with_selections(request);
-    if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
-    const Options laid = with_line_layout(*read);
+    const Options laid = with_line_layout(with_selection_width(request));
     failed = Run(laid, reporter, stopping).go();
   }
   if (failed) return base::failure(std::move(*failed));
@@ -708,10 +704,10 @@ base::Result<void, Error> run(const Request& given, Reporter& reporter,
 
 base::Result<void, Error> for_each_strip(const Request& given, Reporter& reporter,
                                          const StripTaker& take, const Stopping& stopping) {
-  const Options request = with_stack_axis(given);
-  auto read = with_selections(request.order.size() > 1 ? each_slit(request).front() : request);
+  auto read = with_selections(with_stack_axis(given));
   if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
-  const Options laid = with_line_layout(*read);
+  const Options laid = with_line_layout(
+      with_selection_width(read->order.size() > 1 ? each_slit(*read).front() : *read));
   if (Failure failed = Run(laid, reporter, stopping).hand_out(take))
     return base::failure(std::move(*failed));
   return {};

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // --roi's files read when a run starts (the command line itself touches no file): each
-// becomes its line's points, and its width the --thickness where none was given.
+// selection becomes a line's points, a RoiSet.zip one line per selection, and a
+// selection's width the --thickness where none was given.
 #pragma once
 #include <string>
 
@@ -9,7 +10,11 @@
 
 namespace scan {
 
-// The options with every --roi's points in place, or why a file cannot be taken.
+// The options with every --roi's points in place and OUTPUT's numbering checked against
+// the slits the sets make, or why a file cannot be taken.
 [[nodiscard]] base::Result<Options, std::string> with_selections(const Options& o);
+
+// The options of one slit with its selection's width as --thickness, unless given.
+Options with_selection_width(Options o);
 
 }  // namespace scan

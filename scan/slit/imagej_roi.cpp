@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/slit/imagej_roi.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+
+#include <zlib.h>
 
 namespace scan {
 namespace {
@@ -102,6 +105,88 @@ base::Result<RoiLine, std::string> parse_imagej_roi(std::span<const uint8_t> byt
     }
   }
   return roi;
+}
+
+namespace {
+
+// Little-endian numbers of a zip archive.
+uint32_t le(std::span<const uint8_t> b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<size_t>(i)];
+  return v;
+}
+
+// A selection file is a few kilobytes; an entry far larger is not one.
+constexpr uint32_t largest_entry = 16 << 20;
+
+base::Result<std::vector<uint8_t>, std::string> entry_bytes(std::span<const uint8_t> zip,
+                                                            uint32_t local, uint32_t method,
+                                                            uint32_t packed, uint32_t size) {
+  const Reader r{zip};
+  if (!r.has(local, 30) || le(zip, local, 4) != 0x04034b50) return base::failure(std::string("its entry header is damaged"));
+  const size_t data = local + 30 + le(zip, local + 26, 2) + le(zip, local + 28, 2);
+  if (!r.has(data, packed)) return base::failure(std::string("the archive ends inside it"));
+  if (size > largest_entry) return base::failure(std::string("too large for a selection file"));
+  std::vector<uint8_t> out(size);
+  if (method == 0) {
+    if (packed != size) return base::failure(std::string("its sizes disagree"));
+    std::copy_n(zip.begin() + static_cast<ptrdiff_t>(data), size, out.begin());
+    return out;
+  }
+  if (method != 8) return base::failure("compressed by method " + std::to_string(method) + ", not deflate");
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return base::failure(std::string("zlib cannot start"));
+  z.next_in = const_cast<Bytef*>(zip.data() + data);
+  z.avail_in = packed;
+  z.next_out = out.data();
+  z.avail_out = size;
+  const int done = inflate(&z, Z_FINISH);
+  const bool whole = done == Z_STREAM_END && z.total_out == size;
+  inflateEnd(&z);
+  if (!whole) return base::failure(std::string("its data does not inflate to its size"));
+  return out;
+}
+
+}  // namespace
+
+base::Result<std::vector<RoiLine>, std::string> parse_roi_set(std::span<const uint8_t> zip) {
+  // The end record, searched from the end over the longest comment a zip may hold.
+  size_t end = zip.size() < 22 ? std::string::npos : zip.size() - 22;
+  const size_t lowest = zip.size() > 22 + 65535 ? zip.size() - 22 - 65535 : 0;
+  while (end != std::string::npos && end >= lowest && le(zip, end, 4) != 0x06054b50)
+    end = end == 0 ? std::string::npos : end - 1;
+  if (end == std::string::npos || end < lowest)
+    return base::failure(std::string("not a zip archive of ImageJ selections"));
+  const Reader r{zip};
+  const uint32_t count = le(zip, end + 10, 2), directory = le(zip, end + 16, 4);
+  std::vector<RoiLine> lines;
+  size_t at = directory;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!r.has(at, 46) || le(zip, at, 4) != 0x02014b50)
+      return base::failure(std::string("damaged zip archive: its directory breaks off"));
+    const uint32_t name_length = le(zip, at + 28, 2);
+    if (!r.has(at + 46, name_length))
+      return base::failure(std::string("damaged zip archive: its directory breaks off"));
+    std::string entry(zip.begin() + static_cast<ptrdiff_t>(at + 46),
+                      zip.begin() + static_cast<ptrdiff_t>(at + 46 + name_length));
+    auto bytes = entry_bytes(zip, le(zip, at + 42, 4), le(zip, at + 10, 2), le(zip, at + 20, 4),
+                             le(zip, at + 24, 4));
+    at += 46 + name_length + le(zip, at + 30, 2) + le(zip, at + 32, 2);
+    if (!entry.empty() && entry.back() == '/') continue;  // a folder
+    if (!bytes) return base::failure(entry + ": " + bytes.error());
+    auto line = parse_imagej_roi(*bytes);
+    if (!line) return base::failure(entry + ": " + line.error());
+    if (line->name.empty()) {
+      std::string stem = entry.substr(entry.rfind('/') + 1);
+      if (stem.size() > 4 && stem.ends_with(".roi")) stem.resize(stem.size() - 4);
+      for (char& c : stem)
+        if (c < 0x20 || c >= 0x7f) c = '_';
+      line->name = stem;
+    }
+    lines.push_back(std::move(*line));
+  }
+  if (lines.empty()) return base::failure(std::string("the archive holds no selection"));
+  return lines;
 }
 
 }  // namespace scan

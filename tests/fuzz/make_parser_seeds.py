@@ -92,6 +92,18 @@ def roi(kind, xs=(), ys=(), line=(0, 0, 0, 0), width=0, options=0, fx=(), fy=())
     return bytes(head) + body + struct.pack(">%df" % len(fx), *fx) + struct.pack(">%df" % len(fy), *fy)
 
 
+def roi_set(entries):
+    """A RoiSet.zip as ImageJ's ROI Manager saves one, entries deflated."""
+    import io
+    import zipfile
+    data = io.BytesIO()
+    with zipfile.ZipFile(data, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, payload in entries.items():
+            z.writestr(zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0)), payload,
+                       compress_type=zipfile.ZIP_DEFLATED)
+    return data.getvalue()
+
+
 def lines(*items):
     return "\n".join(items).encode()
 
@@ -139,6 +151,8 @@ seeds = {
     "roi-polyline": (ROI, roi(5, xs=(1, 20, 9), ys=(3, 3, 40))),
     "roi-subpixel": (ROI, roi(5, xs=(1, 2), ys=(1, 2), options=128, fx=(1.25, 2.5), fy=(0.75, 9))),
     "roi-rectangle": (ROI, roi(1)),
+    "roi-set": (ROI, roi_set({"0001-0002.roi": roi(5, xs=(1, 20, 9), ys=(3, 3, 40)),
+                              "0003-0004.roi": roi(3, line=(1.5, 2, 30, 4.25), width=3)})),
 }
 
 os.makedirs(out, exist_ok=True)

@@ -4,6 +4,7 @@
 // byte makes the parser read past the file. A selection makes the image its points make
 // as --line, its width as --thickness.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <bit>
 #include <cstring>
@@ -149,6 +150,75 @@ TEST(ImageJRoi, MakesTheImageOfTheSameLine) {
   ASSERT_EQ(by_line.status, 0) << by_line.err;
   EXPECT_EQ(velmora_test::read_png(folder + "/roi.png").bytes,
             velmora_test::read_png(folder + "/line.png").bytes);
+}
+
+// A zip archive as ImageJ's ROI Manager saves one: every entry deflated, sizes in the
+// central directory; `stored` entries kept uncompressed instead.
+std::vector<uint8_t> zip_of(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& entries,
+                            bool stored = false) {
+  std::vector<uint8_t> zip, directory;
+  const auto le = [](std::vector<uint8_t>& b, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  };
+  for (const auto& [name, data] : entries) {
+    std::vector<uint8_t> packed(data.size() + 64);
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = packed.data();
+    z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_FINISH);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    if (stored) packed = data;
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+    const uint32_t local = static_cast<uint32_t>(zip.size());
+    for (std::vector<uint8_t>* b : {&zip, &directory}) {
+      le(*b, b == &zip ? 0x04034b50 : 0x02014b50, 4);
+      if (b == &directory) le(*b, 20, 2);
+      le(*b, 20, 2), le(*b, 0, 2), le(*b, stored ? 0 : 8, 2), le(*b, 0, 4), le(*b, crc, 4);
+      le(*b, static_cast<uint32_t>(packed.size()), 4), le(*b, static_cast<uint32_t>(data.size()), 4);
+      le(*b, static_cast<uint32_t>(name.size()), 2), le(*b, 0, 2);
+      if (b == &directory) le(*b, 0, 2), le(*b, 0, 2), le(*b, 0, 2), le(*b, 0, 4), le(*b, local, 4);
+      b->insert(b->end(), name.begin(), name.end());
+    }
+    zip.insert(zip.end(), packed.begin(), packed.end());
+  }
+  const uint32_t at = static_cast<uint32_t>(zip.size());
+  zip.insert(zip.end(), directory.begin(), directory.end());
+  le(zip, 0x06054b50, 4), le(zip, 0, 4);
+  le(zip, static_cast<uint32_t>(entries.size()), 2), le(zip, static_cast<uint32_t>(entries.size()), 2);
+  le(zip, static_cast<uint32_t>(directory.size()), 4), le(zip, at, 4), le(zip, 0, 2);
+  return zip;
+}
+
+TEST(ImageJRoi, ASetGivesASlitForEachSelection) {
+  const std::vector<uint8_t> named = bytes_of({.line = {1, 2, 3, 4}, .name = "tip"});
+  const std::vector<uint8_t> plain = bytes_of({.kind = 5, .xs = {5, 6, 9}, .ys = {1, 1, 4}});
+  for (const bool stored : {false, true}) {
+    SCOPED_TRACE(stored ? "stored" : "deflated");
+    const auto set = scan::parse_roi_set(zip_of({{"0001-0002.roi", named}, {"0003-0004.roi", plain}}, stored));
+    ASSERT_TRUE(set) << set.error();
+    ASSERT_EQ(set->size(), 2u);
+    EXPECT_EQ((*set)[0].name, "tip");
+    EXPECT_EQ((*set)[1].name, "0003-0004");
+    EXPECT_EQ((*set)[1].path.size(), 3u);
+  }
+  const auto refused = scan::parse_roi_set(zip_of({{"a.roi", named}, {"box.roi", bytes_of({.kind = 1})}}));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "box.roi: the selection is a rectangle, not a line");
+  // OUTPUT's %n takes each selection's name.
+  const std::string folder = velmora_test::fresh_folder("imagej-roi-set");
+  const std::string clip = folder + "/clip.avi";
+  ASSERT_EQ(clipwriter::write_avi(clip, {.width = 64, .height = 48, .frames = 4},
+                                  clipwriter::test_pattern), "");
+  const std::vector<uint8_t> zip = zip_of({{"0001-0002.roi", named}, {"0003-0004.roi", plain}});
+  std::ofstream(folder + "/RoiSet.zip", std::ios::binary).write(reinterpret_cast<const char*>(zip.data()), zip.size());
+  const velmora_test::Ran ran = velmora_test::run_scan({"--roi", folder + "/RoiSet.zip", clip, folder + "/k-%n.png"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(velmora_test::names_in(folder),
+            (std::vector<std::string>{"RoiSet.zip", "clip.avi", "k-0003-0004.png", "k-tip.png"}));
 }
 
 }  // namespace
