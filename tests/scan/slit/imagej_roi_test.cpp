@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ImageJ selection files written here byte by byte, as ImageJ's RoiDecoder lays them out:
 // each line kind gives its points, other kinds are refused by name, and no cut or flipped
-// byte makes the parser read past the file. A selection makes the image its points make
-// as --line, its width as --thickness.
+// byte makes the parser read past the file. A set makes a slit of each selection, the
+// image its points make as --line, its width as --thickness.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <bit>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -134,24 +135,6 @@ TEST(ImageJRoi, RefusesWhatIsNotALine) {
   }
 }
 
-TEST(ImageJRoi, MakesTheImageOfTheSameLine) {
-  const std::string folder = velmora_test::fresh_folder("imagej-roi");
-  const std::string clip = folder + "/clip.avi";
-  ASSERT_EQ(clipwriter::write_avi(clip, {.width = 64, .height = 48, .frames = 8},
-                                  clipwriter::test_pattern), "");
-  const std::vector<uint8_t> b = bytes_of({.kind = 5, .width = 3, .top = 4, .left = 5,
-                                           .xs = {5, 40, 60}, .ys = {4, 30, 30}});
-  std::ofstream(folder + "/line.roi", std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
-  const velmora_test::Ran by_roi = velmora_test::run_scan(
-      {"--roi", folder + "/line.roi", "--reduce", "mean", clip, folder + "/roi.png"});
-  const velmora_test::Ran by_line = velmora_test::run_scan(
-      {"--line", "5,4,40,30,60,30", "--thickness", "3", "--reduce", "mean", clip, folder + "/line.png"});
-  ASSERT_EQ(by_roi.status, 0) << by_roi.err;
-  ASSERT_EQ(by_line.status, 0) << by_line.err;
-  EXPECT_EQ(velmora_test::read_png(folder + "/roi.png").bytes,
-            velmora_test::read_png(folder + "/line.png").bytes);
-}
-
 // A zip archive as ImageJ's ROI Manager saves one: every entry deflated, sizes in the
 // central directory; `stored` entries kept uncompressed instead.
 std::vector<uint8_t> zip_of(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& entries,
@@ -208,17 +191,22 @@ TEST(ImageJRoi, ASetGivesASlitForEachSelection) {
   const auto refused = scan::parse_roi_set(zip_of({{"a.roi", named}, {"box.roi", bytes_of({.kind = 1})}}));
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error(), "box.roi: the selection is a rectangle, not a line");
-  // OUTPUT's %n takes each selection's name.
+  // OUTPUT's %n takes each selection's name; a width is --thickness.
   const std::string folder = velmora_test::fresh_folder("imagej-roi-set");
-  const std::string clip = folder + "/clip.avi";
+  const std::string clip = folder + "/clip.avi", out = folder + "/out/";
   ASSERT_EQ(clipwriter::write_avi(clip, {.width = 64, .height = 48, .frames = 4},
                                   clipwriter::test_pattern), "");
-  const std::vector<uint8_t> zip = zip_of({{"0001-0002.roi", named}, {"0003-0004.roi", plain}});
-  std::ofstream(folder + "/RoiSet.zip", std::ios::binary).write(reinterpret_cast<const char*>(zip.data()), zip.size());
-  const velmora_test::Ran ran = velmora_test::run_scan({"--roi", folder + "/RoiSet.zip", clip, folder + "/k-%n.png"});
-  ASSERT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(velmora_test::names_in(folder),
-            (std::vector<std::string>{"RoiSet.zip", "clip.avi", "k-0003-0004.png", "k-tip.png"}));
+  const auto wide = bytes_of({.kind = 5, .width = 3, .top = 4, .left = 5, .xs = {5, 40, 60}, .ys = {4, 30, 30}});
+  const std::vector<uint8_t> zip = zip_of({{"0001-0002.roi", named}, {"0003-0004.roi", wide}});
+  std::ofstream(folder + "/set.zip", std::ios::binary).write(reinterpret_cast<const char*>(zip.data()), zip.size());
+  std::filesystem::create_directory(out);
+  const velmora_test::Ran by_roi = velmora_test::run_scan({"--roi", folder + "/set.zip", clip, out + "k-%n.png"});
+  const velmora_test::Ran by_line = velmora_test::run_scan(
+      {"--line", "5,4,40,30,60,30", "--thickness", "3", clip, folder + "/line.png"});
+  ASSERT_EQ(by_roi.status + by_line.status, 0) << by_roi.err << by_line.err;
+  EXPECT_EQ(velmora_test::names_in(out), (std::vector<std::string>{"k-0003-0004.png", "k-tip.png"}));
+  EXPECT_EQ(velmora_test::read_png(out + "k-0003-0004.png").bytes,
+            velmora_test::read_png(folder + "/line.png").bytes);
 }
 
 }  // namespace
