@@ -212,6 +212,15 @@ base::Status parse_idle(std::string_view value, Options& o) {
   return {};
 }
 
+// A stack's slice or channel: 1 or more.
+base::Status parse_plane(std::string_view name, std::string_view value, int& plane) {
+  int64_t number = 0;
+  if (!whole_number(value, number) || number < 1 || number > 1'000'000)
+    return base::failure(option_text(name, value) + ": must be a whole number, 1 or more");
+  plane = static_cast<int>(number);
+  return {};
+}
+
 // An option that applies its value to the options read so far, or says why the value is
 // wrong.
 using Apply = base::Status (*)(std::string_view value, Options& o);
@@ -273,6 +282,23 @@ const OptionRow rows[] = {
        if (!line) return base::failure(line.error());
        o.order.push_back({true, o.lines.size()});
        o.lines.push_back(std::move(*line));
+       return {};
+     }},
+    {.name = "roi",
+     .value = "FILE",
+     .help = "the slit is the line selection ImageJ saved in FILE (.roi):\n"
+             "a straight, segmented or freehand line (its points as a\n"
+             "path, as --line's), its width as --thickness unless that\n"
+             "is given; other selections are refused by kind; may be\n"
+             "given again, as --line may; a RoiSet.zip makes a slit\n"
+             "of each line in it, OUTPUT holding %d, or %n for each\n"
+             "selection's name\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       LineSpec line;
+       line.text = option_text("roi", v);
+       line.roi_file = v;
+       o.order.push_back({true, o.lines.size()});
+       o.lines.push_back(std::move(line));
        return {};
      }},
     {.name = "thickness",
@@ -602,6 +628,21 @@ const OptionRow rows[] = {
              "now, with --watch the next); a watch ends when this\n"
              "machine's clock passes it\n",
      .apply = [](std::string_view v, Options& o) { return parse_bound("until", v, o.until); },
+      .short_gap = true},
+    {.name = "z",
+     .value = "K",
+     .help = "a TIFF stack of slices and frames: slice K (1, 2, ...)\n"
+             "makes the image; a stack of one frame has its slices\n"
+             "as the time instead and takes no --z (a stack's time\n"
+             "runs down unless --time-axis or --cut is given)\n",
+     .apply = [](std::string_view v, Options& o) { return parse_plane("z", v, o.z); },
+     .short_gap = true},
+    {.name = "channel",
+     .value = "N",
+     .help = "a TIFF stack of several channels: channel N (1, 2, ...)\n"
+             "makes the image; one of several channels is refused\n"
+             "without it\n",
+     .apply = [](std::string_view v, Options& o) { return parse_plane("channel", v, o.channel); },
      .short_gap = true},
     {.name = "force",
      .short_name = 'f',
@@ -745,6 +786,9 @@ base::Status take_files(const std::vector<std::string>& operands, Options& o) {
 
 // OUTPUT (and the timeline) hold %d exactly when there are several slits: each has its own.
 base::Status files_numbered(const Options& o) {
+  // A RoiSet.zip's slits are counted when the run reads it (with_selections).
+  for (const LineSpec& line : o.lines)
+    if (base::ends_with_ignoring_case(line.roi_file, ".zip")) return {};
   const bool numbered = o.output.find("%d") != std::string::npos;
   if (o.order.size() > 1 && !numbered)
     return base::failure(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
@@ -884,8 +928,12 @@ std::vector<Options> each_slit(const Options& o) {
       one.lines.push_back(o.lines[index]);
     else
       one.slit = o.slits[index];
-    if (!one.output.empty()) one.output.replace(one.output.find("%d"), 2, std::to_string(n + 1));
-    if (!one.timeline.empty()) one.timeline.replace(one.timeline.find("%d"), 2, std::to_string(n + 1));
+    // %n: a selection's own name (--roi), in OUTPUT and the timeline alike.
+    const bool named = one.output.find("%n") != std::string::npos;
+    const std::string mark = named ? "%n" : "%d";
+    const std::string fill = named ? one.lines.front().name : std::to_string(n + 1);
+    if (const size_t at = one.output.find(mark); at != std::string::npos) one.output.replace(at, 2, fill);
+    if (const size_t at = one.timeline.find(mark); at != std::string::npos) one.timeline.replace(at, 2, fill);
     each.push_back(std::move(one));
   }
   return each;

@@ -99,6 +99,8 @@ struct Options {
   double idle = 0;     // --idle: seconds without a new image that end a watch; 0: none
   std::string idle_text;
   TimeBound since, until;  // images whose clock lies in [since, until)
+  int z = 0;        // --z: a TIFF stack's slice, 1-based; 0: not given
+  int channel = 0;  // --channel: a TIFF stack's channel, 1-based; 0: not given
 };
 
 // Whether `o` asks for a clip rather than an image.

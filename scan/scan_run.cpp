@@ -3,6 +3,8 @@
 // cut into its strip and handed to the sinks, whose files then land together. Several
 // slits are runs that share one source: the first reads it and hands its pictures on.
 #include "scan/scan.h"
+#include "scan/selections.h"
+#include "scan/input/tiff_stack.h"
 
 #include "scan/plan.h"
 #include "scan/sinks.h"
@@ -212,6 +214,8 @@ InputRequest Run::watch_request() const {
   request.format = o_.input_format;
   request.options = o_.input_options;
   request.turn_images = !o_.no_rotate;
+  request.z = o_.z;
+  request.channel = o_.channel;
   request.watch = o_.watch;
   request.idle = o_.idle;
   const int64_t now = now_clock().value_or(WallTime{}).civil_micros;
@@ -753,15 +757,29 @@ Failure run_several(const std::vector<Options>& all, Reporter& reporter,
   return {};
 }
 
+// A stack's kymograph runs down, time from the top, as microscopists read one, unless the
+// time axis or the cut is given. Files only: a stream is never a stack.
+Options with_stack_axis(Options o) {
+  if (o.time_given || o.cut_given || !o.input_format.empty() || is_stream_input(o.input, o.input_format) ||
+      !TiffStack::named_stack(o.input))
+    return o;
+  o.time_down = true;
+  o.cut = Cut::horizontal;
+  return o;
+}
+
 // A request's run, one slit or several; `made` gets what the runs kept.
-Failure run_request(const Request& request, Reporter& reporter, const Stopping& stopping,
+Failure run_request(const Request& given, Reporter& reporter, const Stopping& stopping,
                     std::vector<Made>& made) {
+  auto read = with_selections(with_stack_axis(given));
+  if (!read) return Error{ExitStatus::failed, read.error()};
+  const Options& request = *read;
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
-    for (Options& o : each) o = with_line_layout(o);
+    for (Options& o : each) o = with_line_layout(with_selection_width(o));
     return run_several(each, reporter, stopping, made);
   }
-  const Options laid = with_line_layout(request);
+  const Options laid = with_line_layout(with_selection_width(request));
   Run run(laid, reporter, stopping);
   if (Failure failed = run.go()) return failed;
   if (auto kept = run.made()) made.push_back(std::move(*kept));
@@ -774,11 +792,11 @@ int default_threads() {
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
 }
 
-base::Result<void, Error> run(const Request& request, Reporter& reporter,
+base::Result<void, Error> run(const Request& given, Reporter& reporter,
                               const Stopping& stopping) {
-  if (makes_video(request)) return run_video(request, reporter, stopping);
+  if (makes_video(given)) return run_video(given, reporter, stopping);
   std::vector<Made> made;
-  if (Failure failed = run_request(request, reporter, stopping, made))
+  if (Failure failed = run_request(given, reporter, stopping, made))
     return base::failure(std::move(*failed));
   return {};
 }
@@ -799,8 +817,10 @@ base::Result<void, Error> for_each_strip(const Request& request, Reporter& repor
                                          const StripTaker& take, const Stopping& stopping) {
   if (makes_video(request))
     return base::failure(fail(ExitStatus::usage, "a time-displaced clip is written, not handed out: run it"));
-  const Options laid =
-      with_line_layout(request.order.size() > 1 ? each_slit(request).front() : request);
+  auto read = with_selections(with_stack_axis(request));
+  if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
+  const Options laid = with_line_layout(
+      with_selection_width(read->order.size() > 1 ? each_slit(*read).front() : *read));
   if (Failure failed = Run(laid, reporter, stopping).hand_out(take))
     return base::failure(std::move(*failed));
   return {};

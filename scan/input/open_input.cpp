@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/input/open_input.h"
 
+
 #include "scan/input/clip_messages.h"
 #include "scan/input/clip_reader.h"
 #include "scan/input/image_list.h"
 #include "scan/input/image_sequence.h"
 #include "scan/input/read_ahead.h"
 #include "scan/input/stream_reader.h"
+#include "scan/input/tiff_stack.h"
 
 namespace scan {
 
@@ -14,6 +16,12 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
   const auto failed = [&](const decode::OpenFailure& why) {
     return base::failure(o.input + ": " + describe_failure(why));
   };
+  const auto not_stack = [&] {
+    return base::failure(o.input + ": --z and --channel are for a TIFF stack of many pages");
+  };
+  if ((o.z > 0 || o.channel > 0) &&
+      (is_stream_input(o.input, o.format) || sequence_kind(o.input) != SequenceKind::none))
+    return not_stack();
   if (is_stream_input(o.input, o.format)) {
     auto stream = StreamReader::open(
         StreamRequest{o.input, o.format, o.options, threads}, stop);
@@ -44,6 +52,13 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
     if (!sequence) return base::failure(o.input + ": no image of the sequence decodes");
     return std::unique_ptr<FrameSource>(std::move(*sequence));
   }
+  // A TIFF of many pages is a stack, read page by page; one of one page stays a picture.
+  if (TiffStack::named_stack(o.input)) {
+    auto stack = TiffStack::open(o.input, StackPick{o.z, o.channel});
+    if (!stack) return base::failure(stack.error());
+    return std::unique_ptr<FrameSource>(std::move(*stack));
+  }
+  if (o.z > 0 || o.channel > 0) return not_stack();
   auto clip = ClipReader::open(o.input, threads, stop);
   if (!clip) return failed(clip.error());
   // With threads to spare, the decoder is fed while the run converts.

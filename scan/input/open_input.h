@@ -30,6 +30,9 @@ struct InputRequest {
   ClockWindow window;
   ClockOf clock;
   std::function<int64_t()> now;
+  // A TIFF stack's slice (--z) and channel (--channel), 1-based; 0: not given.
+  int z = 0;
+  int channel = 0;
 };
 
 // Opens `o.input` with `threads` decoding threads; `stop` can cut a long opening short.

@@ -28,6 +28,11 @@ struct LineSpec {
   std::vector<Coordinate> from;  // x0, y0, x1, y1, ...
   std::vector<Coordinate> to;    // empty: the line stands still
   std::string text;              // "--line ..." as typed, for messages
+  // --roi: the ImageJ selection file whose points `from` takes when the run starts, the
+  // selection's line width (0: none read) and its name (OUTPUT's %n).
+  std::string roi_file;
+  double roi_width = 0;
+  std::string name;
 };
 
 base::Result<LineSpec, std::string> parse_line(std::string_view value);

@@ -14,7 +14,7 @@ import zlib
 
 here = os.path.dirname(os.path.abspath(__file__))
 out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "corpus-parsers")
-EXIF, NAMES, JPEG, OPTIONS = range(4)
+EXIF, NAMES, JPEG, OPTIONS, ROI = range(5)
 
 
 def picture(ext, *args, size="24x16"):
@@ -82,6 +82,28 @@ def webp_with_exif(webp, tiff, width=24, height=16):
     return b"RIFF" + struct.pack("<I", 4 + len(body)) + b"WEBP" + body
 
 
+def roi(kind, xs=(), ys=(), line=(0, 0, 0, 0), width=0, options=0, fx=(), fy=()):
+    """An ImageJ selection file as its decoder reads it: header, short points, floats."""
+    head = bytearray(64)
+    head[0:4] = b"Iout"
+    struct.pack_into(">hBxhhhhHffffh", head, 4, 228, kind, 0, 0, 0, 0, len(xs), *line, width)
+    struct.pack_into(">h", head, 50, options)
+    body = struct.pack(">%dh" % len(xs), *xs) + struct.pack(">%dh" % len(ys), *ys)
+    return bytes(head) + body + struct.pack(">%df" % len(fx), *fx) + struct.pack(">%df" % len(fy), *fy)
+
+
+def roi_set(entries):
+    """A RoiSet.zip as ImageJ's ROI Manager saves one, entries deflated."""
+    import io
+    import zipfile
+    data = io.BytesIO()
+    with zipfile.ZipFile(data, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, payload in entries.items():
+            z.writestr(zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0)), payload,
+                       compress_type=zipfile.ZIP_DEFLATED)
+    return data.getvalue()
+
+
 def lines(*items):
     return "\n".join(items).encode()
 
@@ -124,6 +146,13 @@ seeds = {
                                      "/dev/video0", "out.png")),
     "options-wrong": (OPTIONS, lines("--threads=65", "--every", "0", "-x", "--slit")),
     "options-help": (OPTIONS, lines("--version", "--help", "a")),
+    # ImageJ selections: a straight line, a segmented line whole and sub-pixel, a rectangle.
+    "roi-line": (ROI, roi(3, line=(1.5, 2, 30, 4.25), width=3)),
+    "roi-polyline": (ROI, roi(5, xs=(1, 20, 9), ys=(3, 3, 40))),
+    "roi-subpixel": (ROI, roi(5, xs=(1, 2), ys=(1, 2), options=128, fx=(1.25, 2.5), fy=(0.75, 9))),
+    "roi-rectangle": (ROI, roi(1)),
+    "roi-set": (ROI, roi_set({"0001-0002.roi": roi(5, xs=(1, 20, 9), ys=(3, 3, 40)),
+                              "0003-0004.roi": roi(3, line=(1.5, 2, 30, 4.25), width=3)})),
 }
 
 os.makedirs(out, exist_ok=True)

@@ -8,10 +8,12 @@
 //               holding the files, by the first line as a glob or printf pattern
 //   2  jpeg     four bytes choosing an area, then a JPEG picture decoded around it
 //   3  options  lines: the arguments of the command line
+//   4  roi      an ImageJ selection file (.roi), or a zip archive of them (RoiSet.zip)
 // Each checks the promises its reader makes; a broken one aborts.
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +34,7 @@
 #include "scan/input/image_orientation.h"
 #include "scan/input/jpeg_area.h"
 #include "scan/options.h"
+#include "scan/slit/imagej_roi.h"
 #include "scan/time/picture_clock.h"
 #include "scan/time/timeline.h"
 #include "tests/support/scratch.h"
@@ -330,10 +333,30 @@ void fuzz_options(std::string_view input) {
 
 }  // namespace
 
+// A line taken has two points or more, each a finite place in the picture's quarter.
+void check_line(const scan::RoiLine& roi) {
+  require(roi.path.size() >= 2, "a line has two points or more");
+  for (const scan::Point& p : roi.path)
+    require(std::isfinite(p.x) && std::isfinite(p.y) && p.x >= 0 && p.y >= 0,
+            "a line's points are finite and not negative");
+  require(roi.width >= 0, "a line's width is not negative");
+}
+
+// The input as one selection file and as a set of them (a zip archive).
+void fuzz_roi(std::span<const uint8_t> input) {
+  const auto roi = scan::parse_imagej_roi(input);
+  require(roi || !roi.error().empty(), "a refused selection says why");
+  if (roi) check_line(*roi);
+  const auto set = scan::parse_roi_set(input);
+  require(set || !set.error().empty(), "a refused set says why");
+  if (set)
+    for (const scan::RoiLine& line : *set) check_line(line);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::span<const uint8_t> input(data + 1, size - 1);
-  switch (data[0] % 4) {
+  switch (data[0] % 5) {
     case 0:
       fuzz_exif(input);
       break;
@@ -345,6 +368,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       break;
     case 3:
       fuzz_options(as_text(input));
+      break;
+    case 4:
+      fuzz_roi(input);
       break;
   }
   return 0;

@@ -1,0 +1,331 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scan/input/tiff_stack.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libavutil/rational.h>
+}
+
+#include "base/text.h"
+#include "scan/input/image_sequence.h"
+
+namespace scan {
+namespace {
+
+// libtiff's words go to the message that names the file, never to the terminal.
+int keep_error(TIFF*, void* user, const char*, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  *static_cast<std::string*>(user) = text;
+  return 1;
+}
+int drop_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+TIFF* open_tiff(const std::string& path, std::string* error) {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options, keep_error, error);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, drop_warning, nullptr);
+  TIFF* tiff = TIFFOpenExt(path.c_str(), "r", options);
+  TIFFOpenOptionsFree(options);
+  return tiff;
+}
+
+// What a page holds, as the first page's is compared with the others'.
+struct PageKind {
+  uint32_t width = 0, height = 0;
+  uint16_t bits = 0, samples = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = 1;
+  bool tiled = false;
+
+  bool operator==(const PageKind& o) const {
+    return width == o.width && height == o.height && bits == o.bits && samples == o.samples &&
+           format == o.format && planar == o.planar;
+  }
+  std::string text() const {
+    std::string kind = std::to_string(width) + " x " + std::to_string(height) + ", " +
+                       std::to_string(bits) + "-bit";
+    if (format == SAMPLEFORMAT_IEEEFP) kind += " float";
+    if (format == SAMPLEFORMAT_INT) kind += " signed";
+    kind += samples == 1 ? (photometric == PHOTOMETRIC_PALETTE ? " palette" : " grey")
+            : samples == 3 ? " RGB"
+                           : ", " + std::to_string(samples) + " samples a pixel";
+    if (planar == PLANARCONFIG_SEPARATE && samples > 1) kind += " in separate planes";
+    return kind;
+  }
+};
+
+PageKind kind_of(TIFF* tiff) {
+  PageKind k;
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &k.width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &k.height);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &k.bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &k.samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &k.format);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &k.planar);
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &k.photometric);
+  k.tiled = TIFFIsTiled(tiff) != 0;
+  return k;
+}
+
+// The picture format a page's samples are handed out in, as stored (palette pages as
+// their index values); NONE for what is not read.
+AVPixelFormat pixel_format_of(const PageKind& k) {
+  if (k.planar == PLANARCONFIG_SEPARATE && k.samples > 1) return AV_PIX_FMT_NONE;
+  // Float samples would come out scaled from 0 .. 1 through the RGB conversion, not as
+  // the values they are: not read until grey goes through unconverted.
+  if (k.format != SAMPLEFORMAT_UINT) return AV_PIX_FMT_NONE;
+  if (k.samples == 1 && k.bits == 8) return AV_PIX_FMT_GRAY8;
+  if (k.samples == 1 && k.bits == 16) return AV_PIX_FMT_GRAY16;
+  if (k.samples == 3 && k.bits == 8 && k.photometric == PHOTOMETRIC_RGB) return AV_PIX_FMT_RGB24;
+  if (k.samples == 3 && k.bits == 16 && k.photometric == PHOTOMETRIC_RGB) return AV_PIX_FMT_RGB48;
+  return AV_PIX_FMT_NONE;
+}
+
+bool whole(const std::string& text, int64_t& value) {
+  const std::optional<double> read = base::plain_decimal(text);
+  if (!read || *read != std::floor(*read) || *read < 1 || *read > 1e12) return false;
+  value = static_cast<int64_t>(*read);
+  return true;
+}
+
+}  // namespace
+
+std::optional<ImageJDescription> parse_imagej_description(const std::string& text) {
+  if (!text.starts_with("ImageJ=")) return std::nullopt;
+  ImageJDescription d;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    const auto number = [&](int64_t& field) {
+      if (!whole(value, field)) field = -1;
+    };
+    if (key == "images") number(d.images);
+    else if (key == "channels") number(d.channels);
+    else if (key == "slices") number(d.slices);
+    else if (key == "frames") number(d.frames);
+    else if (key == "unit") d.unit = value;
+    else if (key == "spacing") d.spacing = base::plain_decimal(value).value_or(0);
+    else if (key == "finterval") d.finterval = base::plain_decimal(value).value_or(0);
+  }
+  return d;
+}
+
+void TiffStack::Closer::operator()(tiff* t) const { TIFFClose(t); }
+
+bool TiffStack::is_stack(const std::string& path) {
+  std::string error;
+  TIFF* tiff = open_tiff(path, &error);
+  if (tiff == nullptr) return false;
+  char* description = nullptr;
+  bool stack = TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) && description &&
+               parse_imagej_description(description).value_or(ImageJDescription{}).images > 1;
+  stack = stack || TIFFReadDirectory(tiff) != 0;
+  TIFFClose(tiff);
+  return stack;
+}
+
+bool TiffStack::named_stack(const std::string& path) {
+  return (base::ends_with_ignoring_case(path, ".tif") ||
+          base::ends_with_ignoring_case(path, ".tiff")) &&
+         is_stack(path);
+}
+
+base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std::string& path,
+                                                                      StackPick pick) {
+  std::unique_ptr<TiffStack> s(new TiffStack);
+  s->path_ = path;
+  std::string error;
+  s->tiff_.reset(open_tiff(path, &error));
+  TIFF* tiff = s->tiff_.get();
+  if (tiff == nullptr) return base::failure(path + ": " + (error.empty() ? "not a TIFF" : error));
+  const PageKind first = kind_of(tiff);
+  const AVPixelFormat format = pixel_format_of(first);
+  if (format == AV_PIX_FMT_NONE)
+    return base::failure(path + ": pages of " + first.text() + " are not read");
+  char* text = nullptr;
+  std::optional<ImageJDescription> imagej;
+  if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text)
+    imagej = parse_imagej_description(text);
+  // Every page's directory, checked against the first's.
+  do {
+    const PageKind page = kind_of(tiff);
+    if (!(page == first))
+      return base::failure(path + ": page " + std::to_string(s->offsets_.size() + 1) + " is " +
+                           page.text() + ", page 1 " + first.text() +
+                           "; a stack's pages are all alike");
+    s->offsets_.push_back(TIFFCurrentDirOffset(tiff));
+    if (TIFFLastDirectory(tiff)) break;
+    error.clear();
+    if (!TIFFReadDirectory(tiff)) {
+      s->broken_ = error.empty() ? "its next page cannot be read" : error;
+      break;
+    }
+  } while (true);
+  const auto pages = static_cast<int64_t>(s->offsets_.size());
+  ImageJDescription d;
+  d.images = pages;
+  if (imagej) {
+    d = *imagej;
+    if (d.images < 0 || d.channels < 0 || d.slices < 0 || d.frames < 0 ||
+        d.channels * d.slices * d.frames != std::max<int64_t>(d.images, 1))
+      return base::failure(path + ": its ImageJ description's channels, slices and frames "
+                           "do not multiply to its images");
+    if (d.images > pages && s->broken_.empty())
+      return base::failure(path + ": its ImageJ description says " + std::to_string(d.images) +
+                           " images, the file has " + std::to_string(pages) + " pages");
+    if (d.images < pages)
+      return base::failure(path + ": its ImageJ description says " + std::to_string(d.images) +
+                           " images, the file has " + std::to_string(pages) + " pages");
+  }
+  // Time runs over frames; a stack of one frame runs over its slices instead.
+  const bool time_over_slices = d.frames == 1;
+  if (pick.channel > d.channels)
+    return base::failure("--channel " + std::to_string(pick.channel) + ": " + path + " has " +
+                         std::to_string(d.channels) + " channel(s)");
+  if (d.channels > 1 && pick.channel == 0)
+    return base::failure(path + ": " + std::to_string(d.channels) +
+                         " channels; pick one with --channel N (one output of several "
+                         "channels is not made)");
+  if (pick.z > 0 && time_over_slices)
+    return base::failure("--z " + std::to_string(pick.z) + ": " + path +
+                         " has one frame; its slices are the time");
+  if (pick.z > d.slices)
+    return base::failure("--z " + std::to_string(pick.z) + ": " + path + " has " +
+                         std::to_string(d.slices) + " slice(s)");
+  if (d.slices > 1 && !time_over_slices && pick.z == 0)
+    return base::failure(path + ": " + std::to_string(d.slices) +
+                         " slices a frame; pick one with --z K");
+  const int64_t channel = std::max(pick.channel, 1) - 1, z = std::max(pick.z, 1) - 1;
+  s->stride_ = time_over_slices ? d.channels : d.channels * d.slices;
+  s->first_ = channel + (time_over_slices ? 0 : z * d.channels);
+  // Whole time points whose page is there.
+  const int64_t points = pages > s->first_ ? (pages - s->first_ - 1) / s->stride_ + 1 : 0;
+  if (points == 0) return base::failure(path + ": no page of the chosen plane is there");
+
+  s->width_ = static_cast<int>(first.width);
+  s->height_ = static_cast<int>(first.height);
+  s->tiled_ = first.tiled;
+  s->deep_ = deep_pixel_format(format);
+  s->pixel_bytes_ = first.samples * first.bits / 8;
+  s->interval_ = d.finterval > 0 ? d.finterval : 1 / sequence_fps;
+  s->frames_.count = points;
+  s->frames_.fps = 1 / s->interval_;
+  s->frames_.clock.rate = av_d2q(s->frames_.fps, 1 << 30);
+  s->frames_.clock.time_base = av_inv_q(s->frames_.clock.rate);
+  s->picture_ = decode::new_frame();
+  s->picture_->format = format;
+  s->picture_->width = s->width_;
+  s->picture_->height = s->height_;
+  s->picture_->color_range = AVCOL_RANGE_JPEG;
+  if (av_frame_get_buffer(s->picture_.get(), 0) < 0)
+    return base::failure(path + ": out of memory");
+  for (int y = 0; y < s->height_; ++y)
+    std::memset(s->picture_->data[0] + y * s->picture_->linesize[0], 0,
+                static_cast<size_t>(s->width_) * s->pixel_bytes_);
+  const tmsize_t chunk = s->tiled_ ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
+  if (chunk <= 0) return base::failure(path + ": its strips have no size");
+  s->chunk_.resize(static_cast<size_t>(chunk));
+  return s;
+}
+
+TiffStack::~TiffStack() = default;
+
+void TiffStack::read_only(Rect area) { area_ = area_ ? area_->united(area) : area; }
+
+bool TiffStack::choose(FrameChoice choice) {
+  choice_ = std::move(choice);
+  next_wanted_ = choice_.only.empty() ? choice_.from : choice_.read_after(choice_.from - 1);
+  return true;
+}
+
+size_t TiffStack::page_of(int64_t t) const { return static_cast<size_t>(first_ + t * stride_); }
+
+bool TiffStack::read_page(size_t page) {
+  TIFF* tiff = tiff_.get();
+  if (!TIFFSetSubDirectory(tiff, offsets_[page])) return false;
+  const Rect all{0, 0, width_, height_};
+  const Rect area = area_.value_or(all);
+  const int top = std::clamp(area.y, 0, height_), bottom = std::clamp(area.y + area.height, 0, height_);
+  const int left = std::clamp(area.x, 0, width_), right = std::clamp(area.x + area.width, 0, width_);
+  uint8_t* const out = picture_->data[0];
+  const ptrdiff_t line = picture_->linesize[0];
+  const auto blacken = [&](int from) {
+    for (int y = from; y < bottom; ++y)
+      std::memset(out + y * line, 0, static_cast<size_t>(width_) * pixel_bytes_);
+  };
+  if (!tiled_) {
+    uint32_t rows = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
+    rows = std::clamp<uint32_t>(rows, 1, static_cast<uint32_t>(height_));
+    for (int y = top - top % static_cast<int>(rows); y < bottom; y += static_cast<int>(rows)) {
+      const int here = std::min(static_cast<int>(rows), height_ - y);
+      const tmsize_t got = TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0),
+                                                chunk_.data(), static_cast<tmsize_t>(chunk_.size()));
+      const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;
+      if (got < static_cast<tmsize_t>(row_bytes * here)) {
+        blacken(std::max(y, top));
+        return false;
+      }
+      for (int r = std::max(y, top); r < std::min(y + here, bottom); ++r)
+        std::memcpy(out + r * line, chunk_.data() + (r - y) * row_bytes, row_bytes);
+    }
+    return true;
+  }
+  uint32_t tile_w = 0, tile_h = 0;
+  TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tile_w);
+  TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tile_h);
+  const int tw = static_cast<int>(tile_w), th = static_cast<int>(tile_h);
+  for (int y = top - top % th; y < bottom; y += th) {
+    for (int x = left - left % tw; x < right; x += tw) {
+      const tmsize_t got = TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, 0),
+                                               chunk_.data(), static_cast<tmsize_t>(chunk_.size()));
+      if (got < static_cast<tmsize_t>(chunk_.size())) {
+        blacken(y);
+        return false;
+      }
+      const int columns = std::min(tw, width_ - x);
+      for (int r = y; r < std::min(y + th, height_); ++r)
+        std::memcpy(out + r * line + static_cast<ptrdiff_t>(x) * pixel_bytes_,
+                    chunk_.data() + static_cast<size_t>(r - y) * tw * pixel_bytes_,
+                    static_cast<size_t>(columns) * pixel_bytes_);
+    }
+  }
+  return true;
+}
+
+const AVFrame* TiffStack::next(int64_t& frame) {
+  const int64_t end = std::min(choice_.to, frames_.count);
+  if (next_wanted_ >= end) return nullptr;
+  frame = next_wanted_;
+  next_wanted_ = choice_.read_after(frame);
+  const size_t page = page_of(frame);
+  stamp_ = FrameStamp{};
+  stamp_.frame = frame;
+  stamp_.seconds = static_cast<double>(frame) * interval_;
+  if (!read_page(page)) {
+    stamp_.damaged = true;
+    if (damaged_++ == 0) first_damaged_page_ = std::to_string(page + 1);
+  }
+  return picture_.get();
+}
+
+std::vector<std::string> TiffStack::warnings() const {
+  std::vector<std::string> said;
+  if (!broken_.empty())
+    said.push_back("the stack breaks off after page " + std::to_string(offsets_.size()) + " (" +
+                   broken_ + "); the image holds the pages read");
+  return said;
+}
+
+}  // namespace scan

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A multi-page TIFF (a microscope's time-lapse, an ImageJ hyperstack) read as a clip whose
+// frames are its time points. Pages are read with libtiff, and of each only the strips or
+// tiles that hold the rows and columns the slits need.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "decode/ffmpeg_handles.h"
+#include "scan/input/frame_source.h"
+
+struct tiff;
+
+namespace scan {
+
+// Which plane of a hyperstack makes the kymograph: 1-based, 0 when not given.
+struct StackPick {
+  int z = 0;
+  int channel = 0;
+};
+
+// What an ImageJ ImageDescription says of the pages ("ImageJ=1.54f\nimages=60\n...").
+struct ImageJDescription {
+  int64_t images = 0, channels = 1, slices = 1, frames = 1;
+  std::string unit;
+  double spacing = 0, finterval = 0;
+};
+
+// The description's keys, or nothing when `text` is not ImageJ's.
+std::optional<ImageJDescription> parse_imagej_description(const std::string& text);
+
+class TiffStack : public FrameSource {
+ public:
+  // Whether `path` names a TIFF of more than one page, or one ImageJ calls a stack.
+  static bool is_stack(const std::string& path);
+  // The same, for a name ending in .tif or .tiff (any case) only.
+  static bool named_stack(const std::string& path);
+  // Reads every page's directory: pages of another size or kind than the first, a
+  // description at odds with the pages and a pick outside the stack are refused here.
+  [[nodiscard]] static base::Result<std::unique_ptr<TiffStack>, std::string> open(
+      const std::string& path, StackPick pick);
+  ~TiffStack() override;
+
+  int width() const override { return width_; }
+  int height() const override { return height_; }
+  bool deep() const override { return deep_; }
+  const decode::DisplayMatrix& display() const override { return display_; }
+  const ScanFrames& frames() const override { return frames_; }
+  void read_only(Rect area) override;
+  bool choose(FrameChoice choice) override;
+  const AVFrame* next(int64_t& frame) override;
+  const FrameStamp& stamp() const override { return stamp_; }
+  bool broke_off() const override { return false; }
+  int read_error() const override { return 0; }
+  int64_t damaged() const override { return damaged_; }
+  std::vector<std::string> warnings() const override;
+
+ private:
+  TiffStack() = default;
+  // The page of time point `t`.
+  size_t page_of(int64_t t) const;
+  // Reads page `page`'s strips or tiles over area_ into picture_; false when one fails
+  // (those read before it are kept, the rest is black).
+  bool read_page(size_t page);
+
+  struct Closer {
+    void operator()(tiff* t) const;
+  };
+  std::unique_ptr<tiff, Closer> tiff_;
+  std::string path_;
+  std::vector<uint64_t> offsets_;  // each page's directory
+  int width_ = 0, height_ = 0;
+  bool deep_ = false;
+  int pixel_bytes_ = 1;
+  bool tiled_ = false;
+  decode::DisplayMatrix display_;
+  ScanFrames frames_;
+  int64_t stride_ = 1;  // pages from one time point to the next
+  int64_t first_ = 0;   // the page of time point 0
+  std::optional<Rect> area_;
+  std::vector<uint8_t> chunk_;  // one strip or tile as libtiff decodes it
+  decode::FramePtr picture_;
+  FrameChoice choice_;
+  int64_t next_wanted_ = 0;
+  FrameStamp stamp_;
+  int64_t damaged_ = 0;
+  std::string first_damaged_page_;
+  std::string broken_;  // why the directories end early, when they do
+  double interval_ = 0;
+};
+
+}  // namespace scan
