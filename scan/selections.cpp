@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/selections.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <set>
@@ -74,6 +75,11 @@ base::Result<Options, std::string> with_selections(const Options& o) {
     }
   }
   // A set's slits are known only now: OUTPUT numbers them with %d, or names them with %n.
+  // Without a set the command line has checked OUTPUT; an image kept in memory has none.
+  const bool sets = std::any_of(o.lines.begin(), o.lines.end(), [](const LineSpec& line) {
+    return base::ends_with_ignoring_case(line.roi_file, ".zip");
+  });
+  if (!sets || o.output.empty()) return read;
   const bool numbered = o.output.find("%d") != std::string::npos;
   const bool named = o.output.find("%n") != std::string::npos;
   if (read.order.size() > 1 && !numbered && !named)
