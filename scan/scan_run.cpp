@@ -47,9 +47,12 @@ using strips::Cut;
 
 
 // A step's failure, or nothing when it went well.
-using Failure = std::optional<Error>;
+// A step of a run: done, or the error that ends it.
+using Step = base::Result<void, Error>;
 
-Error fail(ExitStatus status, std::string message) { return Error{status, std::move(message)}; }
+base::Failure<Error> fail(ExitStatus status, std::string message) {
+  return base::failure(Error{status, std::move(message)});
+}
 
 // The warning for a display matrix velmora-scan does not follow: its angle when that lies
 // off every quarter turn, else (a shear, uneven scales, a singular matrix) just that.
@@ -100,20 +103,20 @@ class Run {
   Run(const Options& o, Reporter& reporter, const Stopping& stopping,
       FrameSource* shared = nullptr)
       : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared) {}
-  Failure go();
+  Step go();
   // Hands each strip to `take` instead of writing an image.
-  Failure hand_out(const StripTaker& take);
+  Step hand_out(const StripTaker& take);
 
   bool skipped();
-  Failure prepare();
+  Step prepare();
   // Decodes the chosen frames and lays each strip, into `followers`' images too.
-  Failure make_strips(const std::vector<std::unique_ptr<Run>>& followers = {});
+  Step make_strips(const std::vector<std::unique_ptr<Run>>& followers = {});
   // Writes the image under its temporary name; commit() renames it: seal() (the timeline
   // written, both files synced), land() (renamed), summarize().
-  Failure finish();
-  Failure commit();
-  Failure seal();
-  Failure land();
+  Step finish();
+  Step commit();
+  Step seal();
+  Step land();
   void summarize();
   // Removes what land() put in place, when it replaced nothing: another image of the same
   // pass failed to land.
@@ -126,22 +129,22 @@ class Run {
   std::optional<Made> made();
 
  private:
-  Failure check_outputs();
-  Failure prepare_sinks();
-  Failure check_stream_only() const;
-  Failure check_watch() const;
+  Step check_outputs();
+  Step prepare_sinks();
+  Step check_stream_only() const;
+  Step check_watch() const;
   InputRequest watch_request() const;
   void start_strips(bool shown);
-  Failure lay(int64_t k, const AVFrame* picture, bool repeated);
-  Failure read_times();
-  Failure draw_ticks();
+  Step lay(int64_t k, const AVFrame* picture, bool repeated);
+  Step read_times();
+  Step draw_ticks();
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
   TimelineHead timeline_head() const;
   std::vector<Sink*> landing_order() const;
-  Failure commit_all();
+  Step commit_all();
   void warn_damaged() const;
-  Failure ended_early(int64_t frame) const;
+  Step ended_early(int64_t frame) const;
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
   // The caller's word: stop now, leaving nothing; or end an input of unknown length here.
   int abandon_asked() const { return asked(stopping_.abandon); }
@@ -199,7 +202,7 @@ bool Run::skipped() {
 }
 
 // --watch, --since and --until read an image folder or pattern's clocks.
-Failure Run::check_watch() const {
+Step Run::check_watch() const {
   const char* named = o_.watch ? "--watch" : o_.since.given ? "--since" : o_.until.given ? "--until" : nullptr;
   if (named != nullptr && (is_stream_input(o_.input, o_.input_format) ||
                            sequence_kind(o_.input) == SequenceKind::none))
@@ -231,7 +234,7 @@ InputRequest Run::watch_request() const {
 // What only a stream takes: --input-option (a clip file and an image sequence have no
 // demuxer options to give), and standard input that is not a terminal (nobody types a
 // stream; waiting for one would look like a hang).
-Failure Run::check_stream_only() const {
+Step Run::check_stream_only() const {
   const bool stream = is_stream_input(o_.input, o_.input_format);
   if (!o_.input_options.empty() && !stream) {
     const auto& [key, value] = o_.input_options.front();
@@ -247,7 +250,7 @@ Failure Run::check_stream_only() const {
   return {};
 }
 
-Failure Run::check_outputs() {
+Step Run::check_outputs() {
   const std::optional<Format> format = output_format(o_.output);
   if (!format)
     return fail(ExitStatus::usage, o_.output + ": the output name must end in .png, .tif, .tiff, .dzi, .jpg, .jpeg or .webp");
@@ -276,10 +279,10 @@ Failure Run::check_outputs() {
   return {};
 }
 
-Failure Run::prepare() {
+Step Run::prepare() {
   // An image kept in memory needs no OUTPUT; a timeline named beside it is still a file.
   if (!take_ && !o_.output.empty()) {
-    if (Failure bad = check_outputs()) return bad;
+    if (Step bad = check_outputs(); !bad) return bad;
   } else if (!take_ && !o_.timeline.empty()) {
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
       return fail(ExitStatus::failed, ok.error());
@@ -291,10 +294,10 @@ Failure Run::prepare() {
     if (!o_.input_format.empty())
       if (base::Status known = check_input_format(o_.input_format); !known)
         return fail(ExitStatus::usage, known.error());
-    if (Failure bad = check_stream_only()) return bad;
-    if (Failure bad = check_watch()) return bad;
+    if (Step bad = check_stream_only(); !bad) return bad;
+    if (Step bad = check_watch(); !bad) return bad;
     InputOpening opened = open_input(watch_request(), threads(), [this] { return abandon_asked() != 0 || finish_asked() != 0; });
-    if (abandon_asked() != 0 || finish_asked() != 0) return interrupted();
+    if (abandon_asked() != 0 || finish_asked() != 0) return base::failure(interrupted());
     if (!opened) return fail(ExitStatus::failed, opened.error());
     owned_ = std::move(*opened);
     clip_ = owned_.get();
@@ -307,23 +310,23 @@ Failure Run::prepare() {
   const SourceHeader header{clip_->width(), clip_->height(), clip_->deep(), orientation_,
                             clip_->length_known(), &clip_->frames()};
   auto place = place_slit(o_, header, take_ != nullptr);
-  if (!place) return place.error();
+  if (!place) return base::failure(place.error());
   odd_.shown_size =
       std::to_string(place->shown_width) + " x " + std::to_string(place->shown_height);
   if (clip_->length_known())
-    if (Failure bad = read_times()) return bad;
+    if (Step bad = read_times(); !bad) return bad;
   auto planned = plan_run(o_, header, std::move(*place), times_ ? &*times_ : nullptr,
                           take_ != nullptr, PlanLimits{format_, o_.bin > 0 ? available_memory() : -1},
                           should_stop());
   if (!planned)
-    return planned.error().status == ExitStatus::interrupted ? interrupted() : planned.error();
+    return base::failure(planned.error().status == ExitStatus::interrupted ? interrupted() : planned.error());
   plan_ = std::move(*planned);
   if (!o_.ffmpeg_decoder) clip_->read_only(plan_.read_area);
   return prepare_sinks();
 }
 
 // The sinks of the run, each ready for the image; the band of time marks drawn.
-Failure Run::prepare_sinks() {
+Step Run::prepare_sinks() {
   // An image kept in memory only is named so in messages.
   const SinkSetting setting{o_.output.empty() ? "the image" : o_.output,
                             o_.cut,        o_.slit.width,
@@ -370,8 +373,8 @@ Failure Run::prepare_sinks() {
     sinks_.push_back(std::move(kept));
   }
   for (auto& sink : sinks_)
-    if (auto ready = sink->begin(plan_.size, image_); !ready) return ready.error();
-  if (Failure bad = draw_ticks()) return bad;
+    if (auto ready = sink->begin(plan_.size, image_); !ready) return base::failure(ready.error());
+  if (Step bad = draw_ticks(); !bad) return bad;
   if (!o_.timeline.empty() && !take_)
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
                                    [this] { return timeline_head(); }));
@@ -394,7 +397,7 @@ TimelineHead Run::timeline_head() const {
 
 // The times of the input's frames, when --bin, --timeline, --ticks or a time in seconds
 // on an image sequence needs them. A sequence's clock is chosen once for all its images.
-Failure Run::read_times() {
+Step Run::read_times() {
   // The files the source reads, listed once, when it is an image sequence.
   const std::vector<std::string>* files = clip_->image_files();
   const bool seconds = (o_.from.given && o_.from.seconds) || (o_.to.given && o_.to.seconds);
@@ -417,7 +420,7 @@ Failure Run::read_times() {
 }
 
 // The band is drawn before any strip: every strip's time is known from the clip's index.
-Failure Run::draw_ticks() {
+Step Run::draw_ticks() {
   if (plan_.band == 0) return {};
   const bool vertical = o_.cut == Cut::vertical;
   const int pixel_bytes = plan_.size.pixel_bytes;
@@ -475,29 +478,29 @@ const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
 // to end) is scaled whole to the first picture's size and cut at the same place, as a player
 // shows it in one window. A picture that cannot be converted repeats the strip before it,
 // as a damaged frame does; the first strip has none and stays black.
-Failure Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
+Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   if (!clip_->choose(plan_.choice)) {
-    if (abandon_asked() != 0) return interrupted();
+    if (abandon_asked() != 0) return base::failure(interrupted());
     return fail(ExitStatus::failed, o_.input + ": cannot go to frame " + std::to_string(plan_.choice.from));
   }
   start_strips(true);
   for (const auto& run : followers) run->start_strips(false);
   for (int64_t k = 0; k < plan_.strips; ++k) {
-    if (abandon_asked() != 0) return interrupted();
+    if (abandon_asked() != 0) return base::failure(interrupted());
     if (finish_asked() != 0) break;
     int64_t frame = 0;
     const bool gap = o_.bin > 0 && plan_.strip_frames.frames[k] < 0;
     const AVFrame* picture = gap ? nullptr : next_picture(k, frame);
-    if (abandon_asked() != 0) return interrupted();
+    if (abandon_asked() != 0) return base::failure(interrupted());
     // A stream ends where it ends, or where a signal ended it.
     if (picture == nullptr && !gap && !clip_->length_known() && !clip_->failure()) break;
     if (picture == nullptr && !gap)
       return ended_early(o_.bin > 0 ? plan_.strip_frames.frames[k] : plan_.choice.from + k * plan_.choice.every);
     // A picture that did not decode shows the last good one again.
     const bool repeated = picture != nullptr && clip_->stamp().repeat;
-    if (Failure bad = lay(k, picture, repeated)) return bad;
+    if (Step bad = lay(k, picture, repeated); !bad) return bad;
     for (const auto& run : followers)
-      if (Failure bad = run->lay(k, picture, repeated)) return bad;
+      if (Step bad = run->lay(k, picture, repeated); !bad) return bad;
     progress_->update(k + 1);
   }
   return {};
@@ -513,7 +516,7 @@ void Run::start_strips(bool shown) {
 // Strip k of `picture`; null for a --bin interval without a frame. The strip is laid alone
 // in the one-strip image and handed to every sink; a picture that cannot be converted
 // leaves the strip before it there, to go again.
-Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
+Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const bool gap = picture == nullptr;
   const strips::BytePlane image = streak_plane();
   std::optional<StripNote> note;
@@ -541,7 +544,7 @@ Failure Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note,
                   clip_->length_known() || gap ? std::nullopt : now_clock()};
   for (auto& sink : sinks_)
-    if (auto taken = sink->take(laid); !taken) return taken.error();
+    if (auto taken = sink->take(laid); !taken) return base::failure(taken.error());
   return {};
 }
 
@@ -563,7 +566,7 @@ void Run::lay_band(int64_t k) {
   }
 }
 
-Failure Run::ended_early(int64_t frame) const {
+Step Run::ended_early(int64_t frame) const {
   if (const auto why = clip_->failure()) return fail(ExitStatus::failed, *why);
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
@@ -588,10 +591,10 @@ void Run::warn_damaged() const {
     say(broke + " (inside a picture)");
 }
 
-Failure Run::finish() {
+Step Run::finish() {
   if (const Sink* growing = growing_sink()) {
     // With no frame there is no image to finish, whatever ended the stream.
-    if (growing->strips() == 0 && finish_asked() != 0) return interrupted();
+    if (growing->strips() == 0 && finish_asked() != 0) return base::failure(interrupted());
     if (growing->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
     if (grown_) plan_.size = grown_->size();
     // A signal may have ended the run before the strips planned were all there.
@@ -599,7 +602,7 @@ Failure Run::finish() {
       plan_.records.resize(static_cast<size_t>(growing->strips()));
   }
   for (auto& sink : sinks_)
-    if (auto done = sink->finish(); !done) return done.error();
+    if (auto done = sink->finish(); !done) return base::failure(done.error());
   return {};
 }
 
@@ -611,25 +614,25 @@ std::optional<Made> Run::made() {
   return made;
 }
 
-Failure Run::commit() {
-  if (Failure bad = seal()) return bad;
-  if (Failure bad = land()) return bad;
+Step Run::commit() {
+  if (Step bad = seal(); !bad) return bad;
+  if (Step bad = land(); !bad) return bad;
   summarize();
   return {};
 }
 
-Failure Run::seal() {
+Step Run::seal() {
   if (sealed_) return {};
-  if (abandon_asked() != 0) return interrupted();
+  if (abandon_asked() != 0) return base::failure(interrupted());
   for (Sink* sink : landing_order())
-    if (auto sealed = sink->seal(); !sealed) return sealed.error();
+    if (auto sealed = sink->seal(); !sealed) return base::failure(sealed.error());
   sealed_ = true;
   return {};
 }
 
-Failure Run::land() {
-  if (abandon_asked() != 0) return interrupted();
-  if (Failure bad = commit_all()) return bad;
+Step Run::land() {
+  if (abandon_asked() != 0) return base::failure(interrupted());
+  if (Step bad = commit_all(); !bad) return bad;
   landed_ = true;
   for (auto& sink : sinks_) sink->landed();
   return {};
@@ -668,7 +671,7 @@ std::vector<Sink*> Run::landing_order() const {
 
 // The one place where a run's files land, in landing order; one that cannot land takes
 // back those before it, so that all land or none.
-Failure Run::commit_all() {
+Step Run::commit_all() {
   std::vector<Sink*> landed;
   for (Sink* sink : landing_order()) {
     if (sink->file() == nullptr) continue;
@@ -691,22 +694,22 @@ Error Run::abandon(const Error& failure) {
   return failure;
 }
 
-Failure Run::hand_out(const StripTaker& take) {
+Step Run::hand_out(const StripTaker& take) {
   take_ = &take;
-  if (Failure bad = prepare()) return abandon(*bad);
-  if (Failure bad = make_strips()) return abandon(*bad);
+  if (Step bad = prepare(); !bad) return base::failure(abandon(bad.error()));
+  if (Step bad = make_strips(); !bad) return base::failure(abandon(bad.error()));
   warn_damaged();
   if (owned_)
     for (const std::string& warning : clip_->warnings()) say(o_.input + ": warning: " + warning);
   return {};
 }
 
-Failure Run::go() {
+Step Run::go() {
   if (skipped()) return {};
-  if (Failure bad = prepare()) return abandon(*bad);
-  if (Failure bad = make_strips()) return abandon(*bad);
-  if (Failure bad = finish()) return abandon(*bad);
-  if (Failure bad = commit()) return abandon(*bad);
+  if (Step bad = prepare(); !bad) return base::failure(abandon(bad.error()));
+  if (Step bad = make_strips(); !bad) return base::failure(abandon(bad.error()));
+  if (Step bad = finish(); !bad) return base::failure(abandon(bad.error()));
+  if (Step bad = commit(); !bad) return base::failure(abandon(bad.error()));
   return {};
 }
 
@@ -715,7 +718,7 @@ Failure Run::go() {
 // when all are complete; a failure or an interrupt leaves none, and an image that cannot be
 // put in place (one that appeared meanwhile, without --force) takes back those already put.
 // With --skip-existing the images already there are skipped and the others made.
-Failure run_several(const std::vector<Options>& all, Reporter& reporter,
+Step run_several(const std::vector<Options>& all, Reporter& reporter,
                     const Stopping& stopping, std::vector<Made>& kept_images) {
   std::vector<Options> each;
   for (const Options& o : all)
@@ -730,24 +733,24 @@ Failure run_several(const std::vector<Options>& all, Reporter& reporter,
   for (const Options& o : each) {
     runs.push_back(std::make_unique<Run>(o, reporter, stopping,
                                          runs.empty() ? nullptr : runs[0]->clip()));
-    if (Failure bad = runs.back()->prepare()) return failed(*runs.back(), *bad);
+    if (Step bad = runs.back()->prepare(); !bad) return base::failure(failed(*runs.back(), bad.error()));
   }
   Run& first = *runs.front();
   // The first run lays its followers' strips; they are handed back below.
   std::vector<std::unique_ptr<Run>> others(std::make_move_iterator(runs.begin() + 1),
                                            std::make_move_iterator(runs.end()));
   runs.resize(1);
-  const Failure made = first.make_strips(others);
+  const Step made = first.make_strips(others);
   for (auto& run : others) runs.push_back(std::move(run));
-  if (made) return failed(first, *made);
+  if (!made) return base::failure(failed(first, made.error()));
   for (auto& run : runs)
-    if (Failure bad = run->finish()) return failed(*run, *bad);
+    if (Step bad = run->finish(); !bad) return base::failure(failed(*run, bad.error()));
   for (auto& run : runs)
-    if (Failure bad = run->seal()) return failed(*run, *bad);
+    if (Step bad = run->seal(); !bad) return base::failure(failed(*run, bad.error()));
   for (size_t i = 0; i < runs.size(); ++i) {
-    if (Failure bad = runs[i]->land()) {
+    if (Step bad = runs[i]->land(); !bad) {
       for (size_t j = 0; j < i; ++j) runs[j]->take_back();
-      return failed(*runs[i], *bad);
+      return base::failure(failed(*runs[i], bad.error()));
     }
   }
   for (auto& run : runs) {
@@ -769,10 +772,10 @@ Options with_stack_axis(Options o) {
 }
 
 // A request's run, one slit or several; `made` gets what the runs kept.
-Failure run_request(const Request& given, Reporter& reporter, const Stopping& stopping,
+Step run_request(const Request& given, Reporter& reporter, const Stopping& stopping,
                     std::vector<Made>& made) {
   auto read = with_selections(with_stack_axis(given));
-  if (!read) return Error{ExitStatus::failed, read.error()};
+  if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
   const Options& request = *read;
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
@@ -781,7 +784,7 @@ Failure run_request(const Request& given, Reporter& reporter, const Stopping& st
   }
   const Options laid = with_line_layout(with_selection_width(request));
   Run run(laid, reporter, stopping);
-  if (Failure failed = run.go()) return failed;
+  if (Step failed = run.go(); !failed) return failed;
   if (auto kept = run.made()) made.push_back(std::move(*kept));
   return {};
 }
@@ -796,34 +799,29 @@ base::Result<void, Error> run(const Request& given, Reporter& reporter,
                               const Stopping& stopping) {
   if (makes_video(given)) return run_video(given, reporter, stopping);
   std::vector<Made> made;
-  if (Failure failed = run_request(given, reporter, stopping, made))
-    return base::failure(std::move(*failed));
-  return {};
+  return run_request(given, reporter, stopping, made);
 }
 
 base::Result<std::vector<Made>, Error> make(const Request& request, Reporter& reporter,
                                             const Stopping& stopping) {
   if (makes_video(request))
-    return base::failure(fail(ExitStatus::usage, "a time-displaced clip is written, not kept: run it"));
+    return fail(ExitStatus::usage, "a time-displaced clip is written, not kept: run it");
   Request kept = request;
   kept.keep = true;
   std::vector<Made> made;
-  if (Failure failed = run_request(kept, reporter, stopping, made))
-    return base::failure(std::move(*failed));
+  if (Step ran = run_request(kept, reporter, stopping, made); !ran) return base::failure(ran.error());
   return made;
 }
 
 base::Result<void, Error> for_each_strip(const Request& request, Reporter& reporter,
                                          const StripTaker& take, const Stopping& stopping) {
   if (makes_video(request))
-    return base::failure(fail(ExitStatus::usage, "a time-displaced clip is written, not handed out: run it"));
+    return fail(ExitStatus::usage, "a time-displaced clip is written, not handed out: run it");
   auto read = with_selections(with_stack_axis(request));
   if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
   const Options laid = with_line_layout(
       with_selection_width(read->order.size() > 1 ? each_slit(*read).front() : *read));
-  if (Failure failed = Run(laid, reporter, stopping).hand_out(take))
-    return base::failure(std::move(*failed));
-  return {};
+  return Run(laid, reporter, stopping).hand_out(take);
 }
 
 base::Result<void, Error> write(const StripImage& image, const Request& request,
@@ -831,18 +829,18 @@ base::Result<void, Error> write(const StripImage& image, const Request& request,
   const Options& o = request;
   const std::optional<Format> format = output_format(o.output);
   if (!format)
-    return base::failure(fail(ExitStatus::usage, o.output + ": the output name must end in .png, .tif or .tiff"));
+    return fail(ExitStatus::usage, o.output + ": the output name must end in .png, .tif or .tiff");
   if (!o.compress_text.empty() && *format != Format::tiff)
-    return base::failure(fail(ExitStatus::usage, o.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so"));
+    return fail(ExitStatus::usage, o.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
   if (base::Status ok = check_output(o.output, o.force); !ok)
-    return base::failure(fail(ExitStatus::failed, ok.error()));
+    return fail(ExitStatus::failed, ok.error());
   const base::ShouldStop stop = [&] { return asked(stopping.abandon) != 0; };
   const auto failed = [&](const std::string& error) {
     if (stop()) return base::failure(Error{ExitStatus::interrupted, "interrupted; no image written", asked(stopping.abandon)});
-    return base::failure(fail(ExitStatus::failed, o.output + ": " + error));
+    return fail(ExitStatus::failed, o.output + ": " + error);
   };
   TempOutput output(o.output);
-  if (base::Status ok = output.create(); !ok) return base::failure(fail(ExitStatus::failed, ok.error()));
+  if (base::Status ok = output.create(); !ok) return fail(ExitStatus::failed, ok.error());
   const int threads = o.threads > 0 ? o.threads : default_threads();
   if (*format == Format::png) {
     // As the run's PNG: rows deflated in the same chunks, whichever way the strips ran.
@@ -869,7 +867,7 @@ base::Result<void, Error> write(const StripImage& image, const Request& request,
     if (auto done = (*bands)->finish(); !done) return failed(done.error());
     bands->reset();
   }
-  if (base::Status ok = output.commit(o.force); !ok) return base::failure(fail(ExitStatus::failed, ok.error()));
+  if (base::Status ok = output.commit(o.force); !ok) return fail(ExitStatus::failed, ok.error());
   return {};
 }
 
