@@ -142,8 +142,13 @@ base::Result<void, Error> VideoRun::start(const AVFrame& first) {
   out_->height = first.height;
   if (const int got = av_frame_get_buffer(out_.get(), 0); got < 0)
     return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", got));
+  // The encoder's threads do not follow --threads: libx264 splits its work by its thread
+  // count, and its bytes would change with it. A fixed count keeps a clip the same at every
+  // --threads; --encoder-option threads=N sets another.
+  constexpr int encoder_threads = 4;
   displace::EncoderSetting setting{o_.output, o_.force, o_.codec, o_.crf, o_.crf_given,
-                                   o_.encoder_options, threads(), timing_.time_base, timing_.rate};
+                                   o_.encoder_options, encoder_threads, timing_.time_base,
+                                   timing_.rate};
   auto opened = displace::VideoEncoder::open(setting, first);
   if (!opened) return fail(ExitStatus::failed, opened.error());
   encoder_ = std::move(*opened);
