@@ -590,7 +590,8 @@ const OptionRow rows[] = {
     {.name = "encoder-option",
      .value = "KEY=VALUE",
      .help = "an option of the encoder (preset=veryfast, g=50); may be\n"
-             "given again\n",
+             "given again; the encoder keeps 4 threads whatever\n"
+             "--threads says (threads=N sets another)\n",
      .apply = [](std::string_view v, Options& o) -> base::Status {
        const size_t equals = v.find('=');
        if (equals == std::string_view::npos || equals == 0)
