@@ -23,7 +23,7 @@ sanitize=${VELMORA_SANITIZE:-OFF}
 packages=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libpng-dev libtiff-dev zlib1g-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libpng-dev libtiff-dev zlib1g-dev libzip-dev
   libjpeg62-turbo-dev libisal-dev libwebp-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils imagemagick xfce4-clipman dbus-daemon

@@ -5,7 +5,9 @@
 #include <bit>
 #include <cmath>
 
-#include <zlib.h>
+#include <memory>
+
+#include <zip.h>
 
 namespace scan {
 namespace {
@@ -109,70 +111,103 @@ base::Result<RoiLine, std::string> parse_imagej_roi(std::span<const uint8_t> byt
 
 namespace {
 
-// Little-endian numbers of a zip archive.
-uint32_t le(std::span<const uint8_t> b, size_t at, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<size_t>(i)];
-  return v;
+// A selection file is a few kilobytes; an entry declared far larger is not one.
+constexpr zip_uint64_t largest_entry = 1 << 20;
+
+struct ArchiveCloser {
+  void operator()(zip_t* z) const { zip_discard(z); }
+};
+struct EntryCloser {
+  void operator()(zip_file_t* f) const { zip_fclose(f); }
+};
+using Archive = std::unique_ptr<zip_t, ArchiveCloser>;
+using Entry = std::unique_ptr<zip_file_t, EntryCloser>;
+
+// libzip's words for an error code, "damaged zip archive: " before them.
+std::string zip_failure(zip_error_t* error) {
+  return std::string("damaged zip archive: ") + zip_error_strerror(error);
+}
+std::string zip_failure(int code) {
+  zip_error_t error;
+  zip_error_init_with_code(&error, code);
+  std::string text = zip_failure(&error);
+  zip_error_fini(&error);
+  return text;
 }
 
-// A selection file is a few kilobytes; an entry far larger is not one.
-constexpr uint32_t largest_entry = 16 << 20;
-
-base::Result<std::vector<uint8_t>, std::string> entry_bytes(std::span<const uint8_t> zip,
-                                                            uint32_t local, uint32_t method,
-                                                            uint32_t packed, uint32_t size) {
-  const Reader r{zip};
-  if (!r.has(local, 30) || le(zip, local, 4) != 0x04034b50) return base::failure(std::string("its entry header is damaged"));
-  const size_t data = local + 30 + le(zip, local + 26, 2) + le(zip, local + 28, 2);
-  if (!r.has(data, packed)) return base::failure(std::string("the archive ends inside it"));
-  if (size > largest_entry) return base::failure(std::string("too large for a selection file"));
-  std::vector<uint8_t> out(size);
-  if (method == 0) {
-    if (packed != size) return base::failure(std::string("its sizes disagree"));
-    std::copy_n(zip.begin() + static_cast<ptrdiff_t>(data), size, out.begin());
-    return out;
+// The archive over `zip` (libzip reads it in place, without a copy), or why it is none.
+base::Result<Archive, std::string> open_archive(std::span<const uint8_t> zip) {
+  // libzip takes no bytes at all for an empty archive; an empty file is not one here.
+  if (zip.empty()) return base::failure(std::string("not a zip archive of ImageJ selections"));
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(zip.data(), zip.size(), 0, &error);
+  if (source == nullptr) {
+    std::string text = zip_failure(&error);
+    zip_error_fini(&error);
+    return base::failure(std::move(text));
   }
-  if (method != 8) return base::failure("compressed by method " + std::to_string(method) + ", not deflate");
-  z_stream z{};
-  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return base::failure(std::string("zlib cannot start"));
-  z.next_in = const_cast<Bytef*>(zip.data() + data);
-  z.avail_in = packed;
-  z.next_out = out.data();
-  z.avail_out = size;
-  const int done = inflate(&z, Z_FINISH);
-  const bool whole = done == Z_STREAM_END && z.total_out == size;
-  inflateEnd(&z);
-  if (!whole) return base::failure(std::string("its data does not inflate to its size"));
+  Archive archive(zip_open_from_source(source, ZIP_RDONLY, &error));
+  if (!archive) {
+    // The source stays ours when the archive does not open.
+    zip_source_free(source);
+    const bool not_zip = zip_error_code_zip(&error) == ZIP_ER_NOZIP;
+    std::string text = not_zip ? std::string("not a zip archive of ImageJ selections") : zip_failure(&error);
+    zip_error_fini(&error);
+    return base::failure(std::move(text));
+  }
+  zip_error_fini(&error);
+  return archive;
+}
+
+std::string unreadable(zip_error_t* error) {
+  return std::string("its data cannot be read (") + zip_error_strerror(error) + ")";
+}
+
+// Entry `index`'s bytes, checked against the size its directory declares.
+base::Result<std::vector<uint8_t>, std::string> entry_bytes(zip_t* archive, zip_uint64_t index,
+                                                            zip_uint64_t size) {
+  if (size > largest_entry)
+    return base::failure("too large for a selection file (" + std::to_string(size) +
+                         " bytes; at most " + std::to_string(largest_entry) + ")");
+  const Entry entry(zip_fopen_index(archive, index, 0));
+  if (!entry) return base::failure(unreadable(zip_get_error(archive)));
+  std::vector<uint8_t> out(static_cast<size_t>(size));
+  zip_uint64_t got = 0;
+  while (got < size) {
+    const zip_int64_t n = zip_fread(entry.get(), out.data() + got, size - got);
+    if (n < 0) return base::failure(unreadable(zip_file_get_error(entry.get())));
+    if (n == 0) return base::failure(std::string("its data ends before its declared size"));
+    got += static_cast<zip_uint64_t>(n);
+  }
+  // One read past the end: libzip checks the CRC there, and more data is a lie about the size.
+  uint8_t more = 0;
+  const zip_int64_t past = zip_fread(entry.get(), &more, 1);
+  if (past < 0) return base::failure(unreadable(zip_file_get_error(entry.get())));
+  if (past > 0) return base::failure(std::string("its data runs past its declared size"));
   return out;
 }
 
 }  // namespace
 
 base::Result<std::vector<RoiLine>, std::string> parse_roi_set(std::span<const uint8_t> zip) {
-  // The end record, searched from the end over the longest comment a zip may hold.
-  size_t end = zip.size() < 22 ? std::string::npos : zip.size() - 22;
-  const size_t lowest = zip.size() > 22 + 65535 ? zip.size() - 22 - 65535 : 0;
-  while (end != std::string::npos && end >= lowest && le(zip, end, 4) != 0x06054b50)
-    end = end == 0 ? std::string::npos : end - 1;
-  if (end == std::string::npos || end < lowest)
-    return base::failure(std::string("not a zip archive of ImageJ selections"));
-  const Reader r{zip};
-  const uint32_t count = le(zip, end + 10, 2), directory = le(zip, end + 16, 4);
+  auto archive = open_archive(zip);
+  if (!archive) return base::failure(std::move(archive.error()));
+  zip_t* const z = archive->get();
+  const zip_int64_t count = zip_get_num_entries(z, 0);
+  if (count < 0) return base::failure(zip_failure(zip_get_error(z)));
   std::vector<RoiLine> lines;
-  size_t at = directory;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (!r.has(at, 46) || le(zip, at, 4) != 0x02014b50)
-      return base::failure(std::string("damaged zip archive: its directory breaks off"));
-    const uint32_t name_length = le(zip, at + 28, 2);
-    if (!r.has(at + 46, name_length))
-      return base::failure(std::string("damaged zip archive: its directory breaks off"));
-    std::string entry(zip.begin() + static_cast<ptrdiff_t>(at + 46),
-                      zip.begin() + static_cast<ptrdiff_t>(at + 46 + name_length));
-    auto bytes = entry_bytes(zip, le(zip, at + 42, 4), le(zip, at + 10, 2), le(zip, at + 20, 4),
-                             le(zip, at + 24, 4));
-    at += 46 + name_length + le(zip, at + 30, 2) + le(zip, at + 32, 2);
+  for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    // Raw names: the entry is named in messages and in %n as its bytes stand.
+    if (zip_stat_index(z, i, ZIP_FL_ENC_RAW, &st) != 0)
+      return base::failure(zip_failure(zip_get_error(z)));
+    if ((st.valid & ZIP_STAT_NAME) == 0 || (st.valid & ZIP_STAT_SIZE) == 0)
+      return base::failure(zip_failure(ZIP_ER_INCONS));
+    const std::string entry = st.name;
     if (!entry.empty() && entry.back() == '/') continue;  // a folder
+    auto bytes = entry_bytes(z, i, st.size);
     if (!bytes) return base::failure(entry + ": " + bytes.error());
     auto line = parse_imagej_roi(*bytes);
     if (!line) return base::failure(entry + ": " + line.error());

@@ -209,4 +209,20 @@ TEST(ImageJRoi, ASetGivesASlitForEachSelection) {
             velmora_test::read_png(folder + "/line.png").bytes);
 }
 
+// A damaged archive is refused with its cause, the entry named where one entry is at fault.
+TEST(ImageJRoi, ADamagedSetSaysWhy) {
+  const std::vector<uint8_t> roi = bytes_of({.line = {1, 2, 3, 4}});
+  const std::vector<uint8_t> whole = zip_of({{"a.roi", roi}}, true);
+  std::vector<uint8_t> cut(whole.begin(), whole.begin() + 40), flipped = whole, huge = whole;
+  flipped[30 + 5 + 20] ^= 0xff;  // inside the stored selection: its CRC no longer holds
+  const size_t directory = whole.size() - 22 - 46 - 5;
+  huge[directory + 24 + 2] = 0x20;  // the declared size becomes 2 MB and more
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {cut, "not a zip archive"}, {flipped, "a.roi: its data cannot be read"}, {huge, "a.roi: too large"}};
+  for (const auto& [zip, why] : cases) {
+    const auto set = scan::parse_roi_set(zip);
+    EXPECT_TRUE(!set && set.error().find(why) != std::string::npos) << why << ": " << (set ? "taken" : set.error());
+  }
+}
+
 }  // namespace
