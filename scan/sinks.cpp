@@ -58,11 +58,13 @@ class ImageFile : public Sink {
   TempOutput output_;
 };
 
-class HeldPng : public ImageFile {
+// An image held whole in memory, each strip laid into it as it comes, written at the end.
+class HeldImage : public ImageFile {
  public:
   using ImageFile::ImageFile;
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
+    if (auto within = check_sides(size); !within) return within;
     if (auto fits = check_image_size(size, available_memory()); !fits)
       return base::failure(failed(s_.output + ": " + fits.error()));
     if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
@@ -79,47 +81,31 @@ class HeldPng : public ImageFile {
     ++strips_;
     return {};
   }
+
+ protected:
+  // A format's own limits, checked before anything is held.
+  virtual base::Result<void, Error> check_sides(const ImageSize&) { return {}; }
+  StripImage image_;
+};
+
+class HeldPng : public HeldImage {
+ public:
+  using HeldImage::HeldImage;
+
   base::Result<void, Error> finish() override {
     if (base::Status ok = write_png(output_.stream(), image_, s_.threads, png_chunk_bytes, s_.stop);
         !ok)
       return base::failure(write_failed(s_, ok.error()));
     return {};
   }
-
- private:
-  StripImage image_;
 };
 
 // A JPEG or WebP, held whole and encoded at the end: for small images, within the
 // format's sides, which are checked before anything is decoded.
-class HeldCoded : public ImageFile {
+class HeldCoded : public HeldImage {
  public:
-  HeldCoded(const SinkSetting& s, bool webp) : ImageFile(s), webp_(webp) {}
+  HeldCoded(const SinkSetting& s, bool webp) : HeldImage(s), webp_(webp) {}
 
-  base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
-    const int64_t limit = webp_ ? webp_max_side : jpeg_max_side;
-    if (size.width > limit || size.height > limit)
-      return base::failure(failed(
-          s_.output + ": the image would be " + std::to_string(size.width) + " x " +
-          std::to_string(size.height) + " pixels, more than " + (webp_ ? "WebP" : "JPEG") +
-          " allows (" + std::to_string(limit) + " a side); use a .dzi OUTPUT, or --pyramid "
-          "with a .tif OUTPUT, for an image of any length"));
-    if (auto fits = check_image_size(size, available_memory()); !fits)
-      return base::failure(failed(s_.output + ": " + fits.error()));
-    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
-    if (auto had = image_.allocate(size); !had)
-      return base::failure(failed(s_.output + ": " + had.error() +
-                                  "; use --every or a shorter range"));
-    return allocate_strip(s_, strip_of(s_, size), strip);
-  }
-  base::Result<void, Error> take(const Laid& laid) override {
-    const StripImage& strip = laid.strip;
-    strips::place_strip(strip.view(), image_.plane(),
-                        strips::ExactStrip{s_.cut, strip.size().pixel_bytes, 0, s_.strip_lines},
-                        laid.k);
-    ++strips_;
-    return {};
-  }
   base::Result<void, Error> finish() override {
     const ImageSize& size = image_.size();
     const TilePixels pixels{image_.row(0), size.width, size.height, image_.stride(),
@@ -132,9 +118,20 @@ class HeldCoded : public ImageFile {
     return {};
   }
 
+ protected:
+  base::Result<void, Error> check_sides(const ImageSize& size) override {
+    const int64_t limit = webp_ ? webp_max_side : jpeg_max_side;
+    if (size.width > limit || size.height > limit)
+      return base::failure(failed(
+          s_.output + ": the image would be " + std::to_string(size.width) + " x " +
+          std::to_string(size.height) + " pixels, more than " + (webp_ ? "WebP" : "JPEG") +
+          " allows (" + std::to_string(limit) + " a side); use a .dzi OUTPUT, or --pyramid "
+          "with a .tif OUTPUT, for an image of any length"));
+    return {};
+  }
+
  private:
   bool webp_;
-  StripImage image_;
 };
 
 class StreamedPng : public ImageFile {
