@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/stop_signals.h"
 #include "decode/av_error.h"
 
 namespace decode {
@@ -46,7 +47,11 @@ Opening<CodecPtr> open_decoder(const AVStream* stream, int threads) {
   codec->max_pixels = picture_budget(stream->codecpar->width, stream->codecpar->height);
   if (threads > 1) codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   if (stream->codecpar->codec_id == AV_CODEC_ID_FFV1) codec->get_buffer2 = cleared_buffer;
-  if (int err = avcodec_open2(codec.get(), decoder, nullptr); err < 0)
+  const int err = [&] {
+    const base::StopSignalsHeld held;  // the decoder's threads leave stop signals to the reader
+    return avcodec_open2(codec.get(), decoder, nullptr);
+  }();
+  if (err < 0)
     return open_failure(OpenProblem::not_media, av_error_text("cannot open the decoder", err));
   return codec;
 }

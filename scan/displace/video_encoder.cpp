@@ -13,6 +13,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "base/stop_signals.h"
 #include "base/text.h"
 #include "decode/av_error.h"
 #include "decode/ffmpeg_handles.h"
@@ -155,7 +156,10 @@ base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
   for (const auto& [key, value] : setting.options) av_dict_set(&given, key.c_str(), value.c_str(), 0);
   std::unique_ptr<AVDictionary, DictDeleter> held(given);
   AVDictionary* left = held.release();
-  const int opened = avcodec_open2(c, codec, &left);
+  const int opened = [&] {
+    const base::StopSignalsHeld held;
+    return avcodec_open2(c, codec, &left);
+  }();
   held.reset(left);
   if (opened < 0)
     return base::failure(av_error_text("--codec " + setting.codec + ": cannot open the encoder", opened));

@@ -41,7 +41,11 @@ x_server_start() {
   [ "$(wc -l <"$work/display")" -ge 1 ] || fail "Xvfb named no display in 10 s"
   export DISPLAY=":$(head -n 1 "$work/display")"
   unset XAUTHORITY WAYLAND_DISPLAY
-  xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connection"
+  for _ in $(seq 50); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  fail "Xvfb on $DISPLAY takes no connection: $(cat "$work/xvfb.log")"
 }
 
 # Switches to another program of the build for the next start_program.
