@@ -195,16 +195,26 @@ void print_tables(const std::vector<Workload>& workloads) {
   }
 }
 
+// The memory runs' two MJPEG clips of 640 x 360: 1500 frames and 4x as many.
+struct ClipPair {
+  clipwriter::ClipSpec spec{
+      .width = 640, .height = 360, .frames = 1500, .fps_num = 25, .codec = clipwriter::Codec::mjpeg};
+  clipwriter::ClipSpec longer_spec = [this] {
+    clipwriter::ClipSpec longer = spec;
+    longer.frames = 4 * spec.frames;
+    return longer;
+  }();
+  std::string clips[2] = {clip("mjpeg-360p-1500.avi", spec), clip("mjpeg-360p-6000.avi", longer_spec)};
+};
+
 // A TIFF holds one band of tiles, whatever the clip's length: for either cut the peak
 // memory of a run on a clip 4x as long stays within 1.1x. The PNG of the same runs, which
 // holds the whole image, shows what is saved.
 void print_tiff_memory(int repetitions) {
-  const clipwriter::ClipSpec spec{
-      .width = 640, .height = 360, .frames = 1500, .fps_num = 25, .codec = clipwriter::Codec::mjpeg};
-  clipwriter::ClipSpec longer_spec = spec;
-  longer_spec.frames = 4 * spec.frames;
-  const std::string clips[] = {clip("mjpeg-360p-1500.avi", spec),
-                               clip("mjpeg-360p-6000.avi", longer_spec)};
+  const ClipPair pair;
+  const clipwriter::ClipSpec& spec = pair.spec;
+  const clipwriter::ClipSpec& longer_spec = pair.longer_spec;
+  const std::string* clips = pair.clips;
   std::printf("\n| run, slit of 4 lines | peak memory, %d frames | %d frames | ratio | goal |\n",
               spec.frames, longer_spec.frames);
   std::printf("|---|---|---|---|---|\n");
@@ -232,12 +242,10 @@ void print_tiff_memory(int repetitions) {
 // one 4x as long (goal at most 1.1x). A wide slit makes the writing, not the decoding, the
 // larger part of the work: 64 columns a frame, 96000 x 360 pixels from the shorter clip.
 void print_zoom(int repetitions) {
-  const clipwriter::ClipSpec spec{
-      .width = 640, .height = 360, .frames = 1500, .fps_num = 25, .codec = clipwriter::Codec::mjpeg};
-  clipwriter::ClipSpec longer_spec = spec;
-  longer_spec.frames = 4 * spec.frames;
-  const std::string clips[] = {clip("mjpeg-360p-1500.avi", spec),
-                               clip("mjpeg-360p-6000.avi", longer_spec)};
+  const ClipPair pair;
+  const clipwriter::ClipSpec& spec = pair.spec;
+  const clipwriter::ClipSpec& longer_spec = pair.longer_spec;
+  const std::string* clips = pair.clips;
   struct Kind {
     const char* what;
     std::vector<std::string> options;
