@@ -175,10 +175,12 @@ void fuzz_names(std::string_view input) {
             "a listing that fails says why in one line");
     return;
   }
+  // "." and ".." name folders too: their files are listed under the name as given.
+  const std::string home = kind == scan::SequenceKind::folder ? named + "/" : prefix;
   const std::vector<std::string>& names = *listed;
   for (size_t i = 0; i < names.size(); ++i) {
     const std::string& path = names[i];
-    require(path.starts_with(prefix) && path.find('/', prefix.size()) == std::string::npos,
+    require(path.starts_with(home) && path.find('/', home.size()) == std::string::npos,
             "a listing holds files of its folder only");
     require(fs::is_regular_file(path), "a listing holds files only");
     require(i == 0 || scan::natural_less(names[i - 1], path),
