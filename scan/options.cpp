@@ -929,8 +929,10 @@ std::vector<Options> each_slit(const Options& o) {
       one.lines.push_back(o.lines[index]);
     else
       one.slit = o.slits[index];
-    // %n: a selection's own name (--roi), in OUTPUT and the timeline alike.
-    const bool named = one.output.find("%n") != std::string::npos;
+    // %n: a selection's own name (--roi), in OUTPUT and the timeline alike. %d numbers
+    // whenever it is there, and a slit without a selection has no name to give.
+    const bool named = line && one.output.find("%d") == std::string::npos &&
+                       one.output.find("%n") != std::string::npos;
     const std::string mark = named ? "%n" : "%d";
     const std::string fill = named ? one.lines.front().name : std::to_string(n + 1);
     if (const size_t at = one.output.find(mark); at != std::string::npos) one.output.replace(at, 2, fill);

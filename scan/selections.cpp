@@ -81,7 +81,7 @@ base::Result<Options, std::string> with_selections(const Options& o) {
   });
   if (!sets || o.output.empty()) return read;
   const bool numbered = o.output.find("%d") != std::string::npos;
-  const bool named = o.output.find("%n") != std::string::npos;
+  const bool named = !numbered && o.output.find("%n") != std::string::npos;
   if (read.order.size() > 1 && !numbered && !named)
     return base::failure(o.output + ": several slits need %d or %n in OUTPUT");
   if (read.order.size() <= 1 && (numbered || named))

@@ -99,6 +99,17 @@ TEST(ScanOptions, StreamOptionsAreKeptAsGiven) {
   EXPECT_EQ(p.options.flush.strips, 100);
 }
 
+// Several slits' images never share a name, whatever else OUTPUT holds beside %d.
+TEST(ScanOptions, EachSlitsImageHasItsOwnName) {
+  for (const std::string output : {"o%d.png", "o%d-%n.png", "o%n-%d.png"}) {
+    const scan::Parsed parsed = parse({"--slit", "1", "--slit", "2", "--line", "1,2,3,4", "a", output});
+    ASSERT_EQ(parsed.action, Action::run) << output;
+    std::set<std::string> names;
+    for (const scan::Options& each : scan::each_slit(parsed.options)) names.insert(each.output);
+    EXPECT_EQ(names.size(), 3u) << output;
+  }
+}
+
 TEST(ScanOptions, HelpAndVersionNeedNoFiles) {
   EXPECT_EQ(parse({"--help"}).action, Action::help);
   EXPECT_EQ(parse({"-h"}).action, Action::help);
