@@ -58,12 +58,11 @@ failures = []
 try:
     port = next(m.group(1) for line in browser.stderr if (m := re.search(r"ws://[^:]+:(\d+)/", line)))
     page = next(t for t in json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list")) if t["type"] == "page")
-    ws, calls = websocket.create_connection(page["webSocketDebuggerUrl"], suppress_origin=True), [0]
+    ws = websocket.create_connection(page["webSocketDebuggerUrl"], suppress_origin=True)
 
     def call(method, **params):
-        calls[0] += 1
-        ws.send(json.dumps({"id": calls[0], "method": method, "params": params}))
-        while (reply := json.loads(ws.recv())).get("id") != calls[0]:
+        ws.send(json.dumps({"id": 1, "method": method, "params": params}))
+        while (reply := json.loads(ws.recv())).get("id") != 1:  # events are not asked for
             pass
         return reply.get("result", {})
 
@@ -71,10 +70,10 @@ try:
         return call("Runtime.evaluate", expression=expression, returnByValue=True, awaitPromise=True).get("result", {}).get("value")
 
     def view(how):
-        """Sets the view and waits until every tile it needs is drawn."""
-        js(f"velmoraViewer.viewport.{how}")
+        """Sets the view (once the page has made its viewer) and waits until its tiles are drawn."""
         for _ in range(200):
-            if js("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(velmoraViewer.world.getItemAt(0).getFullyLoaded()))))"):
+            js(f"velmoraViewer.viewport.{how}")
+            if js("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(window.velmoraViewer && velmoraViewer.world.getItemCount() && velmoraViewer.world.getItemAt(0).getFullyLoaded()))))"):
                 return png_pixels(__import__("base64").b64decode(call("Page.captureScreenshot", format="png")["data"]))
             time.sleep(0.05)
         sys.exit("the tiles did not load")
@@ -84,10 +83,6 @@ try:
         return int(p[0]), int(p[1])
 
     call("Emulation.setDeviceMetricsOverride", width=400, height=300, deviceScaleFactor=1, mobile=False)
-    for _ in range(200):
-        if js("!!(window.velmoraViewer && velmoraViewer.world.getItemCount())"):
-            break
-        time.sleep(0.05)
     column = 777  # in the fourth column of tiles at the deepest level
     cases = [("whole image", "goHome(true)", [(x, 24) for x in (40, 260, 500, 760, 960)], (1, 2)),
              ("deepest level", f"zoomTo(velmoraViewer.viewport.imageToViewportZoom(8), null, true); "
