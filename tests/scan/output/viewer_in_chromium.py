@@ -4,7 +4,7 @@ what it draws at the deepest level and over the whole image is the image's own p
 there, and the pointer over a column shows that column's row of the timeline.
 77 (skipped) without Chromium or python3-websocket, unless CI=true.
   viewer_in_chromium.py VELMORA_SCAN VELMORA_CLIPGEN"""
-import json, os, re, shutil, subprocess, sys, tempfile, time, urllib.request, zlib
+import base64, json, os, re, shutil, subprocess, sys, tempfile, time, urllib.request
 from datetime import datetime
 
 try:
@@ -17,25 +17,12 @@ if websocket is None or chromium is None:
     sys.exit(1 if os.environ.get("CI") == "true" else 77)
 
 
-def png_pixels(data):
-    """Rows of (r, g, b) of an 8-bit RGB or RGBA PNG."""
-    width, height, _, colour = (int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big"), data[24], data[25])
-    chunks, at = b"", 8
-    while at < len(data):
-        size, kind = int.from_bytes(data[at:at + 4], "big"), data[at + 4:at + 8]
-        chunks += data[at + 8:at + 8 + size] if kind == b"IDAT" else b""
-        at += size + 12
-    raw, bpp, rows, prior = zlib.decompress(chunks), 4 if colour == 6 else 3, [], bytearray(width * (4 if colour == 6 else 3))
-    for y in range(height):
-        line = raw[y * (len(prior) + 1):(y + 1) * (len(prior) + 1)]
-        kind, row = line[0], bytearray(line[1:])
-        for i in range(len(row)):
-            a, b, c = row[i - bpp] if i >= bpp else 0, prior[i], prior[i - bpp] if i >= bpp else 0
-            p = a + b - c
-            row[i] = (row[i] + [0, a, b, (a + b) // 2, a if abs(p - a) <= min(abs(p - b), abs(p - c)) else b if abs(p - b) <= abs(p - c) else c][kind]) & 255
-        rows.append([tuple(row[x * bpp:x * bpp + 3]) for x in range(width)])
-        prior = row
-    return rows
+def png_pixels(png):
+    """The colour (r, g, b) at (x, y) of a PNG, as FFmpeg decodes it."""
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-f", "png_pipe", "-i", "-", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         input=png, capture_output=True, check=True).stdout
+    width = int.from_bytes(png[16:20], "big")
+    return lambda x, y: tuple(raw[3 * (y * width + x):3 * (y * width + x) + 3])
 
 
 scan, clipgen = sys.argv[1:3]
@@ -74,7 +61,7 @@ try:
         for _ in range(200):
             js(f"velmoraViewer.viewport.{how}")
             if js("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(window.velmoraViewer && velmoraViewer.world.getItemCount() && velmoraViewer.world.getItemAt(0).getFullyLoaded()))))"):
-                return png_pixels(__import__("base64").b64decode(call("Page.captureScreenshot", format="png")["data"]))
+                return png_pixels(base64.b64decode(call("Page.captureScreenshot", format="png")["data"]))
             time.sleep(0.05)
         sys.exit("the tiles did not load")
 
@@ -92,7 +79,7 @@ try:
         shot = view(how)
         for x, y in points:
             sx, sy = screen(x + 0.5, y + 0.5)
-            drawn, own = shot[sy][sx], image[y][x]
+            drawn, own = shot(sx, sy), image(x, y)
             if any(abs(drawn[c] - own[c]) > 4 for c in channels):
                 failures.append(f"{name}: column {x} row {y} drawn {drawn}, the image has {own}")
     pointed = column + 2
