@@ -59,6 +59,9 @@ velmora_gzip(${CMAKE_BINARY_DIR}/doc/changelog ${CMAKE_BINARY_DIR}/doc/changelog
 add_custom_target(velmora_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
 install(FILES ${VELMORA_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# velmora-scan carries OpenSeadragon's script for --viewer's pages: its licence goes with it.
+install(FILES ${PROJECT_SOURCE_DIR}/third_party/openseadragon/LICENSE.txt
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME openseadragon-LICENSE.txt)
 
 # ---- the programs -------------------------------------------------------------------------
 # A program is an executable target with a manual page in docs/man/. They are gathered once

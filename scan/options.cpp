@@ -204,6 +204,25 @@ base::Status parse_bound(std::string_view name, std::string_view value, TimeBoun
   return base::failure(bound.text + ": not a time such as 2026-12-07T22:15:00 or 22:15");
 }
 
+// An ISO time, or seconds with an optional minus sign (six decimals at most count).
+base::Status parse_time_origin(std::string_view value, TimeOrigin& origin) {
+  origin = TimeOrigin{true, parse_iso_time(std::string(value)), 0, option_text("time-origin", value)};
+  if (origin.clock) return {};
+  const bool minus = value.starts_with('-');
+  const std::string_view number = value.substr(minus ? 1 : 0);
+  const size_t dot = number.find('.');
+  int64_t whole = 0;
+  if (base::plain_decimal(number) && number.front() != '.' &&
+      whole_number(number.substr(0, dot), whole) && whole < int64_t{1} << 40) {
+    size_t at = dot == std::string_view::npos ? number.size() : dot + 1;
+    const int64_t micros = whole * 1000000 + base::fraction_micros(number, at);
+    origin.micros = minus ? -micros : micros;
+    return {};
+  }
+  return base::failure(origin.text +
+                       ": not a time such as 2026-12-07T18:00:00 or seconds such as 12.5");
+}
+
 base::Status parse_idle(std::string_view value, Options& o) {
   o.idle_text = option_text("idle", value);
   const std::optional<double> seconds = parse_duration(std::string(value));
@@ -411,6 +430,23 @@ const OptionRow rows[] = {
        o.quality = static_cast<int>(q);
        return {};
      },
+     .short_gap = true},
+    {.name = "viewer",
+     .help = "with a Deep Zoom OUTPUT: NAME.html beside NAME.dzi, a page\n"
+             "that shows the image (its script in NAME_viewer/, nothing\n"
+             "from the network; from a folder or any web server) and,\n"
+             "under the pointer, the strip and, with --timeline, its\n"
+             "frame, clock and seconds\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.viewer); },
+     .short_gap = true},
+    {.name = "time-origin",
+     .value = "TIME",
+     .help = "with --viewer and --timeline: the page also shows each\n"
+             "strip's time from TIME (a race's start): an ISO time\n"
+             "such as 2026-12-07T18:00:00.5 (with a zone, reckoned in\n"
+             "UTC against clocks that have one), or seconds on the\n"
+             "timeline's clock such as 12.5 or -3\n",
+     .apply = [](std::string_view v, Options& o) { return parse_time_origin(v, o.time_origin); },
      .short_gap = true},
     {.name = "decoder",
      .value = "auto|ffmpeg",
@@ -723,6 +759,15 @@ base::Status watch_fits(const Options& o) {
   return {};
 }
 
+// The page's times are the timeline's: an origin needs both.
+base::Status viewer_fits(const Options& o) {
+  if (o.time_origin.given && !o.viewer)
+    return base::failure(o.time_origin.text + ": only with --viewer");
+  if (o.time_origin.given && o.timeline.empty())
+    return base::failure(o.time_origin.text + ": the page's times are the timeline's; give --timeline too");
+  return {};
+}
+
 base::Status bin_or_every(const Options& o) {
   if (o.bin > 0 && o.every != 1)
     return base::failure(o.bin_text + " and --every: give one or the other");
@@ -877,7 +922,7 @@ Parsed parse_options(const std::vector<std::string>& args) {
   }
   if (parsed.action != Parsed::Action::run) return parsed;
   Options& o = parsed.options;
-  for (base::Status (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every, watch_fits})
+  for (base::Status (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every, watch_fits, viewer_fits})
     if (base::Status fits = check(o); !fits) return usage_error(fits.error());
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
   if (base::Status taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)

@@ -3,6 +3,7 @@
 // or a TIFF).
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "scan/displace/delays.h"
 #include "scan/slit/slit_request.h"
 #include "scan/time/picture_clock.h"
+#include "scan/time/timeline.h"
 #include "scan/output/deep_zoom.h"
 #include "scan/output/tiff_output.h"
 #include "strips/strip_lines.h"
@@ -40,6 +42,15 @@ struct TimeBound {
   bool given = false;
   bool time_of_day = false;
   int64_t civil_micros = 0;  // the ISO time's, or the time of day's from midnight
+  std::string text;
+};
+
+// --time-origin: the moment the viewer page's times count from: a clock time, or seconds on
+// the run's clock (the timeline's seconds).
+struct TimeOrigin {
+  bool given = false;
+  std::optional<WallTime> clock;  // an ISO time; none: `micros` from the clip's start
+  int64_t micros = 0;
   std::string text;
 };
 
@@ -79,6 +90,8 @@ struct Options {
   std::string tile_format_text;               // "--tile-format png" when given
   int quality = 90;                           // JPEG's, 1 to 100
   std::string quality_text;                   // "--quality 80" when given
+  bool viewer = false;     // --viewer: NAME.html beside a Deep Zoom OUTPUT
+  TimeOrigin time_origin;  // --time-origin: the page's times counted from it
   bool ticks = false;      // --ticks: a band of time marks beside the image
   std::string input_format;  // --format: FFmpeg's demuxer or device for INPUT
   std::vector<std::pair<std::string, std::string>> input_options;  // --input-option KEY=VALUE

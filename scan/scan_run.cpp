@@ -9,6 +9,7 @@
 #include "scan/plan.h"
 #include "scan/sinks.h"
 #include "scan/video_run.h"
+#include "scan/viewer_page.h"
 
 #include <algorithm>
 #include <csignal>
@@ -276,6 +277,15 @@ Step Run::check_outputs() {
                   dzi_files_folder(o_.output) + ": already exists; use --force to overwrite it");
   if (!o_.timeline.empty())
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+  if (o_.viewer && format_ != Format::dzi)
+    return fail(ExitStatus::usage, "--viewer: only for a Deep Zoom OUTPUT (.dzi)");
+  if (o_.viewer) {
+    if (base::Status ok = check_output(viewer_page_path(o_.output), o_.force); !ok)
+      return fail(ExitStatus::failed, ok.error());
+    if (struct stat st {}; !o_.force && lstat(viewer_folder(o_.output).c_str(), &st) == 0)
+      return fail(ExitStatus::failed,
+                  viewer_folder(o_.output) + ": already exists; use --force to overwrite it");
+  }
   return {};
 }
 
@@ -375,9 +385,24 @@ Step Run::prepare_sinks() {
   for (auto& sink : sinks_)
     if (auto ready = sink->begin(plan_.size, image_); !ready) return base::failure(ready.error());
   if (Step bad = draw_ticks(); !bad) return bad;
-  if (!o_.timeline.empty() && !take_)
+  // An origin on the clock needs strips that have one.
+  if (o_.viewer && o_.time_origin.clock && !plan_.records.empty() &&
+      std::none_of(plan_.records.begin(), plan_.records.end(),
+                   [](const StripRecord& r) { return r.clock.has_value(); }))
+    return fail(ExitStatus::usage, o_.time_origin.text + ": " + o_.input +
+                                       " has no clock; give the origin in seconds");
+  const Sink* timeline = nullptr;
+  if (!o_.timeline.empty() && !take_) {
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
                                    [this] { return timeline_head(); }));
+    timeline = sinks_.back().get();
+  }
+  // After the timeline, whose records it shows, and after the tiles, which it shows.
+  if (o_.viewer && !take_ && format_ == Format::dzi) {
+    sinks_.push_back(viewer_sink(setting, timeline, o_.time_origin));
+    if (auto ready = sinks_.back()->begin(plan_.size, image_); !ready)
+      return base::failure(ready.error());
+  }
   return {};
 }
 

@@ -11,6 +11,7 @@
 #include "scan/output/tiff_output.h"
 #include "scan/output/tiff_pyramid.h"
 #include "scan/output/tile_codec.h"
+#include "scan/viewer_page.h"
 
 namespace scan {
 namespace {
@@ -281,6 +282,86 @@ class DeepZoomSink : public ImageFile {
   std::unique_ptr<DeepZoom> zoom_;
 };
 
+// The page and its scripts: the scripts' folder lands before the page that loads them.
+class ViewerPage : public Sink {
+ public:
+  ViewerPage(const SinkSetting& s, const Sink* timeline, TimeOrigin origin)
+      : s_(s),
+        timeline_(timeline),
+        origin_(std::move(origin)),
+        page_(viewer_page_path(s.output)),
+        scripts_(viewer_folder(s.output)) {}
+
+  base::Result<void, Error> begin(const ImageSize& size, StripImage&) override {
+    size_ = size;
+    return {};
+  }
+  base::Result<void, Error> take(const Laid&) override {
+    ++strips_;
+    return {};
+  }
+  base::Result<void, Error> finish() override {
+    if (base::Status ok = page_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = scripts_.create(); !ok) return base::failure(failed(ok.error()));
+    const bool rows = s_.cut == Cut::horizontal;
+    const std::vector<StripRecord>* records = timeline_ ? timeline_->records() : nullptr;
+    const std::string strips = viewer_strips(records, s_.strip_lines,
+                                             rows ? size_.height : size_.width, rows, origin_);
+    for (const auto& [name, text] :
+         {std::pair{"openseadragon.min.js", openseadragon_script()},
+          std::pair{"strips.js", std::string_view(strips)}})
+      if (base::Status ok = write_whole(scripts_.temp_path() + "/" + name, text); !ok)
+        return base::failure(failed(scripts_.target() + "/" + name + ": " + ok.error()));
+    const std::string page = viewer_page(s_.output, size_, s_.tile_format);
+    if (std::fwrite(page.data(), 1, page.size(), page_.stream()) != page.size())
+      return base::failure(failed(page_.target() + ": cannot write (" + std::strerror(errno) + ")"));
+    return {};
+  }
+  base::Result<void, Error> seal() override {
+    if (base::Status ok = scripts_.seal(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = page_.seal(); !ok) return base::failure(failed(ok.error()));
+    return {};
+  }
+  TempOutput* file() override { return &page_; }
+  bool replaces() const override { return s_.force; }
+  base::Status commit() override {
+    if (base::Status ok = scripts_.commit(replaces()); !ok) return ok;
+    base::Status ok = page_.commit(replaces());
+    if (!ok) take_back_scripts();
+    return ok;
+  }
+  void take_back() override {
+    std::remove(page_.target().c_str());
+    take_back_scripts();
+  }
+  void discard() override {
+    scripts_.discard();
+    page_.discard();
+  }
+
+ private:
+  static base::Status write_whole(const std::string& path, std::string_view text) {
+    std::FILE* file = std::fopen(path.c_str(), "wbe");
+    if (file == nullptr) return base::failure("cannot write (" + std::string(std::strerror(errno)) + ")");
+    const bool wrote = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int code = errno;
+    if (std::fclose(file) != 0 || !wrote)
+      return base::failure("cannot write (" + std::string(std::strerror(wrote ? errno : code)) + ")");
+    return {};
+  }
+  void take_back_scripts() {
+    std::error_code ignored;
+    std::filesystem::remove_all(scripts_.target(), ignored);
+  }
+
+  SinkSetting s_;
+  const Sink* timeline_;
+  TimeOrigin origin_;
+  TempOutput page_;
+  TempFolder scripts_;
+  ImageSize size_;
+};
+
 class Taker : public Sink {
  public:
   explicit Taker(std::function<base::Result<void, Error>(const Laid&)> take)
@@ -319,6 +400,7 @@ class TimelineFile : public Sink {
   // so that a failure leaves neither file.
   base::Result<void, Error> finish() override {
     const std::vector<StripRecord>& records = records_.finish(strips_);
+    finished_ = &records;
     if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
     const std::string text = timeline_format(path_) == TimelineFormat::json
                                  ? timeline_json(head_(), records)
@@ -334,9 +416,11 @@ class TimelineFile : public Sink {
     return {};
   }
   bool lands_first() const override { return true; }
+  const std::vector<StripRecord>* records() const override { return finished_; }
 
  private:
   SinkSetting s_;
+  const std::vector<StripRecord>* finished_ = nullptr;
   std::string path_;
   TempOutput output_;
   StripRecords records_;
@@ -365,6 +449,9 @@ std::unique_ptr<Sink> tiff_pyramid(const SinkSetting& s) {
 }
 std::unique_ptr<Sink> deep_zoom(const SinkSetting& s) {
   return std::make_unique<DeepZoomSink>(s);
+}
+std::unique_ptr<Sink> viewer_sink(const SinkSetting& s, const Sink* timeline, TimeOrigin origin) {
+  return std::make_unique<ViewerPage>(s, timeline, std::move(origin));
 }
 std::unique_ptr<Sink> held_jpeg(const SinkSetting& s) {
   return std::make_unique<HeldCoded>(s, false);

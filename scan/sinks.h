@@ -87,6 +87,9 @@ class Sink {
   }
   // Strips taken so far.
   int64_t strips() const { return strips_; }
+  // The strips' records as its file states them, once finished; null for a sink that
+  // writes none.
+  virtual const std::vector<StripRecord>* records() const { return nullptr; }
 
  protected:
   int64_t strips_ = 0;
@@ -105,6 +108,12 @@ std::unique_ptr<Sink> held_jpeg(const SinkSetting& setting);
 std::unique_ptr<Sink> held_webp(const SinkSetting& setting);
 // Deep Zoom: NAME.dzi and its tiles in NAME_files, both renamed at the end.
 std::unique_ptr<Sink> deep_zoom(const SinkSetting& setting);
+
+// --viewer: NAME.html beside NAME.dzi, its scripts in NAME_viewer; both land after the
+// tiles. `timeline`: the sink whose records the page shows (finished before this one), or
+// null: the page shows only the strip numbers.
+std::unique_ptr<Sink> viewer_sink(const SinkSetting& setting, const Sink* timeline,
+                                  TimeOrigin origin);
 
 // An image whose size is known only at the end (an input of unknown length), or written
 // again and again while it grows (--flush): its strips are held, and it is made when

@@ -40,12 +40,6 @@ void civil_from_days(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
 
 int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
-std::string six_decimals(double seconds) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.6f", seconds);
-  return text;
-}
-
 const char* note_text(StripNote note) {
   switch (note) {
     case StripNote::repeat:
@@ -117,7 +111,7 @@ std::string json_string(const std::string& text) {
 }
 
 std::string seconds_text(const StripRecord& record, const char* none) {
-  return record.seconds ? six_decimals(*record.seconds) : none;
+  return record.seconds ? timeline_seconds(*record.seconds) : none;
 }
 
 std::string clock_text(const StripRecord& record) {
@@ -195,6 +189,12 @@ std::optional<WallTime> parse_iso_time(const std::string& text) {
     return std::nullopt;
   time.offset_minutes = (text[at] == '-' ? -1 : 1) * (hours * 60 + minutes);
   return time;
+}
+
+std::string timeline_seconds(double seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.6f", seconds);
+  return text;
 }
 
 std::optional<TimelineFormat> timeline_format(const std::string& path) {

@@ -61,6 +61,9 @@ enum class TimelineFormat { csv, json };
 // By the name's ending, .csv or .json in any case; nothing otherwise.
 std::optional<TimelineFormat> timeline_format(const std::string& path);
 
+// A strip's seconds as the timeline writes them: six decimals.
+std::string timeline_seconds(double seconds);
+
 std::string timeline_csv(const std::vector<StripRecord>& records);
 // Names are bytes: a byte that is not part of valid UTF-8 is written as \udcXX (XX the
 // byte), as Python's surrogateescape reads it, so that every JSON reader takes the file.

@@ -201,6 +201,25 @@ TEST(ScanErrors, EachBadInputHasItsMessageAndStatusAndLeavesNoFile) {
       {{"--quality", "0", in.good, out_folder + "/streak.dzi"},
        2,
        "velmora-scan: --quality 0: must be a whole number from 1 to 100"},
+      {{"--viewer", in.good, out_folder + "/streak.png"},
+       2,
+       "velmora-scan: --viewer: only for a Deep Zoom OUTPUT (.dzi)"},
+      {{"--time-origin", "3", in.good, out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --time-origin 3: only with --viewer"},
+      {{"--viewer", "--time-origin", "3", in.good, out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --time-origin 3: the page's times are the timeline's; give --timeline too"},
+      {{"--viewer", "--timeline", out_folder + "/t.csv", "--time-origin", "18:00", in.good,
+        out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --time-origin 18:00: not a time such as 2026-12-07T18:00:00 or seconds "
+       "such as 12.5"},
+      {{"--viewer", "--timeline", out_folder + "/t.csv", "--time-origin", "2026-12-07T18:00:00",
+        in.good, out_folder + "/streak.dzi"},
+       2,
+       "velmora-scan: --time-origin 2026-12-07T18:00:00: " + in.good +
+           " has no clock; give the origin in seconds"},
       {{in.good, in.folder_input + ".dzi"}, 1,
        "velmora-scan: " + in.folder_input + "_files: already exists; use --force to overwrite it"},
       {{in.good, in.folder_input + ".tif"}, 1,
@@ -541,6 +560,7 @@ TEST(ScanErrors, InterruptedHalfWayLeavesNothing) {
                         Case{SIGINT, false, pyramid("vertical"), "streak.tif"},
                         Case{SIGINT, false, pyramid("horizontal"), "streak.tif"},
                         Case{SIGINT, false, {"--slit", "0:4"}, "streak.dzi"},
+                        Case{SIGINT, false, {"--slit", "0:4", "--viewer"}, "streak.dzi"},
                         Case{SIGINT, false, {"--flush", "20"}, "streak.png", true}}) {
     SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignored ? ", ignored " : " ") +
                  testing::PrintToString(c.options) + " " + c.output);
