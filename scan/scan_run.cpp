@@ -9,6 +9,7 @@
 #include "scan/plan.h"
 #include "scan/sinks.h"
 #include "scan/video_run.h"
+#include "scan/nights.h"
 
 #include <algorithm>
 #include <csignal>
@@ -798,6 +799,7 @@ int default_threads() {
 base::Result<void, Error> run(const Request& given, Reporter& reporter,
                               const Stopping& stopping) {
   if (makes_video(given)) return run_video(given, reporter, stopping);
+  if (given.nights) return run_nights(given, reporter, stopping);
   std::vector<Made> made;
   return run_request(given, reporter, stopping, made);
 }
