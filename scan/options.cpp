@@ -773,8 +773,9 @@ base::Status nights_fit(const Options& o) {
     return {};
   }
   if (o.bins < 1 || o.bins > 100000)
-    return base::failure((o.bin_text.empty() ? std::string("--nights") : o.bin_text) +
-                         ": --nights needs --bin N, a whole number of bins from 1 to 100000");
+    return base::failure(o.bin_text.empty()
+                             ? std::string("--nights: needs --bin N, a whole number of bins")
+                             : o.bin_text + ": --nights takes a whole number of bins, 1 to 100000");
   const std::pair<bool, const char*> not_for_nights[] = {
       {o.watch, "--watch"}, {o.video, "--video"}, {!o.order.empty(), "--slit, --line and --roi"},
       {o.every != 1, "--every"}, {o.from.given || o.to.given, "--from and --to"},
@@ -1006,6 +1007,7 @@ std::string help_text(int default_threads) {
   return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
        velmora-scan [options] INPUT OUTPUT.tif
        velmora-scan [options] INPUT OUTPUT.dzi
+       velmora-scan --nights --bin N [options] NIGHTS OUTPUT.png
 Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
 lays the strips side by side into one streak image, a PNG, (OUTPUT ending in .tif or
 .tiff) a tiled TIFF, (.dzi) Deep Zoom tiles, or (.jpg, .jpeg, .webp) a JPEG or WebP.
