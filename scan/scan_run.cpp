@@ -471,6 +471,11 @@ const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
   if (o_.bin > 0)
     while (picture != nullptr && frame < plan_.strip_frames.frames[k] && abandon_asked() == 0)
       picture = clip_->next(frame);
+  // A watched folder's odd image is named as it arrives, not only counted at the end.
+  for (const std::string& line : clip_->news()) {
+    progress_->clear();
+    say(line);
+  }
   return picture;
 }
 
