@@ -8,6 +8,8 @@
 #include <optional>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "base/text.h"
 #include "scan/input/image_list.h"
 #include "scan/output/output_file.h"
@@ -330,6 +332,10 @@ std::string LongView::timeline_text() const {
 base::Result<void, Error> LongView::run() {
   if (output_format(o_.output) != Format::png)
     return base::failure(Error{ExitStatus::usage, o_.output + ": the long view is written as a PNG (.png)"});
+  if (struct stat st {}; o_.skip_existing && stat(o_.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    warn(o_.output + ": exists; skipped (--skip-existing)");
+    return {};
+  }
   if (base::Status ok = check_output(o_.output, o_.force); !ok)
     return base::failure(Error{ExitStatus::failed, ok.error()});
   if (!o_.timeline.empty())

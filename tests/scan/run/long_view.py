@@ -124,6 +124,9 @@ def main():
             odd = d0 + dt.timedelta(days=4)  # another height: noted, black
             night(folder, odd, [dt.datetime.combine(odd, dt.time(21, 0))], [1], 5, deep, rng)
             nights[odd] = None
+            broken = d0 + dt.timedelta(days=5)  # no PNG: dated by its name, black
+            open(os.path.join(folder, 'keogram-%s.png' % broken.strftime('%Y%m%d')), 'w').write('not a picture')
+            nights[broken] = None
             bins = 9
             want = reference({d: n for d, n in nights.items()}, bins, window)
             for threads in (1, 2, 3):
@@ -138,14 +141,15 @@ def main():
                 case = 'deep=%s window=%s threads=%d' % (deep, arg, threads)
                 if got is None or got.shape != expected.shape or not np.array_equal(got.astype(np.int64), expected):
                     failures.append(case + ': pixels differ from the reference; ' + run.stderr)
-                if notes != {'2026-12-01': '', '2026-12-02': '', '2026-12-03': 'missing', '2026-12-04': '', '2026-12-05': 'odd-size'}:
+                if notes != {'2026-12-01': '', '2026-12-02': '', '2026-12-03': 'missing', '2026-12-04': '', '2026-12-05': 'odd-size',
+                             '2026-12-06': 'unreadable'}:
                     failures.append(case + ': notes %s' % notes)
                 empty = {r['date']: r['empty_bins'] for r in rows}
                 want_empty = {str(d): e for d, (e, _) in want.items()}
                 if any(empty.get(d) != ranges(v) for d, v in want_empty.items()):
                     failures.append(case + ': empty bins %s' % empty)
-                if 'keogram-20261205.png' not in run.stderr:
-                    failures.append(case + ': no warning names the odd night: ' + run.stderr)
+                if any('keogram-%s.png' % d not in run.stderr for d in ('20261205', '20261206')):
+                    failures.append(case + ': no warning names the odd or broken night: ' + run.stderr)
     print('\n'.join(failures) or 'ok')
     return 1 if failures else 0
 
