@@ -33,7 +33,7 @@ packages=(
   ffmpeg parallel libvips-tools chromium chromium-driver python3-websocket
   libexif-dev libfreetype-dev libfontconfig-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-venv python3-matplotlib
-  dpkg-dev file lintian appstream man-db
+  dpkg-dev file lintian appstream man-db systemd
 )
 
 as_root() {

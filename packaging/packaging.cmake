@@ -63,6 +63,17 @@ install(FILES ${VELMORA_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changel
 install(FILES ${PROJECT_SOURCE_DIR}/third_party/openseadragon/LICENSE.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME openseadragon-LICENSE.txt)
 
+# ---- the nightly run ----------------------------------------------------------------------
+# velmora-scan's service and timer, installed disabled (the package runs no systemctl), and
+# their settings in /etc/default, a conffile: an edited one survives upgrades.
+install(FILES ${VELMORA_PACKAGING_DIR}/systemd/velmora-scan-nightly.service
+              ${VELMORA_PACKAGING_DIR}/systemd/velmora-scan-nightly.timer
+        DESTINATION lib/systemd/system)
+install(FILES ${VELMORA_PACKAGING_DIR}/systemd/velmora-scan.default
+        DESTINATION /etc/default RENAME velmora-scan)
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "/etc/default/velmora-scan\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
+
 # ---- the programs -------------------------------------------------------------------------
 # A program is an executable target with a manual page in docs/man/. They are gathered once
 # every folder has been read, so a program added in any subfolder is found.

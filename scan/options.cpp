@@ -153,6 +153,7 @@ base::Status parse_clock(std::string_view value, Options& o) {
 
 base::Status parse_bin(std::string_view value, Options& o) {
   o.bin_text = option_text("bin", value);
+  if (!whole_number(value, o.bins)) o.bins = 0;
   const std::optional<double> seconds = parse_duration(std::string(value));
   if (!seconds) return base::failure(o.bin_text + ": not a time above 0 such as 60s, 0.5s, 2m or 1h");
   o.bin = *seconds;
@@ -179,13 +180,8 @@ base::Status parse_flush(std::string_view value, FlushSpec& flush) {
   return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
 }
 
-// An ISO date and time (2026-12-07T22:15:00), or a time of day (22:15, 22:15:30).
-base::Status parse_bound(std::string_view name, std::string_view value, TimeBound& bound) {
-  bound = TimeBound{true, false, 0, option_text(name, value)};
-  if (std::optional<WallTime> at = parse_iso_time(std::string(value))) {
-    bound.civil_micros = at->civil_micros;
-    return {};
-  }
+// A time of day, 22:15 or 22:15:30, as microseconds from midnight.
+std::optional<int64_t> time_of_day(std::string_view value) {
   int64_t parts[3] = {0, 0, 0};
   size_t count = 0;
   bool digits = true;
@@ -195,10 +191,34 @@ base::Status parse_bound(std::string_view name, std::string_view value, TimeBoun
     digits = count < 3 && part.size() == 2 && whole_number(part, parts[count]);
     start = colon + 1;
   }
-  if (!digits) count = 0;
-  if (count >= 2 && parts[0] < 24 && parts[1] < 60 && parts[2] < 60) {
+  if (!digits || count < 2 || parts[0] >= 24 || parts[1] >= 60 || parts[2] >= 60) return std::nullopt;
+  return ((parts[0] * 60 + parts[1]) * 60 + parts[2]) * 1000000;
+}
+
+base::Status parse_window(std::string_view value, WindowSpec& window) {
+  window = WindowSpec{true, 0, 0, option_text("window", value)};
+  const size_t dash = value.find('-');
+  std::optional<int64_t> start, end;
+  if (dash != std::string_view::npos) {
+    start = time_of_day(value.substr(0, dash));
+    end = time_of_day(value.substr(dash + 1));
+  }
+  if (!start || !end) return base::failure(window.text + ": not a span of the day such as 18:00-06:00");
+  window.start = *start;
+  window.end = *end;
+  return {};
+}
+
+// An ISO date and time (2026-12-07T22:15:00), or a time of day (22:15, 22:15:30).
+base::Status parse_bound(std::string_view name, std::string_view value, TimeBound& bound) {
+  bound = TimeBound{true, false, 0, option_text(name, value)};
+  if (std::optional<WallTime> at = parse_iso_time(std::string(value))) {
+    bound.civil_micros = at->civil_micros;
+    return {};
+  }
+  if (const std::optional<int64_t> of_day = time_of_day(value)) {
     bound.time_of_day = true;
-    bound.civil_micros = ((parts[0] * 60 + parts[1]) * 60 + parts[2]) * 1000000;
+    bound.civil_micros = *of_day;
     return {};
   }
   return base::failure(bound.text + ": not a time such as 2026-12-07T22:15:00 or 22:15");
@@ -681,6 +701,29 @@ const OptionRow rows[] = {
              "without it\n",
      .apply = [](std::string_view v, Options& o) { return parse_plane("channel", v, o.channel); },
      .short_gap = true},
+    {.name = "nights",
+     .help = "the long view: INPUT a folder or a glob of nightly PNG\n"
+             "images, each with its CSV timeline beside it (NAME.csv),\n"
+             "OUTPUT a PNG with one band a night, as tall as the\n"
+             "nights, in date order (the date of the window's start,\n"
+             "from the clocks), each squeezed to --bin N columns\n"
+             "across the time of day: a bin is the mean of the strips\n"
+             "whose clock falls in it, per channel, rounded half up;\n"
+             "a date without an image, a bin without a strip and a\n"
+             "night that cannot be used are black and noted in\n"
+             "--timeline (night, position, date, file, strips,\n"
+             "empty_bins, note: missing, unreadable, no-timeline,\n"
+             "odd-size, damaged)\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.nights); },
+     .short_gap = true},
+    {.name = "window",
+     .value = "HH:MM-HH:MM",
+     .help = "with --nights: the time of day laid across, its start\n"
+             "included, its end not (18:00-06:00 runs past midnight);\n"
+             "default: the shortest span of the day that holds every\n"
+             "strip's time of day, both ends included\n",
+     .apply = [](std::string_view v, Options& o) { return parse_window(v, o.window); },
+     .short_gap = true},
     {.name = "force",
      .short_name = 'f',
      .help = "overwrite an existing OUTPUT; default: refuse\n",
@@ -765,6 +808,26 @@ base::Status viewer_fits(const Options& o) {
     return base::failure(o.time_origin.text + ": only with --viewer");
   if (o.time_origin.given && o.timeline.empty())
     return base::failure(o.time_origin.text + ": the page's times are the timeline's; give --timeline too");
+  return {};
+}
+
+// The long view takes its nights, --bin N, --window and the options of a run's files.
+base::Status nights_fit(const Options& o) {
+  if (!o.nights) {
+    if (o.window.given) return base::failure(o.window.text + ": only with --nights");
+    return {};
+  }
+  if (o.bins < 1 || o.bins > 100000)
+    return base::failure(o.bin_text.empty()
+                             ? std::string("--nights: needs --bin N, a whole number of bins")
+                             : o.bin_text + ": --nights takes a whole number of bins, 1 to 100000");
+  const std::pair<bool, const char*> not_for_nights[] = {
+      {o.watch, "--watch"}, {o.video, "--video"}, {!o.order.empty(), "--slit, --line and --roi"},
+      {o.every != 1, "--every"}, {o.from.given || o.to.given, "--from and --to"},
+      {o.flush.given, "--flush"}, {o.ticks, "--ticks"}, {o.pyramid, "--pyramid"},
+      {o.since.given || o.until.given, "--since and --until"}, {o.cut_given || o.time_given, "--cut and --time-axis"}};
+  for (const auto& [given, name] : not_for_nights)
+    if (given) return base::failure(std::string(name) + ": not with --nights");
   return {};
 }
 
@@ -922,7 +985,8 @@ Parsed parse_options(const std::vector<std::string>& args) {
   }
   if (parsed.action != Parsed::Action::run) return parsed;
   Options& o = parsed.options;
-  for (base::Status (*check)(const Options&) : {force_or_skip, line_fits, bin_or_every, watch_fits, viewer_fits})
+  for (base::Status (*check)(const Options&) :
+       {force_or_skip, line_fits, bin_or_every, watch_fits, viewer_fits, nights_fit})
     if (base::Status fits = check(o); !fits) return usage_error(fits.error());
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
   if (base::Status taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)
@@ -991,6 +1055,7 @@ std::string help_text(int default_threads) {
   return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
        velmora-scan [options] INPUT OUTPUT.tif
        velmora-scan [options] INPUT OUTPUT.dzi
+       velmora-scan --nights --bin N [options] NIGHTS OUTPUT.png
 Cuts a slit out of every chosen frame of a video clip at the clip's own resolution and
 lays the strips side by side into one streak image, a PNG, (OUTPUT ending in .tif or
 .tiff) a tiled TIFF, (.dzi) Deep Zoom tiles, or (.jpg, .jpeg, .webp) a JPEG or WebP.

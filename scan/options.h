@@ -54,6 +54,14 @@ struct TimeOrigin {
   std::string text;
 };
 
+// --window: a span of the time of day, microseconds from midnight; an end before the start
+// runs past midnight.
+struct WindowSpec {
+  bool given = false;
+  int64_t start = 0, end = 0;
+  std::string text;
+};
+
 struct Options {
   std::string input;
   std::string output;
@@ -114,6 +122,9 @@ struct Options {
   TimeBound since, until;  // images whose clock lies in [since, until)
   int z = 0;        // --z: a TIFF stack's slice, 1-based; 0: not given
   int channel = 0;  // --channel: a TIFF stack's channel, 1-based; 0: not given
+  bool nights = false;  // --nights: INPUT's nightly images laid as the bands of the long view
+  int64_t bins = 0;     // --bin as a whole number: the long view's bins; 0: not one
+  WindowSpec window;    // --window: the long view's time of day
 };
 
 // Whether `o` asks for a clip rather than an image.

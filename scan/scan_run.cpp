@@ -10,6 +10,7 @@
 #include "scan/sinks.h"
 #include "scan/video_run.h"
 #include "scan/viewer_page.h"
+#include "scan/nights.h"
 
 #include <algorithm>
 #include <csignal>
@@ -495,6 +496,11 @@ const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
   if (o_.bin > 0)
     while (picture != nullptr && frame < plan_.strip_frames.frames[k] && abandon_asked() == 0)
       picture = clip_->next(frame);
+  // A watched folder's odd image is named as it arrives, not only counted at the end.
+  for (const std::string& line : clip_->news()) {
+    progress_->clear();
+    say(line);
+  }
   return picture;
 }
 
@@ -823,6 +829,7 @@ int default_threads() {
 base::Result<void, Error> run(const Request& given, Reporter& reporter,
                               const Stopping& stopping) {
   if (makes_video(given)) return run_video(given, reporter, stopping);
+  if (given.nights) return run_nights(given, reporter, stopping);
   std::vector<Made> made;
   return run_request(given, reporter, stopping, made);
 }

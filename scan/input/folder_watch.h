@@ -74,6 +74,7 @@ class FolderWatch : public FrameSource {
   std::string first_damaged() const override { return images_->first_damaged(); }
   std::optional<std::string> failure() const override { return failure_; }
   std::vector<std::string> warnings() const override;
+  std::vector<std::string> news() override { return images_ ? images_->news() : std::vector<std::string>{}; }
 
  private:
   FolderWatch() = default;

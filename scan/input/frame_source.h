@@ -110,6 +110,9 @@ class FrameSource {
   // What the run should say of the input once it is done (images that do not decode, ...),
   // each a message without the program's name and the input's.
   virtual std::vector<std::string> warnings() const { return {}; }
+  // What the run should say at once, each line once, without the program's name: a watched
+  // folder's odd image as it arrives, which warnings() only counts at the end.
+  virtual std::vector<std::string> news() { return {}; }
   // Why next() gave up on an input that cannot go on (an image of another size), as a
   // message without the program's name; nothing when it did not.
   virtual std::optional<std::string> failure() const { return std::nullopt; }

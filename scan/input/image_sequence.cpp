@@ -243,6 +243,8 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
     decode::FramePtr laid = laid_as_first(decoded.picture.get(), decoded.orientation);
     if (!laid && keep_going_) {
       other_size_.add(file, 0);
+      news_.push_back(file + ": warning: of another size than the first image " + files_.front() +
+                      "; its strip is black");
       decoded.picture.reset();
     } else if (!laid) {
       const bool swaps = decoded.orientation >= 5, first_swaps = orientation_ >= 5;
@@ -260,6 +262,8 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   if (decoded.picture && keep_going_ &&
       (decoded.picture->width != shape_.width || decoded.picture->height != shape_.height)) {
     other_size_.add(file, 0);
+    news_.push_back(file + ": warning: of another size than the first image " + files_.front() +
+                    "; its strip is black");
     decoded.picture.reset();
   }
   const bool own = decoded.picture != nullptr;
@@ -277,8 +281,15 @@ const AVFrame* ImageSequence::next(int64_t& frame) {
   } else {
     ++damaged_;
     if (first_damaged_.empty()) first_damaged_ = file;
-    if (decoded.fate != Fate::whole && decoded.fate != Fate::damaged)
+    if (decoded.fate != Fate::whole && decoded.fate != Fate::damaged) {
       (decoded.fate == Fate::unreadable ? unreadable_ : undecoded_).add(file, decoded.error);
+      if (keep_going_)
+        news_.push_back(file + ": warning: " +
+                        (decoded.fate == Fate::unreadable
+                             ? "cannot be read (" + std::string(std::strerror(decoded.error)) + ")"
+                             : std::string("does not decode")) +
+                        "; its strip is black");
+    }
     // The picture before, where there is one; before the first picture, none: black. A
     // watched folder's odd image is black, so that it shows as what it is.
     repeat = !keep_going_ && shown_->data[0] != nullptr;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decode/ffmpeg_handles.h"
@@ -54,6 +55,7 @@ class ImageSequence : public FrameSource {
   std::string first_damaged() const override { return first_damaged_; }
   std::optional<std::string> failure() const override { return failure_; }
   std::vector<std::string> warnings() const override;
+  std::vector<std::string> news() override { return std::exchange(news_, {}); }
   // JPEG images are then decoded only around `area`, with libjpeg-turbo, as MJPEG clips are.
   void read_only(Rect area) override;
 
@@ -119,6 +121,7 @@ class ImageSequence : public FrameSource {
   int64_t damaged_ = 0;  // strips without a picture of their own
   std::string first_damaged_;
   Tally cut_short_, unreadable_, undecoded_, other_size_;
+  std::vector<std::string> news_;  // a watched folder's odd images, not yet said
   bool keep_going_ = false;
   std::vector<long long> numbers_;
   bool rotate_ = true;

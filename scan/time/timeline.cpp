@@ -2,6 +2,7 @@
 #include "scan/time/timeline.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -237,6 +238,74 @@ std::string timeline_json(const TimelineHead& head, const std::vector<StripRecor
            ",\"note\":" + json_string(note_text(r.note)) + "}";
   }
   return out + "\n]}\n";
+}
+
+namespace {
+
+// The fields of one CSV line from `at`, quotes undone; `at` is left past the line's end.
+std::vector<std::string> csv_line(const std::string& text, size_t& at) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (; at < text.size(); ++at) {
+    const char c = text[at];
+    if (quoted) {
+      if (c != '"')
+        fields.back() += c;
+      else if (at + 1 < text.size() && text[at + 1] == '"')
+        fields.back() += text[++at];
+      else
+        quoted = false;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else if (c == '\n') {
+      ++at;
+      break;
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+}  // namespace
+
+base::Result<std::vector<StripRecord>, std::string> read_timeline_csv(const std::string& text) {
+  size_t at = 0;
+  if (csv_line(text, at) != std::vector<std::string>{"strip", "position", "frame", "seconds",
+                                                      "clock", "file", "note"})
+    return base::failure(std::string("not a timeline: its first line is not velmora-scan's CSV head"));
+  std::vector<StripRecord> records;
+  for (int64_t line = 2; at < text.size(); ++line) {
+    const std::vector<std::string> f = csv_line(text, at);
+    StripRecord r;
+    bool read = f.size() == 7 && !f[0].empty() && !f[1].empty();
+    if (read) {
+      auto [end0, e0] = std::from_chars(f[0].data(), f[0].data() + f[0].size(), r.strip);
+      auto [end1, e1] = std::from_chars(f[1].data(), f[1].data() + f[1].size(), r.position);
+      read = e0 == std::errc() && e1 == std::errc() && end0 == f[0].data() + f[0].size() &&
+             end1 == f[1].data() + f[1].size() && r.position >= 0;
+    }
+    if (read && !f[4].empty()) {
+      r.clock = parse_iso_time(f[4]);
+      read = r.clock.has_value();
+    }
+    if (read) {
+      const StripNote notes[] = {StripNote::none, StripNote::repeat, StripNote::gap,
+                                 StripNote::no_clock, StripNote::damaged};
+      read = false;
+      for (StripNote note : notes)
+        if (f[6] == note_text(note)) {
+          r.note = note;
+          read = true;
+        }
+    }
+    if (!read) return base::failure("line " + std::to_string(line) + " is not a strip's record");
+    r.file = f[5];
+    records.push_back(std::move(r));
+  }
+  return records;
 }
 
 }  // namespace scan

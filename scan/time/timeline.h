@@ -69,4 +69,9 @@ std::string timeline_csv(const std::vector<StripRecord>& records);
 // byte), as Python's surrogateescape reads it, so that every JSON reader takes the file.
 std::string timeline_json(const TimelineHead& head, const std::vector<StripRecord>& records);
 
+// Reads back what timeline_csv() wrote: each record's strip, position, clock and note (the
+// other columns are not needed again); a message naming the line when the text is not such
+// a timeline.
+base::Result<std::vector<StripRecord>, std::string> read_timeline_csv(const std::string& text);
+
 }  // namespace scan

@@ -55,8 +55,14 @@ grep -q -- '-dev$' <<<"$depends_names" && fail "Depends names a development pack
 dpkg-deb -c "$deb" >"$scratch/contents"
 awk '$2 != "root/root" {print "FAIL: not owned by root: " $NF; bad = 1} END {exit bad}' \
   "$scratch/contents" || status=1
-awk '$NF !~ /^\.\/usr\// && $NF != "./" {print "FAIL: outside /usr: " $NF; bad = 1} END {exit bad}' \
-  "$scratch/contents" || status=1
+# Outside /usr only the nightly run's settings, a conffile.
+awk '$NF !~ /^\.\/usr\// && $NF != "./" && $NF !~ /^\.\/etc\/(default\/(velmora-scan)?)?$/ {
+  print "FAIL: outside /usr: " $NF; bad = 1} END {exit bad}' "$scratch/contents" || status=1
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/default/velmora-scan ] ||
+  fail "/etc/default/velmora-scan is not the package's one conffile"
+for unit in velmora-scan-nightly.service velmora-scan-nightly.timer; do
+  grep -q "\./usr/lib/systemd/system/$unit\$" "$scratch/contents" || fail "no $unit"
+done
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 usr=$root/usr

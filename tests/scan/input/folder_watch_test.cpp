@@ -3,6 +3,7 @@
 // moved in, out of clock order, odd and broken; the image after each file; the faults.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -41,6 +42,18 @@ std::string pictures(const std::string& name, int w, int h) {
      std::to_string(h) + ":rate=1 -frames:v 12 -start_number 1 '" + folder +
      "/20261207_2200%02d.jpg'");
   return folder;
+}
+
+// What a running velmora-scan has said on its stderr pipe so far, without waiting.
+std::string said_so_far(int fd) {
+  std::string said;
+  char buffer[4096];
+  for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    said.append(buffer, static_cast<size_t>(got));
+  }
+  return said;
 }
 
 // The timeline's file and note columns, "file note" a strip.
@@ -94,6 +107,11 @@ TEST(FolderWatch, FilledWhileWatchedGivesTheImageOfWhatItTook) {
     std::ofstream(cam + "/" + stamped(10), std::ios::binary) << "not a picture";
     const auto strips = [&] { return fs::exists(out) ? velmora_test::read_png(out).width : 0; };
     for (int i = 0; i < 200 && strips() < 8; ++i) std::this_thread::sleep_for(20ms);
+    // The odd image and the one that is no picture are named as they arrive.
+    const std::string early = said_so_far(err);
+    for (int s : {8, 10})
+      EXPECT_TRUE(std::regex_search(early, std::regex(stamped(s) + ": warning: [^\n]*; its strip is black")))
+          << threads << " " << early;
     std::ofstream(cam + "/" + stamped(11), std::ios::binary) << bytes(9);
     const auto closed = std::chrono::steady_clock::now();
     while (strips() < 9 && std::chrono::steady_clock::now() - closed < 5s) std::this_thread::sleep_for(5ms);

@@ -160,6 +160,13 @@ TEST(ScanOptions, EveryMistakeHasItsOwnLineNamingTheOption) {
        "--flush 2m: not a number of strips (1 or more) or a time such as 30s"},
       {{"--input-option", "=30", "-", "b.png"}, "--input-option =30: not KEY=VALUE"},
       {{"--input-option", "framerate", "-", "b.png"}, "--input-option framerate: not KEY=VALUE"},
+      {{"--nights", "a", "b.png"}, "--nights: needs --bin N, a whole number of bins"},
+      {{"--nights", "--bin", "2m", "a", "b.png"},
+       "--bin 2m: --nights takes a whole number of bins, 1 to 100000"},
+      {{"--nights", "--bin", "9", "--watch", "a", "b.png"}, "--watch: not with --nights"},
+      {{"--window", "18:00-06:00", "a", "b.png"}, "--window 18:00-06:00: only with --nights"},
+      {{"--nights", "--bin", "9", "--window", "18-06", "a", "b.png"},
+       "--window 18-06: not a span of the day such as 18:00-06:00"},
       {{"a"}, "expected INPUT and OUTPUT, got 1 file name (see --help)"},
       {{"a", "b.png", "c.png"}, "expected INPUT and OUTPUT, got 3 file names (see --help)"},
   };
