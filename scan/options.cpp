@@ -868,6 +868,8 @@ Parsed parse_options(const std::vector<std::string>& args) {
     if (key == ':') return usage_error(offending(argv, optopt) + ": needs a value");
     const OptionRow* row = row_of_key(key);
     if (row == nullptr) return usage_error(offending(argv, key) + ": unknown option (see --help)");
+    if (row->apply != nullptr)
+      parsed.options.given.emplace_back(row->name, optarg != nullptr ? optarg : "");
     if (row->apply == nullptr) {
       parsed.action = row->action;
     } else if (base::Status applied = row->apply(optarg != nullptr ? optarg : "", parsed.options);

@@ -9,6 +9,7 @@
 #include "scan/plan.h"
 #include "scan/sinks.h"
 #include "scan/video_run.h"
+#include "scan/watch_state.h"
 
 #include <algorithm>
 #include <csignal>
@@ -130,6 +131,14 @@ class Run {
 
  private:
   Step check_outputs();
+  // A watch's state file: read before OUTPUT is checked, kept after each update.
+  Step load_state();
+  Step start_state();
+  Step restore_strips();
+  Step keep_state(const Laid& laid);
+  Step write_state_file(int64_t strips);
+  // OUTPUT and the timeline are replaced: --force, or a watch going on from its state.
+  bool force() const { return o_.force || resumed_.has_value(); }
   Step prepare_sinks();
   Step check_stream_only() const;
   Step check_watch() const;
@@ -191,6 +200,10 @@ class Run {
   void lay_band(int64_t k);
   const StripTaker* take_ = nullptr;  // hand_out()'s: each strip goes there, no image is made
   bool sealed_ = false, landed_ = false;
+  std::optional<WatchState> resumed_;  // what an earlier run of this watch took
+  std::optional<WatchState> state_;    // what the state file says, kept up to date
+  std::optional<StripRecords> state_records_;
+  int64_t stated_ = 0;  // strips the state file holds
 };
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
@@ -228,6 +241,19 @@ InputRequest Run::watch_request() const {
     return at ? std::optional<int64_t>(at->civil_micros) : std::nullopt;
   };
   request.now = [] { return now_clock().value_or(WallTime{}).civil_micros; };
+  if (resumed_) {
+    WatchResume resume;
+    resume.taken.insert(resumed_->paths.begin(), resumed_->paths.end());
+    resume.shape = resumed_->shape;
+    resume.orientation = resumed_->orientation;
+    for (const StripRecord& r : resumed_->records) {
+      if (!r.clock) continue;
+      if (!resume.first_clock) resume.first_clock = r.clock->civil_micros;
+      resume.last_clock = std::max(resume.last_clock.value_or(r.clock->civil_micros),
+                                   r.clock->civil_micros);
+    }
+    request.resume = std::move(resume);
+  }
   return request;
 }
 
@@ -269,19 +295,99 @@ Step Run::check_outputs() {
     return fail(ExitStatus::usage, o_.quality_text +
                                        ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
                                        "Deep Zoom OUTPUT (.dzi)");
-  if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
-  if (format_ == Format::dzi && !o_.force)
+  if (base::Status ok = check_output(o_.output, force()); !ok) return fail(ExitStatus::failed, ok.error());
+  if (format_ == Format::dzi && !force())
     if (struct stat st {}; lstat(dzi_files_folder(o_.output).c_str(), &st) == 0)
       return fail(ExitStatus::failed,
                   dzi_files_folder(o_.output) + ": already exists; use --force to overwrite it");
   if (!o_.timeline.empty())
-    if (base::Status ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+    if (base::Status ok = check_output(o_.timeline, force()); !ok) return fail(ExitStatus::failed, ok.error());
+  return {};
+}
+
+// A watch whose OUTPUT is there goes on from the state file beside it, when that was made by
+// the same command; one made by another is refused, never reused. Without OUTPUT the state
+// is stale (OUTPUT was removed to start anew): it is replaced at the first update.
+Step Run::load_state() {
+  if (!o_.watch) return {};
+  if (struct stat st {}; stat(o_.output.c_str(), &st) != 0) return {};
+  const std::string path = state_path(o_.output);
+  auto read = read_state(path);
+  if (!read) return fail(ExitStatus::failed, path + ": " + read.error());
+  if (!*read) return {};
+  if (const std::string differ = settings_differ((*read)->settings, state_settings(o_));
+      !differ.empty())
+    return fail(ExitStatus::failed, path + ": kept by another command (" + differ +
+                                        "); run that one, or remove OUTPUT and this file to start anew");
+  resumed_ = std::move(**read);
+  return {};
+}
+
+Step Run::start_state() {
+  if (!o_.watch || take_ || o_.output.empty() || grown_ == nullptr) return {};
+  const auto* watched = dynamic_cast<const FolderWatch*>(clip_);
+  if (watched == nullptr) return {};
+  state_records_.emplace(o_.slit.width, std::vector<StripRecord>{}, o_.clock);
+  if (resumed_) {
+    if (resumed_->strip.width != image_.size().width || resumed_->strip.height != image_.size().height ||
+        resumed_->strip.pixel_bytes != image_.size().pixel_bytes)
+      return fail(ExitStatus::failed, state_path(o_.output) +
+                                          ": its strips are not this run's; remove OUTPUT and "
+                                          "this file to start anew");
+    state_ = *resumed_;
+    stated_ = static_cast<int64_t>(state_->records.size());
+    return {};
+  }
+  state_.emplace();
+  state_->settings = state_settings(o_);
+  state_->shape = PictureShape{clip_->width(), clip_->height(), clip_->deep()};
+  state_->orientation = watched->orientation();
+  state_->strip = image_.size();
+  return {};
+}
+
+// The strips of the state file, handed to the sinks as they were laid: no image decoded.
+Step Run::restore_strips() {
+  if (!resumed_ || !state_) return {};
+  for (size_t k = 0; k < resumed_->records.size(); ++k) {
+    resumed_->lay(k, image_);
+    const StripRecord& r = resumed_->records[k];
+    const FrameStamp stamp{r.frame, r.seconds.value_or(0), resumed_->paths[k], false, false};
+    const std::optional<StripNote> note =
+        r.note == StripNote::none ? std::nullopt : std::optional<StripNote>(r.note);
+    const Laid laid{static_cast<int64_t>(k), image_, &stamp, note, std::nullopt, &r};
+    for (auto& sink : sinks_)
+      if (auto taken = sink->take(laid); !taken) return base::failure(taken.error());
+    state_records_->take(laid);
+  }
+  return {};
+}
+
+// Each new strip into the state; the file replaced once OUTPUT holds the strip.
+Step Run::keep_state(const Laid& laid) {
+  if (!state_) return {};
+  state_records_->take(laid);
+  state_->add(state_records_->records().back(), laid.stamp ? laid.stamp->file : "", laid.strip);
+  if (grown_->flushed() > stated_) return write_state_file(grown_->flushed());
+  return {};
+}
+
+Step Run::write_state_file(int64_t strips) {
+  // The file never holds a strip OUTPUT lacks: only those OUTPUT was written with.
+  WatchState written = *state_;
+  written.records.resize(static_cast<size_t>(strips));
+  written.paths.resize(static_cast<size_t>(strips));
+  written.pixels.resize(static_cast<size_t>(strips * written.strip.bytes()));
+  if (base::Status ok = write_state(state_path(o_.output), written); !ok)
+    return fail(ExitStatus::failed, ok.error());
+  stated_ = strips;
   return {};
 }
 
 Step Run::prepare() {
   // An image kept in memory needs no OUTPUT; a timeline named beside it is still a file.
   if (!take_ && !o_.output.empty()) {
+    if (Step bad = load_state(); !bad) return bad;
     if (Step bad = check_outputs(); !bad) return bad;
   } else if (!take_ && !o_.timeline.empty()) {
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
@@ -330,7 +436,7 @@ Step Run::prepare_sinks() {
   // An image kept in memory only is named so in messages.
   const SinkSetting setting{o_.output.empty() ? "the image" : o_.output,
                             o_.cut,        o_.slit.width,
-                            threads(),     o_.force,      o_.compress,
+                            threads(),     force(),       o_.compress,
                             should_stop(), [this] { return interrupted(); },
                             o_.tile_format, o_.quality,
                             o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt};
@@ -378,7 +484,7 @@ Step Run::prepare_sinks() {
   if (!o_.timeline.empty() && !take_)
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
                                    [this] { return timeline_head(); }));
-  return {};
+  return start_state();
 }
 
 TimelineHead Run::timeline_head() const {
@@ -485,7 +591,11 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   }
   start_strips(true);
   for (const auto& run : followers) run->start_strips(false);
-  for (int64_t k = 0; k < plan_.strips; ++k) {
+  if (Step bad = restore_strips(); !bad) return bad;
+  for (const auto& run : followers)
+    if (Step bad = run->restore_strips(); !bad) return bad;
+  const int64_t restored = state_ && resumed_ ? static_cast<int64_t>(resumed_->records.size()) : 0;
+  for (int64_t k = restored; k < plan_.strips; ++k) {
     if (abandon_asked() != 0) return base::failure(interrupted());
     if (finish_asked() != 0) break;
     int64_t frame = 0;
@@ -545,7 +655,7 @@ Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
                   clip_->length_known() || gap ? std::nullopt : now_clock()};
   for (auto& sink : sinks_)
     if (auto taken = sink->take(laid); !taken) return base::failure(taken.error());
-  return {};
+  return keep_state(laid);
 }
 
 // Strip k's share of the band, beside it in the one-strip image handed on.
@@ -635,6 +745,8 @@ Step Run::land() {
   if (Step bad = commit_all(); !bad) return bad;
   landed_ = true;
   for (auto& sink : sinks_) sink->landed();
+  // OUTPUT in place holds every strip: the state says so too.
+  if (state_ && stated_ < grown_->strips()) return write_state_file(grown_->strips());
   return {};
 }
 
