@@ -204,6 +204,15 @@ base::Status parse_bound(std::string_view name, std::string_view value, TimeBoun
   return base::failure(bound.text + ": not a time such as 2026-12-07T22:15:00 or 22:15");
 }
 
+base::Status parse_split(std::string_view value, Options& o) {
+  TimeBound at;
+  o.split_text = option_text("split-at", value);
+  if (!parse_bound("split-at", value, at) || !at.time_of_day)
+    return base::failure(o.split_text + ": not a time of day such as 12:00");
+  o.split_at = at.civil_micros;
+  return {};
+}
+
 base::Status parse_idle(std::string_view value, Options& o) {
   o.idle_text = option_text("idle", value);
   const std::optional<double> seconds = parse_duration(std::string(value));
@@ -630,6 +639,19 @@ const OptionRow rows[] = {
              "machine's clock passes it\n",
      .apply = [](std::string_view v, Options& o) { return parse_bound("until", v, o.until); },
       .short_gap = true},
+    {.name = "split-at",
+     .value = "HH:MM",
+     .help = "with --watch: a new OUTPUT from HH:MM on each day (in the\n"
+             "clocks' time zone, TZ), for one image a night; OUTPUT and\n"
+             "--timeline then hold a strftime date of the period's\n"
+             "start (keogram-%Y%m%d.png); each is finished when the\n"
+             "next period's first image comes, or at the end\n",
+     .apply = [](std::string_view v, Options& o) { return parse_split(v, o); },
+     .short_gap = true},
+    {.name = "utc",
+     .help = "--split-at's time of day in UTC, not the clocks' zone\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.utc); },
+     .short_gap = true},
     {.name = "z",
      .value = "K",
      .help = "a TIFF stack of slices and frames: slice K (1, 2, ...)\n"
@@ -718,6 +740,8 @@ base::Status line_fits(const Options& o) {
 
 base::Status watch_fits(const Options& o) {
   if (o.idle > 0 && !o.watch) return base::failure(o.idle_text + ": only with --watch");
+  if (o.split_at && !o.watch) return base::failure(o.split_text + ": only with --watch");
+  if (o.utc && !o.split_at) return base::failure(std::string("--utc: only with --split-at"));
   if (o.watch && !o.input_format.empty())
     return base::failure(std::string("--watch and --format: --watch follows a folder of images"));
   return {};
@@ -790,6 +814,17 @@ base::Status files_numbered(const Options& o) {
   // A RoiSet.zip's slits are counted when the run reads it (with_selections).
   for (const LineSpec& line : o.lines)
     if (base::ends_with_ignoring_case(line.roi_file, ".zip")) return {};
+  if (o.split_at) {
+    // The name holds the period's date instead.
+    if (o.order.size() > 1) return base::failure(o.split_text + ": one slit only");
+    if (o.output.find('%') == std::string::npos)
+      return base::failure(o.split_text + ": " + o.output +
+                           " needs a date for each period, such as keogram-%Y%m%d.png");
+    if (!o.timeline.empty() && o.timeline.find('%') == std::string::npos)
+      return base::failure(o.split_text + ": --timeline " + o.timeline +
+                           " needs a date for each period too");
+    return {};
+  }
   const bool numbered = o.output.find("%d") != std::string::npos;
   if (o.order.size() > 1 && !numbered)
     return base::failure(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");

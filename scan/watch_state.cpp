@@ -138,6 +138,8 @@ base::Result<WatchState, std::string> parse(const std::string& text) {
       r.file = *file;
       state.records.push_back(r);
       state.paths.push_back(*path);
+    } else if (kind == "period" && number(0, a)) {
+      state.period = a;
     } else if (kind == "pixels" && number(0, a)) {
       pixel_bytes = a;
     } else {
@@ -225,6 +227,7 @@ base::Status write_state(const std::string& path, const WatchState& state) {
           std::to_string(state.orientation) + "\n";
   text += "strip-size " + std::to_string(state.strip.width) + " " +
           std::to_string(state.strip.height) + " " + std::to_string(state.strip.pixel_bytes) + "\n";
+  if (state.period) text += "period " + std::to_string(*state.period) + "\n";
   for (size_t k = 0; k < state.records.size(); ++k) {
     const StripRecord& r = state.records[k];
     char seconds[40] = "-";

@@ -26,6 +26,7 @@ struct WatchState {
   PictureShape shape;   // the first image's, as stored
   int orientation = 1;  // its EXIF orientation
   ImageSize strip;      // one strip's image
+  std::optional<int64_t> period;     // --split-at: the start of the period of OUTPUT
   std::vector<StripRecord> records;  // one a strip, as the timeline has them
   std::vector<std::string> paths;    // each strip's image, as the sequence named it
   std::vector<uint8_t> pixels;       // the strips' images one after the other, rows packed

@@ -72,9 +72,11 @@ base::Result<std::unique_ptr<FolderWatch>, std::string> FolderWatch::open(
   watch->known_.insert(there.begin(), there.end());
   for (const std::string& file : within(std::move(there), watch->request_.window,
                                         watch->request_.clock)) {
-    // Those that came while no run watched follow the strips taken, as if watched.
+    // Those that came while no run watched follow the strips taken, as if watched; older
+    // ones were taken or left out before (an earlier period's, with --split-at).
     if (resume) {
-      watch->admit(file);
+      const std::optional<int64_t> clock = watch->request_.clock(file);
+      if (!clock || !resume->last_clock || *clock >= *resume->last_clock) watch->admit(file);
       continue;
     }
     const std::optional<int64_t> clock = watch->request_.clock(file);
