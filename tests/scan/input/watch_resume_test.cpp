@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "tests/scan/run/scan_support.h"
@@ -124,6 +126,86 @@ TEST(WatchResume, StateOfAnotherCommandOrDamagedIsRefused) {
     EXPECT_EQ(c.status == 0 ? width_of(out) == 8 && slurp(out) != image : slurp(out) == image, true)
         << ran.err;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Each period's timeline in `folder` (night-*.csv): its date and the images it names.
+std::map<std::string, std::vector<std::string>> periods_in(const std::string& folder) {
+  std::map<std::string, std::vector<std::string>> periods;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with("night-") || !name.ends_with(".csv")) continue;
+    std::istringstream in(slurp(entry.path()));
+    std::vector<std::string>& files = periods[name.substr(6, name.size() - 10)];
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+      std::vector<std::string> cells;
+      for (std::istringstream row(line); std::getline(row, cells.emplace_back(), ',');) {}
+      files.push_back(cells.at(5));
+    }
+  }
+  return periods;
+}
+
+// --split-at across midnight, and with --utc across the end of summer time in Berlin (on
+// 25 October 2026 at 03:00 the clocks went back to 02:00: 12:00 is 10:00Z the day before,
+// 11:00Z that day). A run stopped and run again with more images gives what one run does.
+TEST(WatchSplit, PeriodsAcrossMidnightAndSummerTime) {
+  struct Case {
+    std::vector<std::string> split;
+    std::vector<std::string> clocks;  // the images' names, yyyymmdd_hhmmss
+    std::map<std::string, std::vector<std::string>> periods;
+  };
+  const std::vector<Case> cases = {
+      {{"--split-at", "12:00"}, {"20261207_235958", "20261208_000001", "20261208_115959",
+                                "20261208_120000"},
+       {{"20261207", {"20261207_235958.jpg", "20261208_000001.jpg", "20261208_115959.jpg"}},
+        {"20261208", {"20261208_120000.jpg"}}}},
+      {{"--split-at", "00:00"}, {"20261207_235958", "20261208_000001"},
+       {{"20261207", {"20261207_235958.jpg"}}, {"20261208", {"20261208_000001.jpg"}}}},
+      {{"--split-at", "11:00", "--utc"}, {"20261024_123000", "20261025_113000", "20261025_120000"},
+       {{"20261023", {"20261024_123000.jpg"}},
+        {"20261024", {"20261025_113000.jpg"}},
+        {"20261025", {"20261025_120000.jpg"}}}},
+  };
+  setenv("TZ", "Europe/Berlin", 1);
+  const std::string made = velmora_test::fresh_folder("split-made");
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=1 "
+                         "-frames:v 4 -start_number 0 '" + made + "/%d.jpg'").c_str()), 0);
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string cam = velmora_test::fresh_folder("split-cam" + std::to_string(n));
+    const std::string once = velmora_test::fresh_folder("split-once" + std::to_string(n));
+    const std::string twice = velmora_test::fresh_folder("split-twice" + std::to_string(n++));
+    const auto args = [&](const std::string& out) {
+      std::vector<std::string> a = {"--watch", "--idle", "1s", "--clock", "name", "--timeline",
+                                    out + "/night-%Y%m%d.csv"};
+      a.insert(a.end(), c.split.begin(), c.split.end());
+      a.push_back(cam);
+      a.push_back(out + "/night-%Y%m%d.png");
+      return a;
+    };
+    const auto add = [&](size_t from, size_t to) {
+      for (size_t i = from; i < to; ++i)
+        fs::copy_file(made + "/" + std::to_string(i) + ".jpg", cam + "/" + c.clocks[i] + ".jpg");
+    };
+    add(0, c.clocks.size() - 1);
+    ASSERT_EQ(velmora_test::run_scan(args(twice)).status, 0);
+    add(c.clocks.size() - 1, c.clocks.size());
+    const velmora_test::Ran again = velmora_test::run_scan(args(twice));
+    ASSERT_EQ(again.status, 0) << again.err;
+    ASSERT_EQ(velmora_test::run_scan(args(once)).status, 0);
+    EXPECT_EQ(periods_in(once), c.periods);
+    for (const auto& [date, files] : c.periods)
+      for (const char* ending : {".png", ".csv"})
+        EXPECT_TRUE(slurp(once + "/night-" + date + ending) == slurp(twice + "/night-" + date + ending))
+            << date << ending;
+  }
+  unsetenv("TZ");
 }
 
 }  // namespace
