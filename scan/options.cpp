@@ -641,11 +641,11 @@ const OptionRow rows[] = {
       .short_gap = true},
     {.name = "split-at",
      .value = "HH:MM",
-     .help = "with --watch: a new OUTPUT from HH:MM on each day (in the\n"
-             "clocks' time zone, TZ), for one image a night; OUTPUT and\n"
-             "--timeline then hold a strftime date of the period's\n"
-             "start (keogram-%Y%m%d.png); each is finished when the\n"
-             "next period's first image comes, or at the end\n",
+     .help = "with --watch: a new OUTPUT from HH:MM on each day, in\n"
+             "the clocks' time zone (TZ), for one image a night;\n"
+             "OUTPUT and --timeline then hold a strftime date of the\n"
+             "period's start (keogram-%Y%m%d.png); each is finished\n"
+             "when the next period's first image comes, or at the end\n",
      .apply = [](std::string_view v, Options& o) { return parse_split(v, o); },
      .short_gap = true},
     {.name = "utc",

@@ -678,7 +678,15 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   if (Step bad = restore_strips(); !bad) return bad;
   for (const auto& run : followers)
     if (Step bad = run->restore_strips(); !bad) return bad;
-  const int64_t restored = state_ && resumed_ ? static_cast<int64_t>(resumed_->records.size()) : 0;
+  const auto restored_of = [](const Run& run) {
+    return run.state_ && run.resumed_ ? static_cast<int64_t>(run.resumed_->records.size()) : 0;
+  };
+  const int64_t restored = restored_of(*this);
+  // Several slits read one watch: their states must have stopped at the same image.
+  for (const auto& run : followers)
+    if (restored_of(*run) != restored)
+      return fail(ExitStatus::failed, run->state_file() + ": holds another number of strips than " +
+                                          state_file() + "; remove the OUTPUTs to start anew");
   for (int64_t k = restored; k < plan_.strips; ++k) {
     if (abandon_asked() != 0) return base::failure(interrupted());
     if (finish_asked() != 0) break;
