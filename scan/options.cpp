@@ -243,6 +243,15 @@ base::Status parse_time_origin(std::string_view value, TimeOrigin& origin) {
                        ": not a time such as 2026-12-07T18:00:00 or seconds such as 12.5");
 }
 
+base::Status parse_split(std::string_view value, Options& o) {
+  TimeBound at;
+  o.split_text = option_text("split-at", value);
+  if (!parse_bound("split-at", value, at) || !at.time_of_day)
+    return base::failure(o.split_text + ": not a time of day such as 12:00");
+  o.split_at = at.civil_micros;
+  return {};
+}
+
 base::Status parse_idle(std::string_view value, Options& o) {
   o.idle_text = option_text("idle", value);
   const std::optional<double> seconds = parse_duration(std::string(value));
@@ -686,6 +695,19 @@ const OptionRow rows[] = {
              "machine's clock passes it\n",
      .apply = [](std::string_view v, Options& o) { return parse_bound("until", v, o.until); },
       .short_gap = true},
+    {.name = "split-at",
+     .value = "HH:MM",
+     .help = "with --watch: a new OUTPUT from HH:MM on each day, in\n"
+             "the clocks' time zone (TZ), for one image a night;\n"
+             "OUTPUT and --timeline then hold a strftime date of the\n"
+             "period's start (keogram-%Y%m%d.png); each is finished\n"
+             "when the next period's first image comes, or at the end\n",
+     .apply = [](std::string_view v, Options& o) { return parse_split(v, o); },
+     .short_gap = true},
+    {.name = "utc",
+     .help = "--split-at's time of day in UTC, not the clocks' zone\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.utc); },
+     .short_gap = true},
     {.name = "z",
      .value = "K",
      .help = "a TIFF stack of slices and frames: slice K (1, 2, ...)\n"
@@ -797,6 +819,8 @@ base::Status line_fits(const Options& o) {
 
 base::Status watch_fits(const Options& o) {
   if (o.idle > 0 && !o.watch) return base::failure(o.idle_text + ": only with --watch");
+  if (o.split_at && !o.watch) return base::failure(o.split_text + ": only with --watch");
+  if (o.utc && !o.split_at) return base::failure(std::string("--utc: only with --split-at"));
   if (o.watch && !o.input_format.empty())
     return base::failure(std::string("--watch and --format: --watch follows a folder of images"));
   return {};
@@ -898,6 +922,17 @@ base::Status files_numbered(const Options& o) {
   // A RoiSet.zip's slits are counted when the run reads it (with_selections).
   for (const LineSpec& line : o.lines)
     if (base::ends_with_ignoring_case(line.roi_file, ".zip")) return {};
+  if (o.split_at) {
+    // The name holds the period's date instead.
+    if (o.order.size() > 1) return base::failure(o.split_text + ": one slit only");
+    if (o.output.find('%') == std::string::npos)
+      return base::failure(o.split_text + ": " + o.output +
+                           " needs a date for each period, such as keogram-%Y%m%d.png");
+    if (!o.timeline.empty() && o.timeline.find('%') == std::string::npos)
+      return base::failure(o.split_text + ": --timeline " + o.timeline +
+                           " needs a date for each period too");
+    return {};
+  }
   const bool numbered = o.output.find("%d") != std::string::npos;
   if (o.order.size() > 1 && !numbered)
     return base::failure(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
@@ -976,6 +1011,8 @@ Parsed parse_options(const std::vector<std::string>& args) {
     if (key == ':') return usage_error(offending(argv, optopt) + ": needs a value");
     const OptionRow* row = row_of_key(key);
     if (row == nullptr) return usage_error(offending(argv, key) + ": unknown option (see --help)");
+    if (row->apply != nullptr)
+      parsed.options.given.emplace_back(row->name, optarg != nullptr ? optarg : "");
     if (row->apply == nullptr) {
       parsed.action = row->action;
     } else if (base::Status applied = row->apply(optarg != nullptr ? optarg : "", parsed.options);

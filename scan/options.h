@@ -120,6 +120,14 @@ struct Options {
   double idle = 0;     // --idle: seconds without a new image that end a watch; 0: none
   std::string idle_text;
   TimeBound since, until;  // images whose clock lies in [since, until)
+  // --split-at: a new OUTPUT (its name a strftime pattern) from this time of day on, each
+  // day; micros from midnight, in the clocks' zone or with --utc in UTC.
+  std::optional<int64_t> split_at;
+  std::string split_text;
+  bool utc = false;
+  // Every option as given (its long name and value, "" for a flag), in order: what a
+  // watch's state file compares to know the command that made it.
+  std::vector<std::pair<std::string, std::string>> given;
   int z = 0;        // --z: a TIFF stack's slice, 1-based; 0: not given
   int channel = 0;  // --channel: a TIFF stack's channel, 1-based; 0: not given
   bool nights = false;  // --nights: INPUT's nightly images laid as the bands of the long view

@@ -11,9 +11,12 @@
 #include "scan/video_run.h"
 #include "scan/viewer_page.h"
 #include "scan/nights.h"
+#include "scan/watch_state.h"
+#include "scan/input/image_sequence.h"
 
 #include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <cmath>
 #include <optional>
 #include <sys/stat.h>
@@ -104,7 +107,9 @@ class Run {
   // `shared`: an input another run has opened, whose pictures this run is handed (lay()).
   Run(const Options& o, Reporter& reporter, const Stopping& stopping,
       FrameSource* shared = nullptr)
-      : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared) {}
+      : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared) {
+    if (o.split_at) split_output_ = o.output, split_timeline_ = o.timeline;
+  }
   Step go();
   // Hands each strip to `take` instead of writing an image.
   Step hand_out(const StripTaker& take);
@@ -132,6 +137,22 @@ class Run {
 
  private:
   Step check_outputs();
+  // A watch's state file: read before OUTPUT is checked, kept after each update.
+  Step load_state();
+  Step start_state();
+  Step restore_strips();
+  Step keep_state(const Laid& laid);
+  Step write_state_file(int64_t strips);
+  std::string state_file() const {
+    return state_path(split_output_.empty() ? o_.output : split_output_);
+  }
+  Settings settings() const;
+  // --split-at: the image of the period before finished, and the next one's begun, when a
+  // picture's clock lies past the period's end.
+  Step follow_period(int64_t k);
+  Step open_period(int64_t start, int64_t k);
+  // OUTPUT and the timeline are replaced: --force, or a watch going on from its state.
+  bool force() const { return o_.force || resumed_.has_value(); }
   Step prepare_sinks();
   Step check_stream_only() const;
   Step check_watch() const;
@@ -162,7 +183,7 @@ class Run {
     if (!o_.quiet) reporter_.say(line);
   }
 
-  const Options& o_;
+  Options o_;  // OUTPUT and the timeline are each period's with --split-at
   Reporter& reporter_;
   const Stopping& stopping_;
   FrameSource* clip_;  // owned_, or an input another run reads
@@ -193,7 +214,61 @@ class Run {
   void lay_band(int64_t k);
   const StripTaker* take_ = nullptr;  // hand_out()'s: each strip goes there, no image is made
   bool sealed_ = false, landed_ = false;
+  std::optional<WatchState> resumed_;  // what an earlier run of this watch took
+  std::optional<WatchState> state_;    // what the state file says, kept up to date
+  std::optional<StripRecords> state_records_;
+  int64_t stated_ = 0;  // strips the state file holds
+  // --split-at: OUTPUT and the timeline as given (strftime patterns); the period whose image
+  // is being made (its start as a civil time in the split's reckoning), and where it began.
+  std::string split_output_, split_timeline_;
+  std::optional<int64_t> period_;
+  int64_t period_first_k_ = 0, period_first_frame_ = 0;
+  std::optional<int64_t> period_first_clock_;
+  FrameStamp period_stamp_;  // the picture's stamp counted from the period's start
+  ImageSize strip_size_;     // the plan's: one strip of a growing image
 };
+
+constexpr int64_t day_micros = int64_t{86400} * 1000000;
+
+int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// A picture's clock as a civil time where --split-at's time of day is reckoned: the local
+// zone's (TZ) or, with --utc, UTC. A clock without an offset is taken as local time.
+int64_t split_clock(const WallTime& t, bool utc) {
+  if (!utc && !t.offset_minutes) return t.civil_micros;
+  if (utc && t.offset_minutes) return *t.utc_micros();
+  if (!utc) {
+    const int64_t instant = *t.utc_micros();
+    const time_t seconds = static_cast<time_t>(floor_div(instant, 1000000));
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return static_cast<int64_t>(timegm(&local)) * 1000000 + (instant - seconds * int64_t{1000000});
+  }
+  // Local civil time to UTC: the zone's offset at that moment, summer time or not.
+  const time_t seconds = static_cast<time_t>(floor_div(t.civil_micros, 1000000));
+  std::tm civil{};
+  gmtime_r(&seconds, &civil);
+  civil.tm_isdst = -1;
+  return static_cast<int64_t>(mktime(&civil)) * 1000000 +
+         (t.civil_micros - seconds * int64_t{1000000});
+}
+
+// The start of the period that holds `at`: the last `split` (micros from midnight) at or
+// before it.
+int64_t period_start(int64_t at, int64_t split) {
+  const int64_t start = floor_div(at, day_micros) * day_micros + split;
+  return start <= at ? start : start - day_micros;
+}
+
+// `pattern` with its strftime fields filled from the civil time `start`.
+std::string dated(const std::string& pattern, int64_t start) {
+  const time_t seconds = static_cast<time_t>(floor_div(start, 1000000));
+  std::tm civil{};
+  gmtime_r(&seconds, &civil);
+  char name[4096];
+  const size_t n = std::strftime(name, sizeof name, pattern.c_str(), &civil);
+  return n == 0 ? pattern : std::string(name, n);
+}
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
 bool Run::skipped() {
@@ -230,6 +305,19 @@ InputRequest Run::watch_request() const {
     return at ? std::optional<int64_t>(at->civil_micros) : std::nullopt;
   };
   request.now = [] { return now_clock().value_or(WallTime{}).civil_micros; };
+  if (resumed_) {
+    WatchResume resume;
+    resume.taken.insert(resumed_->paths.begin(), resumed_->paths.end());
+    resume.shape = resumed_->shape;
+    resume.orientation = resumed_->orientation;
+    for (const StripRecord& r : resumed_->records) {
+      if (!r.clock) continue;
+      if (!resume.first_clock) resume.first_clock = r.clock->civil_micros;
+      resume.last_clock = std::max(resume.last_clock.value_or(r.clock->civil_micros),
+                                   r.clock->civil_micros);
+    }
+    request.resume = std::move(resume);
+  }
   return request;
 }
 
@@ -271,28 +359,129 @@ Step Run::check_outputs() {
     return fail(ExitStatus::usage, o_.quality_text +
                                        ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
                                        "Deep Zoom OUTPUT (.dzi)");
-  if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
-  if (format_ == Format::dzi && !o_.force)
+  if (base::Status ok = check_output(o_.output, force()); !ok) return fail(ExitStatus::failed, ok.error());
+  if (format_ == Format::dzi && !force())
     if (struct stat st {}; lstat(dzi_files_folder(o_.output).c_str(), &st) == 0)
       return fail(ExitStatus::failed,
                   dzi_files_folder(o_.output) + ": already exists; use --force to overwrite it");
   if (!o_.timeline.empty())
-    if (base::Status ok = check_output(o_.timeline, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+    if (base::Status ok = check_output(o_.timeline, force()); !ok) return fail(ExitStatus::failed, ok.error());
   if (o_.viewer && format_ != Format::dzi)
     return fail(ExitStatus::usage, "--viewer: only for a Deep Zoom OUTPUT (.dzi)");
   if (o_.viewer) {
-    if (base::Status ok = check_output(viewer_page_path(o_.output), o_.force); !ok)
+    if (base::Status ok = check_output(viewer_page_path(o_.output), force()); !ok)
       return fail(ExitStatus::failed, ok.error());
-    if (struct stat st {}; !o_.force && lstat(viewer_folder(o_.output).c_str(), &st) == 0)
+    if (struct stat st {}; !force() && lstat(viewer_folder(o_.output).c_str(), &st) == 0)
       return fail(ExitStatus::failed,
                   viewer_folder(o_.output) + ": already exists; use --force to overwrite it");
   }
   return {};
 }
 
+// A watch whose OUTPUT is there goes on from the state file beside it, when that was made by
+// the same command; one made by another is refused, never reused. Without OUTPUT the state
+// is stale (OUTPUT was removed to start anew): it is replaced at the first update.
+Settings Run::settings() const {
+  Settings all = state_settings(o_);
+  // With --split-at the command's names are the patterns, whatever the period.
+  for (auto& [name, value] : all)
+    if (!split_output_.empty() && name == "OUTPUT") value = split_output_;
+    else if (!split_output_.empty() && name == "--timeline") value = split_timeline_;
+  return all;
+}
+
+Step Run::load_state() {
+  if (!o_.watch) return {};
+  const std::string path = state_file();
+  auto read = read_state(path);
+  if (!read) return fail(ExitStatus::failed, path + ": " + read.error());
+  if (!*read) return {};
+  // With --split-at the state is the last period's, which names its OUTPUT.
+  const std::string output = split_output_.empty() ? o_.output
+                             : (*read)->period ? dated(split_output_, *(*read)->period)
+                                               : std::string();
+  if (struct stat st {}; output.empty() || stat(output.c_str(), &st) != 0) return {};
+  if (const std::string differ = settings_differ((*read)->settings, settings());
+      !differ.empty())
+    return fail(ExitStatus::failed, path + ": kept by another command (" + differ +
+                                        "); run that one, or remove OUTPUT and this file to start anew");
+  resumed_ = std::move(**read);
+  if (!split_output_.empty()) {
+    period_ = resumed_->period;
+    o_.output = output;
+    if (!split_timeline_.empty()) o_.timeline = dated(split_timeline_, *period_);
+    for (const StripRecord& r : resumed_->records)
+      if (r.clock && !period_first_clock_) period_first_clock_ = r.clock->civil_micros;
+  }
+  return {};
+}
+
+Step Run::start_state() {
+  if (!o_.watch || take_ || o_.output.empty() || grown_ == nullptr) return {};
+  const auto* watched = dynamic_cast<const FolderWatch*>(clip_);
+  if (watched == nullptr) return {};
+  state_records_.emplace(o_.slit.width, std::vector<StripRecord>{}, o_.clock);
+  if (resumed_) {
+    if (resumed_->strip.width != image_.size().width || resumed_->strip.height != image_.size().height ||
+        resumed_->strip.pixel_bytes != image_.size().pixel_bytes)
+      return fail(ExitStatus::failed, state_file() +
+                                          ": its strips are not this run's; remove OUTPUT and "
+                                          "this file to start anew");
+    state_ = *resumed_;
+    stated_ = static_cast<int64_t>(state_->records.size());
+    return {};
+  }
+  state_.emplace();
+  state_->settings = settings();
+  state_->period = period_;
+  state_->shape = PictureShape{clip_->width(), clip_->height(), clip_->deep()};
+  state_->orientation = watched->orientation();
+  state_->strip = image_.size();
+  return {};
+}
+
+// The strips of the state file, handed to the sinks as they were laid: no image decoded.
+Step Run::restore_strips() {
+  if (!resumed_ || !state_) return {};
+  for (size_t k = 0; k < resumed_->records.size(); ++k) {
+    resumed_->lay(k, image_);
+    const StripRecord& r = resumed_->records[k];
+    const FrameStamp stamp{r.frame, r.seconds.value_or(0), resumed_->paths[k], false, false};
+    const std::optional<StripNote> note =
+        r.note == StripNote::none ? std::nullopt : std::optional<StripNote>(r.note);
+    const Laid laid{static_cast<int64_t>(k), image_, &stamp, note, std::nullopt, &r};
+    for (auto& sink : sinks_)
+      if (auto taken = sink->take(laid); !taken) return base::failure(taken.error());
+    state_records_->take(laid);
+  }
+  return {};
+}
+
+// Each new strip into the state; the file replaced once OUTPUT holds the strip.
+Step Run::keep_state(const Laid& laid) {
+  if (!state_) return {};
+  state_records_->take(laid);
+  state_->add(state_records_->records().back(), laid.stamp ? laid.stamp->file : "", laid.strip);
+  if (grown_->flushed() > stated_) return write_state_file(grown_->flushed());
+  return {};
+}
+
+Step Run::write_state_file(int64_t strips) {
+  // The file never holds a strip OUTPUT lacks: only those OUTPUT was written with.
+  WatchState written = *state_;
+  written.records.resize(static_cast<size_t>(strips));
+  written.paths.resize(static_cast<size_t>(strips));
+  written.pixels.resize(static_cast<size_t>(strips * written.strip.bytes()));
+  if (base::Status ok = write_state(state_file(), written); !ok)
+    return fail(ExitStatus::failed, ok.error());
+  stated_ = strips;
+  return {};
+}
+
 Step Run::prepare() {
   // An image kept in memory needs no OUTPUT; a timeline named beside it is still a file.
   if (!take_ && !o_.output.empty()) {
+    if (Step bad = load_state(); !bad) return bad;
     if (Step bad = check_outputs(); !bad) return bad;
   } else if (!take_ && !o_.timeline.empty()) {
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
@@ -338,10 +527,11 @@ Step Run::prepare() {
 
 // The sinks of the run, each ready for the image; the band of time marks drawn.
 Step Run::prepare_sinks() {
+  if (strip_size_.width == 0) strip_size_ = plan_.size;
   // An image kept in memory only is named so in messages.
   const SinkSetting setting{o_.output.empty() ? "the image" : o_.output,
                             o_.cut,        o_.slit.width,
-                            threads(),     o_.force,      o_.compress,
+                            threads(),     force(),       o_.compress,
                             should_stop(), [this] { return interrupted(); },
                             o_.tile_format, o_.quality,
                             o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt};
@@ -404,7 +594,7 @@ Step Run::prepare_sinks() {
     if (auto ready = sinks_.back()->begin(plan_.size, image_); !ready)
       return base::failure(ready.error());
   }
-  return {};
+  return start_state();
 }
 
 TimelineHead Run::timeline_head() const {
@@ -516,7 +706,19 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   }
   start_strips(true);
   for (const auto& run : followers) run->start_strips(false);
-  for (int64_t k = 0; k < plan_.strips; ++k) {
+  if (Step bad = restore_strips(); !bad) return bad;
+  for (const auto& run : followers)
+    if (Step bad = run->restore_strips(); !bad) return bad;
+  const auto restored_of = [](const Run& run) {
+    return run.state_ && run.resumed_ ? static_cast<int64_t>(run.resumed_->records.size()) : 0;
+  };
+  const int64_t restored = restored_of(*this);
+  // Several slits read one watch: their states must have stopped at the same image.
+  for (const auto& run : followers)
+    if (restored_of(*run) != restored)
+      return fail(ExitStatus::failed, run->state_file() + ": holds another number of strips than " +
+                                          state_file() + "; remove the OUTPUTs to start anew");
+  for (int64_t k = restored; k < plan_.strips; ++k) {
     if (abandon_asked() != 0) return base::failure(interrupted());
     if (finish_asked() != 0) break;
     int64_t frame = 0;
@@ -529,7 +731,9 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
       return ended_early(o_.bin > 0 ? plan_.strip_frames.frames[k] : plan_.choice.from + k * plan_.choice.every);
     // A picture that did not decode shows the last good one again.
     const bool repeated = picture != nullptr && clip_->stamp().repeat;
-    if (Step bad = lay(k, picture, repeated); !bad) return bad;
+    if (!split_output_.empty())
+      if (Step bad = follow_period(k); !bad) return bad;
+    if (Step bad = lay(k - period_first_k_, picture, repeated); !bad) return bad;
     for (const auto& run : followers)
       if (Step bad = run->lay(k, picture, repeated); !bad) return bad;
     progress_->update(k + 1);
@@ -572,11 +776,64 @@ Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
     ++odd_.blank;  // the strip is allocated black
   }
   if (plan_.band > 0) lay_band(k);
-  const Laid laid{k, image_, gap ? nullptr : &clip_->stamp(), note,
+  const FrameStamp* stamp = gap ? nullptr : split_output_.empty() ? &clip_->stamp() : &period_stamp_;
+  const Laid laid{k, image_, stamp, note,
                   clip_->length_known() || gap ? std::nullopt : now_clock()};
   for (auto& sink : sinks_)
     if (auto taken = sink->take(laid); !taken) return base::failure(taken.error());
+  return keep_state(laid);
+}
+
+Step Run::follow_period(int64_t k) {
+  const FrameStamp& stamp = clip_->stamp();
+  const std::optional<WallTime> clock = picture_clock(stamp.file, o_.clock);
+  const std::optional<int64_t> start =
+      clock ? std::optional<int64_t>(period_start(split_clock(*clock, o_.utc), *o_.split_at))
+            : std::nullopt;
+  if (!start && !period_)
+    return fail(ExitStatus::failed, stamp.file + ": " + o_.split_text +
+                                        ": the first image has no clock to name its period by");
+  if (!period_ || (start && *start > *period_)) {
+    if (period_) {
+      if (Step bad = finish(); !bad) return bad;
+      if (Step bad = commit(); !bad) return bad;
+    }
+    if (Step bad = open_period(*start, k); !bad) return bad;
+  }
+  if (clock && !period_first_clock_) period_first_clock_ = clock->civil_micros;
+  // Each period's timeline counts as a run over its images alone would.
+  period_stamp_ = stamp;
+  period_stamp_.frame -= period_first_frame_;
+  period_stamp_.seconds =
+      clock ? static_cast<double>(clock->civil_micros - *period_first_clock_) / 1e6
+            : static_cast<double>(period_stamp_.frame) / sequence_fps;
   return {};
+}
+
+Step Run::open_period(int64_t start, int64_t k) {
+  if (!landed_)
+    for (auto& sink : sinks_) sink->discard();  // the sinks made before a period was known
+  sinks_.clear();
+  grown_ = nullptr;
+  kept_ = nullptr;
+  sealed_ = landed_ = false;
+  resumed_.reset();
+  state_.reset();
+  state_records_.reset();
+  stated_ = 0;
+  period_ = start;
+  period_first_k_ = k;
+  period_first_frame_ = clip_->stamp().frame;
+  period_first_clock_.reset();
+  o_.output = dated(split_output_, start);
+  if (!split_timeline_.empty()) o_.timeline = dated(split_timeline_, start);
+  if (base::Status ok = check_output(o_.output, o_.force); !ok)
+    return fail(ExitStatus::failed, ok.error());
+  if (!o_.timeline.empty())
+    if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
+      return fail(ExitStatus::failed, ok.error());
+  plan_.size = strip_size_;
+  return prepare_sinks();
 }
 
 // Strip k's share of the band, beside it in the one-strip image handed on.
@@ -666,6 +923,8 @@ Step Run::land() {
   if (Step bad = commit_all(); !bad) return bad;
   landed_ = true;
   for (auto& sink : sinks_) sink->landed();
+  // OUTPUT in place holds every strip: the state says so too.
+  if (state_ && stated_ < grown_->strips()) return write_state_file(grown_->strips());
   return {};
 }
 

@@ -469,6 +469,10 @@ std::unique_ptr<Sink> timeline_file(const SinkSetting& s, std::string path,
 }
 
 void StripRecords::take(const Laid& laid) {
+  if (laid.restored != nullptr) {
+    records_.push_back(*laid.restored);
+    return;
+  }
   // A stream's strips are known only as they come: each at its picture's time, its clock
   // the moment it arrived.
   if (arriving_ && laid.stamp != nullptr) {
@@ -566,6 +570,7 @@ base::Result<void, Error> GrowingSink::take(const Laid& laid) {
     return base::failure(
         failed(setting_.output + ": " + added.error() + "; use --every, --to or a TIFF OUTPUT"));
   ++strips_;
+  if (laid.restored != nullptr) return {};
   return flush_if_due(k + 1);
 }
 
@@ -589,6 +594,7 @@ base::Result<void, Error> GrowingSink::flush_if_due(int64_t strips) {
   // partial file is.
   if (base::Status ok = flushed.commit(true); !ok) return base::failure(failed(ok.error()));
   if (length_known_) partial_ = target;
+  flushed_ = strips;
   return {};
 }
 

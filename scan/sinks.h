@@ -54,6 +54,9 @@ struct Laid {
   // When it came, for an input of unknown length: taken once, so that every sink records
   // the same moment.
   std::optional<WallTime> arrived = {};
+  // A strip an earlier run of a watch laid, with its record as then: laid again from its
+  // state file, never flushed on its own.
+  const StripRecord* restored = nullptr;
 };
 
 class Sink {
@@ -131,6 +134,8 @@ class GrowingSink : public Sink {
   void discard() override;
   // The image the strips make.
   ImageSize size() const;
+  // The strips of the image last put in OUTPUT's place by --flush.
+  int64_t flushed() const { return flushed_; }
 
  private:
   base::Result<void, Error> flush_if_due(int64_t strips);
@@ -144,6 +149,7 @@ class GrowingSink : public Sink {
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   double last_flush_ = 0;  // seconds from the start of the last --flush write
   std::string partial_;    // --flush's file for an input of known length, once written
+  int64_t flushed_ = 0;
 };
 
 // The record of every strip as laid: the plan's, or (`planned` empty: an input of unknown
@@ -161,6 +167,8 @@ class StripRecords {
   void take(const Laid& laid);
   // The records of the first `strips` strips (a signal may have ended the run early).
   const std::vector<StripRecord>& finish(int64_t strips);
+  // The records so far.
+  const std::vector<StripRecord>& records() const { return records_; }
 
  private:
   int64_t strip_lines_;

@@ -61,12 +61,38 @@ base::Result<std::unique_ptr<FolderWatch>, std::string> FolderWatch::open(
   // The images there now, in the sequence's order; an empty folder waits for its first.
   std::vector<std::string> there;
   if (auto listed = list_images(watch->request_.input, kind)) there = std::move(*listed);
+  const std::optional<WatchResume>& resume = watch->request_.resume;
+  if (resume) {
+    std::erase_if(there, [&](const std::string& f) { return resume->taken.contains(f); });
+    watch->known_ = resume->taken;
+    watch->first_clock_ = resume->first_clock;
+    watch->last_clock_ = resume->last_clock;
+    watch->taken_before_ = static_cast<int64_t>(resume->taken.size());
+  }
   watch->known_.insert(there.begin(), there.end());
   for (const std::string& file : within(std::move(there), watch->request_.window,
                                         watch->request_.clock)) {
+    // Those that came while no run watched follow the strips taken, as if watched; older
+    // ones were taken or left out before (an earlier period's, with --split-at).
+    if (resume) {
+      const std::optional<int64_t> clock = watch->request_.clock(file);
+      if (!clock || !resume->last_clock || *clock >= *resume->last_clock) watch->admit(file);
+      continue;
+    }
     const std::optional<int64_t> clock = watch->request_.clock(file);
     if (clock && (!watch->last_clock_ || *clock > *watch->last_clock_)) watch->last_clock_ = clock;
     watch->pending_.push_back(file);
+  }
+  if (resume) {
+    auto shaped = ImageSequence::shaped(watch->pending_, watch->request_.threads,
+                                        watch->request_.rotate, resume->shape, resume->orientation);
+    if (!shaped) return base::failure(shaped.error());
+    watch->images_ = std::move(*shaped);
+    watch->images_->keep_going();
+    for (const std::string& file : watch->pending_)
+      watch->clocks_.push_back(watch->request_.clock(file));
+    watch->pending_.clear();
+    return watch;
   }
   while (!watch->pending_.empty() || watch->wait_for_more()) {
     if (watch->pending_.empty()) continue;
@@ -180,7 +206,10 @@ const AVFrame* FolderWatch::next(int64_t& frame) {
   // An image's time is its clock's from the first image's, when they have clocks.
   const std::optional<int64_t>& clock = clocks_[static_cast<size_t>(frame)];
   if (clock && !first_clock_) first_clock_ = clock;
-  stamp_.seconds = clock ? static_cast<double>(*clock - *first_clock_) / 1e6 : stamp_.seconds;
+  frame += taken_before_;
+  stamp_.frame = frame;
+  stamp_.seconds = clock ? static_cast<double>(*clock - *first_clock_) / 1e6
+                         : static_cast<double>(frame) / sequence_fps;
   return picture;
 }
 

@@ -37,6 +37,15 @@ struct ClockWindow {
 std::vector<std::string> within(std::vector<std::string> files, const ClockWindow& window,
                                 const ClockOf& clock);
 
+// What an earlier run of the same watch took (its state file): those images are never
+// listed, decoded or laid again, and the run goes on from there.
+struct WatchResume {
+  std::set<std::string> taken;  // the images' paths as the sequence named them
+  PictureShape shape;           // the first image's, and its EXIF orientation
+  int orientation = 1;
+  std::optional<int64_t> first_clock, last_clock;  // of the strips taken
+};
+
 struct WatchRequest {
   std::string input;  // a folder, or a glob whose wildcards are in the file's name only
   ClockOf clock;
@@ -47,6 +56,7 @@ struct WatchRequest {
   std::function<int64_t()> now;
   int threads = 1;
   bool rotate = true;
+  std::optional<WatchResume> resume;
 };
 
 class FolderWatch : public FrameSource {
@@ -75,6 +85,8 @@ class FolderWatch : public FrameSource {
   std::optional<std::string> failure() const override { return failure_; }
   std::vector<std::string> warnings() const override;
   std::vector<std::string> news() override { return images_ ? images_->news() : std::vector<std::string>{}; }
+  // The first image's EXIF orientation, for a state file that resumes the watch.
+  int orientation() const { return images_->orientation(); }
 
  private:
   FolderWatch() = default;
@@ -95,6 +107,7 @@ class FolderWatch : public FrameSource {
   std::vector<std::string> pending_;  // admitted before the sequence could open
   std::optional<int64_t> first_clock_, last_clock_;
   std::vector<std::optional<int64_t>> clocks_;  // of the sequence's images, in order
+  int64_t taken_before_ = 0;  // strips an earlier run laid: the frames count on from there
   int64_t backwards_ = 0;
   std::string first_backwards_;
   std::optional<std::string> failure_;

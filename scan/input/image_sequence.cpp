@@ -125,6 +125,27 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
                               "no image of the sequence decodes");
 }
 
+base::Result<std::unique_ptr<ImageSequence>, std::string> ImageSequence::shaped(
+    std::vector<std::string> files, int threads, bool rotate, PictureShape shape,
+    int orientation) {
+  std::unique_ptr<ImageSequence> sequence(new ImageSequence(std::move(files)));
+  sequence->threads_ = std::max(1, threads);
+  sequence->rotate_ = rotate;
+  sequence->shape_ = shape;
+  sequence->orientation_ = orientation;
+  if (std::optional<decode::DisplayMatrix> own = exif_orientation_matrix(orientation))
+    sequence->display_ = *own;
+  // Black as the cutter reads any RGB picture: the strip of an image that does not decode.
+  decode::FramePtr black = decode::new_frame();
+  black->format = shape.deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
+  black->width = shape.width;
+  black->height = shape.height;
+  if (av_frame_get_buffer(black.get(), 0) < 0) return base::failure(std::string("out of memory"));
+  fill_black(black.get());
+  sequence->black_ = std::move(black);
+  return sequence;
+}
+
 void ImageSequence::read_only(Rect area) {
   // Several slits: one area that holds them all.
   if (area_) area = area_->united(area);

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "decode/ffmpeg_handles.h"
 #include "decode/media_input.h"
 #include "scan/input/frame_source.h"
@@ -38,7 +39,14 @@ class ImageSequence : public FrameSource {
   [[nodiscard]] static decode::Opening<std::unique_ptr<ImageSequence>> open(
       std::vector<std::string> files, int threads = 1, std::vector<long long> numbers = {},
       bool rotate = true);
+  // A sequence whose first image was seen by an earlier run (a watch resumed): its shape
+  // and orientation as that run found them, so that no image is decoded to learn them.
+  [[nodiscard]] static base::Result<std::unique_ptr<ImageSequence>, std::string> shaped(
+      std::vector<std::string> files, int threads, bool rotate, PictureShape shape,
+      int orientation);
   ~ImageSequence() override;
+  // The first image's EXIF orientation (1 to 8; 1 when untagged or not turned).
+  int orientation() const { return orientation_; }
 
   int width() const override { return shape_.width; }
   int height() const override { return shape_.height; }

@@ -30,7 +30,7 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
   }
   if (o.watch) {
     auto watched = FolderWatch::open(
-        WatchRequest{o.input, o.clock, o.window, o.idle, o.now, threads, o.turn_images}, stop);
+        WatchRequest{o.input, o.clock, o.window, o.idle, o.now, threads, o.turn_images, o.resume}, stop);
     if (!watched) return base::failure(watched.error());
     return std::unique_ptr<FrameSource>(std::move(*watched));
   }

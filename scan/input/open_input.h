@@ -30,6 +30,7 @@ struct InputRequest {
   ClockWindow window;
   ClockOf clock;
   std::function<int64_t()> now;
+  std::optional<WatchResume> resume;  // a watch that goes on from its state file
   // A TIFF stack's slice (--z) and channel (--channel), 1-based; 0: not given.
   int z = 0;
   int channel = 0;

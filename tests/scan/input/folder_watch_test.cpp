@@ -189,8 +189,10 @@ TEST(FolderWatch, FaultsAndClockWindows) {
   const Ran full = velmora_test::run_scan_with_file_limit(
       {"--watch", "--idle", "1s", "--clock", "name", cam, out}, six);
   EXPECT_EQ(full.status, 1) << full.err;
+  // The state file written after each image is larger than so small an image: the limit
+  // may stop the run at it first.
   const int kept = velmora_test::read_png(out).width;
-  EXPECT_TRUE(kept >= 6 && kept < 12) << kept;
+  EXPECT_TRUE(kept >= 1 && kept < 12) << kept;
   for (const auto& entry : fs::directory_iterator(fs::path(out).parent_path()))
     EXPECT_EQ(entry.path().filename().string().find(".watch-fault"), std::string::npos);
 }
