@@ -377,7 +377,8 @@ Step Run::prepare_sinks() {
   if (Step bad = draw_ticks(); !bad) return bad;
   if (!o_.timeline.empty() && !take_)
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
-                                   [this] { return timeline_head(); }));
+                                   [this] { return timeline_head(); },
+                                   StripStatsSetting{o_.stats ? 3 : 0, plan_.band}));
   return {};
 }
 

@@ -302,16 +302,25 @@ class Taker : public Sink {
 class TimelineFile : public Sink {
  public:
   TimelineFile(const SinkSetting& s, std::string path, std::vector<StripRecord> records,
-               std::function<TimelineHead()> head)
+               std::function<TimelineHead()> head, StripStatsSetting stats)
       : s_(s),
         path_(std::move(path)),
         output_(path_),
         records_(s.strip_lines, std::move(records), s.image_clock),
-        head_(std::move(head)) {}
+        head_(std::move(head)),
+        stats_(stats) {}
 
   base::Result<void, Error> begin(const ImageSize&, StripImage&) override { return {}; }
   base::Result<void, Error> take(const Laid& laid) override {
     records_.take(laid);
+    if (stats_.channels > 0) {
+      // Laid in order one at a time, whatever the threads: the figures cannot differ.
+      const int pixel_bytes = laid.strip.size().pixel_bytes;
+      strips::ConstBytePlane streak = laid.strip.view();
+      if (s_.cut == Cut::vertical) streak.height -= stats_.band;
+      else streak.width -= stats_.band * pixel_bytes;
+      records_.take_stats(laid.k, strip_stats(streak, stats_.channels, pixel_bytes / stats_.channels));
+    }
     ++strips_;
     return {};
   }
@@ -320,9 +329,11 @@ class TimelineFile : public Sink {
   base::Result<void, Error> finish() override {
     const std::vector<StripRecord>& records = records_.finish(strips_);
     if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    TimelineHead head = head_();
+    head.stats_channels = stats_.channels;
     const std::string text = timeline_format(path_) == TimelineFormat::json
-                                 ? timeline_json(head_(), records)
-                                 : timeline_csv(records);
+                                 ? timeline_json(head, records)
+                                 : timeline_csv(records, stats_.channels);
     if (std::fwrite(text.data(), 1, text.size(), output_.stream()) != text.size())
       return base::failure(failed(path_ + ": cannot be written"));
     return {};
@@ -341,6 +352,7 @@ class TimelineFile : public Sink {
   TempOutput output_;
   StripRecords records_;
   std::function<TimelineHead()> head_;
+  StripStatsSetting stats_;
 };
 
 // --flush's file for an input of known length: OUTPUT's name with ".partial" before its
@@ -377,8 +389,10 @@ std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const 
 }
 std::unique_ptr<Sink> timeline_file(const SinkSetting& s, std::string path,
                                     std::vector<StripRecord> records,
-                                    std::function<TimelineHead()> head) {
-  return std::make_unique<TimelineFile>(s, std::move(path), std::move(records), std::move(head));
+                                    std::function<TimelineHead()> head,
+                                    StripStatsSetting stats) {
+  return std::make_unique<TimelineFile>(s, std::move(path), std::move(records), std::move(head),
+                                        stats);
 }
 
 void StripRecords::take(const Laid& laid) {
@@ -400,6 +414,12 @@ void StripRecords::take(const Laid& laid) {
   }
   if (laid.note && static_cast<size_t>(laid.k) < records_.size())
     records_[laid.k].note = *laid.note;
+}
+
+void StripRecords::take_stats(int64_t k, std::vector<ChannelStats> stats) {
+  // A stream's records are pushed as strips come; only strip k's own takes the figures.
+  if (static_cast<size_t>(k) < records_.size() && records_[static_cast<size_t>(k)].strip == k)
+    records_[static_cast<size_t>(k)].stats = std::move(stats);
 }
 
 const std::vector<StripRecord>& StripRecords::finish(int64_t strips) {

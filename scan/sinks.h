@@ -150,6 +150,8 @@ class StripRecords {
         arriving_(records_.empty()),
         image_clock_(image_clock) {}
   void take(const Laid& laid);
+  // --stats: strip k's figures, once it is laid.
+  void take_stats(int64_t k, std::vector<ChannelStats> stats);
   // The records of the first `strips` strips (a signal may have ended the run early).
   const std::vector<StripRecord>& finish(int64_t strips);
 
@@ -183,12 +185,20 @@ class KeptImage : public Sink {
 // Hands each strip to the library's caller.
 std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take);
 
+// --stats: the channels of each strip whose figures go with its record (0: none), taken
+// from the streak part of the strip, the band of --ticks (`band` lines) left out.
+struct StripStatsSetting {
+  int channels = 0;
+  int64_t band = 0;
+};
+
 // The time of every strip, written as --timeline's CSV or JSON when the image is done.
 // `records`: the plan's, one per strip; empty for an input of unknown length, whose strips
 // are recorded as they arrive. `head` is asked when the file is written, as the image's
 // size is known only then.
 std::unique_ptr<Sink> timeline_file(const SinkSetting& setting, std::string path,
                                     std::vector<StripRecord> records,
-                                    std::function<TimelineHead()> head);
+                                    std::function<TimelineHead()> head,
+                                    StripStatsSetting stats = {});
 
 }  // namespace scan
