@@ -368,7 +368,8 @@ Step Run::prepare_sinks() {
     sinks_.push_back(held_png(setting));
   }
   if (o_.keep && !take_) {
-    auto kept = std::make_unique<KeptImage>(setting, plan_.growing, plan_.records);
+    auto kept = std::make_unique<KeptImage>(setting, plan_.growing, plan_.records,
+                                            sinks_.empty() ? nullptr : sinks_.front().get());
     kept_ = kept.get();
     sinks_.push_back(std::move(kept));
   }

@@ -81,6 +81,7 @@ class HeldImage : public ImageFile {
     ++strips_;
     return {};
   }
+  StripImage* held() override { return &image_; }
 
  protected:
   // A format's own limits, checked before anything is held.
@@ -427,10 +428,18 @@ const std::vector<StripRecord>& StripRecords::finish(int64_t strips) {
   return records_;
 }
 
-KeptImage::KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records)
-    : setting_(setting), grows_(grows), records_(setting.strip_lines, std::move(records), setting.image_clock) {}
+KeptImage::KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records,
+                     Sink* writer)
+    : setting_(setting),
+      grows_(grows),
+      records_(setting.strip_lines, std::move(records), setting.image_clock),
+      writer_(writer) {}
 
 base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& strip) {
+  // The writer that holds the image whole has laid the same strips: it is taken over at
+  // the end, once written, rather than held twice.
+  shared_ = writer_ != nullptr && !grows_ ? writer_->held() : nullptr;
+  if (shared_ != nullptr) return allocate_strip(setting_, strip_of(setting_, size), strip);
   if (grows_) {
     // `size` is one strip's.
     if (auto had = allocate_strip(setting_, size, strip); !had) return had;
@@ -450,6 +459,7 @@ base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& st
 base::Result<void, Error> KeptImage::take(const Laid& laid) {
   records_.take(laid);
   ++strips_;
+  if (shared_ != nullptr) return {};
   if (grown_) {
     if (auto added = grown_->add(laid.strip); !added)
       return base::failure(failed(setting_.output + ": " + added.error() + "; use --every or --to"));
@@ -469,6 +479,8 @@ base::Result<void, Error> KeptImage::finish() {
     image_ = std::move(*whole);
     grown_.reset();  // its strips are in the image now
   }
+  // Finished after the writer (the sinks finish in order), whose file is written by now.
+  if (shared_ != nullptr) image_ = std::move(*shared_);
   finished_ = records_.finish(strips_);
   return {};
 }

@@ -87,6 +87,9 @@ class Sink {
   }
   // Strips taken so far.
   int64_t strips() const { return strips_; }
+  // The whole image, when the sink holds one in memory: once its file is written, a kept
+  // copy takes it over instead of holding a second.
+  virtual StripImage* held() { return nullptr; }
 
  protected:
   int64_t strips_ = 0;
@@ -166,7 +169,9 @@ class StripRecords {
 // beside any file. `grows`: the image's length is known only at the end.
 class KeptImage : public Sink {
  public:
-  KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records);
+  // `writer`: the run's image sink, whose image is taken over when it holds one whole.
+  KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records,
+            Sink* writer = nullptr);
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override;
   base::Result<void, Error> take(const Laid& laid) override;
   base::Result<void, Error> finish() override;
@@ -177,6 +182,8 @@ class KeptImage : public Sink {
   SinkSetting setting_;
   bool grows_;
   StripRecords records_;
+  Sink* writer_;
+  StripImage* shared_ = nullptr;  // the writer's image, when it holds the same one
   StripImage image_;
   std::unique_ptr<GrowingImage> grown_;
   std::vector<StripRecord> finished_;
