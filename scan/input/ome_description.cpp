@@ -75,13 +75,18 @@ std::optional<std::string> attribute(const XML_Char** attrs, const char* name) {
   return std::nullopt;
 }
 
-// A whole number from `low` up, or a number, as the attribute `name` states it.
+// Counts and places up to a TIFF's 32 bits, so that no sum of them overflows.
+constexpr int64_t most = INT32_MAX;
+
+// A whole number from `low` to `most`, as the attribute `name` states it; a number of 0 or
+// more (below).
 bool whole(Reading& r, const XML_Char** attrs, const char* name, int64_t low, int64_t& value) {
   const auto text = attribute(attrs, name);
   if (!text) return true;
   const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
-  if (ec != std::errc() || end != text->data() + text->size() || value < low) {
-    r.fail(std::string(name) + "=\"" + *text + "\" is not a whole number from " + std::to_string(low));
+  if (ec != std::errc() || end != text->data() + text->size() || value < low || value > most) {
+    r.fail(std::string(name) + "=\"" + *text + "\" is not a whole number from " + std::to_string(low) +
+           " to " + std::to_string(most));
     return false;
   }
   return true;
@@ -167,8 +172,12 @@ base::Result<void, std::string> place_planes(Reading& r) {
                          std::to_string(r.samples) + " samples a pixel");
   d.channels = r.size_c / r.samples;
   const std::map<char, int64_t> size = {{'C', d.channels}, {'Z', d.slices}, {'T', d.frames}};
+  // Each plane is a page of this file: a count past what a file can hold is damage, not a
+  // reason to ask for its memory.
+  constexpr int64_t most_planes = int64_t{1} << 22;
+  if (d.channels * d.slices > most_planes || d.channels * d.slices * d.frames > most_planes)
+    return base::failure("SizeC x SizeZ x SizeT is more than " + std::to_string(most_planes) + " planes");
   const int64_t planes = d.channels * d.slices * d.frames;
-  if (planes > (int64_t{1} << 31)) return base::failure("more planes than a TIFF can hold");
   // Plane number in DimensionOrder of (c, z, t), and back.
   const auto number_of = [&](std::map<char, int64_t> at) {
     return at[o[2]] + size.at(o[2]) * (at[o[3]] + size.at(o[3]) * at[o[4]]);
@@ -188,7 +197,7 @@ base::Result<void, std::string> place_planes(Reading& r) {
     const int64_t from = number_of({{'C', m.c}, {'Z', m.z}, {'T', m.t}});
     // Without PlaneCount: one plane when IFD is given, else all of them.
     const int64_t count = m.count >= 0 ? m.count : m.ifd_given ? 1 : planes - from;
-    if (from + count > planes) return base::failure("a TiffData's planes run past SizeC x SizeZ x SizeT");
+    if (count > planes - from) return base::failure("a TiffData's planes run past SizeC x SizeZ x SizeT");
     for (int64_t i = 0; i < count; ++i) d.pages[static_cast<size_t>(imagej_of(from + i))] = m.ifd + i;
   }
   for (size_t i = 0; i < d.pages.size(); ++i)
@@ -226,6 +235,7 @@ base::Result<std::optional<OmeDescription>, std::string> parse_ome_description(
   // Not XML at all: an ImageDescription of another kind.
   if (text.find("<OME") == std::string::npos && text.find(":OME") == std::string::npos)
     return std::optional<OmeDescription>();
+  if (text.size() > static_cast<size_t>(most)) return base::failure(std::string("its OME-XML is too long"));
   std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate("UTF-8"));
   if (!parser) return base::failure(std::string("out of memory for its OME-XML"));
   Reading r;

@@ -101,6 +101,7 @@ TEST(OmeTiff, RefusesWhatIsNotOneFilesPlanes) {
       {ome("XYCZT", "", "<TiffData PlaneCount=\"6\"><UUID FileName=\"b.ome.tif\">urn:uuid:1</UUID></TiffData>"),
        "spread over several files (b.ome.tif)"},
       {ome("XYCZT", "", "", 4), "puts planes in page 16, the file has 12 pages"},
+      {ome("XYCZT", "", "", 2000000000), "more than 4194304 planes"},
       {whole.substr(0, whole.size() - 20), "OME-XML is damaged"},
       {ome("XYCZT", "TimeIncrement=\"2\" TimeIncrementUnit=\"fortnight\"", ""), "\"fortnight\" is not a unit of time"},
       {ome("XYCZZ", "", ""), "DimensionOrder \"XYCZZ\" is not one of"},
