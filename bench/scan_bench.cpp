@@ -9,10 +9,12 @@
 // "h264" runs only every frame of H.264, "lines" only the slits along lines, "inputs" only
 // the image sequences and pipes, "zoom" only the pyramidal TIFF and Deep Zoom against the
 // flat TIFF, "video" only a time-displaced clip against FFmpeg's plain re-encoding (these
-// two run only when asked).
-//   scan_bench [repetitions] [png|h264|lines|inputs|zoom|video]
+// two run only when asked), "stack" only the kymograph of a 16-bit TIFF stack against
+// reading its every page whole with libtiff.
+//   scan_bench [repetitions] [png|h264|lines|inputs|zoom|video|stack]
 #include <png.h>
 #include <spawn.h>
+#include <tiffio.h>
 #include <unistd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -541,6 +543,106 @@ void print_video(int repetitions) {
   std::printf("\nmedians of %d runs each, %d threads\n", repetitions, threads);
 }
 
+// A 16-bit grey stack of 512 x 512 pages, uncompressed as ImageJ writes one: in strips of
+// libtiff's default height, or in tiles of 64 x 64.
+constexpr int stack_side = 512, stack_pages = 2000;
+
+std::string stack(const char* name, bool tiled) {
+  const std::string path = std::string("/tmp/velmora-scan-bench-") + name;
+  if (fs::exists(path)) return path;
+  std::fprintf(stderr, "writing %s ...\n", path.c_str());
+  const std::string partial = path + ".part";
+  TIFF* t = TIFFOpen(partial.c_str(), "w");
+  if (t == nullptr) std::exit(1);
+  std::vector<uint16_t> page(stack_side * stack_side);
+  for (int p = 0; p < stack_pages; ++p) {
+    for (int y = 0; y < stack_side; ++y)
+      for (int x = 0; x < stack_side; ++x)
+        page[y * stack_side + x] = static_cast<uint16_t>(x * 37 + y * 11 + p * 101 + (x * y) % 97);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, stack_side);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, stack_side);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    bool written = true;
+    if (tiled) {
+      constexpr int tile = 64;
+      TIFFSetField(t, TIFFTAG_TILEWIDTH, tile);
+      TIFFSetField(t, TIFFTAG_TILELENGTH, tile);
+      std::vector<uint16_t> chunk(tile * tile);
+      for (int ty = 0; ty < stack_side; ty += tile)
+        for (int tx = 0; tx < stack_side; tx += tile) {
+          for (int y = 0; y < tile; ++y)
+            std::copy_n(&page[(ty + y) * stack_side + tx], tile, &chunk[y * tile]);
+          written = written && TIFFWriteTile(t, chunk.data(), tx, ty, 0, 0) >= 0;
+        }
+    } else {
+      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+      for (int y = 0; y < stack_side; ++y)
+        written = written && TIFFWriteScanline(t, &page[y * stack_side], y, 0) == 1;
+    }
+    if (!written || !TIFFWriteDirectory(t)) std::exit(1);
+  }
+  TIFFClose(t);
+  fs::rename(partial, path);
+  return path;
+}
+
+// Every page read whole, strip by strip or tile by tile, as a whole-stack reader (or
+// tiffcp) reads it.
+Outcome read_every_page(const std::string& path) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu_start = cpu_seconds();
+  TIFF* t = TIFFOpen(path.c_str(), "r");
+  if (t == nullptr) std::exit(1);
+  const bool tiled = TIFFIsTiled(t) != 0;
+  std::vector<uint8_t> chunk(static_cast<size_t>(tiled ? TIFFTileSize(t) : TIFFStripSize(t)));
+  do {
+    const uint32_t chunks = tiled ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
+    for (uint32_t i = 0; i < chunks; ++i) {
+      const tmsize_t got = tiled ? TIFFReadEncodedTile(t, i, chunk.data(), static_cast<tmsize_t>(chunk.size()))
+                                 : TIFFReadEncodedStrip(t, i, chunk.data(), static_cast<tmsize_t>(chunk.size()));
+      if (got < 0) std::exit(1);
+    }
+  } while (TIFFReadDirectory(t));
+  TIFFClose(t);
+  Outcome outcome;
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  outcome.cpu_seconds = cpu_seconds() - cpu_start;
+  return outcome;
+}
+
+// A kymograph along a polyline of 4 segments, 5 thick, --reduce max, against reading every
+// page whole with libtiff, in turn; goal at most 0.5x.
+void print_stack(int repetitions) {
+  struct Variant {
+    const char* what;
+    std::string path;
+    std::vector<double> scan = {}, whole = {};
+  } variants[] = {{"stripped (8 rows a strip)", stack("stack-strips.tif", false)},
+                  {"tiled (64 x 64)", stack("stack-tiles.tif", true)}};
+  for (int r = 0; r < repetitions; ++r)
+    for (Variant& v : variants) {
+      const std::vector<std::string> command = {
+          VELMORA_SCAN, "--force", "--quiet", "--threads", std::to_string(threads), "--line",
+          "60,200,180,260,300,215,400,290,470,240", "--thickness", "5", "--reduce", "max",
+          v.path, "/tmp/velmora-scan-bench-kymograph.tif"};
+      if (r % 2 == 0) v.scan.push_back(run(command).seconds);
+      v.whole.push_back(read_every_page(v.path).seconds);
+      if (r % 2 == 1) v.scan.push_back(run(command).seconds);
+    }
+  std::printf("\n| 16-bit stack, 512 x 512 x %d, polyline of 4 segments, 5 thick, --reduce max | "
+              "velmora-scan | every page read whole (libtiff) | wall ratio | goal |\n"
+              "|---|---|---|---|---|\n",
+              stack_pages);
+  for (const Variant& v : variants) {
+    const double ratio = paired_ratio(v.scan, v.whole);
+    std::printf("| %s | %.2f s | %.2f s | %.2fx | <= 0.50x: %s |\n", v.what, median(v.scan),
+                median(v.whole), ratio, ratio <= 0.5 ? "met" : "missed");
+  }
+  std::printf("\nmedians of %d runs each, %d threads\n", repetitions, threads);
+}
+
 int main(int argc, char** argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const bool png_only = argc > 2 && std::string(argv[2]) == "png";
@@ -556,6 +658,10 @@ int main(int argc, char** argv) {
   }
   if (argc > 2 && std::string(argv[2]) == "inputs") {
     print_inputs(repetitions);
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[2]) == "stack") {
+    print_stack(repetitions);
     return 0;
   }
   const std::string h264 = clip("h264-1080p-600.mp4", {.width = width,
@@ -640,5 +746,6 @@ int main(int argc, char** argv) {
   if (!png_only) print_tiff_memory(repetitions);
   if (!png_only) print_lines(h264, repetitions);
   if (!png_only) print_inputs(repetitions);
+  if (!png_only) print_stack(repetitions);
   return 0;
 }

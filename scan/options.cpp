@@ -508,6 +508,15 @@ const OptionRow rows[] = {
              "UTF-8 have each stray byte as \\udcXX\n",
      .apply = [](std::string_view v, Options& o) { return parse_timeline(v, o); },
      .short_gap = true},
+    {.name = "stats",
+     .help = "add to --timeline, per strip and channel (red, green,\n"
+             "blue), the mean, min, max and sd of the strip's samples\n"
+             "as written (after --reduce; the band of --ticks left\n"
+             "out): CSV columns red_mean, red_min, ..., blue_sd, JSON\n"
+             "stats; sd is the population standard deviation; mean\n"
+             "and sd with 6 decimals\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.stats); },
+     .short_gap = true},
     {.name = "clock",
      .value = "exif|name|mtime|none",
      .help = "where the wall-clock time comes from: EXIF\n"
@@ -855,6 +864,11 @@ base::Status nights_fit(const Options& o) {
   return {};
 }
 
+base::Status stats_fits(const Options& o) {
+  if (o.stats && o.timeline.empty()) return base::failure(std::string("--stats: only with --timeline"));
+  return {};
+}
+
 base::Status bin_or_every(const Options& o) {
   if (o.bin > 0 && o.every != 1)
     return base::failure(o.bin_text + " and --every: give one or the other");
@@ -1023,7 +1037,7 @@ Parsed parse_options(const std::vector<std::string>& args) {
   if (parsed.action != Parsed::Action::run) return parsed;
   Options& o = parsed.options;
   for (base::Status (*check)(const Options&) :
-       {force_or_skip, line_fits, bin_or_every, watch_fits, viewer_fits, nights_fit})
+       {force_or_skip, line_fits, bin_or_every, watch_fits, viewer_fits, nights_fit, stats_fits})
     if (base::Status fits = check(o); !fits) return usage_error(fits.error());
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
   if (base::Status taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)

@@ -90,6 +90,7 @@ struct Options {
   std::vector<std::pair<bool, size_t>> order;
   bool ffmpeg_decoder = false;  // --decoder ffmpeg: no libjpeg-turbo shortcut for JPEG
   std::string timeline;    // --timeline: a .csv or .json of every strip's time; empty: none
+  bool stats = false;      // --stats: each strip's mean, extremes and deviation in the timeline
   ClockSource clock = ClockSource::automatic;
   double bin = 0;          // --bin: seconds a strip; 0: --every instead
   std::string bin_text;

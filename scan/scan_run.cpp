@@ -569,7 +569,8 @@ Step Run::prepare_sinks() {
     sinks_.push_back(held_png(setting));
   }
   if (o_.keep && !take_) {
-    auto kept = std::make_unique<KeptImage>(setting, plan_.growing, plan_.records);
+    auto kept = std::make_unique<KeptImage>(setting, plan_.growing, plan_.records,
+                                            sinks_.empty() ? nullptr : sinks_.front().get());
     kept_ = kept.get();
     sinks_.push_back(std::move(kept));
   }
@@ -585,7 +586,8 @@ Step Run::prepare_sinks() {
   const Sink* timeline = nullptr;
   if (!o_.timeline.empty() && !take_) {
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
-                                   [this] { return timeline_head(); }));
+                                   [this] { return timeline_head(); },
+                                   StripStatsSetting{o_.stats ? 3 : 0, plan_.band}));
     timeline = sinks_.back().get();
   }
   // After the timeline, whose records it shows, and after the tiles, which it shows.

@@ -82,6 +82,7 @@ class HeldImage : public ImageFile {
     ++strips_;
     return {};
   }
+  StripImage* held() override { return &image_; }
 
  protected:
   // A format's own limits, checked before anything is held.
@@ -383,16 +384,25 @@ class Taker : public Sink {
 class TimelineFile : public Sink {
  public:
   TimelineFile(const SinkSetting& s, std::string path, std::vector<StripRecord> records,
-               std::function<TimelineHead()> head)
+               std::function<TimelineHead()> head, StripStatsSetting stats)
       : s_(s),
         path_(std::move(path)),
         output_(path_),
         records_(s.strip_lines, std::move(records), s.image_clock),
-        head_(std::move(head)) {}
+        head_(std::move(head)),
+        stats_(stats) {}
 
   base::Result<void, Error> begin(const ImageSize&, StripImage&) override { return {}; }
   base::Result<void, Error> take(const Laid& laid) override {
     records_.take(laid);
+    if (stats_.channels > 0) {
+      // Laid in order one at a time, whatever the threads: the figures cannot differ.
+      const int pixel_bytes = laid.strip.size().pixel_bytes;
+      strips::ConstBytePlane streak = laid.strip.view();
+      if (s_.cut == Cut::vertical) streak.height -= stats_.band;
+      else streak.width -= stats_.band * pixel_bytes;
+      records_.take_stats(laid.k, strip_stats(streak, stats_.channels, pixel_bytes / stats_.channels));
+    }
     ++strips_;
     return {};
   }
@@ -402,9 +412,11 @@ class TimelineFile : public Sink {
     const std::vector<StripRecord>& records = records_.finish(strips_);
     finished_ = &records;
     if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    TimelineHead head = head_();
+    head.stats_channels = stats_.channels;
     const std::string text = timeline_format(path_) == TimelineFormat::json
-                                 ? timeline_json(head_(), records)
-                                 : timeline_csv(records);
+                                 ? timeline_json(head, records)
+                                 : timeline_csv(records, stats_.channels);
     if (std::fwrite(text.data(), 1, text.size(), output_.stream()) != text.size())
       return base::failure(failed(path_ + ": cannot be written"));
     return {};
@@ -425,6 +437,7 @@ class TimelineFile : public Sink {
   TempOutput output_;
   StripRecords records_;
   std::function<TimelineHead()> head_;
+  StripStatsSetting stats_;
 };
 
 // --flush's file for an input of known length: OUTPUT's name with ".partial" before its
@@ -464,8 +477,10 @@ std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const 
 }
 std::unique_ptr<Sink> timeline_file(const SinkSetting& s, std::string path,
                                     std::vector<StripRecord> records,
-                                    std::function<TimelineHead()> head) {
-  return std::make_unique<TimelineFile>(s, std::move(path), std::move(records), std::move(head));
+                                    std::function<TimelineHead()> head,
+                                    StripStatsSetting stats) {
+  return std::make_unique<TimelineFile>(s, std::move(path), std::move(records), std::move(head),
+                                        stats);
 }
 
 void StripRecords::take(const Laid& laid) {
@@ -493,15 +508,29 @@ void StripRecords::take(const Laid& laid) {
     records_[laid.k].note = *laid.note;
 }
 
+void StripRecords::take_stats(int64_t k, std::vector<ChannelStats> stats) {
+  // A stream's records are pushed as strips come; only strip k's own takes the figures.
+  if (static_cast<size_t>(k) < records_.size() && records_[static_cast<size_t>(k)].strip == k)
+    records_[static_cast<size_t>(k)].stats = std::move(stats);
+}
+
 const std::vector<StripRecord>& StripRecords::finish(int64_t strips) {
   if (records_.size() > static_cast<size_t>(strips)) records_.resize(static_cast<size_t>(strips));
   return records_;
 }
 
-KeptImage::KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records)
-    : setting_(setting), grows_(grows), records_(setting.strip_lines, std::move(records), setting.image_clock) {}
+KeptImage::KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records,
+                     Sink* writer)
+    : setting_(setting),
+      grows_(grows),
+      records_(setting.strip_lines, std::move(records), setting.image_clock),
+      writer_(writer) {}
 
 base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& strip) {
+  // The writer that holds the image whole has laid the same strips: it is taken over at
+  // the end, once written, rather than held twice.
+  shared_ = writer_ != nullptr && !grows_ ? writer_->held() : nullptr;
+  if (shared_ != nullptr) return allocate_strip(setting_, strip_of(setting_, size), strip);
   if (grows_) {
     // `size` is one strip's.
     if (auto had = allocate_strip(setting_, size, strip); !had) return had;
@@ -521,6 +550,7 @@ base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& st
 base::Result<void, Error> KeptImage::take(const Laid& laid) {
   records_.take(laid);
   ++strips_;
+  if (shared_ != nullptr) return {};
   if (grown_) {
     if (auto added = grown_->add(laid.strip); !added)
       return base::failure(failed(setting_.output + ": " + added.error() + "; use --every or --to"));
@@ -540,6 +570,8 @@ base::Result<void, Error> KeptImage::finish() {
     image_ = std::move(*whole);
     grown_.reset();  // its strips are in the image now
   }
+  // Finished after the writer (the sinks finish in order), whose file is written by now.
+  if (shared_ != nullptr) image_ = std::move(*shared_);
   finished_ = records_.finish(strips_);
   return {};
 }

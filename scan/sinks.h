@@ -93,6 +93,9 @@ class Sink {
   // The strips' records as its file states them, once finished; null for a sink that
   // writes none.
   virtual const std::vector<StripRecord>* records() const { return nullptr; }
+  // The whole image, when the sink holds one in memory: once its file is written, a kept
+  // copy takes it over instead of holding a second.
+  virtual StripImage* held() { return nullptr; }
 
  protected:
   int64_t strips_ = 0;
@@ -165,6 +168,8 @@ class StripRecords {
         arriving_(records_.empty()),
         image_clock_(image_clock) {}
   void take(const Laid& laid);
+  // --stats: strip k's figures, once it is laid.
+  void take_stats(int64_t k, std::vector<ChannelStats> stats);
   // The records of the first `strips` strips (a signal may have ended the run early).
   const std::vector<StripRecord>& finish(int64_t strips);
   // The records so far.
@@ -181,7 +186,9 @@ class StripRecords {
 // beside any file. `grows`: the image's length is known only at the end.
 class KeptImage : public Sink {
  public:
-  KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records);
+  // `writer`: the run's image sink, whose image is taken over when it holds one whole.
+  KeptImage(const SinkSetting& setting, bool grows, std::vector<StripRecord> records,
+            Sink* writer = nullptr);
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override;
   base::Result<void, Error> take(const Laid& laid) override;
   base::Result<void, Error> finish() override;
@@ -192,6 +199,8 @@ class KeptImage : public Sink {
   SinkSetting setting_;
   bool grows_;
   StripRecords records_;
+  Sink* writer_;
+  StripImage* shared_ = nullptr;  // the writer's image, when it holds the same one
   StripImage image_;
   std::unique_ptr<GrowingImage> grown_;
   std::vector<StripRecord> finished_;
@@ -200,12 +209,20 @@ class KeptImage : public Sink {
 // Hands each strip to the library's caller.
 std::unique_ptr<Sink> strip_taker(std::function<base::Result<void, Error>(const Laid&)> take);
 
+// --stats: the channels of each strip whose figures go with its record (0: none), taken
+// from the streak part of the strip, the band of --ticks (`band` lines) left out.
+struct StripStatsSetting {
+  int channels = 0;
+  int64_t band = 0;
+};
+
 // The time of every strip, written as --timeline's CSV or JSON when the image is done.
 // `records`: the plan's, one per strip; empty for an input of unknown length, whose strips
 // are recorded as they arrive. `head` is asked when the file is written, as the image's
 // size is known only then.
 std::unique_ptr<Sink> timeline_file(const SinkSetting& setting, std::string path,
                                     std::vector<StripRecord> records,
-                                    std::function<TimelineHead()> head);
+                                    std::function<TimelineHead()> head,
+                                    StripStatsSetting stats = {});
 
 }  // namespace scan

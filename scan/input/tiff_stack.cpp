@@ -17,6 +17,7 @@ extern "C" {
 
 #include "base/text.h"
 #include "scan/input/image_sequence.h"
+#include "scan/input/ome_description.h"
 
 namespace scan {
 namespace {
@@ -157,6 +158,12 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   std::optional<ImageJDescription> imagej;
   if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text)
     imagej = parse_imagej_description(text);
+  std::optional<OmeDescription> ome;
+  if (!imagej && text) {
+    auto read = parse_ome_description(text, path);
+    if (!read) return base::failure(path + ": " + read.error());
+    ome = std::move(*read);
+  }
   // Every page's directory, checked against the first's.
   do {
     const PageKind page = kind_of(tiff);
@@ -188,6 +195,16 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
       return base::failure(path + ": its ImageJ description says " + std::to_string(d.images) +
                            " images, the file has " + std::to_string(pages) + " pages");
   }
+  if (ome) {
+    d = ImageJDescription{ome->channels * ome->slices * ome->frames, ome->channels, ome->slices,
+                          ome->frames, ome->unit, 0, ome->interval, ome->pixel_width};
+    // Pages past the planes may be another image's; planes past the pages are missing.
+    const int64_t last = *std::max_element(ome->pages.begin(), ome->pages.end());
+    if (last >= pages && s->broken_.empty())
+      return base::failure(path + ": its OME-XML puts planes in page " + std::to_string(last + 1) +
+                           ", the file has " + std::to_string(pages) + " pages");
+    s->pages_ = std::move(ome->pages);
+  }
   // Time runs over frames; a stack of one frame runs over its slices instead.
   const bool time_over_slices = d.frames == 1;
   if (pick.channel > d.channels)
@@ -210,7 +227,8 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   s->stride_ = time_over_slices ? d.channels : d.channels * d.slices;
   s->first_ = channel + (time_over_slices ? 0 : z * d.channels);
   // Whole time points whose page is there.
-  const int64_t points = pages > s->first_ ? (pages - s->first_ - 1) / s->stride_ + 1 : 0;
+  const int64_t points = !s->pages_.empty() ? ome_points(s->pages_, s->first_, s->stride_, pages)
+                         : pages > s->first_ ? (pages - s->first_ - 1) / s->stride_ + 1 : 0;
   if (points == 0) return base::failure(path + ": no page of the chosen plane is there");
 
   s->width_ = static_cast<int>(first.width);
@@ -249,7 +267,10 @@ bool TiffStack::choose(FrameChoice choice) {
   return true;
 }
 
-size_t TiffStack::page_of(int64_t t) const { return static_cast<size_t>(first_ + t * stride_); }
+size_t TiffStack::page_of(int64_t t) const {
+  const int64_t plane = first_ + t * stride_;
+  return static_cast<size_t>(pages_.empty() ? plane : pages_[static_cast<size_t>(plane)]);
+}
 
 bool TiffStack::read_page(size_t page) {
   TIFF* tiff = tiff_.get();

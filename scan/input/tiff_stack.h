@@ -28,6 +28,7 @@ struct ImageJDescription {
   int64_t images = 0, channels = 1, slices = 1, frames = 1;
   std::string unit;
   double spacing = 0, finterval = 0;
+  double pixel_width = 0;  // an OME-TIFF's PhysicalSizeX in `unit` (ImageJ's is in the resolution tags)
 };
 
 // The description's keys, or nothing when `text` is not ImageJ's.
@@ -81,6 +82,7 @@ class TiffStack : public FrameSource {
   ScanFrames frames_;
   int64_t stride_ = 1;  // pages from one time point to the next
   int64_t first_ = 0;   // the page of time point 0
+  std::vector<int64_t> pages_;  // an OME-TIFF's: the page of each plane first_ and stride_ count
   std::optional<Rect> area_;
   std::vector<uint8_t> chunk_;  // one strip or tile as libtiff decodes it
   decode::FramePtr picture_;

@@ -119,6 +119,43 @@ std::string clock_text(const StripRecord& record) {
   return record.clock ? iso_time(*record.clock) : std::string();
 }
 
+// ",CHANNEL_mean,..." for the CSV's header, or one record's ",12.500000,3,40,6.250000,...".
+std::string stats_csv_header(int channels) {
+  std::string out;
+  for (const std::string& name : channel_names(channels))
+    for (const char* what : {"_mean", "_min", "_max", "_sd"}) out += ',' + name + what;
+  return out;
+}
+
+// A record without figures (a strip never laid) has empty fields, never made-up ones.
+std::string stats_csv(const StripRecord& r, int channels) {
+  std::string out;
+  for (int c = 0; c < channels; ++c) {
+    if (c >= static_cast<int>(r.stats.size())) {
+      out += ",,,,";
+      continue;
+    }
+    const ChannelStats& s = r.stats[c];
+    out += ',' + six_decimals(s.mean) + ',' + std::to_string(s.min) + ',' +
+           std::to_string(s.max) + ',' + six_decimals(s.sd);
+  }
+  return out;
+}
+
+std::string stats_json(const StripRecord& r, int channels) {
+  if (channels == 0) return "";
+  if (static_cast<int>(r.stats.size()) != channels) return ",\"stats\":null";
+  const std::vector<std::string> names = channel_names(channels);
+  std::string out = ",\"stats\":{";
+  for (int c = 0; c < channels; ++c) {
+    const ChannelStats& s = r.stats[c];
+    out += std::string(c ? "," : "") + json_string(names[static_cast<size_t>(c)]) +
+           ":{\"mean\":" + six_decimals(s.mean) + ",\"min\":" + std::to_string(s.min) +
+           ",\"max\":" + std::to_string(s.max) + ",\"sd\":" + six_decimals(s.sd) + "}";
+  }
+  return out + "}";
+}
+
 }  // namespace
 
 WallTime WallTime::plus(double seconds) const {
@@ -207,13 +244,13 @@ std::optional<TimelineFormat> timeline_format(const std::string& path) {
   return std::nullopt;
 }
 
-std::string timeline_csv(const std::vector<StripRecord>& records) {
-  std::string out = "strip,position,frame,seconds,clock,file,note\n";
+std::string timeline_csv(const std::vector<StripRecord>& records, int stats_channels) {
+  std::string out = "strip,position,frame,seconds,clock,file,note" + stats_csv_header(stats_channels) + "\n";
   for (const StripRecord& r : records) {
     out += std::to_string(r.strip) + ',' + std::to_string(r.position) + ',' +
            (r.frame >= 0 ? std::to_string(r.frame) : std::string()) + ',' +
            seconds_text(r, "") + ',' + clock_text(r) + ',' + csv_field(r.file) + ',' +
-           note_text(r.note) + '\n';
+           note_text(r.note) + stats_csv(r, stats_channels) + '\n';
   }
   return out;
 }
@@ -235,7 +272,7 @@ std::string timeline_json(const TimelineHead& head, const std::vector<StripRecor
            ",\"frame\":" + (r.frame >= 0 ? std::to_string(r.frame) : std::string("null")) +
            ",\"seconds\":" + seconds_text(r, "null") +
            ",\"clock\":" + json_string(clock_text(r)) + ",\"file\":" + json_string(r.file) +
-           ",\"note\":" + json_string(note_text(r.note)) + "}";
+           ",\"note\":" + json_string(note_text(r.note)) + stats_json(r, head.stats_channels) + "}";
   }
   return out + "\n]}\n";
 }

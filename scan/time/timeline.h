@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "scan/time/strip_stats.h"
 
 namespace scan {
 
@@ -44,6 +45,7 @@ struct StripRecord {
   std::optional<WallTime> clock;
   std::string file;  // the image's name for sequences
   StripNote note = StripNote::none;
+  std::vector<ChannelStats> stats;  // --stats: per channel; empty without
 };
 
 // What the JSON says of the run besides the strips.
@@ -54,6 +56,7 @@ struct TimelineHead {
   int64_t slit_position = 0, slit_width = 1;
   std::string line;  // a slit along a path (or reduced, or moving): the option as typed
   int64_t band = 0;  // --ticks: rows below (vertical cut) or columns right of the streak
+  int stats_channels = 0;  // --stats: the channels each strip's record gives; 0: none
 };
 
 enum class TimelineFormat { csv, json };
@@ -64,7 +67,9 @@ std::optional<TimelineFormat> timeline_format(const std::string& path);
 // A strip's seconds as the timeline writes them: six decimals.
 std::string timeline_seconds(double seconds);
 
-std::string timeline_csv(const std::vector<StripRecord>& records);
+// --stats (`stats_channels` > 0) adds CHANNEL_mean, _min, _max and _sd after note: means and
+// deviations with six decimals, the extremes as the integer samples they are.
+std::string timeline_csv(const std::vector<StripRecord>& records, int stats_channels = 0);
 // Names are bytes: a byte that is not part of valid UTF-8 is written as \udcXX (XX the
 // byte), as Python's surrogateescape reads it, so that every JSON reader takes the file.
 std::string timeline_json(const TimelineHead& head, const std::vector<StripRecord>& records);

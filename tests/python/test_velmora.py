@@ -9,6 +9,7 @@ import os
 import signal
 import struct
 import subprocess
+import sys
 import threading
 import time
 import zlib
@@ -144,6 +145,19 @@ def test_a_pipe_and_the_files_written_beside_the_result(clips, tmp_path):
         made = velmora.scan(clips["mpeg4"], slit="9:3", cut=cut, output=tmp_path / ("cli-" + name))
         velmora.write(made, tmp_path / name)
         assert open(tmp_path / name, "rb").read() == open(tmp_path / ("cli-" + name), "rb").read()
+
+
+def test_a_png_written_beside_the_result_is_held_once(clips, tmp_path):
+    # In a fresh interpreter, whose peak is this scan's: the image once (and the decoders),
+    # not once for the file and again for the result.
+    code = ("import resource, sys, velmora\n"
+            "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+            "r = velmora.scan(sys.argv[1], slit='300:40', output=sys.argv[2], threads=2)\n"
+            "print(r.image.nbytes, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) * 1024)\n")
+    done = subprocess.run([sys.executable, "-c", code, clips["long"], str(tmp_path / "long.png")],
+                          capture_output=True, text=True, check=True)
+    image, grown = map(int, done.stdout.split())
+    assert grown < 1.7 * image, (image, grown)
 
 
 # (keyword arguments, exception): the message is the command line's, word for word.
