@@ -136,8 +136,8 @@ std::string stats_csv(const StripRecord& r, int channels) {
       continue;
     }
     const ChannelStats& s = r.stats[c];
-    out += ',' + six_decimals(s.mean) + ',' + std::to_string(s.min) + ',' +
-           std::to_string(s.max) + ',' + six_decimals(s.sd);
+    out += ',' + timeline_seconds(s.mean) + ',' + std::to_string(s.min) + ',' +
+           std::to_string(s.max) + ',' + timeline_seconds(s.sd);
   }
   return out;
 }
@@ -150,8 +150,8 @@ std::string stats_json(const StripRecord& r, int channels) {
   for (int c = 0; c < channels; ++c) {
     const ChannelStats& s = r.stats[c];
     out += std::string(c ? "," : "") + json_string(names[static_cast<size_t>(c)]) +
-           ":{\"mean\":" + six_decimals(s.mean) + ",\"min\":" + std::to_string(s.min) +
-           ",\"max\":" + std::to_string(s.max) + ",\"sd\":" + six_decimals(s.sd) + "}";
+           ":{\"mean\":" + timeline_seconds(s.mean) + ",\"min\":" + std::to_string(s.min) +
+           ",\"max\":" + std::to_string(s.max) + ",\"sd\":" + timeline_seconds(s.sd) + "}";
   }
   return out + "}";
 }
