@@ -101,6 +101,15 @@ struct Options {
   TimeBound since, until;  // images whose clock lies in [since, until)
   int z = 0;        // --z: a TIFF stack's slice, 1-based; 0: not given
   int channel = 0;  // --channel: a TIFF stack's channel, 1-based; 0: not given
+  // The calibration an ImageJ TIFF states. --pixel-size: a pixel's width in `pixel_unit`
+  // (ImageJ's spelling: "nm", "micron", ...); --frame-interval: seconds between a stack's
+  // time points. 0: the input's own.
+  bool imagej = false;  // --imagej: a .tif OUTPUT is an ImageJ TIFF whatever the input
+  double pixel_size = 0;
+  std::string pixel_unit;
+  std::string pixel_size_text;
+  double frame_interval = 0;
+  std::string frame_interval_text;
 };
 
 // Whether `o` asks for a clip rather than an image.

@@ -39,6 +39,7 @@
 #include "scan/time/strip_times.h"
 #include "scan/time/tick_band.h"
 #include "scan/output/tiff_output.h"
+#include "strips/pixel_kind.h"
 
 namespace scan {
 namespace {
@@ -130,6 +131,9 @@ class Run {
 
  private:
   Step check_outputs();
+  // What the input's pixels allow of OUTPUT and the options; whether it is an ImageJ TIFF.
+  Step check_pixels();
+  ImageJScale imagej_scale() const;
   Step prepare_sinks();
   Step check_stream_only() const;
   Step check_watch() const;
@@ -171,6 +175,7 @@ class Run {
   // of it (a growing image's when it is done).
   Plan plan_;
   Format format_ = Format::png;
+  bool imagej_ = false;  // OUTPUT is an ImageJ TIFF
   // Each strip is laid here alone, its share of the band beside it, and handed to the sinks.
   StripImage image_;
   std::vector<std::unique_ptr<Sink>> sinks_;
@@ -219,6 +224,7 @@ InputRequest Run::watch_request() const {
   request.turn_images = !o_.no_rotate;
   request.z = o_.z;
   request.channel = o_.channel;
+  request.interval = o_.frame_interval;
   request.watch = o_.watch;
   request.idle = o_.idle;
   const int64_t now = now_clock().value_or(WallTime{}).civil_micros;
@@ -259,6 +265,8 @@ Step Run::check_outputs() {
     return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
   if (o_.pyramid && format_ != Format::tiff)
     return fail(ExitStatus::usage, "--pyramid: only for a TIFF OUTPUT (.tif, .tiff)");
+  if (o_.imagej && format_ != Format::tiff)
+    return fail(ExitStatus::usage, "--imagej: only for a TIFF OUTPUT (.tif, .tiff)");
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
   if (!o_.tile_format_text.empty() && format_ != Format::dzi)
@@ -307,8 +315,9 @@ Step Run::prepare() {
     if (clip_->display().odd && owned_)
       say(o_.input + ": warning: " + odd_turn(clip_->display()));
   }
+  if (Step bad = check_pixels(); !bad) return bad;
   const SourceHeader header{clip_->width(), clip_->height(), clip_->deep(), orientation_,
-                            clip_->length_known(), &clip_->frames()};
+                            clip_->length_known(), &clip_->frames(), clip_->pixel_bytes()};
   auto place = place_slit(o_, header, take_ != nullptr);
   if (!place) return base::failure(place.error());
   odd_.shown_size =
@@ -325,6 +334,69 @@ Step Run::prepare() {
   return prepare_sinks();
 }
 
+Step Run::check_pixels() {
+  const int pb = clip_->pixel_bytes();
+  const bool grey = strips::is_grey(pb);
+  imagej_ = !o_.output.empty() && format_ == Format::tiff && (o_.imagej || grey);
+  const auto refuse = [](const std::string& why) { return fail(ExitStatus::usage, why); };
+  if (grey && !o_.output.empty() && format_ != Format::png && format_ != Format::tiff)
+    return refuse(o_.input + ": a grey stack's values are written to a PNG or TIFF OUTPUT only");
+  if (strips::is_float(pb) && !o_.output.empty() && format_ != Format::tiff)
+    return refuse(o_.input + ": 32-bit float values are written to a TIFF OUTPUT only (" +
+                  o_.output + " cannot hold them)");
+  if (grey && o_.ticks)
+    return refuse("--ticks: not on a grey stack's image, whose pixels are its measurements");
+  if (imagej_ && (o_.pyramid || !o_.compress_text.empty()))
+    return refuse(std::string(o_.pyramid ? "--pyramid" : o_.compress_text) +
+                  ": an ImageJ TIFF is stored in uncompressed strips");
+  if (imagej_ && (o_.flush.given || !clip_->length_known()))
+    return refuse(std::string(o_.flush.given ? o_.flush.text : o_.input) +
+                  ": an ImageJ TIFF is written once, whole, from an input of known length");
+  if (!imagej_ && !o_.pixel_size_text.empty())
+    return refuse(o_.pixel_size_text + ": only for an ImageJ TIFF OUTPUT");
+  return {};
+}
+
+// X is the distance along the slit (one sample a pixel), Y the time: each of a strip's
+// lines takes its share of the strip's time. With time across, the two change places.
+ImageJScale Run::imagej_scale() const {
+  std::string unit = o_.pixel_unit;
+  double size = o_.pixel_size;
+  bool time_known = o_.frame_interval > 0;
+  if (const auto* stack = dynamic_cast<const TiffStack*>(clip_)) {
+    if (size == 0) {
+      unit = stack->calibration().unit;
+      size = stack->calibration().pixel_size;
+    }
+    time_known = time_known || stack->calibration().interval > 0;
+  } else {
+    time_known = clip_->frames().fps > 0;
+  }
+  const double frame_time = clip_->frames().fps > 0 ? 1 / clip_->frames().fps : 0;
+  const double strip_time = o_.bin > 0 ? o_.bin : static_cast<double>(o_.every) * frame_time;
+  const double line_time = strip_time / static_cast<double>(std::max<int64_t>(o_.slit.width, 1));
+  ImageJScale scale;
+  if (size > 0 && time_known && line_time > 0) {
+    const bool down = o_.cut == Cut::horizontal;
+    scale.x_unit = down ? unit : "sec";
+    scale.y_unit = down ? "sec" : unit;
+    scale.x_size = down ? size : line_time;
+    scale.y_size = down ? line_time : size;
+  } else if (size > 0) {
+    scale.x_unit = scale.y_unit = unit;
+    scale.x_size = scale.y_size = size;
+  } else if (time_known && line_time > 0) {
+    // The distance not known: pixels across, the time still calibrated.
+    const bool down = o_.cut == Cut::horizontal;
+    scale.x_unit = down ? "pixel" : "sec";
+    scale.y_unit = down ? "sec" : "pixel";
+    scale.x_size = down ? 1 : line_time;
+    scale.y_size = down ? line_time : 1;
+  }
+  if (time_known) scale.finterval = strip_time;
+  return scale;
+}
+
 // The sinks of the run, each ready for the image; the band of time marks drawn.
 Step Run::prepare_sinks() {
   // An image kept in memory only is named so in messages.
@@ -333,7 +405,8 @@ Step Run::prepare_sinks() {
                             threads(),     o_.force,      o_.compress,
                             should_stop(), [this] { return interrupted(); },
                             o_.tile_format, o_.quality,
-                            o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt};
+                            o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt,
+                            imagej_ ? imagej_scale() : ImageJScale{}};
   if (take_) {
     sinks_.push_back(strip_taker([this](const Laid& laid) {
       const ImageSize& size = laid.strip.size();
@@ -360,6 +433,8 @@ Step Run::prepare_sinks() {
     sinks_.push_back(format_ == Format::jpeg ? held_jpeg(setting) : held_webp(setting));
   } else if (format_ == Format::dzi) {
     sinks_.push_back(deep_zoom(setting));
+  } else if (imagej_) {
+    sinks_.push_back(held_imagej(setting));
   } else if (format_ == Format::tiff) {
     sinks_.push_back(o_.pyramid ? tiff_pyramid(setting) : tiff_bands(setting));
   } else if (o_.cut == Cut::horizontal) {
@@ -507,7 +582,7 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
 }
 
 void Run::start_strips(bool shown) {
-  cutter_.emplace(o_.cut, o_.slit.width, clip_->deep(), clip_->width(), clip_->height(),
+  cutter_.emplace(o_.cut, o_.slit.width, clip_->pixel_bytes(), clip_->width(), clip_->height(),
                   plan_.place.slit, std::move(plan_.place.oriented), std::move(plan_.lines));
   if (shown && !o_.quiet) progress_ = &reporter_.progress();
   progress_->start(clip_->length_known() ? plan_.strips : 0);

@@ -79,8 +79,8 @@ PageKind kind_of(TIFF* tiff) {
 // their index values); NONE for what is not read.
 AVPixelFormat pixel_format_of(const PageKind& k) {
   if (k.planar == PLANARCONFIG_SEPARATE && k.samples > 1) return AV_PIX_FMT_NONE;
-  // Float samples would come out scaled from 0 .. 1 through the RGB conversion, not as
-  // the values they are: not read until grey goes through unconverted.
+  // Grey float samples are kept as the values they are (never converted).
+  if (k.format == SAMPLEFORMAT_IEEEFP && k.samples == 1 && k.bits == 32) return AV_PIX_FMT_GRAYF32;
   if (k.format != SAMPLEFORMAT_UINT) return AV_PIX_FMT_NONE;
   if (k.samples == 1 && k.bits == 8) return AV_PIX_FMT_GRAY8;
   if (k.samples == 1 && k.bits == 16) return AV_PIX_FMT_GRAY16;
@@ -115,6 +115,7 @@ std::optional<ImageJDescription> parse_imagej_description(const std::string& tex
     else if (key == "slices") number(d.slices);
     else if (key == "frames") number(d.frames);
     else if (key == "unit") d.unit = value;
+    else if (key == "yunit") d.yunit = value;
     else if (key == "spacing") d.spacing = base::plain_decimal(value).value_or(0);
     else if (key == "finterval") d.finterval = base::plain_decimal(value).value_or(0);
   }
@@ -218,7 +219,23 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   s->tiled_ = first.tiled;
   s->deep_ = deep_pixel_format(format);
   s->pixel_bytes_ = first.samples * first.bits / 8;
+  if (pick.interval > 0) d.finterval = pick.interval;
   s->interval_ = d.finterval > 0 ? d.finterval : 1 / sequence_fps;
+  s->calibration_.interval = d.finterval;
+  s->calibration_.unit = d.unit;
+  // ImageJ keeps the pixel size in the resolution tags as pixels per unit.
+  float resolution = 0;
+  uint16_t resolution_unit = RESUNIT_NONE;
+  if (TIFFSetSubDirectory(tiff, s->offsets_.front()) &&
+      TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &resolution_unit) &&
+      TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &resolution) && resolution > 0 &&
+      std::isfinite(resolution)) {
+    if (s->calibration_.unit.empty() && resolution_unit == RESUNIT_CENTIMETER)
+      s->calibration_.unit = "cm";
+    if (s->calibration_.unit.empty() && resolution_unit == RESUNIT_INCH)
+      s->calibration_.unit = "inch";
+    if (!s->calibration_.unit.empty()) s->calibration_.pixel_size = 1.0 / resolution;
+  }
   s->frames_.count = points;
   s->frames_.fps = 1 / s->interval_;
   s->frames_.clock.rate = av_d2q(s->frames_.fps, 1 << 30);

@@ -21,13 +21,22 @@ namespace scan {
 struct StackPick {
   int z = 0;
   int channel = 0;
+  double interval = 0;  // seconds between time points, for the stack's own; 0: its own
 };
 
 // What an ImageJ ImageDescription says of the pages ("ImageJ=1.54f\nimages=60\n...").
 struct ImageJDescription {
   int64_t images = 0, channels = 1, slices = 1, frames = 1;
-  std::string unit;
+  std::string unit, yunit;
   double spacing = 0, finterval = 0;
+};
+
+// What the stack says of its scale: the width of a pixel in `unit` (0: not said) and the
+// time from one time point to the next in seconds (0: not said).
+struct StackCalibration {
+  std::string unit;
+  double pixel_size = 0;
+  double interval = 0;
 };
 
 // The description's keys, or nothing when `text` is not ImageJ's.
@@ -48,6 +57,8 @@ class TiffStack : public FrameSource {
   int width() const override { return width_; }
   int height() const override { return height_; }
   bool deep() const override { return deep_; }
+  int pixel_bytes() const override { return pixel_bytes_; }
+  const StackCalibration& calibration() const { return calibration_; }
   const decode::DisplayMatrix& display() const override { return display_; }
   const ScanFrames& frames() const override { return frames_; }
   void read_only(Rect area) override;
@@ -91,6 +102,7 @@ class TiffStack : public FrameSource {
   std::string first_damaged_page_;
   std::string broken_;  // why the directories end early, when they do
   double interval_ = 0;
+  StackCalibration calibration_;
 };
 
 }  // namespace scan

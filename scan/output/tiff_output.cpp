@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "strips/pixel_kind.h"
 
 namespace scan {
 
@@ -92,20 +96,24 @@ int64_t padded(int64_t side) {
 
 // The fields of one tiled image, also of each reduced level.
 bool set_fields(TIFF* tiff, const ImageSize& size, TiffCompression compression) {
-  const bool deep = size.pixel_bytes == 6;
+  const int pb = size.pixel_bytes;
+  const bool grey = strips::is_grey(pb);
   bool set = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size.width)) &&
              TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size.height)) &&
-             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, deep ? 16 : 8) &&
-             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3) &&
-             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, strips::component_bytes(pb) * 8) &&
+             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, strips::components_of(pb)) &&
+             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) &&
              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
              TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
              TIFFSetField(tiff, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(tiff_tile_side)) &&
              TIFFSetField(tiff, TIFFTAG_TILELENGTH, static_cast<uint32_t>(tiff_tile_side)) &&
              TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiff_code(compression)) &&
              TIFFSetField(tiff, TIFFTAG_SOFTWARE, "velmora-scan");
+  // Unsigned samples are TIFF's default, left unsaid as the files before float said nothing.
+  if (set && strips::is_float(pb)) set = TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
   if (set && compression != TiffCompression::none)
-    set = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    set = TIFFSetField(tiff, TIFFTAG_PREDICTOR,
+                       strips::is_float(pb) ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
   // Fast deflate, as for the PNG: the tiles are compressed in the decoding loop's thread.
   if (set && compression == TiffCompression::deflate) set = TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1);
   return set;
@@ -253,7 +261,7 @@ base::Status TiffBands::write_band() {
                     static_cast<size_t>(tile_row_bytes));
     }
     // The image holds 16-bit samples big-endian, as PNG wants; libtiff takes them native.
-    if (pb == 6)
+    if (strips::component_bytes(static_cast<int>(pb)) == 2)
       TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(tile_.data()),
                            static_cast<tmsize_t>(tile_.size() / 2));
     const int64_t x = (vertical ? band : t) * tiff_tile_side;
@@ -327,6 +335,110 @@ base::Status TiffBands::close() {
   client_->fd = -1;
   TIFFCleanup(tiff_);
   tiff_ = nullptr;
+  return {};
+}
+
+namespace {
+
+// The shortest decimal that reads back as `value`.
+std::string decimal(double value) {
+  char text[32];
+  const auto done = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, done.ptr);
+}
+
+}  // namespace
+
+std::string imagej_description(int64_t channels, const ImageJScale& scale) {
+  // The version names the dialect of the keys, which ImageJ has kept since.
+  std::string d = "ImageJ=1.54f\n";
+  if (channels > 1) {
+    d += "images=" + std::to_string(channels) + "\nchannels=" + std::to_string(channels) +
+         "\nhyperstack=true\nmode=grayscale\n";
+  }
+  if (!scale.x_unit.empty()) d += "unit=" + scale.x_unit + "\n";
+  if (!scale.y_unit.empty() && scale.y_unit != scale.x_unit) d += "yunit=" + scale.y_unit + "\n";
+  if (scale.finterval > 0) d += "finterval=" + decimal(scale.finterval) + "\n";
+  d += "loop=false\n";
+  return d;
+}
+
+base::Status write_imagej_tiff(int fd, const std::vector<const StripImage*>& channels,
+                               const ImageJScale& scale) {
+  if (channels.empty()) return base::failure(std::string("no image to write"));
+  const ImageSize size = channels.front()->size();
+  const int pb = size.pixel_bytes;
+  // 16-bit RGB has no ImageJ type of its own: its components become channels.
+  const bool split = pb == 6;
+  const int component = pb == 6 ? 2 : pb == 3 ? 1 : pb;
+  const int samples = pb == 3 ? 3 : 1;
+  const int64_t pages = static_cast<int64_t>(channels.size()) * (split ? 3 : 1);
+  if (size.width * size.height > INT32_MAX)
+    return base::failure("the image would be " + std::to_string(size.width) + " x " +
+                         std::to_string(size.height) + " pixels, more than ImageJ holds in one");
+  Client client;
+  client.fd = fd;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options, on_error, &client);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, on_warning, &client);
+  TIFF* tiff = TIFFClientOpenExt("OUTPUT", "w", &client, read_proc, write_proc, seek_proc,
+                                 close_proc, size_proc, map_proc, unmap_proc, options);
+  TIFFOpenOptionsFree(options);
+  const auto failed = [&](const char* what) {
+    if (tiff != nullptr) {
+      client.fd = -1;
+      TIFFCleanup(tiff);
+    }
+    if (client.write_errno != 0)
+      return base::failure("cannot write (" + std::string(std::strerror(client.write_errno)) + ")");
+    return base::failure(client.message.empty() ? std::string(what) : client.message);
+  };
+  if (tiff == nullptr) return failed("cannot start the TIFF");
+  const std::string description = imagej_description(pages, scale);
+  const int64_t row_bytes = size.width * samples * component;
+  const auto rows_per_strip =
+      static_cast<uint32_t>(std::clamp<int64_t>((int64_t{64} << 10) / std::max<int64_t>(row_bytes, 1), 1, size.height));
+  std::vector<uint8_t> row(static_cast<size_t>(row_bytes));
+  for (int64_t page = 0; page < pages; ++page) {
+    bool set = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size.width)) &&
+               TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size.height)) &&
+               TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, component * 8) &&
+               TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples) &&
+               TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT,
+                            pb == 4 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT) &&
+               TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                            samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) &&
+               TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+               TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
+               TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rows_per_strip) &&
+               TIFFSetField(tiff, TIFFTAG_SOFTWARE, "velmora-scan");
+    if (set && page == 0) set = TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+    if (set && !scale.x_unit.empty() && scale.x_size > 0 && scale.y_size > 0)
+      set = TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 1 / scale.x_size) &&
+            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 1 / scale.y_size) &&
+            TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
+    if (!set) return failed("cannot set up the TIFF");
+    const StripImage& image = *channels[static_cast<size_t>(split ? page / 3 : page)];
+    const int64_t c = split ? page % 3 : 0;
+    for (int64_t y = 0; y < size.height; ++y) {
+      const uint8_t* from = image.row(y);
+      if (component == 2) {  // big-endian in the image, the machine's order in libtiff
+        for (int64_t x = 0; x < size.width; ++x) {
+          const uint8_t* p = from + x * pb + c * 2;
+          const auto v = static_cast<uint16_t>((p[0] << 8) | p[1]);
+          std::memcpy(row.data() + x * 2, &v, 2);
+        }
+      } else {
+        std::memcpy(row.data(), from, row.size());
+      }
+      if (TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0) < 0)
+        return failed("cannot write the TIFF");
+    }
+    if (!TIFFWriteDirectory(tiff)) return failed("cannot write the TIFF");
+  }
+  if (!TIFFFlush(tiff)) return failed("cannot write the TIFF");
+  client.fd = -1;
+  TIFFCleanup(tiff);
   return {};
 }
 
