@@ -671,11 +671,29 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) { return parse_plane("z", v, o.z); },
      .short_gap = true},
     {.name = "channel",
-     .value = "N",
+     .value = "N[,M...]",
      .help = "a TIFF stack of several channels: channel N (1, 2, ...)\n"
-             "makes the image; one of several channels is refused\n"
-             "without it\n",
-     .apply = [](std::string_view v, Options& o) { return parse_plane("channel", v, o.channel); },
+             "makes the image; several, each its own, as the channels\n"
+             "of one ImageJ TIFF; default: every channel so\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       o.channels.clear();
+       o.channel = 0;
+       for (size_t from = 0;;) {
+         const size_t comma = std::min(v.find(',', from), v.size());
+         int plane = 0;
+         if (base::Status ok = parse_plane("channel", v.substr(from, comma - from), plane); !ok)
+           return base::failure(option_text("channel", v) +
+                                ": must be whole numbers, 1 or more, apart by commas");
+         o.channels.push_back(plane);
+         if (comma == v.size()) break;
+         from = comma + 1;
+       }
+       if (o.channels.size() == 1) {
+         o.channel = o.channels.front();
+         o.channels.clear();
+       }
+       return {};
+     },
      .short_gap = true},
     {.name = "imagej",
      .help = "a .tif OUTPUT is an ImageJ TIFF (calibrated, its strips\n"

@@ -101,6 +101,9 @@ struct Options {
   TimeBound since, until;  // images whose clock lies in [since, until)
   int z = 0;        // --z: a TIFF stack's slice, 1-based; 0: not given
   int channel = 0;  // --channel: a TIFF stack's channel, 1-based; 0: not given
+  // --channel N,M...: several, each its own kymograph, the channels of one ImageJ TIFF;
+  // empty when one or none is given.
+  std::vector<int> channels;
   // The calibration an ImageJ TIFF states. --pixel-size: a pixel's width in `pixel_unit`
   // (ImageJ's spelling: "nm", "micron", ...); --frame-interval: seconds between a stack's
   // time points. 0: the input's own.

@@ -126,6 +126,8 @@ class Run {
   Error abandon(const Error& failure);
   void discard();
   FrameSource* clip() const { return clip_; }
+  // The calibration of the image as an ImageJ TIFF states it, once the input is open.
+  ImageJScale imagej_scale() const;
   // The image and records kept for scan::make, once committed; nothing when not kept.
   std::optional<Made> made();
 
@@ -133,7 +135,6 @@ class Run {
   Step check_outputs();
   // What the input's pixels allow of OUTPUT and the options; whether it is an ImageJ TIFF.
   Step check_pixels();
-  ImageJScale imagej_scale() const;
   Step prepare_sinks();
   Step check_stream_only() const;
   Step check_watch() const;
@@ -352,7 +353,7 @@ Step Run::check_pixels() {
   if (imagej_ && (o_.flush.given || !clip_->length_known()))
     return refuse(std::string(o_.flush.given ? o_.flush.text : o_.input) +
                   ": an ImageJ TIFF is written once, whole, from an input of known length");
-  if (!imagej_ && !o_.pixel_size_text.empty())
+  if (!imagej_ && !o_.output.empty() && !o_.pixel_size_text.empty())
     return refuse(o_.pixel_size_text + ": only for an ImageJ TIFF OUTPUT");
   return {};
 }
@@ -846,12 +847,83 @@ Options with_stack_axis(Options o) {
   return o;
 }
 
+// Several channels of a stack: each its own run, its image kept, then all written together
+// as the channels of one ImageJ TIFF (pages in channel order: one time point, one slice),
+// or none of them.
+Step run_channels(const Options& request, const std::vector<int>& channels, Reporter& reporter,
+                  const Stopping& stopping, std::vector<Made>& made) {
+  const std::string what = request.input + ": " + std::to_string(channels.size()) + " channels";
+  if (request.order.size() > 1)
+    return fail(ExitStatus::usage, what + " are made along one slit; pick one with --channel N");
+  if (!request.timeline.empty())
+    return fail(ExitStatus::usage, "--timeline: " + what + "; pick one with --channel N for it");
+  if (request.pyramid || !request.compress_text.empty())
+    return fail(ExitStatus::usage, std::string(request.pyramid ? "--pyramid" : request.compress_text) +
+                                       ": an ImageJ TIFF is stored in uncompressed strips");
+  if (request.flush.given) return fail(ExitStatus::usage, request.flush.text + ": " + what + "; not with several");
+  if (!request.output.empty()) {
+    if (output_format(request.output) != Format::tiff)
+      return fail(ExitStatus::usage, what + " are written to a TIFF OUTPUT (.tif) only, as the "
+                                            "channels of an ImageJ TIFF; pick one with --channel N");
+    struct stat st {};
+    if (request.skip_existing && stat(request.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+      if (!request.quiet) reporter.say(request.output + ": exists; skipped (--skip-existing)");
+      return {};
+    }
+    if (base::Status ok = check_output(request.output, request.force); !ok)
+      return fail(ExitStatus::failed, ok.error());
+  }
+  std::vector<Made> kept;
+  ImageJScale scale;
+  for (int channel : channels) {
+    Options one = with_line_layout(with_selection_width(request));
+    one.channel = channel;
+    one.channels.clear();
+    one.output.clear();
+    one.keep = true;
+    Run run(one, reporter, stopping);
+    if (Step failed = run.go(); !failed) return failed;
+    if (kept.empty()) scale = run.imagej_scale();
+    std::optional<Made> image = run.made();
+    if (!image) return fail(ExitStatus::failed, what + ": a channel's image was not kept");
+    image->request.output = request.output;
+    kept.push_back(std::move(*image));
+  }
+  if (!request.output.empty()) {
+    TempOutput output(request.output);
+    if (base::Status ok = output.create(); !ok) return fail(ExitStatus::failed, ok.error());
+    std::vector<const StripImage*> images;
+    for (const Made& m : kept) images.push_back(&m.image);
+    if (asked(stopping.abandon) != 0)
+      return base::failure(Error{ExitStatus::interrupted, "interrupted; no image written", asked(stopping.abandon)});
+    if (base::Status ok = write_imagej_tiff(fileno(output.stream()), images, scale); !ok)
+      return fail(ExitStatus::failed, request.output + ": " + ok.error());
+    if (base::Status ok = output.commit(request.force); !ok) return fail(ExitStatus::failed, ok.error());
+  }
+  if (request.keep)
+    for (Made& m : kept) made.push_back(std::move(m));
+  return {};
+}
+
 // A request's run, one slit or several; `made` gets what the runs kept.
 Step run_request(const Request& given, Reporter& reporter, const Stopping& stopping,
                     std::vector<Made>& made) {
   auto read = with_selections(with_stack_axis(given));
   if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
   const Options& request = *read;
+  // A stack's channels, when it has several and one is not picked: every one, or the list.
+  const bool stack = request.input_format.empty() && !request.watch &&
+                     !is_stream_input(request.input, request.input_format) &&
+                     TiffStack::named_stack(request.input);
+  if (!request.channels.empty() && !stack)
+    return fail(ExitStatus::failed,
+                request.input + ": --z, --channel and --frame-interval are for a TIFF stack of many pages");
+  if (stack && request.channel == 0) {
+    std::vector<int> channels = request.channels;
+    if (channels.empty())
+      for (int c = 1; c <= TiffStack::channels_in(request.input); ++c) channels.push_back(c);
+    if (channels.size() > 1) return run_channels(request, channels, reporter, stopping, made);
+  }
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
     for (Options& o : each) o = with_line_layout(with_selection_width(o));

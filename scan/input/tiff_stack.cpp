@@ -136,6 +136,19 @@ bool TiffStack::is_stack(const std::string& path) {
   return stack;
 }
 
+int TiffStack::channels_in(const std::string& path) {
+  std::string error;
+  TIFF* tiff = open_tiff(path, &error);
+  if (tiff == nullptr) return 1;
+  char* description = nullptr;
+  int64_t channels = 1;
+  if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) && description)
+    channels = parse_imagej_description(description).value_or(ImageJDescription{}).channels;
+  TIFFClose(tiff);
+  // Numbers past any stack's are left to open() to refuse.
+  return static_cast<int>(std::clamp<int64_t>(channels, 1, 1'000'000));
+}
+
 bool TiffStack::named_stack(const std::string& path) {
   return (base::ends_with_ignoring_case(path, ".tif") ||
           base::ends_with_ignoring_case(path, ".tiff")) &&

@@ -48,6 +48,8 @@ class TiffStack : public FrameSource {
   static bool is_stack(const std::string& path);
   // The same, for a name ending in .tif or .tiff (any case) only.
   static bool named_stack(const std::string& path);
+  // The channels its ImageJ description counts: 1 when it counts none.
+  static int channels_in(const std::string& path);
   // Reads every page's directory: pages of another size or kind than the first, a
   // description at odds with the pages and a pick outside the stack are refused here.
   [[nodiscard]] static base::Result<std::unique_ptr<TiffStack>, std::string> open(

@@ -182,7 +182,6 @@ TEST(TiffStack, RefusesWhatIsNotAStackOfAlikePages) {
       {"dimensions against images", {.description = imagej(6, 2, 2, 2)}, {}, "do not multiply"},
       {"a channel past the last", {.description = imagej(6, 2, 1, 3)}, {"--channel", "3"},
        "has 2 channel(s)"},
-      {"channels without a pick", {.description = imagej(6, 2, 1, 3)}, {}, "with --channel N"},
       {"a slice of one frame", {.description = imagej(6, 1, 6, 1)}, {"--z", "2"},
        "its slices are the time"},
       {"planes apart", {.samples = 3, .photometric = PHOTOMETRIC_RGB, .planar = PLANARCONFIG_SEPARATE},
@@ -326,7 +325,8 @@ std::string calibration_of(const std::string& path) {
       "r = lambda n: '%.6g' % (p.tags[n].value[0] / p.tags[n].value[1]) if n in p.tags else '-'\n"
       "print(m.get('unit', '-'), m.get('yunit', '-'), r('XResolution'), r('YResolution'),\n"
       "      p.tags['ResolutionUnit'].value if 'ResolutionUnit' in p.tags else '-',\n"
-      "      '%g' % m['finterval'] if 'finterval' in m else '-', len(t.pages), p.dtype, end='')\n";
+      "      '%g' % m['finterval'] if 'finterval' in m else '-', len(t.pages), p.dtype,\n"
+      "      m.get('channels', 1), t.series[0].axes, int(t.asarray().flat[-1]), end='')\n";
   const std::string command = "/usr/bin/python3 -c \"$VELMORA_SCRIPT\" '" + path + "' 2>&1";
   setenv("VELMORA_SCRIPT", script.c_str(), 1);
   std::string said;
@@ -340,28 +340,38 @@ TEST(TiffStack, ImageJCalibrationReadsBackInTifffile) {
   if (std::system("/usr/bin/python3 -c 'import tifffile' 2>/dev/null") != 0)
     GTEST_SKIP() << "no tifffile for /usr/bin/python3";
   const std::string folder = velmora_test::fresh_folder("tiff-stack-imagej");
-  const std::string calibrated = "ImageJ=1.54f\nimages=6\nframes=6\nunit=micron\nfinterval=0.5\n";
+  const std::string calibrated = imagej(6, 1, 1, 6) + "unit=micron\nfinterval=0.5\n";
   struct Case {
     const char* name;
     std::string description;
     float resolution;  // pixels per unit; 0: none
     std::vector<std::string> args;
-    const char* want;  // unit, yunit, X and Y pixels per unit, ResolutionUnit, finterval, pages, type
+    // unit, yunit, X and Y pixels per unit, ResolutionUnit, finterval, pages, type,
+    // channels, axes as tifffile reads them
+    const char* want;
+    int last_page;  // of the image's last sample (the last channel's last time point)
+    int pages = 6;
   };
   const Case cases[] = {
-      {"as the stack says", calibrated, 4, {}, "micron sec 4 2 1 0.5 1 uint8"},
-      {"every second", calibrated, 4, {"--every", "2"}, "micron sec 4 1 1 1 1 uint8"},
+      {"as the stack says", calibrated, 4, {}, "micron sec 4 2 1 0.5 1 uint8 1 YX", 5},
+      {"every second", calibrated, 4, {"--every", "2"}, "micron sec 4 1 1 1 1 uint8 1 YX", 4},
       {"overridden", calibrated, 4, {"--pixel-size", "250nm", "--frame-interval", "2min"},
-       "nm sec 0.004 0.00833333 1 120 1 uint8"},
-      {"time across", calibrated, 4, {"--time-axis", "right"}, "sec micron 2 4 1 0.5 1 uint8"},
+       "nm sec 0.004 0.00833333 1 120 1 uint8 1 YX", 5},
+      {"time across", calibrated, 4, {"--time-axis", "right"}, "sec micron 2 4 1 0.5 1 uint8 1 YX", 5},
       {"set on a bare stack", "", 0, {"--pixel-size", "0.108um", "--frame-interval", "500ms"},
-       "micron sec 9.25926 2 1 0.5 1 uint8"},
-      {"nothing known", "", 0, {}, "- - - - - - 1 uint8"},
+       "micron sec 9.25926 2 1 0.5 1 uint8 1 YX", 5},
+      {"nothing known", "", 0, {}, "- - - - - - 1 uint8 1 YX", 5},
+      // Pages: channel fastest, then time.
+      {"every channel", imagej(12, 2, 1, 6) + "unit=micron\nfinterval=0.5\n", 4, {},
+       "micron sec 4 2 1 0.5 2 uint8 2 CYX", 11, 12},
+      {"channels listed", imagej(12, 3, 1, 4) + "unit=micron\nfinterval=0.5\n", 4,
+       {"--channel", "3,1"}, "micron sec 4 2 1 0.5 2 uint8 2 CYX", 9, 12},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string stack = folder + "/" + c.name + ".tif", out = folder + "/" + c.name + "-k.tif";
-    write_stack(stack, {.description = c.description});
+    const Stack s{.pages = c.pages, .description = c.description};
+    write_stack(stack, s);
     if (c.resolution > 0) {
       // The pixel size as ImageJ keeps it, on the first page.
       TIFF* t = TIFFOpen(stack.c_str(), "r+");
@@ -373,7 +383,7 @@ TEST(TiffStack, ImageJCalibrationReadsBackInTifffile) {
     }
     const velmora_test::Ran ran = kymograph(stack, out, 4, 12, c.args);
     ASSERT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(calibration_of(out), c.want);
+    EXPECT_EQ(calibration_of(out), c.want + (" " + std::to_string(value(s, c.last_page, 11, 4, 0))));
   }
 }
 
@@ -397,6 +407,9 @@ TEST(TiffStack, RefusesWhatAGreyStackOrItsCalibrationCannotBe) {
       {"a size for a PNG", {}, {"--pixel-size", "1um"}, "k.png", "only for an ImageJ TIFF"},
       {"ImageJ as PNG", {}, {"--imagej"}, "k.png", "only for a TIFF OUTPUT"},
       {"ImageJ compressed", {}, {"--compress", "lzw"}, "k.tif", "uncompressed strips"},
+      {"channels to PNG", {.description = imagej(6, 2, 1, 3)}, {}, "k.png", "TIFF OUTPUT (.tif) only"},
+      {"a listed channel past the last", {.description = imagej(6, 2, 1, 3)}, {"--channel", "1,3"},
+       "k.tif", "has 2 channel(s)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
