@@ -44,10 +44,11 @@ struct ImageJScale {
 // The ImageDescription ImageJ reads for `channels` pages of one image each.
 std::string imagej_description(int64_t channels, const ImageJScale& scale);
 
-// Writes `channels` (alike in size and depth) to `fd` as one ImageJ TIFF, which ImageJ
-// opens as it writes its own: pages in strips, uncompressed, one page a channel (a 16-bit
-// RGB image's components as three channels), the scale in the description and in the
-// resolution tags as pixels per unit with no TIFF unit.
+// Writes `channels` (alike in size and depth) to `fd` as one ImageJ TIFF, laid out as
+// ImageJ writes its own and reads a stack: a classic little-endian TIFF, one uncompressed
+// strip a page, every page's pixels back to back after the header, then the directories;
+// one page a channel (a 16-bit RGB image's components as three channels), the scale in the
+// description and in the resolution tags as pixels per unit with no TIFF unit.
 base::Status write_imagej_tiff(int fd, const std::vector<const StripImage*>& channels,
                                const ImageJScale& scale);
 
