@@ -115,7 +115,6 @@ std::optional<ImageJDescription> parse_imagej_description(const std::string& tex
     else if (key == "slices") number(d.slices);
     else if (key == "frames") number(d.frames);
     else if (key == "unit") d.unit = value;
-    else if (key == "yunit") d.yunit = value;
     else if (key == "spacing") d.spacing = base::plain_decimal(value).value_or(0);
     else if (key == "finterval") d.finterval = base::plain_decimal(value).value_or(0);
   }

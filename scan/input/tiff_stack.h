@@ -27,7 +27,7 @@ struct StackPick {
 // What an ImageJ ImageDescription says of the pages ("ImageJ=1.54f\nimages=60\n...").
 struct ImageJDescription {
   int64_t images = 0, channels = 1, slices = 1, frames = 1;
-  std::string unit, yunit;
+  std::string unit;
   double spacing = 0, finterval = 0;
 };
 
