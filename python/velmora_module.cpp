@@ -123,14 +123,27 @@ void swap_deep(uint8_t* bytes, int64_t count) {
   for (int64_t i = 0; i + 1 < count; i += 2) std::swap(bytes[i], bytes[i + 1]);
 }
 
-// An array over `image`'s memory, which the array then owns: (height, width, 3).
+// Whether the image's components are 16-bit (RGB of 6 bytes a pixel, grey of 2), which the
+// run keeps big-endian.
+bool sixteen_bit(int pixel_bytes) { return pixel_bytes == 6 || pixel_bytes == 2; }
+
+// An array over `image`'s memory, which the array then owns: (height, width, 3) for RGB,
+// (height, width) for a grey stack's values (uint8, uint16 or float32).
 py::array image_array(scan::StripImage image) {
   const scan::ImageSize size = image.size();
-  const bool deep = size.pixel_bytes == 6;
+  const bool deep = sixteen_bit(size.pixel_bytes);
+  const bool grey = size.pixel_bytes % 3 != 0;
   auto owned = std::make_unique<scan::StripImage>(std::move(image));
   const uint8_t* pixels = owned->row(0);
   py::capsule owner(owned.get(), [](void* p) { delete static_cast<scan::StripImage*>(p); });
   owned.release();  // the capsule's now
+  if (grey) {
+    const std::vector<py::ssize_t> shape{size.height, size.width};
+    const std::vector<py::ssize_t> strides{size.width * size.pixel_bytes, size.pixel_bytes};
+    if (size.pixel_bytes == 4) return py::array(py::dtype::of<float>(), shape, strides, pixels, owner);
+    if (deep) return py::array(py::dtype::of<uint16_t>(), shape, strides, pixels, owner);
+    return py::array(py::dtype::of<uint8_t>(), shape, strides, pixels, owner);
+  }
   const int64_t component = deep ? 2 : 1;
   const std::vector<py::ssize_t> shape{size.height, size.width, 3};
   const std::vector<py::ssize_t> strides{size.width * size.pixel_bytes, size.pixel_bytes, component};
@@ -205,7 +218,7 @@ py::tuple make(const std::vector<std::string>& words, bool in_memory) {
     made.emplace(scan::make(request, reporter, stopping));
     if (*made)
       for (scan::Made& m : **made)
-        if (m.image.size().pixel_bytes == 6)
+        if (sixteen_bit(m.image.size().pixel_bytes))
           swap_deep(m.image.plane().pixels, m.image.size().bytes());
   }
   watch.raise_if_raised();
@@ -308,7 +321,7 @@ class StripFeed {
     queue_.pop_front();
     changed_.notify_all();
     lock.unlock();
-    if (strip.pixels.size().pixel_bytes == 6)
+    if (sixteen_bit(strip.pixels.size().pixel_bytes))
       swap_deep(strip.pixels.plane().pixels, strip.pixels.size().bytes());
     const py::tuple row = py::make_tuple(strip.index, strip.position, strip.frame, strip.seconds,
                                          clock_nanos(strip.clock),

@@ -10,7 +10,9 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <initializer_list>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -267,6 +269,36 @@ base::Status parse_plane(std::string_view name, std::string_view value, int& pla
     return base::failure(option_text(name, value) + ": must be a whole number, 1 or more");
   plane = static_cast<int>(number);
   return {};
+}
+
+// A number above 0 followed by one of `units` (name, how many of the value's own unit it
+// is); `value` is then in the unit named, `unit` the spelling kept.
+struct UnitName {
+  std::string_view typed, kept;
+  double factor;
+};
+
+base::Status parse_measure(std::string_view name, std::string_view v,
+                           std::initializer_list<UnitName> units, const char* listed,
+                           double& value, std::string* unit) {
+  const std::string text(v);
+  size_t end = 0;
+  while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.'))
+    ++end;
+  const std::optional<double> number = base::plain_decimal(text.substr(0, end));
+  if (!number || !(*number > 0) || !std::isfinite(*number))
+    return base::failure(option_text(name, v) + ": must be a number above 0 with its unit (" +
+                         listed + ")");
+  const std::string_view typed = std::string_view(text).substr(end);
+  for (const UnitName& u : units) {
+    if (typed != u.typed) continue;
+    value = *number * u.factor;
+    if (unit) *unit = std::string(u.kept);
+    return {};
+  }
+  return base::failure(option_text(name, v) + ": " +
+                       (typed.empty() ? std::string("no unit") : "unknown unit " + std::string(typed)) +
+                       "; the units are " + listed);
 }
 
 // An option that applies its value to the options read so far, or says why the value is
@@ -726,11 +758,60 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) { return parse_plane("z", v, o.z); },
      .short_gap = true},
     {.name = "channel",
-     .value = "N",
+     .value = "N[,M...]",
      .help = "a TIFF stack of several channels: channel N (1, 2, ...)\n"
-             "makes the image; one of several channels is refused\n"
-             "without it\n",
-     .apply = [](std::string_view v, Options& o) { return parse_plane("channel", v, o.channel); },
+             "makes the image; several, each its own, as the channels\n"
+             "of one ImageJ TIFF; default: every channel so\n",
+     .apply = [](std::string_view v, Options& o) -> base::Status {
+       o.channels.clear();
+       o.channel = 0;
+       for (size_t from = 0;;) {
+         const size_t comma = std::min(v.find(',', from), v.size());
+         int plane = 0;
+         if (base::Status ok = parse_plane("channel", v.substr(from, comma - from), plane); !ok)
+           return base::failure(option_text("channel", v) +
+                                ": must be whole numbers, 1 or more, apart by commas");
+         o.channels.push_back(plane);
+         if (comma == v.size()) break;
+         from = comma + 1;
+       }
+       if (o.channels.size() == 1) {
+         o.channel = o.channels.front();
+         o.channels.clear();
+       }
+       return {};
+     },
+     .short_gap = true},
+    {.name = "imagej",
+     .help = "a .tif OUTPUT is an ImageJ TIFF (calibrated, its strips\n"
+             "whole, uncompressed) whatever the input; it is one\n"
+             "already for a grey TIFF stack\n",
+     .apply = [](std::string_view, Options& o) { return set_flag(o.imagej); },
+     .short_gap = true},
+    {.name = "pixel-size",
+     .value = "SIZE",
+     .help = "an ImageJ TIFF's distance a pixel, as 0.108um (units nm,\n"
+             "um or micron, mm, cm, m, px); default: the stack's own\n",
+     .apply = [](std::string_view v, Options& o) {
+       o.pixel_size_text = option_text("pixel-size", v);
+       return parse_measure("pixel-size", v,
+                            {{"nm", "nm", 1}, {"um", "micron", 1}, {"\u00b5m", "micron", 1}, {"\u03bcm", "micron", 1},
+                             {"micron", "micron", 1}, {"mm", "mm", 1}, {"cm", "cm", 1},
+                             {"m", "m", 1}, {"px", "pixel", 1}},
+                            "nm, um, \u00b5m, micron, mm, cm, m, px", o.pixel_size, &o.pixel_unit);
+     },
+     .short_gap = true},
+    {.name = "frame-interval",
+     .value = "TIME",
+     .help = "a TIFF stack's time from one time point to the next, as\n"
+             "2s (units ms, s, min, h); default: the stack's own\n"
+             "(its ImageJ finterval)\n",
+     .apply = [](std::string_view v, Options& o) {
+       o.frame_interval_text = option_text("frame-interval", v);
+       return parse_measure("frame-interval", v,
+                            {{"ms", "s", 0.001}, {"s", "s", 1}, {"min", "s", 60}, {"h", "s", 3600}},
+                            "ms, s, min, h", o.frame_interval, nullptr);
+     },
      .short_gap = true},
     {.name = "nights",
      .help = "the long view: INPUT a folder or a glob of nightly PNG\n"

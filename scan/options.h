@@ -134,6 +134,18 @@ struct Options {
   bool nights = false;  // --nights: INPUT's nightly images laid as the bands of the long view
   int64_t bins = 0;     // --bin as a whole number: the long view's bins; 0: not one
   WindowSpec window;    // --window: the long view's time of day
+  // --channel N,M...: several, each its own kymograph, the channels of one ImageJ TIFF;
+  // empty when one or none is given.
+  std::vector<int> channels;
+  // The calibration an ImageJ TIFF states. --pixel-size: a pixel's width in `pixel_unit`
+  // (ImageJ's spelling: "nm", "micron", ...); --frame-interval: seconds between a stack's
+  // time points. 0: the input's own.
+  bool imagej = false;  // --imagej: a .tif OUTPUT is an ImageJ TIFF whatever the input
+  double pixel_size = 0;
+  std::string pixel_unit;
+  std::string pixel_size_text;
+  double frame_interval = 0;
+  std::string frame_interval_text;
 };
 
 // Whether `o` asks for a clip rather than an image.

@@ -84,7 +84,7 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
                                      const SlitPlace& place, int64_t count,
                                      const PlanLimits& limits) {
   const ImageSize size = image_size(o.cut, count, o.slit.width, place.shown_width,
-                                    place.shown_height, source.deep);
+                                    place.shown_height, source.pixel_bytes);
   // Deep Zoom's tiles go out as TIFF's do, within the same sides; JPEG and WebP are held
   // whole as a PNG of columns is.
   const Format format = limits.format;
@@ -171,7 +171,7 @@ base::Result<void, Error> place_lines(const Options& o, const SourceHeader& sour
       return base::failure(usage((o.lines.empty() ? o.slit.text : o.lines.front().text) +
                                  ": a moving slit needs an input of known length"));
     auto made = LineStrips::make(slit, source.width, source.height, source.orientation,
-                                 source.length_known ? plan.strips : 1, source.deep);
+                                 source.length_known ? plan.strips : 1, source.pixel_bytes);
     if (!made) return base::failure(usage(made.error()));
     plan.lines = std::move(*made);
   }
@@ -263,11 +263,11 @@ base::Result<Plan, Error> plan_run(const Options& o, const SourceHeader& source,
   const bool vertical = o.cut == Cut::vertical;
   if (plan.growing) {
     if (auto placed = place_lines(o, source, plan); !placed) return base::failure(placed.error());
-    plan.size = image_size(o.cut, 1, o.slit.width, shown_width, shown_height, source.deep);
+    plan.size = image_size(o.cut, 1, o.slit.width, shown_width, shown_height, source.pixel_bytes);
     if (plan.lines) (vertical ? plan.size.height : plan.size.width) = plan.lines->samples();
     return plan;
   }
-  plan.size = image_size(o.cut, plan.strips, o.slit.width, shown_width, shown_height, source.deep);
+  plan.size = image_size(o.cut, plan.strips, o.slit.width, shown_width, shown_height, source.pixel_bytes);
   if (auto placed = place_lines(o, source, plan); !placed) return base::failure(placed.error());
   // A line's samples, not the frame's side, run along the strip.
   if (plan.lines) (vertical ? plan.size.height : plan.size.width) = plan.lines->samples();

@@ -35,6 +35,7 @@ struct SourceHeader {
   decode::Orientation orientation;  // how pictures are shown (upright with --no-rotate)
   bool length_known = true;
   const ScanFrames* frames = nullptr;
+  int pixel_bytes = 3;        // of the image made (strips/pixel_kind.h)
 };
 
 // What the plan may not outgrow.

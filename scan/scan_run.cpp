@@ -44,6 +44,7 @@
 #include "scan/time/strip_times.h"
 #include "scan/time/tick_band.h"
 #include "scan/output/tiff_output.h"
+#include "strips/pixel_kind.h"
 
 namespace scan {
 namespace {
@@ -132,6 +133,8 @@ class Run {
   Error abandon(const Error& failure);
   void discard();
   FrameSource* clip() const { return clip_; }
+  // The calibration of the image as an ImageJ TIFF states it, once the input is open.
+  ImageJScale imagej_scale() const;
   // The image and records kept for scan::make, once committed; nothing when not kept.
   std::optional<Made> made();
 
@@ -153,6 +156,8 @@ class Run {
   Step open_period(int64_t start, int64_t k);
   // OUTPUT and the timeline are replaced: --force, or a watch going on from its state.
   bool force() const { return o_.force || resumed_.has_value(); }
+  // What the input's pixels allow of OUTPUT and the options; whether it is an ImageJ TIFF.
+  Step check_pixels();
   Step prepare_sinks();
   Step check_stream_only() const;
   Step check_watch() const;
@@ -194,6 +199,7 @@ class Run {
   // of it (a growing image's when it is done).
   Plan plan_;
   Format format_ = Format::png;
+  bool imagej_ = false;  // OUTPUT is an ImageJ TIFF
   // Each strip is laid here alone, its share of the band beside it, and handed to the sinks.
   StripImage image_;
   std::vector<std::unique_ptr<Sink>> sinks_;
@@ -296,6 +302,7 @@ InputRequest Run::watch_request() const {
   request.turn_images = !o_.no_rotate;
   request.z = o_.z;
   request.channel = o_.channel;
+  request.interval = o_.frame_interval;
   request.watch = o_.watch;
   request.idle = o_.idle;
   const int64_t now = now_clock().value_or(WallTime{}).civil_micros;
@@ -349,6 +356,8 @@ Step Run::check_outputs() {
     return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
   if (o_.pyramid && format_ != Format::tiff)
     return fail(ExitStatus::usage, "--pyramid: only for a TIFF OUTPUT (.tif, .tiff)");
+  if (o_.imagej && format_ != Format::tiff)
+    return fail(ExitStatus::usage, "--imagej: only for a TIFF OUTPUT (.tif, .tiff)");
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
     return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
   if (!o_.tile_format_text.empty() && format_ != Format::dzi)
@@ -507,8 +516,9 @@ Step Run::prepare() {
     if (clip_->display().odd && owned_)
       say(o_.input + ": warning: " + odd_turn(clip_->display()));
   }
+  if (Step bad = check_pixels(); !bad) return bad;
   const SourceHeader header{clip_->width(), clip_->height(), clip_->deep(), orientation_,
-                            clip_->length_known(), &clip_->frames()};
+                            clip_->length_known(), &clip_->frames(), clip_->pixel_bytes()};
   auto place = place_slit(o_, header, take_ != nullptr);
   if (!place) return base::failure(place.error());
   odd_.shown_size =
@@ -525,6 +535,69 @@ Step Run::prepare() {
   return prepare_sinks();
 }
 
+Step Run::check_pixels() {
+  const int pb = clip_->pixel_bytes();
+  const bool grey = strips::is_grey(pb);
+  imagej_ = !o_.output.empty() && format_ == Format::tiff && (o_.imagej || grey);
+  const auto refuse = [](const std::string& why) { return fail(ExitStatus::usage, why); };
+  if (grey && !o_.output.empty() && format_ != Format::png && format_ != Format::tiff)
+    return refuse(o_.input + ": a grey stack's values are written to a PNG or TIFF OUTPUT only");
+  if (strips::is_float(pb) && !o_.output.empty() && format_ != Format::tiff)
+    return refuse(o_.input + ": 32-bit float values are written to a TIFF OUTPUT only (" +
+                  o_.output + " cannot hold them)");
+  if (grey && o_.ticks)
+    return refuse("--ticks: not on a grey stack's image, whose pixels are its measurements");
+  if (imagej_ && (o_.pyramid || !o_.compress_text.empty()))
+    return refuse(std::string(o_.pyramid ? "--pyramid" : o_.compress_text) +
+                  ": an ImageJ TIFF is stored in uncompressed strips");
+  if (imagej_ && (o_.flush.given || !clip_->length_known()))
+    return refuse(std::string(o_.flush.given ? o_.flush.text : o_.input) +
+                  ": an ImageJ TIFF is written once, whole, from an input of known length");
+  if (!imagej_ && !o_.output.empty() && !o_.pixel_size_text.empty())
+    return refuse(o_.pixel_size_text + ": only for an ImageJ TIFF OUTPUT");
+  return {};
+}
+
+// X is the distance along the slit (one sample a pixel), Y the time: each of a strip's
+// lines takes its share of the strip's time. With time across, the two change places.
+ImageJScale Run::imagej_scale() const {
+  std::string unit = o_.pixel_unit;
+  double size = o_.pixel_size;
+  bool time_known = o_.frame_interval > 0;
+  if (const auto* stack = dynamic_cast<const TiffStack*>(clip_)) {
+    if (size == 0) {
+      unit = stack->calibration().unit;
+      size = stack->calibration().pixel_size;
+    }
+    time_known = time_known || stack->calibration().interval > 0;
+  } else {
+    time_known = clip_->frames().fps > 0;
+  }
+  const double frame_time = clip_->frames().fps > 0 ? 1 / clip_->frames().fps : 0;
+  const double strip_time = o_.bin > 0 ? o_.bin : static_cast<double>(o_.every) * frame_time;
+  const double line_time = strip_time / static_cast<double>(std::max<int64_t>(o_.slit.width, 1));
+  ImageJScale scale;
+  if (size > 0 && time_known && line_time > 0) {
+    const bool down = o_.cut == Cut::horizontal;
+    scale.x_unit = down ? unit : "sec";
+    scale.y_unit = down ? "sec" : unit;
+    scale.x_size = down ? size : line_time;
+    scale.y_size = down ? line_time : size;
+  } else if (size > 0) {
+    scale.x_unit = scale.y_unit = unit;
+    scale.x_size = scale.y_size = size;
+  } else if (time_known && line_time > 0) {
+    // The distance not known: pixels across, the time still calibrated.
+    const bool down = o_.cut == Cut::horizontal;
+    scale.x_unit = down ? "pixel" : "sec";
+    scale.y_unit = down ? "sec" : "pixel";
+    scale.x_size = down ? 1 : line_time;
+    scale.y_size = down ? line_time : 1;
+  }
+  if (time_known) scale.finterval = strip_time;
+  return scale;
+}
+
 // The sinks of the run, each ready for the image; the band of time marks drawn.
 Step Run::prepare_sinks() {
   if (strip_size_.width == 0) strip_size_ = plan_.size;
@@ -534,7 +607,8 @@ Step Run::prepare_sinks() {
                             threads(),     force(),       o_.compress,
                             should_stop(), [this] { return interrupted(); },
                             o_.tile_format, o_.quality,
-                            o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt};
+                            o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt,
+                            imagej_ ? imagej_scale() : ImageJScale{}};
   if (take_) {
     sinks_.push_back(strip_taker([this](const Laid& laid) {
       const ImageSize& size = laid.strip.size();
@@ -561,6 +635,8 @@ Step Run::prepare_sinks() {
     sinks_.push_back(format_ == Format::jpeg ? held_jpeg(setting) : held_webp(setting));
   } else if (format_ == Format::dzi) {
     sinks_.push_back(deep_zoom(setting));
+  } else if (imagej_) {
+    sinks_.push_back(held_imagej(setting));
   } else if (format_ == Format::tiff) {
     sinks_.push_back(o_.pyramid ? tiff_pyramid(setting) : tiff_bands(setting));
   } else if (o_.cut == Cut::horizontal) {
@@ -744,7 +820,7 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
 }
 
 void Run::start_strips(bool shown) {
-  cutter_.emplace(o_.cut, o_.slit.width, clip_->deep(), clip_->width(), clip_->height(),
+  cutter_.emplace(o_.cut, o_.slit.width, clip_->pixel_bytes(), clip_->width(), clip_->height(),
                   plan_.place.slit, std::move(plan_.place.oriented), std::move(plan_.lines));
   if (shown && !o_.quiet) progress_ = &reporter_.progress();
   progress_->start(clip_->length_known() ? plan_.strips : 0);
@@ -1063,12 +1139,83 @@ Options with_stack_axis(Options o) {
   return o;
 }
 
+// Several channels of a stack: each its own run, its image kept, then all written together
+// as the channels of one ImageJ TIFF (pages in channel order: one time point, one slice),
+// or none of them.
+Step run_channels(const Options& request, const std::vector<int>& channels, Reporter& reporter,
+                  const Stopping& stopping, std::vector<Made>& made) {
+  const std::string what = request.input + ": " + std::to_string(channels.size()) + " channels";
+  if (request.order.size() > 1)
+    return fail(ExitStatus::usage, what + " are made along one slit; pick one with --channel N");
+  if (!request.timeline.empty())
+    return fail(ExitStatus::usage, "--timeline: " + what + "; pick one with --channel N for it");
+  if (request.pyramid || !request.compress_text.empty())
+    return fail(ExitStatus::usage, std::string(request.pyramid ? "--pyramid" : request.compress_text) +
+                                       ": an ImageJ TIFF is stored in uncompressed strips");
+  if (request.flush.given) return fail(ExitStatus::usage, request.flush.text + ": " + what + "; not with several");
+  if (!request.output.empty()) {
+    if (output_format(request.output) != Format::tiff)
+      return fail(ExitStatus::usage, what + " are written to a TIFF OUTPUT (.tif) only, as the "
+                                            "channels of an ImageJ TIFF; pick one with --channel N");
+    struct stat st {};
+    if (request.skip_existing && stat(request.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+      if (!request.quiet) reporter.say(request.output + ": exists; skipped (--skip-existing)");
+      return {};
+    }
+    if (base::Status ok = check_output(request.output, request.force); !ok)
+      return fail(ExitStatus::failed, ok.error());
+  }
+  std::vector<Made> kept;
+  ImageJScale scale;
+  for (int channel : channels) {
+    Options one = with_line_layout(with_selection_width(request));
+    one.channel = channel;
+    one.channels.clear();
+    one.output.clear();
+    one.keep = true;
+    Run run(one, reporter, stopping);
+    if (Step failed = run.go(); !failed) return failed;
+    if (kept.empty()) scale = run.imagej_scale();
+    std::optional<Made> image = run.made();
+    if (!image) return fail(ExitStatus::failed, what + ": a channel's image was not kept");
+    image->request.output = request.output;
+    kept.push_back(std::move(*image));
+  }
+  if (!request.output.empty()) {
+    TempOutput output(request.output);
+    if (base::Status ok = output.create(); !ok) return fail(ExitStatus::failed, ok.error());
+    std::vector<const StripImage*> images;
+    for (const Made& m : kept) images.push_back(&m.image);
+    if (asked(stopping.abandon) != 0)
+      return base::failure(Error{ExitStatus::interrupted, "interrupted; no image written", asked(stopping.abandon)});
+    if (base::Status ok = write_imagej_tiff(fileno(output.stream()), images, scale); !ok)
+      return fail(ExitStatus::failed, request.output + ": " + ok.error());
+    if (base::Status ok = output.commit(request.force); !ok) return fail(ExitStatus::failed, ok.error());
+  }
+  if (request.keep)
+    for (Made& m : kept) made.push_back(std::move(m));
+  return {};
+}
+
 // A request's run, one slit or several; `made` gets what the runs kept.
 Step run_request(const Request& given, Reporter& reporter, const Stopping& stopping,
                     std::vector<Made>& made) {
   auto read = with_selections(with_stack_axis(given));
   if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
   const Options& request = *read;
+  // A stack's channels, when it has several and one is not picked: every one, or the list.
+  const bool stack = request.input_format.empty() && !request.watch &&
+                     !is_stream_input(request.input, request.input_format) &&
+                     TiffStack::named_stack(request.input);
+  if (!request.channels.empty() && !stack)
+    return fail(ExitStatus::failed,
+                request.input + ": --z, --channel and --frame-interval are for a TIFF stack of many pages");
+  if (stack && request.channel == 0) {
+    std::vector<int> channels = request.channels;
+    if (channels.empty())
+      for (int c = 1; c <= TiffStack::channels_in(request.input); ++c) channels.push_back(c);
+    if (channels.size() > 1) return run_channels(request, channels, reporter, stopping, made);
+  }
   if (request.order.size() > 1) {
     std::vector<Options> each = each_slit(request);
     for (Options& o : each) o = with_line_layout(with_selection_width(o));

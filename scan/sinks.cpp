@@ -2,6 +2,7 @@
 #include "scan/sinks.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -99,6 +100,27 @@ class HeldPng : public HeldImage {
         !ok)
       return base::failure(write_failed(s_, ok.error()));
     return {};
+  }
+};
+
+class HeldImageJ : public HeldImage {
+ public:
+  using HeldImage::HeldImage;
+
+  base::Result<void, Error> finish() override {
+    if (base::Status ok = write_imagej_tiff(fileno(output_.stream()), {&image_}, s_.imagej_scale);
+        !ok)
+      return base::failure(write_failed(s_, ok.error()));
+    return {};
+  }
+
+ protected:
+  base::Result<void, Error> check_sides(const ImageSize& size) override {
+    if (size.width * size.height <= INT32_MAX) return {};
+    return base::failure(failed(s_.output + ": the image would be " + std::to_string(size.width) +
+                                " x " + std::to_string(size.height) +
+                                " pixels, more than ImageJ holds in one image (2^31 - 1 "
+                                "pixels); use --every or a shorter range"));
   }
 };
 
@@ -453,6 +475,9 @@ std::string partial_name(const std::string& output) {
 std::unique_ptr<Sink> held_png(const SinkSetting& s) { return std::make_unique<HeldPng>(s); }
 std::unique_ptr<Sink> streamed_png(const SinkSetting& s) {
   return std::make_unique<StreamedPng>(s);
+}
+std::unique_ptr<Sink> held_imagej(const SinkSetting& s) {
+  return std::make_unique<HeldImageJ>(s);
 }
 std::unique_ptr<Sink> tiff_bands(const SinkSetting& s) {
   return std::make_unique<TiffSink>(s, false);

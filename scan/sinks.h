@@ -41,6 +41,7 @@ struct SinkSetting {
   int quality = 90;                           // a JPEG's or WebP's
   // A watched folder's images: each strip's clock is its image's by this, not its arrival.
   std::optional<ClockSource> image_clock;
+  ImageJScale imagej_scale;  // an ImageJ TIFF's
 };
 
 // Strip k as laid, with what is known of its picture.
@@ -105,6 +106,8 @@ class Sink {
 std::unique_ptr<Sink> held_png(const SinkSetting& setting);
 // A PNG whose rows go out as each strip of a horizontal cut completes them.
 std::unique_ptr<Sink> streamed_png(const SinkSetting& setting);
+// An ImageJ TIFF held whole and written at the end (ImageJ reads no tiles).
+std::unique_ptr<Sink> held_imagej(const SinkSetting& setting);
 // A tiled TIFF, written band by band.
 std::unique_ptr<Sink> tiff_bands(const SinkSetting& setting);
 // A tiled TIFF with its reduced levels as SubIFDs (--pyramid).

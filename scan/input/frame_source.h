@@ -74,6 +74,9 @@ class FrameSource {
   virtual int height() const = 0;
   // More than 8 bits per component.
   virtual bool deep() const = 0;
+  // The size of the pixels its strips are made of (strips/pixel_kind.h): RGB for every
+  // input but a grey TIFF stack, whose samples are kept as they are.
+  virtual int pixel_bytes() const { return deep() ? 6 : 3; }
   virtual const decode::DisplayMatrix& display() const = 0;
   // False for a pipe, a URL or a device: frames().count is then unknown (0), and the run
   // ends when next() gives no more.

@@ -365,7 +365,7 @@ decode::FramePtr ImageSequence::laid_as_first(const AVFrame* picture, int orient
       shown_h != (first_swaps ? shape_.width : shape_.height))
     return nullptr;
   // The whole picture in RGB, with the run's own conversion, then moved pixel by pixel.
-  SlitScaler scaler(shape_.deep);
+  SlitScaler scaler(shape_.deep ? 6 : 3);
   const Converted converted = scaler.convert(picture, Rect{0, 0, picture->width, picture->height});
   if (!converted) return nullptr;
   const RgbView& rgb = *converted;

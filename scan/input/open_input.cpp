@@ -17,9 +17,10 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
     return base::failure(o.input + ": " + describe_failure(why));
   };
   const auto not_stack = [&] {
-    return base::failure(o.input + ": --z and --channel are for a TIFF stack of many pages");
+    return base::failure(o.input + ": --z, --channel and --frame-interval are for a TIFF "
+                                   "stack of many pages");
   };
-  if ((o.z > 0 || o.channel > 0) &&
+  if ((o.z > 0 || o.channel > 0 || o.interval > 0) &&
       (is_stream_input(o.input, o.format) || sequence_kind(o.input) != SequenceKind::none))
     return not_stack();
   if (is_stream_input(o.input, o.format)) {
@@ -54,11 +55,11 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
   }
   // A TIFF of many pages is a stack, read page by page; one of one page stays a picture.
   if (TiffStack::named_stack(o.input)) {
-    auto stack = TiffStack::open(o.input, StackPick{o.z, o.channel});
+    auto stack = TiffStack::open(o.input, StackPick{o.z, o.channel, o.interval});
     if (!stack) return base::failure(stack.error());
     return std::unique_ptr<FrameSource>(std::move(*stack));
   }
-  if (o.z > 0 || o.channel > 0) return not_stack();
+  if (o.z > 0 || o.channel > 0 || o.interval > 0) return not_stack();
   auto clip = ClipReader::open(o.input, threads, stop);
   if (!clip) return failed(clip.error());
   // With threads to spare, the decoder is fed while the run converts.

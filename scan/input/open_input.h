@@ -34,6 +34,7 @@ struct InputRequest {
   // A TIFF stack's slice (--z) and channel (--channel), 1-based; 0: not given.
   int z = 0;
   int channel = 0;
+  double interval = 0;  // a stack's seconds between time points (--frame-interval); 0: its own
 };
 
 // Opens `o.input` with `threads` decoding threads; `stop` can cut a long opening short.

@@ -80,8 +80,8 @@ PageKind kind_of(TIFF* tiff) {
 // their index values); NONE for what is not read.
 AVPixelFormat pixel_format_of(const PageKind& k) {
   if (k.planar == PLANARCONFIG_SEPARATE && k.samples > 1) return AV_PIX_FMT_NONE;
-  // Float samples would come out scaled from 0 .. 1 through the RGB conversion, not as
-  // the values they are: not read until grey goes through unconverted.
+  // Grey float samples are kept as the values they are (never converted).
+  if (k.format == SAMPLEFORMAT_IEEEFP && k.samples == 1 && k.bits == 32) return AV_PIX_FMT_GRAYF32;
   if (k.format != SAMPLEFORMAT_UINT) return AV_PIX_FMT_NONE;
   if (k.samples == 1 && k.bits == 8) return AV_PIX_FMT_GRAY8;
   if (k.samples == 1 && k.bits == 16) return AV_PIX_FMT_GRAY16;
@@ -134,6 +134,19 @@ bool TiffStack::is_stack(const std::string& path) {
   stack = stack || TIFFReadDirectory(tiff) != 0;
   TIFFClose(tiff);
   return stack;
+}
+
+int TiffStack::channels_in(const std::string& path) {
+  std::string error;
+  TIFF* tiff = open_tiff(path, &error);
+  if (tiff == nullptr) return 1;
+  char* description = nullptr;
+  int64_t channels = 1;
+  if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) && description)
+    channels = parse_imagej_description(description).value_or(ImageJDescription{}).channels;
+  TIFFClose(tiff);
+  // Numbers past any stack's are left to open() to refuse.
+  return static_cast<int>(std::clamp<int64_t>(channels, 1, 1'000'000));
 }
 
 bool TiffStack::named_stack(const std::string& path) {
@@ -236,7 +249,23 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   s->tiled_ = first.tiled;
   s->deep_ = deep_pixel_format(format);
   s->pixel_bytes_ = first.samples * first.bits / 8;
+  if (pick.interval > 0) d.finterval = pick.interval;
   s->interval_ = d.finterval > 0 ? d.finterval : 1 / sequence_fps;
+  s->calibration_.interval = d.finterval;
+  s->calibration_.unit = d.unit;
+  // ImageJ keeps the pixel size in the resolution tags as pixels per unit.
+  float resolution = 0;
+  uint16_t resolution_unit = RESUNIT_NONE;
+  if (TIFFSetSubDirectory(tiff, s->offsets_.front()) &&
+      TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &resolution_unit) &&
+      TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &resolution) && resolution > 0 &&
+      std::isfinite(resolution)) {
+    if (s->calibration_.unit.empty() && resolution_unit == RESUNIT_CENTIMETER)
+      s->calibration_.unit = "cm";
+    if (s->calibration_.unit.empty() && resolution_unit == RESUNIT_INCH)
+      s->calibration_.unit = "inch";
+    if (!s->calibration_.unit.empty()) s->calibration_.pixel_size = 1.0 / resolution;
+  }
   s->frames_.count = points;
   s->frames_.fps = 1 / s->interval_;
   s->frames_.clock.rate = av_d2q(s->frames_.fps, 1 << 30);

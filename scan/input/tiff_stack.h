@@ -21,6 +21,7 @@ namespace scan {
 struct StackPick {
   int z = 0;
   int channel = 0;
+  double interval = 0;  // seconds between time points, for the stack's own; 0: its own
 };
 
 // What an ImageJ ImageDescription says of the pages ("ImageJ=1.54f\nimages=60\n...").
@@ -29,6 +30,14 @@ struct ImageJDescription {
   std::string unit;
   double spacing = 0, finterval = 0;
   double pixel_width = 0;  // an OME-TIFF's PhysicalSizeX in `unit` (ImageJ's is in the resolution tags)
+};
+
+// What the stack says of its scale: the width of a pixel in `unit` (0: not said) and the
+// time from one time point to the next in seconds (0: not said).
+struct StackCalibration {
+  std::string unit;
+  double pixel_size = 0;
+  double interval = 0;
 };
 
 // The description's keys, or nothing when `text` is not ImageJ's.
@@ -40,6 +49,8 @@ class TiffStack : public FrameSource {
   static bool is_stack(const std::string& path);
   // The same, for a name ending in .tif or .tiff (any case) only.
   static bool named_stack(const std::string& path);
+  // The channels its ImageJ description counts: 1 when it counts none.
+  static int channels_in(const std::string& path);
   // Reads every page's directory: pages of another size or kind than the first, a
   // description at odds with the pages and a pick outside the stack are refused here.
   [[nodiscard]] static base::Result<std::unique_ptr<TiffStack>, std::string> open(
@@ -49,6 +60,8 @@ class TiffStack : public FrameSource {
   int width() const override { return width_; }
   int height() const override { return height_; }
   bool deep() const override { return deep_; }
+  int pixel_bytes() const override { return pixel_bytes_; }
+  const StackCalibration& calibration() const { return calibration_; }
   const decode::DisplayMatrix& display() const override { return display_; }
   const ScanFrames& frames() const override { return frames_; }
   void read_only(Rect area) override;
@@ -93,6 +106,7 @@ class TiffStack : public FrameSource {
   std::string first_damaged_page_;
   std::string broken_;  // why the directories end early, when they do
   double interval_ = 0;
+  StackCalibration calibration_;
 };
 
 }  // namespace scan

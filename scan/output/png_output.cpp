@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "scan/output/fast_deflate.h"
+#include "strips/pixel_kind.h"
 
 namespace scan {
 namespace {
@@ -149,8 +150,9 @@ class PngWriter::Impl {
     std::memcpy(ihdr + 4, "IHDR", 4);
     put_be32(ihdr + 8, static_cast<uint32_t>(size_.width));
     put_be32(ihdr + 12, static_cast<uint32_t>(size_.height));
-    ihdr[16] = size_.pixel_bytes == 6 ? 16 : 8;
-    ihdr[17] = 2;  // RGB; compression, filter method and interlace stay 0
+    ihdr[16] = static_cast<uint8_t>(strips::component_bytes(size_.pixel_bytes) * 8);
+    // RGB, or grey; compression, filter method and interlace stay 0
+    ihdr[17] = strips::is_grey(size_.pixel_bytes) ? 0 : 2;
     put_be32(ihdr + 21, crc32_of(0, ihdr + 4, 17));
     return put(header, sizeof header);
   }

@@ -11,9 +11,9 @@
 namespace scan {
 
 ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
-                     int frame_height, bool deep) {
+                     int frame_height, int pixel_bytes) {
   ImageSize size;
-  size.pixel_bytes = deep ? 6 : 3;
+  size.pixel_bytes = pixel_bytes;
   if (cut == strips::Cut::vertical) {
     size.width = strips * slit_width;
     size.height = frame_height;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The streak image held in memory while strips are laid into it: packed RGB rows, 8 or 16
-// bits a component. Only strips are kept, never whole frames.
+// bits a component, or grey rows of a grey stack (strips/pixel_kind.h). Only strips are kept, never whole frames.
 #pragma once
 #include <cstdint>
 #include <cstdlib>
@@ -25,7 +25,7 @@ struct ImageSize {
 // The image `strips` strips of `slit_width` lines make from frames of frame_width x
 // frame_height.
 ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int frame_width,
-                     int frame_height, bool deep);
+                     int frame_height, int pixel_bytes);
 
 // Whether an image of `size` can be made with `available` bytes of memory, or why not.
 base::Result<void, std::string> check_image_size(const ImageSize& size, int64_t available);

@@ -7,9 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "strips/pixel_kind.h"
 
 namespace scan {
 
@@ -92,20 +97,24 @@ int64_t padded(int64_t side) {
 
 // The fields of one tiled image, also of each reduced level.
 bool set_fields(TIFF* tiff, const ImageSize& size, TiffCompression compression) {
-  const bool deep = size.pixel_bytes == 6;
+  const int pb = size.pixel_bytes;
+  const bool grey = strips::is_grey(pb);
   bool set = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size.width)) &&
              TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size.height)) &&
-             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, deep ? 16 : 8) &&
-             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3) &&
-             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, strips::component_bytes(pb) * 8) &&
+             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, strips::components_of(pb)) &&
+             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) &&
              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
              TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
              TIFFSetField(tiff, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(tiff_tile_side)) &&
              TIFFSetField(tiff, TIFFTAG_TILELENGTH, static_cast<uint32_t>(tiff_tile_side)) &&
              TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiff_code(compression)) &&
              TIFFSetField(tiff, TIFFTAG_SOFTWARE, "velmora-scan");
+  // Unsigned samples are TIFF's default, left unsaid as the files before float said nothing.
+  if (set && strips::is_float(pb)) set = TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
   if (set && compression != TiffCompression::none)
-    set = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    set = TIFFSetField(tiff, TIFFTAG_PREDICTOR,
+                       strips::is_float(pb) ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
   // Fast deflate, as for the PNG: the tiles are compressed in the decoding loop's thread.
   if (set && compression == TiffCompression::deflate) set = TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1);
   return set;
@@ -253,7 +262,7 @@ base::Status TiffBands::write_band() {
                     static_cast<size_t>(tile_row_bytes));
     }
     // The image holds 16-bit samples big-endian, as PNG wants; libtiff takes them native.
-    if (pb == 6)
+    if (strips::component_bytes(static_cast<int>(pb)) == 2)
       TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(tile_.data()),
                            static_cast<tmsize_t>(tile_.size() / 2));
     const int64_t x = (vertical ? band : t) * tiff_tile_side;
@@ -328,6 +337,186 @@ base::Status TiffBands::close() {
   TIFFCleanup(tiff_);
   tiff_ = nullptr;
   return {};
+}
+
+namespace {
+
+// The shortest decimal that reads back as `value`.
+std::string decimal(double value) {
+  char text[32];
+  const auto done = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, done.ptr);
+}
+
+}  // namespace
+
+std::string imagej_description(int64_t channels, const ImageJScale& scale) {
+  // The version names the dialect of the keys, which ImageJ has kept since.
+  std::string d = "ImageJ=1.54f\n";
+  if (channels > 1) {
+    d += "images=" + std::to_string(channels) + "\nchannels=" + std::to_string(channels) +
+         "\nhyperstack=true\nmode=grayscale\n";
+  }
+  if (!scale.x_unit.empty()) d += "unit=" + scale.x_unit + "\n";
+  if (!scale.y_unit.empty() && scale.y_unit != scale.x_unit) d += "yunit=" + scale.y_unit + "\n";
+  if (scale.finterval > 0) d += "finterval=" + decimal(scale.finterval) + "\n";
+  d += "loop=false\n";
+  return d;
+}
+
+namespace {
+
+// Bytes appended in little-endian order, as the file's header says.
+struct LittleEndian {
+  std::vector<uint8_t> bytes;
+  void u16(uint32_t v) {
+    for (int i = 0; i < 2; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  void u32(uint64_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+};
+
+// A rational of 32-bit parts as near `value` as its denominator allows.
+std::pair<uint32_t, uint32_t> rational(double value) {
+  constexpr double most = 4294967295.0;
+  const double den = std::floor(std::min(most, most / std::max(value, 1.0)));
+  return {static_cast<uint32_t>(std::min(most, std::llround(value * den) * 1.0)),
+          static_cast<uint32_t>(den)};
+}
+
+base::Status write_all(int fd, const uint8_t* bytes, size_t size) {
+  while (size > 0) {
+    const ssize_t wrote = ::write(fd, bytes, size);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return base::failure("cannot write (" + std::string(std::strerror(wrote < 0 ? errno : ENOSPC)) + ")");
+    bytes += wrote;
+    size -= static_cast<size_t>(wrote);
+  }
+  return {};
+}
+
+}  // namespace
+
+base::Status write_imagej_tiff(int fd, const std::vector<const StripImage*>& channels,
+                               const ImageJScale& scale) {
+  if (channels.empty()) return base::failure(std::string("no image to write"));
+  const ImageSize size = channels.front()->size();
+  const int pb = size.pixel_bytes;
+  // 16-bit RGB has no ImageJ type of its own: its components become channels.
+  const bool split = pb == 6;
+  const int component = pb == 6 ? 2 : pb == 3 ? 1 : pb;
+  const int samples = pb == 3 ? 3 : 1;
+  const int64_t pages = static_cast<int64_t>(channels.size()) * (split ? 3 : 1);
+  if (size.width * size.height > INT32_MAX)
+    return base::failure("the image would be " + std::to_string(size.width) + " x " +
+                         std::to_string(size.height) + " pixels, more than ImageJ holds in one");
+  const int64_t page_bytes = size.width * size.height * samples * component;
+  const std::string description = imagej_description(pages, scale);
+  // ImageJ reads a stack's pages as one block after the first page's offset, as it writes
+  // them: every page's pixels first, back to back, then the directories.
+  const int64_t data_end = 8 + page_bytes * pages;
+  if (data_end + 4096 + pages * 256 + static_cast<int64_t>(description.size()) > 4294967295LL)
+    return base::failure(std::string("the image would pass classic TIFF's 4 GiB, which ImageJ reads"));
+  LittleEndian head;
+  head.bytes = {'I', 'I'};
+  head.u16(42);
+  head.u32(static_cast<uint64_t>(data_end));
+  if (base::Status ok = write_all(fd, head.bytes.data(), head.bytes.size()); !ok) return ok;
+  std::vector<uint8_t> page(static_cast<size_t>(page_bytes));
+  for (int64_t p = 0; p < pages; ++p) {
+    const StripImage& image = *channels[static_cast<size_t>(split ? p / 3 : p)];
+    const int64_t c = split ? p % 3 : 0;
+    const int64_t row_bytes = size.width * samples * component;
+    for (int64_t y = 0; y < size.height; ++y) {
+      const uint8_t* from = image.row(y);
+      uint8_t* to = page.data() + y * row_bytes;
+      if (component == 2) {  // big-endian in the image, little-endian in the file
+        for (int64_t x = 0; x < size.width; ++x) {
+          to[2 * x] = from[x * pb + c * 2 + 1];
+          to[2 * x + 1] = from[x * pb + c * 2];
+        }
+      } else {
+        std::memcpy(to, from, static_cast<size_t>(row_bytes));
+      }
+    }
+    if (base::Status ok = write_all(fd, page.data(), page.size()); !ok) return ok;
+  }
+  // The directories, each followed by what its entries point at.
+  LittleEndian tail;
+  const bool calibrated = !scale.x_unit.empty() && scale.x_size > 0 && scale.y_size > 0;
+  for (int64_t p = 0; p < pages; ++p) {
+    const uint64_t at = static_cast<uint64_t>(data_end) + tail.bytes.size();
+    struct Entry {
+      uint16_t tag, type;
+      uint32_t count;
+      uint64_t value;  // or the offset of what is past 4 bytes
+    };
+    std::vector<Entry> entries;
+    std::vector<uint8_t> extra;
+    const int count = 10 + (p == 0) + (calibrated ? 3 : 0) + (pb == 4);
+    const uint64_t extra_at = at + 2 + 12 * static_cast<uint64_t>(count) + 4;
+    const auto outside = [&](const std::vector<uint8_t>& bytes) {
+      const uint64_t offset = extra_at + extra.size();
+      extra.insert(extra.end(), bytes.begin(), bytes.end());
+      if (extra.size() % 2) extra.push_back(0);  // offsets on word boundaries
+      return offset;
+    };
+    constexpr uint16_t SHORT = 3, LONG = 4, ASCII = 2, RATIONAL = 5;
+    entries.push_back({256, LONG, 1, static_cast<uint64_t>(size.width)});
+    entries.push_back({257, LONG, 1, static_cast<uint64_t>(size.height)});
+    if (samples == 3) {
+      LittleEndian bits;
+      for (int i = 0; i < 3; ++i) bits.u16(8);
+      entries.push_back({258, SHORT, 3, outside(bits.bytes)});
+    } else {
+      entries.push_back({258, SHORT, 1, static_cast<uint64_t>(component * 8)});
+    }
+    entries.push_back({259, SHORT, 1, 1});
+    entries.push_back({262, SHORT, 1, samples == 3 ? 2u : 1u});
+    if (p == 0) {
+      std::vector<uint8_t> text(description.begin(), description.end());
+      text.push_back(0);
+      entries.push_back({270, ASCII, static_cast<uint32_t>(text.size()), outside(text)});
+    }
+    entries.push_back({273, LONG, 1, static_cast<uint64_t>(8 + p * page_bytes)});
+    entries.push_back({277, SHORT, 1, static_cast<uint64_t>(samples)});
+    entries.push_back({278, LONG, 1, static_cast<uint64_t>(size.height)});
+    entries.push_back({279, LONG, 1, static_cast<uint64_t>(page_bytes)});
+    if (calibrated) {
+      for (int axis = 0; axis < 2; ++axis) {  // pixels per unit, across then down
+        const auto [num, den] = rational(1 / (axis == 0 ? scale.x_size : scale.y_size));
+        LittleEndian r;
+        r.u32(num);
+        r.u32(den);
+        entries.push_back({static_cast<uint16_t>(axis == 0 ? 282 : 283), RATIONAL, 1, outside(r.bytes)});
+      }
+      entries.push_back({296, SHORT, 1, 1});  // no unit: it is in the description
+    }
+    {
+      const std::string software = "velmora-scan";
+      std::vector<uint8_t> text(software.begin(), software.end());
+      text.push_back(0);
+      entries.push_back({305, ASCII, static_cast<uint32_t>(text.size()), outside(text)});
+    }
+    if (pb == 4) entries.push_back({339, SHORT, 1, 3});  // IEEE float
+    tail.u16(static_cast<uint32_t>(entries.size()));
+    for (const Entry& e : entries) {
+      tail.u16(e.tag);
+      tail.u16(e.type);
+      tail.u32(e.count);
+      if (e.type == SHORT && e.count == 1) {
+        tail.u16(static_cast<uint32_t>(e.value));
+        tail.u16(0);
+      } else {
+        tail.u32(e.value);
+      }
+    }
+    const bool last = p + 1 == pages;
+    tail.u32(last ? 0 : extra_at + extra.size());
+    tail.bytes.insert(tail.bytes.end(), extra.begin(), extra.end());
+  }
+  return write_all(fd, tail.bytes.data(), tail.bytes.size());
 }
 
 }  // namespace scan

@@ -32,6 +32,26 @@ bool needs_bigtiff(const ImageSize& size, TiffCompression compression);
 // The same for a file holding all of `levels`.
 bool needs_bigtiff(const std::vector<ImageSize>& levels, TiffCompression compression);
 
+// What an ImageJ TIFF says of its scale: the size of a pixel across (x) and down (y), each
+// in its unit as ImageJ spells it ("micron", "sec", ...); an empty unit: not calibrated.
+// `finterval`: seconds from one time point to the next, 0 when not known.
+struct ImageJScale {
+  std::string x_unit, y_unit;
+  double x_size = 0, y_size = 0;
+  double finterval = 0;
+};
+
+// The ImageDescription ImageJ reads for `channels` pages of one image each.
+std::string imagej_description(int64_t channels, const ImageJScale& scale);
+
+// Writes `channels` (alike in size and depth) to `fd` as one ImageJ TIFF, laid out as
+// ImageJ writes its own and reads a stack: a classic little-endian TIFF, one uncompressed
+// strip a page, every page's pixels back to back after the header, then the directories;
+// one page a channel (a 16-bit RGB image's components as three channels), the scale in the
+// description and in the resolution tags as pixels per unit with no TIFF unit.
+base::Status write_imagej_tiff(int fd, const std::vector<const StripImage*>& channels,
+                               const ImageJScale& scale);
+
 class TiffBands {
  public:
   // Starts the TIFF on `fd` (which stays open and the caller's): RGB at 8 or 16 bits as

@@ -9,18 +9,18 @@ extern "C" {
 
 namespace scan {
 
-Cutter::Cutter(strips::Cut cut, int64_t strip_lines, bool deep, int width, int height,
+Cutter::Cutter(strips::Cut cut, int64_t strip_lines, int pixel_bytes, int width, int height,
                Rect slit, std::optional<OrientedSlit> oriented,
                std::unique_ptr<LineStrips> lines)
     : cut_(cut),
       strip_lines_(strip_lines),
-      pixel_bytes_(deep ? 6 : 3),
+      pixel_bytes_(pixel_bytes),
       width_(width),
       height_(height),
       slit_(slit),
       oriented_(std::move(oriented)),
       lines_(std::move(lines)),
-      scaler_(deep) {}
+      scaler_(pixel_bytes) {}
 
 Cutter::Outcome Cutter::cut(const AVFrame* picture, int64_t k, const strips::BytePlane& strip) {
   Outcome outcome;

@@ -18,10 +18,10 @@ namespace scan {
 
 class Cutter {
  public:
-  // Pictures stored as width x height, more than 8 bits a component when `deep`; `slit` the
+  // Pictures stored as width x height, made pixels of `pixel_bytes`; `slit` the
   // crop of the stored picture, `oriented` how it is laid when pictures are shown turned;
   // `lines` instead of a crop when the slit is sampled along lines.
-  Cutter(strips::Cut cut, int64_t strip_lines, bool deep, int width, int height, Rect slit,
+  Cutter(strips::Cut cut, int64_t strip_lines, int pixel_bytes, int width, int height, Rect slit,
          std::optional<OrientedSlit> oriented, std::unique_ptr<LineStrips> lines);
 
   struct Outcome {

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#include "strips/pixel_kind.h"
 
 namespace scan {
 namespace {
@@ -21,8 +24,14 @@ int component(const uint8_t* pixel, int c, bool deep) {
   return deep ? (pixel[2 * c] << 8) | pixel[2 * c + 1] : pixel[c];
 }
 
+float float_at(const uint8_t* pixel) {
+  float v;
+  std::memcpy(&v, pixel, sizeof v);
+  return v;
+}
+
 // Bilinear at `f` from `view`, whose pixel (0, 0) is pixel (left, top) of the picture.
-void interpolate(const RgbView& view, int left, int top, Fixed f, bool deep, uint8_t* out) {
+void interpolate(const RgbView& view, int left, int top, Fixed f, uint8_t* out) {
   const int64_t fx = f.x & (one - 1), fy = f.y & (one - 1);
   const int x0 = static_cast<int>(f.x >> frac_bits) - left;
   const int y0 = static_cast<int>(f.y >> frac_bits) - top;
@@ -35,7 +44,17 @@ void interpolate(const RgbView& view, int left, int top, Fixed f, bool deep, uin
   const uint8_t* p11 = view.bytes + y1 * view.stride + x1 * pb;
   const int64_t w00 = (one - fx) * (one - fy), w10 = fx * (one - fy), w01 = (one - fx) * fy,
                 w11 = fx * fy;
-  for (int c = 0; c < 3; ++c) {
+  if (strips::is_float(pb)) {
+    const double sum = static_cast<double>(w00) * float_at(p00) +
+                       static_cast<double>(w10) * float_at(p10) +
+                       static_cast<double>(w01) * float_at(p01) +
+                       static_cast<double>(w11) * float_at(p11);
+    const auto v = static_cast<float>(sum / static_cast<double>(one * one));
+    std::memcpy(out, &v, sizeof v);
+    return;
+  }
+  const bool deep = strips::component_bytes(pb) == 2;
+  for (int c = 0; c < strips::components_of(pb); ++c) {
     const int64_t sum = w00 * component(p00, c, deep) + w10 * component(p10, c, deep) +
                         w01 * component(p01, c, deep) + w11 * component(p11, c, deep);
     const int64_t v = (sum + (one * one / 2)) >> (2 * frac_bits);
@@ -52,12 +71,12 @@ void interpolate(const RgbView& view, int left, int top, Fixed f, bool deep, uin
 
 base::Status LineSampler::sample(const AVFrame* frame, int width, int height,
                                  const std::vector<Point>& places, uint8_t* out) {
-  const int pb = deep_ ? 6 : 3;
+  const int pb = pixel_bytes_;
   if (frame->width != width || frame->height != height) {
     const Converted view = whole_.convert_scaled(frame, width, height, Rect{0, 0, width, height});
     if (!view) return base::failure(view.error());
     for (size_t i = 0; i < places.size(); ++i)
-      interpolate(*view, 0, 0, fixed(places[i], width, height), deep_, out + i * pb);
+      interpolate(*view, 0, 0, fixed(places[i], width, height), out + i * pb);
     return {};
   }
   // Places in the order given (along a path) go into one box until the pixels they need
@@ -83,11 +102,11 @@ base::Status LineSampler::sample(const AVFrame* frame, int width, int height,
                        std::min(width - area.x - area.width, 32),
                        std::min(height - area.y - area.height, 32)};
     std::unique_ptr<SlitScaler>& scaler = scalers_[kind];
-    if (!scaler) scaler = std::make_unique<SlitScaler>(deep_);
+    if (!scaler) scaler = std::make_unique<SlitScaler>(pixel_bytes_);
     const Converted view = scaler->convert(frame, area);
     if (!view) return base::failure(view.error());
     for (size_t k = first; k < end; ++k)
-      interpolate(*view, area.x, area.y, fixed(places[k], width, height), deep_, out + k * pb);
+      interpolate(*view, area.x, area.y, fixed(places[k], width, height), out + k * pb);
     first = end;
   }
   return {};

@@ -6,7 +6,9 @@
 //
 // Rounding: a place is rounded to the nearest 1/1024 of a pixel (halves away from zero),
 // the weights are then whole multiples of 1/1024 and the sum exact, rounded half up. A
-// place within 1/2048 of a pixel centre is that pixel exactly.
+// place within 1/2048 of a pixel centre is that pixel exactly. Float samples take the same
+// weights in double and are not rounded: the sum of the four, divided by 2^20, is stored
+// as the nearest float.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -22,7 +24,9 @@ namespace scan {
 
 class LineSampler {
  public:
-  explicit LineSampler(bool deep) : deep_(deep), whole_(deep) {}
+  // Pixels of `pixel_bytes` (strips/pixel_kind.h).
+  explicit LineSampler(int pixel_bytes) : pixel_bytes_(pixel_bytes), whole_(pixel_bytes) {}
+  LineSampler(bool) = delete;
 
   // The values of `frame`, shown at width x height (scaled whole when it has another
   // size), at `places` (inside 0 .. width - 1, 0 .. height - 1; those outside are taken at
@@ -44,7 +48,7 @@ class LineSampler {
  private:
   // libswscale makes a scaler again for each new size: boxes cut alike share one.
   using BoxKind = std::array<int, 8>;
-  bool deep_;
+  int pixel_bytes_;
   SlitScaler whole_;
   std::map<BoxKind, std::unique_ptr<SlitScaler>> scalers_;
 };

@@ -22,7 +22,7 @@ SlitRequest with_line_layout(SlitRequest r) {
 }
 
 LineStrips::LineStrips(const SlitRequest& o, int width, int height, decode::Orientation orientation,
-                       int64_t strips, bool deep)
+                       int64_t strips, int pixel_bytes)
     : shown_width_(orientation.swaps_sides() ? height : width),
       shown_height_(orientation.swaps_sides() ? width : height),
       strips_(strips),
@@ -30,13 +30,14 @@ LineStrips::LineStrips(const SlitRequest& o, int width, int height, decode::Orie
       height_(height),
       walk_(stored_walk(orientation, width, height)),
       reducer_(o.reduce),
-      pixel_bytes_(deep ? 6 : 3),
-      sampler_(deep) {}
+      pixel_bytes_(pixel_bytes),
+      sampler_(pixel_bytes) {}
 
 base::Result<std::unique_ptr<LineStrips>, std::string> LineStrips::make(
     const SlitRequest& o, int width, int height, decode::Orientation orientation, int64_t strips,
-    bool deep) {
-  std::unique_ptr<LineStrips> made(new LineStrips(o, width, height, orientation, strips, deep));
+    int pixel_bytes) {
+  std::unique_ptr<LineStrips> made(
+      new LineStrips(o, width, height, orientation, strips, pixel_bytes));
   if (auto fits = made->place(o); !fits) return base::failure(fits.error());
   return made;
 }

@@ -20,11 +20,11 @@ namespace scan {
 class LineStrips {
  public:
   // For pictures stored as width x height and shown turned by `orientation`, `strips`
-  // strips, 16-bit RGB when `deep`; the message (wrong usage) when a line or slit does not
-  // fit the picture shown.
+  // strips of `pixel_bytes` pixels (strips/pixel_kind.h); the message (wrong usage) when a
+  // line or slit does not fit the picture shown.
   static base::Result<std::unique_ptr<LineStrips>, std::string> make(
       const SlitRequest& o, int width, int height, decode::Orientation orientation, int64_t strips,
-      bool deep);
+      int pixel_bytes);
 
   int64_t samples() const { return samples_; }  // along each line
   int64_t lines() const { return laid_; }       // laid per strip
@@ -40,7 +40,7 @@ class LineStrips {
 
  private:
   LineStrips(const SlitRequest& o, int width, int height, decode::Orientation orientation,
-             int64_t strips, bool deep);
+             int64_t strips, int pixel_bytes);
   base::Result<void, std::string> place(const SlitRequest& o);
 
   // Geometry, on the picture as shown.

@@ -2,7 +2,10 @@
 #include "scan/slit/reduce.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
+
+#include "strips/pixel_kind.h"
 
 namespace scan {
 
@@ -15,9 +18,51 @@ std::optional<Reducer> reducer_named(std::string_view name) {
   return std::nullopt;
 }
 
+namespace {
+
+void reduce_floats(const uint8_t* pixels, int64_t count, int64_t samples, Reducer reducer,
+                   uint8_t* out) {
+  std::vector<double> values(static_cast<size_t>(count));
+  for (int64_t sample = 0; sample < samples; ++sample) {
+    for (int64_t j = 0; j < count; ++j) {
+      float f;
+      std::memcpy(&f, pixels + (sample * count + j) * 4, 4);
+      values[static_cast<size_t>(j)] = f;
+    }
+    double v = values[0];
+    switch (reducer) {
+      case Reducer::copy:
+        break;
+      case Reducer::mean: {
+        double sum = 0;
+        for (double x : values) sum += x;
+        v = sum / static_cast<double>(count);
+        break;
+      }
+      case Reducer::max:
+        v = *std::max_element(values.begin(), values.end());
+        break;
+      case Reducer::min:
+        v = *std::min_element(values.begin(), values.end());
+        break;
+      case Reducer::median: {
+        std::sort(values.begin(), values.end());
+        const size_t mid = static_cast<size_t>(count / 2);
+        v = count % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+        break;
+      }
+    }
+    const auto stored = static_cast<float>(v);
+    std::memcpy(out + sample * 4, &stored, 4);
+  }
+}
+
+}  // namespace
+
 void reduce_lines(const uint8_t* pixels, int64_t count, int64_t samples, int pixel_bytes,
                   Reducer reducer, uint8_t* out) {
-  const bool deep = pixel_bytes == 6;
+  if (strips::is_float(pixel_bytes)) return reduce_floats(pixels, count, samples, reducer, out);
+  const bool deep = strips::component_bytes(pixel_bytes) == 2;
   std::vector<int64_t> values(static_cast<size_t>(count));
   for (int64_t at = 0; at < samples * pixel_bytes; at += deep ? 2 : 1) {
     const int64_t sample = at / pixel_bytes, component = at % pixel_bytes;

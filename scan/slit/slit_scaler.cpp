@@ -2,6 +2,9 @@
 #include "scan/slit/slit_scaler.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "strips/pixel_kind.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -78,11 +81,44 @@ Converted refused() { return base::failure(std::string("libswscale cannot conver
 
 }  // namespace
 
+Converted SlitScaler::copy_grey(const AVFrame* frame, Rect area) {
+  const AVPixelFormat wanted = pixel_bytes_ == 1   ? AV_PIX_FMT_GRAY8
+                               : pixel_bytes_ == 2 ? AV_PIX_FMT_GRAY16
+                                                   : AV_PIX_FMT_GRAYF32;
+  if (frame->format != wanted)
+    return base::failure(std::string("the picture is not grey of the stack's depth"));
+  const size_t row = static_cast<size_t>(area.width) * pixel_bytes_;
+  grey_.resize(row * static_cast<size_t>(area.height));
+  for (int y = 0; y < area.height; ++y) {
+    const uint8_t* from = frame->data[0] + static_cast<ptrdiff_t>(area.y + y) * frame->linesize[0] +
+                          static_cast<ptrdiff_t>(area.x) * pixel_bytes_;
+    uint8_t* to = grey_.data() + y * row;
+    if (pixel_bytes_ != 2) {
+      std::memcpy(to, from, row);
+      continue;
+    }
+    for (size_t i = 0; i < row; i += 2) {
+      uint16_t v;
+      std::memcpy(&v, from + i, 2);
+      to[i] = static_cast<uint8_t>(v >> 8);
+      to[i + 1] = static_cast<uint8_t>(v);
+    }
+  }
+  RgbView view;
+  view.bytes = grey_.data();
+  view.width = area.width;
+  view.height = area.height;
+  view.stride = static_cast<ptrdiff_t>(row);
+  view.pixel_bytes = pixel_bytes_;
+  return view;
+}
+
 Converted SlitScaler::convert(const AVFrame* frame, Rect area) {
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
   if (desc == nullptr || area.width <= 0 || area.height <= 0 || area.x < 0 || area.y < 0 ||
       area.x + area.width > frame->width || area.y + area.height > frame->height)
     return outside();
+  if (strips::is_grey(pixel_bytes_)) return copy_grey(frame, area);
   int left = 0, right = frame->width, top = 0, bottom = frame->height;
   // Bit-packed formats cannot be cut between bytes: they are converted whole.
   if (!(desc->flags & AV_PIX_FMT_FLAG_BITSTREAM)) {
@@ -112,6 +148,9 @@ Converted SlitScaler::convert_scaled(const AVFrame* frame, int width, int height
   if (area.width <= 0 || area.height <= 0 || area.x < 0 || area.y < 0 ||
       area.x + area.width > width || area.y + area.height > height)
     return outside();
+  // A stack's pages are all of one size.
+  if (strips::is_grey(pixel_bytes_))
+    return base::failure(std::string("a grey picture of another size is not scaled"));
   SwsContext* sws = scaler_.scaler_for(frame, width, height,
                                        deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24, flags);
   AVFrame* out = output_for(width, height);

@@ -5,12 +5,14 @@
 // crop around the slit is converted: aligned to the chroma subsampling and with a margin
 // wider than libswscale's filters reach, so the slit's pixels equal those of a
 // conversion of the whole picture with the same flags, byte for byte. A side whose length
-// is not a whole number of chroma samples is not cut at all.
+// is not a whole number of chroma samples is not cut at all. A grey stack's pictures are
+// not converted: their samples are copied as they are (strips/pixel_kind.h).
 #pragma once
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/result.h"
 #include "decode/rgb_scaler.h"
@@ -41,7 +43,7 @@ struct RgbView {
   int width = 0;                   // pixels
   int height = 0;
   ptrdiff_t stride = 0;  // bytes from one row to the next
-  int pixel_bytes = 3;   // 3 or 6
+  int pixel_bytes = 3;   // 3 or 6; 1, 2 or 4 for grey
 
   // The same rows as bytes, as the strips are copied from.
   strips::ConstBytePlane plane() const {
@@ -57,7 +59,10 @@ class SlitScaler {
   // Pixels stay full size; libswscale's flags for the conversion.
   static constexpr int flags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT;
 
-  explicit SlitScaler(bool deep) : deep_(deep) {}
+  // Pixels of `pixel_bytes` (strips/pixel_kind.h): RGB pictures are converted, grey ones
+  // (GRAY8, GRAY16, GRAYF32 for 1, 2, 4) copied.
+  explicit SlitScaler(int pixel_bytes) : deep_(pixel_bytes == 6), pixel_bytes_(pixel_bytes) {}
+  SlitScaler(bool) = delete;  // a depth is no pixel size
 
   // The pixels of `area` of `frame` (a rectangle inside it) in RGB.
   Converted convert(const AVFrame* frame, Rect area);
@@ -72,7 +77,12 @@ class SlitScaler {
   // `area` of the converted picture, whose pixel (0, 0) is pixel (left, top) of the source.
   RgbView view_of(const AVFrame* out, Rect area, int left, int top) const;
 
+  // `area` of a grey `frame`, its samples copied (16-bit ones made big-endian).
+  Converted copy_grey(const AVFrame* frame, Rect area);
+
   bool deep_;
+  int pixel_bytes_;
+  std::vector<uint8_t> grey_;
   decode::FramePtr crop_ = decode::new_frame();
   decode::FramePtr output_;
   decode::RgbScaler scaler_;

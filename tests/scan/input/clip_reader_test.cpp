@@ -28,7 +28,7 @@ std::unique_ptr<scan::ClipReader> open(const std::string& path, int threads) {
 
 // The whole picture, converted as the reference converts it.
 std::vector<uint8_t> converted(const AVFrame* frame) {
-  scan::SlitScaler scaler(false);
+  scan::SlitScaler scaler(3);
   const scan::RgbView view = *scaler.convert(frame, {0, 0, frame->width, frame->height});
   std::vector<uint8_t> rgb;
   for (int y = 0; y < view.height; ++y)

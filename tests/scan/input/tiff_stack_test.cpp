@@ -5,7 +5,15 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "tests/scan/run/scan_support.h"
@@ -26,6 +34,15 @@ struct Stack {
 // Sample c of pixel (x, y) of page p: a different value for nearly every place.
 unsigned value(const Stack& s, int p, int x, int y, int c) {
   return (p * 4099u + x * 257u + y * 11u + c * 31u) % (1u << s.value_bits);
+}
+
+// A float page's sample: fractions and a sign, not whole numbers.
+float float_value(unsigned v) { return static_cast<float>(v) / 8.0f - 100.25f; }
+
+// The value stored at (x, y) of page p, as a float page holds it or a whole number.
+double stored(const Stack& s, int p, int x, int y) {
+  const unsigned v = value(s, p, x, y, 0);
+  return s.format == SAMPLEFORMAT_IEEEFP ? double{float_value(v)} : double(v);
 }
 
 void write_stack(const std::string& path, const Stack& s) {
@@ -56,7 +73,8 @@ void write_stack(const std::string& path, const Stack& s) {
       for (int x = 0; x < width; ++x)
         for (int c = 0; c < per_row; ++c) {
           const unsigned v = value(s, p, x, y, c + plane);
-          if (bytes == 2) reinterpret_cast<uint16_t*>(row.data())[x * per_row + c] = uint16_t(v);
+          if (bytes == 4) reinterpret_cast<float*>(row.data())[x * per_row + c] = float_value(v);
+          else if (bytes == 2) reinterpret_cast<uint16_t*>(row.data())[x * per_row + c] = uint16_t(v);
           else if (bytes == 1) row[x * per_row + c] = uint8_t(v);
         }
     };
@@ -135,10 +153,13 @@ TEST(TiffStack, EachStripIsItsPagesRow) {
     const velmora_test::Png k = velmora_test::read_tiff(out).image;
     ASSERT_EQ(k.height, static_cast<int>(c.pages.size()));
     ASSERT_EQ(k.width, c.stack.width);
+    // Grey stays grey, of its own depth.
+    ASSERT_EQ(k.channels, c.stack.samples);
+    ASSERT_EQ(k.bit_depth, c.stack.bits);
     std::vector<unsigned> got, want;
     for (size_t t = 0; t < c.pages.size(); ++t)
       for (int x = 0; x < k.width; ++x)
-        for (int comp = 0; comp < 3; ++comp) {
+        for (int comp = 0; comp < k.channels; ++comp) {
           got.push_back(static_cast<unsigned>(k.sample(x, static_cast<int>(t), comp)));
           want.push_back(value(c.stack, c.pages[t], x, y, c.stack.samples == 3 ? comp : 0));
         }
@@ -161,7 +182,6 @@ TEST(TiffStack, RefusesWhatIsNotAStackOfAlikePages) {
       {"dimensions against images", {.description = imagej(6, 2, 2, 2)}, {}, "do not multiply"},
       {"a channel past the last", {.description = imagej(6, 2, 1, 3)}, {"--channel", "3"},
        "has 2 channel(s)"},
-      {"channels without a pick", {.description = imagej(6, 2, 1, 3)}, {}, "with --channel N"},
       {"a slice of one frame", {.description = imagej(6, 1, 6, 1)}, {"--z", "2"},
        "its slices are the time"},
       {"planes apart", {.samples = 3, .photometric = PHOTOMETRIC_RGB, .planar = PLANARCONFIG_SEPARATE},
@@ -198,6 +218,208 @@ TEST(TiffStack, ACutOffStackKeepsThePagesBeforeTheCut) {
   const velmora_test::Png k = velmora_test::read_tiff(folder + "/k.tif").image;
   ASSERT_EQ(k.height, 3);
   EXPECT_EQ(static_cast<unsigned>(k.sample(5, 2, 0)), value(s, 2, 5, 4, 0));
+}
+
+// Bilinear at (x, y) of page p as the manual states it, written apart from the sampler: the
+// place rounded to 1/1024 pixel, the four pixel centres around it weighted by distance;
+// whole-number samples rounded half up, float ones not rounded.
+double bilinear(const Stack& s, int p, double x, double y) {
+  const double qx = std::clamp(std::round(x * 1024) / 1024, 0.0, s.width - 1.0);
+  const double qy = std::clamp(std::round(y * 1024) / 1024, 0.0, s.height - 1.0);
+  const int x0 = static_cast<int>(qx), y0 = static_cast<int>(qy);
+  const double fx = qx - x0, fy = qy - y0;
+  const int x1 = fx > 0 ? x0 + 1 : x0, y1 = fy > 0 ? y0 + 1 : y0;
+  const double v = (1 - fx) * (1 - fy) * stored(s, p, x0, y0) + fx * (1 - fy) * stored(s, p, x1, y0) +
+                   (1 - fx) * fy * stored(s, p, x0, y1) + fx * fy * stored(s, p, x1, y1);
+  return s.format == SAMPLEFORMAT_IEEEFP ? double{static_cast<float>(v)} : std::floor(v + 0.5);
+}
+
+// The image's samples as numbers, whatever their type.
+std::vector<double> samples_of(const velmora_test::Png& k) {
+  std::vector<double> all;
+  for (int y = 0; y < k.height; ++y)
+    for (int x = 0; x < k.width; ++x) {
+      if (k.bit_depth == 32) {
+        float f;
+        std::memcpy(&f, k.bytes.data() + (static_cast<size_t>(y) * k.width + x) * 4, 4);
+        all.push_back(f);
+      } else {
+        all.push_back(k.sample(x, y, 0));
+      }
+    }
+  return all;
+}
+
+TEST(TiffStack, GreyValuesEqualABilinearReferenceAlongTheLine) {
+  const std::string folder = velmora_test::fresh_folder("tiff-stack-grey");
+  struct Case {
+    const char* name;
+    Stack stack;
+    const char* reduce;  // with three lines; null: one line
+    const char* output;
+    std::array<double, 4> line = {1.3, 2.6, 17.9, 9.45};  // from x, y to x, y
+  };
+  const Stack f32{.width = 20, .height = 14, .pages = 4, .bits = 32, .format = SAMPLEFORMAT_IEEEFP,
+                  .value_bits = 12};
+  const Case cases[] = {
+      {"8-bit", {.width = 20, .height = 14}, nullptr, "png"},
+      // Every place halfway between two pixels: halves round up.
+      {"16-bit halfway", {.width = 20, .height = 14, .bits = 16, .value_bits = 16}, nullptr, "png",
+       {0.5, 4, 18.5, 4}},
+      {"16-bit tiled", {.width = 20, .height = 14, .bits = 16, .value_bits = 16, .tile = 16},
+       nullptr, "tif"},
+      {"12 in 16, mean", {.width = 20, .height = 14, .bits = 16, .value_bits = 12}, "mean", "png"},
+      {"palette, max", {.width = 20, .height = 14, .photometric = PHOTOMETRIC_PALETTE}, "max", "tif"},
+      {"float", f32, nullptr, "tif"},
+      {"float, mean", f32, "mean", "tif"},
+      {"float, median", f32, "median", "tif"},
+  };
+  int threads = 0;
+  for (const Case& c : cases) {
+    const auto [x0, y0, x1, y1] = c.line;
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    const auto samples = static_cast<int>(std::floor(length)) + 1;
+    char line[96];
+    std::snprintf(line, sizeof line, "%g,%g,%g,%g", x0, y0, x1, y1);
+    threads = threads % 3 + 1;
+    SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+    const std::string stack = folder + "/" + c.name + ".tif";
+    const std::string out = folder + "/" + c.name + "-k." + c.output;
+    write_stack(stack, c.stack);
+    std::vector<std::string> args = {"--threads", std::to_string(threads), "--line", line};
+    if (c.reduce) args.insert(args.end(), {"--thickness", "3", "--reduce", c.reduce});
+    args.insert(args.end(), {stack, out});
+    const velmora_test::Ran ran = velmora_test::run_scan(args);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    std::vector<double> want;
+    for (int p = 0; p < c.stack.pages; ++p)
+      for (int i = 0; i < samples; ++i) {
+        const double x = x0 + (x1 - x0) * i / length, y = y0 + (y1 - y0) * i / length;
+        if (!c.reduce) {
+          want.push_back(bilinear(c.stack, p, x, y));
+          continue;
+        }
+        // Three lines a pixel apart across the path.
+        const double nx = -(y1 - y0) / length, ny = (x1 - x0) / length;
+        std::vector<double> across;
+        for (int j = -1; j <= 1; ++j) across.push_back(bilinear(c.stack, p, x + j * nx, y + j * ny));
+        std::sort(across.begin(), across.end());
+        const double sum = across[0] + across[1] + across[2];
+        const bool real = c.stack.format == SAMPLEFORMAT_IEEEFP;
+        want.push_back(std::string(c.reduce) == "max"      ? across[2]
+                       : std::string(c.reduce) == "median" ? across[1]
+                       : real                              ? double{static_cast<float>(sum / 3)}
+                                                           : std::floor(sum / 3 + 0.5));
+      }
+    const velmora_test::Png k = std::string(c.output) == "png" ? velmora_test::read_png(out)
+                                                               : velmora_test::read_tiff(out).image;
+    EXPECT_EQ(samples_of(k), want);
+  }
+}
+
+// The calibration as tifffile reads it back: ImageJ's keys and the resolution tags.
+std::string calibration_of(const std::string& path) {
+  const std::string script =
+      "import sys, tifffile\n"
+      "t = tifffile.TiffFile(sys.argv[1]); p = t.pages[0]; m = t.imagej_metadata or {}\n"
+      "r = lambda n: '%.6g' % (p.tags[n].value[0] / p.tags[n].value[1]) if n in p.tags else '-'\n"
+      "print(m.get('unit', '-'), m.get('yunit', '-'), r('XResolution'), r('YResolution'),\n"
+      "      p.tags['ResolutionUnit'].value if 'ResolutionUnit' in p.tags else '-',\n"
+      "      '%g' % m['finterval'] if 'finterval' in m else '-', len(t.pages), p.dtype,\n"
+      "      m.get('channels', 1), t.series[0].axes, int(t.asarray().flat[-1]), end='')\n";
+  const std::string command = "/usr/bin/python3 -c \"$VELMORA_SCRIPT\" '" + path + "' 2>&1";
+  setenv("VELMORA_SCRIPT", script.c_str(), 1);
+  std::string said;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  char buffer[256];
+  while (pipe && std::fgets(buffer, sizeof buffer, pipe.get())) said += buffer;
+  return said;
+}
+
+TEST(TiffStack, ImageJCalibrationReadsBackInTifffile) {
+  if (std::system("/usr/bin/python3 -c 'import tifffile' 2>/dev/null") != 0)
+    GTEST_SKIP() << "no tifffile for /usr/bin/python3";
+  const std::string folder = velmora_test::fresh_folder("tiff-stack-imagej");
+  const std::string calibrated = imagej(6, 1, 1, 6) + "unit=micron\nfinterval=0.5\n";
+  struct Case {
+    const char* name;
+    std::string description;
+    float resolution;  // pixels per unit; 0: none
+    std::vector<std::string> args;
+    // unit, yunit, X and Y pixels per unit, ResolutionUnit, finterval, pages, type,
+    // channels, axes as tifffile reads them
+    const char* want;
+    int last_page;  // of the image's last sample (the last channel's last time point)
+    int pages = 6;
+  };
+  const Case cases[] = {
+      {"as the stack says", calibrated, 4, {}, "micron sec 4 2 1 0.5 1 uint8 1 YX", 5},
+      {"every second", calibrated, 4, {"--every", "2"}, "micron sec 4 1 1 1 1 uint8 1 YX", 4},
+      {"overridden", calibrated, 4, {"--pixel-size", "250nm", "--frame-interval", "2min"},
+       "nm sec 0.004 0.00833333 1 120 1 uint8 1 YX", 5},
+      {"time across", calibrated, 4, {"--time-axis", "right"}, "sec micron 2 4 1 0.5 1 uint8 1 YX", 5},
+      {"set on a bare stack", "", 0, {"--pixel-size", "0.108um", "--frame-interval", "500ms"},
+       "micron sec 9.25926 2 1 0.5 1 uint8 1 YX", 5},
+      {"nothing known", "", 0, {}, "- - - - - - 1 uint8 1 YX", 5},
+      // Pages: channel fastest, then time.
+      {"every channel", imagej(12, 2, 1, 6) + "unit=micron\nfinterval=0.5\n", 4, {},
+       "micron sec 4 2 1 0.5 2 uint8 2 CYX", 11, 12},
+      {"channels listed", imagej(12, 3, 1, 4) + "unit=micron\nfinterval=0.5\n", 4,
+       {"--channel", "3,1"}, "micron sec 4 2 1 0.5 2 uint8 2 CYX", 9, 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string stack = folder + "/" + c.name + ".tif", out = folder + "/" + c.name + "-k.tif";
+    const Stack s{.pages = c.pages, .description = c.description};
+    write_stack(stack, s);
+    if (c.resolution > 0) {
+      // The pixel size as ImageJ keeps it, on the first page.
+      TIFF* t = TIFFOpen(stack.c_str(), "r+");
+      ASSERT_NE(t, nullptr);
+      TIFFSetField(t, TIFFTAG_XRESOLUTION, c.resolution);
+      TIFFSetField(t, TIFFTAG_YRESOLUTION, c.resolution);
+      TIFFRewriteDirectory(t);
+      TIFFClose(t);
+    }
+    const velmora_test::Ran ran = kymograph(stack, out, 4, 12, c.args);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(calibration_of(out), c.want + (" " + std::to_string(value(s, c.last_page, 11, 4, 0))));
+  }
+}
+
+TEST(TiffStack, RefusesWhatAGreyStackOrItsCalibrationCannotBe) {
+  const std::string folder = velmora_test::fresh_folder("tiff-stack-grey-refused");
+  struct Case {
+    const char* name;
+    Stack stack;
+    std::vector<std::string> args;
+    const char* output;
+    const char* message;
+  };
+  const Stack f32{.bits = 32, .format = SAMPLEFORMAT_IEEEFP};
+  const Case cases[] = {
+      {"an unknown length unit", {}, {"--pixel-size", "2furlong"}, "k.tif", "unknown unit furlong"},
+      {"a size without unit", {}, {"--pixel-size", "0.1"}, "k.tif", "no unit"},
+      {"an unknown time unit", {}, {"--frame-interval", "2days"}, "k.tif", "unknown unit days"},
+      {"no interval", {}, {"--frame-interval", "0s"}, "k.tif", "above 0"},
+      {"float to PNG", f32, {}, "k.png", "written to a TIFF OUTPUT only"},
+      {"grey to JPEG", {}, {}, "k.jpg", "PNG or TIFF OUTPUT only"},
+      {"a size for a PNG", {}, {"--pixel-size", "1um"}, "k.png", "only for an ImageJ TIFF"},
+      {"ImageJ as PNG", {}, {"--imagej"}, "k.png", "only for a TIFF OUTPUT"},
+      {"ImageJ compressed", {}, {"--compress", "lzw"}, "k.tif", "uncompressed strips"},
+      {"channels to PNG", {.description = imagej(6, 2, 1, 3)}, {}, "k.png", "TIFF OUTPUT (.tif) only"},
+      {"a listed channel past the last", {.description = imagej(6, 2, 1, 3)}, {"--channel", "1,3"},
+       "k.tif", "has 2 channel(s)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string stack = folder + "/" + c.name + ".tif", out = folder + "/" + c.output;
+    write_stack(stack, c.stack);
+    const velmora_test::Ran ran = kymograph(stack, out, 4, 11, c.args);
+    EXPECT_TRUE(ran.status != 0 && ran.err.find(c.message) != std::string::npos &&
+                !std::filesystem::exists(out))
+        << ran.status << " " << ran.err;
+  }
 }
 
 }  // namespace

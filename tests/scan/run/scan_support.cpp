@@ -156,7 +156,19 @@ Tiff read_tiff(const std::string& path) {
   out.image.height = static_cast<int>(height);
   out.image.bit_depth = bits;
   out.image.channels = samples;
-  if (!TIFFIsTiled(tiff.get())) return out;
+  if (!TIFFIsTiled(tiff.get())) {
+    // Stripped (an ImageJ TIFF): row by row, 16-bit samples made big-endian as above.
+    const size_t row = size_t{samples} * bits / 8 * width;
+    out.image.bytes.resize(row * height);
+    for (uint32_t y = 0; y < height; ++y) {
+      uint8_t* at = out.image.bytes.data() + row * y;
+      if (TIFFReadScanline(tiff.get(), at, y, 0) < 0)
+        throw std::runtime_error("libtiff cannot read a row of " + path);
+      if (bits == 16)
+        for (size_t i = 0; i + 1 < row; i += 2) std::swap(at[i], at[i + 1]);
+    }
+    return out;
+  }
   TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &out.tile_width);
   TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &out.tile_height);
   const size_t pixel = size_t{samples} * bits / 8;

@@ -78,7 +78,7 @@ int differences(const scan::RgbView& view, const std::vector<uint8_t>& full, int
 // Where the slit's pixels differ from the whole picture's, the first few: "columns 3+1
 // rows 0+2 ... (12 slits)".
 std::string wrong_places(const AVFrame* frame, const std::vector<uint8_t>& full, bool deep) {
-  scan::SlitScaler scaler(deep);
+  scan::SlitScaler scaler(deep ? 6 : 3);
   std::string wrong;
   int count = 0;
   auto check = [&](const char* what, scan::Rect area, int first, int span) {
@@ -122,7 +122,7 @@ TEST(SlitScaler, SlitEqualsTheWholePictureConverted) {
 
 TEST(SlitScaler, RefusesAnAreaOutsideThePicture) {
   decode::FramePtr frame = noise_picture(AV_PIX_FMT_YUV420P, 32, 16, 1);
-  scan::SlitScaler scaler(false);
+  scan::SlitScaler scaler(3);
   for (scan::Rect area : {scan::Rect{-1, 0, 1, 16}, scan::Rect{31, 0, 2, 16},
                           scan::Rect{0, 16, 32, 1}, scan::Rect{0, 0, 0, 16}})
     EXPECT_FALSE(scaler.convert(frame.get(), area));
