@@ -545,6 +545,8 @@ Step Run::check_pixels() {
   if (strips::is_float(pb) && !o_.output.empty() && format_ != Format::tiff)
     return refuse(o_.input + ": 32-bit float values are written to a TIFF OUTPUT only (" +
                   o_.output + " cannot hold them)");
+  if (strips::is_float(pb) && o_.stats)
+    return refuse("--stats: not for 32-bit float values; the figures are summed as whole samples");
   if (grey && o_.ticks)
     return refuse("--ticks: not on a grey stack's image, whose pixels are its measurements");
   if (imagej_ && (o_.pyramid || !o_.compress_text.empty()))
@@ -663,7 +665,7 @@ Step Run::prepare_sinks() {
   if (!o_.timeline.empty() && !take_) {
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
                                    [this] { return timeline_head(); },
-                                   StripStatsSetting{o_.stats ? 3 : 0, plan_.band}));
+                                   StripStatsSetting{o_.stats ? strips::components_of(plan_.size.pixel_bytes) : 0, plan_.band}));
     timeline = sinks_.back().get();
   }
   // After the timeline, whose records it shows, and after the tiles, which it shows.

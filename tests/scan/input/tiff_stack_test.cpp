@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -288,6 +289,9 @@ TEST(TiffStack, GreyValuesEqualABilinearReferenceAlongTheLine) {
     write_stack(stack, c.stack);
     std::vector<std::string> args = {"--threads", std::to_string(threads), "--line", line};
     if (c.reduce) args.insert(args.end(), {"--thickness", "3", "--reduce", c.reduce});
+    const bool real = c.stack.format == SAMPLEFORMAT_IEEEFP;
+    const std::string csv = folder + "/" + c.name + ".csv";
+    if (!real) args.insert(args.end(), {"--stats", "--timeline", csv});
     args.insert(args.end(), {stack, out});
     const velmora_test::Ran ran = velmora_test::run_scan(args);
     ASSERT_EQ(ran.status, 0) << ran.err;
@@ -305,7 +309,6 @@ TEST(TiffStack, GreyValuesEqualABilinearReferenceAlongTheLine) {
         for (int j = -1; j <= 1; ++j) across.push_back(bilinear(c.stack, p, x + j * nx, y + j * ny));
         std::sort(across.begin(), across.end());
         const double sum = across[0] + across[1] + across[2];
-        const bool real = c.stack.format == SAMPLEFORMAT_IEEEFP;
         want.push_back(std::string(c.reduce) == "max"      ? across[2]
                        : std::string(c.reduce) == "median" ? across[1]
                        : real                              ? double{static_cast<float>(sum / 3)}
@@ -314,6 +317,25 @@ TEST(TiffStack, GreyValuesEqualABilinearReferenceAlongTheLine) {
     const velmora_test::Png k = std::string(c.output) == "png" ? velmora_test::read_png(out)
                                                                : velmora_test::read_tiff(out).image;
     EXPECT_EQ(samples_of(k), want);
+    if (real) continue;
+    // --stats: each page's strip is one grey channel, its figures those of its samples.
+    std::ifstream figures(csv);
+    std::string row;
+    std::getline(figures, row);
+    EXPECT_TRUE(row.ends_with(",note,grey_mean,grey_min,grey_max,grey_sd")) << row;
+    for (int p = 0; p < c.stack.pages && std::getline(figures, row); ++p) {
+      const std::vector<double> v(want.begin() + p * samples, want.begin() + (p + 1) * samples);
+      double sum = 0, spread = 0;
+      for (double x : v) sum += x;
+      const double mean = sum / samples;
+      for (double x : v) spread += (x - mean) * (x - mean) / samples;
+      const double figures_wanted[] = {mean, *std::min_element(v.begin(), v.end()),
+                                       *std::max_element(v.begin(), v.end()), std::sqrt(spread)};
+      std::vector<double> cells;
+      for (size_t at = 0; (at = row.find(',', at)) != std::string::npos;) cells.push_back(std::atof(row.c_str() + ++at));
+      ASSERT_GE(cells.size(), 4u) << row;
+      for (int i = 0; i < 4; ++i) EXPECT_NEAR(cells[cells.size() - 4 + i], figures_wanted[i], 1e-6) << row;
+    }
   }
 }
 
@@ -408,6 +430,7 @@ TEST(TiffStack, RefusesWhatAGreyStackOrItsCalibrationCannotBe) {
       {"ImageJ as PNG", {}, {"--imagej"}, "k.png", "only for a TIFF OUTPUT"},
       {"ImageJ compressed", {}, {"--compress", "lzw"}, "k.tif", "uncompressed strips"},
       {"channels to PNG", {.description = imagej(6, 2, 1, 3)}, {}, "k.png", "TIFF OUTPUT (.tif) only"},
+      {"figures of floats", f32, {"--stats", "--timeline", "floats.csv"}, "k.tif", "not for 32-bit float"},
       {"a listed channel past the last", {.description = imagej(6, 2, 1, 3)}, {"--channel", "1,3"},
        "k.tif", "has 2 channel(s)"},
   };
