@@ -31,11 +31,14 @@ int keep_error(TIFF*, void* user, const char*, const char* format, va_list args)
 }
 int drop_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-TIFF* open_tiff(const std::string& path, std::string* error) {
+// `error` must outlive the handle: libtiff reports into it until it is closed. A stack is
+// opened unmapped: its pages are read in small parts, and reading those parts is cheaper
+// than faulting in a map of the file page by page.
+TIFF* open_tiff(const std::string& path, std::string* error, const char* mode = "r") {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(options, keep_error, error);
   TIFFOpenOptionsSetWarningHandlerExtR(options, drop_warning, nullptr);
-  TIFF* tiff = TIFFOpenExt(path.c_str(), "r", options);
+  TIFF* tiff = TIFFOpenExt(path.c_str(), mode, options);
   TIFFOpenOptionsFree(options);
   return tiff;
 }
@@ -159,8 +162,8 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
                                                                       StackPick pick) {
   std::unique_ptr<TiffStack> s(new TiffStack);
   s->path_ = path;
-  std::string error;
-  s->tiff_.reset(open_tiff(path, &error));
+  std::string& error = s->libtiff_error_;
+  s->tiff_.reset(open_tiff(path, &error, "rm"));
   TIFF* tiff = s->tiff_.get();
   if (tiff == nullptr) return base::failure(path + ": " + (error.empty() ? "not a TIFF" : error));
   const PageKind first = kind_of(tiff);
@@ -247,6 +250,7 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   s->width_ = static_cast<int>(first.width);
   s->height_ = static_cast<int>(first.height);
   s->tiled_ = first.tiled;
+  s->sample_bytes_ = first.bits / 8;
   s->deep_ = deep_pixel_format(format);
   s->pixel_bytes_ = first.samples * first.bits / 8;
   if (pick.interval > 0) d.finterval = pick.interval;
@@ -314,15 +318,24 @@ bool TiffStack::read_page(size_t page) {
     for (int y = from; y < bottom; ++y)
       std::memset(out + y * line, 0, static_cast<size_t>(width_) * pixel_bytes_);
   };
+  // Uncompressed samples in this machine's byte and bit order are the bytes as they lie in
+  // the file: read raw, with no decoding copy. Anything short or odd is read again the
+  // decoding way, which says what is wrong with it.
+  uint16_t compression = COMPRESSION_NONE, fill = FILLORDER_MSB2LSB;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &fill);
+  const bool raw = compression == COMPRESSION_NONE && fill == FILLORDER_MSB2LSB &&
+                   (sample_bytes_ == 1 || !TIFFIsByteSwapped(tiff));
   if (!tiled_) {
     uint32_t rows = 0;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
     rows = std::clamp<uint32_t>(rows, 1, static_cast<uint32_t>(height_));
+    const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;
+    if (raw && read_raw_strips(top, bottom, static_cast<int>(rows), row_bytes)) return true;
     for (int y = top - top % static_cast<int>(rows); y < bottom; y += static_cast<int>(rows)) {
       const int here = std::min(static_cast<int>(rows), height_ - y);
       const tmsize_t got = TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0),
                                                 chunk_.data(), static_cast<tmsize_t>(chunk_.size()));
-      const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;
       if (got < static_cast<tmsize_t>(row_bytes * here)) {
         blacken(std::max(y, top));
         return false;
@@ -338,9 +351,11 @@ bool TiffStack::read_page(size_t page) {
   const int tw = static_cast<int>(tile_w), th = static_cast<int>(tile_h);
   for (int y = top - top % th; y < bottom; y += th) {
     for (int x = left - left % tw; x < right; x += tw) {
-      const tmsize_t got = TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, 0),
-                                               chunk_.data(), static_cast<tmsize_t>(chunk_.size()));
-      if (got < static_cast<tmsize_t>(chunk_.size())) {
+      const uint32_t tile = TIFFComputeTile(tiff, x, y, 0, 0);
+      const auto size = static_cast<tmsize_t>(chunk_.size());
+      tmsize_t got = raw ? TIFFReadRawTile(tiff, tile, chunk_.data(), size) : -1;
+      if (got < size) got = TIFFReadEncodedTile(tiff, tile, chunk_.data(), size);
+      if (got < size) {
         blacken(y);
         return false;
       }
@@ -350,6 +365,30 @@ bool TiffStack::read_page(size_t page) {
                     chunk_.data() + static_cast<size_t>(r - y) * tw * pixel_bytes_,
                     static_cast<size_t>(columns) * pixel_bytes_);
     }
+  }
+  return true;
+}
+
+bool TiffStack::read_raw_strips(int top, int bottom, int rows, size_t row_bytes) {
+  TIFF* tiff = tiff_.get();
+  uint8_t* const out = picture_->data[0];
+  const ptrdiff_t line = picture_->linesize[0];
+  for (int y = top - top % rows; y < bottom; y += rows) {
+    const int here = std::min(rows, height_ - y);
+    const int from = std::max(y, top), to = std::min(y + here, bottom);
+    const auto want = static_cast<tmsize_t>(row_bytes * here);
+    const uint32_t strip = TIFFComputeStrip(tiff, y, 0);
+    // Rows packed as in the file go straight into the picture, when all of the strip's are
+    // wanted; else through the strip buffer.
+    if (static_cast<size_t>(line) == row_bytes && from == y && to == y + here) {
+      if (TIFFReadRawStrip(tiff, strip, out + y * line, want) != want) return false;
+      continue;
+    }
+    if (want > static_cast<tmsize_t>(chunk_.size()) ||
+        TIFFReadRawStrip(tiff, strip, chunk_.data(), want) != want)
+      return false;
+    for (int r = from; r < to; ++r)
+      std::memcpy(out + r * line, chunk_.data() + (r - y) * row_bytes, row_bytes);
   }
   return true;
 }

@@ -80,6 +80,9 @@ class TiffStack : public FrameSource {
   // Reads page `page`'s strips or tiles over area_ into picture_; false when one fails
   // (those read before it are kept, the rest is black).
   bool read_page(size_t page);
+  // Strips over rows [top, bottom) as their uncompressed bytes lie in the file; false when
+  // one is short (rows already read are read again the decoding way).
+  bool read_raw_strips(int top, int bottom, int rows, size_t row_bytes);
 
   struct Closer {
     void operator()(tiff* t) const;
@@ -91,6 +94,7 @@ class TiffStack : public FrameSource {
   bool deep_ = false;
   int pixel_bytes_ = 1;
   bool tiled_ = false;
+  int sample_bytes_ = 1;
   decode::DisplayMatrix display_;
   ScanFrames frames_;
   int64_t stride_ = 1;  // pages from one time point to the next
@@ -104,6 +108,7 @@ class TiffStack : public FrameSource {
   FrameStamp stamp_;
   int64_t damaged_ = 0;
   std::string first_damaged_page_;
+  std::string libtiff_error_;  // what libtiff last reported about the open file
   std::string broken_;  // why the directories end early, when they do
   double interval_ = 0;
   StackCalibration calibration_;
