@@ -10,6 +10,9 @@
 #include <cstring>
 #include <sstream>
 
+#include <unistd.h>
+#include <cerrno>
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
@@ -66,6 +69,21 @@ struct PageKind {
   }
 };
 
+TiffChunkLayout layout_of(TIFF* tiff) {
+  TiffChunkLayout l;
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &l.height);
+  l.tiled = TIFFIsTiled(tiff) != 0;
+  if (l.tiled) {
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &l.rows);
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &l.columns);
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &l.rows);
+    l.rows = std::clamp<uint32_t>(l.rows, 1, std::max<uint32_t>(l.height, 1));
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &l.columns);
+  }
+  return l;
+}
+
 PageKind kind_of(TIFF* tiff) {
   PageKind k;
   TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &k.width);
@@ -91,6 +109,40 @@ AVPixelFormat pixel_format_of(const PageKind& k) {
   if (k.samples == 3 && k.bits == 8 && k.photometric == PHOTOMETRIC_RGB) return AV_PIX_FMT_RGB24;
   if (k.samples == 3 && k.bits == 16 && k.photometric == PHOTOMETRIC_RGB) return AV_PIX_FMT_RGB48;
   return AV_PIX_FMT_NONE;
+}
+
+// Where a page's samples start when they lie uncompressed, in this machine's byte and bit
+// order, chunk after chunk with no gap in the layout `first` names (as libtiff and ImageJ
+// write them): any row is then found by arithmetic. -1 when they do not.
+int64_t packed_start(TIFF* tiff, const TiffChunkLayout& first) {
+  uint16_t compression = COMPRESSION_NONE, fill = FILLORDER_MSB2LSB;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &fill);
+  if (compression != COMPRESSION_NONE || fill != FILLORDER_MSB2LSB ||
+      (first.sample_bytes > 1 && TIFFIsByteSwapped(tiff)) || !(layout_of(tiff) == first))
+    return -1;
+  const uint32_t chunks = first.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+  const uint64_t bytes = first.chunk_bytes(), start = TIFFGetStrileOffset(tiff, 0);
+  for (uint32_t i = 0; i < chunks; ++i) {
+    // A last strip may hold fewer rows; a tile is always whole.
+    const uint64_t rows = first.tiled ? first.rows
+                                      : std::min<uint64_t>(first.rows, first.height - uint64_t{i} * first.rows);
+    if (TIFFGetStrileOffset(tiff, i) != start + i * bytes ||
+        TIFFGetStrileByteCount(tiff, i) < rows * bytes / first.rows)
+      return -1;
+  }
+  return chunks > 0 && start > 0 ? static_cast<int64_t>(start) : -1;
+}
+
+// All of `size` bytes at `offset`, or false.
+bool read_at(int fd, uint64_t offset, uint8_t* to, size_t size) {
+  while (size > 0) {
+    const ssize_t got = pread(fd, to, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    to += got, size -= static_cast<size_t>(got), offset += static_cast<uint64_t>(got);
+  }
+  return true;
 }
 
 bool whole(const std::string& text, int64_t& value) {
@@ -180,6 +232,9 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
     if (!read) return base::failure(path + ": " + read.error());
     ome = std::move(*read);
   }
+  s->layout_ = layout_of(tiff);
+  s->layout_.sample_bytes = first.bits / 8;
+  s->layout_.pixel_bytes = first.samples * first.bits / 8;
   // Every page's directory, checked against the first's.
   do {
     const PageKind page = kind_of(tiff);
@@ -188,6 +243,7 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
                            page.text() + ", page 1 " + first.text() +
                            "; a stack's pages are all alike");
     s->offsets_.push_back(TIFFCurrentDirOffset(tiff));
+    s->packed_.push_back(packed_start(tiff, s->layout_));
     if (TIFFLastDirectory(tiff)) break;
     error.clear();
     if (!TIFFReadDirectory(tiff)) {
@@ -307,6 +363,7 @@ size_t TiffStack::page_of(int64_t t) const {
 
 bool TiffStack::read_page(size_t page) {
   TIFF* tiff = tiff_.get();
+  if (packed_[page] >= 0 && read_packed(static_cast<uint64_t>(packed_[page]))) return true;
   if (!TIFFSetSubDirectory(tiff, offsets_[page])) return false;
   const Rect all{0, 0, width_, height_};
   const Rect area = area_.value_or(all);
@@ -364,6 +421,48 @@ bool TiffStack::read_page(size_t page) {
         std::memcpy(out + r * line + static_cast<ptrdiff_t>(x) * pixel_bytes_,
                     chunk_.data() + static_cast<size_t>(r - y) * tw * pixel_bytes_,
                     static_cast<size_t>(columns) * pixel_bytes_);
+    }
+  }
+  return true;
+}
+
+bool TiffStack::read_packed(uint64_t start) {
+  const Rect area = area_.value_or(Rect{0, 0, width_, height_});
+  const int top = std::clamp(area.y, 0, height_), bottom = std::clamp(area.y + area.height, 0, height_);
+  const int left = std::clamp(area.x, 0, width_), right = std::clamp(area.x + area.width, 0, width_);
+  if (top >= bottom) return true;
+  const int fd = TIFFFileno(tiff_.get());
+  uint8_t* const out = picture_->data[0];
+  const ptrdiff_t line = picture_->linesize[0];
+  const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;
+  if (!layout_.tiled) {
+    // Rows follow each other across the strips: the area's rows are one run of bytes.
+    const uint64_t from = start + static_cast<uint64_t>(top) * row_bytes;
+    const size_t size = static_cast<size_t>(bottom - top) * row_bytes;
+    if (static_cast<size_t>(line) == row_bytes) return read_at(fd, from, out + top * line, size);
+    if (run_.size() < size) run_.resize(size);
+    if (!read_at(fd, from, run_.data(), size)) return false;
+    for (int r = top; r < bottom; ++r)
+      std::memcpy(out + r * line, run_.data() + static_cast<size_t>(r - top) * row_bytes, row_bytes);
+    return true;
+  }
+  if (left >= right) return true;
+  const int tw = static_cast<int>(layout_.columns), th = static_cast<int>(layout_.rows);
+  const int across = (width_ + tw - 1) / tw;
+  const size_t tile_bytes = layout_.chunk_bytes(), tile_row = static_cast<size_t>(tw) * pixel_bytes_;
+  // The tiles of one tile row the area crosses lie one after the other: one read a row.
+  const int first = left / tw, last = (right - 1) / tw;
+  const size_t size = static_cast<size_t>(last - first + 1) * tile_bytes;
+  if (run_.size() < size) run_.resize(size);
+  for (int y = top - top % th; y < bottom; y += th) {
+    const uint64_t index = static_cast<uint64_t>(y / th) * across + first;
+    if (!read_at(fd, start + index * tile_bytes, run_.data(), size)) return false;
+    for (int t = first; t <= last; ++t) {
+      const int x = t * tw, columns = std::min(tw, width_ - x);
+      const uint8_t* tile = run_.data() + static_cast<size_t>(t - first) * tile_bytes;
+      for (int r = y; r < std::min(y + th, height_); ++r)
+        std::memcpy(out + r * line + static_cast<ptrdiff_t>(x) * pixel_bytes_,
+                    tile + static_cast<size_t>(r - y) * tile_row, static_cast<size_t>(columns) * pixel_bytes_);
     }
   }
   return true;
