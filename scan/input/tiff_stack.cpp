@@ -306,7 +306,6 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   s->width_ = static_cast<int>(first.width);
   s->height_ = static_cast<int>(first.height);
   s->tiled_ = first.tiled;
-  s->sample_bytes_ = first.bits / 8;
   s->deep_ = deep_pixel_format(format);
   s->pixel_bytes_ = first.samples * first.bits / 8;
   if (pick.interval > 0) d.finterval = pick.interval;
@@ -382,7 +381,7 @@ bool TiffStack::read_page(size_t page) {
   TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
   TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &fill);
   const bool raw = compression == COMPRESSION_NONE && fill == FILLORDER_MSB2LSB &&
-                   (sample_bytes_ == 1 || !TIFFIsByteSwapped(tiff));
+                   (layout_.sample_bytes == 1 || !TIFFIsByteSwapped(tiff));
   if (!tiled_) {
     uint32_t rows = 0;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);

@@ -110,7 +110,6 @@ class TiffStack : public FrameSource {
   bool deep_ = false;
   int pixel_bytes_ = 1;
   bool tiled_ = false;
-  int sample_bytes_ = 1;
   decode::DisplayMatrix display_;
   ScanFrames frames_;
   int64_t stride_ = 1;  // pages from one time point to the next
