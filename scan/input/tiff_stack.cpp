@@ -10,6 +10,9 @@
 #include <cstring>
 #include <sstream>
 
+#include <unistd.h>
+#include <cerrno>
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
@@ -31,11 +34,14 @@ int keep_error(TIFF*, void* user, const char*, const char* format, va_list args)
 }
 int drop_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-TIFF* open_tiff(const std::string& path, std::string* error) {
+// `error` must outlive the handle: libtiff reports into it until it is closed. A stack is
+// opened unmapped: its pages are read in small parts, and reading those parts is cheaper
+// than faulting in a map of the file page by page.
+TIFF* open_tiff(const std::string& path, std::string* error, const char* mode = "r") {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(options, keep_error, error);
   TIFFOpenOptionsSetWarningHandlerExtR(options, drop_warning, nullptr);
-  TIFF* tiff = TIFFOpenExt(path.c_str(), "r", options);
+  TIFF* tiff = TIFFOpenExt(path.c_str(), mode, options);
   TIFFOpenOptionsFree(options);
   return tiff;
 }
@@ -63,6 +69,21 @@ struct PageKind {
   }
 };
 
+TiffChunkLayout layout_of(TIFF* tiff) {
+  TiffChunkLayout l;
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &l.height);
+  l.tiled = TIFFIsTiled(tiff) != 0;
+  if (l.tiled) {
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &l.rows);
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &l.columns);
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &l.rows);
+    l.rows = std::clamp<uint32_t>(l.rows, 1, std::max<uint32_t>(l.height, 1));
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &l.columns);
+  }
+  return l;
+}
+
 PageKind kind_of(TIFF* tiff) {
   PageKind k;
   TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &k.width);
@@ -88,6 +109,40 @@ AVPixelFormat pixel_format_of(const PageKind& k) {
   if (k.samples == 3 && k.bits == 8 && k.photometric == PHOTOMETRIC_RGB) return AV_PIX_FMT_RGB24;
   if (k.samples == 3 && k.bits == 16 && k.photometric == PHOTOMETRIC_RGB) return AV_PIX_FMT_RGB48;
   return AV_PIX_FMT_NONE;
+}
+
+// Where a page's samples start when they lie uncompressed, in this machine's byte and bit
+// order, chunk after chunk with no gap in the layout `first` names (as libtiff and ImageJ
+// write them): any row is then found by arithmetic. -1 when they do not.
+int64_t packed_start(TIFF* tiff, const TiffChunkLayout& first) {
+  uint16_t compression = COMPRESSION_NONE, fill = FILLORDER_MSB2LSB;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &fill);
+  if (compression != COMPRESSION_NONE || fill != FILLORDER_MSB2LSB ||
+      (first.sample_bytes > 1 && TIFFIsByteSwapped(tiff)) || !(layout_of(tiff) == first))
+    return -1;
+  const uint32_t chunks = first.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+  const uint64_t bytes = first.chunk_bytes(), start = TIFFGetStrileOffset(tiff, 0);
+  for (uint32_t i = 0; i < chunks; ++i) {
+    // A last strip may hold fewer rows; a tile is always whole.
+    const uint64_t rows = first.tiled ? first.rows
+                                      : std::min<uint64_t>(first.rows, first.height - uint64_t{i} * first.rows);
+    if (TIFFGetStrileOffset(tiff, i) != start + i * bytes ||
+        TIFFGetStrileByteCount(tiff, i) < rows * bytes / first.rows)
+      return -1;
+  }
+  return chunks > 0 && start > 0 ? static_cast<int64_t>(start) : -1;
+}
+
+// All of `size` bytes at `offset`, or false.
+bool read_at(int fd, uint64_t offset, uint8_t* to, size_t size) {
+  while (size > 0) {
+    const ssize_t got = pread(fd, to, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    to += got, size -= static_cast<size_t>(got), offset += static_cast<uint64_t>(got);
+  }
+  return true;
 }
 
 bool whole(const std::string& text, int64_t& value) {
@@ -159,8 +214,8 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
                                                                       StackPick pick) {
   std::unique_ptr<TiffStack> s(new TiffStack);
   s->path_ = path;
-  std::string error;
-  s->tiff_.reset(open_tiff(path, &error));
+  std::string& error = s->libtiff_error_;
+  s->tiff_.reset(open_tiff(path, &error, "rm"));
   TIFF* tiff = s->tiff_.get();
   if (tiff == nullptr) return base::failure(path + ": " + (error.empty() ? "not a TIFF" : error));
   const PageKind first = kind_of(tiff);
@@ -177,6 +232,9 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
     if (!read) return base::failure(path + ": " + read.error());
     ome = std::move(*read);
   }
+  s->layout_ = layout_of(tiff);
+  s->layout_.sample_bytes = first.bits / 8;
+  s->layout_.pixel_bytes = first.samples * first.bits / 8;
   // Every page's directory, checked against the first's.
   do {
     const PageKind page = kind_of(tiff);
@@ -185,6 +243,7 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
                            page.text() + ", page 1 " + first.text() +
                            "; a stack's pages are all alike");
     s->offsets_.push_back(TIFFCurrentDirOffset(tiff));
+    s->packed_.push_back(packed_start(tiff, s->layout_));
     if (TIFFLastDirectory(tiff)) break;
     error.clear();
     if (!TIFFReadDirectory(tiff)) {
@@ -303,6 +362,7 @@ size_t TiffStack::page_of(int64_t t) const {
 
 bool TiffStack::read_page(size_t page) {
   TIFF* tiff = tiff_.get();
+  if (packed_[page] >= 0 && read_packed(static_cast<uint64_t>(packed_[page]))) return true;
   if (!TIFFSetSubDirectory(tiff, offsets_[page])) return false;
   const Rect all{0, 0, width_, height_};
   const Rect area = area_.value_or(all);
@@ -314,15 +374,24 @@ bool TiffStack::read_page(size_t page) {
     for (int y = from; y < bottom; ++y)
       std::memset(out + y * line, 0, static_cast<size_t>(width_) * pixel_bytes_);
   };
+  // Uncompressed samples in this machine's byte and bit order are the bytes as they lie in
+  // the file: read raw, with no decoding copy. Anything short or odd is read again the
+  // decoding way, which says what is wrong with it.
+  uint16_t compression = COMPRESSION_NONE, fill = FILLORDER_MSB2LSB;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &fill);
+  const bool raw = compression == COMPRESSION_NONE && fill == FILLORDER_MSB2LSB &&
+                   (layout_.sample_bytes == 1 || !TIFFIsByteSwapped(tiff));
   if (!tiled_) {
     uint32_t rows = 0;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
     rows = std::clamp<uint32_t>(rows, 1, static_cast<uint32_t>(height_));
+    const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;
+    if (raw && read_raw_strips(top, bottom, static_cast<int>(rows), row_bytes)) return true;
     for (int y = top - top % static_cast<int>(rows); y < bottom; y += static_cast<int>(rows)) {
       const int here = std::min(static_cast<int>(rows), height_ - y);
       const tmsize_t got = TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0),
                                                 chunk_.data(), static_cast<tmsize_t>(chunk_.size()));
-      const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;
       if (got < static_cast<tmsize_t>(row_bytes * here)) {
         blacken(std::max(y, top));
         return false;
@@ -338,9 +407,11 @@ bool TiffStack::read_page(size_t page) {
   const int tw = static_cast<int>(tile_w), th = static_cast<int>(tile_h);
   for (int y = top - top % th; y < bottom; y += th) {
     for (int x = left - left % tw; x < right; x += tw) {
-      const tmsize_t got = TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, 0),
-                                               chunk_.data(), static_cast<tmsize_t>(chunk_.size()));
-      if (got < static_cast<tmsize_t>(chunk_.size())) {
+      const uint32_t tile = TIFFComputeTile(tiff, x, y, 0, 0);
+      const auto size = static_cast<tmsize_t>(chunk_.size());
+      tmsize_t got = raw ? TIFFReadRawTile(tiff, tile, chunk_.data(), size) : -1;
+      if (got < size) got = TIFFReadEncodedTile(tiff, tile, chunk_.data(), size);
+      if (got < size) {
         blacken(y);
         return false;
       }
@@ -350,6 +421,72 @@ bool TiffStack::read_page(size_t page) {
                     chunk_.data() + static_cast<size_t>(r - y) * tw * pixel_bytes_,
                     static_cast<size_t>(columns) * pixel_bytes_);
     }
+  }
+  return true;
+}
+
+bool TiffStack::read_packed(uint64_t start) {
+  const Rect area = area_.value_or(Rect{0, 0, width_, height_});
+  const int top = std::clamp(area.y, 0, height_), bottom = std::clamp(area.y + area.height, 0, height_);
+  const int left = std::clamp(area.x, 0, width_), right = std::clamp(area.x + area.width, 0, width_);
+  if (top >= bottom) return true;
+  const int fd = TIFFFileno(tiff_.get());
+  uint8_t* const out = picture_->data[0];
+  const ptrdiff_t line = picture_->linesize[0];
+  const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;
+  if (!layout_.tiled) {
+    // Rows follow each other across the strips: the area's rows are one run of bytes.
+    const uint64_t from = start + static_cast<uint64_t>(top) * row_bytes;
+    const size_t size = static_cast<size_t>(bottom - top) * row_bytes;
+    if (static_cast<size_t>(line) == row_bytes) return read_at(fd, from, out + top * line, size);
+    if (run_.size() < size) run_.resize(size);
+    if (!read_at(fd, from, run_.data(), size)) return false;
+    for (int r = top; r < bottom; ++r)
+      std::memcpy(out + r * line, run_.data() + static_cast<size_t>(r - top) * row_bytes, row_bytes);
+    return true;
+  }
+  if (left >= right) return true;
+  const int tw = static_cast<int>(layout_.columns), th = static_cast<int>(layout_.rows);
+  const int across = (width_ + tw - 1) / tw;
+  const size_t tile_bytes = layout_.chunk_bytes(), tile_row = static_cast<size_t>(tw) * pixel_bytes_;
+  // The tiles of one tile row the area crosses lie one after the other: one read a row.
+  const int first = left / tw, last = (right - 1) / tw;
+  const size_t size = static_cast<size_t>(last - first + 1) * tile_bytes;
+  if (run_.size() < size) run_.resize(size);
+  for (int y = top - top % th; y < bottom; y += th) {
+    const uint64_t index = static_cast<uint64_t>(y / th) * across + first;
+    if (!read_at(fd, start + index * tile_bytes, run_.data(), size)) return false;
+    for (int t = first; t <= last; ++t) {
+      const int x = t * tw, columns = std::min(tw, width_ - x);
+      const uint8_t* tile = run_.data() + static_cast<size_t>(t - first) * tile_bytes;
+      for (int r = y; r < std::min(y + th, height_); ++r)
+        std::memcpy(out + r * line + static_cast<ptrdiff_t>(x) * pixel_bytes_,
+                    tile + static_cast<size_t>(r - y) * tile_row, static_cast<size_t>(columns) * pixel_bytes_);
+    }
+  }
+  return true;
+}
+
+bool TiffStack::read_raw_strips(int top, int bottom, int rows, size_t row_bytes) {
+  TIFF* tiff = tiff_.get();
+  uint8_t* const out = picture_->data[0];
+  const ptrdiff_t line = picture_->linesize[0];
+  for (int y = top - top % rows; y < bottom; y += rows) {
+    const int here = std::min(rows, height_ - y);
+    const int from = std::max(y, top), to = std::min(y + here, bottom);
+    const auto want = static_cast<tmsize_t>(row_bytes * here);
+    const uint32_t strip = TIFFComputeStrip(tiff, y, 0);
+    // Rows packed as in the file go straight into the picture, when all of the strip's are
+    // wanted; else through the strip buffer.
+    if (static_cast<size_t>(line) == row_bytes && from == y && to == y + here) {
+      if (TIFFReadRawStrip(tiff, strip, out + y * line, want) != want) return false;
+      continue;
+    }
+    if (want > static_cast<tmsize_t>(chunk_.size()) ||
+        TIFFReadRawStrip(tiff, strip, chunk_.data(), want) != want)
+      return false;
+    for (int r = from; r < to; ++r)
+      std::memcpy(out + r * line, chunk_.data() + (r - y) * row_bytes, row_bytes);
   }
   return true;
 }

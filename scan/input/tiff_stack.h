@@ -43,6 +43,19 @@ struct StackCalibration {
 // The description's keys, or nothing when `text` is not ImageJ's.
 std::optional<ImageJDescription> parse_imagej_description(const std::string& text);
 
+// How a stack's pages are cut into strips or tiles.
+struct TiffChunkLayout {
+  bool tiled = false;
+  uint32_t rows = 0, columns = 0;  // rows a strip (columns: the width), or a tile's size
+  uint32_t height = 0;
+  int sample_bytes = 1, pixel_bytes = 1;
+
+  bool operator==(const TiffChunkLayout& o) const {
+    return tiled == o.tiled && rows == o.rows && columns == o.columns;
+  }
+  uint64_t chunk_bytes() const { return uint64_t{rows} * columns * pixel_bytes; }
+};
+
 class TiffStack : public FrameSource {
  public:
   // Whether `path` names a TIFF of more than one page, or one ImageJ calls a stack.
@@ -80,6 +93,12 @@ class TiffStack : public FrameSource {
   // Reads page `page`'s strips or tiles over area_ into picture_; false when one fails
   // (those read before it are kept, the rest is black).
   bool read_page(size_t page);
+  // Strips over rows [top, bottom) as their uncompressed bytes lie in the file; false when
+  // one is short (rows already read are read again the decoding way).
+  // The area of a page whose samples lie packed from `start` (see packed_), read by
+  // offset without its directory; false when the file is short there.
+  bool read_packed(uint64_t start);
+  bool read_raw_strips(int top, int bottom, int rows, size_t row_bytes);
 
   struct Closer {
     void operator()(tiff* t) const;
@@ -97,6 +116,12 @@ class TiffStack : public FrameSource {
   int64_t first_ = 0;   // the page of time point 0
   std::vector<int64_t> pages_;  // an OME-TIFF's: the page of each plane first_ and stride_ count
   std::optional<Rect> area_;
+  TiffChunkLayout layout_;  // the first page's strips or tiles
+  // Each page's: where its samples start when they lie uncompressed, in this machine's
+  // order, chunk after chunk in layout_ with no gap (as libtiff and ImageJ write them), so
+  // any row is found by arithmetic; -1 when they do not.
+  std::vector<int64_t> packed_;
+  std::vector<uint8_t> run_;  // the bytes of one packed read, when they cannot go in place
   std::vector<uint8_t> chunk_;  // one strip or tile as libtiff decodes it
   decode::FramePtr picture_;
   FrameChoice choice_;
@@ -104,6 +129,7 @@ class TiffStack : public FrameSource {
   FrameStamp stamp_;
   int64_t damaged_ = 0;
   std::string first_damaged_page_;
+  std::string libtiff_error_;  // what libtiff last reported about the open file
   std::string broken_;  // why the directories end early, when they do
   double interval_ = 0;
   StackCalibration calibration_;

@@ -30,6 +30,7 @@ struct Stack {
   int tile = 0;
   std::string description = {};
   int odd_page = -1, odd_width = 0, odd_bits = 0;  // one page unlike the others
+  uint16_t compression = COMPRESSION_ADOBE_DEFLATE;  // NONE: samples read where they lie
 };
 
 // Sample c of pixel (x, y) of page p: a different value for nearly every place.
@@ -59,7 +60,7 @@ void write_stack(const std::string& path, const Stack& s) {
     TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, s.format);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, s.photometric);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, s.planar);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, s.compression);
     if (p == 0 && !s.description.empty())
       TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, s.description.c_str());
     if (s.photometric == PHOTOMETRIC_PALETTE) {
@@ -139,6 +140,16 @@ TEST(TiffStack, EachStripIsItsPagesRow) {
       {"palette as indices", {.photometric = PHOTOMETRIC_PALETTE}, {}, {0, 1, 2, 3, 4, 5}},
       {"16-bit RGB", {.bits = 16, .samples = 3, .photometric = PHOTOMETRIC_RGB, .value_bits = 16},
        {}, {0, 1, 2, 3, 4, 5}},
+      {"uncompressed 8-bit grey in strips", {.compression = COMPRESSION_NONE}, {}, {0, 1, 2, 3, 4, 5}},
+      {"uncompressed rows as wide as the picture's",
+       {.width = 64, .height = 20, .bits = 16, .value_bits = 16, .rows = 3, .compression = COMPRESSION_NONE},
+       {}, {0, 1, 2, 3, 4, 5}},
+      {"uncompressed 16-bit grey in tiles",
+       {.width = 40, .height = 20, .bits = 16, .value_bits = 16, .tile = 16, .compression = COMPRESSION_NONE},
+       {}, {0, 1, 2, 3, 4, 5}},
+      {"uncompressed 16-bit RGB",
+       {.bits = 16, .samples = 3, .photometric = PHOTOMETRIC_RGB, .value_bits = 16, .compression = COMPRESSION_NONE},
+       {"--from", "1", "--every", "2"}, {1, 3, 5}},
       {"every second from 1", {}, {"--from", "1", "--every", "2"}, {1, 3, 5}},
       {"channel 2 of slice 2", {.pages = 12, .description = imagej(12, 2, 2, 3)},
        {"--channel", "2", "--z", "2"}, {3, 7, 11}},
