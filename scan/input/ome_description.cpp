@@ -3,8 +3,10 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -34,6 +36,24 @@ bool length_unit(const std::string& unit) {
     if (micro_sign(unit) == known) return true;
   return false;
 }
+
+// An attribute's text in a message: a character reference such as &#10; puts a line break
+// or other control character in it, written here as \xNN so the message stays one line.
+std::string one_line(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) {
+      out += c;
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+      out += hex;
+    }
+  }
+  return out;
+}
+
+std::string quoted(const std::string& text) { return "\"" + one_line(text) + "\""; }
 
 struct Mapping {
   int64_t ifd = 0, c = 0, z = 0, t = 0, count = -1;  // count -1: not stated
@@ -85,7 +105,7 @@ bool whole(Reading& r, const XML_Char** attrs, const char* name, int64_t low, in
   if (!text) return true;
   const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
   if (ec != std::errc() || end != text->data() + text->size() || value < low || value > most) {
-    r.fail(std::string(name) + "=\"" + *text + "\" is not a whole number from " + std::to_string(low) +
+    r.fail(std::string(name) + "=" + quoted(*text) + " is not a whole number from " + std::to_string(low) +
            " to " + std::to_string(most));
     return false;
   }
@@ -95,7 +115,7 @@ bool whole(Reading& r, const XML_Char** attrs, const char* name, int64_t low, in
 bool number(Reading& r, const std::string& text, const char* name, double& value) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 0) {
-    r.fail(std::string(name) + "=\"" + text + "\" is not a number of 0 or more");
+    r.fail(std::string(name) + "=" + quoted(text) + " is not a number of 0 or more");
     return false;
   }
   return true;
@@ -119,7 +139,7 @@ void XMLCALL on_start(void* user, const XML_Char* element, const XML_Char** attr
     if (const auto x = attribute(attrs, "PhysicalSizeX")) {
       if (!number(r, *x, "PhysicalSizeX", r.d.pixel_width)) return;
       r.d.unit = micro_sign(attribute(attrs, "PhysicalSizeXUnit").value_or("\xC2\xB5m"));
-      if (!length_unit(r.d.unit)) return r.fail("PhysicalSizeXUnit \"" + r.d.unit + "\" is not a unit of length read here");
+      if (!length_unit(r.d.unit)) return r.fail("PhysicalSizeXUnit " + quoted(r.d.unit) + " is not a unit of length read here");
     }
     r.time_unit = attribute(attrs, "TimeIncrementUnit").value_or("s");
     r.increment_text = attribute(attrs, "TimeIncrement").value_or("");
@@ -139,17 +159,19 @@ void XMLCALL on_start(void* user, const XML_Char* element, const XML_Char** attr
     // A TiffData naming another file: the dataset is spread over several.
     const std::string named = attribute(attrs, "FileName").value_or("");
     if (!named.empty() && named.substr(named.find_last_of('/') + 1) != r.file)
-      r.fail("its planes are spread over several files (" + named +
+      r.fail("its planes are spread over several files (" + one_line(named) +
              "); only a single-file OME-TIFF is read");
   } else if (name == "Plane") {
     PlaneTime p;
     const auto delta = attribute(attrs, "DeltaT");
     if (!delta) return;
     const auto unit = seconds_in(attribute(attrs, "DeltaTUnit").value_or("s"));
-    if (!unit) return r.fail("DeltaTUnit \"" + *attribute(attrs, "DeltaTUnit") + "\" is not a unit of time read here");
+    if (!unit) return r.fail("DeltaTUnit " + quoted(*attribute(attrs, "DeltaTUnit")) + " is not a unit of time read here");
     if (whole(r, attrs, "TheC", 0, p.c) && whole(r, attrs, "TheZ", 0, p.z) &&
         whole(r, attrs, "TheT", 0, p.t) && number(r, *delta, "DeltaT", p.seconds)) {
+      // A finite number of hours or minutes may be more seconds than a double holds.
       p.seconds *= *unit;
+      if (!std::isfinite(p.seconds)) return r.fail("DeltaT=" + quoted(*delta) + " is too long a time");
       r.plane_times.push_back(p);
     }
   }
@@ -166,7 +188,7 @@ base::Result<void, std::string> place_planes(Reading& r) {
   const std::string& o = d.order;
   if (o.size() != 5 || !o.starts_with("XY") || o.find('C') == std::string::npos ||
       o.find('Z') == std::string::npos || o.find('T') == std::string::npos)
-    return base::failure("DimensionOrder \"" + o + "\" is not one of XYCZT, XYCTZ, XYZCT, XYZTC, XYTCZ, XYTZC");
+    return base::failure("DimensionOrder " + quoted(o) + " is not one of XYCZT, XYCTZ, XYZCT, XYZTC, XYTCZ, XYTZC");
   if (r.size_c % r.samples != 0)
     return base::failure("SizeC " + std::to_string(r.size_c) + " is not a multiple of " +
                          std::to_string(r.samples) + " samples a pixel");
@@ -205,16 +227,25 @@ base::Result<void, std::string> place_planes(Reading& r) {
       return base::failure("plane C=" + std::to_string(i % d.channels) + " Z=" +
                            std::to_string(i / d.channels % d.slices) + " T=" +
                            std::to_string(i / d.channels / d.slices) + " is in no page (TiffData)");
+  // A page holds one plane: TiffData giving two planes the same page would show one of them
+  // as the other.
+  std::vector<int64_t> sorted = d.pages;
+  std::sort(sorted.begin(), sorted.end());
+  if (const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
+      twice != sorted.end())
+    return base::failure("page " + std::to_string(*twice + 1) + " holds two planes (TiffData)");
   return {};
 }
 
 base::Result<void, std::string> time_step(Reading& r) {
   OmeDescription& d = r.d;
   const auto unit = seconds_in(r.time_unit);
-  if (!unit) return base::failure("TimeIncrementUnit \"" + r.time_unit + "\" is not a unit of time read here");
+  if (!unit) return base::failure("TimeIncrementUnit " + quoted(r.time_unit) + " is not a unit of time read here");
   if (!r.increment_text.empty()) {
     if (!number(r, r.increment_text, "TimeIncrement", d.interval)) return base::failure(r.error);
     d.interval *= *unit;
+    if (!std::isfinite(d.interval))
+      return base::failure("TimeIncrement=" + quoted(r.increment_text) + " is too long a time");
     return {};
   }
   std::optional<double> first, last;

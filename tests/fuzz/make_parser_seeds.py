@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the seeds of parsers_fuzzer into corpus-parsers/ (or the folder named): small
 # pictures made by ImageMagick's convert, with EXIF put in by hand where convert writes
-# none, and command lines, names and patterns. Each seed is the reader's number (the
-# fuzzer's first byte) followed by its input.
+# none, command lines, names and patterns, and OME-XML. Each seed is the reader's number
+# (the fuzzer's first byte) followed by its input.
 #   tests/fuzz/make_parser_seeds.py [FOLDER]
 import os
 import struct
@@ -15,6 +15,7 @@ import zlib
 here = os.path.dirname(os.path.abspath(__file__))
 out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "corpus-parsers")
 EXIF, NAMES, JPEG, OPTIONS, ROI = range(5)
+OME = 0xE0  # 0xE0 to 0xFF: first bytes no other reader's seed has
 
 
 def picture(ext, *args, size="24x16"):
@@ -104,6 +105,16 @@ def roi_set(entries):
     return data.getvalue()
 
 
+def ome(order="XYCZT", sizes=(2, 3, 4), inside="", extra=""):
+    """An OME-TIFF's OME-XML: one image, its Pixels' sizes (C, Z, T) and what they hold."""
+    c, z, t = sizes
+    return ('<?xml version="1.0" encoding="UTF-8"?>'
+            '<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0">'
+            f'<Pixels ID="Pixels:0" DimensionOrder="{order}" Type="uint8" SizeX="8" SizeY="4" '
+            f'SizeC="{c}" SizeZ="{z}" SizeT="{t}"{extra}>'
+            f'<Channel ID="Channel:0:0" SamplesPerPixel="1"/>{inside}</Pixels></Image></OME>').encode()
+
+
 def lines(*items):
     return "\n".join(items).encode()
 
@@ -154,6 +165,18 @@ seeds = {
     "roi-set": (ROI, roi_set({"0001-0002.roi": roi(5, xs=(1, 20, 9), ys=(3, 3, 40)),
                               "0003-0004.roi": roi(3, line=(1.5, 2, 30, 4.25), width=3)})),
 }
+# OME-XML: each order; pages placed by TiffData; time from planes' DeltaT; a single file
+# naming itself; calibration with units.
+for order in ("XYCZT", "XYCTZ", "XYZCT", "XYZTC", "XYTCZ", "XYTZC"):
+    seeds["ome-" + order.lower()] = (OME, ome(order))
+seeds["ome-tiffdata"] = (OME, ome("XYZTC", (2, 1, 3), '<TiffData IFD="3" FirstC="1" PlaneCount="3"/>'
+                                  '<TiffData IFD="0" PlaneCount="3"/>'))
+seeds["ome-deltat"] = (OME, ome("XYCZT", (1, 1, 3), "".join(
+    f'<Plane TheC="0" TheZ="0" TheT="{t}" DeltaT="{t * 250}" DeltaTUnit="ms"/>' for t in range(3))))
+seeds["ome-uuid"] = (OME, ome("XYCZT", (1, 2, 2), '<TiffData IFD="0" PlaneCount="4">'
+                              '<UUID FileName="stack.ome.tif">urn:uuid:0</UUID></TiffData>',
+                              ' PhysicalSizeX="0.25" PhysicalSizeXUnit="\u00b5m" TimeIncrement="2"'
+                              ' TimeIncrementUnit="min"'))
 
 os.makedirs(out, exist_ok=True)
 for name, (reader, data) in seeds.items():

@@ -9,6 +9,8 @@
 //   2  jpeg     four bytes choosing an area, then a JPEG picture decoded around it
 //   3  options  lines: the arguments of the command line
 //   4  roi      an ImageJ selection file (.roi), or a zip archive of them (RoiSet.zip)
+//   ome          an OME-TIFF's ImageDescription (OME-XML); first bytes 0xE0 to 0xFF, which
+//                no seed of the five above begins with
 // Each checks the promises its reader makes; a broken one aborts.
 #include <fnmatch.h>
 
@@ -33,6 +35,7 @@
 #include "scan/input/image_list.h"
 #include "scan/input/image_orientation.h"
 #include "scan/input/jpeg_area.h"
+#include "scan/input/ome_description.h"
 #include "scan/options.h"
 #include "scan/slit/imagej_roi.h"
 #include "scan/time/picture_clock.h"
@@ -355,9 +358,49 @@ void fuzz_roi(std::span<const uint8_t> input) {
     for (const scan::RoiLine& line : *set) check_line(line);
 }
 
+// The input as the OME-XML of a file named `stack.ome.tif`.
+void fuzz_ome(std::string_view input) {
+  const std::string text(input);
+  const auto read = scan::parse_ome_description(text, "/data/stack.ome.tif");
+  if (!read) {
+    require(!read.error().empty() && read.error().find_first_of("\r\n") == std::string::npos,
+            "a refused description says why in one line");
+    return;
+  }
+  if (!*read) return;  // not OME-XML
+  const scan::OmeDescription& d = **read;
+  require(d.channels >= 1 && d.slices >= 1 && d.frames >= 1, "sizes are positive");
+  std::string axes = d.order.size() == 5 && d.order.starts_with("XY") ? d.order.substr(2) : "";
+  std::sort(axes.begin(), axes.end());
+  require(axes == "CTZ", "the order is X, Y and the three others once each");
+  require(static_cast<int64_t>(d.pages.size()) == d.channels * d.slices * d.frames,
+          "every plane has a page");
+  std::vector<int64_t> pages = d.pages;
+  std::sort(pages.begin(), pages.end());
+  require(pages.front() >= 0 && pages.back() <= int64_t{UINT32_MAX}, "pages lie in a TIFF");
+  require(std::adjacent_find(pages.begin(), pages.end()) == pages.end(),
+          "no two planes share a page");
+  if (input.find("TiffData") == std::string_view::npos)
+    for (size_t i = 0; i < pages.size(); ++i)
+      require(pages[i] == static_cast<int64_t>(i), "without TiffData the planes are the pages");
+  require(std::isfinite(d.pixel_width) && d.pixel_width >= 0 && std::isfinite(d.interval) &&
+              d.interval >= 0,
+          "calibration is finite, and positive where given");
+  require(d.pixel_width == 0 || !d.unit.empty(), "a pixel size has its unit");
+  // With every page there, each channel and slice has all its time points.
+  const int64_t stride = d.channels * d.slices;
+  for (int64_t first = 0; first < std::min<int64_t>(stride, 16); ++first)
+    require(scan::ome_points(d.pages, first, stride, pages.back() + 1) == d.frames,
+            "a plane with all its pages has every time point");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::span<const uint8_t> input(data + 1, size - 1);
+  if (data[0] >= 0xe0) {
+    fuzz_ome(as_text(input));
+    return 0;
+  }
   switch (data[0] % 5) {
     case 0:
       fuzz_exif(input);

@@ -7,8 +7,9 @@
 #   clip:    arbitrary bytes as a clip file through service::Clip; seeds are the real clips of
 #            tests/data/avi/ and the clips and broken clips the fuzzer writes at start-up.
 #   parsers: velmora-scan's readers of EXIF, dates in file names, image listings and
-#            patterns, JPEG areas and its command line; seeds in corpus-parsers/ (made by
-#            make_parser_seeds.py) and past findings in tests/data/parsers-fuzz/.
+#            patterns, JPEG areas, its command line, ImageJ selections and an OME-TIFF's
+#            OME-XML; seeds in corpus-parsers/ (made by make_parser_seeds.py) and past
+#            findings in tests/data/parsers-fuzz/.
 # Fails when the fuzzer finds a crash, a leak, a broken promise, an input slower than the
 # time limit or one that needs more memory than the limit; the input is kept in the build
 # folder as crash-*, leak-*, timeout-* or oom-*.

@@ -105,6 +105,10 @@ TEST(OmeTiff, RefusesWhatIsNotOneFilesPlanes) {
       {whole.substr(0, whole.size() - 20), "OME-XML is damaged"},
       {ome("XYCZT", "TimeIncrement=\"2\" TimeIncrementUnit=\"fortnight\"", ""), "\"fortnight\" is not a unit of time"},
       {ome("XYCZZ", "", ""), "DimensionOrder \"XYCZZ\" is not one of"},
+      {ome("XYCZT", "", "<TiffData IFD=\"0\" PlaneCount=\"6\"/><TiffData IFD=\"5\" FirstZ=\"1\" FirstT=\"1\" PlaneCount=\"6\"/>"),
+       "page 6 holds two planes"},
+      {ome("XYCZT", "TimeIncrement=\"1e308\" TimeIncrementUnit=\"h\"", ""), "TimeIncrement=\"1e308\" is too long"},
+      {ome("XY&#10;CZT", "", ""), "DimensionOrder \"XY\\x0ACZT\" is not one of"},
   };
   for (const auto& [description, message] : cases) {
     SCOPED_TRACE(message);
