@@ -106,7 +106,7 @@ TEST(FolderWatch, FilledWhileWatchedGivesTheImageOfWhatItTook) {
     fs::copy_file(odd + "/" + stamped(8), cam + "/" + stamped(8));
     std::ofstream(cam + "/" + stamped(10), std::ios::binary) << "not a picture";
     const auto strips = [&] { return fs::exists(out) ? velmora_test::read_png(out).width : 0; };
-    for (int i = 0; i < 200 && strips() < 8; ++i) std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < 1000 && strips() < 8; ++i) std::this_thread::sleep_for(20ms);
     // The odd image and the one that is no picture are named as they arrive.
     const std::string early = said_so_far(err);
     for (int s : {8, 10})
