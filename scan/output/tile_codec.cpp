@@ -100,24 +100,26 @@ base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& til
                          std::to_string(tile.height) + " pixels");
   // One zlib stream in one IDAT, deflated as the streak PNG's pieces are.
   const int64_t row_bytes = 1 + tile.width * tile.pixel_bytes;
-  std::vector<uint8_t> filtered(static_cast<size_t>(row_bytes * tile.height));
+  // Kept by the thread, as a level's tiles are mostly of one size: no allocation a tile.
+  thread_local std::vector<uint8_t> filtered, zlib;
+  filtered.resize(static_cast<size_t>(row_bytes * tile.height));
   png_sub_filter_rows(tile.pixels, tile.height, tile.stride, tile.pixel_bytes, row_bytes,
                       filtered.data());
-  std::vector<uint8_t> zlib(2 + deflate_bound(filtered.size()) + 4);
+  zlib.resize(2 + deflate_bound(filtered.size()) + 4);
   zlib[0] = 0x78;  // deflate, 32 KiB window
   zlib[1] = 0x01;  // fastest, no dictionary; 0x7801 is a multiple of 31
   const std::optional<size_t> deflated =
       deflate_piece(filtered.data(), filtered.size(), nullptr, 0, true, zlib.data() + 2);
   if (!deflated) return base::failure(std::string("cannot encode a PNG: deflate failed"));
   put_be32(zlib.data() + 2 + *deflated, adler32_of(1, filtered.data(), filtered.size()));
-  zlib.resize(2 + *deflated + 4);
+  const size_t zlib_bytes = 2 + *deflated + 4;
 
   const std::array<uint8_t, 33> header =
       png_signature_and_header(tile.width, tile.height, tile.pixel_bytes);
   std::vector<uint8_t> bytes;
-  bytes.reserve(header.size() + 12 + zlib.size() + 12);
+  bytes.reserve(header.size() + 12 + zlib_bytes + 12);
   bytes.assign(header.begin(), header.end());
-  append_png_chunk(bytes, "IDAT", zlib.data(), zlib.size());
+  append_png_chunk(bytes, "IDAT", zlib.data(), zlib_bytes);
   append_png_chunk(bytes, "IEND", nullptr, 0);
   return bytes;
 }
