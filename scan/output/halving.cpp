@@ -74,41 +74,64 @@ base::Status Halver::add(const strips::ConstBytePlane& lines) {
 
 namespace {
 
-// Pixel (line l, place j) of the pairs' lines is at l * line_step + j * step; reduced pixel
-// (p, j) goes to p * out_line + j * out_step. `Deep`: 16-bit samples.
+// One reduced row from two rows of pixels lying side by side in memory, `pixels` long: each
+// the mean of a 2 x 2 block, rounded half up. A missing partner (the last pixel of an odd
+// row, or `r1` the same row as `r0`) counts twice, which leaves the mean of the pixels
+// there exactly: (2x + 2y + 2) / 4 is (x + y + 1) / 2 and (4x + 2) / 4 is x. So every
+// block is a sum of four, and the loop over the full blocks has no branch.
 template <bool Deep>
-void reduce_block(const uint8_t* in, int64_t line_step, int64_t step, int64_t pairs,
-                  int64_t across, uint8_t* out, int64_t out_line, int64_t out_step,
-                  bool lines_outer) {
-  const int64_t out_across = (across + 1) / 2;
-  auto one = [&](int64_t p, int64_t j) {
-    const int64_t a = 2 * j, b = std::min(2 * j + 1, across - 1);
-    const uint8_t* l0 = in + 2 * p * line_step;
-    const uint8_t* l1 = l0 + line_step;
-    const uint8_t *p00 = l0 + a * step, *p01 = l0 + b * step, *p10 = l1 + a * step,
-                  *p11 = l1 + b * step;
-    uint8_t* o = out + p * out_line + j * out_step;
-    const uint32_t n = b > a ? 4 : 2;
-    for (int c = 0; c < 3; ++c) {
-      uint32_t sum;
-      if constexpr (Deep) {
-        auto at = [c](const uint8_t* q) { return (uint32_t{q[2 * c]} << 8) | q[2 * c + 1]; };
-        sum = at(p00) + at(p10) + (b > a ? at(p01) + at(p11) : 0);
-        const uint32_t mean = (sum + n / 2) / n;
-        o[2 * c] = static_cast<uint8_t>(mean >> 8);
-        o[2 * c + 1] = static_cast<uint8_t>(mean);
-      } else {
-        sum = uint32_t{p00[c]} + p10[c] + (b > a ? uint32_t{p01[c]} + p11[c] : 0);
-        o[c] = static_cast<uint8_t>((sum + n / 2) / n);
-      }
+void reduce_rows(const uint8_t* r0, const uint8_t* r1, int64_t pixels, uint8_t* out) {
+  constexpr int64_t sample_bytes = Deep ? 2 : 1;
+  constexpr int64_t pb = 3 * sample_bytes;
+  auto at = [](const uint8_t* q) -> uint32_t {
+    if constexpr (Deep)
+      return (uint32_t{q[0]} << 8) | q[1];
+    else
+      return q[0];
+  };
+  auto put_mean = [](uint8_t* o, uint32_t sum) {
+    const uint32_t mean = (sum + 2) >> 2;
+    if constexpr (Deep) {
+      o[0] = static_cast<uint8_t>(mean >> 8);
+      o[1] = static_cast<uint8_t>(mean);
+    } else {
+      o[0] = static_cast<uint8_t>(mean);
     }
   };
-  if (lines_outer) {
-    for (int64_t p = 0; p < pairs; ++p)
-      for (int64_t j = 0; j < out_across; ++j) one(p, j);
+  const int64_t full = pixels / 2;
+  for (int64_t k = 0; k < full; ++k) {
+    const uint8_t* a0 = r0 + 2 * k * pb;
+    const uint8_t* a1 = r1 + 2 * k * pb;
+    uint8_t* o = out + k * pb;
+    for (int64_t c = 0; c < pb; c += sample_bytes)
+      put_mean(o + c, at(a0 + c) + at(a0 + pb + c) + at(a1 + c) + at(a1 + pb + c));
+  }
+  if (pixels % 2 != 0) {
+    const uint8_t* a0 = r0 + 2 * full * pb;
+    const uint8_t* a1 = r1 + 2 * full * pb;
+    for (int64_t c = 0; c < pb; c += sample_bytes)
+      put_mean(out + full * pb + c, 2 * (at(a0 + c) + at(a1 + c)));
+  }
+}
+
+// The `pairs` pairs of lines from `in`, `line_step` apart, pixels `step` apart along a
+// line, into `out` a reduced row at a time. Rows of memory go in and out whole: lines
+// themselves of a horizontal cut; of a vertical one, rows that cross every pair, their
+// partner row the next one (or, at an odd end, the row itself).
+template <bool Deep>
+void reduce_block(const uint8_t* in, int64_t line_step, int64_t step, int64_t pairs,
+                  int64_t across, uint8_t* out, bool vertical) {
+  constexpr int64_t pb = Deep ? 6 : 3;
+  const int64_t out_across = (across + 1) / 2;
+  if (!vertical) {
+    for (int64_t p = 0; p < pairs; ++p) {
+      const uint8_t* l0 = in + 2 * p * line_step;
+      reduce_rows<Deep>(l0, l0 + line_step, across, out + p * out_across * pb);
+    }
   } else {
     for (int64_t j = 0; j < out_across; ++j)
-      for (int64_t p = 0; p < pairs; ++p) one(p, j);
+      reduce_rows<Deep>(in + 2 * j * step, in + std::min(2 * j + 1, across - 1) * step,
+                        2 * pairs, out + j * pairs * pb);
   }
 }
 
@@ -121,14 +144,10 @@ base::Status Halver::reduce_pairs(const uint8_t* first, int64_t line_step, int64
   block_.resize(static_cast<size_t>(pairs * out_across * pb));
   const bool vertical = cut_ == strips::Cut::vertical;
   // The reduced lines as a strip: `pairs` columns of out_across rows, or rows of out_across.
-  const int64_t out_line = vertical ? pb : out_across * pb;
-  const int64_t out_step = vertical ? pairs * pb : pb;
   if (pb == 6)
-    reduce_block<true>(first, line_step, step, pairs, across_, block_.data(), out_line, out_step,
-                       !vertical);
+    reduce_block<true>(first, line_step, step, pairs, across_, block_.data(), vertical);
   else
-    reduce_block<false>(first, line_step, step, pairs, across_, block_.data(), out_line, out_step,
-                        !vertical);
+    reduce_block<false>(first, line_step, step, pairs, across_, block_.data(), vertical);
   const strips::ConstBytePlane strip =
       vertical ? strips::ConstBytePlane{block_.data(), pairs * pb, out_across, pairs * pb}
                : strips::ConstBytePlane{block_.data(), out_across * pb, pairs, out_across * pb};

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -16,7 +17,7 @@
 #include <vector>
 
 #include "scan/output/fast_deflate.h"
-#include "strips/pixel_kind.h"
+#include "scan/output/png_frame.h"
 
 namespace scan {
 namespace {
@@ -25,7 +26,6 @@ namespace {
 constexpr size_t window_bytes = 32768;
 // PNG's limit for a chunk's data.
 constexpr size_t max_chunk_data = 0x7fffffff;
-constexpr uint8_t sub_filter = 1;
 
 // Bytes that are not cleared when sized: every byte is written before it is read, and
 // clearing (and faulting in) a chunk's megabytes showed as a quarter of the writing time.
@@ -67,33 +67,15 @@ struct Chunk {
   bool done = false;
 };
 
-void put_be32(uint8_t* to, uint32_t value) {
-  to[0] = static_cast<uint8_t>(value >> 24);
-  to[1] = static_cast<uint8_t>(value >> 16);
-  to[2] = static_cast<uint8_t>(value >> 8);
-  to[3] = static_cast<uint8_t>(value);
-}
-
-// Each row with its filter byte, every byte less the one a pixel to its left.
-void filter_rows(const uint8_t* src, int64_t rows, int64_t stride, int64_t pixel_bytes,
-                 int64_t row_bytes, uint8_t* dst) {
-  const int64_t packed = row_bytes - 1;
-  for (int64_t r = 0; r < rows; ++r, src += stride, dst += row_bytes) {
-    dst[0] = sub_filter;
-    std::memcpy(dst + 1, src, static_cast<size_t>(std::min(pixel_bytes, packed)));
-    for (int64_t i = pixel_bytes; i < packed; ++i)
-      dst[1 + i] = static_cast<uint8_t>(src[i] - src[i - pixel_bytes]);
-  }
-}
-
 void deflate_chunk(Chunk& c, int64_t pixel_bytes, int64_t row_bytes) {
   uint8_t* filtered = c.filtered.resize(static_cast<size_t>(c.rows * row_bytes));
-  filter_rows(c.first, c.rows, c.stride, pixel_bytes, row_bytes, filtered);
+  png_sub_filter_rows(c.first, c.rows, c.stride, pixel_bytes, row_bytes, filtered);
   // The dictionary: the last window of the rows before, filtered as they were.
   const int64_t primed = std::min<int64_t>(
       c.before, (static_cast<int64_t>(window_bytes) + row_bytes - 1) / row_bytes);
   uint8_t* before = c.dictionary.resize(static_cast<size_t>(primed * row_bytes));
-  filter_rows(c.first - primed * c.stride, primed, c.stride, pixel_bytes, row_bytes, before);
+  png_sub_filter_rows(c.first - primed * c.stride, primed, c.stride, pixel_bytes, row_bytes,
+                      before);
   const size_t dictionary_bytes = std::min(window_bytes, c.dictionary.size());
   // Raw deflate: the zlib header and the Adler-32 are written around the joined pieces.
   const size_t filtered_bytes = c.filtered.size();
@@ -144,17 +126,9 @@ class PngWriter::Impl {
   }
 
   base::Status begin() {
-    uint8_t header[8 + 25] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    uint8_t* ihdr = header + 8;
-    put_be32(ihdr, 13);
-    std::memcpy(ihdr + 4, "IHDR", 4);
-    put_be32(ihdr + 8, static_cast<uint32_t>(size_.width));
-    put_be32(ihdr + 12, static_cast<uint32_t>(size_.height));
-    ihdr[16] = static_cast<uint8_t>(strips::component_bytes(size_.pixel_bytes) * 8);
-    // RGB, or grey; compression, filter method and interlace stay 0
-    ihdr[17] = strips::is_grey(size_.pixel_bytes) ? 0 : 2;
-    put_be32(ihdr + 21, crc32_of(0, ihdr + 4, 17));
-    return put(header, sizeof header);
+    const std::array<uint8_t, 33> header =
+        png_signature_and_header(size_.width, size_.height, size_.pixel_bytes);
+    return put(header.data(), header.size());
   }
 
   base::Status add_rows(const uint8_t* rows, int64_t count, int64_t stride) {

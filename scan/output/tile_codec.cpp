@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/output/tile_codec.h"
 
+#include <array>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include <jpeglib.h>
-#include <png.h>
 #include <webp/encode.h>
+
+#include "scan/output/fast_deflate.h"
+#include "scan/output/png_frame.h"
 
 namespace scan {
 namespace {
@@ -44,42 +49,6 @@ bool compress_rows(jpeg_compress_struct& cinfo, JpegTrap& trap, const uint8_t* r
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
-  return true;
-}
-
-struct PngTrap {
-  std::jmp_buf jump;
-  char message[256] = {};
-  std::vector<uint8_t>* out = nullptr;
-};
-
-[[noreturn]] void png_failed(png_structp png, png_const_charp text) {
-  auto* trap = static_cast<PngTrap*>(png_get_error_ptr(png));
-  std::snprintf(trap->message, sizeof trap->message, "%s", text);
-  std::longjmp(trap->jump, 1);
-}
-void png_quiet(png_structp, png_const_charp) {}
-void png_append(png_structp png, png_bytep data, png_size_t size) {
-  auto* trap = static_cast<PngTrap*>(png_get_io_ptr(png));
-  trap->out->insert(trap->out->end(), data, data + size);
-}
-void png_no_flush(png_structp) {}
-
-// Between setjmp and a jump out of libpng: nothing here has a destructor.
-bool write_png_rows(png_structp png, png_infop info, PngTrap& trap, const TilePixels& tile) {
-  if (setjmp(trap.jump)) return false;
-  png_set_write_fn(png, &trap, png_append, png_no_flush);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(tile.width),
-               static_cast<png_uint_32>(tile.height), tile.pixel_bytes == 6 ? 16 : 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 1);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-  png_write_info(png, info);
-  // 16-bit samples are big-endian already, as PNG stores them.
-  for (int64_t y = 0; y < tile.height; ++y)
-    png_write_row(png, const_cast<png_bytep>(tile.pixels + y * tile.stride));
-  png_write_end(png, info);
   return true;
 }
 
@@ -126,15 +95,32 @@ base::Result<std::vector<uint8_t>, std::string> encode_jpeg(const TilePixels& ti
 }
 
 base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& tile) {
+  if (tile.width < 1 || tile.height < 1 || tile.width > INT32_MAX || tile.height > INT32_MAX)
+    return base::failure("cannot encode a PNG of " + std::to_string(tile.width) + " x " +
+                         std::to_string(tile.height) + " pixels");
+  // One zlib stream in one IDAT, deflated as the streak PNG's pieces are.
+  const int64_t row_bytes = 1 + tile.width * tile.pixel_bytes;
+  // Kept by the thread, as a level's tiles are mostly of one size: no allocation a tile.
+  thread_local std::vector<uint8_t> filtered, zlib;
+  filtered.resize(static_cast<size_t>(row_bytes * tile.height));
+  png_sub_filter_rows(tile.pixels, tile.height, tile.stride, tile.pixel_bytes, row_bytes,
+                      filtered.data());
+  zlib.resize(2 + deflate_bound(filtered.size()) + 4);
+  zlib[0] = 0x78;  // deflate, 32 KiB window
+  zlib[1] = 0x01;  // fastest, no dictionary; 0x7801 is a multiple of 31
+  const std::optional<size_t> deflated =
+      deflate_piece(filtered.data(), filtered.size(), nullptr, 0, true, zlib.data() + 2);
+  if (!deflated) return base::failure(std::string("cannot encode a PNG: deflate failed"));
+  put_be32(zlib.data() + 2 + *deflated, adler32_of(1, filtered.data(), filtered.size()));
+  const size_t zlib_bytes = 2 + *deflated + 4;
+
+  const std::array<uint8_t, 33> header =
+      png_signature_and_header(tile.width, tile.height, tile.pixel_bytes);
   std::vector<uint8_t> bytes;
-  PngTrap trap;
-  trap.out = &bytes;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &trap, png_failed, png_quiet);
-  if (png == nullptr) return base::failure(std::string("cannot encode a PNG"));
-  png_infop info = png_create_info_struct(png);
-  const bool done = info != nullptr && write_png_rows(png, info, trap, tile);
-  png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-  if (!done) return base::failure(std::string("cannot encode a PNG: ") + trap.message);
+  bytes.reserve(header.size() + 12 + zlib_bytes + 12);
+  bytes.assign(header.begin(), header.end());
+  append_png_chunk(bytes, "IDAT", zlib.data(), zlib_bytes);
+  append_png_chunk(bytes, "IEND", nullptr, 0);
   return bytes;
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One small picture of packed RGB (8 bits, or 16 bits big-endian) encoded whole in
-// memory: a JPEG through libjpeg-turbo, a PNG through libpng, a WebP through libwebp.
+// memory: a JPEG through libjpeg-turbo, a PNG by ISA-L's deflate, a WebP through libwebp.
 // Deep Zoom's tiles, and the JPEG and WebP OUTPUTs.
 #pragma once
 #include <cstdint>
@@ -30,7 +30,8 @@ inline constexpr int64_t webp_max_side = 16383;
 // A lossy WebP at `quality` (1 to 100); 16-bit samples brought to 8 bits as for JPEG.
 [[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_webp(const TilePixels& tile,
                                                                         int quality);
-// A PNG at the image's depth, zlib's fastest level, as the streak PNG.
+// A PNG at the image's depth, Sub-filtered and deflated at ISA-L's level 1, as the streak
+// PNG.
 [[nodiscard]] base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& tile);
 
 }  // namespace scan
