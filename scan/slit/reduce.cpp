@@ -20,6 +20,31 @@ std::optional<Reducer> reducer_named(std::string_view name) {
 
 namespace {
 
+// One sample's lines made one. Whole samples and floats differ only in how a mean and the
+// middle of two are rounded: `mean(sum, count)`, `middle(a, b)`.
+template <typename T, typename Mean, typename Middle>
+T reduced(std::vector<T>& values, Reducer reducer, Mean mean, Middle middle) {
+  switch (reducer) {
+    case Reducer::copy:  // one line is its own reduction
+      break;
+    case Reducer::mean: {
+      T sum = 0;
+      for (T x : values) sum += x;
+      return mean(sum, static_cast<int64_t>(values.size()));
+    }
+    case Reducer::max:
+      return *std::max_element(values.begin(), values.end());
+    case Reducer::min:
+      return *std::min_element(values.begin(), values.end());
+    case Reducer::median: {
+      std::sort(values.begin(), values.end());
+      const size_t mid = values.size() / 2;
+      return values.size() % 2 ? values[mid] : middle(values[mid - 1], values[mid]);
+    }
+  }
+  return values[0];
+}
+
 void reduce_floats(const uint8_t* pixels, int64_t count, int64_t samples, Reducer reducer,
                    uint8_t* out) {
   std::vector<double> values(static_cast<size_t>(count));
@@ -29,30 +54,10 @@ void reduce_floats(const uint8_t* pixels, int64_t count, int64_t samples, Reduce
       std::memcpy(&f, pixels + (sample * count + j) * 4, 4);
       values[static_cast<size_t>(j)] = f;
     }
-    double v = values[0];
-    switch (reducer) {
-      case Reducer::copy:
-        break;
-      case Reducer::mean: {
-        double sum = 0;
-        for (double x : values) sum += x;
-        v = sum / static_cast<double>(count);
-        break;
-      }
-      case Reducer::max:
-        v = *std::max_element(values.begin(), values.end());
-        break;
-      case Reducer::min:
-        v = *std::min_element(values.begin(), values.end());
-        break;
-      case Reducer::median: {
-        std::sort(values.begin(), values.end());
-        const size_t mid = static_cast<size_t>(count / 2);
-        v = count % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-        break;
-      }
-    }
-    const auto stored = static_cast<float>(v);
+    // Floats are measurements: taken in double, not rounded, stored as the nearest float.
+    const auto stored = static_cast<float>(reduced(
+        values, reducer, [](double sum, int64_t n) { return sum / static_cast<double>(n); },
+        [](double a, double b) { return (a + b) / 2; }));
     std::memcpy(out + sample * 4, &stored, 4);
   }
 }
@@ -70,29 +75,10 @@ void reduce_lines(const uint8_t* pixels, int64_t count, int64_t samples, int pix
       const uint8_t* p = pixels + (sample * count + j) * pixel_bytes + component;
       values[static_cast<size_t>(j)] = deep ? (p[0] << 8) | p[1] : p[0];
     }
-    int64_t v = values[0];
-    switch (reducer) {
-      case Reducer::copy:  // one line is its own reduction
-        break;
-      case Reducer::mean: {
-        int64_t sum = 0;
-        for (int64_t x : values) sum += x;
-        v = (2 * sum + count) / (2 * count);
-        break;
-      }
-      case Reducer::max:
-        v = *std::max_element(values.begin(), values.end());
-        break;
-      case Reducer::min:
-        v = *std::min_element(values.begin(), values.end());
-        break;
-      case Reducer::median: {
-        std::sort(values.begin(), values.end());
-        const size_t mid = static_cast<size_t>(count / 2);
-        v = count % 2 ? values[mid] : (values[mid - 1] + values[mid] + 1) / 2;
-        break;
-      }
-    }
+    // Means and middles of whole samples round half up.
+    const int64_t v = reduced(
+        values, reducer, [](int64_t sum, int64_t n) { return (2 * sum + n) / (2 * n); },
+        [](int64_t a, int64_t b) { return (a + b + 1) / 2; });
     if (deep) {
       out[at] = static_cast<uint8_t>(v >> 8);
       out[at + 1] = static_cast<uint8_t>(v);
