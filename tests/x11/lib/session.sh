@@ -28,9 +28,11 @@ x_session_begin() {
 
 # Xvfb picks a free display itself and names it once it accepts connections: choosing the
 # number beforehand (xvfb-run -a) races with a server of the test before that is still
-# shutting down, and the program then meets a display nobody serves.
+# shutting down, and the program then meets a display nobody serves. -noreset: a server
+# resets when its last client leaves (xdpyinfo below, a test's xdotool), and a program
+# connecting meanwhile is refused.
 x_server_start() {
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 "${x_screen:-1024x768x24}" \
+  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 "${x_screen:-1024x768x24}" \
     3>"$work/display" >"$work/xvfb.log" 2>&1 &
   x_server_pid=$!
   for _ in $(seq 200); do
