@@ -32,51 +32,56 @@ if [ -z "$table" ]; then
   exit 1
 fi
 
-# The longest folder of the table that `path` lies in, or nothing.
-folder_of() {
-  local best=""
-  while read -r folder _; do
-    case $1 in "$folder"*) [ ${#folder} -gt ${#best} ] && best=$folder ;; esac
-  done <<<"$table"
-  printf '%s' "$best"
-}
-
-allowed_by() {
-  awk -v f="$1" '$1 == f { for (i = 2; i <= NF; ++i) print $i }' <<<"$table"
-}
-
-bad=0
-while IFS= read -r file; do
-  own=$(folder_of "$file")
-  if [ -z "$own" ]; then
-    echo "$file: its folder has no row in README's import table"
-    bad=1
-    continue
-  fi
-  allowed=$(allowed_by "$own")
-  while IFS= read -r hit; do
-    line=${hit%%:*}
-    included=${hit#*:}
-    case $included in */*) ;; *) continue ;; esac  # a header beside the file
-    if [[ $included == ../* || $included == */../* ]]; then
-      echo "$file:$line: includes \"$included\" by climbing out of its folder"
-      bad=1
-      continue
-    fi
-    target=$(folder_of "$included")
-    [ -n "$target" ] || target=${included%%/*}/  # a folder outside the table (generated)
-    [ "$target" = "$own" ] && continue
-    ok=0
-    for a in $allowed; do
-      if [ "$a" = ANY ] || [ "$a" = "$target" ]; then ok=1; fi
-    done
-    if [ $ok = 0 ]; then
-      echo "$file:$line: $own may not include \"$included\" (README's import table)"
-      bad=1
-    fi
-  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
-           sed -E 's/^([0-9]+):[^"]*"([^"]+)".*/\1:\2/')
-done < <(git ls-files -co --exclude-standard -- '*.h' '*.cpp' | grep -v '^tests/data/')
-
-if [ $bad = 0 ]; then echo "every include follows README's import table"; fi
-exit $bad
+# One pass over every source file: its folder is the longest of the table its path begins
+# with; an include names a folder the same way, or its first component when the table has
+# none (a generated folder).
+git ls-files -co --exclude-standard -- '*.h' '*.cpp' | grep -v '^tests/data/' |
+  awk -v table="$table" -v q="'" '
+    BEGIN {
+      rows = split(table, row, "\n")
+      for (i = 1; i <= rows; ++i) {
+        words = split(row[i], word, " ")
+        folder[i] = word[1]
+        allow[word[1]] = " "
+        for (j = 2; j <= words; ++j) allow[word[1]] = allow[word[1]] word[j] " "
+      }
+    }
+    function folder_of(path,   i, best) {
+      best = ""
+      for (i = 1; i <= rows; ++i)
+        if (index(path, folder[i]) == 1 && length(folder[i]) > length(best)) best = folder[i]
+      return best
+    }
+    {
+      file = $0
+      own = folder_of(file)
+      if (own == "") {
+        print file ": its folder has no row in README" q "s import table"
+        bad = 1
+        next
+      }
+      line = 0
+      while ((getline text < file) > 0) {
+        ++line
+        if (text !~ /^[[:space:]]*#[[:space:]]*include[[:space:]]*"/) continue
+        included = text
+        sub(/^[^"]*"/, "", included)
+        sub(/".*/, "", included)
+        if (included !~ /\//) continue  # a header beside the file
+        if (included ~ /^\.\.\// || included ~ /\/\.\.\//) {
+          print file ":" line ": includes \"" included "\" by climbing out of its folder"
+          bad = 1
+          continue
+        }
+        target = folder_of(included)
+        if (target == "") { target = included; sub(/\/.*/, "/", target) }
+        if (target == own || index(allow[own], " ANY ") || index(allow[own], " " target " ")) continue
+        print file ":" line ": " own " may not include \"" included "\" (README" q "s import table)"
+        bad = 1
+      }
+      close(file)
+    }
+    END {
+      if (!bad) print "every include follows README" q "s import table"
+      exit bad
+    }'
