@@ -14,8 +14,8 @@ x_session_begin velmora6 "Velmora " 455 "$@"
 # Everything below is in the window's device pixels: logical pixels times the scale.
 device() { awk -v v="$1" -v s="$scale" 'BEGIN { print int(v * s) }'; }
 
-# A press at device pixel X, Y of the window (menu bar included), then a screenshot.
-press_at() { xdotool mousemove --window "$window_id" "$1" "$2" click 1; sleep 0.3; shot; }
+# A press at device pixel X, Y of the window (menu bar included).
+press_at() { xdotool mousemove --window "$window_id" "$1" "$2" click 1; }
 
 # Presses each of six device pixels along a strip, each followed by a press far enough
 # along for a band (so no message comes), and checks that both marks cover their pixels.
@@ -28,10 +28,16 @@ check_strip() {
     [ "$(pixel_of "$work/shot.png" "$px" "$py")" = "$strip_colour" ] ||
       fail "$name at scale $scale: device pixel $px,$py is not on the strip"
   done
+  # Both presses of a band first, then one screenshot: both marks stay until the next band.
   for d in $(seq "$first" $(( first + 5 ))); do
     for at in "$d" $(( d + far )); do
       if [ "$axis" = x ]; then px=$at; py=$across; else px=$across; py=$at; fi
       press_at "$px" "$py"
+    done
+    sleep 0.3
+    shot
+    for at in "$d" $(( d + far )); do
+      if [ "$axis" = x ]; then px=$at; py=$across; else px=$across; py=$at; fi
       [ "$(pixel_of "$work/shot.png" "$px" "$py")" = "$marked_colour" ] ||
         fail "$name at scale $scale: a press on device pixel $px,$py marked another $([ "$axis" = x ] && echo column || echo row)"
     done
@@ -52,6 +58,7 @@ check_program() {
   check_strip Picture4 x "$(device $(( x4 + 100 )))" "$(device $(( menu + y4 + h4 / 2 )))" \
     "$(device 100)"
   press_at "$(device "$option2_x")" "$(device $(( menu + option2_y )))"  # Option2
+  sleep 0.3
   check_strip Picture5 y "$(device $(( menu + y5 + 100 )))" "$(device $(( x5 + w5 / 2 )))" \
     "$(device 100)"
   menu_key x
