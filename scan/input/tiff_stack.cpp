@@ -10,7 +10,11 @@
 #include <cstring>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <array>
 #include <cerrno>
 
 extern "C" {
@@ -45,6 +49,79 @@ TIFF* open_tiff(const std::string& path, std::string* error, const char* mode = 
   TIFFOpenOptionsFree(options);
   return tiff;
 }
+
+}  // namespace
+
+// A stack's directories, one a page, each with its chunks' offsets nearby, are read in a
+// few small pieces each: libtiff's reads are served from one read of a block around them,
+// and its seeks cost nothing. Reads longer than the block go straight to the file.
+struct TiffStack::ReadFile {
+  int fd = -1;
+  uint64_t size = 0, position = 0;
+  uint64_t held_from = 0;  // the file's offset of block[0]
+  size_t held = 0;         // bytes of block that hold the file's
+  std::array<uint8_t, 4096> block;
+
+  static tmsize_t read(thandle_t handle, void* to, tmsize_t size);
+  static tmsize_t write(thandle_t, void*, tmsize_t) { return -1; }
+  static toff_t seek(thandle_t handle, toff_t offset, int whence);
+  static int close(thandle_t) { return 0; }
+  static toff_t file_size(thandle_t handle) { return static_cast<ReadFile*>(handle)->size; }
+  static int map(thandle_t, void**, toff_t*) { return 0; }
+  static void unmap(thandle_t, void*, toff_t) {}
+};
+
+void TiffStack::FileCloser::operator()(ReadFile* f) const {
+  if (f->fd >= 0) ::close(f->fd);
+  delete f;
+}
+
+tmsize_t TiffStack::ReadFile::read(thandle_t handle, void* to, tmsize_t size) {
+  ReadFile& f = *static_cast<ReadFile*>(handle);
+  if (size <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(to);
+  const auto wanted = static_cast<uint64_t>(size);
+  if (wanted > f.block.size()) {
+    // As read(2) in a loop, as libtiff's own reads do: short only at the end of the file.
+    uint64_t done = 0;
+    while (done < wanted) {
+      const ssize_t got = pread(f.fd, out + done, wanted - done, static_cast<off_t>(f.position + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return -1;
+      if (got == 0) break;
+      done += static_cast<uint64_t>(got);
+    }
+    f.position += done;
+    return static_cast<tmsize_t>(done);
+  }
+  if (f.position < f.held_from || f.position + wanted > f.held_from + f.held) {
+    ssize_t got;
+    do got = pread(f.fd, f.block.data(), f.block.size(), static_cast<off_t>(f.position));
+    while (got < 0 && errno == EINTR);
+    if (got < 0) return -1;
+    f.held_from = f.position;
+    f.held = static_cast<size_t>(got);
+  }
+  const uint64_t there = f.held_from + f.held > f.position ? f.held_from + f.held - f.position : 0;
+  const uint64_t given = std::min(wanted, there);
+  std::memcpy(out, f.block.data() + (f.position - f.held_from), given);
+  f.position += given;
+  return static_cast<tmsize_t>(given);
+}
+
+toff_t TiffStack::ReadFile::seek(thandle_t handle, toff_t offset, int whence) {
+  ReadFile& f = *static_cast<ReadFile*>(handle);
+  if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return static_cast<toff_t>(-1);
+  // As lseek(2): a place before the start is refused, one past the end is allowed.
+  const auto base = static_cast<int64_t>(whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f.position : f.size);
+  const auto step = static_cast<int64_t>(offset);
+  if ((step < 0 && base + step < 0) || (step > 0 && base > INT64_MAX - step))
+    return static_cast<toff_t>(-1);
+  f.position = static_cast<uint64_t>(base + step);
+  return f.position;
+}
+
+namespace {
 
 // What a page holds, as the first page's is compared with the others'.
 struct PageKind {
@@ -215,7 +292,21 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   std::unique_ptr<TiffStack> s(new TiffStack);
   s->path_ = path;
   std::string& error = s->libtiff_error_;
-  s->tiff_.reset(open_tiff(path, &error, "rm"));
+  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    s->file_.reset(new ReadFile);
+    s->file_->fd = fd;
+    struct stat about {};
+    if (fstat(fd, &about) == 0) s->file_->size = static_cast<uint64_t>(about.st_size);
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, keep_error, &error);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, drop_warning, nullptr);
+    s->tiff_.reset(TIFFClientOpenExt(path.c_str(), "rm", s->file_.get(), ReadFile::read,
+                                     ReadFile::write, ReadFile::seek, ReadFile::close,
+                                     ReadFile::file_size, ReadFile::map, ReadFile::unmap, options));
+    TIFFOpenOptionsFree(options);
+  } else {
+    s->tiff_.reset(open_tiff(path, &error, "rm"));  // which says why it cannot be opened
+  }
   TIFF* tiff = s->tiff_.get();
   if (tiff == nullptr) return base::failure(path + ": " + (error.empty() ? "not a TIFF" : error));
   const PageKind first = kind_of(tiff);
@@ -430,7 +521,7 @@ bool TiffStack::read_packed(uint64_t start) {
   const int top = std::clamp(area.y, 0, height_), bottom = std::clamp(area.y + area.height, 0, height_);
   const int left = std::clamp(area.x, 0, width_), right = std::clamp(area.x + area.width, 0, width_);
   if (top >= bottom) return true;
-  const int fd = TIFFFileno(tiff_.get());
+  const int fd = file_ ? file_->fd : TIFFFileno(tiff_.get());
   uint8_t* const out = picture_->data[0];
   const ptrdiff_t line = picture_->linesize[0];
   const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes_;

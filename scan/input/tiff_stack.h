@@ -103,6 +103,13 @@ class TiffStack : public FrameSource {
   struct Closer {
     void operator()(tiff* t) const;
   };
+  // The open file libtiff reads the stack's directories through (declared first: it
+  // outlives the handle).
+  struct ReadFile;
+  struct FileCloser {
+    void operator()(ReadFile* f) const;
+  };
+  std::unique_ptr<ReadFile, FileCloser> file_;
   std::unique_ptr<tiff, Closer> tiff_;
   std::string path_;
   std::vector<uint64_t> offsets_;  // each page's directory

@@ -5,6 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
 #include "strips/pixel_kind.h"
 
 namespace scan {
@@ -30,34 +35,48 @@ float float_at(const uint8_t* pixel) {
   return v;
 }
 
-// Bilinear at `f` from `view`, whose pixel (0, 0) is pixel (left, top) of the picture.
-void interpolate(const RgbView& view, int left, int top, Fixed f, uint8_t* out) {
+// The four pixels around `f` and their weights, in the rows at `bytes` whose pixel (0, 0)
+// is pixel (left, top) of the picture.
+struct Taps {
+  const uint8_t *p00, *p10, *p01, *p11;
+  int64_t w00, w10, w01, w11;
+};
+
+Taps taps(const uint8_t* bytes, ptrdiff_t stride, int pb, int left, int top, Fixed f) {
   const int64_t fx = f.x & (one - 1), fy = f.y & (one - 1);
   const int x0 = static_cast<int>(f.x >> frac_bits) - left;
   const int y0 = static_cast<int>(f.y >> frac_bits) - top;
   // A neighbour of weight 0 may lie past the picture: it is not read.
   const int x1 = fx ? x0 + 1 : x0, y1 = fy ? y0 + 1 : y0;
+  return {bytes + y0 * stride + x0 * pb, bytes + y0 * stride + x1 * pb,
+          bytes + y1 * stride + x0 * pb, bytes + y1 * stride + x1 * pb,
+          (one - fx) * (one - fy), fx * (one - fy), (one - fx) * fy, fx * fy};
+}
+
+void store_float(const Taps& t, float v00, float v10, float v01, float v11, uint8_t* out) {
+  const double sum = static_cast<double>(t.w00) * v00 + static_cast<double>(t.w10) * v10 +
+                     static_cast<double>(t.w01) * v01 + static_cast<double>(t.w11) * v11;
+  const auto v = static_cast<float>(sum / static_cast<double>(one * one));
+  std::memcpy(out, &v, sizeof v);
+}
+
+int64_t whole_sum(const Taps& t, int64_t v00, int64_t v10, int64_t v01, int64_t v11) {
+  const int64_t sum = t.w00 * v00 + t.w10 * v10 + t.w01 * v01 + t.w11 * v11;
+  return (sum + (one * one / 2)) >> (2 * frac_bits);
+}
+
+// Bilinear at `f` from `view`, whose pixel (0, 0) is pixel (left, top) of the picture.
+void interpolate(const RgbView& view, int left, int top, Fixed f, uint8_t* out) {
   const int pb = view.pixel_bytes;
-  const uint8_t* p00 = view.bytes + y0 * view.stride + x0 * pb;
-  const uint8_t* p10 = view.bytes + y0 * view.stride + x1 * pb;
-  const uint8_t* p01 = view.bytes + y1 * view.stride + x0 * pb;
-  const uint8_t* p11 = view.bytes + y1 * view.stride + x1 * pb;
-  const int64_t w00 = (one - fx) * (one - fy), w10 = fx * (one - fy), w01 = (one - fx) * fy,
-                w11 = fx * fy;
+  const Taps t = taps(view.bytes, view.stride, pb, left, top, f);
   if (strips::is_float(pb)) {
-    const double sum = static_cast<double>(w00) * float_at(p00) +
-                       static_cast<double>(w10) * float_at(p10) +
-                       static_cast<double>(w01) * float_at(p01) +
-                       static_cast<double>(w11) * float_at(p11);
-    const auto v = static_cast<float>(sum / static_cast<double>(one * one));
-    std::memcpy(out, &v, sizeof v);
+    store_float(t, float_at(t.p00), float_at(t.p10), float_at(t.p01), float_at(t.p11), out);
     return;
   }
   const bool deep = strips::component_bytes(pb) == 2;
   for (int c = 0; c < strips::components_of(pb); ++c) {
-    const int64_t sum = w00 * component(p00, c, deep) + w10 * component(p10, c, deep) +
-                        w01 * component(p01, c, deep) + w11 * component(p11, c, deep);
-    const int64_t v = (sum + (one * one / 2)) >> (2 * frac_bits);
+    const int64_t v = whole_sum(t, component(t.p00, c, deep), component(t.p10, c, deep),
+                                component(t.p01, c, deep), component(t.p11, c, deep));
     if (deep) {
       out[2 * c] = static_cast<uint8_t>(v >> 8);
       out[2 * c + 1] = static_cast<uint8_t>(v);
@@ -67,25 +86,31 @@ void interpolate(const RgbView& view, int left, int top, Fixed f, uint8_t* out) 
   }
 }
 
+uint16_t native16(const uint8_t* pixel) {
+  uint16_t v;
+  std::memcpy(&v, pixel, sizeof v);
+  return v;
+}
+
 }  // namespace
 
-base::Status LineSampler::sample(const AVFrame* frame, int width, int height,
-                                 const std::vector<Point>& places, uint8_t* out) {
-  const int pb = pixel_bytes_;
-  if (frame->width != width || frame->height != height) {
-    const Converted view = whole_.convert_scaled(frame, width, height, Rect{0, 0, width, height});
-    if (!view) return base::failure(view.error());
-    for (size_t i = 0; i < places.size(); ++i)
-      interpolate(*view, 0, 0, fixed(places[i], width, height), out + i * pb);
-    return {};
-  }
+void LineSampler::plan(int width, int height, const std::vector<Point>& places) {
+  if (width == planned_width_ && height == planned_height_ && places.size() == planned_.size() &&
+      (places.empty() ||
+       std::memcmp(places.data(), planned_.data(), places.size() * sizeof(Point)) == 0))
+    return;
+  planned_ = places;
+  planned_width_ = width, planned_height_ = height;
+  fixed_.clear();
+  for (const Point& p : places) fixed_.push_back(fixed(p, width, height));
+  boxes_.clear();
   // Places in the order given (along a path) go into one box until the pixels they need
   // would cover more than `box_area`: small boxes that follow the path, whatever its slope.
   for (size_t first = 0; first < places.size();) {
     int left = 0, top = 0, right = -1, bottom = -1;  // pixels needed, inclusive
     size_t end = first;
     for (; end < places.size(); ++end) {
-      const Fixed f = fixed(places[end], width, height);
+      const Fixed f = fixed_[end];
       const int x0 = static_cast<int>(f.x >> frac_bits), y0 = static_cast<int>(f.y >> frac_bits);
       const int x1 = x0 + ((f.x & (one - 1)) != 0), y1 = y0 + ((f.y & (one - 1)) != 0);
       const int l = end == first ? x0 : std::min(left, x0), t = end == first ? y0 : std::min(top, y0);
@@ -103,11 +128,57 @@ base::Status LineSampler::sample(const AVFrame* frame, int width, int height,
                        std::min(height - area.y - area.height, 32)};
     std::unique_ptr<SlitScaler>& scaler = scalers_[kind];
     if (!scaler) scaler = std::make_unique<SlitScaler>(pixel_bytes_);
-    const Converted view = scaler->convert(frame, area);
-    if (!view) return base::failure(view.error());
-    for (size_t k = first; k < end; ++k)
-      interpolate(*view, area.x, area.y, fixed(places[k], width, height), out + k * pb);
+    boxes_.push_back(Box{area, first, end, scaler.get()});
     first = end;
+  }
+}
+
+base::Status LineSampler::sample_grey(const AVFrame* frame, uint8_t* out) const {
+  const int pb = pixel_bytes_;
+  if (fixed_.empty()) return {};
+  const AVPixelFormat wanted = pb == 1 ? AV_PIX_FMT_GRAY8 : pb == 2 ? AV_PIX_FMT_GRAY16 : AV_PIX_FMT_GRAYF32;
+  if (frame->format != wanted)
+    return base::failure(std::string("the picture is not grey of the stack's depth"));
+  const uint8_t* bytes = frame->data[0];
+  const ptrdiff_t stride = frame->linesize[0];
+  const size_t n = fixed_.size();
+  if (pb == 1) {
+    for (size_t i = 0; i < n; ++i) {
+      const Taps t = taps(bytes, stride, 1, 0, 0, fixed_[i]);
+      out[i] = static_cast<uint8_t>(whole_sum(t, *t.p00, *t.p10, *t.p01, *t.p11));
+    }
+  } else if (pb == 2) {
+    for (size_t i = 0; i < n; ++i) {
+      const Taps t = taps(bytes, stride, 2, 0, 0, fixed_[i]);
+      const int64_t v = whole_sum(t, native16(t.p00), native16(t.p10), native16(t.p01), native16(t.p11));
+      out[2 * i] = static_cast<uint8_t>(v >> 8);
+      out[2 * i + 1] = static_cast<uint8_t>(v);
+    }
+  } else {
+    for (size_t i = 0; i < n; ++i) {
+      const Taps t = taps(bytes, stride, 4, 0, 0, fixed_[i]);
+      store_float(t, float_at(t.p00), float_at(t.p10), float_at(t.p01), float_at(t.p11), out + 4 * i);
+    }
+  }
+  return {};
+}
+
+base::Status LineSampler::sample(const AVFrame* frame, int width, int height,
+                                 const std::vector<Point>& places, uint8_t* out) {
+  const int pb = pixel_bytes_;
+  plan(width, height, places);
+  if (frame->width != width || frame->height != height) {
+    const Converted view = whole_.convert_scaled(frame, width, height, Rect{0, 0, width, height});
+    if (!view) return base::failure(view.error());
+    for (size_t i = 0; i < places.size(); ++i) interpolate(*view, 0, 0, fixed_[i], out + i * pb);
+    return {};
+  }
+  if (strips::is_grey(pb)) return sample_grey(frame, out);
+  for (const Box& box : boxes_) {
+    const Converted view = box.scaler->convert(frame, box.area);
+    if (!view) return base::failure(view.error());
+    for (size_t k = box.first; k < box.end; ++k)
+      interpolate(*view, box.area.x, box.area.y, fixed_[k], out + k * pb);
   }
   return {};
 }

@@ -48,9 +48,26 @@ class LineSampler {
  private:
   // libswscale makes a scaler again for each new size: boxes cut alike share one.
   using BoxKind = std::array<int, 8>;
+  // Places first .. end - 1 are interpolated from one box converted around them.
+  struct Box {
+    Rect area;
+    size_t first = 0, end = 0;
+    SlitScaler* scaler = nullptr;
+  };
+  // Rounds the places and cuts them into boxes, unless done for these very places (a
+  // still line's are the same on every frame).
+  void plan(int width, int height, const std::vector<Point>& places);
+  // Grey pictures of the size asked for are interpolated where they lie, in the machine's
+  // order, as the boxes' big-endian copies would give them.
+  base::Status sample_grey(const AVFrame* frame, uint8_t* out) const;
+
   int pixel_bytes_;
   SlitScaler whole_;
   std::map<BoxKind, std::unique_ptr<SlitScaler>> scalers_;
+  std::vector<Point> planned_;  // the places fixed_ and boxes_ were made for
+  int planned_width_ = -1, planned_height_ = -1;
+  std::vector<Fixed> fixed_;
+  std::vector<Box> boxes_;
 };
 
 }  // namespace scan

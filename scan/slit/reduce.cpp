@@ -68,6 +68,27 @@ void reduce_lines(const uint8_t* pixels, int64_t count, int64_t samples, int pix
                   Reducer reducer, uint8_t* out) {
   if (strips::is_float(pixel_bytes)) return reduce_floats(pixels, count, samples, reducer, out);
   const bool deep = strips::component_bytes(pixel_bytes) == 2;
+  if (reducer == Reducer::max || reducer == Reducer::min) {
+    // The largest or smallest of whole samples needs no list of them: one pass.
+    const bool max = reducer == Reducer::max;
+    for (int64_t at = 0; at < samples * pixel_bytes; at += deep ? 2 : 1) {
+      const int64_t sample = at / pixel_bytes, component = at % pixel_bytes;
+      const uint8_t* p = pixels + sample * count * pixel_bytes + component;
+      int v = deep ? (p[0] << 8) | p[1] : p[0];
+      for (int64_t j = 1; j < count; ++j) {
+        p += pixel_bytes;
+        const int x = deep ? (p[0] << 8) | p[1] : p[0];
+        v = max ? std::max(v, x) : std::min(v, x);
+      }
+      if (deep) {
+        out[at] = static_cast<uint8_t>(v >> 8);
+        out[at + 1] = static_cast<uint8_t>(v);
+      } else {
+        out[at] = static_cast<uint8_t>(v);
+      }
+    }
+    return;
+  }
   std::vector<int64_t> values(static_cast<size_t>(count));
   for (int64_t at = 0; at < samples * pixel_bytes; at += deep ? 2 : 1) {
     const int64_t sample = at / pixel_bytes, component = at % pixel_bytes;

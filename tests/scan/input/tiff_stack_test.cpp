@@ -232,6 +232,40 @@ TEST(TiffStack, ACutOffStackKeepsThePagesBeforeTheCut) {
   EXPECT_EQ(static_cast<unsigned>(k.sample(5, 2, 0)), value(s, 2, 5, 4, 0));
 }
 
+// The stack's directories are read through the stack's own buffered file: a cut anywhere in
+// or around one must end the stack where libtiff's own reading of the file ends it, with its
+// words.
+TEST(TiffStack, ACutDirectoryEndsTheStackWhereLibtiffEndsIt) {
+  const std::string folder = velmora_test::fresh_folder("tiff-stack-cut-directory");
+  const Stack s{.pages = 5, .bits = 16, .value_bits = 16, .compression = COMPRESSION_NONE};
+  const std::string whole = folder + "/whole.tif", cut = folder + "/cut.tif";
+  write_stack(whole, s);
+  TIFF* t = TIFFOpen(whole.c_str(), "r");
+  ASSERT_TRUE(t != nullptr && TIFFSetDirectory(t, 3));
+  const auto directory = static_cast<int64_t>(TIFFCurrentDirOffset(t));
+  TIFFClose(t);
+  static std::string said;
+  TIFFSetErrorHandler([](const char*, const char* format, va_list args) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    said = text;
+  });
+  for (const int64_t past : {-1, 0, 1, 6, 60, 150, 200, 400}) {
+    SCOPED_TRACE(past);
+    std::filesystem::copy_file(whole, cut, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(cut, static_cast<uintmax_t>(directory + past));
+    int pages = 0;
+    TIFF* c = TIFFOpen(cut.c_str(), "r");
+    ASSERT_NE(c, nullptr);
+    while (++pages, TIFFReadDirectory(c)) {}
+    TIFFClose(c);
+    const velmora_test::Ran ran = kymograph(cut, folder + "/k.tif", 4, s.width, {"--force"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_NE(ran.err.find("breaks off after page " + std::to_string(pages) + " (" + said + ")"),
+              std::string::npos) << ran.err;
+  }
+}
+
 // Bilinear at (x, y) of page p as the manual states it, written apart from the sampler: the
 // place rounded to 1/1024 pixel, the four pixel centres around it weighted by distance;
 // whole-number samples rounded half up, float ones not rounded.
