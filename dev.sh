@@ -30,7 +30,7 @@ packages=(
   weston xwayland qt6-wayland
   fonts-ipafont-gothic desktop-file-utils
   clang libclang-rt-14-dev
-  ffmpeg parallel libvips-tools chromium chromium-driver python3-websocket
+  ffmpeg parallel libvips-tools chromium chromium-driver python3-websocket imagej
   libexif-dev libfreetype-dev libfontconfig-dev libexpat1-dev
   python3-dev pybind11-dev python3-numpy python3-pytest python3-venv python3-matplotlib
   dpkg-dev file lintian appstream man-db systemd
