@@ -138,17 +138,23 @@ base::Status DeepZoom::add_lines(Level& level, const strips::ConstBytePlane& lin
   const int64_t pb = level.size.pixel_bytes;
   const int64_t count =
       std::min(vertical ? lines.width / pb : lines.height, level.length - level.lines);
-  for (int64_t i = 0; i < count; ++i) {
-    const int64_t at = level.lines - level.first;  // the line's place in the band
+  for (int64_t i = 0; i < count;) {
+    // The lines up to the band's last go in together: of a vertical cut, one copy a row
+    // for all of them rather than one a pixel.
+    const int64_t run =
+        std::min(count - i, dzi_tile_span(level.band, level.length).end - level.lines);
+    const int64_t at = level.lines - level.first;  // the first one's place in the band
     if (vertical) {
       for (int64_t y = 0; y < level.across; ++y)
         std::memcpy(level.pixels.data() + y * level.stride + at * pb,
-                    lines.pixels + y * lines.stride + i * pb, static_cast<size_t>(pb));
+                    lines.pixels + y * lines.stride + i * pb, static_cast<size_t>(run * pb));
     } else {
-      std::memcpy(level.pixels.data() + at * level.stride, lines.pixels + i * lines.stride,
-                  static_cast<size_t>(level.across * pb));
+      for (int64_t k = 0; k < run; ++k)
+        std::memcpy(level.pixels.data() + (at + k) * level.stride,
+                    lines.pixels + (i + k) * lines.stride, static_cast<size_t>(level.across * pb));
     }
-    ++level.lines;
+    level.lines += run;
+    i += run;
     // A last tile that is nothing but overlap (a side of 255) is complete with the one before.
     while (level.band < dzi_tiles(level.length) &&
            level.lines == dzi_tile_span(level.band, level.length).end)
