@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "scan/output/tile_codec.h"
@@ -62,6 +65,65 @@ struct DeepZoom::Level {
   std::vector<uint8_t> pixels;
 };
 
+// Helpers that wait between bands rather than a thread started for each band: a
+// thread's encoder buffers (the deflate's level buffer, the filtered rows) are then made
+// once, not once a band, and no band pays for starting and ending threads.
+class DeepZoom::Crew {
+ public:
+  explicit Crew(int helpers) {
+    for (int h = 0; h < helpers; ++h) threads_.emplace_back([this] { serve(); });
+  }
+  ~Crew() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+  Crew(const Crew&) = delete;
+  Crew& operator=(const Crew&) = delete;
+
+  // Runs `work` on every helper and on the calling thread; returns once all have left it.
+  void run(const std::function<void()>& work) {
+    {
+      std::lock_guard lock(mutex_);
+      work_ = &work;
+      busy_ = static_cast<int>(threads_.size());
+      ++round_;
+    }
+    wake_.notify_all();
+    work();
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return busy_ == 0; });
+    work_ = nullptr;
+  }
+
+ private:
+  void serve() {
+    uint64_t seen = 0;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return quit_ || round_ != seen; });
+      if (quit_) return;
+      seen = round_;
+      const std::function<void()>* work = work_;
+      lock.unlock();
+      (*work)();
+      lock.lock();
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  const std::function<void()>* work_ = nullptr;
+  uint64_t round_ = 0;
+  int busy_ = 0;
+  bool quit_ = false;
+  std::vector<std::thread> threads_;
+};
+
 namespace {
 
 constexpr int64_t band_lines = dzi_tile_size + 2 * dzi_overlap;
@@ -93,7 +155,8 @@ DeepZoom::DeepZoom(std::string files, strips::Cut cut, TileFormat format, int qu
       cut_(cut),
       format_(format),
       quality_(quality),
-      threads_(std::max(1, threads)) {}
+      threads_(std::max(1, threads)),
+      crew_(std::make_unique<Crew>(threads_ - 1)) {}
 
 DeepZoom::~DeepZoom() = default;
 
@@ -138,17 +201,23 @@ base::Status DeepZoom::add_lines(Level& level, const strips::ConstBytePlane& lin
   const int64_t pb = level.size.pixel_bytes;
   const int64_t count =
       std::min(vertical ? lines.width / pb : lines.height, level.length - level.lines);
-  for (int64_t i = 0; i < count; ++i) {
-    const int64_t at = level.lines - level.first;  // the line's place in the band
+  for (int64_t i = 0; i < count;) {
+    // The lines up to the band's last go in together: of a vertical cut, one copy a row
+    // for all of them rather than one a pixel.
+    const int64_t run =
+        std::min(count - i, dzi_tile_span(level.band, level.length).end - level.lines);
+    const int64_t at = level.lines - level.first;  // the first one's place in the band
     if (vertical) {
       for (int64_t y = 0; y < level.across; ++y)
         std::memcpy(level.pixels.data() + y * level.stride + at * pb,
-                    lines.pixels + y * lines.stride + i * pb, static_cast<size_t>(pb));
+                    lines.pixels + y * lines.stride + i * pb, static_cast<size_t>(run * pb));
     } else {
-      std::memcpy(level.pixels.data() + at * level.stride, lines.pixels + i * lines.stride,
-                  static_cast<size_t>(level.across * pb));
+      for (int64_t k = 0; k < run; ++k)
+        std::memcpy(level.pixels.data() + (at + k) * level.stride,
+                    lines.pixels + (i + k) * lines.stride, static_cast<size_t>(level.across * pb));
     }
-    ++level.lines;
+    level.lines += run;
+    i += run;
     // A last tile that is nothing but overlap (a side of 255) is complete with the one before.
     while (level.band < dzi_tiles(level.length) &&
            level.lines == dzi_tile_span(level.band, level.length).end)
@@ -167,7 +236,7 @@ base::Status DeepZoom::write_band(Level& level) {
   const std::string folder = files_ + "/" + std::to_string(level.number) + "/";
   std::vector<std::string> errors(static_cast<size_t>(tiles));
   std::atomic<int64_t> next{0};
-  auto work = [&] {
+  const std::function<void()> work = [&] {
     for (int64_t t = next++; t < tiles; t = next++) {
       const TileSpan span = dzi_tile_span(t, level.across);
       TilePixels tile;
@@ -184,11 +253,7 @@ base::Status DeepZoom::write_band(Level& level) {
       if (!written) errors[static_cast<size_t>(t)] = written.error();
     }
   };
-  const int64_t helpers = std::min<int64_t>(threads_, tiles) - 1;
-  std::vector<std::thread> pool;
-  for (int64_t h = 0; h < helpers; ++h) pool.emplace_back(work);
-  work();
-  for (std::thread& thread : pool) thread.join();
+  crew_->run(work);
   for (const std::string& error : errors)
     if (!error.empty()) return base::failure(error);
   // The next band starts one overlap before this one's last tile line.

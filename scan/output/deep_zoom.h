@@ -3,7 +3,8 @@
 // from 1 x 1 (level 0) to the full image, each the one above halved by 2 x 2 means, tiles
 // of 254 pixels with one pixel of overlap on each side that has a neighbour. Every level
 // is made as the strips come and keeps one band of tiles (256 lines across the image); a
-// band's tiles are encoded on `threads` threads and written as soon as it is complete.
+// band's tiles are encoded on `threads` threads (the caller's and helpers that last as long
+// as the DeepZoom) and written as soon as it is complete.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -55,6 +56,7 @@ class DeepZoom {
 
   // Not for use: open() makes it.
   struct Level;
+  class Crew;
   DeepZoom(std::string files, strips::Cut cut, TileFormat format, int quality, int threads);
 
  private:
@@ -68,6 +70,7 @@ class DeepZoom {
   int threads_;
   std::vector<std::unique_ptr<Level>> levels_;  // the full image first, then each below
   std::unique_ptr<LevelChain> chain_;
+  std::unique_ptr<Crew> crew_;  // the encoders beside the caller's thread
 };
 
 }  // namespace scan

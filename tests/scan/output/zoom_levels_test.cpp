@@ -176,9 +176,9 @@ std::pair<int, int> span(int t, int length) {
 }
 
 // Sides around a tile's edge (253 .. 255, 508, 509), both cuts, both depths, strips of
-// several widths: level l's folder holds exactly the tiles COL_ROW.png its size has, each
-// holding the level's pixels there; the deepest level is the image, each one above it the
-// 2 x 2 means of the one below, down to 1 x 1.
+// several widths, some reaching over a band's end: level l's folder holds exactly the
+// tiles COL_ROW.png its size has, each holding the level's pixels there; the deepest
+// level is the image, each one above it the 2 x 2 means of the one below, down to 1 x 1.
 TEST(DeepZoom, TilesHoldEachLevelsPixelsWithTheirOverlap) {
   namespace fs = std::filesystem;
   struct Case {
@@ -191,7 +191,7 @@ TEST(DeepZoom, TilesHoldEachLevelsPixelsWithTheirOverlap) {
       {{253, 7, 3}, true, 1, 8},      {{254, 20, 6}, true, 3, 8},
       {{255, 255, 3}, true, 4, 8},    {{508, 30, 3}, true, 5, 9},
       {{40, 509, 6}, false, 2, 9},    {{1, 1, 3}, true, 1, 0},
-      {{257, 256, 3}, false, 1, 9},
+      {{257, 256, 3}, false, 1, 9},   {{600, 9, 6}, true, 7, 10},
   };
   const std::string folder = velmora_test::fresh_folder("deep-zoom");
   for (const Case& c : cases) {
