@@ -60,8 +60,8 @@ class [[nodiscard]] Result<void, E> {
   std::optional<E> error_;
 };
 
-// Success, or the message (one line, without the program's name) that says why not.
-using Status = Result<void, std::string>;
+// Success, or the error that says why not.
+using Status = Result<void, Error>;
 
 // A failure made here, with the exit status it earns: the input or the system let the step
 // down (failed), or the command asked for what cannot be (usage).
