@@ -139,10 +139,11 @@ void LongView::read_night(Night& night) const {
   const std::string timeline = timeline_beside(night.file);
   auto text = read_text(timeline);
   auto records = text ? read_timeline_csv(*text)
-                      : base::Result<std::vector<StripRecord>, base::Error>(base::failed(std::string()));
+                      : base::Result<std::vector<StripRecord>, base::Error>(base::failed(""));
   if (!records) {
     night.note = "no-timeline";
-    warn(night.file + ": " + (text ? timeline + ": " + records.error().message : text.error().message) +
+    warn(night.file + ": " +
+         (text ? timeline + ": " + records.error().message : text.error().message) +
          "; its night is black");
     return;
   }
@@ -364,8 +365,8 @@ base::Result<void, Error> LongView::run() {
   const ImageSize size{o_.bins, band_size_.height * static_cast<int64_t>(bands_.size()), band_size_.pixel_bytes};
   if (size.height > png_max_side)
     return base::failed(o_.output + ": " + std::to_string(bands_.size()) +
-                                                       " nights of " + std::to_string(band_size_.height) +
-                                                       " rows pass a PNG's limit of " + std::to_string(png_max_side) + " rows");
+                            " nights of " + std::to_string(band_size_.height) +
+                            " rows pass a PNG's limit of " + std::to_string(png_max_side) + " rows");
   TempOutput image(o_.output);
   if (base::Status ok = image.create(); !ok) return base::failure(ok.error());
   PngWriter png(image.stream(), size, o_.threads > 0 ? o_.threads : default_threads(), png_chunk_bytes,

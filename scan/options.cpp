@@ -242,7 +242,7 @@ base::Status parse_time_origin(std::string_view value, TimeOrigin& origin) {
     return {};
   }
   return base::usage(origin.text +
-                       ": not a time such as 2026-12-07T18:00:00 or seconds such as 12.5");
+                     ": not a time such as 2026-12-07T18:00:00 or seconds such as 12.5");
 }
 
 base::Status parse_split(std::string_view value, Options& o) {
@@ -288,7 +288,7 @@ base::Status parse_measure(std::string_view name, std::string_view v,
   const std::optional<double> number = base::plain_decimal(text.substr(0, end));
   if (!number || !(*number > 0) || !std::isfinite(*number))
     return base::usage(option_text(name, v) + ": must be a number above 0 with its unit (" +
-                         listed + ")");
+                       listed + ")");
   const std::string_view typed = std::string_view(text).substr(end);
   for (const UnitName& u : units) {
     if (typed != u.typed) continue;
@@ -297,8 +297,8 @@ base::Status parse_measure(std::string_view name, std::string_view v,
     return {};
   }
   return base::usage(option_text(name, v) + ": " +
-                       (typed.empty() ? std::string("no unit") : "unknown unit " + std::string(typed)) +
-                       "; the units are " + listed);
+                     (typed.empty() ? std::string("no unit") : "unknown unit " + std::string(typed)) +
+                     "; the units are " + listed);
 }
 
 // An option that applies its value to the options read so far, or says why the value is
@@ -400,7 +400,7 @@ const OptionRow rows[] = {
        const std::optional<Reducer> reducer = reducer_named(v);
        if (!reducer) {
          return base::usage(option_text("reduce", v) +
-                              ": must be copy, mean, max, min or median");
+                            ": must be copy, mean, max, min or median");
        }
        o.reduce = *reducer;
        return {};
@@ -770,7 +770,7 @@ const OptionRow rows[] = {
          int plane = 0;
          if (base::Status ok = parse_plane("channel", v.substr(from, comma - from), plane); !ok)
            return base::usage(option_text("channel", v) +
-                                ": must be whole numbers, 1 or more, apart by commas");
+                              ": must be whole numbers, 1 or more, apart by commas");
          o.channels.push_back(plane);
          if (comma == v.size()) break;
          from = comma + 1;
@@ -933,8 +933,8 @@ base::Status nights_fit(const Options& o) {
   }
   if (o.bins < 1 || o.bins > 100000)
     return base::usage(o.bin_text.empty()
-                             ? std::string("--nights: needs --bin N, a whole number of bins")
-                             : o.bin_text + ": --nights takes a whole number of bins, 1 to 100000");
+                           ? std::string("--nights: needs --bin N, a whole number of bins")
+                           : o.bin_text + ": --nights takes a whole number of bins, 1 to 100000");
   const std::pair<bool, const char*> not_for_nights[] = {
       {o.watch, "--watch"}, {o.video, "--video"}, {!o.order.empty(), "--slit, --line and --roi"},
       {o.every != 1, "--every"}, {o.from.given || o.to.given, "--from and --to"},
@@ -970,8 +970,8 @@ base::Status video_fits(const Options& o) {
                                                        : nullptr;
     if (given == nullptr) return {};
     return base::usage(std::string(given) +
-                         ": only for a clip (--video, or OUTPUT ending in .mkv, .mp4, .mov, "
-                         ".webm or .nut)");
+                       ": only for a clip (--video, or OUTPUT ending in .mkv, .mp4, .mov, "
+                       ".webm or .nut)");
   }
   if (o.order.size() > 1)
     return base::usage(o.output + ": a clip is made from one slit at most; several were given");
@@ -1006,7 +1006,7 @@ base::Status video_fits(const Options& o) {
 base::Status take_files(const std::vector<std::string>& operands, Options& o) {
   if (operands.size() != 2)
     return base::usage("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
-                         " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
+                       " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
   o.input = operands[0];
   o.output = operands[1];
   return {};
@@ -1022,10 +1022,10 @@ base::Status files_numbered(const Options& o) {
     if (o.order.size() > 1) return base::usage(o.split_text + ": one slit only");
     if (o.output.find('%') == std::string::npos)
       return base::usage(o.split_text + ": " + o.output +
-                           " needs a date for each period, such as keogram-%Y%m%d.png");
+                         " needs a date for each period, such as keogram-%Y%m%d.png");
     if (!o.timeline.empty() && o.timeline.find('%') == std::string::npos)
       return base::usage(o.split_text + ": --timeline " + o.timeline +
-                           " needs a date for each period too");
+                         " needs a date for each period too");
     return {};
   }
   const bool numbered = o.output.find("%d") != std::string::npos;

@@ -37,11 +37,11 @@ base::Result<FrameChoice, Error> choose_frames(const Options& o, const ScanFrame
   // Without --from the range starts at the clip's start, which only --to can close.
   if (choice.from >= choice.to && !o.from.given)
     return base::usage(o.to.text + ": at the start of the clip (frame " +
-                               std::to_string(choice.to) + "); no frame lies before it");
+                       std::to_string(choice.to) + "); no frame lies before it");
   if (choice.from >= choice.to)
     return base::usage(o.from.text + ": at or past " + o.to.text + " (frame " +
-                               std::to_string(choice.from) + " to frame " +
-                               std::to_string(choice.to) + ")");
+                       std::to_string(choice.from) + " to frame " +
+                       std::to_string(choice.to) + ")");
   return choice;
 }
 
@@ -66,7 +66,7 @@ base::Result<FrameChoice, Error> choose_stream_frames(const Options& o, const Sc
   }
   if (choice.from >= choice.to)
     return base::usage(o.from.given ? o.from.text + ": at or past " + o.to.text
-                                            : o.to.text + ": no frame lies before it");
+                                    : o.to.text + ": no frame lies before it");
   return choice;
 }
 
@@ -102,10 +102,10 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
   const bool small_only = format == Format::jpeg || format == Format::webp;
   if (size.width > side_limit || size.height > side_limit)
     return base::failed(what + ", more than " + format_name + " allows (" +
-                                std::to_string(side_limit) + " a side)" + advice +
-                                (small_only ? ", or a .dzi OUTPUT, or --pyramid with a .tif "
-                                              "OUTPUT, for an image of any length"
-                                            : ""));
+                        std::to_string(side_limit) + " a side)" + advice +
+                        (small_only ? ", or a .dzi OUTPUT, or --pyramid with a .tif "
+                                      "OUTPUT, for an image of any length"
+                                    : ""));
   // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
   // it comes.
   const bool held = o.flush.given || (!tiff && (o.cut == Cut::vertical || format != Format::png));
@@ -116,8 +116,8 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
                        per_strip * static_cast<double>(count);
   if (limits.memory >= 0 && bytes > static_cast<double>(limits.memory))
     return base::failed(what + " and need " + human_bytes(bytes) + ", more than the " +
-                                human_bytes(static_cast<double>(limits.memory)) +
-                                " of memory at hand" + advice);
+                        human_bytes(static_cast<double>(limits.memory)) +
+                        " of memory at hand" + advice);
   return {};
 }
 
@@ -133,8 +133,8 @@ base::Result<void, Error> plan_strips(const Options& o, const SourceHeader& sour
     if (count == 0) return base::usage(o.bin_text + ": no image in the range has a time");
     if (!(count <= static_cast<double>(max_bins)))
       return base::usage(o.bin_text + ": it would make " +
-                                 std::to_string(static_cast<long long>(count)) +
-                                 " strips, more than " + std::to_string(max_bins));
+                         std::to_string(static_cast<long long>(count)) +
+                         " strips, more than " + std::to_string(max_bins));
     if (auto fits = check_bins(o, source, plan.place, static_cast<int64_t>(count), limits); !fits)
       return fits;
     auto binned = binned_frames(*times, *seconds, plan.choice.from, o.bin);
@@ -166,7 +166,7 @@ base::Result<void, Error> place_lines(const Options& o, const SourceHeader& sour
     const bool moving = o.slit.moving || (!o.lines.empty() && !o.lines.front().to.empty());
     if (moving && !source.length_known)
       return base::usage((o.lines.empty() ? o.slit.text : o.lines.front().text) +
-                                 ": a moving slit needs an input of known length");
+                         ": a moving slit needs an input of known length");
     auto made = LineStrips::make(slit, source.width, source.height, source.orientation,
                                  source.length_known ? plan.strips : 1, source.pixel_bytes);
     if (!made) return base::failure(made.error());
@@ -187,21 +187,21 @@ base::Result<SlitPlace, Error> refuse_band(const Options& o, const SourceHeader&
                                            bool handed_out, SlitPlace place) {
   if (grows(o, source, handed_out) && o.ticks && !handed_out)
     return base::usage(std::string("--ticks: not with ") +
-                               (o.flush.given ? "--flush" : "an input of unknown length"));
+                       (o.flush.given ? "--flush" : "an input of unknown length"));
   // Only PNG and TIFF are written from a grown image.
   const std::optional<Format> format = output_format(o.output);
   if (grows(o, source, handed_out) && !handed_out && format && *format != Format::png &&
       *format != Format::tiff)
     return base::usage(o.output + ": " +
-                               (*format == Format::dzi    ? "Deep Zoom"
-                                : *format == Format::jpeg ? "a JPEG"
-                                                          : "a WebP") +
-                               " is not made with " +
-                               (o.flush.given ? "--flush" : "an input of unknown length"));
+                       (*format == Format::dzi    ? "Deep Zoom"
+                        : *format == Format::jpeg ? "a JPEG"
+                                                  : "a WebP") +
+                       " is not made with " +
+                       (o.flush.given ? "--flush" : "an input of unknown length"));
   // A pyramid's levels go out band by band with the image: a grown image has none.
   if (grows(o, source, handed_out) && o.pyramid && !handed_out)
     return base::usage(std::string("--pyramid: not with ") +
-                               (o.flush.given ? "--flush" : "an input of unknown length"));
+                       (o.flush.given ? "--flush" : "an input of unknown length"));
   return place;
 }
 

@@ -286,7 +286,7 @@ Step Run::check_watch() const {
   if (named != nullptr && (is_stream_input(o_.input, o_.input_format) ||
                            sequence_kind(o_.input) == SequenceKind::none))
     return base::usage(std::string(named) + ": " + o_.input +
-                                       " is not an image folder or pattern");
+                           " is not an image folder or pattern");
   return {};
 }
 
@@ -334,12 +334,12 @@ Step Run::check_stream_only() const {
     const char* what = sequence_kind(o_.input) != SequenceKind::none ? "an image sequence"
                                                                        : "a clip file";
     return base::usage("--input-option " + key + "=" + value + ": " + o_.input + " is " +
-                                what + ", which takes no input option; with --format NAME it is "
-                                       "read as a stream, whose demuxer takes them");
+                       what + ", which takes no input option; with --format NAME it is "
+                       "read as a stream, whose demuxer takes them");
   }
   if (o_.input == "-" && isatty(STDIN_FILENO))
     return base::usage("-: standard input is a terminal; give the stream through a pipe "
-                            "(... | velmora-scan - OUTPUT) or a file");
+                       "(... | velmora-scan - OUTPUT) or a file");
   return {};
 }
 
@@ -362,8 +362,8 @@ Step Run::check_outputs() {
                     (format_ == Format::dzi && o_.tile_format == TileFormat::jpeg);
   if (!o_.quality_text.empty() && !lossy)
     return base::usage(o_.quality_text +
-                                       ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
-                                       "Deep Zoom OUTPUT (.dzi)");
+                           ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
+                           "Deep Zoom OUTPUT (.dzi)");
   if (base::Status ok = check_output(o_.output, force()); !ok) return base::failure(ok.error());
   if (format_ == Format::dzi && !force())
     if (struct stat st {}; lstat(dzi_files_folder(o_.output).c_str(), &st) == 0)
@@ -407,7 +407,7 @@ Step Run::load_state() {
   if (const std::string differ = settings_differ((*read)->settings, settings());
       !differ.empty())
     return base::failed(path + ": kept by another command (" + differ +
-                                        "); run that one, or remove OUTPUT and this file to start anew");
+                            "); run that one, or remove OUTPUT and this file to start anew");
   resumed_ = std::move(**read);
   if (!split_output_.empty()) {
     period_ = resumed_->period;
@@ -428,8 +428,8 @@ Step Run::start_state() {
     if (resumed_->strip.width != image_.size().width || resumed_->strip.height != image_.size().height ||
         resumed_->strip.pixel_bytes != image_.size().pixel_bytes)
       return base::failed(state_file() +
-                                          ": its strips are not this run's; remove OUTPUT and "
-                                          "this file to start anew");
+                              ": its strips are not this run's; remove OUTPUT and "
+                              "this file to start anew");
     state_ = *resumed_;
     stated_ = static_cast<int64_t>(state_->records.size());
     return {};
@@ -654,7 +654,7 @@ Step Run::prepare_sinks() {
       std::none_of(plan_.records.begin(), plan_.records.end(),
                    [](const StripRecord& r) { return r.clock.has_value(); }))
     return base::usage(o_.time_origin.text + ": " + o_.input +
-                                       " has no clock; give the origin in seconds");
+                           " has no clock; give the origin in seconds");
   const Sink* timeline = nullptr;
   if (!o_.timeline.empty() && !take_) {
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
@@ -791,7 +791,7 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   for (const auto& run : followers)
     if (restored_of(*run) != restored)
       return base::failed(run->state_file() + ": holds another number of strips than " +
-                                          state_file() + "; remove the OUTPUTs to start anew");
+                              state_file() + "; remove the OUTPUTs to start anew");
   for (int64_t k = restored; k < plan_.strips; ++k) {
     if (abandon_asked() != 0) return base::failure(interrupted());
     if (finish_asked() != 0) break;
@@ -866,7 +866,7 @@ Step Run::follow_period(int64_t k) {
             : std::nullopt;
   if (!start && !period_)
     return base::failed(stamp.file + ": " + o_.split_text +
-                                        ": the first image has no clock to name its period by");
+                            ": the first image has no clock to name its period by");
   if (!period_ || (start && *start > *period_)) {
     if (period_) {
       if (Step bad = finish(); !bad) return bad;
@@ -1147,12 +1147,12 @@ Step run_channels(const Options& request, const std::vector<int>& channels, Repo
     return base::usage("--timeline: " + what + "; pick one with --channel N for it");
   if (request.pyramid || !request.compress_text.empty())
     return base::usage(std::string(request.pyramid ? "--pyramid" : request.compress_text) +
-                                       ": an ImageJ TIFF is stored in uncompressed strips");
+                           ": an ImageJ TIFF is stored in uncompressed strips");
   if (request.flush.given) return base::usage(request.flush.text + ": " + what + "; not with several");
   if (!request.output.empty()) {
     if (output_format(request.output) != Format::tiff)
       return base::usage(what + " are written to a TIFF OUTPUT (.tif) only, as the "
-                                            "channels of an ImageJ TIFF; pick one with --channel N");
+                                "channels of an ImageJ TIFF; pick one with --channel N");
     struct stat st {};
     if (request.skip_existing && stat(request.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
       if (!request.quiet) reporter.say(request.output + ": exists; skipped (--skip-existing)");

@@ -89,7 +89,7 @@ base::Result<Options, base::Error> with_selections(const Options& o) {
   const std::string mark = numbered ? "%d" : "%n";
   if (read.order.size() > 1 && !o.timeline.empty() && o.timeline.find(mark) == std::string::npos)
     return base::failed("--timeline " + o.timeline + ": several slits need " + mark +
-                         " in its name too");
+                        " in its name too");
   if (named) {
     std::set<std::string> names;
     for (const auto& [is_line, index] : read.order)

@@ -73,7 +73,7 @@ class HeldImage : public ImageFile {
     if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
     if (auto had = image_.allocate(size); !had)
       return base::failed(s_.output + ": " + had.error().message +
-                                  "; use --every or a shorter range");
+                          "; use --every or a shorter range");
     return allocate_strip(s_, strip_of(s_, size), strip);
   }
   base::Result<void, Error> take(const Laid& laid) override {
@@ -119,9 +119,9 @@ class HeldImageJ : public HeldImage {
   base::Result<void, Error> check_sides(const ImageSize& size) override {
     if (size.width * size.height <= INT32_MAX) return {};
     return base::failed(s_.output + ": the image would be " + std::to_string(size.width) +
-                                " x " + std::to_string(size.height) +
-                                " pixels, more than ImageJ holds in one image (2^31 - 1 "
-                                "pixels); use --every or a shorter range");
+                        " x " + std::to_string(size.height) +
+                        " pixels, more than ImageJ holds in one image (2^31 - 1 "
+                        "pixels); use --every or a shorter range");
   }
 };
 
@@ -169,7 +169,7 @@ class StreamedPng : public ImageFile {
     const ImageSize rows = strip_of(s_, size);
     if (auto had = strip.allocate(rows); !had)
       return base::failed(s_.output + ": " + had.error().message +
-                                  "; use --every or a shorter range");
+                          "; use --every or a shorter range");
     writer_ = std::make_unique<PngWriter>(output_.stream(), size, s_.threads, png_chunk_bytes,
                                           s_.stop);
     if (base::Status ok = writer_->begin(); !ok)
@@ -199,11 +199,11 @@ class TiffSink : public ImageFile {
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (size.width > tiff_max_side || size.height > tiff_max_side)
       return base::failed(s_.output + ": the image would be " +
-                                  std::to_string(size.width) + " x " +
-                                  std::to_string(size.height) +
-                                  " pixels, more than TIFF allows (" +
-                                  std::to_string(tiff_max_side) +
-                                  " a side); use --every or a shorter range");
+                          std::to_string(size.width) + " x " +
+                          std::to_string(size.height) +
+                          " pixels, more than TIFF allows (" +
+                          std::to_string(tiff_max_side) +
+                          " a side); use --every or a shorter range");
     if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
     if (pyramid_) {
       const std::string folder = std::filesystem::path(output_.temp_path()).parent_path().string();
@@ -568,7 +568,7 @@ base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& st
     return base::failure(fits.error().within(setting_.output + ": "));
   if (auto had = image_.allocate(size); !had)
     return base::failed(setting_.output + ": " + had.error().message +
-                                "; use --every or a shorter range");
+                        "; use --every or a shorter range");
   return allocate_strip(setting_, strip_of(setting_, size), strip);
 }
 

@@ -106,7 +106,7 @@ base::Result<void, Error> VideoRun::repack(const AVFrame& first) {
   repacked_->height = first.height;
   if (!repacker_ || av_frame_get_buffer(repacked_.get(), 0) < 0)
     return base::failed(o_.input + ": " + displace::movable(first.format, first.width).error().message +
-                                        "; cannot repack it");
+                            "; cannot repack it");
   say(o_.input + ": the pixel format " + av_get_pix_fmt_name(from) + " is moved as " +
       av_get_pix_fmt_name(to));
   return {};
@@ -162,7 +162,7 @@ base::Result<void, Error> VideoRun::frame_of(const AVFrame& given, int64_t frame
   if (given.width != (out_ ? out_->width : given.width) ||
       given.height != (out_ ? out_->height : given.height) || given.format != input_format_)
     return base::failed(o_.input + ": frame " + std::to_string(frame) +
-                                        " changes the picture's size or pixel format; a clip keeps one");
+                            " changes the picture's size or pixel format; a clip keeps one");
   const AVFrame* moved = &given;
   if (repacker_) {
     if (const int writable = av_frame_make_writable(repacked_.get()); writable < 0)
@@ -248,8 +248,8 @@ base::Result<void, Error> VideoRun::go() {
   if (asked(stopping_.finish) == 0 && known && source_->broke_off()) {
     const std::string where = o_.input + ": the clip breaks off before frame " + std::to_string(written_);
     return failed(base::failed(source_->read_error() != 0
-                                               ? decode::av_error_text(where, source_->read_error())
-                                               : where));
+                                   ? decode::av_error_text(where, source_->read_error())
+                                   : where));
   }
   if (!encoder_) {
     if (asked(stopping_.finish) != 0) return failed(base::failure(interrupted()));

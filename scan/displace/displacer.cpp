@@ -23,7 +23,7 @@ base::Result<Displacer, base::Error> Displacer::make(DelayField field, AVPixelFo
   for (int c = 0; c < desc->nb_components; ++c) depth = std::max(depth, int(desc->comp[c].depth));
   if (field.den > 1 && depth > 8 && (desc->flags & AV_PIX_FMT_FLAG_BE) != 0)
     return base::failed(std::string("--blend linear: the input's pixel format ") + desc->name +
-                         " stores its samples big-endian; use --blend nearest");
+                        " stores its samples big-endian; use --blend nearest");
   Displacer d;
   d.field_ = std::move(field);
   d.width_ = width;
@@ -43,8 +43,8 @@ base::Result<Displacer, base::Error> Displacer::make(DelayField field, AVPixelFo
   const double memory = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
   auto too_much = [&] {
     return base::failed("the delays need " + std::to_string(int64_t(needed / 1e6)) +
-                         " MB of earlier frames; this machine has " +
-                         std::to_string(int64_t(memory / 1e6)) + " MB");
+                        " MB of earlier frames; this machine has " +
+                        std::to_string(int64_t(memory / 1e6)) + " MB");
   };
   if (memory > 0 && needed > memory) return too_much();
   try {

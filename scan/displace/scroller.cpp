@@ -23,7 +23,7 @@ base::Result<Scroller, base::Error> Scroller::make(AVPixelFormat format, int wid
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   if (first < 0 || columns < 1 || first + columns > width)
     return base::usage("--slit " + std::to_string(first) + ":" + std::to_string(columns) +
-                         ": does not fit a picture " + std::to_string(width) + " wide");
+                       ": does not fit a picture " + std::to_string(width) + " wide");
   Scroller s;
   s.width_ = width;
   s.first_ = first;

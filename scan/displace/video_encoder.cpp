@@ -144,7 +144,7 @@ base::Result<std::unique_ptr<VideoEncoder>, base::Error> VideoEncoder::open(
     s->converted->height = first.height;
     if (!s->scaler || av_frame_get_buffer(s->converted.get(), 0) < 0)
       return base::failed("--codec " + setting.codec + ": cannot convert the frames to " +
-                           av_get_pix_fmt_name(pix));
+                          av_get_pix_fmt_name(pix));
   }
 
   AVDictionary* given = nullptr;
@@ -165,7 +165,7 @@ base::Result<std::unique_ptr<VideoEncoder>, base::Error> VideoEncoder::open(
     return base::failed(av_error_text("--codec " + setting.codec + ": cannot open the encoder", opened));
   if (const AVDictionaryEntry* unknown = av_dict_get(left, "", nullptr, AV_DICT_IGNORE_SUFFIX))
     return base::failed(std::string("--encoder-option ") + unknown->key + "=" + unknown->value +
-                         ": not an option of the encoder " + setting.codec);
+                        ": not an option of the encoder " + setting.codec);
 
   s->stream = avformat_new_stream(muxer, nullptr);
   if (s->stream == nullptr) return base::failed(out + ": cannot start the clip");

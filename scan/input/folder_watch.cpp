@@ -45,10 +45,10 @@ base::Result<std::unique_ptr<FolderWatch>, base::Error> FolderWatch::open(
     watch->pattern_ = slash == std::string::npos ? request.input : request.input.substr(slash + 1);
     if (watch->folder_.find_first_of("*?[") != std::string::npos)
       return base::failed(request.input + ": --watch follows one folder; the wildcards must be "
-                                           "in the file's name");
+                                          "in the file's name");
   } else {
     return base::failed(request.input + ": --watch needs a folder or a glob pattern of one "
-                                         "folder's images");
+                                        "folder's images");
   }
   watch->inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (watch->inotify_ < 0 ||

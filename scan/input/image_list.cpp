@@ -127,7 +127,7 @@ base::Result<std::vector<std::string>, base::Error> printf_images(const std::str
   const std::optional<std::vector<Piece>> pieces = read_pattern(pattern);
   if (!pieces)
     return base::failed(pattern + ": a printf pattern takes %d, %0Nd or %Nd for the number "
-                                   "and %% for a percent sign, no other %");
+                                  "and %% for a percent sign, no other %");
   const size_t slash = pattern.rfind('/');
   const std::string folder_part = slash == std::string::npos ? "" : pattern.substr(0, slash);
   const std::string name_part = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
@@ -139,7 +139,7 @@ base::Result<std::vector<std::string>, base::Error> printf_images(const std::str
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr)
     return base::failed(pattern + ": no image found; cannot list " + folder + ": " +
-                         std::strerror(errno));
+                        std::strerror(errno));
   std::vector<std::pair<long long, std::string>> numbered;
   const std::string prefix = slash == std::string::npos ? "" : folder + (slash == 0 ? "" : "/");
   while (const dirent* entry = readdir(dir)) {
@@ -242,7 +242,7 @@ base::Result<std::vector<std::string>, base::Error> list_images(const std::strin
   // A folder is read as a sequence of images: one without any is named as a folder.
   if (names.empty() && kind == SequenceKind::folder)
     return base::failed(input + ": is a folder holding no image (jpg, jpeg, png, tif, tiff, "
-                                 "webp, bmp)");
+                                "webp, bmp)");
   if (names.empty())
     return base::failed(input + ": no image (jpg, jpeg, png, tif, tiff, webp, bmp) found");
   return names;

@@ -191,7 +191,7 @@ base::Result<void, base::Error> place_planes(Reading& r) {
     return base::failed("DimensionOrder " + quoted(o) + " is not one of XYCZT, XYCTZ, XYZCT, XYZTC, XYTCZ, XYTZC");
   if (r.size_c % r.samples != 0)
     return base::failed("SizeC " + std::to_string(r.size_c) + " is not a multiple of " +
-                         std::to_string(r.samples) + " samples a pixel");
+                        std::to_string(r.samples) + " samples a pixel");
   d.channels = r.size_c / r.samples;
   const std::map<char, int64_t> size = {{'C', d.channels}, {'Z', d.slices}, {'T', d.frames}};
   // Each plane is a page of this file: a count past what a file can hold is damage, not a
@@ -225,8 +225,8 @@ base::Result<void, base::Error> place_planes(Reading& r) {
   for (size_t i = 0; i < d.pages.size(); ++i)
     if (d.pages[i] < 0)
       return base::failed("plane C=" + std::to_string(i % d.channels) + " Z=" +
-                           std::to_string(i / d.channels % d.slices) + " T=" +
-                           std::to_string(i / d.channels / d.slices) + " is in no page (TiffData)");
+                          std::to_string(i / d.channels % d.slices) + " T=" +
+                          std::to_string(i / d.channels / d.slices) + " is in no page (TiffData)");
   // A page holds one plane: TiffData giving two planes the same page would show one of them
   // as the other.
   std::vector<int64_t> sorted = d.pages;
@@ -277,12 +277,13 @@ base::Result<std::optional<OmeDescription>, base::Error> parse_ome_description(
   if (XML_Parse(parser.get(), text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_ERROR) {
     if (!r.error.empty()) return base::failed("its OME-XML: " + r.error);
     return base::failed("its OME-XML is damaged (" +
-                         std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) + " at line " +
-                         std::to_string(XML_GetCurrentLineNumber(parser.get())) + ")");
+                        std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) + " at line " +
+                        std::to_string(XML_GetCurrentLineNumber(parser.get())) + ")");
   }
   if (!r.ome) return std::optional<OmeDescription>();
   if (!r.pixels_seen) return base::failed("its OME-XML has no Pixels");
-  if (auto placed = place_planes(r); !placed) return base::failure(placed.error().within("its OME-XML: "));
+  if (auto placed = place_planes(r); !placed)
+    return base::failure(placed.error().within("its OME-XML: "));
   if (auto timed = time_step(r); !timed) return base::failure(timed.error().within("its OME-XML: "));
   return std::optional<OmeDescription>(std::move(r.d));
 }

@@ -18,7 +18,7 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
   };
   const auto not_stack = [&] {
     return base::failed(o.input + ": --z, --channel and --frame-interval are for a TIFF "
-                                   "stack of many pages");
+                                  "stack of many pages");
   };
   if ((o.z > 0 || o.channel > 0 || o.interval > 0) &&
       (is_stream_input(o.input, o.format) || sequence_kind(o.input) != SequenceKind::none))

@@ -240,8 +240,8 @@ base::Result<std::unique_ptr<TiffStack>, base::Error> TiffStack::open(const std:
     const PageKind page = kind_of(tiff);
     if (!(page == first))
       return base::failed(path + ": page " + std::to_string(s->offsets_.size() + 1) + " is " +
-                           page.text() + ", page 1 " + first.text() +
-                           "; a stack's pages are all alike");
+                          page.text() + ", page 1 " + first.text() +
+                          "; a stack's pages are all alike");
     s->offsets_.push_back(TIFFCurrentDirOffset(tiff));
     s->packed_.push_back(packed_start(tiff, s->layout_));
     if (TIFFLastDirectory(tiff)) break;
@@ -259,13 +259,13 @@ base::Result<std::unique_ptr<TiffStack>, base::Error> TiffStack::open(const std:
     if (d.images < 0 || d.channels < 0 || d.slices < 0 || d.frames < 0 ||
         d.channels * d.slices * d.frames != std::max<int64_t>(d.images, 1))
       return base::failed(path + ": its ImageJ description's channels, slices and frames "
-                           "do not multiply to its images");
+                          "do not multiply to its images");
     if (d.images > pages && s->broken_.empty())
       return base::failed(path + ": its ImageJ description says " + std::to_string(d.images) +
-                           " images, the file has " + std::to_string(pages) + " pages");
+                          " images, the file has " + std::to_string(pages) + " pages");
     if (d.images < pages)
       return base::failed(path + ": its ImageJ description says " + std::to_string(d.images) +
-                           " images, the file has " + std::to_string(pages) + " pages");
+                          " images, the file has " + std::to_string(pages) + " pages");
   }
   if (ome) {
     d = ImageJDescription{ome->channels * ome->slices * ome->frames, ome->channels, ome->slices,
@@ -274,27 +274,27 @@ base::Result<std::unique_ptr<TiffStack>, base::Error> TiffStack::open(const std:
     const int64_t last = *std::max_element(ome->pages.begin(), ome->pages.end());
     if (last >= pages && s->broken_.empty())
       return base::failed(path + ": its OME-XML puts planes in page " + std::to_string(last + 1) +
-                           ", the file has " + std::to_string(pages) + " pages");
+                          ", the file has " + std::to_string(pages) + " pages");
     s->pages_ = std::move(ome->pages);
   }
   // Time runs over frames; a stack of one frame runs over its slices instead.
   const bool time_over_slices = d.frames == 1;
   if (pick.channel > d.channels)
     return base::failed("--channel " + std::to_string(pick.channel) + ": " + path + " has " +
-                         std::to_string(d.channels) + " channel(s)");
+                        std::to_string(d.channels) + " channel(s)");
   if (d.channels > 1 && pick.channel == 0)
     return base::failed(path + ": " + std::to_string(d.channels) +
-                         " channels; pick one with --channel N (one output of several "
-                         "channels is not made)");
+                        " channels; pick one with --channel N (one output of several "
+                        "channels is not made)");
   if (pick.z > 0 && time_over_slices)
     return base::failed("--z " + std::to_string(pick.z) + ": " + path +
-                         " has one frame; its slices are the time");
+                        " has one frame; its slices are the time");
   if (pick.z > d.slices)
     return base::failed("--z " + std::to_string(pick.z) + ": " + path + " has " +
-                         std::to_string(d.slices) + " slice(s)");
+                        std::to_string(d.slices) + " slice(s)");
   if (d.slices > 1 && !time_over_slices && pick.z == 0)
     return base::failed(path + ": " + std::to_string(d.slices) +
-                         " slices a frame; pick one with --z K");
+                        " slices a frame; pick one with --z K");
   const int64_t channel = std::max(pick.channel, 1) - 1, z = std::max(pick.z, 1) - 1;
   s->stride_ = time_over_slices ? d.channels : d.channels * d.slices;
   s->first_ = channel + (time_over_slices ? 0 : z * d.channels);

@@ -91,7 +91,7 @@ base::Status TempOutput::create() {
   int fd = mkstemp(pattern.data());
   if (fd < 0)
     return base::failed(output_ + ": cannot write in the folder " + folder_of(output_) + " (" +
-                         errno_text(errno) + ")");
+                        errno_text(errno) + ")");
   temp_ = pattern;
   // mkstemp makes it private; the finished image gets the usual mode.
   mode_t mask = umask(0);
@@ -171,7 +171,7 @@ base::Status TempFolder::create() {
   std::string pattern = temp_pattern(target_);
   if (mkdtemp(pattern.data()) == nullptr)
     return base::failed(target_ + ": cannot write in the folder " + folder_of(target_) + " (" +
-                         errno_text(errno) + ")");
+                        errno_text(errno) + ")");
   temp_ = pattern;
   // mkdtemp makes it private; the finished folder gets the usual mode.
   mode_t mask = umask(0);

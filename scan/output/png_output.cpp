@@ -167,7 +167,7 @@ class PngWriter::Impl {
   base::Status finish() {
     if (rows_added_ != size_.height)
       return base::failed("only " + std::to_string(rows_added_) + " of the image's " +
-                           std::to_string(size_.height) + " rows came");
+                          std::to_string(size_.height) + " rows came");
     while (!in_order_.empty())
       if (base::Status ok = write_oldest(); !ok) return ok;
     static const uint8_t iend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
@@ -296,7 +296,7 @@ class PngWriter::Impl {
 
   static base::Status write_error() {
     return base::failed("cannot write (" + std::string(std::strerror(errno != 0 ? errno : EIO)) +
-                         ")");
+                        ")");
   }
 
   void work() {

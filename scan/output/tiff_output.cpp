@@ -410,7 +410,7 @@ base::Status write_imagej_tiff(int fd, const std::vector<const StripImage*>& cha
   const int64_t pages = static_cast<int64_t>(channels.size()) * (split ? 3 : 1);
   if (size.width * size.height > INT32_MAX)
     return base::failed("the image would be " + std::to_string(size.width) + " x " +
-                         std::to_string(size.height) + " pixels, more than ImageJ holds in one");
+                        std::to_string(size.height) + " pixels, more than ImageJ holds in one");
   const int64_t page_bytes = size.width * size.height * samples * component;
   const std::string description = imagej_description(pages, scale);
   // ImageJ reads a stack's pages as one block after the first page's offset, as it writes

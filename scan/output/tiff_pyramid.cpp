@@ -19,7 +19,7 @@ base::Result<int, base::Error> unnamed_file(const std::string& folder) {
   fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0)
     return base::failed("cannot make a level's file in " + folder + " (" + std::strerror(errno) +
-                         ")");
+                        ")");
   ::unlink(name.c_str());
   return fd;
 }

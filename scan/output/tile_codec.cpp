@@ -97,7 +97,7 @@ base::Result<std::vector<uint8_t>, base::Error> encode_jpeg(const TilePixels& ti
 base::Result<std::vector<uint8_t>, base::Error> encode_png(const TilePixels& tile) {
   if (tile.width < 1 || tile.height < 1 || tile.width > INT32_MAX || tile.height > INT32_MAX)
     return base::failed("cannot encode a PNG of " + std::to_string(tile.width) + " x " +
-                         std::to_string(tile.height) + " pixels");
+                        std::to_string(tile.height) + " pixels");
   // One zlib stream in one IDAT, deflated as the streak PNG's pieces are.
   const int64_t row_bytes = 1 + tile.width * tile.pixel_bytes;
   // Kept by the thread, as a level's tiles are mostly of one size: no allocation a tile.
@@ -127,7 +127,7 @@ base::Result<std::vector<uint8_t>, base::Error> encode_png(const TilePixels& til
 base::Result<std::vector<uint8_t>, base::Error> encode_webp(const TilePixels& tile, int quality) {
   if (tile.width > webp_max_side || tile.height > webp_max_side)
     return base::failed("cannot encode a WebP of " + std::to_string(tile.width) + " x " +
-                         std::to_string(tile.height) + " pixels");
+                        std::to_string(tile.height) + " pixels");
   std::vector<uint8_t> narrow;
   const TilePixels eight = eight_bits(tile, narrow);
   uint8_t* out = nullptr;

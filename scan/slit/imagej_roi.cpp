@@ -169,7 +169,7 @@ base::Result<std::vector<uint8_t>, base::Error> entry_bytes(zip_t* archive, zip_
                                                             zip_uint64_t size) {
   if (size > largest_entry)
     return base::failed("too large for a selection file (" + std::to_string(size) +
-                         " bytes; at most " + std::to_string(largest_entry) + ")");
+                        " bytes; at most " + std::to_string(largest_entry) + ")");
   const Entry entry(zip_fopen_index(archive, index, 0));
   if (!entry) return base::failed(unreadable(zip_get_error(archive)));
   std::vector<uint8_t> out(static_cast<size_t>(size));

@@ -28,7 +28,7 @@ base::Result<std::vector<Coordinate>, base::Error> parse_points(std::string_view
     Coordinate c;
     if (!parse_coordinate(text.substr(0, comma), c))
       return base::usage(what + ": \"" + std::string(text.substr(0, comma)) +
-                           "\" is not a coordinate such as 12, 12.5 or 25%");
+                         "\" is not a coordinate such as 12, 12.5 or 25%");
     coordinates.push_back(c);
     if (comma == std::string_view::npos) break;
     text.remove_prefix(comma + 1);
@@ -60,8 +60,8 @@ base::Result<LineSpec, base::Error> parse_line(std::string_view value) {
   spec.to = std::move(*to);
   if (spec.to.size() != spec.from.size())
     return base::usage(spec.text + ": the paths before and after .. have " +
-                         std::to_string(spec.from.size() / 2) + " and " +
-                         std::to_string(spec.to.size() / 2) + " points; give the same number");
+                       std::to_string(spec.from.size() / 2) + " and " +
+                       std::to_string(spec.to.size() / 2) + " points; give the same number");
   return spec;
 }
 
@@ -75,9 +75,9 @@ base::Result<Path, base::Error> place_path(const std::vector<Coordinate>& coordi
                   cy.percent ? (height - 1) * cy.value / 100 : cy.value};
     if (p.x > width - 1 || p.y > height - 1)
       return base::usage(text + ": point " + std::to_string(i / 2 + 1) + " (" + number(p.x) +
-                           ", " + number(p.y) + ") lies outside the frame (" +
-                           std::to_string(width) + " x " + std::to_string(height) + ", 0,0 to " +
-                           std::to_string(width - 1) + "," + std::to_string(height - 1) + ")");
+                         ", " + number(p.y) + ") lies outside the frame (" +
+                         std::to_string(width) + " x " + std::to_string(height) + ", 0,0 to " +
+                         std::to_string(width - 1) + "," + std::to_string(height - 1) + ")");
     path.push_back(p);
   }
   return path;
@@ -157,10 +157,10 @@ base::Result<void, base::Error> slit_fits(const std::string& what, int64_t first
                                           int64_t width, int64_t size, const char* lines) {
   if (first < 0 || first >= size)
     return base::usage(what + ": outside the frame (" + std::to_string(size) + " " + lines +
-                         ", 0 to " + std::to_string(size - 1) + ")");
+                       ", 0 to " + std::to_string(size - 1) + ")");
   if (width > size - first)
     return base::usage(what + ": the slit reaches past the frame (" + std::to_string(size) +
-                         " " + lines + ")");
+                       " " + lines + ")");
   return {};
 }
 

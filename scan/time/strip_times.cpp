@@ -85,10 +85,10 @@ base::Result<FrameTimes, base::Error> FrameTimes::of_images(const ScanFrames& fr
   }
   if (!found)
     return base::usage("--clock " + std::string(source == ClockSource::exif   ? "exif"
-                                                  : source == ClockSource::name ? "name"
-                                                                                : "mtime") +
-                         ": no image has " + (source == ClockSource::exif ? "an " : "a ") +
-                         clock_name(source));
+                                                : source == ClockSource::name ? "name"
+                                                                              : "mtime") +
+                       ": no image has " + (source == ClockSource::exif ? "an " : "a ") +
+                       clock_name(source));
   times.source_ = source;
   for (size_t i = 0; i < times.clocks_.size(); ++i) {
     if (times.clocks_[i]) {
@@ -180,9 +180,9 @@ base::Result<StripFrames, base::Error> binned_frames(const FrameTimes& frame_tim
                (clock ? " (" + iso_time(*clock) + ")" : std::string());
       };
       return base::usage("the pictures' times do not rise with their order: " +
-                           named(last) + " is earlier than " + named(f) +
-                           " but comes after it; order the images by time or choose another "
-                           "--clock");
+                         named(last) + " is earlier than " + named(f) +
+                         " but comes after it; order the images by time or choose another "
+                         "--clock");
     }
     last = f;
   }

@@ -41,7 +41,7 @@ base::Result<std::vector<int64_t>, base::Error> bin_frames(const std::vector<dou
   const double count = bin_count(times, bin);
   if (!(count <= static_cast<double>(max_bins)))
     return base::usage("it would make " + std::to_string(static_cast<long long>(count)) +
-                         " strips, more than " + std::to_string(max_bins));
+                       " strips, more than " + std::to_string(max_bins));
   const double first = earliest_time(times);
   std::vector<int64_t> chosen(static_cast<size_t>(count), -1);
   for (size_t i = 0; i < times.size(); ++i) {
