@@ -332,7 +332,7 @@ std::string LongView::timeline_text() const {
 
 base::Result<void, Error> LongView::run() {
   if (output_format(o_.output) != Format::png)
-    return base::failure(Error{ExitStatus::usage, o_.output + ": the long view is written as a PNG (.png)"});
+    return base::usage(o_.output + ": the long view is written as a PNG (.png)");
   if (struct stat st {}; o_.skip_existing && stat(o_.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
     warn(o_.output + ": exists; skipped (--skip-existing)");
     return {};
@@ -344,7 +344,7 @@ base::Result<void, Error> LongView::run() {
       return base::failure(ok.error());
   const SequenceKind kind = sequence_kind(o_.input);
   if (kind != SequenceKind::folder && kind != SequenceKind::glob)
-    return base::failure(Error{ExitStatus::usage, "--nights: " + o_.input + " is not a folder or a glob of nightly images"});
+    return base::usage("--nights: " + o_.input + " is not a folder or a glob of nightly images");
   auto listed = list_images(o_.input, kind);
   if (!listed) return base::failure(listed.error());
   for (const std::string& file : *listed)
