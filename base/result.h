@@ -7,6 +7,8 @@
 #include <utility>
 #include <variant>
 
+#include "base/error.h"
+
 namespace base {
 
 // An error on its way into a Result; `failure(e)` makes one.
@@ -58,7 +60,16 @@ class [[nodiscard]] Result<void, E> {
   std::optional<E> error_;
 };
 
-// Success, or the message (one line, without the program's name) that says why not.
-using Status = Result<void, std::string>;
+// Success, or the error that says why not.
+using Status = Result<void, Error>;
+
+// A failure made here, with the exit status it earns: the input or the system let the step
+// down (failed), or the command asked for what cannot be (usage).
+inline Failure<Error> failed(std::string message) {
+  return {Error{ExitStatus::failed, std::move(message)}};
+}
+inline Failure<Error> usage(std::string message) {
+  return {Error{ExitStatus::usage, std::move(message)}};
+}
 
 }  // namespace base

@@ -307,7 +307,7 @@ scan::StripImage read_image(const std::string& path) {
   if (auto had = image.allocate({png_get_image_width(png, info), png_get_image_height(png, info),
                                  png_get_bit_depth(png, info) == 16 ? 6 : 3});
       !had) {
-    std::fprintf(stderr, "%s\n", had.error().c_str());
+    std::fprintf(stderr, "%s\n", had.error().message.c_str());
     std::exit(1);
   }
   for (int64_t y = 0; y < image.size().height; ++y)

@@ -363,7 +363,7 @@ class StripFeed {
       strip.note = s.note;
       if (stream) strip.clock = s.clock;
       if (auto had = strip.pixels.allocate({s.width, s.height, s.pixel_bytes}, "a strip"); !had)
-        return base::failure(scan::Error{scan::ExitStatus::failed, had.error()});
+        return base::failure(had.error());
       std::memcpy(strip.pixels.plane().pixels, s.pixels,
                   static_cast<size_t>(strip.pixels.size().bytes()));
       std::unique_lock<std::mutex> lock(mutex_);

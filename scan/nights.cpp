@@ -85,12 +85,12 @@ struct Band {
   std::string note;
 };
 
-base::Result<std::string, std::string> read_text(const std::string& path) {
+base::Result<std::string, base::Error> read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return base::failure(path + ": cannot be read");
+  if (!in) return base::failed(path + ": cannot be read");
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) return base::failure(path + ": cannot be read");
+  if (in.bad()) return base::failed(path + ": cannot be read");
   return text.str();
 }
 
@@ -132,17 +132,18 @@ void LongView::read_night(Night& night) const {
   PngRows rows;
   if (base::Status opened = rows.open(night.file); !opened) {
     night.note = "unreadable";
-    warn(opened.error() + "; its night is black");
+    warn(opened.error().message + "; its night is black");
     return;
   }
   night.size = rows.size();
   const std::string timeline = timeline_beside(night.file);
   auto text = read_text(timeline);
   auto records = text ? read_timeline_csv(*text)
-                      : base::Result<std::vector<StripRecord>, std::string>(base::failure(std::string()));
+                      : base::Result<std::vector<StripRecord>, base::Error>(base::failed(""));
   if (!records) {
     night.note = "no-timeline";
-    warn(night.file + ": " + (text ? timeline + ": " + records.error() : text.error()) +
+    warn(night.file + ": " +
+         (text ? timeline + ": " + records.error().message : text.error().message) +
          "; its night is black");
     return;
   }
@@ -228,7 +229,7 @@ base::Result<void, Error> LongView::write_band(PngWriter& png, Band& band, std::
     std::fill(out.begin(), out.end(), 0);
     for (int64_t y = 0; y < rows; ++y)
       if (base::Status ok = png.add_rows(out.data(), 1, static_cast<int64_t>(out.size())); !ok)
-        return base::failure(Error{ExitStatus::failed, o_.output + ": " + ok.error()});
+        return base::failure(ok.error().within(o_.output + ": "));
     return {};
   };
   std::vector<int64_t> column_bin;
@@ -252,7 +253,7 @@ base::Result<void, Error> LongView::write_band(PngWriter& png, Band& band, std::
   PngRows rows;
   if (base::Status opened = rows.open(band.night->file); !opened) {
     band.note = "unreadable";
-    warn(opened.error() + "; its night is black");
+    warn(opened.error().message + "; its night is black");
     return emit_black(band_size_.height);
   }
   std::vector<uint8_t> in(static_cast<size_t>(band.night->size.width * band_size_.pixel_bytes));
@@ -261,7 +262,7 @@ base::Result<void, Error> LongView::write_band(PngWriter& png, Band& band, std::
     if (abandon_asked() != 0) return interrupted();
     if (base::Status read = rows.read_row(in.data()); !read) {
       band.note = "damaged";
-      warn(read.error() + "; its night is black from row " + std::to_string(y));
+      warn(read.error().message + "; its night is black from row " + std::to_string(y));
       return emit_black(band_size_.height - y);
     }
     std::fill(sums.begin(), sums.end(), 0);
@@ -283,7 +284,7 @@ base::Result<void, Error> LongView::write_band(PngWriter& png, Band& band, std::
       }
     }
     if (base::Status ok = png.add_rows(out.data(), 1, static_cast<int64_t>(out.size())); !ok)
-      return base::failure(Error{ExitStatus::failed, o_.output + ": " + ok.error()});
+      return base::failure(ok.error().within(o_.output + ": "));
   }
   return {};
 }
@@ -331,46 +332,46 @@ std::string LongView::timeline_text() const {
 
 base::Result<void, Error> LongView::run() {
   if (output_format(o_.output) != Format::png)
-    return base::failure(Error{ExitStatus::usage, o_.output + ": the long view is written as a PNG (.png)"});
+    return base::usage(o_.output + ": the long view is written as a PNG (.png)");
   if (struct stat st {}; o_.skip_existing && stat(o_.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
     warn(o_.output + ": exists; skipped (--skip-existing)");
     return {};
   }
   if (base::Status ok = check_output(o_.output, o_.force); !ok)
-    return base::failure(Error{ExitStatus::failed, ok.error()});
+    return base::failure(ok.error());
   if (!o_.timeline.empty())
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
-      return base::failure(Error{ExitStatus::failed, ok.error()});
+      return base::failure(ok.error());
   const SequenceKind kind = sequence_kind(o_.input);
   if (kind != SequenceKind::folder && kind != SequenceKind::glob)
-    return base::failure(Error{ExitStatus::usage, "--nights: " + o_.input + " is not a folder or a glob of nightly images"});
+    return base::usage("--nights: " + o_.input + " is not a folder or a glob of nightly images");
   auto listed = list_images(o_.input, kind);
-  if (!listed) return base::failure(Error{ExitStatus::failed, listed.error()});
+  if (!listed) return base::failure(listed.error());
   for (const std::string& file : *listed)
     if (base::ends_with_ignoring_case(file, ".png")) nights_.push_back(Night{file, {}, {}, {}, {}});
   if (nights_.empty())
-    return base::failure(Error{ExitStatus::failed, o_.input + ": no PNG image (a night's image is a PNG)"});
+    return base::failed(o_.input + ": no PNG image (a night's image is a PNG)");
   for (Night& night : nights_) {
     if (abandon_asked() != 0) return interrupted();
     read_night(night);
   }
   lay_out();
   if (band_size_.height == 0)
-    return base::failure(Error{ExitStatus::failed, o_.input + ": no night could be read"});
+    return base::failed(o_.input + ": no night could be read");
   bool timed = false;
   for (const Band& band : bands_) timed = timed || (band.note.empty() && !band.night->strips.empty());
   if (!timed)
-    return base::failure(Error{ExitStatus::failed, o_.input + ": no night has a strip with a clock"});
+    return base::failed(o_.input + ": no night has a strip with a clock");
   const ImageSize size{o_.bins, band_size_.height * static_cast<int64_t>(bands_.size()), band_size_.pixel_bytes};
   if (size.height > png_max_side)
-    return base::failure(Error{ExitStatus::failed, o_.output + ": " + std::to_string(bands_.size()) +
-                                                       " nights of " + std::to_string(band_size_.height) +
-                                                       " rows pass a PNG's limit of " + std::to_string(png_max_side) + " rows"});
+    return base::failed(o_.output + ": " + std::to_string(bands_.size()) +
+                            " nights of " + std::to_string(band_size_.height) +
+                            " rows pass a PNG's limit of " + std::to_string(png_max_side) + " rows");
   TempOutput image(o_.output);
-  if (base::Status ok = image.create(); !ok) return base::failure(Error{ExitStatus::failed, ok.error()});
+  if (base::Status ok = image.create(); !ok) return base::failure(ok.error());
   PngWriter png(image.stream(), size, o_.threads > 0 ? o_.threads : default_threads(), png_chunk_bytes,
                 [this] { return abandon_asked() != 0; });
-  if (base::Status ok = png.begin(); !ok) return base::failure(Error{ExitStatus::failed, o_.output + ": " + ok.error()});
+  if (base::Status ok = png.begin(); !ok) return base::failure(ok.error().within(o_.output + ": "));
   std::vector<uint8_t> row(static_cast<size_t>(size.width * size.pixel_bytes));
   for (Band& band : bands_) {
     if (abandon_asked() != 0) return interrupted();
@@ -378,22 +379,22 @@ base::Result<void, Error> LongView::run() {
   }
   if (base::Status ok = png.finish(); !ok) {
     if (abandon_asked() != 0) return interrupted();
-    return base::failure(Error{ExitStatus::failed, o_.output + ": " + ok.error()});
+    return base::failure(ok.error().within(o_.output + ": "));
   }
   std::optional<TempOutput> timeline;
   if (!o_.timeline.empty()) {
     timeline.emplace(o_.timeline);
     const std::string text = timeline_text();
-    if (base::Status ok = timeline->create(); !ok) return base::failure(Error{ExitStatus::failed, ok.error()});
+    if (base::Status ok = timeline->create(); !ok) return base::failure(ok.error());
     if (std::fwrite(text.data(), 1, text.size(), timeline->stream()) != text.size())
-      return base::failure(Error{ExitStatus::failed, o_.timeline + ": cannot be written"});
-    if (base::Status ok = timeline->seal(); !ok) return base::failure(Error{ExitStatus::failed, ok.error()});
+      return base::failed(o_.timeline + ": cannot be written");
+    if (base::Status ok = timeline->seal(); !ok) return base::failure(ok.error());
   }
-  if (base::Status ok = image.seal(); !ok) return base::failure(Error{ExitStatus::failed, ok.error()});
+  if (base::Status ok = image.seal(); !ok) return base::failure(ok.error());
   if (abandon_asked() != 0) return interrupted();
   if (timeline)
-    if (base::Status ok = timeline->commit(o_.force); !ok) return base::failure(Error{ExitStatus::failed, ok.error()});
-  if (base::Status ok = image.commit(o_.force); !ok) return base::failure(Error{ExitStatus::failed, ok.error()});
+    if (base::Status ok = timeline->commit(o_.force); !ok) return base::failure(ok.error());
+  if (base::Status ok = image.commit(o_.force); !ok) return base::failure(ok.error());
   int64_t missing = 0;
   for (const Band& band : bands_) missing += band.note == "missing";
   if (missing > 0)

@@ -53,7 +53,7 @@ base::Status parse_point(std::string_view name, std::string_view value, ClipPoin
   } else if (whole_number(value, point.frame) && point.frame >= 0) {
     return {};
   }
-  return base::failure(point.text + ": not a frame number or a time such as 12.5s, 1.5m or 1h");
+  return base::usage(point.text + ": not a frame number or a time such as 12.5s, 1.5m or 1h");
 }
 
 base::Status parse_position(std::string_view position, const std::string& text, SlitSpec& slit) {
@@ -61,12 +61,12 @@ base::Status parse_position(std::string_view position, const std::string& text, 
     double percent = 0;
     slit.percent = true;
     if (!decimal(position.substr(0, position.size() - 1), percent))
-      return base::failure(text + ": the position is not a percentage such as 50%");
+      return base::usage(text + ": the position is not a percentage such as 50%");
     slit.fraction = percent / 100;
     return {};
   }
   if (!whole_number(position, slit.position))
-    return base::failure(text + ": the position is not a column or row number or a percentage");
+    return base::usage(text + ": the position is not a column or row number or a percentage");
   return {};
 }
 
@@ -79,14 +79,14 @@ base::Status parse_slit(std::string_view value, SlitSpec& slit) {
     position = value.substr(0, colon);
     width = value.substr(colon + 1);
     if (!whole_number(width, slit.width) || slit.width < 0)
-      return base::failure(slit.text + ": the width is not a whole number of pixels");
-    if (slit.width == 0) return base::failure(slit.text + ": a slit of width 0 holds no pixel");
+      return base::usage(slit.text + ": the width is not a whole number of pixels");
+    if (slit.width == 0) return base::usage(slit.text + ": a slit of width 0 holds no pixel");
   }
   if (auto dots = position.find(".."); dots != std::string_view::npos) {
     slit.moving = true;
     SlitSpec end;
     if (position.size() == dots + 2)
-      return base::failure(slit.text + ": the slit's last position is missing after ..");
+      return base::usage(slit.text + ": the slit's last position is missing after ..");
     if (base::Status p = parse_position(position.substr(dots + 2), slit.text, end); !p) return p;
     slit.end_percent = end.percent;
     slit.end_position = end.position;
@@ -98,18 +98,18 @@ base::Status parse_slit(std::string_view value, SlitSpec& slit) {
 
 base::Status parse_every(std::string_view value, int64_t& every) {
   if (!whole_number(value, every))
-    return base::failure(option_text("every", value) + ": not a whole number");
+    return base::usage(option_text("every", value) + ": not a whole number");
   if (every <= 0)
-    return base::failure(option_text("every", value) + ": must be 1 or more");
+    return base::usage(option_text("every", value) + ": must be 1 or more");
   return {};
 }
 
 base::Status parse_threads(std::string_view value, int& threads) {
   int64_t count = 0;
   if (!whole_number(value, count))
-    return base::failure(option_text("threads", value) + ": not a whole number");
+    return base::usage(option_text("threads", value) + ": not a whole number");
   if (count < 1 || count > 64)
-    return base::failure(option_text("threads", value) + ": must be 1 to 64");
+    return base::usage(option_text("threads", value) + ": must be 1 to 64");
   threads = static_cast<int>(count);
   return {};
 }
@@ -120,7 +120,7 @@ base::Status parse_cut(std::string_view value, strips::Cut& cut) {
   else if (value == "horizontal")
     cut = strips::Cut::horizontal;
   else
-    return base::failure(option_text("cut", value) + ": must be vertical or horizontal");
+    return base::usage(option_text("cut", value) + ": must be vertical or horizontal");
   return {};
 }
 
@@ -135,20 +135,20 @@ base::Status parse_compress(std::string_view value, Options& o) {
   else if (value == "none")
     o.compress = TiffCompression::none;
   else
-    return base::failure(o.compress_text + ": must be deflate, zstd, lzw or none");
+    return base::usage(o.compress_text + ": must be deflate, zstd, lzw or none");
   return {};
 }
 
 base::Status parse_timeline(std::string_view value, Options& o) {
   o.timeline = std::string(value);
   if (!timeline_format(o.timeline))
-    return base::failure(option_text("timeline", value) + ": the name must end in .csv or .json");
+    return base::usage(option_text("timeline", value) + ": the name must end in .csv or .json");
   return {};
 }
 
 base::Status parse_clock(std::string_view value, Options& o) {
   const std::optional<ClockSource> source = parse_clock_source(std::string(value));
-  if (!source) return base::failure(option_text("clock", value) + ": must be exif, name, mtime or none");
+  if (!source) return base::usage(option_text("clock", value) + ": must be exif, name, mtime or none");
   o.clock = *source;
   return {};
 }
@@ -157,7 +157,7 @@ base::Status parse_bin(std::string_view value, Options& o) {
   o.bin_text = option_text("bin", value);
   if (!whole_number(value, o.bins)) o.bins = 0;
   const std::optional<double> seconds = parse_duration(std::string(value));
-  if (!seconds) return base::failure(o.bin_text + ": not a time above 0 such as 60s, 0.5s, 2m or 1h");
+  if (!seconds) return base::usage(o.bin_text + ": not a time above 0 such as 60s, 0.5s, 2m or 1h");
   o.bin = *seconds;
   return {};
 }
@@ -165,7 +165,7 @@ base::Status parse_bin(std::string_view value, Options& o) {
 base::Status parse_input_option(std::string_view value, Options& o) {
   const size_t equals = value.find('=');
   if (equals == std::string_view::npos || equals == 0)
-    return base::failure(option_text("input-option", value) + ": not KEY=VALUE");
+    return base::usage(option_text("input-option", value) + ": not KEY=VALUE");
   o.input_options.emplace_back(value.substr(0, equals), value.substr(equals + 1));
   return {};
 }
@@ -179,7 +179,7 @@ base::Status parse_flush(std::string_view value, FlushSpec& flush) {
   } else if (whole_number(value, flush.strips) && flush.strips > 0) {
     return {};
   }
-  return base::failure(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
+  return base::usage(flush.text + ": not a number of strips (1 or more) or a time such as 30s");
 }
 
 // A time of day, 22:15 or 22:15:30, as microseconds from midnight.
@@ -205,7 +205,7 @@ base::Status parse_window(std::string_view value, WindowSpec& window) {
     start = time_of_day(value.substr(0, dash));
     end = time_of_day(value.substr(dash + 1));
   }
-  if (!start || !end) return base::failure(window.text + ": not a span of the day such as 18:00-06:00");
+  if (!start || !end) return base::usage(window.text + ": not a span of the day such as 18:00-06:00");
   window.start = *start;
   window.end = *end;
   return {};
@@ -223,7 +223,7 @@ base::Status parse_bound(std::string_view name, std::string_view value, TimeBoun
     bound.civil_micros = *of_day;
     return {};
   }
-  return base::failure(bound.text + ": not a time such as 2026-12-07T22:15:00 or 22:15");
+  return base::usage(bound.text + ": not a time such as 2026-12-07T22:15:00 or 22:15");
 }
 
 // An ISO time, or seconds with an optional minus sign (six decimals at most count).
@@ -241,15 +241,15 @@ base::Status parse_time_origin(std::string_view value, TimeOrigin& origin) {
     origin.micros = minus ? -micros : micros;
     return {};
   }
-  return base::failure(origin.text +
-                       ": not a time such as 2026-12-07T18:00:00 or seconds such as 12.5");
+  return base::usage(origin.text +
+                     ": not a time such as 2026-12-07T18:00:00 or seconds such as 12.5");
 }
 
 base::Status parse_split(std::string_view value, Options& o) {
   TimeBound at;
   o.split_text = option_text("split-at", value);
   if (!parse_bound("split-at", value, at) || !at.time_of_day)
-    return base::failure(o.split_text + ": not a time of day such as 12:00");
+    return base::usage(o.split_text + ": not a time of day such as 12:00");
   o.split_at = at.civil_micros;
   return {};
 }
@@ -257,7 +257,7 @@ base::Status parse_split(std::string_view value, Options& o) {
 base::Status parse_idle(std::string_view value, Options& o) {
   o.idle_text = option_text("idle", value);
   const std::optional<double> seconds = parse_duration(std::string(value));
-  if (!seconds) return base::failure(o.idle_text + ": not a time above 0 such as 30s, 10m or 1h");
+  if (!seconds) return base::usage(o.idle_text + ": not a time above 0 such as 30s, 10m or 1h");
   o.idle = *seconds;
   return {};
 }
@@ -266,7 +266,7 @@ base::Status parse_idle(std::string_view value, Options& o) {
 base::Status parse_plane(std::string_view name, std::string_view value, int& plane) {
   int64_t number = 0;
   if (!whole_number(value, number) || number < 1 || number > 1'000'000)
-    return base::failure(option_text(name, value) + ": must be a whole number, 1 or more");
+    return base::usage(option_text(name, value) + ": must be a whole number, 1 or more");
   plane = static_cast<int>(number);
   return {};
 }
@@ -287,8 +287,8 @@ base::Status parse_measure(std::string_view name, std::string_view v,
     ++end;
   const std::optional<double> number = base::plain_decimal(text.substr(0, end));
   if (!number || !(*number > 0) || !std::isfinite(*number))
-    return base::failure(option_text(name, v) + ": must be a number above 0 with its unit (" +
-                         listed + ")");
+    return base::usage(option_text(name, v) + ": must be a number above 0 with its unit (" +
+                       listed + ")");
   const std::string_view typed = std::string_view(text).substr(end);
   for (const UnitName& u : units) {
     if (typed != u.typed) continue;
@@ -296,9 +296,9 @@ base::Status parse_measure(std::string_view name, std::string_view v,
     if (unit) *unit = std::string(u.kept);
     return {};
   }
-  return base::failure(option_text(name, v) + ": " +
-                       (typed.empty() ? std::string("no unit") : "unknown unit " + std::string(typed)) +
-                       "; the units are " + listed);
+  return base::usage(option_text(name, v) + ": " +
+                     (typed.empty() ? std::string("no unit") : "unknown unit " + std::string(typed)) +
+                     "; the units are " + listed);
 }
 
 // An option that applies its value to the options read so far, or says why the value is
@@ -388,7 +388,7 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) -> base::Status {
        o.thickness_given = true;
        if (!whole_number(v, o.thickness) || o.thickness < 1)
-         return base::failure(option_text("thickness", v) + ": must be a whole number, 1 or more");
+         return base::usage(option_text("thickness", v) + ": must be a whole number, 1 or more");
        return {};
      }},
     {.name = "reduce",
@@ -399,8 +399,8 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) -> base::Status {
        const std::optional<Reducer> reducer = reducer_named(v);
        if (!reducer) {
-         return base::failure(option_text("reduce", v) +
-                              ": must be copy, mean, max, min or median");
+         return base::usage(option_text("reduce", v) +
+                            ": must be copy, mean, max, min or median");
        }
        o.reduce = *reducer;
        return {};
@@ -418,7 +418,7 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) -> base::Status {
        o.time_given = true;
        if (v != "right" && v != "down")
-         return base::failure(option_text("time-axis", v) + ": must be right or down");
+         return base::usage(option_text("time-axis", v) + ": must be right or down");
        o.time_down = v == "down";
        return {};
      }},
@@ -472,7 +472,7 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) -> base::Status {
        o.tile_format_text = option_text("tile-format", v);
        if (v != "jpeg" && v != "png")
-         return base::failure(o.tile_format_text + ": must be jpeg or png");
+         return base::usage(o.tile_format_text + ": must be jpeg or png");
        o.tile_format = v == "png" ? TileFormat::png : TileFormat::jpeg;
        return {};
      },
@@ -487,7 +487,7 @@ const OptionRow rows[] = {
        o.quality_text = option_text("quality", v);
        int64_t q = 0;
        if (!whole_number(v, q) || q < 1 || q > 100)
-         return base::failure(o.quality_text + ": must be a whole number from 1 to 100");
+         return base::usage(o.quality_text + ": must be a whole number from 1 to 100");
        o.quality = static_cast<int>(q);
        return {};
      },
@@ -523,7 +523,7 @@ const OptionRow rows[] = {
              "default: auto\n",
      .apply = [](std::string_view v, Options& o) -> base::Status {
        if (v != "auto" && v != "ffmpeg")
-         return base::failure(option_text("decoder", v) + ": must be auto or ffmpeg");
+         return base::usage(option_text("decoder", v) + ": must be auto or ffmpeg");
        o.ffmpeg_decoder = v == "ffmpeg";
        return {};
      },
@@ -636,7 +636,7 @@ const OptionRow rows[] = {
              "pixel by round(N * v / vmax) frames\n",
      .apply = [](std::string_view v, Options& o) -> base::Status {
        o.delay.map = v;
-       if (o.delay.map.empty()) return base::failure(std::string("--delay-map: needs a file name"));
+       if (o.delay.map.empty()) return base::usage("--delay-map: needs a file name");
        return {};
      },
      .short_gap = true},
@@ -646,7 +646,7 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) -> base::Status {
        if (!whole_number(v, o.delay.map_frames) || o.delay.map_frames < 0 ||
            o.delay.map_frames > 100000)
-         return base::failure(option_text("delay-map-frames", v) + ": must be a whole number, 0 to 100000");
+         return base::usage(option_text("delay-map-frames", v) + ": must be a whole number, 0 to 100000");
        return {};
      },
      .short_gap = true},
@@ -657,7 +657,7 @@ const OptionRow rows[] = {
              "(rounded half up); default: nearest\n",
      .apply = [](std::string_view v, Options& o) -> base::Status {
        if (v != "nearest" && v != "linear")
-         return base::failure(option_text("blend", v) + ": must be nearest or linear");
+         return base::usage(option_text("blend", v) + ": must be nearest or linear");
        o.delay.blend = v == "linear" ? displace::Blend::linear : displace::Blend::nearest;
        return {};
      },
@@ -687,7 +687,7 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) -> base::Status {
        int64_t crf = 0;
        if (!whole_number(v, crf) || crf < 0 || crf > 63)
-         return base::failure(option_text("crf", v) + ": must be a whole number, 0 to 63");
+         return base::usage(option_text("crf", v) + ": must be a whole number, 0 to 63");
        o.crf = static_cast<int>(crf);
        o.crf_given = true;
        return {};
@@ -701,7 +701,7 @@ const OptionRow rows[] = {
      .apply = [](std::string_view v, Options& o) -> base::Status {
        const size_t equals = v.find('=');
        if (equals == std::string_view::npos || equals == 0)
-         return base::failure(option_text("encoder-option", v) + ": not KEY=VALUE");
+         return base::usage(option_text("encoder-option", v) + ": not KEY=VALUE");
        o.encoder_options.emplace_back(v.substr(0, equals), v.substr(equals + 1));
        return {};
      },
@@ -769,8 +769,8 @@ const OptionRow rows[] = {
          const size_t comma = std::min(v.find(',', from), v.size());
          int plane = 0;
          if (base::Status ok = parse_plane("channel", v.substr(from, comma - from), plane); !ok)
-           return base::failure(option_text("channel", v) +
-                                ": must be whole numbers, 1 or more, apart by commas");
+           return base::usage(option_text("channel", v) +
+                              ": must be whole numbers, 1 or more, apart by commas");
          o.channels.push_back(plane);
          if (comma == v.size()) break;
          from = comma + 1;
@@ -891,7 +891,7 @@ Parsed usage_error(std::string error) {
 // What spans several options, checked once all are read, in this order.
 base::Status force_or_skip(const Options& o) {
   if (o.force && o.skip_existing)
-    return base::failure(std::string("--force and --skip-existing: give one or the other"));
+    return base::usage("--force and --skip-existing: give one or the other");
   return {};
 }
 
@@ -899,60 +899,60 @@ base::Status force_or_skip(const Options& o) {
 base::Status line_fits(const Options& o) {
   const bool lines = !o.lines.empty();
   if (lines && o.cut_given)
-    return base::failure(std::string("--line and --cut: a line runs any way; use --time-axis"));
+    return base::usage("--line and --cut: a line runs any way; use --time-axis");
   if (o.thickness_given && !lines)
-    return base::failure(std::string("--thickness: only with --line (--slit has its WIDTH)"));
+    return base::usage("--thickness: only with --line (--slit has its WIDTH)");
   if (o.time_given && o.cut_given)
-    return base::failure(std::string("--time-axis and --cut: give one or the other"));
+    return base::usage("--time-axis and --cut: give one or the other");
   return {};
 }
 
 base::Status watch_fits(const Options& o) {
-  if (o.idle > 0 && !o.watch) return base::failure(o.idle_text + ": only with --watch");
-  if (o.split_at && !o.watch) return base::failure(o.split_text + ": only with --watch");
-  if (o.utc && !o.split_at) return base::failure(std::string("--utc: only with --split-at"));
+  if (o.idle > 0 && !o.watch) return base::usage(o.idle_text + ": only with --watch");
+  if (o.split_at && !o.watch) return base::usage(o.split_text + ": only with --watch");
+  if (o.utc && !o.split_at) return base::usage("--utc: only with --split-at");
   if (o.watch && !o.input_format.empty())
-    return base::failure(std::string("--watch and --format: --watch follows a folder of images"));
+    return base::usage("--watch and --format: --watch follows a folder of images");
   return {};
 }
 
 // The page's times are the timeline's: an origin needs both.
 base::Status viewer_fits(const Options& o) {
   if (o.time_origin.given && !o.viewer)
-    return base::failure(o.time_origin.text + ": only with --viewer");
+    return base::usage(o.time_origin.text + ": only with --viewer");
   if (o.time_origin.given && o.timeline.empty())
-    return base::failure(o.time_origin.text + ": the page's times are the timeline's; give --timeline too");
+    return base::usage(o.time_origin.text + ": the page's times are the timeline's; give --timeline too");
   return {};
 }
 
 // The long view takes its nights, --bin N, --window and the options of a run's files.
 base::Status nights_fit(const Options& o) {
   if (!o.nights) {
-    if (o.window.given) return base::failure(o.window.text + ": only with --nights");
+    if (o.window.given) return base::usage(o.window.text + ": only with --nights");
     return {};
   }
   if (o.bins < 1 || o.bins > 100000)
-    return base::failure(o.bin_text.empty()
-                             ? std::string("--nights: needs --bin N, a whole number of bins")
-                             : o.bin_text + ": --nights takes a whole number of bins, 1 to 100000");
+    return base::usage(o.bin_text.empty()
+                           ? std::string("--nights: needs --bin N, a whole number of bins")
+                           : o.bin_text + ": --nights takes a whole number of bins, 1 to 100000");
   const std::pair<bool, const char*> not_for_nights[] = {
       {o.watch, "--watch"}, {o.video, "--video"}, {!o.order.empty(), "--slit, --line and --roi"},
       {o.every != 1, "--every"}, {o.from.given || o.to.given, "--from and --to"},
       {o.flush.given, "--flush"}, {o.ticks, "--ticks"}, {o.pyramid, "--pyramid"},
       {o.since.given || o.until.given, "--since and --until"}, {o.cut_given || o.time_given, "--cut and --time-axis"}};
   for (const auto& [given, name] : not_for_nights)
-    if (given) return base::failure(std::string(name) + ": not with --nights");
+    if (given) return base::usage(std::string(name) + ": not with --nights");
   return {};
 }
 
 base::Status stats_fits(const Options& o) {
-  if (o.stats && o.timeline.empty()) return base::failure(std::string("--stats: only with --timeline"));
+  if (o.stats && o.timeline.empty()) return base::usage("--stats: only with --timeline");
   return {};
 }
 
 base::Status bin_or_every(const Options& o) {
   if (o.bin > 0 && o.every != 1)
-    return base::failure(o.bin_text + " and --every: give one or the other");
+    return base::usage(o.bin_text + " and --every: give one or the other");
   return {};
 }
 
@@ -969,19 +969,19 @@ base::Status video_fits(const Options& o) {
                         : !o.encoder_options.empty()   ? "--encoder-option"
                                                        : nullptr;
     if (given == nullptr) return {};
-    return base::failure(std::string(given) +
-                         ": only for a clip (--video, or OUTPUT ending in .mkv, .mp4, .mov, "
-                         ".webm or .nut)");
+    return base::usage(std::string(given) +
+                       ": only for a clip (--video, or OUTPUT ending in .mkv, .mp4, .mov, "
+                       ".webm or .nut)");
   }
   if (o.order.size() > 1)
-    return base::failure(o.output + ": a clip is made from one slit at most; several were given");
+    return base::usage(o.output + ": a clip is made from one slit at most; several were given");
   if (o.scroll) {
-    if (delays) return base::failure(std::string("--scroll and --delay, --delay-map: give one or the other"));
-    if (!o.lines.empty()) return base::failure(std::string("--scroll: with --slit, not --line"));
-    if (o.order.empty()) return base::failure(std::string("--scroll: needs --slit POS[:WIDTH]"));
-    if (o.slit.moving) return base::failure(o.slit.text + ": --scroll takes a slit that stands still");
+    if (delays) return base::usage("--scroll and --delay, --delay-map: give one or the other");
+    if (!o.lines.empty()) return base::usage("--scroll: with --slit, not --line");
+    if (o.order.empty()) return base::usage("--scroll: needs --slit POS[:WIDTH]");
+    if (o.slit.moving) return base::usage(o.slit.text + ": --scroll takes a slit that stands still");
   } else if (!o.order.empty()) {
-    return base::failure(o.output + ": a clip is made from no slit (but with --scroll)");
+    return base::usage(o.output + ": a clip is made from no slit (but with --scroll)");
   }
   const std::pair<bool, const char*> not_for_clip[] = {
       {!o.timeline.empty(), "--timeline"}, {o.ticks, "--ticks"}, {o.bin > 0, "--bin"},
@@ -990,23 +990,23 @@ base::Status video_fits(const Options& o) {
       {o.cut_given || o.time_given, "--cut and --time-axis"},
       {o.thickness_given, "--thickness"},  {!o.compress_text.empty(), "--compress"}};
   for (const auto& [given, name] : not_for_clip)
-    if (given) return base::failure(std::string(name) + ": not for a clip");
+    if (given) return base::usage(std::string(name) + ": not for a clip");
   if (o.delay.ramp && !o.delay.map.empty())
-    return base::failure(o.delay.text + " and --delay-map: give one or the other");
+    return base::usage(o.delay.text + " and --delay-map: give one or the other");
   if (!o.delay.map.empty() && o.delay.map_frames < 0)
-    return base::failure("--delay-map " + o.delay.map + ": needs --delay-map-frames N");
+    return base::usage("--delay-map " + o.delay.map + ": needs --delay-map-frames N");
   if (o.delay.map.empty() && o.delay.map_frames >= 0)
-    return base::failure(std::string("--delay-map-frames: only with --delay-map"));
+    return base::usage("--delay-map-frames: only with --delay-map");
   if (!delays && !o.scroll)
-    return base::failure(o.output + ": a clip needs --delay ramp:N, --delay-map FILE.png or --scroll");
+    return base::usage(o.output + ": a clip needs --delay ramp:N, --delay-map FILE.png or --scroll");
   return {};
 }
 
 // INPUT and OUTPUT, which getopt_long has moved behind the options.
 base::Status take_files(const std::vector<std::string>& operands, Options& o) {
   if (operands.size() != 2)
-    return base::failure("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
-                         " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
+    return base::usage("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
+                       " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
   o.input = operands[0];
   o.output = operands[1];
   return {};
@@ -1019,22 +1019,22 @@ base::Status files_numbered(const Options& o) {
     if (base::ends_with_ignoring_case(line.roi_file, ".zip")) return {};
   if (o.split_at) {
     // The name holds the period's date instead.
-    if (o.order.size() > 1) return base::failure(o.split_text + ": one slit only");
+    if (o.order.size() > 1) return base::usage(o.split_text + ": one slit only");
     if (o.output.find('%') == std::string::npos)
-      return base::failure(o.split_text + ": " + o.output +
-                           " needs a date for each period, such as keogram-%Y%m%d.png");
+      return base::usage(o.split_text + ": " + o.output +
+                         " needs a date for each period, such as keogram-%Y%m%d.png");
     if (!o.timeline.empty() && o.timeline.find('%') == std::string::npos)
-      return base::failure(o.split_text + ": --timeline " + o.timeline +
-                           " needs a date for each period too");
+      return base::usage(o.split_text + ": --timeline " + o.timeline +
+                         " needs a date for each period too");
     return {};
   }
   const bool numbered = o.output.find("%d") != std::string::npos;
   if (o.order.size() > 1 && !numbered)
-    return base::failure(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
+    return base::usage(o.output + ": several slits need %d in OUTPUT, for 1, 2, ...");
   if (o.order.size() <= 1 && numbered)
-    return base::failure(o.output + ": %d in OUTPUT is for several slits; there is one");
+    return base::usage(o.output + ": %d in OUTPUT is for several slits; there is one");
   if (o.order.size() > 1 && !o.timeline.empty() && o.timeline.find("%d") == std::string::npos)
-    return base::failure("--timeline " + o.timeline + ": several slits need %d in its name too");
+    return base::usage("--timeline " + o.timeline + ": several slits need %d in its name too");
   return {};
 }
 
@@ -1112,19 +1112,19 @@ Parsed parse_options(const std::vector<std::string>& args) {
       parsed.action = row->action;
     } else if (base::Status applied = row->apply(optarg != nullptr ? optarg : "", parsed.options);
                !applied) {
-      return usage_error(applied.error());
+      return usage_error(applied.error().message);
     }
   }
   if (parsed.action != Parsed::Action::run) return parsed;
   Options& o = parsed.options;
   for (base::Status (*check)(const Options&) :
        {force_or_skip, line_fits, bin_or_every, watch_fits, viewer_fits, nights_fit, stats_fits})
-    if (base::Status fits = check(o); !fits) return usage_error(fits.error());
+    if (base::Status fits = check(o); !fits) return usage_error(fits.error().message);
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
   if (base::Status taken = take_files({argv.begin() + optind, argv.end() - 1}, o); !taken)
-    return usage_error(taken.error());
-  if (base::Status fits = video_fits(o); !fits) return usage_error(fits.error());
-  if (base::Status numbered = files_numbered(o); !numbered) return usage_error(numbered.error());
+    return usage_error(taken.error().message);
+  if (base::Status fits = video_fits(o); !fits) return usage_error(fits.error().message);
+  if (base::Status numbered = files_numbered(o); !numbered) return usage_error(numbered.error().message);
   // A watch brings OUTPUT up to date after each new image unless --flush says otherwise.
   if (o.watch && !o.flush.given) o.flush = FlushSpec{true, false, 0, 1, "--watch"};
   return parsed;

@@ -14,8 +14,6 @@ namespace {
 
 using strips::Cut;
 
-Error usage(std::string message) { return Error{ExitStatus::usage, std::move(message)}; }
-Error failed(std::string message) { return Error{ExitStatus::failed, std::move(message)}; }
 Error stopped() { return Error{ExitStatus::interrupted, "interrupted; no image written"}; }
 
 // A time is read off the run's clock when it has one (an image sequence's), else off the
@@ -35,15 +33,15 @@ base::Result<FrameChoice, Error> choose_frames(const Options& o, const ScanFrame
   const std::string length =
       std::to_string(frames.count) + " frame" + (frames.count == 1 ? "" : "s");
   if (choice.from >= frames.count)
-    return base::failure(usage(o.from.text + ": past the end of the clip (" + length + ")"));
+    return base::usage(o.from.text + ": past the end of the clip (" + length + ")");
   // Without --from the range starts at the clip's start, which only --to can close.
   if (choice.from >= choice.to && !o.from.given)
-    return base::failure(usage(o.to.text + ": at the start of the clip (frame " +
-                               std::to_string(choice.to) + "); no frame lies before it"));
+    return base::usage(o.to.text + ": at the start of the clip (frame " +
+                       std::to_string(choice.to) + "); no frame lies before it");
   if (choice.from >= choice.to)
-    return base::failure(usage(o.from.text + ": at or past " + o.to.text + " (frame " +
-                               std::to_string(choice.from) + " to frame " +
-                               std::to_string(choice.to) + ")"));
+    return base::usage(o.from.text + ": at or past " + o.to.text + " (frame " +
+                       std::to_string(choice.from) + " to frame " +
+                       std::to_string(choice.to) + ")");
   return choice;
 }
 
@@ -64,12 +62,11 @@ base::Result<FrameChoice, Error> choose_stream_frames(const Options& o, const Sc
   choice.to = INT64_MAX;
   for (const ClipPoint* point : {&o.from, &o.to}) {
     if (point->given && !frame(*point, point == &o.from ? choice.from : choice.to))
-      return base::failure(
-          usage(point->text + ": the stream's frame rate is not known; give a frame"));
+      return base::usage(point->text + ": the stream's frame rate is not known; give a frame");
   }
   if (choice.from >= choice.to)
-    return base::failure(usage(o.from.given ? o.from.text + ": at or past " + o.to.text
-                                            : o.to.text + ": no frame lies before it"));
+    return base::usage(o.from.given ? o.from.text + ": at or past " + o.to.text
+                                    : o.to.text + ": no frame lies before it");
   return choice;
 }
 
@@ -104,11 +101,11 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
   const std::string advice = "; use a longer --bin or a shorter range";
   const bool small_only = format == Format::jpeg || format == Format::webp;
   if (size.width > side_limit || size.height > side_limit)
-    return base::failure(failed(what + ", more than " + format_name + " allows (" +
-                                std::to_string(side_limit) + " a side)" + advice +
-                                (small_only ? ", or a .dzi OUTPUT, or --pyramid with a .tif "
-                                              "OUTPUT, for an image of any length"
-                                            : "")));
+    return base::failed(what + ", more than " + format_name + " allows (" +
+                        std::to_string(side_limit) + " a side)" + advice +
+                        (small_only ? ", or a .dzi OUTPUT, or --pyramid with a .tif "
+                                      "OUTPUT, for an image of any length"
+                                    : ""));
   // A PNG of columns is held whole, as is any image with --flush; the rest goes out as
   // it comes.
   const bool held = o.flush.given || (!tiff && (o.cut == Cut::vertical || format != Format::png));
@@ -118,9 +115,9 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
   const double bytes = (held ? static_cast<double>(size.bytes()) : 0) +
                        per_strip * static_cast<double>(count);
   if (limits.memory >= 0 && bytes > static_cast<double>(limits.memory))
-    return base::failure(failed(what + " and need " + human_bytes(bytes) + ", more than the " +
-                                human_bytes(static_cast<double>(limits.memory)) +
-                                " of memory at hand" + advice));
+    return base::failed(what + " and need " + human_bytes(bytes) + ", more than the " +
+                        human_bytes(static_cast<double>(limits.memory)) +
+                        " of memory at hand" + advice);
   return {};
 }
 
@@ -133,15 +130,15 @@ base::Result<void, Error> plan_strips(const Options& o, const SourceHeader& sour
     auto seconds = range_seconds(*times, plan.choice.from, plan.choice.to, stop);
     if (!seconds) return base::failure(stopped());
     const double count = bin_count(*seconds, o.bin);
-    if (count == 0) return base::failure(usage(o.bin_text + ": no image in the range has a time"));
+    if (count == 0) return base::usage(o.bin_text + ": no image in the range has a time");
     if (!(count <= static_cast<double>(max_bins)))
-      return base::failure(usage(o.bin_text + ": it would make " +
-                                 std::to_string(static_cast<long long>(count)) +
-                                 " strips, more than " + std::to_string(max_bins)));
+      return base::usage(o.bin_text + ": it would make " +
+                         std::to_string(static_cast<long long>(count)) +
+                         " strips, more than " + std::to_string(max_bins));
     if (auto fits = check_bins(o, source, plan.place, static_cast<int64_t>(count), limits); !fits)
       return fits;
     auto binned = binned_frames(*times, *seconds, plan.choice.from, o.bin);
-    if (!binned) return base::failure(usage(o.bin_text + ": " + binned.error()));
+    if (!binned) return base::failure(binned.error().within(o.bin_text + ": "));
     plan.strip_frames = std::move(*binned);
     // Every frame up to the last interval's is read; the first of each interval is laid.
     plan.choice.every = 1;
@@ -168,11 +165,11 @@ base::Result<void, Error> place_lines(const Options& o, const SourceHeader& sour
   if (runs_on_lines(slit)) {
     const bool moving = o.slit.moving || (!o.lines.empty() && !o.lines.front().to.empty());
     if (moving && !source.length_known)
-      return base::failure(usage((o.lines.empty() ? o.slit.text : o.lines.front().text) +
-                                 ": a moving slit needs an input of known length"));
+      return base::usage((o.lines.empty() ? o.slit.text : o.lines.front().text) +
+                         ": a moving slit needs an input of known length");
     auto made = LineStrips::make(slit, source.width, source.height, source.orientation,
                                  source.length_known ? plan.strips : 1, source.pixel_bytes);
-    if (!made) return base::failure(usage(made.error()));
+    if (!made) return base::failure(made.error());
     plan.lines = std::move(*made);
   }
   plan.read_area = plan.lines ? plan.lines->stored_bounds() : plan.place.slit;
@@ -189,22 +186,22 @@ bool grows(const Options& o, const SourceHeader& source, bool handed_out) {
 base::Result<SlitPlace, Error> refuse_band(const Options& o, const SourceHeader& source,
                                            bool handed_out, SlitPlace place) {
   if (grows(o, source, handed_out) && o.ticks && !handed_out)
-    return base::failure(usage(std::string("--ticks: not with ") +
-                               (o.flush.given ? "--flush" : "an input of unknown length")));
+    return base::usage(std::string("--ticks: not with ") +
+                       (o.flush.given ? "--flush" : "an input of unknown length"));
   // Only PNG and TIFF are written from a grown image.
   const std::optional<Format> format = output_format(o.output);
   if (grows(o, source, handed_out) && !handed_out && format && *format != Format::png &&
       *format != Format::tiff)
-    return base::failure(usage(o.output + ": " +
-                               (*format == Format::dzi    ? "Deep Zoom"
-                                : *format == Format::jpeg ? "a JPEG"
-                                                          : "a WebP") +
-                               " is not made with " +
-                               (o.flush.given ? "--flush" : "an input of unknown length")));
+    return base::usage(o.output + ": " +
+                       (*format == Format::dzi    ? "Deep Zoom"
+                        : *format == Format::jpeg ? "a JPEG"
+                                                  : "a WebP") +
+                       " is not made with " +
+                       (o.flush.given ? "--flush" : "an input of unknown length"));
   // A pyramid's levels go out band by band with the image: a grown image has none.
   if (grows(o, source, handed_out) && o.pyramid && !handed_out)
-    return base::failure(usage(std::string("--pyramid: not with ") +
-                               (o.flush.given ? "--flush" : "an input of unknown length")));
+    return base::usage(std::string("--pyramid: not with ") +
+                       (o.flush.given ? "--flush" : "an input of unknown length"));
   return place;
 }
 
@@ -226,7 +223,7 @@ base::Result<SlitPlace, Error> place_slit(const Options& o, const SourceHeader& 
   const int64_t width = o.slit.width;
   const std::string what = o.slit.given ? o.slit.text : "--slit";
   if (auto fits = slit_fits(what, first, width, size, lines); !fits)
-    return base::failure(usage(fits.error()));
+    return base::failure(fits.error());
   place.slit = vertical ? Rect{static_cast<int>(first), 0, static_cast<int>(width),
                                place.shown_height}
                         : Rect{0, static_cast<int>(first), place.shown_width,
@@ -253,7 +250,7 @@ base::Result<Plan, Error> plan_run(const Options& o, const SourceHeader& source,
     if (auto planned = plan_strips(o, source, times, limits, stop, plan); !planned)
       return base::failure(planned.error());
   } else {
-    if (o.bin > 0) return base::failure(usage(o.bin_text + ": not with an input of unknown length"));
+    if (o.bin > 0) return base::usage(o.bin_text + ": not with an input of unknown length");
     auto choice = choose_stream_frames(o, *source.frames);
     if (!choice) return base::failure(choice.error());
     plan.choice = std::move(*choice);

@@ -21,18 +21,10 @@
 
 namespace scan {
 
-// velmora-scan's exit statuses; an interrupted run exits with 128 + the signal's number.
-enum class ExitStatus : int { done = 0, failed = 1, usage = 2, interrupted = 128 };
-
-// Why a request was not carried out: its status and one line without the program's name.
-struct Error {
-  ExitStatus status = ExitStatus::failed;
-  std::string message;
-  int signal = 0;  // what asked an interrupted run to stop, when the caller said
-  int exit_code() const {
-    return status == ExitStatus::interrupted ? 128 + signal : static_cast<int>(status);
-  }
-};
+// velmora-scan's exit statuses and why a request was not carried out (base/error.h): the
+// one error every step of a run returns.
+using ExitStatus = base::ExitStatus;
+using Error = base::Error;
 
 // What a request asks for: the command line's options are the request (options.h).
 using Request = Options;

@@ -56,10 +56,6 @@ using strips::Cut;
 // A step of a run: done, or the error that ends it.
 using Step = base::Result<void, Error>;
 
-base::Failure<Error> fail(ExitStatus status, std::string message) {
-  return base::failure(Error{status, std::move(message)});
-}
-
 // The warning for a display matrix velmora-scan does not follow: its angle when that lies
 // off every quarter turn, else (a shear, uneven scales, a singular matrix) just that.
 std::string odd_turn(const decode::DisplayMatrix& display) {
@@ -289,8 +285,8 @@ Step Run::check_watch() const {
   const char* named = o_.watch ? "--watch" : o_.since.given ? "--since" : o_.until.given ? "--until" : nullptr;
   if (named != nullptr && (is_stream_input(o_.input, o_.input_format) ||
                            sequence_kind(o_.input) == SequenceKind::none))
-    return fail(ExitStatus::usage, std::string(named) + ": " + o_.input +
-                                       " is not an image folder or pattern");
+    return base::usage(std::string(named) + ": " + o_.input +
+                           " is not an image folder or pattern");
   return {};
 }
 
@@ -337,52 +333,50 @@ Step Run::check_stream_only() const {
     const auto& [key, value] = o_.input_options.front();
     const char* what = sequence_kind(o_.input) != SequenceKind::none ? "an image sequence"
                                                                        : "a clip file";
-    return fail(ExitStatus::usage, "--input-option " + key + "=" + value + ": " + o_.input + " is " +
-                                what + ", which takes no input option; with --format NAME it is "
-                                       "read as a stream, whose demuxer takes them");
+    return base::usage("--input-option " + key + "=" + value + ": " + o_.input + " is " +
+                       what + ", which takes no input option; with --format NAME it is "
+                       "read as a stream, whose demuxer takes them");
   }
   if (o_.input == "-" && isatty(STDIN_FILENO))
-    return fail(ExitStatus::usage, "-: standard input is a terminal; give the stream through a pipe "
-                            "(... | velmora-scan - OUTPUT) or a file");
+    return base::usage("-: standard input is a terminal; give the stream through a pipe "
+                       "(... | velmora-scan - OUTPUT) or a file");
   return {};
 }
 
 Step Run::check_outputs() {
   const std::optional<Format> format = output_format(o_.output);
   if (!format)
-    return fail(ExitStatus::usage, o_.output + ": the output name must end in .png, .tif, .tiff, .dzi, .jpg, .jpeg or .webp");
+    return base::usage(o_.output + ": the output name must end in .png, .tif, .tiff, .dzi, .jpg, .jpeg or .webp");
   format_ = *format;
   if (!o_.compress_text.empty() && format_ != Format::tiff)
-    return fail(ExitStatus::usage, o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
+    return base::usage(o_.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
   if (o_.pyramid && format_ != Format::tiff)
-    return fail(ExitStatus::usage, "--pyramid: only for a TIFF OUTPUT (.tif, .tiff)");
+    return base::usage("--pyramid: only for a TIFF OUTPUT (.tif, .tiff)");
   if (o_.imagej && format_ != Format::tiff)
-    return fail(ExitStatus::usage, "--imagej: only for a TIFF OUTPUT (.tif, .tiff)");
+    return base::usage("--imagej: only for a TIFF OUTPUT (.tif, .tiff)");
   if (format_ == Format::tiff && !tiff_can_write(o_.compress))
-    return fail(ExitStatus::usage, o_.compress_text + ": this libtiff cannot write it");
+    return base::usage(o_.compress_text + ": this libtiff cannot write it");
   if (!o_.tile_format_text.empty() && format_ != Format::dzi)
-    return fail(ExitStatus::usage, o_.tile_format_text + ": only for a Deep Zoom OUTPUT (.dzi)");
+    return base::usage(o_.tile_format_text + ": only for a Deep Zoom OUTPUT (.dzi)");
   const bool lossy = format_ == Format::jpeg || format_ == Format::webp ||
                     (format_ == Format::dzi && o_.tile_format == TileFormat::jpeg);
   if (!o_.quality_text.empty() && !lossy)
-    return fail(ExitStatus::usage, o_.quality_text +
-                                       ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
-                                       "Deep Zoom OUTPUT (.dzi)");
-  if (base::Status ok = check_output(o_.output, force()); !ok) return fail(ExitStatus::failed, ok.error());
+    return base::usage(o_.quality_text +
+                           ": only for a JPEG or WebP OUTPUT, or JPEG tiles of a "
+                           "Deep Zoom OUTPUT (.dzi)");
+  if (base::Status ok = check_output(o_.output, force()); !ok) return base::failure(ok.error());
   if (format_ == Format::dzi && !force())
     if (struct stat st {}; lstat(dzi_files_folder(o_.output).c_str(), &st) == 0)
-      return fail(ExitStatus::failed,
-                  dzi_files_folder(o_.output) + ": already exists; use --force to overwrite it");
+      return base::failed(dzi_files_folder(o_.output) + ": already exists; use --force to overwrite it");
   if (!o_.timeline.empty())
-    if (base::Status ok = check_output(o_.timeline, force()); !ok) return fail(ExitStatus::failed, ok.error());
+    if (base::Status ok = check_output(o_.timeline, force()); !ok) return base::failure(ok.error());
   if (o_.viewer && format_ != Format::dzi)
-    return fail(ExitStatus::usage, "--viewer: only for a Deep Zoom OUTPUT (.dzi)");
+    return base::usage("--viewer: only for a Deep Zoom OUTPUT (.dzi)");
   if (o_.viewer) {
     if (base::Status ok = check_output(viewer_page_path(o_.output), force()); !ok)
-      return fail(ExitStatus::failed, ok.error());
+      return base::failure(ok.error());
     if (struct stat st {}; !force() && lstat(viewer_folder(o_.output).c_str(), &st) == 0)
-      return fail(ExitStatus::failed,
-                  viewer_folder(o_.output) + ": already exists; use --force to overwrite it");
+      return base::failed(viewer_folder(o_.output) + ": already exists; use --force to overwrite it");
   }
   return {};
 }
@@ -403,7 +397,7 @@ Step Run::load_state() {
   if (!o_.watch) return {};
   const std::string path = state_file();
   auto read = read_state(path);
-  if (!read) return fail(ExitStatus::failed, path + ": " + read.error());
+  if (!read) return base::failure(read.error().within(path + ": "));
   if (!*read) return {};
   // With --split-at the state is the last period's, which names its OUTPUT.
   const std::string output = split_output_.empty() ? o_.output
@@ -412,8 +406,8 @@ Step Run::load_state() {
   if (struct stat st {}; output.empty() || stat(output.c_str(), &st) != 0) return {};
   if (const std::string differ = settings_differ((*read)->settings, settings());
       !differ.empty())
-    return fail(ExitStatus::failed, path + ": kept by another command (" + differ +
-                                        "); run that one, or remove OUTPUT and this file to start anew");
+    return base::failed(path + ": kept by another command (" + differ +
+                            "); run that one, or remove OUTPUT and this file to start anew");
   resumed_ = std::move(**read);
   if (!split_output_.empty()) {
     period_ = resumed_->period;
@@ -433,9 +427,9 @@ Step Run::start_state() {
   if (resumed_) {
     if (resumed_->strip.width != image_.size().width || resumed_->strip.height != image_.size().height ||
         resumed_->strip.pixel_bytes != image_.size().pixel_bytes)
-      return fail(ExitStatus::failed, state_file() +
-                                          ": its strips are not this run's; remove OUTPUT and "
-                                          "this file to start anew");
+      return base::failed(state_file() +
+                              ": its strips are not this run's; remove OUTPUT and "
+                              "this file to start anew");
     state_ = *resumed_;
     stated_ = static_cast<int64_t>(state_->records.size());
     return {};
@@ -482,7 +476,7 @@ Step Run::write_state_file(int64_t strips) {
   written.paths.resize(static_cast<size_t>(strips));
   written.pixels.resize(static_cast<size_t>(strips * written.strip.bytes()));
   if (base::Status ok = write_state(state_file(), written); !ok)
-    return fail(ExitStatus::failed, ok.error());
+    return base::failure(ok.error());
   stated_ = strips;
   return {};
 }
@@ -494,7 +488,7 @@ Step Run::prepare() {
     if (Step bad = check_outputs(); !bad) return bad;
   } else if (!take_ && !o_.timeline.empty()) {
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
-      return fail(ExitStatus::failed, ok.error());
+      return base::failure(ok.error());
   }
   // A long clip is read through when opened, which a signal must be able to cut short.
   // A stream is read until it ends or the first SIGINT or SIGTERM ends it; while it opens,
@@ -502,12 +496,12 @@ Step Run::prepare() {
   if (clip_ == nullptr) {
     if (!o_.input_format.empty())
       if (base::Status known = check_input_format(o_.input_format); !known)
-        return fail(ExitStatus::usage, known.error());
+        return base::failure(known.error());
     if (Step bad = check_stream_only(); !bad) return bad;
     if (Step bad = check_watch(); !bad) return bad;
     InputOpening opened = open_input(watch_request(), threads(), [this] { return abandon_asked() != 0 || finish_asked() != 0; });
     if (abandon_asked() != 0 || finish_asked() != 0) return base::failure(interrupted());
-    if (!opened) return fail(ExitStatus::failed, opened.error());
+    if (!opened) return base::failure(opened.error());
     owned_ = std::move(*opened);
     clip_ = owned_.get();
   }
@@ -539,7 +533,7 @@ Step Run::check_pixels() {
   const int pb = clip_->pixel_bytes();
   const bool grey = strips::is_grey(pb);
   imagej_ = !o_.output.empty() && format_ == Format::tiff && (o_.imagej || grey);
-  const auto refuse = [](const std::string& why) { return fail(ExitStatus::usage, why); };
+  const auto refuse = [](const std::string& why) { return base::usage(why); };
   if (grey && !o_.output.empty() && format_ != Format::png && format_ != Format::tiff)
     return refuse(o_.input + ": a grey stack's values are written to a PNG or TIFF OUTPUT only");
   if (strips::is_float(pb) && !o_.output.empty() && format_ != Format::tiff)
@@ -659,8 +653,8 @@ Step Run::prepare_sinks() {
   if (o_.viewer && o_.time_origin.clock && !plan_.records.empty() &&
       std::none_of(plan_.records.begin(), plan_.records.end(),
                    [](const StripRecord& r) { return r.clock.has_value(); }))
-    return fail(ExitStatus::usage, o_.time_origin.text + ": " + o_.input +
-                                       " has no clock; give the origin in seconds");
+    return base::usage(o_.time_origin.text + ": " + o_.input +
+                           " has no clock; give the origin in seconds");
   const Sink* timeline = nullptr;
   if (!o_.timeline.empty() && !take_) {
     sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
@@ -705,7 +699,7 @@ Step Run::read_times() {
     return {};
   }
   auto times = FrameTimes::of_images(clip_->frames(), *files, o_.clock);
-  if (!times) return fail(ExitStatus::usage, o_.input + ": " + times.error());
+  if (!times) return base::failure(times.error().within(o_.input + ": "));
   times_ = std::move(*times);
   if (times_->untimed() > 0 && owned_)
     say(o_.input + ": warning: " + std::to_string(times_->untimed()) + " image(s) have no " +
@@ -738,10 +732,10 @@ Step Run::draw_ticks() {
   const ImageSize whole = vertical ? ImageSize{plan_.size.width, plan_.band, pixel_bytes}
                                    : ImageSize{plan_.band, plan_.size.height, pixel_bytes};
   if (auto had = band_image_.allocate(whole, "the band of time marks"); !had)
-    return fail(ExitStatus::failed, o_.output + ": " + had.error());
+    return base::failure(had.error().within(o_.output + ": "));
   const strips::BytePlane band = band_image_.plane();
   auto font = TickFont::open(layout.font_pixels);
-  if (!font) return fail(ExitStatus::failed, "--ticks: " + font.error());
+  if (!font) return base::failure(font.error().within("--ticks: "));
   const std::vector<Tick> ticks = make_ticks(
       axis, [&](const std::string& label) { return font->extent(label, vertical); },
       layout.label_gap);
@@ -782,7 +776,7 @@ const AVFrame* Run::next_picture(int64_t k, int64_t& frame) {
 Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   if (!clip_->choose(plan_.choice)) {
     if (abandon_asked() != 0) return base::failure(interrupted());
-    return fail(ExitStatus::failed, o_.input + ": cannot go to frame " + std::to_string(plan_.choice.from));
+    return base::failed(o_.input + ": cannot go to frame " + std::to_string(plan_.choice.from));
   }
   start_strips(true);
   for (const auto& run : followers) run->start_strips(false);
@@ -796,8 +790,8 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
   // Several slits read one watch: their states must have stopped at the same image.
   for (const auto& run : followers)
     if (restored_of(*run) != restored)
-      return fail(ExitStatus::failed, run->state_file() + ": holds another number of strips than " +
-                                          state_file() + "; remove the OUTPUTs to start anew");
+      return base::failed(run->state_file() + ": holds another number of strips than " +
+                              state_file() + "; remove the OUTPUTs to start anew");
   for (int64_t k = restored; k < plan_.strips; ++k) {
     if (abandon_asked() != 0) return base::failure(interrupted());
     if (finish_asked() != 0) break;
@@ -871,8 +865,8 @@ Step Run::follow_period(int64_t k) {
       clock ? std::optional<int64_t>(period_start(split_clock(*clock, o_.utc), *o_.split_at))
             : std::nullopt;
   if (!start && !period_)
-    return fail(ExitStatus::failed, stamp.file + ": " + o_.split_text +
-                                        ": the first image has no clock to name its period by");
+    return base::failed(stamp.file + ": " + o_.split_text +
+                            ": the first image has no clock to name its period by");
   if (!period_ || (start && *start > *period_)) {
     if (period_) {
       if (Step bad = finish(); !bad) return bad;
@@ -908,10 +902,10 @@ Step Run::open_period(int64_t start, int64_t k) {
   o_.output = dated(split_output_, start);
   if (!split_timeline_.empty()) o_.timeline = dated(split_timeline_, start);
   if (base::Status ok = check_output(o_.output, o_.force); !ok)
-    return fail(ExitStatus::failed, ok.error());
+    return base::failure(ok.error());
   if (!o_.timeline.empty())
     if (base::Status ok = check_output(o_.timeline, o_.force); !ok)
-      return fail(ExitStatus::failed, ok.error());
+      return base::failure(ok.error());
   plan_.size = strip_size_;
   return prepare_sinks();
 }
@@ -935,12 +929,12 @@ void Run::lay_band(int64_t k) {
 }
 
 Step Run::ended_early(int64_t frame) const {
-  if (const auto why = clip_->failure()) return fail(ExitStatus::failed, *why);
+  if (const auto why = clip_->failure()) return base::failed(*why);
   const std::string where =
       o_.input + ": the clip breaks off before frame " + std::to_string(frame);
   if (clip_->broke_off() && clip_->read_error() != 0)
-    return fail(ExitStatus::failed, decode::av_error_text(where, clip_->read_error()));
-  return fail(ExitStatus::failed, where);
+    return base::failed(decode::av_error_text(where, clip_->read_error()));
+  return base::failed(where);
 }
 
 // Strips of pictures that end early (an input that broke off inside one) or that the
@@ -963,7 +957,7 @@ Step Run::finish() {
   if (const Sink* growing = growing_sink()) {
     // With no frame there is no image to finish, whatever ended the stream.
     if (growing->strips() == 0 && finish_asked() != 0) return base::failure(interrupted());
-    if (growing->strips() == 0) return fail(ExitStatus::failed, o_.input + ": no frame came");
+    if (growing->strips() == 0) return base::failed(o_.input + ": no frame came");
     if (grown_) plan_.size = grown_->size();
     // A signal may have ended the run before the strips planned were all there.
     if (plan_.records.size() > static_cast<size_t>(growing->strips()))
@@ -1047,7 +1041,7 @@ Step Run::commit_all() {
     if (sink->file() == nullptr) continue;
     if (base::Status ok = sink->commit(); !ok) {
       for (Sink* put : landed) put->take_back();
-      return fail(ExitStatus::failed, ok.error());
+      return base::failure(ok.error());
     }
     landed.push_back(sink);
   }
@@ -1148,24 +1142,24 @@ Step run_channels(const Options& request, const std::vector<int>& channels, Repo
                   const Stopping& stopping, std::vector<Made>& made) {
   const std::string what = request.input + ": " + std::to_string(channels.size()) + " channels";
   if (request.order.size() > 1)
-    return fail(ExitStatus::usage, what + " are made along one slit; pick one with --channel N");
+    return base::usage(what + " are made along one slit; pick one with --channel N");
   if (!request.timeline.empty())
-    return fail(ExitStatus::usage, "--timeline: " + what + "; pick one with --channel N for it");
+    return base::usage("--timeline: " + what + "; pick one with --channel N for it");
   if (request.pyramid || !request.compress_text.empty())
-    return fail(ExitStatus::usage, std::string(request.pyramid ? "--pyramid" : request.compress_text) +
-                                       ": an ImageJ TIFF is stored in uncompressed strips");
-  if (request.flush.given) return fail(ExitStatus::usage, request.flush.text + ": " + what + "; not with several");
+    return base::usage(std::string(request.pyramid ? "--pyramid" : request.compress_text) +
+                           ": an ImageJ TIFF is stored in uncompressed strips");
+  if (request.flush.given) return base::usage(request.flush.text + ": " + what + "; not with several");
   if (!request.output.empty()) {
     if (output_format(request.output) != Format::tiff)
-      return fail(ExitStatus::usage, what + " are written to a TIFF OUTPUT (.tif) only, as the "
-                                            "channels of an ImageJ TIFF; pick one with --channel N");
+      return base::usage(what + " are written to a TIFF OUTPUT (.tif) only, as the "
+                                "channels of an ImageJ TIFF; pick one with --channel N");
     struct stat st {};
     if (request.skip_existing && stat(request.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
       if (!request.quiet) reporter.say(request.output + ": exists; skipped (--skip-existing)");
       return {};
     }
     if (base::Status ok = check_output(request.output, request.force); !ok)
-      return fail(ExitStatus::failed, ok.error());
+      return base::failure(ok.error());
   }
   std::vector<Made> kept;
   ImageJScale scale;
@@ -1179,20 +1173,20 @@ Step run_channels(const Options& request, const std::vector<int>& channels, Repo
     if (Step failed = run.go(); !failed) return failed;
     if (kept.empty()) scale = run.imagej_scale();
     std::optional<Made> image = run.made();
-    if (!image) return fail(ExitStatus::failed, what + ": a channel's image was not kept");
+    if (!image) return base::failed(what + ": a channel's image was not kept");
     image->request.output = request.output;
     kept.push_back(std::move(*image));
   }
   if (!request.output.empty()) {
     TempOutput output(request.output);
-    if (base::Status ok = output.create(); !ok) return fail(ExitStatus::failed, ok.error());
+    if (base::Status ok = output.create(); !ok) return base::failure(ok.error());
     std::vector<const StripImage*> images;
     for (const Made& m : kept) images.push_back(&m.image);
     if (asked(stopping.abandon) != 0)
       return base::failure(Error{ExitStatus::interrupted, "interrupted; no image written", asked(stopping.abandon)});
     if (base::Status ok = write_imagej_tiff(fileno(output.stream()), images, scale); !ok)
-      return fail(ExitStatus::failed, request.output + ": " + ok.error());
-    if (base::Status ok = output.commit(request.force); !ok) return fail(ExitStatus::failed, ok.error());
+      return base::failure(ok.error().within(request.output + ": "));
+    if (base::Status ok = output.commit(request.force); !ok) return base::failure(ok.error());
   }
   if (request.keep)
     for (Made& m : kept) made.push_back(std::move(m));
@@ -1203,15 +1197,14 @@ Step run_channels(const Options& request, const std::vector<int>& channels, Repo
 Step run_request(const Request& given, Reporter& reporter, const Stopping& stopping,
                     std::vector<Made>& made) {
   auto read = with_selections(with_stack_axis(given));
-  if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
+  if (!read) return base::failure(read.error());
   const Options& request = *read;
   // A stack's channels, when it has several and one is not picked: every one, or the list.
   const bool stack = request.input_format.empty() && !request.watch &&
                      !is_stream_input(request.input, request.input_format) &&
                      TiffStack::named_stack(request.input);
   if (!request.channels.empty() && !stack)
-    return fail(ExitStatus::failed,
-                request.input + ": --z, --channel and --frame-interval are for a TIFF stack of many pages");
+    return base::failed(request.input + ": --z, --channel and --frame-interval are for a TIFF stack of many pages");
   if (stack && request.channel == 0) {
     std::vector<int> channels = request.channels;
     if (channels.empty())
@@ -1247,7 +1240,7 @@ base::Result<void, Error> run(const Request& given, Reporter& reporter,
 base::Result<std::vector<Made>, Error> make(const Request& request, Reporter& reporter,
                                             const Stopping& stopping) {
   if (makes_video(request))
-    return fail(ExitStatus::usage, "a time-displaced clip is written, not kept: run it");
+    return base::usage("a time-displaced clip is written, not kept: run it");
   Request kept = request;
   kept.keep = true;
   std::vector<Made> made;
@@ -1258,9 +1251,9 @@ base::Result<std::vector<Made>, Error> make(const Request& request, Reporter& re
 base::Result<void, Error> for_each_strip(const Request& request, Reporter& reporter,
                                          const StripTaker& take, const Stopping& stopping) {
   if (makes_video(request))
-    return fail(ExitStatus::usage, "a time-displaced clip is written, not handed out: run it");
+    return base::usage("a time-displaced clip is written, not handed out: run it");
   auto read = with_selections(with_stack_axis(request));
-  if (!read) return base::failure(Error{ExitStatus::failed, read.error()});
+  if (!read) return base::failure(read.error());
   const Options laid = with_line_layout(
       with_selection_width(read->order.size() > 1 ? each_slit(*read).front() : *read));
   return Run(laid, reporter, stopping).hand_out(take);
@@ -1271,18 +1264,18 @@ base::Result<void, Error> write(const StripImage& image, const Request& request,
   const Options& o = request;
   const std::optional<Format> format = output_format(o.output);
   if (!format)
-    return fail(ExitStatus::usage, o.output + ": the output name must end in .png, .tif or .tiff");
+    return base::usage(o.output + ": the output name must end in .png, .tif or .tiff");
   if (!o.compress_text.empty() && *format != Format::tiff)
-    return fail(ExitStatus::usage, o.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
+    return base::usage(o.compress_text + ": only a TIFF OUTPUT (.tif, .tiff) is compressed so");
   if (base::Status ok = check_output(o.output, o.force); !ok)
-    return fail(ExitStatus::failed, ok.error());
+    return base::failure(ok.error());
   const base::ShouldStop stop = [&] { return asked(stopping.abandon) != 0; };
-  const auto failed = [&](const std::string& error) {
+  const auto failed = [&](const Error& error) {
     if (stop()) return base::failure(Error{ExitStatus::interrupted, "interrupted; no image written", asked(stopping.abandon)});
-    return fail(ExitStatus::failed, o.output + ": " + error);
+    return base::failure(error.within(o.output + ": "));
   };
   TempOutput output(o.output);
-  if (base::Status ok = output.create(); !ok) return fail(ExitStatus::failed, ok.error());
+  if (base::Status ok = output.create(); !ok) return base::failure(ok.error());
   const int threads = o.threads > 0 ? o.threads : default_threads();
   if (*format == Format::png) {
     // As the run's PNG: rows deflated in the same chunks, whichever way the strips ran.
@@ -1298,7 +1291,7 @@ base::Result<void, Error> write(const StripImage& image, const Request& request,
     const int64_t lines = o.slit.width;
     const int64_t along = vertical ? size.width : size.height;
     for (int64_t first = 0; first < along; first += lines) {
-      if (stop()) return failed("interrupted");
+      if (stop()) return failed(Error{ExitStatus::interrupted, "interrupted"});
       const int64_t n = std::min(lines, along - first);
       const strips::ConstBytePlane strip =
           vertical ? strips::ConstBytePlane{image.row(0) + first * size.pixel_bytes,
@@ -1309,7 +1302,7 @@ base::Result<void, Error> write(const StripImage& image, const Request& request,
     if (auto done = (*bands)->finish(); !done) return failed(done.error());
     bands->reset();
   }
-  if (base::Status ok = output.commit(o.force); !ok) return fail(ExitStatus::failed, ok.error());
+  if (base::Status ok = output.commit(o.force); !ok) return base::failure(ok.error());
   return {};
 }
 

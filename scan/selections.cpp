@@ -16,14 +16,14 @@ namespace {
 // A selection file is a few kilobytes and a set of them rarely a megabyte.
 constexpr std::streamsize largest = 64 << 20;
 
-base::Result<std::vector<uint8_t>, std::string> read_file(const std::string& path) {
+base::Result<std::vector<uint8_t>, base::Error> read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) return base::failure(std::string("cannot be read"));
+  if (!file) return base::failed("cannot be read");
   std::vector<uint8_t> bytes(static_cast<size_t>(largest) + 1);
   file.read(reinterpret_cast<char*>(bytes.data()), largest + 1);
-  if (file.bad()) return base::failure(std::string("cannot be read"));
+  if (file.bad()) return base::failed("cannot be read");
   bytes.resize(static_cast<size_t>(file.gcount()));
-  if (bytes.size() > static_cast<size_t>(largest)) return base::failure(std::string("too large"));
+  if (bytes.size() > static_cast<size_t>(largest)) return base::failed("too large");
   return bytes;
 }
 
@@ -41,7 +41,7 @@ LineSpec line_of(const LineSpec& given, const RoiLine& roi) {
 
 }  // namespace
 
-base::Result<Options, std::string> with_selections(const Options& o) {
+base::Result<Options, base::Error> with_selections(const Options& o) {
   Options read = o;
   read.lines.clear();
   read.order.clear();
@@ -57,15 +57,15 @@ base::Result<Options, std::string> with_selections(const Options& o) {
       made.push_back(line);
     } else {
       auto bytes = read_file(line.roi_file);
-      if (!bytes) return base::failure(line.text + ": " + bytes.error());
+      if (!bytes) return base::failure(bytes.error().within(line.text + ": "));
       if (base::ends_with_ignoring_case(line.roi_file, ".zip")) {
         auto set = parse_roi_set(*bytes);
-        if (!set) return base::failure(line.text + ": " + set.error());
+        if (!set) return base::failure(set.error().within(line.text + ": "));
         for (const RoiLine& roi : *set) made.push_back(line_of(line, roi));
         for (LineSpec& each : made) each.text += " (" + each.name + ")";
       } else {
         auto roi = parse_imagej_roi(*bytes);
-        if (!roi) return base::failure(line.text + ": " + roi.error());
+        if (!roi) return base::failure(roi.error().within(line.text + ": "));
         made.push_back(line_of(line, *roi));
       }
     }
@@ -83,18 +83,18 @@ base::Result<Options, std::string> with_selections(const Options& o) {
   const bool numbered = o.output.find("%d") != std::string::npos;
   const bool named = !numbered && o.output.find("%n") != std::string::npos;
   if (read.order.size() > 1 && !numbered && !named)
-    return base::failure(o.output + ": several slits need %d or %n in OUTPUT");
+    return base::failed(o.output + ": several slits need %d or %n in OUTPUT");
   if (read.order.size() <= 1 && (numbered || named))
-    return base::failure(o.output + ": %d and %n in OUTPUT are for several slits; there is one");
+    return base::failed(o.output + ": %d and %n in OUTPUT are for several slits; there is one");
   const std::string mark = numbered ? "%d" : "%n";
   if (read.order.size() > 1 && !o.timeline.empty() && o.timeline.find(mark) == std::string::npos)
-    return base::failure("--timeline " + o.timeline + ": several slits need " + mark +
-                         " in its name too");
+    return base::failed("--timeline " + o.timeline + ": several slits need " + mark +
+                        " in its name too");
   if (named) {
     std::set<std::string> names;
     for (const auto& [is_line, index] : read.order)
       if (!is_line || read.lines[index].name.empty() || !names.insert(read.lines[index].name).second)
-        return base::failure(o.output + ": %n needs a selection of its own name for each slit");
+        return base::failed(o.output + ": %n needs a selection of its own name for each slit");
   }
   return read;
 }

@@ -12,7 +12,7 @@ namespace scan {
 
 // The options with every --roi's points in place and OUTPUT's numbering checked against
 // the slits the sets make, or why a file cannot be taken.
-[[nodiscard]] base::Result<Options, std::string> with_selections(const Options& o);
+[[nodiscard]] base::Result<Options, base::Error> with_selections(const Options& o);
 
 // The options of one slit with its selection's width as --thickness, unless given.
 Options with_selection_width(Options o);

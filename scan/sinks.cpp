@@ -19,12 +19,13 @@ namespace {
 
 using strips::Cut;
 
-Error failed(std::string message) { return Error{ExitStatus::failed, std::move(message)}; }
-
 // A write that failed: said as OUTPUT's, unless the run was asked to stop meanwhile.
-Error write_failed(const SinkSetting& s, const std::string& error) {
+Error write_failed(const SinkSetting& s, const Error& error) {
   if (s.stop && s.stop()) return s.interrupted();
-  return failed(s.output + ": " + error);
+  return error.within(s.output + ": ");
+}
+Error write_failed(const SinkSetting& s, const std::string& error) {
+  return write_failed(s, Error{ExitStatus::failed, error});
 }
 
 // An image's file synced; a failure is said as OUTPUT's.
@@ -43,7 +44,7 @@ ImageSize strip_of(const SinkSetting& s, const ImageSize& size) {
 base::Result<void, Error> allocate_strip(const SinkSetting& s, const ImageSize& strip,
                                          StripImage& into) {
   if (auto had = into.allocate(strip, "a strip"); !had)
-    return base::failure(failed(s.output + ": " + had.error()));
+    return base::failure(had.error().within(s.output + ": "));
   return {};
 }
 
@@ -68,11 +69,11 @@ class HeldImage : public ImageFile {
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (auto within = check_sides(size); !within) return within;
     if (auto fits = check_image_size(size, available_memory()); !fits)
-      return base::failure(failed(s_.output + ": " + fits.error()));
-    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+      return base::failure(fits.error().within(s_.output + ": "));
+    if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
     if (auto had = image_.allocate(size); !had)
-      return base::failure(failed(s_.output + ": " + had.error() +
-                                  "; use --every or a shorter range"));
+      return base::failed(s_.output + ": " + had.error().message +
+                          "; use --every or a shorter range");
     return allocate_strip(s_, strip_of(s_, size), strip);
   }
   base::Result<void, Error> take(const Laid& laid) override {
@@ -117,10 +118,10 @@ class HeldImageJ : public HeldImage {
  protected:
   base::Result<void, Error> check_sides(const ImageSize& size) override {
     if (size.width * size.height <= INT32_MAX) return {};
-    return base::failure(failed(s_.output + ": the image would be " + std::to_string(size.width) +
-                                " x " + std::to_string(size.height) +
-                                " pixels, more than ImageJ holds in one image (2^31 - 1 "
-                                "pixels); use --every or a shorter range"));
+    return base::failed(s_.output + ": the image would be " + std::to_string(size.width) +
+                        " x " + std::to_string(size.height) +
+                        " pixels, more than ImageJ holds in one image (2^31 - 1 "
+                        "pixels); use --every or a shorter range");
   }
 };
 
@@ -135,7 +136,7 @@ class HeldCoded : public HeldImage {
     const TilePixels pixels{image_.row(0), size.width, size.height, image_.stride(),
                             size.pixel_bytes};
     auto bytes = webp_ ? encode_webp(pixels, s_.quality) : encode_jpeg(pixels, s_.quality);
-    if (!bytes) return base::failure(failed(s_.output + ": " + bytes.error()));
+    if (!bytes) return base::failure(bytes.error().within(s_.output + ": "));
     if (std::fwrite(bytes->data(), 1, bytes->size(), output_.stream()) != bytes->size())
       return base::failure(
           write_failed(s_, "cannot write (" + std::string(std::strerror(errno)) + ")"));
@@ -146,11 +147,10 @@ class HeldCoded : public HeldImage {
   base::Result<void, Error> check_sides(const ImageSize& size) override {
     const int64_t limit = webp_ ? webp_max_side : jpeg_max_side;
     if (size.width > limit || size.height > limit)
-      return base::failure(failed(
-          s_.output + ": the image would be " + std::to_string(size.width) + " x " +
+      return base::failed(s_.output + ": the image would be " + std::to_string(size.width) + " x " +
           std::to_string(size.height) + " pixels, more than " + (webp_ ? "WebP" : "JPEG") +
           " allows (" + std::to_string(limit) + " a side); use a .dzi OUTPUT, or --pyramid "
-          "with a .tif OUTPUT, for an image of any length"));
+          "with a .tif OUTPUT, for an image of any length");
     return {};
   }
 
@@ -164,16 +164,16 @@ class StreamedPng : public ImageFile {
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (auto fits = check_image_size(size, -1); !fits)
-      return base::failure(failed(s_.output + ": " + fits.error()));
-    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+      return base::failure(fits.error().within(s_.output + ": "));
+    if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
     const ImageSize rows = strip_of(s_, size);
     if (auto had = strip.allocate(rows); !had)
-      return base::failure(failed(s_.output + ": " + had.error() +
-                                  "; use --every or a shorter range"));
+      return base::failed(s_.output + ": " + had.error().message +
+                          "; use --every or a shorter range");
     writer_ = std::make_unique<PngWriter>(output_.stream(), size, s_.threads, png_chunk_bytes,
                                           s_.stop);
     if (base::Status ok = writer_->begin(); !ok)
-      return base::failure(failed(s_.output + ": " + ok.error()));
+      return base::failure(ok.error().within(s_.output + ": "));
     return {};
   }
   base::Result<void, Error> take(const Laid& laid) override {
@@ -198,13 +198,13 @@ class TiffSink : public ImageFile {
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     if (size.width > tiff_max_side || size.height > tiff_max_side)
-      return base::failure(failed(s_.output + ": the image would be " +
-                                  std::to_string(size.width) + " x " +
-                                  std::to_string(size.height) +
-                                  " pixels, more than TIFF allows (" +
-                                  std::to_string(tiff_max_side) +
-                                  " a side); use --every or a shorter range"));
-    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+      return base::failed(s_.output + ": the image would be " +
+                          std::to_string(size.width) + " x " +
+                          std::to_string(size.height) +
+                          " pixels, more than TIFF allows (" +
+                          std::to_string(tiff_max_side) +
+                          " a side); use --every or a shorter range");
+    if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
     if (pyramid_) {
       const std::string folder = std::filesystem::path(output_.temp_path()).parent_path().string();
       auto opened = TiffPyramid::open(fileno(output_.stream()), folder.empty() ? "." : folder,
@@ -252,8 +252,8 @@ class DeepZoomSink : public ImageFile {
 
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
     size_ = size;
-    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
-    if (base::Status ok = files_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
+    if (base::Status ok = files_.create(); !ok) return base::failure(ok.error());
     auto opened = DeepZoom::open(files_.temp_path(), size, s_.cut, s_.tile_format, s_.quality,
                                  s_.threads);
     if (!opened) return base::failure(write_failed(s_, opened.error()));
@@ -324,8 +324,8 @@ class ViewerPage : public Sink {
     return {};
   }
   base::Result<void, Error> finish() override {
-    if (base::Status ok = page_.create(); !ok) return base::failure(failed(ok.error()));
-    if (base::Status ok = scripts_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = page_.create(); !ok) return base::failure(ok.error());
+    if (base::Status ok = scripts_.create(); !ok) return base::failure(ok.error());
     const bool rows = s_.cut == Cut::horizontal;
     const std::vector<StripRecord>* records = timeline_ ? timeline_->records() : nullptr;
     const std::string strips = viewer_strips(records, s_.strip_lines,
@@ -334,15 +334,15 @@ class ViewerPage : public Sink {
          {std::pair{"openseadragon.min.js", openseadragon_script()},
           std::pair{"strips.js", std::string_view(strips)}})
       if (base::Status ok = write_whole(scripts_.temp_path() + "/" + name, text); !ok)
-        return base::failure(failed(scripts_.target() + "/" + name + ": " + ok.error()));
+        return base::failure(ok.error().within(scripts_.target() + "/" + name + ": "));
     const std::string page = viewer_page(s_.output, size_, s_.tile_format);
     if (std::fwrite(page.data(), 1, page.size(), page_.stream()) != page.size())
-      return base::failure(failed(page_.target() + ": cannot write (" + std::strerror(errno) + ")"));
+      return base::failed(page_.target() + ": cannot write (" + std::strerror(errno) + ")");
     return {};
   }
   base::Result<void, Error> seal() override {
-    if (base::Status ok = scripts_.seal(); !ok) return base::failure(failed(ok.error()));
-    if (base::Status ok = page_.seal(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = scripts_.seal(); !ok) return base::failure(ok.error());
+    if (base::Status ok = page_.seal(); !ok) return base::failure(ok.error());
     return {};
   }
   TempOutput* file() override { return &page_; }
@@ -365,11 +365,11 @@ class ViewerPage : public Sink {
  private:
   static base::Status write_whole(const std::string& path, std::string_view text) {
     std::FILE* file = std::fopen(path.c_str(), "wbe");
-    if (file == nullptr) return base::failure("cannot write (" + std::string(std::strerror(errno)) + ")");
+    if (file == nullptr) return base::failed("cannot write (" + std::string(std::strerror(errno)) + ")");
     const bool wrote = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     const int code = errno;
     if (std::fclose(file) != 0 || !wrote)
-      return base::failure("cannot write (" + std::string(std::strerror(wrote ? errno : code)) + ")");
+      return base::failed("cannot write (" + std::string(std::strerror(wrote ? errno : code)) + ")");
     return {};
   }
   void take_back_scripts() {
@@ -390,7 +390,7 @@ class Taker : public Sink {
   explicit Taker(std::function<base::Result<void, Error>(const Laid&)> take)
       : take_(std::move(take)) {}
   base::Result<void, Error> begin(const ImageSize& size, StripImage& strip) override {
-    if (auto had = strip.allocate(size, "a strip"); !had) return base::failure(failed(had.error()));
+    if (auto had = strip.allocate(size, "a strip"); !had) return base::failure(had.error());
     return {};
   }
   base::Result<void, Error> take(const Laid& laid) override {
@@ -433,20 +433,20 @@ class TimelineFile : public Sink {
   base::Result<void, Error> finish() override {
     const std::vector<StripRecord>& records = records_.finish(strips_);
     finished_ = &records;
-    if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
     TimelineHead head = head_();
     head.stats_channels = stats_.channels;
     const std::string text = timeline_format(path_) == TimelineFormat::json
                                  ? timeline_json(head, records)
                                  : timeline_csv(records, stats_.channels);
     if (std::fwrite(text.data(), 1, text.size(), output_.stream()) != text.size())
-      return base::failure(failed(path_ + ": cannot be written"));
+      return base::failed(path_ + ": cannot be written");
     return {};
   }
   TempOutput* file() override { return &output_; }
   bool replaces() const override { return s_.force; }
   base::Result<void, Error> seal() override {
-    if (base::Status ok = output_.seal(); !ok) return base::failure(failed(ok.error()));
+    if (base::Status ok = output_.seal(); !ok) return base::failure(ok.error());
     return {};
   }
   bool lands_first() const override { return true; }
@@ -565,10 +565,10 @@ base::Result<void, Error> KeptImage::begin(const ImageSize& size, StripImage& st
     return {};
   }
   if (auto fits = check_image_size(size, available_memory()); !fits)
-    return base::failure(failed(setting_.output + ": " + fits.error()));
+    return base::failure(fits.error().within(setting_.output + ": "));
   if (auto had = image_.allocate(size); !had)
-    return base::failure(failed(setting_.output + ": " + had.error() +
-                                "; use --every or a shorter range"));
+    return base::failed(setting_.output + ": " + had.error().message +
+                        "; use --every or a shorter range");
   return allocate_strip(setting_, strip_of(setting_, size), strip);
 }
 
@@ -578,7 +578,7 @@ base::Result<void, Error> KeptImage::take(const Laid& laid) {
   if (shared_ != nullptr) return {};
   if (grown_) {
     if (auto added = grown_->add(laid.strip); !added)
-      return base::failure(failed(setting_.output + ": " + added.error() + "; use --every or --to"));
+      return base::failed(setting_.output + ": " + added.error().message + "; use --every or --to");
     return {};
   }
   strips::place_strip(laid.strip.view(), image_.plane(),
@@ -591,7 +591,7 @@ base::Result<void, Error> KeptImage::take(const Laid& laid) {
 base::Result<void, Error> KeptImage::finish() {
   if (grown_) {
     auto whole = grown_->image();
-    if (!whole) return base::failure(failed(setting_.output + ": " + whole.error()));
+    if (!whole) return base::failure(whole.error().within(setting_.output + ": "));
     image_ = std::move(*whole);
     grown_.reset();  // its strips are in the image now
   }
@@ -624,8 +624,8 @@ base::Result<void, Error> GrowingSink::begin(const ImageSize& size, StripImage& 
 base::Result<void, Error> GrowingSink::take(const Laid& laid) {
   const int64_t k = laid.k;
   if (auto added = grown_->add(laid.strip); !added)
-    return base::failure(
-        failed(setting_.output + ": " + added.error() + "; use --every, --to or a TIFF OUTPUT"));
+    return base::failed(setting_.output + ": " + added.error().message +
+                        "; use --every, --to or a TIFF OUTPUT");
   ++strips_;
   if (laid.restored != nullptr) return {};
   return flush_if_due(k + 1);
@@ -642,21 +642,21 @@ base::Result<void, Error> GrowingSink::flush_if_due(int64_t strips) {
   // length keeps OUTPUT for the whole image.
   const std::string target = length_known_ ? partial_name(setting_.output) : setting_.output;
   TempOutput flushed(target);
-  if (base::Status ok = flushed.create(); !ok) return base::failure(failed(ok.error()));
+  if (base::Status ok = flushed.create(); !ok) return base::failure(ok.error());
   if (base::Status ok = grown_->write(flushed.stream(), format_, setting_.compress, setting_.threads,
                                  setting_.stop);
       !ok)
     return base::failure(write_failed(setting_, ok.error()));
   // OUTPUT was checked before the run; from the first flush on it is this run's own, as the
   // partial file is.
-  if (base::Status ok = flushed.commit(true); !ok) return base::failure(failed(ok.error()));
+  if (base::Status ok = flushed.commit(true); !ok) return base::failure(ok.error());
   if (length_known_) partial_ = target;
   flushed_ = strips;
   return {};
 }
 
 base::Result<void, Error> GrowingSink::finish() {
-  if (base::Status ok = output_.create(); !ok) return base::failure(failed(ok.error()));
+  if (base::Status ok = output_.create(); !ok) return base::failure(ok.error());
   if (base::Status ok = grown_->write(output_.stream(), format_, setting_.compress, setting_.threads,
                                  setting_.stop);
       !ok)

@@ -26,10 +26,6 @@ extern "C" {
 namespace scan {
 namespace {
 
-base::Failure<Error> fail(ExitStatus status, std::string message) {
-  return base::failure(Error{status, std::move(message)});
-}
-
 int asked(const std::function<int()>& question) { return question ? question() : 0; }
 
 // The output's clock: the input's frame slots where it has a rate, else its pictures'
@@ -109,8 +105,8 @@ base::Result<void, Error> VideoRun::repack(const AVFrame& first) {
   repacked_->width = first.width;
   repacked_->height = first.height;
   if (!repacker_ || av_frame_get_buffer(repacked_.get(), 0) < 0)
-    return fail(ExitStatus::failed, o_.input + ": " + displace::movable(first.format, first.width).error() +
-                                        "; cannot repack it");
+    return base::failed(o_.input + ": " + displace::movable(first.format, first.width).error().message +
+                            "; cannot repack it");
   say(o_.input + ": the pixel format " + av_get_pix_fmt_name(from) + " is moved as " +
       av_get_pix_fmt_name(to));
   return {};
@@ -124,7 +120,7 @@ base::Result<void, Error> VideoRun::start(const AVFrame& first) {
                                        : o_.slit.position;
     auto made = displace::Scroller::make(format, first.width, first.height, int(std::clamp<int64_t>(at, -1, 1 << 30)),
                                          int(std::min<int64_t>(o_.slit.width, 1 << 30)));
-    if (!made) return fail(ExitStatus::usage, o_.input + ": " + made.error());
+    if (!made) return base::failure(made.error().within(o_.input + ": "));
     scroller_.emplace(std::move(*made));
   }
   const displace::DelayField field = o_.scroll ? displace::DelayField{} :
@@ -133,7 +129,7 @@ base::Result<void, Error> VideoRun::start(const AVFrame& first) {
            : displace::ramp_field(o_.delay, first.width, first.height);
   if (!o_.scroll) {
     auto made = displace::Displacer::make(field, format, first.width, first.height);
-    if (!made) return fail(ExitStatus::failed, o_.input + ": " + made.error());
+    if (!made) return base::failure(made.error().within(o_.input + ": "));
     displacer_.emplace(std::move(*made));
   }
   out_ = decode::new_frame();
@@ -141,7 +137,7 @@ base::Result<void, Error> VideoRun::start(const AVFrame& first) {
   out_->width = first.width;
   out_->height = first.height;
   if (const int got = av_frame_get_buffer(out_.get(), 0); got < 0)
-    return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", got));
+    return base::failed(decode::av_error_text("cannot hold a frame", got));
   // The encoder's threads do not follow --threads: libx264 splits its work by its thread
   // count, and its bytes would change with it. A fixed count keeps a clip the same at every
   // --threads; --encoder-option threads=N sets another.
@@ -150,7 +146,7 @@ base::Result<void, Error> VideoRun::start(const AVFrame& first) {
                                    o_.encoder_options, encoder_threads, timing_.time_base,
                                    timing_.rate};
   auto opened = displace::VideoEncoder::open(setting, first);
-  if (!opened) return fail(ExitStatus::failed, opened.error());
+  if (!opened) return base::failure(opened.error());
   encoder_ = std::move(*opened);
   if (encoder_->converts())
     say(o_.output + ": warning: " + o_.codec + " does not take the input's pixel format " +
@@ -165,12 +161,12 @@ base::Result<void, Error> VideoRun::frame_of(const AVFrame& given, int64_t frame
   }
   if (given.width != (out_ ? out_->width : given.width) ||
       given.height != (out_ ? out_->height : given.height) || given.format != input_format_)
-    return fail(ExitStatus::failed, o_.input + ": frame " + std::to_string(frame) +
-                                        " changes the picture's size or pixel format; a clip keeps one");
+    return base::failed(o_.input + ": frame " + std::to_string(frame) +
+                            " changes the picture's size or pixel format; a clip keeps one");
   const AVFrame* moved = &given;
   if (repacker_) {
     if (const int writable = av_frame_make_writable(repacked_.get()); writable < 0)
-      return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", writable));
+      return base::failed(decode::av_error_text("cannot hold a frame", writable));
     sws_scale(repacker_.get(), given.data, given.linesize, 0, given.height, repacked_->data,
               repacked_->linesize);
     av_frame_copy_props(repacked_.get(), &given);
@@ -180,7 +176,7 @@ base::Result<void, Error> VideoRun::frame_of(const AVFrame& given, int64_t frame
   if (!encoder_)
     if (auto ok = start(picture); !ok) return ok;
   if (const int writable = av_frame_make_writable(out_.get()); writable < 0)
-    return fail(ExitStatus::failed, decode::av_error_text("cannot hold a frame", writable));
+    return base::failed(decode::av_error_text("cannot hold a frame", writable));
   if (scroller_) scroller_->push(picture, *out_);
   else displacer_->push(picture, *out_);
   av_frame_copy_props(out_.get(), &picture);
@@ -190,7 +186,7 @@ base::Result<void, Error> VideoRun::frame_of(const AVFrame& given, int64_t frame
   last_pts_ = pts;
   out_->pts = pts;
   out_->pict_type = AV_PICTURE_TYPE_NONE;
-  if (base::Status put = encoder_->write(*out_); !put) return fail(ExitStatus::failed, put.error());
+  if (base::Status put = encoder_->write(*out_); !put) return base::failure(put.error());
   ++written_;
   return {};
 }
@@ -202,16 +198,16 @@ base::Result<void, Error> VideoRun::go() {
       say(o_.output + ": exists; skipped (--skip-existing)");
       return {};
     }
-    if (base::Status ok = check_output(o_.output, o_.force); !ok) return fail(ExitStatus::failed, ok.error());
+    if (base::Status ok = check_output(o_.output, o_.force); !ok) return base::failure(ok.error());
   }
   if (!o_.delay.map.empty()) {
     auto read = displace::read_grey_png(o_.delay.map);
-    if (!read) return fail(ExitStatus::failed, read.error());
+    if (!read) return base::failure(read.error());
     map_ = std::move(*read);
   }
   if (!o_.input_format.empty())
     if (base::Status known = check_input_format(o_.input_format); !known)
-      return fail(ExitStatus::usage, known.error());
+      return base::failure(known.error());
   InputRequest request;
   request.input = o_.input;
   request.format = o_.input_format;
@@ -222,13 +218,13 @@ base::Result<void, Error> VideoRun::go() {
                                      return asked(stopping_.abandon) != 0 || asked(stopping_.finish) != 0;
                                    });
   if (asked(stopping_.abandon) != 0 || asked(stopping_.finish) != 0) return base::failure(interrupted());
-  if (!opened) return fail(ExitStatus::failed, opened.error());
+  if (!opened) return base::failure(opened.error());
   source_ = std::move(*opened);
   timing_ = Timing::of(source_->frames());
   const bool known = source_->length_known();
   const int64_t count = known ? source_->frames().count : std::numeric_limits<int64_t>::max();
   if (!source_->choose(FrameChoice{0, count, 1, {}}))
-    return fail(ExitStatus::failed, o_.input + ": cannot read its frames");
+    return base::failed(o_.input + ": cannot read its frames");
   Progress silent;
   Progress& progress = o_.quiet ? silent : reporter_.progress();
   progress.start(known ? count : 0);
@@ -248,18 +244,18 @@ base::Result<void, Error> VideoRun::go() {
     progress.update(written_);
   }
   if (asked(stopping_.abandon) != 0) return failed(base::failure(interrupted()));
-  if (const auto why = source_->failure()) return failed(fail(ExitStatus::failed, *why));
+  if (const auto why = source_->failure()) return failed(base::failed(*why));
   if (asked(stopping_.finish) == 0 && known && source_->broke_off()) {
     const std::string where = o_.input + ": the clip breaks off before frame " + std::to_string(written_);
-    return failed(fail(ExitStatus::failed, source_->read_error() != 0
-                                               ? decode::av_error_text(where, source_->read_error())
-                                               : where));
+    return failed(base::failed(source_->read_error() != 0
+                                   ? decode::av_error_text(where, source_->read_error())
+                                   : where));
   }
   if (!encoder_) {
     if (asked(stopping_.finish) != 0) return failed(base::failure(interrupted()));
-    return failed(fail(ExitStatus::failed, o_.input + ": no frame to write"));
+    return failed(base::failed(o_.input + ": no frame to write"));
   }
-  if (base::Status done = encoder_->finish(); !done) return failed(fail(ExitStatus::failed, done.error()));
+  if (base::Status done = encoder_->finish(); !done) return failed(base::failure(done.error()));
   progress.clear();
   if (asked(stopping_.finish) != 0)
     say(o_.input + ": stopped by " + (asked(stopping_.finish) == SIGINT ? "SIGINT" : "SIGTERM") +

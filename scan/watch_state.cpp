@@ -79,9 +79,9 @@ bool read_optional(const std::string& word, std::optional<int64_t>& n) {
   return true;
 }
 
-base::Result<WatchState, std::string> parse(const std::string& text) {
+base::Result<WatchState, base::Error> parse(const std::string& text) {
   const auto damaged = [](const std::string& why) {
-    return base::failure("damaged (" + why + "); remove it and OUTPUT to start anew");
+    return base::failed("damaged (" + why + "); remove it and OUTPUT to start anew");
   };
   const size_t check_at = text.rfind("check ");
   if (!text.starts_with(magic) || check_at == std::string::npos || !text.ends_with('\n'))
@@ -206,13 +206,13 @@ std::string settings_differ(const Settings& there, const Settings& here) {
   return said;
 }
 
-base::Result<std::optional<WatchState>, std::string> read_state(const std::string& path) {
+base::Result<std::optional<WatchState>, base::Error> read_state(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0 && errno == ENOENT) return std::optional<WatchState>();
   std::ifstream in(path, std::ios::binary);
-  if (!in) return base::failure(std::string("cannot be read: ") + std::strerror(errno));
+  if (!in) return base::failed(std::string("cannot be read: ") + std::strerror(errno));
   std::string text{std::istreambuf_iterator<char>(in), {}};
-  if (in.bad()) return base::failure(std::string("cannot be read"));
+  if (in.bad()) return base::failed("cannot be read");
   auto state = parse(text);
   if (!state) return base::failure(state.error());
   return std::optional<WatchState>(std::move(*state));
@@ -251,7 +251,7 @@ base::Status write_state(const std::string& path, const WatchState& state) {
   TempOutput file(path);
   if (base::Status ok = file.create(); !ok) return ok;
   if (std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size())
-    return base::failure(path + ": cannot be written (" + std::strerror(errno) + ")");
+    return base::failed(path + ": cannot be written (" + std::strerror(errno) + ")");
   return file.commit(true);
 }
 

@@ -51,7 +51,7 @@ std::string settings_differ(const Settings& there, const Settings& here);
 
 // The state file at `path`; nothing when there is none; a message (without the path) when
 // it cannot be read or is damaged.
-[[nodiscard]] base::Result<std::optional<WatchState>, std::string> read_state(
+[[nodiscard]] base::Result<std::optional<WatchState>, base::Error> read_state(
     const std::string& path);
 
 // Replaces the file at `path` by `state`: all of it or nothing.

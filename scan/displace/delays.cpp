@@ -20,15 +20,15 @@ namespace displace {
 base::Status parse_ramp(const std::string& value, DelayRequest& request) {
   request.text = "--delay " + value;
   if (!value.starts_with("ramp:"))
-    return base::failure(request.text + ": must be ramp:N[:DIRECTION]");
+    return base::usage(request.text + ": must be ramp:N[:DIRECTION]");
   std::string_view rest = std::string_view(value).substr(5);
   std::string_view number = rest.substr(0, rest.find(':'));
   const auto [end, ec] =
       std::from_chars(number.data(), number.data() + number.size(), request.frames);
   if (number.empty() || ec != std::errc() || end != number.data() + number.size())
-    return base::failure(request.text + ": N is not a whole number of frames");
-  if (request.frames < 0) return base::failure(request.text + ": N must be 0 or more");
-  if (request.frames > 100000) return base::failure(request.text + ": N must be 100000 or less");
+    return base::usage(request.text + ": N is not a whole number of frames");
+  if (request.frames < 0) return base::usage(request.text + ": N must be 0 or more");
+  if (request.frames > 100000) return base::usage(request.text + ": N must be 100000 or less");
   request.ramp = true;
   if (number.size() == rest.size()) return {};
   const std::string_view way = rest.substr(number.size() + 1);
@@ -36,7 +36,7 @@ base::Status parse_ramp(const std::string& value, DelayRequest& request) {
   else if (way == "left") request.direction = Direction::left;
   else if (way == "down") request.direction = Direction::down;
   else if (way == "up") request.direction = Direction::up;
-  else return base::failure(request.text + ": DIRECTION must be right, left, down or up");
+  else return base::usage(request.text + ": DIRECTION must be right, left, down or up");
   return {};
 }
 
@@ -46,13 +46,13 @@ base::Status movable(int format, int width) {
   const std::string name = desc != nullptr ? desc->name : "(unknown)";
   if (desc == nullptr || (desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL |
                                          AV_PIX_FMT_FLAG_HWACCEL)) != 0)
-    return base::failure("the pixel format " + name + " has no whole bytes per pixel");
+    return base::failed("the pixel format " + name + " has no whole bytes per pixel");
   int steps[4] = {};
   av_image_fill_max_pixsteps(steps, nullptr, desc);
   for (int p = 0; p < av_pix_fmt_count_planes(pix); ++p) {
     const int shift = p == 1 || p == 2 ? desc->log2_chroma_w : 0;
     if (av_image_get_linesize(pix, width, p) != AV_CEIL_RSHIFT(width, shift) * steps[p])
-      return base::failure("the pixel format " + name + " packs two pixels into one unit");
+      return base::failed("the pixel format " + name + " packs two pixels into one unit");
   }
   return {};
 }
@@ -131,19 +131,19 @@ void png_warned(png_structp, png_const_charp) {}
 
 }  // namespace
 
-base::Result<GreyMap, std::string> read_grey_png(const std::string& path) {
+base::Result<GreyMap, base::Error> read_grey_png(const std::string& path) {
   const std::string what = "--delay-map " + path;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return base::failure(what + ": cannot be read");
+  if (!file) return base::failed(what + ": cannot be read");
   PngRead read;
   read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, png_failed, png_warned);
-  if (read.png == nullptr) return base::failure(what + ": cannot be read");
+  if (read.png == nullptr) return base::failed(what + ": cannot be read");
   read.info = png_create_info_struct(read.png);
   GreyMap map;
   std::vector<uint8_t> bytes;
   bool grey = true;
   if (setjmp(png_jmpbuf(read.png)) != 0)
-    return base::failure(what + ": not a PNG that can be read (" + read.error + ")");
+    return base::failed(what + ": not a PNG that can be read (" + read.error + ")");
   png_init_io(read.png, file.get());
   png_read_info(read.png, read.info);
   const int type = png_get_color_type(read.png, read.info);
@@ -162,7 +162,7 @@ base::Result<GreyMap, std::string> read_grey_png(const std::string& path) {
     for (int y = 0; y < map.height; ++y) rows[size_t(y)] = bytes.data() + row * size_t(y);
     png_read_image(read.png, rows.data());
   }
-  if (!grey) return base::failure(what + ": not a grey image of 8 or 16 bits");
+  if (!grey) return base::failed(what + ": not a grey image of 8 or 16 bits");
   map.samples.resize(size_t(map.width) * size_t(map.height));
   for (size_t i = 0; i < map.samples.size(); ++i) {
     uint16_t v = bytes[i];

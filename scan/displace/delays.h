@@ -65,6 +65,6 @@ struct GreyMap {
   uint32_t vmax = 255;
   std::vector<uint16_t> samples;
 };
-[[nodiscard]] base::Result<GreyMap, std::string> read_grey_png(const std::string& path);
+[[nodiscard]] base::Result<GreyMap, base::Error> read_grey_png(const std::string& path);
 
 }  // namespace displace

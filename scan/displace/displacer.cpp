@@ -15,15 +15,15 @@ extern "C" {
 
 namespace displace {
 
-base::Result<Displacer, std::string> Displacer::make(DelayField field, AVPixelFormat format,
+base::Result<Displacer, base::Error> Displacer::make(DelayField field, AVPixelFormat format,
                                                      int width, int height) {
   if (base::Status fits = movable(format, width); !fits) return base::failure(fits.error());
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   int depth = 0;
   for (int c = 0; c < desc->nb_components; ++c) depth = std::max(depth, int(desc->comp[c].depth));
   if (field.den > 1 && depth > 8 && (desc->flags & AV_PIX_FMT_FLAG_BE) != 0)
-    return base::failure(std::string("--blend linear: the input's pixel format ") + desc->name +
-                         " stores its samples big-endian; use --blend nearest");
+    return base::failed(std::string("--blend linear: the input's pixel format ") + desc->name +
+                        " stores its samples big-endian; use --blend nearest");
   Displacer d;
   d.field_ = std::move(field);
   d.width_ = width;
@@ -42,9 +42,9 @@ base::Result<Displacer, std::string> Displacer::make(DelayField field, AVPixelFo
   const double needed = double(d.history_bytes());
   const double memory = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
   auto too_much = [&] {
-    return base::failure("the delays need " + std::to_string(int64_t(needed / 1e6)) +
-                         " MB of earlier frames; this machine has " +
-                         std::to_string(int64_t(memory / 1e6)) + " MB");
+    return base::failed("the delays need " + std::to_string(int64_t(needed / 1e6)) +
+                        " MB of earlier frames; this machine has " +
+                        std::to_string(int64_t(memory / 1e6)) + " MB");
   };
   if (memory > 0 && needed > memory) return too_much();
   try {

@@ -23,7 +23,7 @@ class Displacer {
   // For frames of `width` x `height` in `format`; refused for formats whose pixels are
   // not whole bytes (bit-packed, palette, hardware) and, with a blend, for components
   // stored big-endian.
-  [[nodiscard]] static base::Result<Displacer, std::string> make(DelayField field,
+  [[nodiscard]] static base::Result<Displacer, base::Error> make(DelayField field,
                                                                  AVPixelFormat format,
                                                                  int width, int height);
 

@@ -14,13 +14,16 @@ extern "C" {
 
 namespace displace {
 
-base::Result<Scroller, std::string> Scroller::make(AVPixelFormat format, int width, int height,
+base::Result<Scroller, base::Error> Scroller::make(AVPixelFormat format, int width, int height,
                                                    int first, int columns) {
-  if (base::Status fits = movable(format, width); !fits) return base::failure(fits.error());
+  // A pixel format that cannot be moved is the scroll's to refuse: a wrong request here,
+  // where the displacer's own run finds it a failure of the input.
+  if (base::Status fits = movable(format, width); !fits)
+    return base::failure(base::Error{base::ExitStatus::usage, fits.error().message});
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   if (first < 0 || columns < 1 || first + columns > width)
-    return base::failure("--slit " + std::to_string(first) + ":" + std::to_string(columns) +
-                         ": does not fit a picture " + std::to_string(width) + " wide");
+    return base::usage("--slit " + std::to_string(first) + ":" + std::to_string(columns) +
+                       ": does not fit a picture " + std::to_string(width) + " wide");
   Scroller s;
   s.width_ = width;
   s.first_ = first;

@@ -19,7 +19,7 @@ namespace displace {
 class Scroller {
  public:
   // A slit of `columns` columns from column `first` of frames `width` x `height`.
-  [[nodiscard]] static base::Result<Scroller, std::string> make(AVPixelFormat format, int width,
+  [[nodiscard]] static base::Result<Scroller, base::Error> make(AVPixelFormat format, int width,
                                                                 int height, int first, int columns);
   // Column x of output frame t shows the slit of frame t - (width - 1 - x) / columns (its
   // column columns - 1 - (width - 1 - x) % columns); a frame before the first, the first.

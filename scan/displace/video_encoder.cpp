@@ -79,11 +79,11 @@ struct VideoEncoder::State {
     for (;;) {
       const int got = avcodec_receive_packet(codec.get(), packet.get());
       if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return {};
-      if (got < 0) return base::failure(av_error_text(setting.output + ": cannot encode", got));
+      if (got < 0) return base::failed(av_error_text(setting.output + ": cannot encode", got));
       av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
       packet->stream_index = stream->index;
       if (const int put = av_interleaved_write_frame(muxer.get(), packet.get()); put < 0)
-        return base::failure(av_error_text(setting.output + ": cannot write", put));
+        return base::failed(av_error_text(setting.output + ": cannot write", put));
     }
   }
 };
@@ -93,23 +93,23 @@ VideoEncoder::~VideoEncoder() = default;
 
 bool VideoEncoder::converts() const { return s_->scaler != nullptr; }
 
-base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
+base::Result<std::unique_ptr<VideoEncoder>, base::Error> VideoEncoder::open(
     const EncoderSetting& setting, const AVFrame& first) {
   auto s = std::make_unique<State>();
   s->setting = setting;
   const std::string& out = setting.output;
   const AVCodec* codec = avcodec_find_encoder_by_name(setting.codec.c_str());
   if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
-    return base::failure("--codec " + setting.codec + ": this FFmpeg has no such video encoder");
+    return base::failed("--codec " + setting.codec + ": this FFmpeg has no such video encoder");
   const bool to_stdout = out == "-";
   const AVOutputFormat* format =
       av_guess_format(to_stdout ? "matroska" : nullptr, to_stdout ? nullptr : out.c_str(), nullptr);
-  if (format == nullptr) return base::failure(out + ": this FFmpeg cannot write such a clip");
+  if (format == nullptr) return base::failed(out + ": this FFmpeg cannot write such a clip");
   if (avformat_query_codec(format, codec->id, FF_COMPLIANCE_NORMAL) == 0)
-    return base::failure(out + ": the " + format->name + " container cannot hold " + codec->name);
+    return base::failed(out + ": the " + format->name + " container cannot hold " + codec->name);
   AVFormatContext* muxer = nullptr;
   if (const int made = avformat_alloc_output_context2(&muxer, format, nullptr, nullptr); made < 0)
-    return base::failure(av_error_text(out + ": cannot start the clip", made));
+    return base::failed(av_error_text(out + ": cannot start the clip", made));
   s->muxer.reset(muxer);
 
   const auto in_format = static_cast<AVPixelFormat>(first.format);
@@ -143,15 +143,15 @@ base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
     s->converted->width = first.width;
     s->converted->height = first.height;
     if (!s->scaler || av_frame_get_buffer(s->converted.get(), 0) < 0)
-      return base::failure("--codec " + setting.codec + ": cannot convert the frames to " +
-                           av_get_pix_fmt_name(pix));
+      return base::failed("--codec " + setting.codec + ": cannot convert the frames to " +
+                          av_get_pix_fmt_name(pix));
   }
 
   AVDictionary* given = nullptr;
   const bool has_crf = codec->priv_class != nullptr &&
                        av_opt_find(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
   if (setting.crf_given && !has_crf)
-    return base::failure("--crf: the encoder " + setting.codec + " takes no crf");
+    return base::failed("--crf: the encoder " + setting.codec + " takes no crf");
   if (has_crf) av_dict_set_int(&given, "crf", setting.crf, 0);
   for (const auto& [key, value] : setting.options) av_dict_set(&given, key.c_str(), value.c_str(), 0);
   std::unique_ptr<AVDictionary, DictDeleter> held(given);
@@ -162,15 +162,15 @@ base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
   }();
   held.reset(left);
   if (opened < 0)
-    return base::failure(av_error_text("--codec " + setting.codec + ": cannot open the encoder", opened));
+    return base::failed(av_error_text("--codec " + setting.codec + ": cannot open the encoder", opened));
   if (const AVDictionaryEntry* unknown = av_dict_get(left, "", nullptr, AV_DICT_IGNORE_SUFFIX))
-    return base::failure(std::string("--encoder-option ") + unknown->key + "=" + unknown->value +
-                         ": not an option of the encoder " + setting.codec);
+    return base::failed(std::string("--encoder-option ") + unknown->key + "=" + unknown->value +
+                        ": not an option of the encoder " + setting.codec);
 
   s->stream = avformat_new_stream(muxer, nullptr);
-  if (s->stream == nullptr) return base::failure(out + ": cannot start the clip");
+  if (s->stream == nullptr) return base::failed(out + ": cannot start the clip");
   if (const int copied = avcodec_parameters_from_context(s->stream->codecpar, c); copied < 0)
-    return base::failure(av_error_text(out + ": cannot start the clip", copied));
+    return base::failed(av_error_text(out + ": cannot start the clip", copied));
   s->stream->time_base = c->time_base;
   s->stream->avg_frame_rate = setting.frame_rate;
 
@@ -186,7 +186,7 @@ base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
                                        to_stdout ? nullptr : seek_in);
   if (io == nullptr) {
     av_free(buffer);
-    return base::failure(out + ": cannot start the clip");
+    return base::failed(out + ": cannot start the clip");
   }
   s->io.reset(io);
   io->seekable = to_stdout ? 0 : AVIO_SEEKABLE_NORMAL;
@@ -194,7 +194,7 @@ base::Result<std::unique_ptr<VideoEncoder>, std::string> VideoEncoder::open(
   // No random segment id or library version: the same input gives the same bytes.
   muxer->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
   if (const int header = avformat_write_header(muxer, nullptr); header < 0)
-    return base::failure(av_error_text(out + ": cannot write the clip's header", header));
+    return base::failed(av_error_text(out + ": cannot write the clip's header", header));
   return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(s)));
 }
 
@@ -203,27 +203,27 @@ base::Status VideoEncoder::write(const AVFrame& frame) {
   if (s_->scaler) {
     AVFrame* to = s_->converted.get();
     if (const int writable = av_frame_make_writable(to); writable < 0)
-      return base::failure(av_error_text(s_->setting.output + ": cannot convert", writable));
+      return base::failed(av_error_text(s_->setting.output + ": cannot convert", writable));
     sws_scale(s_->scaler.get(), frame.data, frame.linesize, 0, frame.height, to->data, to->linesize);
     to->pts = frame.pts;
     sent = to;
   }
   if (const int took = avcodec_send_frame(s_->codec.get(), sent); took < 0)
-    return base::failure(av_error_text(s_->setting.output + ": cannot encode", took));
+    return base::failed(av_error_text(s_->setting.output + ": cannot encode", took));
   return s_->drain();
 }
 
 base::Status VideoEncoder::finish() {
   if (const int took = avcodec_send_frame(s_->codec.get(), nullptr); took < 0)
-    return base::failure(av_error_text(s_->setting.output + ": cannot encode", took));
+    return base::failed(av_error_text(s_->setting.output + ": cannot encode", took));
   if (base::Status drained = s_->drain(); !drained) return drained;
   if (const int ended = av_write_trailer(s_->muxer.get()); ended < 0)
-    return base::failure(av_error_text(s_->setting.output + ": cannot end the clip", ended));
+    return base::failed(av_error_text(s_->setting.output + ": cannot end the clip", ended));
   avio_flush(s_->io.get());
   if (s_->io->error < 0)
-    return base::failure(av_error_text(s_->setting.output + ": cannot write", s_->io->error));
+    return base::failed(av_error_text(s_->setting.output + ": cannot write", s_->io->error));
   if (!s_->file) {
-    if (std::fflush(stdout) != 0) return base::failure(std::string("-: cannot write to standard output"));
+    if (std::fflush(stdout) != 0) return base::failed("-: cannot write to standard output");
     return {};
   }
   return s_->file->commit(s_->setting.force);

@@ -37,7 +37,7 @@ class VideoEncoder {
  public:
   // Opens the encoder for frames shaped as `first` and the output file. A codec or an
   // option FFmpeg does not know is a failure, said in one line.
-  [[nodiscard]] static base::Result<std::unique_ptr<VideoEncoder>, std::string> open(
+  [[nodiscard]] static base::Result<std::unique_ptr<VideoEncoder>, base::Error> open(
       const EncoderSetting& setting, const AVFrame& first);
   ~VideoEncoder();
   // The encoder's pixel format: the input's own where the encoder takes it.

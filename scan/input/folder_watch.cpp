@@ -30,7 +30,7 @@ std::vector<std::string> within(std::vector<std::string> files, const ClockWindo
   return files;
 }
 
-base::Result<std::unique_ptr<FolderWatch>, std::string> FolderWatch::open(
+base::Result<std::unique_ptr<FolderWatch>, base::Error> FolderWatch::open(
     WatchRequest request, std::function<bool()> stop) {
   std::unique_ptr<FolderWatch> watch(new FolderWatch());
   const SequenceKind kind = sequence_kind(request.input);
@@ -44,18 +44,18 @@ base::Result<std::unique_ptr<FolderWatch>, std::string> FolderWatch::open(
     watch->folder_ = slash == std::string::npos ? "." : watch->prefix_;
     watch->pattern_ = slash == std::string::npos ? request.input : request.input.substr(slash + 1);
     if (watch->folder_.find_first_of("*?[") != std::string::npos)
-      return base::failure(request.input + ": --watch follows one folder; the wildcards must be "
-                                           "in the file's name");
+      return base::failed(request.input + ": --watch follows one folder; the wildcards must be "
+                                          "in the file's name");
   } else {
-    return base::failure(request.input + ": --watch needs a folder or a glob pattern of one "
-                                         "folder's images");
+    return base::failed(request.input + ": --watch needs a folder or a glob pattern of one "
+                                        "folder's images");
   }
   watch->inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (watch->inotify_ < 0 ||
       inotify_add_watch(watch->inotify_, watch->folder_.c_str(),
                         IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
                             IN_ONLYDIR) < 0)
-    return base::failure(watch->folder_ + ": cannot be watched: " + std::strerror(errno));
+    return base::failed(watch->folder_ + ": cannot be watched: " + std::strerror(errno));
   watch->request_ = std::move(request);
   watch->stop_ = std::move(stop);
   // The images there now, in the sequence's order; an empty folder waits for its first.
@@ -109,8 +109,8 @@ base::Result<std::unique_ptr<FolderWatch>, std::string> FolderWatch::open(
     watch->pending_.clear();
     return watch;
   }
-  if (watch->failure_) return base::failure(*watch->failure_);
-  return base::failure(watch->request_.input + ": no image came that decodes");
+  if (watch->failure_) return base::failed(*watch->failure_);
+  return base::failed(watch->request_.input + ": no image came that decodes");
 }
 
 FolderWatch::~FolderWatch() {

@@ -64,7 +64,7 @@ class FolderWatch : public FrameSource {
   // Starts watching before it lists, so that no image falls between the two. Waits for
   // the first image that decodes when none is there yet; `stop` ends that wait (an empty
   // source is then a failure as for a stream without a frame).
-  [[nodiscard]] static base::Result<std::unique_ptr<FolderWatch>, std::string> open(
+  [[nodiscard]] static base::Result<std::unique_ptr<FolderWatch>, base::Error> open(
       WatchRequest request, std::function<bool()> stop);
   ~FolderWatch() override;
 

@@ -84,9 +84,9 @@ std::string with_number(const std::vector<Piece>& pieces, long long number) {
   return out;
 }
 
-base::Result<std::vector<std::string>, std::string> folder_images(const std::string& folder) {
+base::Result<std::vector<std::string>, base::Error> folder_images(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return base::failure(folder + ": " + std::strerror(errno));
+  if (dir == nullptr) return base::failed(folder + ": " + std::strerror(errno));
   std::vector<std::string> names;
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
@@ -123,23 +123,23 @@ std::vector<std::string> glob_images(const std::string& pattern, std::string& wh
 
 // Every file of the pattern's folder that the pattern names with some number, in number
 // order, whatever the first number and whatever numbers are missing.
-base::Result<std::vector<std::string>, std::string> printf_images(const std::string& pattern) {
+base::Result<std::vector<std::string>, base::Error> printf_images(const std::string& pattern) {
   const std::optional<std::vector<Piece>> pieces = read_pattern(pattern);
   if (!pieces)
-    return base::failure(pattern + ": a printf pattern takes %d, %0Nd or %Nd for the number "
-                                   "and %% for a percent sign, no other %");
+    return base::failed(pattern + ": a printf pattern takes %d, %0Nd or %Nd for the number "
+                                  "and %% for a percent sign, no other %");
   const size_t slash = pattern.rfind('/');
   const std::string folder_part = slash == std::string::npos ? "" : pattern.substr(0, slash);
   const std::string name_part = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
   const std::optional<std::vector<Piece>> folder_pieces = read_pattern(folder_part);
   if (!folder_pieces || folder_pieces->size() > 1)
-    return base::failure(pattern + ": the number must be in the file's name, not in its folder");
+    return base::failed(pattern + ": the number must be in the file's name, not in its folder");
   const std::string folder =
       slash == std::string::npos ? "." : slash == 0 ? "/" : with_number(*folder_pieces, 0);
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr)
-    return base::failure(pattern + ": no image found; cannot list " + folder + ": " +
-                         std::strerror(errno));
+    return base::failed(pattern + ": no image found; cannot list " + folder + ": " +
+                        std::strerror(errno));
   std::vector<std::pair<long long, std::string>> numbered;
   const std::string prefix = slash == std::string::npos ? "" : folder + (slash == 0 ? "" : "/");
   while (const dirent* entry = readdir(dir)) {
@@ -222,7 +222,7 @@ bool image_extension(const std::string& name) {
   return false;
 }
 
-base::Result<std::vector<std::string>, std::string> list_images(const std::string& input,
+base::Result<std::vector<std::string>, base::Error> list_images(const std::string& input,
                                                                 SequenceKind kind) {
   std::vector<std::string> names;
   if (kind == SequenceKind::folder) {
@@ -233,7 +233,7 @@ base::Result<std::vector<std::string>, std::string> list_images(const std::strin
     std::string why_none;
     names = glob_images(input, why_none);
     if (names.empty() && !why_none.empty())
-      return base::failure(input + ": no image found; cannot list " + why_none);
+      return base::failed(input + ": no image found; cannot list " + why_none);
   } else if (kind == SequenceKind::printf) {
     auto listed = printf_images(input);
     if (!listed) return base::failure(listed.error());
@@ -241,10 +241,10 @@ base::Result<std::vector<std::string>, std::string> list_images(const std::strin
   }
   // A folder is read as a sequence of images: one without any is named as a folder.
   if (names.empty() && kind == SequenceKind::folder)
-    return base::failure(input + ": is a folder holding no image (jpg, jpeg, png, tif, tiff, "
-                                 "webp, bmp)");
+    return base::failed(input + ": is a folder holding no image (jpg, jpeg, png, tif, tiff, "
+                                "webp, bmp)");
   if (names.empty())
-    return base::failure(input + ": no image (jpg, jpeg, png, tif, tiff, webp, bmp) found");
+    return base::failed(input + ": no image (jpg, jpeg, png, tif, tiff, webp, bmp) found");
   return names;
 }
 

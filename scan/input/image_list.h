@@ -30,7 +30,7 @@ std::optional<long long> pattern_number(const std::string& pattern, const std::s
 // The images of `input`, in scanning order; a message without the program's name when
 // there are none or the folder cannot be read. A printf pattern gives every file of its
 // folder that it names, in number order, numbers missing or not.
-base::Result<std::vector<std::string>, std::string> list_images(const std::string& input,
+base::Result<std::vector<std::string>, base::Error> list_images(const std::string& input,
                                                                 SequenceKind kind);
 
 }  // namespace scan

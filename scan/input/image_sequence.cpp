@@ -125,7 +125,7 @@ decode::Opening<std::unique_ptr<ImageSequence>> ImageSequence::open(
                               "no image of the sequence decodes");
 }
 
-base::Result<std::unique_ptr<ImageSequence>, std::string> ImageSequence::shaped(
+base::Result<std::unique_ptr<ImageSequence>, base::Error> ImageSequence::shaped(
     std::vector<std::string> files, int threads, bool rotate, PictureShape shape,
     int orientation) {
   std::unique_ptr<ImageSequence> sequence(new ImageSequence(std::move(files)));
@@ -140,7 +140,7 @@ base::Result<std::unique_ptr<ImageSequence>, std::string> ImageSequence::shaped(
   black->format = shape.deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
   black->width = shape.width;
   black->height = shape.height;
-  if (av_frame_get_buffer(black.get(), 0) < 0) return base::failure(std::string("out of memory"));
+  if (av_frame_get_buffer(black.get(), 0) < 0) return base::failed("out of memory");
   fill_black(black.get());
   sequence->black_ = std::move(black);
   return sequence;

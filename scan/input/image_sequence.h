@@ -41,7 +41,7 @@ class ImageSequence : public FrameSource {
       bool rotate = true);
   // A sequence whose first image was seen by an earlier run (a watch resumed): its shape
   // and orientation as that run found them, so that no image is decoded to learn them.
-  [[nodiscard]] static base::Result<std::unique_ptr<ImageSequence>, std::string> shaped(
+  [[nodiscard]] static base::Result<std::unique_ptr<ImageSequence>, base::Error> shaped(
       std::vector<std::string> files, int threads, bool rotate, PictureShape shape,
       int orientation);
   ~ImageSequence() override;

@@ -183,22 +183,22 @@ void XMLCALL on_end(void* user, const XML_Char*) {
 }
 
 // Where each plane's coordinates go in a plane's number in DimensionOrder.
-base::Result<void, std::string> place_planes(Reading& r) {
+base::Result<void, base::Error> place_planes(Reading& r) {
   OmeDescription& d = r.d;
   const std::string& o = d.order;
   if (o.size() != 5 || !o.starts_with("XY") || o.find('C') == std::string::npos ||
       o.find('Z') == std::string::npos || o.find('T') == std::string::npos)
-    return base::failure("DimensionOrder " + quoted(o) + " is not one of XYCZT, XYCTZ, XYZCT, XYZTC, XYTCZ, XYTZC");
+    return base::failed("DimensionOrder " + quoted(o) + " is not one of XYCZT, XYCTZ, XYZCT, XYZTC, XYTCZ, XYTZC");
   if (r.size_c % r.samples != 0)
-    return base::failure("SizeC " + std::to_string(r.size_c) + " is not a multiple of " +
-                         std::to_string(r.samples) + " samples a pixel");
+    return base::failed("SizeC " + std::to_string(r.size_c) + " is not a multiple of " +
+                        std::to_string(r.samples) + " samples a pixel");
   d.channels = r.size_c / r.samples;
   const std::map<char, int64_t> size = {{'C', d.channels}, {'Z', d.slices}, {'T', d.frames}};
   // Each plane is a page of this file: a count past what a file can hold is damage, not a
   // reason to ask for its memory.
   constexpr int64_t most_planes = int64_t{1} << 22;
   if (d.channels * d.slices > most_planes || d.channels * d.slices * d.frames > most_planes)
-    return base::failure("SizeC x SizeZ x SizeT is more than " + std::to_string(most_planes) + " planes");
+    return base::failed("SizeC x SizeZ x SizeT is more than " + std::to_string(most_planes) + " planes");
   const int64_t planes = d.channels * d.slices * d.frames;
   // Plane number in DimensionOrder of (c, z, t), and back.
   const auto number_of = [&](std::map<char, int64_t> at) {
@@ -215,37 +215,37 @@ base::Result<void, std::string> place_planes(Reading& r) {
   if (r.mappings.empty()) r.mappings.push_back(Mapping{});
   for (const Mapping& m : r.mappings) {
     if (m.c >= d.channels || m.z >= d.slices || m.t >= d.frames)
-      return base::failure("a TiffData's first plane lies outside SizeC, SizeZ and SizeT");
+      return base::failed("a TiffData's first plane lies outside SizeC, SizeZ and SizeT");
     const int64_t from = number_of({{'C', m.c}, {'Z', m.z}, {'T', m.t}});
     // Without PlaneCount: one plane when IFD is given, else all of them.
     const int64_t count = m.count >= 0 ? m.count : m.ifd_given ? 1 : planes - from;
-    if (count > planes - from) return base::failure("a TiffData's planes run past SizeC x SizeZ x SizeT");
+    if (count > planes - from) return base::failed("a TiffData's planes run past SizeC x SizeZ x SizeT");
     for (int64_t i = 0; i < count; ++i) d.pages[static_cast<size_t>(imagej_of(from + i))] = m.ifd + i;
   }
   for (size_t i = 0; i < d.pages.size(); ++i)
     if (d.pages[i] < 0)
-      return base::failure("plane C=" + std::to_string(i % d.channels) + " Z=" +
-                           std::to_string(i / d.channels % d.slices) + " T=" +
-                           std::to_string(i / d.channels / d.slices) + " is in no page (TiffData)");
+      return base::failed("plane C=" + std::to_string(i % d.channels) + " Z=" +
+                          std::to_string(i / d.channels % d.slices) + " T=" +
+                          std::to_string(i / d.channels / d.slices) + " is in no page (TiffData)");
   // A page holds one plane: TiffData giving two planes the same page would show one of them
   // as the other.
   std::vector<int64_t> sorted = d.pages;
   std::sort(sorted.begin(), sorted.end());
   if (const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
       twice != sorted.end())
-    return base::failure("page " + std::to_string(*twice + 1) + " holds two planes (TiffData)");
+    return base::failed("page " + std::to_string(*twice + 1) + " holds two planes (TiffData)");
   return {};
 }
 
-base::Result<void, std::string> time_step(Reading& r) {
+base::Result<void, base::Error> time_step(Reading& r) {
   OmeDescription& d = r.d;
   const auto unit = seconds_in(r.time_unit);
-  if (!unit) return base::failure("TimeIncrementUnit " + quoted(r.time_unit) + " is not a unit of time read here");
+  if (!unit) return base::failed("TimeIncrementUnit " + quoted(r.time_unit) + " is not a unit of time read here");
   if (!r.increment_text.empty()) {
-    if (!number(r, r.increment_text, "TimeIncrement", d.interval)) return base::failure(r.error);
+    if (!number(r, r.increment_text, "TimeIncrement", d.interval)) return base::failed(r.error);
     d.interval *= *unit;
     if (!std::isfinite(d.interval))
-      return base::failure("TimeIncrement=" + quoted(r.increment_text) + " is too long a time");
+      return base::failed("TimeIncrement=" + quoted(r.increment_text) + " is too long a time");
     return {};
   }
   std::optional<double> first, last;
@@ -261,29 +261,30 @@ base::Result<void, std::string> time_step(Reading& r) {
 
 }  // namespace
 
-base::Result<std::optional<OmeDescription>, std::string> parse_ome_description(
+base::Result<std::optional<OmeDescription>, base::Error> parse_ome_description(
     const std::string& text, const std::string& file) {
   // Not XML at all: an ImageDescription of another kind.
   if (text.find("<OME") == std::string::npos && text.find(":OME") == std::string::npos)
     return std::optional<OmeDescription>();
-  if (text.size() > static_cast<size_t>(most)) return base::failure(std::string("its OME-XML is too long"));
+  if (text.size() > static_cast<size_t>(most)) return base::failed("its OME-XML is too long");
   std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate("UTF-8"));
-  if (!parser) return base::failure(std::string("out of memory for its OME-XML"));
+  if (!parser) return base::failed("out of memory for its OME-XML");
   Reading r;
   r.parser = parser.get();
   r.file = file.substr(file.find_last_of('/') + 1);
   XML_SetUserData(parser.get(), &r);
   XML_SetElementHandler(parser.get(), on_start, on_end);
   if (XML_Parse(parser.get(), text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_ERROR) {
-    if (!r.error.empty()) return base::failure("its OME-XML: " + r.error);
-    return base::failure("its OME-XML is damaged (" +
-                         std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) + " at line " +
-                         std::to_string(XML_GetCurrentLineNumber(parser.get())) + ")");
+    if (!r.error.empty()) return base::failed("its OME-XML: " + r.error);
+    return base::failed("its OME-XML is damaged (" +
+                        std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) + " at line " +
+                        std::to_string(XML_GetCurrentLineNumber(parser.get())) + ")");
   }
   if (!r.ome) return std::optional<OmeDescription>();
-  if (!r.pixels_seen) return base::failure(std::string("its OME-XML has no Pixels"));
-  if (auto placed = place_planes(r); !placed) return base::failure("its OME-XML: " + placed.error());
-  if (auto timed = time_step(r); !timed) return base::failure("its OME-XML: " + timed.error());
+  if (!r.pixels_seen) return base::failed("its OME-XML has no Pixels");
+  if (auto placed = place_planes(r); !placed)
+    return base::failure(placed.error().within("its OME-XML: "));
+  if (auto timed = time_step(r); !timed) return base::failure(timed.error().within("its OME-XML: "));
   return std::optional<OmeDescription>(std::move(r.d));
 }
 

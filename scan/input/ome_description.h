@@ -27,7 +27,7 @@ struct OmeDescription {
 
 // Nothing when `text` is not OME-XML; the reason when it is, but damaged, at odds with
 // itself, names another file (`file` is this one's path) or a unit that is not known.
-[[nodiscard]] base::Result<std::optional<OmeDescription>, std::string> parse_ome_description(
+[[nodiscard]] base::Result<std::optional<OmeDescription>, base::Error> parse_ome_description(
     const std::string& text, const std::string& file);
 
 // Time points whose page of the plane at `first` (channel and slice), `stride` planes apart,

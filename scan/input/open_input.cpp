@@ -14,11 +14,11 @@ namespace scan {
 
 InputOpening open_input(const InputRequest& o, int threads, const decode::ShouldStop& stop) {
   const auto failed = [&](const decode::OpenFailure& why) {
-    return base::failure(o.input + ": " + describe_failure(why));
+    return base::failed(o.input + ": " + describe_failure(why));
   };
   const auto not_stack = [&] {
-    return base::failure(o.input + ": --z, --channel and --frame-interval are for a TIFF "
-                                   "stack of many pages");
+    return base::failed(o.input + ": --z, --channel and --frame-interval are for a TIFF "
+                                  "stack of many pages");
   };
   if ((o.z > 0 || o.channel > 0 || o.interval > 0) &&
       (is_stream_input(o.input, o.format) || sequence_kind(o.input) != SequenceKind::none))
@@ -41,7 +41,7 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
     if (o.window.bounded()) {
       *files = within(std::move(*files), o.window, o.clock);
       if (files->empty())
-        return base::failure(o.input + ": no image's clock lies inside --since and --until");
+        return base::failed(o.input + ": no image's clock lies inside --since and --until");
     }
     std::vector<long long> numbers;
     if (kind == SequenceKind::printf) {
@@ -50,7 +50,7 @@ InputOpening open_input(const InputRequest& o, int threads, const decode::Should
         numbers.push_back(pattern_number(name, file.substr(file.rfind('/') + 1)).value_or(0));
     }
     auto sequence = ImageSequence::open(std::move(*files), threads, std::move(numbers), o.turn_images);
-    if (!sequence) return base::failure(o.input + ": no image of the sequence decodes");
+    if (!sequence) return base::failed(o.input + ": no image of the sequence decodes");
     return std::unique_ptr<FrameSource>(std::move(*sequence));
   }
   // A TIFF of many pages is a stack, read page by page; one of one page stays a picture.

@@ -15,7 +15,7 @@
 namespace scan {
 
 // A source, or why INPUT cannot be read: a message without the program's name.
-using InputOpening = base::Result<std::unique_ptr<FrameSource>, std::string>;
+using InputOpening = base::Result<std::unique_ptr<FrameSource>, base::Error>;
 
 // What to open and how.
 struct InputRequest {

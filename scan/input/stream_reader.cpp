@@ -81,9 +81,9 @@ const base::Status& register_devices() {
   static const base::Status registered = []() -> base::Status {
     const std::string name = "libavdevice.so." + std::to_string(LIBAVDEVICE_VERSION_MAJOR);
     void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return base::failure(std::string(dlerror()));
+    if (library == nullptr) return base::failed(std::string(dlerror()));
     void* registration = dlsym(library, "avdevice_register_all");
-    if (registration == nullptr) return base::failure(name + " has no avdevice_register_all");
+    if (registration == nullptr) return base::failed(name + " has no avdevice_register_all");
     reinterpret_cast<void (*)()>(registration)();
     return {};
   }();
@@ -93,7 +93,7 @@ const base::Status& register_devices() {
 std::string no_such_format(const std::string& name) {
   const base::Status& devices = register_devices();
   return "--format " + name + ": FFmpeg knows no such input format or device" +
-         (devices ? "" : " (devices cannot be used: " + devices.error() + ")");
+         (devices ? "" : " (devices cannot be used: " + devices.error().message + ")");
 }
 
 }  // namespace
@@ -105,12 +105,12 @@ InputOptions stream_open_options(const StreamRequest& request) {
 base::Status check_input_format(const std::string& name) {
   (void)register_devices();  // a failure is told when the format is not found
   if (av_find_input_format(name.c_str()) != nullptr) return {};
-  return base::failure(no_such_format(name));
+  return base::usage(no_such_format(name));
 }
 
 StreamReader::~StreamReader() = default;
 
-base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
+base::Result<std::unique_ptr<StreamReader>, base::Error> StreamReader::open(
     const StreamRequest& request, std::function<bool()> stop) {
   const std::string& input = request.input;
   // A device is named by its format, or is a character device FFmpeg's devices recognise
@@ -123,12 +123,12 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   const AVInputFormat* forced = nullptr;
   if (!request.format.empty()) {
     forced = av_find_input_format(request.format.c_str());
-    if (forced == nullptr) return base::failure(no_such_format(request.format));
+    if (forced == nullptr) return base::failed(no_such_format(request.format));
   }
   const InputOptions given = stream_open_options(request);
   decode::Opening<decode::StreamInput> opened =
       decode::open_stream_input({input, forced, request.options, std::move(stop)});
-  if (!opened) return base::failure(open_failure(input, opened.error(), given));
+  if (!opened) return base::failed(open_failure(input, opened.error(), given));
   reader->input_ = std::move(*opened);
   const AVStream* video = reader->input_.format->streams[reader->input_.stream];
   // Pictures that stand alone are decoded by a pool once the run starts; this decoder gives
@@ -137,7 +137,7 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   const bool pooled = decode::IntraPool::suits(video->codecpar->codec_id);
   decode::Opening<decode::CodecPtr> codec =
       decode::open_decoder(video, pooled ? 1 : request.threads);
-  if (!codec) return base::failure(input + ": " + describe_failure(codec.error()));
+  if (!codec) return base::failed(input + ": " + describe_failure(codec.error()));
   reader->codec_ = std::move(*codec);
   reader->display_ = decode::display_matrix_of(video);
   AVRational rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
@@ -145,15 +145,15 @@ base::Result<std::unique_ptr<StreamReader>, std::string> StreamReader::open(
   reader->frames_.variable_rate = false;
   reader->frames_.clock.time_base = video->time_base;
   if (!reader->decode_next()) {
-    if (reader->stop_ && reader->stop_()) return base::failure(input + ": interrupted");
+    if (reader->stop_ && reader->stop_()) return base::failed(input + ": interrupted");
     if (reader->read_error_ == AVERROR(ETIMEDOUT))
-      return base::failure(open_failure(input, "", reader->read_error_, given));
-    return base::failure(input + ": none of its frames decodes");
+      return base::failed(open_failure(input, "", reader->read_error_, given));
+    return base::failed(input + ": none of its frames decodes");
   }
   // A size the stream's header left out is its first picture's, held to the same limit.
   if (std::optional<std::string> bad =
           decode::bad_picture_size(reader->picture_->width, reader->picture_->height))
-    return base::failure(
+    return base::failed(
         input + ": " + describe_failure({decode::OpenProblem::bad_size, std::move(*bad)}));
   reader->shape_ = PictureShape::of(*reader->picture_);
   reader->held_ = true;

@@ -44,7 +44,7 @@ class StreamReader : public FrameSource {
  public:
   // Opens the stream and decodes its first picture. `stop` is asked while FFmpeg waits
   // for data; once it says so, reading ends (the picture read so far stays handed out).
-  [[nodiscard]] static base::Result<std::unique_ptr<StreamReader>, std::string> open(
+  [[nodiscard]] static base::Result<std::unique_ptr<StreamReader>, base::Error> open(
       const StreamRequest& request, std::function<bool()> stop);
   ~StreamReader() override;
 

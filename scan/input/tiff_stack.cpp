@@ -287,7 +287,7 @@ bool TiffStack::named_stack(const std::string& path) {
          is_stack(path);
 }
 
-base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std::string& path,
+base::Result<std::unique_ptr<TiffStack>, base::Error> TiffStack::open(const std::string& path,
                                                                       StackPick pick) {
   std::unique_ptr<TiffStack> s(new TiffStack);
   s->path_ = path;
@@ -308,11 +308,11 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
     s->tiff_.reset(open_tiff(path, &error, "rm"));  // which says why it cannot be opened
   }
   TIFF* tiff = s->tiff_.get();
-  if (tiff == nullptr) return base::failure(path + ": " + (error.empty() ? "not a TIFF" : error));
+  if (tiff == nullptr) return base::failed(path + ": " + (error.empty() ? "not a TIFF" : error));
   const PageKind first = kind_of(tiff);
   const AVPixelFormat format = pixel_format_of(first);
   if (format == AV_PIX_FMT_NONE)
-    return base::failure(path + ": pages of " + first.text() + " are not read");
+    return base::failed(path + ": pages of " + first.text() + " are not read");
   char* text = nullptr;
   std::optional<ImageJDescription> imagej;
   if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text)
@@ -320,7 +320,7 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   std::optional<OmeDescription> ome;
   if (!imagej && text) {
     auto read = parse_ome_description(text, path);
-    if (!read) return base::failure(path + ": " + read.error());
+    if (!read) return base::failure(read.error().within(path + ": "));
     ome = std::move(*read);
   }
   s->layout_ = layout_of(tiff);
@@ -330,9 +330,9 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   do {
     const PageKind page = kind_of(tiff);
     if (!(page == first))
-      return base::failure(path + ": page " + std::to_string(s->offsets_.size() + 1) + " is " +
-                           page.text() + ", page 1 " + first.text() +
-                           "; a stack's pages are all alike");
+      return base::failed(path + ": page " + std::to_string(s->offsets_.size() + 1) + " is " +
+                          page.text() + ", page 1 " + first.text() +
+                          "; a stack's pages are all alike");
     s->offsets_.push_back(TIFFCurrentDirOffset(tiff));
     s->packed_.push_back(packed_start(tiff, s->layout_));
     if (TIFFLastDirectory(tiff)) break;
@@ -349,14 +349,14 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
     d = *imagej;
     if (d.images < 0 || d.channels < 0 || d.slices < 0 || d.frames < 0 ||
         d.channels * d.slices * d.frames != std::max<int64_t>(d.images, 1))
-      return base::failure(path + ": its ImageJ description's channels, slices and frames "
-                           "do not multiply to its images");
+      return base::failed(path + ": its ImageJ description's channels, slices and frames "
+                          "do not multiply to its images");
     if (d.images > pages && s->broken_.empty())
-      return base::failure(path + ": its ImageJ description says " + std::to_string(d.images) +
-                           " images, the file has " + std::to_string(pages) + " pages");
+      return base::failed(path + ": its ImageJ description says " + std::to_string(d.images) +
+                          " images, the file has " + std::to_string(pages) + " pages");
     if (d.images < pages)
-      return base::failure(path + ": its ImageJ description says " + std::to_string(d.images) +
-                           " images, the file has " + std::to_string(pages) + " pages");
+      return base::failed(path + ": its ImageJ description says " + std::to_string(d.images) +
+                          " images, the file has " + std::to_string(pages) + " pages");
   }
   if (ome) {
     d = ImageJDescription{ome->channels * ome->slices * ome->frames, ome->channels, ome->slices,
@@ -364,35 +364,35 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
     // Pages past the planes may be another image's; planes past the pages are missing.
     const int64_t last = *std::max_element(ome->pages.begin(), ome->pages.end());
     if (last >= pages && s->broken_.empty())
-      return base::failure(path + ": its OME-XML puts planes in page " + std::to_string(last + 1) +
-                           ", the file has " + std::to_string(pages) + " pages");
+      return base::failed(path + ": its OME-XML puts planes in page " + std::to_string(last + 1) +
+                          ", the file has " + std::to_string(pages) + " pages");
     s->pages_ = std::move(ome->pages);
   }
   // Time runs over frames; a stack of one frame runs over its slices instead.
   const bool time_over_slices = d.frames == 1;
   if (pick.channel > d.channels)
-    return base::failure("--channel " + std::to_string(pick.channel) + ": " + path + " has " +
-                         std::to_string(d.channels) + " channel(s)");
+    return base::failed("--channel " + std::to_string(pick.channel) + ": " + path + " has " +
+                        std::to_string(d.channels) + " channel(s)");
   if (d.channels > 1 && pick.channel == 0)
-    return base::failure(path + ": " + std::to_string(d.channels) +
-                         " channels; pick one with --channel N (one output of several "
-                         "channels is not made)");
+    return base::failed(path + ": " + std::to_string(d.channels) +
+                        " channels; pick one with --channel N (one output of several "
+                        "channels is not made)");
   if (pick.z > 0 && time_over_slices)
-    return base::failure("--z " + std::to_string(pick.z) + ": " + path +
-                         " has one frame; its slices are the time");
+    return base::failed("--z " + std::to_string(pick.z) + ": " + path +
+                        " has one frame; its slices are the time");
   if (pick.z > d.slices)
-    return base::failure("--z " + std::to_string(pick.z) + ": " + path + " has " +
-                         std::to_string(d.slices) + " slice(s)");
+    return base::failed("--z " + std::to_string(pick.z) + ": " + path + " has " +
+                        std::to_string(d.slices) + " slice(s)");
   if (d.slices > 1 && !time_over_slices && pick.z == 0)
-    return base::failure(path + ": " + std::to_string(d.slices) +
-                         " slices a frame; pick one with --z K");
+    return base::failed(path + ": " + std::to_string(d.slices) +
+                        " slices a frame; pick one with --z K");
   const int64_t channel = std::max(pick.channel, 1) - 1, z = std::max(pick.z, 1) - 1;
   s->stride_ = time_over_slices ? d.channels : d.channels * d.slices;
   s->first_ = channel + (time_over_slices ? 0 : z * d.channels);
   // Whole time points whose page is there.
   const int64_t points = !s->pages_.empty() ? ome_points(s->pages_, s->first_, s->stride_, pages)
                          : pages > s->first_ ? (pages - s->first_ - 1) / s->stride_ + 1 : 0;
-  if (points == 0) return base::failure(path + ": no page of the chosen plane is there");
+  if (points == 0) return base::failed(path + ": no page of the chosen plane is there");
 
   s->width_ = static_cast<int>(first.width);
   s->height_ = static_cast<int>(first.height);
@@ -426,12 +426,12 @@ base::Result<std::unique_ptr<TiffStack>, std::string> TiffStack::open(const std:
   s->picture_->height = s->height_;
   s->picture_->color_range = AVCOL_RANGE_JPEG;
   if (av_frame_get_buffer(s->picture_.get(), 0) < 0)
-    return base::failure(path + ": out of memory");
+    return base::failed(path + ": out of memory");
   for (int y = 0; y < s->height_; ++y)
     std::memset(s->picture_->data[0] + y * s->picture_->linesize[0], 0,
                 static_cast<size_t>(s->width_) * s->pixel_bytes_);
   const tmsize_t chunk = s->tiled_ ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
-  if (chunk <= 0) return base::failure(path + ": its strips have no size");
+  if (chunk <= 0) return base::failed(path + ": its strips have no size");
   s->chunk_.resize(static_cast<size_t>(chunk));
   return s;
 }

@@ -66,7 +66,7 @@ class TiffStack : public FrameSource {
   static int channels_in(const std::string& path);
   // Reads every page's directory: pages of another size or kind than the first, a
   // description at odds with the pages and a pick outside the stack are refused here.
-  [[nodiscard]] static base::Result<std::unique_ptr<TiffStack>, std::string> open(
+  [[nodiscard]] static base::Result<std::unique_ptr<TiffStack>, base::Error> open(
       const std::string& path, StackPick pick);
   ~TiffStack() override;
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "scan/output/tile_codec.h"
@@ -130,7 +131,7 @@ constexpr int64_t band_lines = dzi_tile_size + 2 * dzi_overlap;
 
 base::Status write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return base::failure("cannot write (" + std::string(std::strerror(errno)) + ")");
+  if (fd < 0) return base::failed("cannot write (" + std::string(std::strerror(errno)) + ")");
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -138,12 +139,12 @@ base::Status write_file(const std::string& path, const std::vector<uint8_t>& byt
     if (wrote <= 0) {
       const int code = wrote < 0 ? errno : ENOSPC;
       ::close(fd);
-      return base::failure("cannot write (" + std::string(std::strerror(code)) + ")");
+      return base::failed("cannot write (" + std::string(std::strerror(code)) + ")");
     }
     done += static_cast<size_t>(wrote);
   }
   if (::close(fd) != 0)
-    return base::failure("cannot write (" + std::string(std::strerror(errno)) + ")");
+    return base::failed("cannot write (" + std::string(std::strerror(errno)) + ")");
   return {};
 }
 
@@ -160,7 +161,7 @@ DeepZoom::DeepZoom(std::string files, strips::Cut cut, TileFormat format, int qu
 
 DeepZoom::~DeepZoom() = default;
 
-base::Result<std::unique_ptr<DeepZoom>, std::string> DeepZoom::open(const std::string& files,
+base::Result<std::unique_ptr<DeepZoom>, base::Error> DeepZoom::open(const std::string& files,
                                                                    const ImageSize& size,
                                                                    strips::Cut cut,
                                                                    TileFormat format,
@@ -180,7 +181,7 @@ base::Result<std::unique_ptr<DeepZoom>, std::string> DeepZoom::open(const std::s
     level->pixels.resize(static_cast<size_t>(band_lines * level->across * pb));
     const std::string folder = files + "/" + std::to_string(l);
     if (::mkdir(folder.c_str(), 0777) != 0)
-      return base::failure("cannot make the folder " + folder + " (" + std::strerror(errno) + ")");
+      return base::failed("cannot make the folder " + folder + " (" + std::strerror(errno) + ")");
     zoom->levels_.push_back(std::move(level));
   }
   DeepZoom* self = zoom.get();
@@ -234,7 +235,7 @@ base::Status DeepZoom::write_band(Level& level) {
   const TileSpan along = dzi_tile_span(level.band, level.length);
   const int64_t tiles = dzi_tiles(level.across);
   const std::string folder = files_ + "/" + std::to_string(level.number) + "/";
-  std::vector<std::string> errors(static_cast<size_t>(tiles));
+  std::vector<std::optional<base::Error>> errors(static_cast<size_t>(tiles));
   std::atomic<int64_t> next{0};
   const std::function<void()> work = [&] {
     for (int64_t t = next++; t < tiles; t = next++) {
@@ -254,8 +255,8 @@ base::Status DeepZoom::write_band(Level& level) {
     }
   };
   crew_->run(work);
-  for (const std::string& error : errors)
-    if (!error.empty()) return base::failure(error);
+  for (const std::optional<base::Error>& error : errors)
+    if (error) return base::failure(*error);
   // The next band starts one overlap before this one's last tile line.
   if (level.band + 1 < dzi_tiles(level.length)) {
     const int64_t next_first = dzi_tile_span(level.band + 1, level.length).first;
@@ -280,7 +281,7 @@ base::Status DeepZoom::finish() {
   if (base::Status ok = chain_->finish(); !ok) return ok;
   for (auto& level : levels_)
     if (level->lines != level->length)
-      return base::failure("level " + std::to_string(level->number) + " is incomplete");
+      return base::failed("level " + std::to_string(level->number) + " is incomplete");
   return {};
 }
 

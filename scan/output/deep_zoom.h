@@ -40,7 +40,7 @@ std::string dzi_descriptor(const ImageSize& size, TileFormat format);
 class DeepZoom {
  public:
   // Makes the level folders in `files` (NAME_files, or the temporary folder in its place).
-  static base::Result<std::unique_ptr<DeepZoom>, std::string> open(const std::string& files,
+  static base::Result<std::unique_ptr<DeepZoom>, base::Error> open(const std::string& files,
                                                                    const ImageSize& size,
                                                                    strips::Cut cut,
                                                                    TileFormat format,

@@ -17,7 +17,7 @@ ImageSize GrowingImage::size() const {
                                        : ImageSize{across_, along, pixel_bytes_};
 }
 
-base::Result<void, std::string> GrowingImage::add(const StripImage& strip) {
+base::Result<void, base::Error> GrowingImage::add(const StripImage& strip) {
   const int64_t row = strip.stride();
   const int64_t height = strip.size().height;
   try {
@@ -27,7 +27,7 @@ base::Result<void, std::string> GrowingImage::add(const StripImage& strip) {
     for (int64_t y = 0; y < height; ++y)
       bytes_.insert(bytes_.end(), strip.row(y), strip.row(y) + row);
   } catch (const std::bad_alloc&) {
-    return base::failure("not enough memory for " + std::to_string(strips_ + 1) + " strips");
+    return base::failed("not enough memory for " + std::to_string(strips_ + 1) + " strips");
   }
   ++strips_;
   return {};
@@ -60,7 +60,7 @@ base::Status GrowingImage::write(std::FILE* file, Format format, TiffCompression
   return {};
 }
 
-base::Result<StripImage, std::string> GrowingImage::image() const {
+base::Result<StripImage, base::Error> GrowingImage::image() const {
   StripImage image;
   if (auto had = image.allocate(size()); !had) return base::failure(had.error());
   const int64_t strip_bytes = lines_ * across_ * pixel_bytes_;

@@ -22,13 +22,13 @@ class GrowingImage {
   GrowingImage(strips::Cut cut, int64_t lines, int64_t across, int pixel_bytes);
 
   // Adds a copy of `strip`, a one-strip image; says so when the memory cannot be had.
-  [[nodiscard]] base::Result<void, std::string> add(const StripImage& strip);
+  [[nodiscard]] base::Result<void, base::Error> add(const StripImage& strip);
   int64_t strips() const { return strips_; }
   // The size of the image the strips so far make.
   ImageSize size() const;
 
   // The image the strips so far make, laid out whole; says so when the memory cannot be had.
-  [[nodiscard]] base::Result<StripImage, std::string> image() const;
+  [[nodiscard]] base::Result<StripImage, base::Error> image() const;
 
   // Writes the image so far to `file` (open, empty) as `format`; a message when it fails
   // or `stop` asks it to stop.

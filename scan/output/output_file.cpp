@@ -67,17 +67,17 @@ base::Status check_output(const std::string& output, bool force) {
   if (stat(folder.c_str(), &st) != 0) {
     // Only ENOENT means missing; a name too long, a file in the way or a folder that may
     // not be searched is told by its own words.
-    if (errno == ENOENT) return base::failure(output + ": the folder " + folder + " does not exist");
-    return base::failure(output + ": cannot reach the folder " + folder + " (" + errno_text(errno) + ")");
+    if (errno == ENOENT) return base::failed(output + ": the folder " + folder + " does not exist");
+    return base::failed(output + ": cannot reach the folder " + folder + " (" + errno_text(errno) + ")");
   }
-  if (!S_ISDIR(st.st_mode)) return base::failure(output + ": " + folder + " is not a folder");
+  if (!S_ISDIR(st.st_mode)) return base::failed(output + ": " + folder + " is not a folder");
   if (access(folder.c_str(), W_OK | X_OK) != 0)
-    return base::failure(output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")");
+    return base::failed(output + ": cannot write in the folder " + folder + " (" + errno_text(errno) + ")");
   if (lstat(output.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return base::failure(output + ": is a folder");
-    if (!force) return base::failure(output + ": already exists; use --force to overwrite it");
+    if (S_ISDIR(st.st_mode)) return base::failed(output + ": is a folder");
+    if (!force) return base::failed(output + ": already exists; use --force to overwrite it");
   } else if (errno != ENOENT) {
-    return base::failure(output + ": cannot be written (" + errno_text(errno) + ")");
+    return base::failed(output + ": cannot be written (" + errno_text(errno) + ")");
   }
   return {};
 }
@@ -90,8 +90,8 @@ base::Status TempOutput::create() {
   std::string pattern = temp_pattern(output_);
   int fd = mkstemp(pattern.data());
   if (fd < 0)
-    return base::failure(output_ + ": cannot write in the folder " + folder_of(output_) + " (" +
-                         errno_text(errno) + ")");
+    return base::failed(output_ + ": cannot write in the folder " + folder_of(output_) + " (" +
+                        errno_text(errno) + ")");
   temp_ = pattern;
   // mkstemp makes it private; the finished image gets the usual mode.
   mode_t mask = umask(0);
@@ -103,14 +103,14 @@ base::Status TempOutput::create() {
     close(fd);
     unlink(temp_.c_str());
     temp_.clear();
-    return base::failure(output_ + ": cannot write (" + errno_text(code) + ")");
+    return base::failed(output_ + ": cannot write (" + errno_text(code) + ")");
   }
   return {};
 }
 
 base::Status TempOutput::seal() {
   if (sealed_) return {};
-  if (stream_ == nullptr) return base::failure(output_ + ": cannot write (the file was not made)");
+  if (stream_ == nullptr) return base::failed(output_ + ": cannot write (the file was not made)");
   std::string failure;
   struct stat st {};
   if (std::fflush(stream_) != 0 || fsync(fileno(stream_)) != 0)
@@ -120,7 +120,7 @@ base::Status TempOutput::seal() {
   if (std::fclose(stream_) != 0 && failure.empty())
     failure = output_ + ": cannot write (" + errno_text(errno) + ")";
   stream_ = nullptr;
-  if (!failure.empty()) return base::failure(failure);
+  if (!failure.empty()) return base::failed(failure);
   sealed_ = true;
   return {};
 }
@@ -139,8 +139,8 @@ base::Status TempOutput::commit(bool force) {
       done = rename(temp_.c_str(), output_.c_str());
   }
   if (done != 0) {
-    if (errno == EEXIST) return base::failure(output_ + ": already exists; use --force to overwrite it");
-    return base::failure(output_ + ": cannot put the image in place (" + errno_text(errno) + ")");
+    if (errno == EEXIST) return base::failed(output_ + ": already exists; use --force to overwrite it");
+    return base::failed(output_ + ": cannot put the image in place (" + errno_text(errno) + ")");
   }
   committed_ = true;
   temp_.clear();
@@ -170,8 +170,8 @@ TempFolder::~TempFolder() {
 base::Status TempFolder::create() {
   std::string pattern = temp_pattern(target_);
   if (mkdtemp(pattern.data()) == nullptr)
-    return base::failure(target_ + ": cannot write in the folder " + folder_of(target_) + " (" +
-                         errno_text(errno) + ")");
+    return base::failed(target_ + ": cannot write in the folder " + folder_of(target_) + " (" +
+                        errno_text(errno) + ")");
   temp_ = pattern;
   // mkdtemp makes it private; the finished folder gets the usual mode.
   mode_t mask = umask(0);
@@ -185,7 +185,7 @@ base::Status TempFolder::seal() {
   if (fd < 0 || syncfs(fd) != 0) {
     const int code = errno;
     if (fd >= 0) close(fd);
-    return base::failure(target_ + ": cannot write (" + errno_text(code) + ")");
+    return base::failed(target_ + ": cannot write (" + errno_text(code) + ")");
   }
   close(fd);
   return {};
@@ -197,17 +197,17 @@ base::Status TempFolder::commit(bool force) {
   std::string aside;
   struct stat st {};
   if (lstat(target_.c_str(), &st) == 0) {
-    if (!force) return base::failure(target_ + ": already exists; use --force to overwrite it");
+    if (!force) return base::failed(target_ + ": already exists; use --force to overwrite it");
     aside = temp_ + ".old";
     if (rename(target_.c_str(), aside.c_str()) != 0)
-      return base::failure(target_ + ": cannot put the tiles in place (" + errno_text(errno) + ")");
+      return base::failed(target_ + ": cannot put the tiles in place (" + errno_text(errno) + ")");
   }
   int done = renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
   if (done != 0 && errno == EINVAL) done = rename(temp_.c_str(), target_.c_str());
   if (done != 0) {
     const int code = errno;
     if (!aside.empty()) rename(aside.c_str(), target_.c_str());
-    return base::failure(target_ + ": cannot put the tiles in place (" + errno_text(code) + ")");
+    return base::failed(target_ + ": cannot put the tiles in place (" + errno_text(code) + ")");
   }
   committed_ = true;
   temp_.clear();

@@ -132,7 +132,7 @@ class PngWriter::Impl {
   }
 
   base::Status add_rows(const uint8_t* rows, int64_t count, int64_t stride) {
-    if (rows_added_ + count > size_.height) return base::failure(std::string("too many rows"));
+    if (rows_added_ + count > size_.height) return base::failed("too many rows");
     const size_t packed = static_cast<size_t>(row_bytes_ - 1);
     for (int64_t r = 0; r < count; ++r) {
       if (!filling_) start_copied_chunk();
@@ -149,7 +149,7 @@ class PngWriter::Impl {
   }
 
   base::Status add_held_rows(const uint8_t* rows, int64_t count, int64_t stride) {
-    if (rows_added_ + count > size_.height) return base::failure(std::string("too many rows"));
+    if (rows_added_ + count > size_.height) return base::failed("too many rows");
     for (int64_t r = 0; r < count;) {
       filling_ = spare_chunk();
       Chunk& c = *filling_;
@@ -166,8 +166,8 @@ class PngWriter::Impl {
 
   base::Status finish() {
     if (rows_added_ != size_.height)
-      return base::failure("only " + std::to_string(rows_added_) + " of the image's " +
-                           std::to_string(size_.height) + " rows came");
+      return base::failed("only " + std::to_string(rows_added_) + " of the image's " +
+                          std::to_string(size_.height) + " rows came");
     while (!in_order_.empty())
       if (base::Status ok = write_oldest(); !ok) return ok;
     static const uint8_t iend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
@@ -208,7 +208,7 @@ class PngWriter::Impl {
   // Hands the filled chunk to the workers, then writes what is done in order, waiting
   // while too much is in flight.
   base::Status submit() {
-    if (base::asked_to_stop(stop_)) return base::failure(std::string("interrupted"));
+    if (base::asked_to_stop(stop_)) return base::failed("interrupted");
     std::shared_ptr<Chunk> chunk = std::move(filling_);
     chunk->last = rows_added_ == size_.height;
     if (chunk->copied) {
@@ -241,8 +241,8 @@ class PngWriter::Impl {
       std::unique_lock lock(mutex_);
       chunk_done_.wait(lock, [&] { return c->done; });
     }
-    if (base::asked_to_stop(stop_)) return base::failure(std::string("interrupted"));
-    if (!c->error.empty()) return base::failure(c->error);
+    if (base::asked_to_stop(stop_)) return base::failed("interrupted");
+    if (!c->error.empty()) return base::failed(c->error);
     const auto length = static_cast<z_off_t>(c->filtered.size());
     adler_ = c->index == 0 ? c->adler
                            : static_cast<uint32_t>(adler32_combine(adler_, c->adler, length));
@@ -295,8 +295,8 @@ class PngWriter::Impl {
   }
 
   static base::Status write_error() {
-    return base::failure("cannot write (" + std::string(std::strerror(errno != 0 ? errno : EIO)) +
-                         ")");
+    return base::failed("cannot write (" + std::string(std::strerror(errno != 0 ? errno : EIO)) +
+                        ")");
   }
 
   void work() {

@@ -37,17 +37,17 @@ base::Status PngRows::open(const std::string& path) {
   Impl& r = *impl_;
   r.path = path;
   r.file.reset(std::fopen(path.c_str(), "rb"));
-  if (!r.file) return base::failure(path + ": cannot be read");
+  if (!r.file) return base::failed(path + ": cannot be read");
   r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r.error, png_failed, png_warned);
-  if (r.png == nullptr) return base::failure(path + ": cannot be read");
+  if (r.png == nullptr) return base::failed(path + ": cannot be read");
   r.info = png_create_info_struct(r.png);
-  if (r.info == nullptr) return base::failure(path + ": cannot be read");
+  if (r.info == nullptr) return base::failed(path + ": cannot be read");
   if (setjmp(png_jmpbuf(r.png)) != 0)
-    return base::failure(path + ": not a PNG that can be read (" + r.error + ")");
+    return base::failed(path + ": not a PNG that can be read (" + r.error + ")");
   png_init_io(r.png, r.file.get());
   png_read_info(r.png, r.info);
   if (png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE)
-    return base::failure(path + ": an interlaced PNG, whose rows cannot be read one by one");
+    return base::failed(path + ": an interlaced PNG, whose rows cannot be read one by one");
   const int type = png_get_color_type(r.png, r.info);
   const int depth = png_get_bit_depth(r.png, r.info);
   if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(r.png);
@@ -59,14 +59,14 @@ base::Status PngRows::open(const std::string& path) {
   size_.height = png_get_image_height(r.png, r.info);
   size_.pixel_bytes = png_get_bit_depth(r.png, r.info) == 16 ? 6 : 3;
   if (png_get_rowbytes(r.png, r.info) != static_cast<size_t>(size_.width * size_.pixel_bytes))
-    return base::failure(path + ": not a PNG that can be read as RGB");
+    return base::failed(path + ": not a PNG that can be read as RGB");
   return {};
 }
 
 base::Status PngRows::read_row(uint8_t* row) {
   Impl& r = *impl_;
   if (setjmp(png_jmpbuf(r.png)) != 0)
-    return base::failure(r.path + ": damaged (" + r.error + ")");
+    return base::failed(r.path + ": damaged (" + r.error + ")");
   png_read_row(r.png, row, nullptr);
   return {};
 }

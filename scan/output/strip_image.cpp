@@ -37,20 +37,20 @@ std::string human_bytes(double bytes) {
   return text;
 }
 
-base::Result<void, std::string> check_image_size(const ImageSize& size, int64_t available) {
+base::Result<void, base::Error> check_image_size(const ImageSize& size, int64_t available) {
   const std::string what = "the image would be " + std::to_string(size.width) + " x " +
                            std::to_string(size.height) + " pixels";
   const std::string advice = "; use --every or a shorter range";
   if (size.width > png_max_side || size.height > png_max_side)
-    return base::failure(what + ", more than PNG allows (" + std::to_string(png_max_side) +
-                         " a side)" + advice + ", or a .tif OUTPUT, which allows " +
-                         std::to_string(tiff_max_side) + " a side");
+    return base::failed(what + ", more than PNG allows (" + std::to_string(png_max_side) +
+                        " a side)" + advice + ", or a .tif OUTPUT, which allows " +
+                        std::to_string(tiff_max_side) + " a side");
   // Sides within PNG's limits cannot overflow 64 bits here.
   const double bytes = static_cast<double>(size.width) * size.height * size.pixel_bytes;
   if (available >= 0 && bytes > static_cast<double>(available))
-    return base::failure(what + " (" + human_bytes(bytes) + "), more than the " +
-                         human_bytes(static_cast<double>(available)) + " of memory at hand" +
-                         advice + ", or a .tif OUTPUT, which needs no such memory");
+    return base::failed(what + " (" + human_bytes(bytes) + "), more than the " +
+                        human_bytes(static_cast<double>(available)) + " of memory at hand" +
+                        advice + ", or a .tif OUTPUT, which needs no such memory");
   return {};
 }
 
@@ -64,14 +64,14 @@ int64_t available_memory() {
   return -1;
 }
 
-base::Result<void, std::string> StripImage::allocate(const ImageSize& size,
+base::Result<void, base::Error> StripImage::allocate(const ImageSize& size,
                                                      const std::string& what) {
   size_ = size;
   // calloc hands large blocks out as fresh zero pages, not written one by one up front.
   bytes_.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size.bytes()), 1)));
   if (bytes_ == nullptr)
-    return base::failure("not enough memory for " + what + " of " +
-                         human_bytes(static_cast<double>(size.bytes())));
+    return base::failed("not enough memory for " + what + " of " +
+                        human_bytes(static_cast<double>(size.bytes())));
   // In huge pages where the system allows: a strip touches every row of the image, and
   // faulting in tens of megabytes 4 KiB at a time showed in the run's time.
   constexpr uintptr_t huge = uintptr_t{2} << 20;

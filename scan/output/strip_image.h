@@ -28,7 +28,7 @@ ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int fr
                      int frame_height, int pixel_bytes);
 
 // Whether an image of `size` can be made with `available` bytes of memory, or why not.
-base::Result<void, std::string> check_image_size(const ImageSize& size, int64_t available);
+base::Result<void, base::Error> check_image_size(const ImageSize& size, int64_t available);
 
 // Memory the system can hand out now (MemAvailable), in bytes; -1 when unknown.
 int64_t available_memory();
@@ -37,7 +37,7 @@ class StripImage {
  public:
   // A black image (every byte zero), so that no byte of it is left unwritten whatever the
   // strips do; when the memory cannot be had, "not enough memory for <what> of <size>".
-  [[nodiscard]] base::Result<void, std::string> allocate(const ImageSize& size,
+  [[nodiscard]] base::Result<void, base::Error> allocate(const ImageSize& size,
                                                          const std::string& what = "an image");
   const ImageSize& size() const { return size_; }
   strips::BytePlane plane();

@@ -178,7 +178,7 @@ TiffBands::~TiffBands() {
   if (tiff_ != nullptr) TIFFCleanup(tiff_);
 }
 
-base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
+base::Result<std::unique_ptr<TiffBands>, base::Error> TiffBands::open(int fd,
                                                                       const ImageSize& size,
                                                                       strips::Cut cut,
                                                                       TiffCompression compression,
@@ -194,14 +194,14 @@ base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
                                    seek_proc, close_proc, size_proc, map_proc, unmap_proc,
                                    options);
   TIFFOpenOptionsFree(options);
-  if (bands->tiff_ == nullptr) return base::failure(std::string(bands->failure("").error()));
+  if (bands->tiff_ == nullptr) return base::failure(bands->failure("").error());
   bool set = set_fields(bands->tiff_, size, compression);
   if (set && subifds > 0) {
     // Placeholders: libtiff fills in each level's offset as it writes its directory.
     const std::vector<toff_t> offsets(static_cast<size_t>(subifds), 0);
     set = TIFFSetField(bands->tiff_, TIFFTAG_SUBIFD, static_cast<uint16_t>(subifds), offsets.data());
   }
-  if (!set) return base::failure(std::string(bands->failure("cannot set up the TIFF").error()));
+  if (!set) return base::failure(bands->failure("cannot set up the TIFF").error());
   const int64_t pb = size.pixel_bytes;
   bands->across_ = padded(cut == strips::Cut::vertical ? size.height : size.width);
   // Zeroed: the padding of edge tiles is stored black.
@@ -212,9 +212,9 @@ base::Result<std::unique_ptr<TiffBands>, std::string> TiffBands::open(int fd,
 
 base::Status TiffBands::failure(const std::string& what) const {
   if (client_->write_errno != 0)
-    return base::failure("cannot write (" + std::string(std::strerror(client_->write_errno)) + ")");
-  if (!client_->message.empty()) return base::failure(client_->message);
-  return base::failure(what.empty() ? std::string("cannot write the TIFF") : what);
+    return base::failed("cannot write (" + std::string(std::strerror(client_->write_errno)) + ")");
+  if (!client_->message.empty()) return base::failed(client_->message);
+  return base::failed(what.empty() ? std::string("cannot write the TIFF") : what);
 }
 
 base::Status TiffBands::add(const strips::ConstBytePlane& strip) {
@@ -296,7 +296,7 @@ base::Status TiffBands::end_image() {
 }
 
 base::Status TiffBands::append_level(int fd, TiffCompression compression) {
-  if (::lseek(fd, 0, SEEK_SET) != 0) return base::failure("cannot read back a level (" + std::string(std::strerror(errno)) + ")");
+  if (::lseek(fd, 0, SEEK_SET) != 0) return base::failed("cannot read back a level (" + std::string(std::strerror(errno)) + ")");
   Client source;
   source.fd = fd;
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
@@ -305,7 +305,7 @@ base::Status TiffBands::append_level(int fd, TiffCompression compression) {
   TIFF* level = TIFFClientOpenExt("LEVEL", "rm", &source, read_proc, write_proc, seek_proc,
                                   close_proc, size_proc, map_proc, unmap_proc, options);
   TIFFOpenOptionsFree(options);
-  if (level == nullptr) return base::failure("cannot read back a level: " + source.message);
+  if (level == nullptr) return base::failed("cannot read back a level: " + source.message);
   uint32_t width = 0, height = 0;
   TIFFGetField(level, TIFFTAG_IMAGEWIDTH, &width);
   TIFFGetField(level, TIFFTAG_IMAGELENGTH, &height);
@@ -324,7 +324,7 @@ base::Status TiffBands::append_level(int fd, TiffCompression compression) {
   TIFFCleanup(level);
   if (!set) {
     if (client_->write_errno == 0 && client_->message.empty() && !read_error.empty())
-      return base::failure("cannot read back a level: " + read_error);
+      return base::failed("cannot read back a level: " + read_error);
     return failure("");
   }
   if (!TIFFWriteDirectory(tiff_)) return failure("");
@@ -389,7 +389,7 @@ base::Status write_all(int fd, const uint8_t* bytes, size_t size) {
   while (size > 0) {
     const ssize_t wrote = ::write(fd, bytes, size);
     if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return base::failure("cannot write (" + std::string(std::strerror(wrote < 0 ? errno : ENOSPC)) + ")");
+    if (wrote <= 0) return base::failed("cannot write (" + std::string(std::strerror(wrote < 0 ? errno : ENOSPC)) + ")");
     bytes += wrote;
     size -= static_cast<size_t>(wrote);
   }
@@ -400,7 +400,7 @@ base::Status write_all(int fd, const uint8_t* bytes, size_t size) {
 
 base::Status write_imagej_tiff(int fd, const std::vector<const StripImage*>& channels,
                                const ImageJScale& scale) {
-  if (channels.empty()) return base::failure(std::string("no image to write"));
+  if (channels.empty()) return base::failed("no image to write");
   const ImageSize size = channels.front()->size();
   const int pb = size.pixel_bytes;
   // 16-bit RGB has no ImageJ type of its own: its components become channels.
@@ -409,15 +409,15 @@ base::Status write_imagej_tiff(int fd, const std::vector<const StripImage*>& cha
   const int samples = pb == 3 ? 3 : 1;
   const int64_t pages = static_cast<int64_t>(channels.size()) * (split ? 3 : 1);
   if (size.width * size.height > INT32_MAX)
-    return base::failure("the image would be " + std::to_string(size.width) + " x " +
-                         std::to_string(size.height) + " pixels, more than ImageJ holds in one");
+    return base::failed("the image would be " + std::to_string(size.width) + " x " +
+                        std::to_string(size.height) + " pixels, more than ImageJ holds in one");
   const int64_t page_bytes = size.width * size.height * samples * component;
   const std::string description = imagej_description(pages, scale);
   // ImageJ reads a stack's pages as one block after the first page's offset, as it writes
   // them: every page's pixels first, back to back, then the directories.
   const int64_t data_end = 8 + page_bytes * pages;
   if (data_end + 4096 + pages * 256 + static_cast<int64_t>(description.size()) > 4294967295LL)
-    return base::failure(std::string("the image would pass classic TIFF's 4 GiB, which ImageJ reads"));
+    return base::failed("the image would pass classic TIFF's 4 GiB, which ImageJ reads");
   LittleEndian head;
   head.bytes = {'I', 'I'};
   head.u16(42);

@@ -57,7 +57,7 @@ class TiffBands {
   // Starts the TIFF on `fd` (which stays open and the caller's): RGB at 8 or 16 bits as
   // `size` says, tiles 256 x 256, the horizontal predictor with any compression.
   // `subifds`: reduced levels that end_image() and append_level() will add below it.
-  static base::Result<std::unique_ptr<TiffBands>, std::string> open(int fd, const ImageSize& size,
+  static base::Result<std::unique_ptr<TiffBands>, base::Error> open(int fd, const ImageSize& size,
                                                                     strips::Cut cut,
                                                                     TiffCompression compression,
                                                                     bool bigtiff, int subifds = 0);

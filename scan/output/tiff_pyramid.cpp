@@ -11,15 +11,15 @@ namespace scan {
 namespace {
 
 // A file without a name in `folder`: nothing of it outlives the run, however it ends.
-base::Result<int, std::string> unnamed_file(const std::string& folder) {
+base::Result<int, base::Error> unnamed_file(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0) return fd;
   // A file system without O_TMPFILE: a named file, unlinked at once.
   std::string name = folder + "/.velmora-level.XXXXXX";
   fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0)
-    return base::failure("cannot make a level's file in " + folder + " (" + std::strerror(errno) +
-                         ")");
+    return base::failed("cannot make a level's file in " + folder + " (" + std::strerror(errno) +
+                        ")");
   ::unlink(name.c_str());
   return fd;
 }
@@ -38,7 +38,7 @@ TiffPyramid::~TiffPyramid() {
   }
 }
 
-base::Result<std::unique_ptr<TiffPyramid>, std::string> TiffPyramid::open(
+base::Result<std::unique_ptr<TiffPyramid>, base::Error> TiffPyramid::open(
     int fd, const std::string& folder, const ImageSize& size, strips::Cut cut,
     TiffCompression compression) {
   auto pyramid = std::make_unique<TiffPyramid>(cut, compression);
@@ -76,7 +76,7 @@ void TiffPyramid::make_levels() {
     if (queue_.empty()) return;
     Copy copy = std::move(queue_.front());
     queue_.pop_front();
-    const bool failed = !error_.empty();
+    const bool failed = error_.has_value();
     lock.unlock();
     if (!failed) {
       const strips::ConstBytePlane strip{copy.bytes.data(), copy.width, copy.height, copy.width};
@@ -108,8 +108,8 @@ base::Status TiffPyramid::add(const strips::ConstBytePlane& strip) {
   Copy copy;
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < queued_strips || !error_.empty(); });
-    if (!error_.empty()) return base::failure(error_);
+    changed_.wait(lock, [this] { return queue_.size() < queued_strips || error_.has_value(); });
+    if (error_) return base::failure(*error_);
     if (!spare_.empty()) {
       copy = std::move(spare_.front());
       spare_.pop_front();
@@ -132,7 +132,7 @@ base::Status TiffPyramid::add(const strips::ConstBytePlane& strip) {
 base::Status TiffPyramid::finish() {
   if (levels_.empty()) return full_->finish();
   stop_levels();
-  if (!error_.empty()) return base::failure(error_);
+  if (error_) return base::failure(*error_);
   if (base::Status ok = chain_->finish(); !ok) return ok;
   for (Level& level : levels_)
     if (base::Status ok = level.bands->finish(); !ok) return ok;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ class TiffPyramid {
  public:
   // Starts the pyramid on `fd` (the caller's, as TiffBands'); the levels' files are made
   // in `folder`.
-  static base::Result<std::unique_ptr<TiffPyramid>, std::string> open(
+  static base::Result<std::unique_ptr<TiffPyramid>, base::Error> open(
       int fd, const std::string& folder, const ImageSize& size, strips::Cut cut,
       TiffCompression compression);
   ~TiffPyramid();
@@ -64,7 +65,7 @@ class TiffPyramid {
   std::condition_variable changed_;
   std::deque<Copy> queue_, spare_;
   bool closing_ = false;
-  std::string error_;  // the levels' first failure
+  std::optional<base::Error> error_;  // the levels' first failure
   std::thread levels_thread_;
 };
 

@@ -69,7 +69,7 @@ TilePixels eight_bits(const TilePixels& tile, std::vector<uint8_t>& narrow) {
 
 }  // namespace
 
-base::Result<std::vector<uint8_t>, std::string> encode_jpeg(const TilePixels& tile, int quality) {
+base::Result<std::vector<uint8_t>, base::Error> encode_jpeg(const TilePixels& tile, int quality) {
   // JPEG holds 8 bits: 16-bit samples are scaled down first.
   std::vector<uint8_t> narrow;
   const TilePixels eight = eight_bits(tile, narrow);
@@ -90,14 +90,14 @@ base::Result<std::vector<uint8_t>, std::string> encode_jpeg(const TilePixels& ti
   std::vector<uint8_t> bytes;
   if (done && out != nullptr) bytes.assign(out, out + size);
   std::free(out);
-  if (!done) return base::failure(std::string("cannot encode a JPEG: ") + trap.message);
+  if (!done) return base::failed(std::string("cannot encode a JPEG: ") + trap.message);
   return bytes;
 }
 
-base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& tile) {
+base::Result<std::vector<uint8_t>, base::Error> encode_png(const TilePixels& tile) {
   if (tile.width < 1 || tile.height < 1 || tile.width > INT32_MAX || tile.height > INT32_MAX)
-    return base::failure("cannot encode a PNG of " + std::to_string(tile.width) + " x " +
-                         std::to_string(tile.height) + " pixels");
+    return base::failed("cannot encode a PNG of " + std::to_string(tile.width) + " x " +
+                        std::to_string(tile.height) + " pixels");
   // One zlib stream in one IDAT, deflated as the streak PNG's pieces are.
   const int64_t row_bytes = 1 + tile.width * tile.pixel_bytes;
   // Kept by the thread, as a level's tiles are mostly of one size: no allocation a tile.
@@ -110,7 +110,7 @@ base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& til
   zlib[1] = 0x01;  // fastest, no dictionary; 0x7801 is a multiple of 31
   const std::optional<size_t> deflated =
       deflate_piece(filtered.data(), filtered.size(), nullptr, 0, true, zlib.data() + 2);
-  if (!deflated) return base::failure(std::string("cannot encode a PNG: deflate failed"));
+  if (!deflated) return base::failed("cannot encode a PNG: deflate failed");
   put_be32(zlib.data() + 2 + *deflated, adler32_of(1, filtered.data(), filtered.size()));
   const size_t zlib_bytes = 2 + *deflated + 4;
 
@@ -124,10 +124,10 @@ base::Result<std::vector<uint8_t>, std::string> encode_png(const TilePixels& til
   return bytes;
 }
 
-base::Result<std::vector<uint8_t>, std::string> encode_webp(const TilePixels& tile, int quality) {
+base::Result<std::vector<uint8_t>, base::Error> encode_webp(const TilePixels& tile, int quality) {
   if (tile.width > webp_max_side || tile.height > webp_max_side)
-    return base::failure("cannot encode a WebP of " + std::to_string(tile.width) + " x " +
-                         std::to_string(tile.height) + " pixels");
+    return base::failed("cannot encode a WebP of " + std::to_string(tile.width) + " x " +
+                        std::to_string(tile.height) + " pixels");
   std::vector<uint8_t> narrow;
   const TilePixels eight = eight_bits(tile, narrow);
   uint8_t* out = nullptr;
@@ -137,7 +137,7 @@ base::Result<std::vector<uint8_t>, std::string> encode_webp(const TilePixels& ti
   std::vector<uint8_t> bytes;
   if (size > 0 && out != nullptr) bytes.assign(out, out + size);
   WebPFree(out);
-  if (bytes.empty()) return base::failure(std::string("cannot encode the WebP"));
+  if (bytes.empty()) return base::failed("cannot encode the WebP");
   return bytes;
 }
 

@@ -53,22 +53,22 @@ struct Reader {
   }
 };
 
-base::Result<RoiLine, std::string> damaged(const std::string& why) {
-  return base::failure("damaged selection file: " + why);
+base::Result<RoiLine, base::Error> damaged(const std::string& why) {
+  return base::failed("damaged selection file: " + why);
 }
 
 }  // namespace
 
-base::Result<RoiLine, std::string> parse_imagej_roi(std::span<const uint8_t> bytes) {
+base::Result<RoiLine, base::Error> parse_imagej_roi(std::span<const uint8_t> bytes) {
   const Reader r{bytes};
   if (!r.has(0, header_size) || bytes[0] != 'I' || bytes[1] != 'o' || bytes[2] != 'u' ||
       bytes[3] != 't')
-    return base::failure(std::string("not an ImageJ selection file (.roi)"));
+    return base::failed("not an ImageJ selection file (.roi)");
   const int version = r.u16(version_at), kind = bytes[type_at];
   if (const char* other = kind_name(kind))
-    return base::failure(std::string("the selection is ") + other + ", not a line");
+    return base::failed(std::string("the selection is ") + other + ", not a line");
   if (kind > point) return damaged("unknown kind " + std::to_string(kind));
-  if (r.i32(shape_at) != 0) return base::failure(std::string("the selection is a composite shape, not a line"));
+  if (r.i32(shape_at) != 0) return base::failed("the selection is a composite shape, not a line");
   const int options = r.u16(options_at);
   RoiLine roi;
   roi.width = r.u16(stroke_at);
@@ -76,7 +76,7 @@ base::Result<RoiLine, std::string> parse_imagej_roi(std::span<const uint8_t> byt
     roi.path = {{r.f32(x1_at), r.f32(y1_at)}, {r.f32(x2_at), r.f32(y2_at)}};
   } else {
     if (options & spline_fit)
-      return base::failure(std::string("the line is spline-fitted; velmora-scan takes its points only unfitted"));
+      return base::failed("the line is spline-fitted; velmora-scan takes its points only unfitted");
     const size_t n = r.u16(count_at);
     if (n < 2) return damaged("a line of " + std::to_string(n) + " point(s)");
     const bool subpixel = version >= 222 && (options & sub_pixel) != 0;
@@ -136,16 +136,16 @@ std::string zip_failure(int code) {
 }
 
 // The archive over `zip` (libzip reads it in place, without a copy), or why it is none.
-base::Result<Archive, std::string> open_archive(std::span<const uint8_t> zip) {
+base::Result<Archive, base::Error> open_archive(std::span<const uint8_t> zip) {
   // libzip takes no bytes at all for an empty archive; an empty file is not one here.
-  if (zip.empty()) return base::failure(std::string("not a zip archive of ImageJ selections"));
+  if (zip.empty()) return base::failed("not a zip archive of ImageJ selections");
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* source = zip_source_buffer_create(zip.data(), zip.size(), 0, &error);
   if (source == nullptr) {
     std::string text = zip_failure(&error);
     zip_error_fini(&error);
-    return base::failure(std::move(text));
+    return base::failed(std::move(text));
   }
   Archive archive(zip_open_from_source(source, ZIP_RDONLY, &error));
   if (!archive) {
@@ -154,7 +154,7 @@ base::Result<Archive, std::string> open_archive(std::span<const uint8_t> zip) {
     const bool not_zip = zip_error_code_zip(&error) == ZIP_ER_NOZIP;
     std::string text = not_zip ? std::string("not a zip archive of ImageJ selections") : zip_failure(&error);
     zip_error_fini(&error);
-    return base::failure(std::move(text));
+    return base::failed(std::move(text));
   }
   zip_error_fini(&error);
   return archive;
@@ -165,52 +165,52 @@ std::string unreadable(zip_error_t* error) {
 }
 
 // Entry `index`'s bytes, checked against the size its directory declares.
-base::Result<std::vector<uint8_t>, std::string> entry_bytes(zip_t* archive, zip_uint64_t index,
+base::Result<std::vector<uint8_t>, base::Error> entry_bytes(zip_t* archive, zip_uint64_t index,
                                                             zip_uint64_t size) {
   if (size > largest_entry)
-    return base::failure("too large for a selection file (" + std::to_string(size) +
-                         " bytes; at most " + std::to_string(largest_entry) + ")");
+    return base::failed("too large for a selection file (" + std::to_string(size) +
+                        " bytes; at most " + std::to_string(largest_entry) + ")");
   const Entry entry(zip_fopen_index(archive, index, 0));
-  if (!entry) return base::failure(unreadable(zip_get_error(archive)));
+  if (!entry) return base::failed(unreadable(zip_get_error(archive)));
   std::vector<uint8_t> out(static_cast<size_t>(size));
   zip_uint64_t got = 0;
   while (got < size) {
     const zip_int64_t n = zip_fread(entry.get(), out.data() + got, size - got);
-    if (n < 0) return base::failure(unreadable(zip_file_get_error(entry.get())));
-    if (n == 0) return base::failure(std::string("its data ends before its declared size"));
+    if (n < 0) return base::failed(unreadable(zip_file_get_error(entry.get())));
+    if (n == 0) return base::failed("its data ends before its declared size");
     got += static_cast<zip_uint64_t>(n);
   }
   // One read past the end: libzip checks the CRC there, and more data is a lie about the size.
   uint8_t more = 0;
   const zip_int64_t past = zip_fread(entry.get(), &more, 1);
-  if (past < 0) return base::failure(unreadable(zip_file_get_error(entry.get())));
-  if (past > 0) return base::failure(std::string("its data runs past its declared size"));
+  if (past < 0) return base::failed(unreadable(zip_file_get_error(entry.get())));
+  if (past > 0) return base::failed("its data runs past its declared size");
   return out;
 }
 
 }  // namespace
 
-base::Result<std::vector<RoiLine>, std::string> parse_roi_set(std::span<const uint8_t> zip) {
+base::Result<std::vector<RoiLine>, base::Error> parse_roi_set(std::span<const uint8_t> zip) {
   auto archive = open_archive(zip);
   if (!archive) return base::failure(std::move(archive.error()));
   zip_t* const z = archive->get();
   const zip_int64_t count = zip_get_num_entries(z, 0);
-  if (count < 0) return base::failure(zip_failure(zip_get_error(z)));
+  if (count < 0) return base::failed(zip_failure(zip_get_error(z)));
   std::vector<RoiLine> lines;
   for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
     zip_stat_t st;
     zip_stat_init(&st);
     // Raw names: the entry is named in messages and in %n as its bytes stand.
     if (zip_stat_index(z, i, ZIP_FL_ENC_RAW, &st) != 0)
-      return base::failure(zip_failure(zip_get_error(z)));
+      return base::failed(zip_failure(zip_get_error(z)));
     if ((st.valid & ZIP_STAT_NAME) == 0 || (st.valid & ZIP_STAT_SIZE) == 0)
-      return base::failure(zip_failure(ZIP_ER_INCONS));
+      return base::failed(zip_failure(ZIP_ER_INCONS));
     const std::string entry = st.name;
     if (!entry.empty() && entry.back() == '/') continue;  // a folder
     auto bytes = entry_bytes(z, i, st.size);
-    if (!bytes) return base::failure(entry + ": " + bytes.error());
+    if (!bytes) return base::failure(bytes.error().within(entry + ": "));
     auto line = parse_imagej_roi(*bytes);
-    if (!line) return base::failure(entry + ": " + line.error());
+    if (!line) return base::failure(line.error().within(entry + ": "));
     if (line->name.empty()) {
       std::string stem = entry.substr(entry.rfind('/') + 1);
       if (stem.size() > 4 && stem.ends_with(".roi")) stem.resize(stem.size() - 4);
@@ -220,7 +220,7 @@ base::Result<std::vector<RoiLine>, std::string> parse_roi_set(std::span<const ui
     }
     lines.push_back(std::move(*line));
   }
-  if (lines.empty()) return base::failure(std::string("the archive holds no selection"));
+  if (lines.empty()) return base::failed("the archive holds no selection");
   return lines;
 }
 

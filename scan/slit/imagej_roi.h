@@ -22,12 +22,12 @@ struct RoiLine {
 
 // The selection in `bytes`, or why it is not a line velmora-scan takes (another kind,
 // named; damaged).
-[[nodiscard]] base::Result<RoiLine, std::string> parse_imagej_roi(std::span<const uint8_t> bytes);
+[[nodiscard]] base::Result<RoiLine, base::Error> parse_imagej_roi(std::span<const uint8_t> bytes);
 
 // Every selection of a RoiSet.zip (ImageJ's ROI Manager saves one), in the archive's order,
 // each named by its own name or else by its file's name without ".roi"; or why the archive
 // or one of its selections is not taken (the entry named).
-[[nodiscard]] base::Result<std::vector<RoiLine>, std::string> parse_roi_set(
+[[nodiscard]] base::Result<std::vector<RoiLine>, base::Error> parse_roi_set(
     std::span<const uint8_t> zip);
 
 }  // namespace scan

@@ -138,7 +138,7 @@ base::Status LineSampler::sample_grey(const AVFrame* frame, uint8_t* out) const 
   if (fixed_.empty()) return {};
   const AVPixelFormat wanted = pb == 1 ? AV_PIX_FMT_GRAY8 : pb == 2 ? AV_PIX_FMT_GRAY16 : AV_PIX_FMT_GRAYF32;
   if (frame->format != wanted)
-    return base::failure(std::string("the picture is not grey of the stack's depth"));
+    return base::failed("the picture is not grey of the stack's depth");
   const uint8_t* bytes = frame->data[0];
   const ptrdiff_t stride = frame->linesize[0];
   const size_t n = fixed_.size();

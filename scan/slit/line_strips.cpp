@@ -33,7 +33,7 @@ LineStrips::LineStrips(const SlitRequest& o, int width, int height, decode::Orie
       pixel_bytes_(pixel_bytes),
       sampler_(pixel_bytes) {}
 
-base::Result<std::unique_ptr<LineStrips>, std::string> LineStrips::make(
+base::Result<std::unique_ptr<LineStrips>, base::Error> LineStrips::make(
     const SlitRequest& o, int width, int height, decode::Orientation orientation, int64_t strips,
     int pixel_bytes) {
   std::unique_ptr<LineStrips> made(
@@ -42,7 +42,7 @@ base::Result<std::unique_ptr<LineStrips>, std::string> LineStrips::make(
   return made;
 }
 
-base::Result<void, std::string> LineStrips::place(const SlitRequest& o) {
+base::Result<void, base::Error> LineStrips::place(const SlitRequest& o) {
   if (!o.line) {
     // --slit: its WIDTH columns (rows) are the lines.
     slit_ = true;
@@ -80,7 +80,7 @@ base::Result<void, std::string> LineStrips::place(const SlitRequest& o) {
                                   std::to_string(shown_height_) + ")";
     // Wider than the frame's diagonal cannot fit; said before its places are made.
     if (thickness_ - 1 > std::hypot(shown_width_ - 1, shown_height_ - 1))
-      return base::failure(too_thick);
+      return base::usage(too_thick);
     // A thick line may reach past the frame at either end of its move; in between its
     // places lie between those of the ends, or close enough to be taken at the edge.
     for (int64_t k : {int64_t{0}, strips_ - 1})
@@ -88,7 +88,7 @@ base::Result<void, std::string> LineStrips::place(const SlitRequest& o) {
         for (const Point& p : places)
           if (p.x < -1e-6 || p.y < -1e-6 || p.x > shown_width_ - 1 + 1e-6 ||
               p.y > shown_height_ - 1 + 1e-6)
-            return base::failure(too_thick);
+            return base::usage(too_thick);
   }
   laid_ = reducer_ == Reducer::copy ? thickness_ : 1;
   return {};

@@ -22,7 +22,7 @@ class LineStrips {
   // For pictures stored as width x height and shown turned by `orientation`, `strips`
   // strips of `pixel_bytes` pixels (strips/pixel_kind.h); the message (wrong usage) when a
   // line or slit does not fit the picture shown.
-  static base::Result<std::unique_ptr<LineStrips>, std::string> make(
+  static base::Result<std::unique_ptr<LineStrips>, base::Error> make(
       const SlitRequest& o, int width, int height, decode::Orientation orientation, int64_t strips,
       int pixel_bytes);
 
@@ -41,7 +41,7 @@ class LineStrips {
  private:
   LineStrips(const SlitRequest& o, int width, int height, decode::Orientation orientation,
              int64_t strips, int pixel_bytes);
-  base::Result<void, std::string> place(const SlitRequest& o);
+  base::Result<void, base::Error> place(const SlitRequest& o);
 
   // Geometry, on the picture as shown.
   int shown_width_ = 0, shown_height_ = 0;

@@ -20,22 +20,22 @@ bool parse_coordinate(std::string_view text, Coordinate& c) {
   return value.has_value();
 }
 
-base::Result<std::vector<Coordinate>, std::string> parse_points(std::string_view text,
+base::Result<std::vector<Coordinate>, base::Error> parse_points(std::string_view text,
                                                                 const std::string& what) {
   std::vector<Coordinate> coordinates;
   for (;;) {
     const size_t comma = text.find(',');
     Coordinate c;
     if (!parse_coordinate(text.substr(0, comma), c))
-      return base::failure(what + ": \"" + std::string(text.substr(0, comma)) +
-                           "\" is not a coordinate such as 12, 12.5 or 25%");
+      return base::usage(what + ": \"" + std::string(text.substr(0, comma)) +
+                         "\" is not a coordinate such as 12, 12.5 or 25%");
     coordinates.push_back(c);
     if (comma == std::string_view::npos) break;
     text.remove_prefix(comma + 1);
   }
   if (coordinates.size() % 2 != 0)
-    return base::failure(what + ": an odd number of coordinates; give X,Y pairs");
-  if (coordinates.size() < 4) return base::failure(what + ": a path needs two points at least");
+    return base::usage(what + ": an odd number of coordinates; give X,Y pairs");
+  if (coordinates.size() < 4) return base::usage(what + ": a path needs two points at least");
   return coordinates;
 }
 
@@ -47,7 +47,7 @@ std::string number(double value) {
 
 }  // namespace
 
-base::Result<LineSpec, std::string> parse_line(std::string_view value) {
+base::Result<LineSpec, base::Error> parse_line(std::string_view value) {
   LineSpec spec;
   spec.text = "--line " + std::string(value);
   const size_t dots = value.find("..");
@@ -59,13 +59,13 @@ base::Result<LineSpec, std::string> parse_line(std::string_view value) {
   if (!to) return base::failure(to.error());
   spec.to = std::move(*to);
   if (spec.to.size() != spec.from.size())
-    return base::failure(spec.text + ": the paths before and after .. have " +
-                         std::to_string(spec.from.size() / 2) + " and " +
-                         std::to_string(spec.to.size() / 2) + " points; give the same number");
+    return base::usage(spec.text + ": the paths before and after .. have " +
+                       std::to_string(spec.from.size() / 2) + " and " +
+                       std::to_string(spec.to.size() / 2) + " points; give the same number");
   return spec;
 }
 
-base::Result<Path, std::string> place_path(const std::vector<Coordinate>& coordinates, int width,
+base::Result<Path, base::Error> place_path(const std::vector<Coordinate>& coordinates, int width,
                                            int height, const std::string& text) {
   Path path;
   for (size_t i = 0; i + 1 < coordinates.size(); i += 2) {
@@ -74,10 +74,10 @@ base::Result<Path, std::string> place_path(const std::vector<Coordinate>& coordi
     const Point p{cx.percent ? (width - 1) * cx.value / 100 : cx.value,
                   cy.percent ? (height - 1) * cy.value / 100 : cy.value};
     if (p.x > width - 1 || p.y > height - 1)
-      return base::failure(text + ": point " + std::to_string(i / 2 + 1) + " (" + number(p.x) +
-                           ", " + number(p.y) + ") lies outside the frame (" +
-                           std::to_string(width) + " x " + std::to_string(height) + ", 0,0 to " +
-                           std::to_string(width - 1) + "," + std::to_string(height - 1) + ")");
+      return base::usage(text + ": point " + std::to_string(i / 2 + 1) + " (" + number(p.x) +
+                         ", " + number(p.y) + ") lies outside the frame (" +
+                         std::to_string(width) + " x " + std::to_string(height) + ", 0,0 to " +
+                         std::to_string(width - 1) + "," + std::to_string(height - 1) + ")");
     path.push_back(p);
   }
   return path;
@@ -153,14 +153,14 @@ int64_t slit_line(bool percent, int64_t position, double fraction, int64_t size)
   return line < static_cast<double>(size) ? static_cast<int64_t>(line) : size;
 }
 
-base::Result<void, std::string> slit_fits(const std::string& what, int64_t first,
+base::Result<void, base::Error> slit_fits(const std::string& what, int64_t first,
                                           int64_t width, int64_t size, const char* lines) {
   if (first < 0 || first >= size)
-    return base::failure(what + ": outside the frame (" + std::to_string(size) + " " + lines +
-                         ", 0 to " + std::to_string(size - 1) + ")");
+    return base::usage(what + ": outside the frame (" + std::to_string(size) + " " + lines +
+                       ", 0 to " + std::to_string(size - 1) + ")");
   if (width > size - first)
-    return base::failure(what + ": the slit reaches past the frame (" + std::to_string(size) +
-                         " " + lines + ")");
+    return base::usage(what + ": the slit reaches past the frame (" + std::to_string(size) +
+                       " " + lines + ")");
   return {};
 }
 

@@ -35,10 +35,10 @@ struct LineSpec {
   std::string name;
 };
 
-base::Result<LineSpec, std::string> parse_line(std::string_view value);
+base::Result<LineSpec, base::Error> parse_line(std::string_view value);
 
 // The points of `coordinates` on a picture of width x height, or why one lies outside.
-base::Result<Path, std::string> place_path(const std::vector<Coordinate>& coordinates, int width,
+base::Result<Path, base::Error> place_path(const std::vector<Coordinate>& coordinates, int width,
                                            int height, const std::string& text);
 
 double path_length(const Path& path);
@@ -71,7 +71,7 @@ int64_t slit_line(bool percent, int64_t position, double fraction, int64_t size)
 
 // Whether a slit `width` lines wide from line `first` fits a picture of `size` lines
 // (`lines` names them: "columns" or "rows"); else the message, `what` first.
-[[nodiscard]] base::Result<void, std::string> slit_fits(const std::string& what, int64_t first,
+[[nodiscard]] base::Result<void, base::Error> slit_fits(const std::string& what, int64_t first,
                                                         int64_t width, int64_t size,
                                                         const char* lines);
 

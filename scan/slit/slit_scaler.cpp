@@ -76,8 +76,8 @@ AVFrame* SlitScaler::output_for(int width, int height) {
 
 namespace {
 
-Converted outside() { return base::failure(std::string("the area lies outside the picture")); }
-Converted refused() { return base::failure(std::string("libswscale cannot convert the picture")); }
+Converted outside() { return base::failed("the area lies outside the picture"); }
+Converted refused() { return base::failed("libswscale cannot convert the picture"); }
 
 }  // namespace
 
@@ -86,7 +86,7 @@ Converted SlitScaler::copy_grey(const AVFrame* frame, Rect area) {
                                : pixel_bytes_ == 2 ? AV_PIX_FMT_GRAY16
                                                    : AV_PIX_FMT_GRAYF32;
   if (frame->format != wanted)
-    return base::failure(std::string("the picture is not grey of the stack's depth"));
+    return base::failed("the picture is not grey of the stack's depth");
   const size_t row = static_cast<size_t>(area.width) * pixel_bytes_;
   grey_.resize(row * static_cast<size_t>(area.height));
   for (int y = 0; y < area.height; ++y) {
@@ -150,7 +150,7 @@ Converted SlitScaler::convert_scaled(const AVFrame* frame, int width, int height
     return outside();
   // A stack's pages are all of one size.
   if (strips::is_grey(pixel_bytes_))
-    return base::failure(std::string("a grey picture of another size is not scaled"));
+    return base::failed("a grey picture of another size is not scaled");
   SwsContext* sws = scaler_.scaler_for(frame, width, height,
                                        deep_ ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24, flags);
   AVFrame* out = output_for(width, height);

@@ -52,7 +52,7 @@ struct RgbView {
 };
 
 // The pixels asked for, or why libswscale could not make them.
-using Converted = base::Result<RgbView, std::string>;
+using Converted = base::Result<RgbView, base::Error>;
 
 class SlitScaler {
  public:

@@ -56,7 +56,7 @@ FrameTimes FrameTimes::of_clip(const ScanFrames& frames, std::optional<WallTime>
   return times;
 }
 
-base::Result<FrameTimes, std::string> FrameTimes::of_images(const ScanFrames& frames,
+base::Result<FrameTimes, base::Error> FrameTimes::of_images(const ScanFrames& frames,
                                                             std::vector<std::string> files,
                                                             ClockSource source) {
   FrameTimes times(frames);
@@ -84,11 +84,11 @@ base::Result<FrameTimes, std::string> FrameTimes::of_images(const ScanFrames& fr
     found = read(source);
   }
   if (!found)
-    return base::failure("--clock " + std::string(source == ClockSource::exif   ? "exif"
-                                                  : source == ClockSource::name ? "name"
-                                                                                : "mtime") +
-                         ": no image has " + (source == ClockSource::exif ? "an " : "a ") +
-                         clock_name(source));
+    return base::usage("--clock " + std::string(source == ClockSource::exif   ? "exif"
+                                                : source == ClockSource::name ? "name"
+                                                                              : "mtime") +
+                       ": no image has " + (source == ClockSource::exif ? "an " : "a ") +
+                       clock_name(source));
   times.source_ = source;
   for (size_t i = 0; i < times.clocks_.size(); ++i) {
     if (times.clocks_[i]) {
@@ -145,19 +145,19 @@ bool stopped(const base::ShouldStop& stop, int64_t i) {
 
 }  // namespace
 
-base::Result<std::vector<double>, std::string> range_seconds(const FrameTimes& times,
+base::Result<std::vector<double>, base::Error> range_seconds(const FrameTimes& times,
                                                              int64_t from, int64_t to,
                                                              const base::ShouldStop& stop) {
   std::vector<double> seconds;
   seconds.reserve(static_cast<size_t>(std::max<int64_t>(to - from, 0)));
   for (int64_t f = from; f < to; ++f) {
-    if (stopped(stop, f - from)) return base::failure(std::string("interrupted"));
+    if (stopped(stop, f - from)) return base::failed("interrupted");
     seconds.push_back(times.seconds(f).value_or(std::nan("")));
   }
   return seconds;
 }
 
-base::Result<StripFrames, std::string> binned_frames(const FrameTimes& frame_times,
+base::Result<StripFrames, base::Error> binned_frames(const FrameTimes& frame_times,
                                                      const std::vector<double>& times,
                                                      int64_t from, double bin) {
   auto chosen = bin_frames(times, bin, max_bins);
@@ -179,17 +179,17 @@ base::Result<StripFrames, std::string> binned_frames(const FrameTimes& frame_tim
         return (file.empty() ? "frame " + std::to_string(frame) : file) +
                (clock ? " (" + iso_time(*clock) + ")" : std::string());
       };
-      return base::failure("the pictures' times do not rise with their order: " +
-                           named(last) + " is earlier than " + named(f) +
-                           " but comes after it; order the images by time or choose another "
-                           "--clock");
+      return base::usage("the pictures' times do not rise with their order: " +
+                         named(last) + " is earlier than " + named(f) +
+                         " but comes after it; order the images by time or choose another "
+                         "--clock");
     }
     last = f;
   }
   return strips;
 }
 
-base::Result<std::vector<StripRecord>, std::string> strip_records(
+base::Result<std::vector<StripRecord>, base::Error> strip_records(
     const ScanFrames& frames, const FrameTimes& times, const StripFrames& strips,
     int64_t strip_pixels, const base::ShouldStop& stop) {
   // Made one by one, not all at once up front, so that a signal is seen while they are.
@@ -197,7 +197,7 @@ base::Result<std::vector<StripRecord>, std::string> strip_records(
   records.reserve(strips.frames.size());
   std::optional<WallTime> origin;  // the clock at time 0, for gaps
   for (size_t k = 0; k < strips.frames.size(); ++k) {
-    if (stopped(stop, static_cast<int64_t>(k))) return base::failure(std::string("interrupted"));
+    if (stopped(stop, static_cast<int64_t>(k))) return base::failed("interrupted");
     StripRecord& r = records.emplace_back();
     r.strip = static_cast<int64_t>(k);
     r.position = r.strip * strip_pixels;

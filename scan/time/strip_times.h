@@ -36,7 +36,7 @@ class FrameTimes {
   // mtime that any image has. An image's time is its clock less the first timed image's;
   // with --clock none the images are `frames`' rate apart. Fails when a clock named by
   // `source` is on no image.
-  static base::Result<FrameTimes, std::string> of_images(const ScanFrames& frames,
+  static base::Result<FrameTimes, base::Error> of_images(const ScanFrames& frames,
                                                          std::vector<std::string> files,
                                                          ClockSource source);
 
@@ -67,7 +67,7 @@ class FrameTimes {
 };
 
 // The seconds of frames from .. to - 1, NaN for an image without a time.
-base::Result<std::vector<double>, std::string> range_seconds(const FrameTimes& times,
+base::Result<std::vector<double>, base::Error> range_seconds(const FrameTimes& times,
                                                              int64_t from, int64_t to,
                                                              const base::ShouldStop& stop = {});
 
@@ -81,12 +81,12 @@ struct StripFrames {
 // One strip per interval of `bin` seconds over `seconds` (range_seconds from `from`), or
 // why not (pictures whose times run against their order). Check bin_count first: this
 // allocates that many strips.
-base::Result<StripFrames, std::string> binned_frames(const FrameTimes& times,
+base::Result<StripFrames, base::Error> binned_frames(const FrameTimes& times,
                                                      const std::vector<double>& seconds,
                                                      int64_t from, double bin);
 
 // The records of the strips, `strip_pixels` apart; fails only when `stop` says so.
-base::Result<std::vector<StripRecord>, std::string> strip_records(
+base::Result<std::vector<StripRecord>, base::Error> strip_records(
     const ScanFrames& frames, const FrameTimes& times, const StripFrames& strips,
     int64_t strip_pixels, const base::ShouldStop& stop = {});
 

@@ -21,12 +21,12 @@ struct FcConfigFree {
 
 // The window programs' face (it has Japanese too); fontconfig falls back to the closest
 // sans face the system has when it is missing.
-base::Result<std::string, std::string> look_up_font() {
+base::Result<std::string, base::Error> look_up_font() {
   std::unique_ptr<FcConfig, FcConfigFree> config(FcInitLoadConfigAndFonts());
-  if (!config) return base::failure(std::string("fontconfig cannot load its configuration"));
+  if (!config) return base::failed("fontconfig cannot load its configuration");
   std::unique_ptr<FcPattern, FcPatternFree> wanted(
       FcNameParse(reinterpret_cast<const FcChar8*>("IPAGothic,sans-serif")));
-  if (!wanted) return base::failure(std::string("fontconfig cannot parse a font name"));
+  if (!wanted) return base::failed("fontconfig cannot parse a font name");
   FcConfigSubstitute(config.get(), wanted.get(), FcMatchPattern);
   FcDefaultSubstitute(wanted.get());
   FcResult result = FcResultNoMatch;
@@ -35,14 +35,14 @@ base::Result<std::string, std::string> look_up_font() {
   FcChar8* file = nullptr;
   if (!found || FcPatternGetString(found.get(), FC_FILE, 0, &file) != FcResultMatch ||
       file == nullptr)
-    return base::failure(std::string("no font found for the tick labels (fontconfig)"));
+    return base::failed("no font found for the tick labels (fontconfig)");
   return std::string(reinterpret_cast<const char*>(file));
 }
 
 // Looked up once a process: fontconfig takes a good part of a second to load its
 // configuration, and several slits draw a band each.
-base::Result<std::string, std::string> font_file() {
-  static const base::Result<std::string, std::string> found = look_up_font();
+base::Result<std::string, base::Error> font_file() {
+  static const base::Result<std::string, base::Error> found = look_up_font();
   return found;
 }
 
@@ -86,19 +86,19 @@ void TickFont::FreeLibrary::operator()(FT_LibraryRec_* library) const {
 }
 void TickFont::FreeFace::operator()(FT_FaceRec_* face) const { FT_Done_Face(face); }
 
-base::Result<TickFont, std::string> TickFont::open(int pixels) {
+base::Result<TickFont, base::Error> TickFont::open(int pixels) {
   auto file = font_file();
   if (!file) return base::failure(file.error());
   TickFont font;
   FT_Library library = nullptr;
-  if (FT_Init_FreeType(&library) != 0) return base::failure(std::string("FreeType cannot start"));
+  if (FT_Init_FreeType(&library) != 0) return base::failed("FreeType cannot start");
   font.library_.reset(library);
   FT_Face face = nullptr;
   if (FT_New_Face(library, file->c_str(), 0, &face) != 0)
-    return base::failure(*file + ": FreeType cannot read this font");
+    return base::failed(*file + ": FreeType cannot read this font");
   font.face_.reset(face);
   if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) != 0)
-    return base::failure(*file + ": FreeType cannot size this font");
+    return base::failed(*file + ": FreeType cannot size this font");
   // Labels are digits, colons and a minus: their advances, measured once.
   for (char c : std::string("-0123456789:"))
     if (FT_Load_Char(face, static_cast<FT_ULong>(c), FT_LOAD_DEFAULT) == 0)

@@ -33,7 +33,7 @@ BandLayout band_layout(bool along_width, int64_t across);
 // and drawing.
 class TickFont {
  public:
-  static base::Result<TickFont, std::string> open(int pixels);
+  static base::Result<TickFont, base::Error> open(int pixels);
   // Pixels `label` takes along the axis: its advance below the image, its line's height
   // beside it.
   double extent(const std::string& label, bool along_width) const;

@@ -36,12 +36,12 @@ double bin_count(const std::vector<double>& times, double bin) {
   return std::isnan(first) ? 0 : std::floor((last - first) / bin + tolerance) + 1;
 }
 
-base::Result<std::vector<int64_t>, std::string> bin_frames(const std::vector<double>& times,
+base::Result<std::vector<int64_t>, base::Error> bin_frames(const std::vector<double>& times,
                                                            double bin, int64_t max_bins) {
   const double count = bin_count(times, bin);
   if (!(count <= static_cast<double>(max_bins)))
-    return base::failure("it would make " + std::to_string(static_cast<long long>(count)) +
-                         " strips, more than " + std::to_string(max_bins));
+    return base::usage("it would make " + std::to_string(static_cast<long long>(count)) +
+                       " strips, more than " + std::to_string(max_bins));
   const double first = earliest_time(times);
   std::vector<int64_t> chosen(static_cast<size_t>(count), -1);
   for (size_t i = 0; i < times.size(); ++i) {

@@ -26,7 +26,7 @@ double bin_count(const std::vector<double>& times, double bin);
 // first picture (in the order given) whose time lies in the interval, or -1 when none
 // does. A NaN time belongs to no interval. Fails when more than `max_bins` intervals would
 // be needed, as a tiny --bin over a long night would.
-base::Result<std::vector<int64_t>, std::string> bin_frames(const std::vector<double>& times,
+base::Result<std::vector<int64_t>, base::Error> bin_frames(const std::vector<double>& times,
                                                            double bin, int64_t max_bins);
 
 // A time as --bin takes it: 60s, 0.5s, 2m, 1h (a plain number is seconds), above 0.

@@ -308,11 +308,11 @@ std::vector<std::string> csv_line(const std::string& text, size_t& at) {
 
 }  // namespace
 
-base::Result<std::vector<StripRecord>, std::string> read_timeline_csv(const std::string& text) {
+base::Result<std::vector<StripRecord>, base::Error> read_timeline_csv(const std::string& text) {
   size_t at = 0;
   if (csv_line(text, at) != std::vector<std::string>{"strip", "position", "frame", "seconds",
                                                       "clock", "file", "note"})
-    return base::failure(std::string("not a timeline: its first line is not velmora-scan's CSV head"));
+    return base::failed("not a timeline: its first line is not velmora-scan's CSV head");
   std::vector<StripRecord> records;
   for (int64_t line = 2; at < text.size(); ++line) {
     const std::vector<std::string> f = csv_line(text, at);
@@ -338,7 +338,7 @@ base::Result<std::vector<StripRecord>, std::string> read_timeline_csv(const std:
           read = true;
         }
     }
-    if (!read) return base::failure("line " + std::to_string(line) + " is not a strip's record");
+    if (!read) return base::failed("line " + std::to_string(line) + " is not a strip's record");
     r.file = f[5];
     records.push_back(std::move(r));
   }

@@ -77,6 +77,6 @@ std::string timeline_json(const TimelineHead& head, const std::vector<StripRecor
 // Reads back what timeline_csv() wrote: each record's strip, position, clock and note (the
 // other columns are not needed again); a message naming the line when the text is not such
 // a timeline.
-base::Result<std::vector<StripRecord>, std::string> read_timeline_csv(const std::string& text);
+base::Result<std::vector<StripRecord>, base::Error> read_timeline_csv(const std::string& text);
 
 }  // namespace scan

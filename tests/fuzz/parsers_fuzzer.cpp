@@ -174,7 +174,7 @@ void fuzz_names(std::string_view input) {
   const scan::SequenceKind kind = scan::sequence_kind(named);
   auto listed = scan::list_images(named, kind);
   if (!listed) {
-    require(!listed.error().empty() && listed.error().find('\n') == std::string::npos,
+    require(!listed.error().message.empty() && listed.error().message.find('\n') == std::string::npos,
             "a listing that fails says why in one line");
     return;
   }
@@ -350,10 +350,10 @@ void check_line(const scan::RoiLine& roi) {
 // The input as one selection file and as a set of them (a zip archive).
 void fuzz_roi(std::span<const uint8_t> input) {
   const auto roi = scan::parse_imagej_roi(input);
-  require(roi || !roi.error().empty(), "a refused selection says why");
+  require(roi || !roi.error().message.empty(), "a refused selection says why");
   if (roi) check_line(*roi);
   const auto set = scan::parse_roi_set(input);
-  require(set || !set.error().empty(), "a refused set says why");
+  require(set || !set.error().message.empty(), "a refused set says why");
   if (set)
     for (const scan::RoiLine& line : *set) check_line(line);
 }
@@ -363,7 +363,7 @@ void fuzz_ome(std::string_view input) {
   const std::string text(input);
   const auto read = scan::parse_ome_description(text, "/data/stack.ome.tif");
   if (!read) {
-    require(!read.error().empty() && read.error().find_first_of("\r\n") == std::string::npos,
+    require(!read.error().message.empty() && read.error().message.find_first_of("\r\n") == std::string::npos,
             "a refused description says why in one line");
     return;
   }

@@ -70,7 +70,7 @@ void write_clip(const std::string& path, AVPixelFormat format, int w, int h, int
     frame->pts = f;
     if (!encoder) {
       auto opened = displace::VideoEncoder::open(setting, *frame);
-      ASSERT_TRUE(opened) << opened.error();
+      ASSERT_TRUE(opened) << opened.error().message;
       encoder = std::move(*opened);
     }
     ASSERT_TRUE(encoder->write(*frame));
@@ -84,7 +84,7 @@ std::vector<decode::FramePtr> read_back(const std::string& path) {
   decode::set_ffmpeg_log(decode::FfmpegLog::none);
   auto source = scan::open_input(input_of(path), 1, {});
   if (!source) {
-    ADD_FAILURE() << source.error();
+    ADD_FAILURE() << source.error().message;
     return frames;
   }
   (*source)->choose(scan::FrameChoice{0, (*source)->frames().count, 1, {}});
@@ -377,7 +377,7 @@ TEST(ScanVideo, HistoryFollowsTheDelaysNotNWholeFrames) {
   };
   for (const auto& c : cases) {
     auto made = displace::Displacer::make(c.field, AV_PIX_FMT_YUV420P, w, h);
-    ASSERT_TRUE(made) << made.error();
+    ASSERT_TRUE(made) << made.error().message;
     EXPECT_LE(double(made->history_bytes()), c.most * frame_bytes) << c.what;
   }
 }

@@ -38,7 +38,7 @@ TEST(ParserFuzzFindings, PrintfPatternsTakeOnlyTheNumberAndPercentSigns) {
       auto names = scan::list_images(input, kind);
       // A refusal names the pattern; anything else is shown as it is.
       if (!names)
-        listed = names.error().find(c.pattern) != std::string::npos ? "refused" : names.error();
+        listed = names.error().message.find(c.pattern) != std::string::npos ? "refused" : names.error().message;
       else
         listed.clear();
       for (const std::string& name : names ? *names : std::vector<std::string>{})

@@ -48,7 +48,7 @@ std::string scratch_file(const std::string& name) {
 base::Status write_ours(const std::string& path, const StripImage& image, int threads,
                             int64_t chunk_bytes, int64_t piece) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return base::failure(std::string("cannot open"));
+  if (file == nullptr) return base::failed("cannot open");
   if (piece == 0) {
     base::Status ok = scan::write_png(file, image, threads, chunk_bytes);
     std::fclose(file);
@@ -111,7 +111,7 @@ TEST(PngOutput, ReadsBackAsTheImage) {
     const StripImage image = textured(c.size, static_cast<uint32_t>(c.size.width));
     const std::string path = scratch_file("out.png");
     base::Status ok = write_ours(path, image, c.threads, c.chunk_bytes, c.piece);
-    ASSERT_TRUE(ok) << ok.error();
+    ASSERT_TRUE(ok) << ok.error().message;
     const velmora_test::Png png = velmora_test::read_png(path);
     EXPECT_EQ(png.width, c.size.width);
     EXPECT_EQ(png.height, c.size.height);
@@ -169,7 +169,7 @@ TEST(PngOutput, SaysWhatWentWrong) {
     if (ok) ok = writer.finish();
     std::fclose(file);
     ASSERT_FALSE(ok);
-    EXPECT_EQ(ok.error(), c.error);
+    EXPECT_EQ(ok.error().message, c.error);
   }
 }
 

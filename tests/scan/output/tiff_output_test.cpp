@@ -86,7 +86,7 @@ TEST(TiffOutput, EachBandIsWrittenWhenItsLastStripIsIn) {
       auto opened = scan::TiffBands::open(fd, size, vertical ? strips::Cut::vertical
                                                              : strips::Cut::horizontal,
                                           TiffCompression::none, true);
-      ASSERT_TRUE(opened) << opened.error();
+      ASSERT_TRUE(opened) << opened.error().message;
       std::vector<off_t> sizes;
       for (int k = 0; k < 6; ++k) {
         std::vector<uint8_t> bytes = strip_bytes(strip, k * 100, vertical);

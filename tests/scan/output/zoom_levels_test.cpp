@@ -137,7 +137,7 @@ TEST(TiffPyramid, EverySubIfdIsTheTwoByTwoMeanOfTheLevelAbove) {
     ASSERT_GE(fd, 0);
     const strips::Cut cut = c.vertical ? strips::Cut::vertical : strips::Cut::horizontal;
     auto pyramid = scan::TiffPyramid::open(fd, folder, c.size, cut, scan::TiffCompression::deflate);
-    ASSERT_TRUE(pyramid) << pyramid.error();
+    ASSERT_TRUE(pyramid) << pyramid.error().message;
     const std::vector<uint8_t> image = pattern(c.size);
     ASSERT_TRUE(feed(image, c.size, c.vertical, c.strip_lines,
                      [&](const strips::ConstBytePlane& strip) { return (*pyramid)->add(strip); }));
@@ -203,7 +203,7 @@ TEST(DeepZoom, TilesHoldEachLevelsPixelsWithTheirOverlap) {
     auto zoom = scan::DeepZoom::open(files, c.size,
                                      c.vertical ? strips::Cut::vertical : strips::Cut::horizontal,
                                      scan::TileFormat::png, 90, 3);
-    ASSERT_TRUE(zoom) << zoom.error();
+    ASSERT_TRUE(zoom) << zoom.error().message;
     const std::vector<uint8_t> image = pattern(c.size);
     ASSERT_TRUE(feed(image, c.size, c.vertical, c.strip_lines,
                      [&](const strips::ConstBytePlane& strip) { return (*zoom)->add(strip); }));

@@ -21,6 +21,12 @@
 #include "tools/clipwriter/clip_writer.h"
 #include "tests/scan/run/scan_support.h"
 #include "tests/support/clips.h"
+#include "scan/displace/delays.h"
+#include "scan/displace/displacer.h"
+#include "scan/displace/scroller.h"
+#include "scan/input/stream_reader.h"
+#include "scan/output/output_file.h"
+#include "scan/slit/slit_path.h"
 
 namespace {
 
@@ -608,6 +614,35 @@ TEST(ScanErrors, AClipThatBreaksOffWhileReadLeavesNothing) {
   EXPECT_EQ(ran.err.rfind("velmora-scan: " + clip + ": the clip breaks off before frame ", 0), 0u)
       << ran.err;
   EXPECT_EQ(velmora_test::names_in(folder + "/out"), std::vector<std::string>{});
+}
+
+// The room that makes a failure says its status: a wrong request is usage, what the input
+// or the system refuses is failed, whoever hands the failure on. A pixel format is the
+// scroll's request to refuse but the displacer's input to fail on.
+TEST(ScanErrors, EachRoomChoosesTheStatusOfItsFailure) {
+  const auto status = [](const auto& outcome) {
+    return outcome ? base::ExitStatus::done : outcome.error().status;
+  };
+  const struct {
+    const char* what;
+    base::ExitStatus got, status;
+  } cases[] = {
+      {"a slit past the frame", status(scan::slit_fits("--slit 700", 700, 1, 640, "columns")),
+       base::ExitStatus::usage},
+      {"a slit path of odd coordinates", status(scan::parse_line("1,2,3")), base::ExitStatus::usage},
+      {"an unknown input format", status(scan::check_input_format("no-such-format")),
+       base::ExitStatus::usage},
+      {"an output in a missing folder", status(scan::check_output("/no-such-folder/out.png", false)),
+       base::ExitStatus::failed},
+      {"a delay map that cannot be read", status(displace::read_grey_png("/no-such-map.png")),
+       base::ExitStatus::failed},
+      {"a scroll of a bit-packed picture",
+       status(displace::Scroller::make(AV_PIX_FMT_MONOWHITE, 64, 48, 0, 1)), base::ExitStatus::usage},
+      {"a displacement of a bit-packed picture",
+       status(displace::Displacer::make(displace::ramp_field({}, 64, 48), AV_PIX_FMT_MONOWHITE, 64, 48)),
+       base::ExitStatus::failed},
+  };
+  for (const auto& c : cases) EXPECT_EQ(int(c.got), int(c.status)) << c.what;
 }
 
 }  // namespace

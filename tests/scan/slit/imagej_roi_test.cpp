@@ -89,7 +89,7 @@ TEST(ImageJRoi, LinesGiveTheirPoints) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto roi = scan::parse_imagej_roi(bytes_of(c.roi));
-    ASSERT_TRUE(roi) << roi.error();
+    ASSERT_TRUE(roi) << roi.error().message;
     std::vector<double> points;
     for (const scan::Point& p : roi->path) points.insert(points.end(), {p.x, p.y});
     EXPECT_EQ(points, c.points);
@@ -120,7 +120,7 @@ TEST(ImageJRoi, RefusesWhatIsNotALine) {
     if (c.keep > 0) b.resize(c.keep);
     const auto roi = scan::parse_imagej_roi(b);
     ASSERT_FALSE(roi);
-    EXPECT_NE(roi.error().find(c.message), std::string::npos) << roi.error();
+    EXPECT_NE(roi.error().message.find(c.message), std::string::npos) << roi.error().message;
   }
   // Every cut and every flipped byte of a named sub-pixel line: an answer, never a read
   // past the end (the sanitizer builds watch the reads).
@@ -182,7 +182,7 @@ TEST(ImageJRoi, ASetGivesASlitForEachSelection) {
   for (const bool stored : {false, true}) {
     SCOPED_TRACE(stored ? "stored" : "deflated");
     const auto set = scan::parse_roi_set(zip_of({{"0001-0002.roi", named}, {"0003-0004.roi", plain}}, stored));
-    ASSERT_TRUE(set) << set.error();
+    ASSERT_TRUE(set) << set.error().message;
     ASSERT_EQ(set->size(), 2u);
     EXPECT_EQ((*set)[0].name, "tip");
     EXPECT_EQ((*set)[1].name, "0003-0004");
@@ -190,7 +190,7 @@ TEST(ImageJRoi, ASetGivesASlitForEachSelection) {
   }
   const auto refused = scan::parse_roi_set(zip_of({{"a.roi", named}, {"box.roi", bytes_of({.kind = 1})}}));
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error(), "box.roi: the selection is a rectangle, not a line");
+  EXPECT_EQ(refused.error().message, "box.roi: the selection is a rectangle, not a line");
   // OUTPUT's %n takes each selection's name; a width is --thickness.
   const std::string folder = velmora_test::fresh_folder("imagej-roi-set");
   const std::string clip = folder + "/clip.avi", out = folder + "/out/";
@@ -221,7 +221,7 @@ TEST(ImageJRoi, ADamagedSetSaysWhy) {
       {cut, "not a zip archive"}, {flipped, "a.roi: its data cannot be read"}, {huge, "a.roi: too large"}};
   for (const auto& [zip, why] : cases) {
     const auto set = scan::parse_roi_set(zip);
-    EXPECT_TRUE(!set && set.error().find(why) != std::string::npos) << why << ": " << (set ? "taken" : set.error());
+    EXPECT_TRUE(!set && set.error().message.find(why) != std::string::npos) << why << ": " << (set ? "taken" : set.error().message);
   }
 }
 

@@ -379,7 +379,7 @@ TEST(TimeAxis, BinsTakeTheFirstFrameOfEachInterval) {
   };
   for (const auto& c : cases) {
     auto frames = scan::bin_frames(c.times, c.bin, 100);
-    ASSERT_TRUE(frames) << frames.error();
+    ASSERT_TRUE(frames) << frames.error().message;
     EXPECT_EQ(*frames, c.frames) << c.times.size() << " " << c.bin;
   }
   EXPECT_FALSE(scan::bin_frames({0, 3600}, 0.001, 100));
@@ -438,7 +438,7 @@ TEST(TimeAxis, BandMarksTicksInWhiteAtEitherDepth) {
       const strips::BytePlane band{pixels.data(), width * pixel_bytes, layout.thickness,
                                    width * pixel_bytes};
       auto font = scan::TickFont::open(layout.font_pixels);
-      ASSERT_TRUE(font) << font.error();
+      ASSERT_TRUE(font) << font.error().message;
       scan::draw_tick_band(band, pixel_bytes, layout, *font, {{100, "22:15"}});
       auto at = [&](int64_t x, int64_t y) { return pixels[(y * width + x) * pixel_bytes]; };
       EXPECT_EQ(pixels[100 * pixel_bytes + pixel_bytes - 1], 255) << "low byte";
@@ -481,7 +481,7 @@ TEST(TimeAxis, TicksAreTheSmallestStepWhoseLabelsFit) {
     for (int k = 0; k < c.strips; ++k) axis.values.push_back(c.start + c.span * k / (c.strips - 1));
     const scan::BandLayout layout = scan::band_layout(c.below, c.across);
     auto font = scan::TickFont::open(layout.font_pixels);
-    ASSERT_TRUE(font) << font.error();
+    ASSERT_TRUE(font) << font.error().message;
     const auto extent = [&](const std::string& label) { return font->extent(label, c.below); };
     const std::vector<scan::Tick> ticks = scan::make_ticks(axis, extent, layout.label_gap);
     const double step = scan::tick_step(axis, extent, layout.label_gap);
