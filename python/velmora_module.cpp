@@ -114,7 +114,7 @@ scan::Request parse(const std::vector<std::string>& words) {
     PyErr_SetString(usage_error.ptr(), "--help and --version are not for a scan");
     throw py::error_already_set();
   }
-  return parsed.options;
+  return parsed.request;
 }
 
 // 16-bit components as the machine reads them; the run keeps them big-endian, as PNG and

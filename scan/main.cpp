@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   }
   catch_interrupts();
   // A clip being written ends at its last whole frame, as a stream's image does.
-  if (scan::reads_stream(parsed.options) || scan::makes_video(parsed.options))
+  if (scan::reads_stream(parsed.request) || scan::makes_video(parsed.request))
     finish_on_first_signal();
   // Every failure gets velmora-scan's own line; FFmpeg's notes on damaged data would
   // only add noise to a script's log.
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   Terminal terminal(isatty(STDERR_FILENO) != 0);
   const scan::Stopping stopping{[] { return static_cast<int>(arrived); },
                                 [] { return static_cast<int>(finish); }};
-  const auto done = scan::run(parsed.options, terminal, stopping);
+  const auto done = scan::run(parsed.request, terminal, stopping);
   if (done) return static_cast<int>(scan::ExitStatus::done);
   terminal.progress().clear();
   terminal.say(done.error().message);

@@ -124,7 +124,7 @@ base::Status parse_cut(std::string_view value, strips::Cut& cut) {
   return {};
 }
 
-base::Status parse_compress(std::string_view value, Options& o) {
+base::Status parse_compress(std::string_view value, Request& o) {
   o.compress_text = option_text("compress", value);
   if (value == "deflate")
     o.compress = TiffCompression::deflate;
@@ -139,21 +139,21 @@ base::Status parse_compress(std::string_view value, Options& o) {
   return {};
 }
 
-base::Status parse_timeline(std::string_view value, Options& o) {
+base::Status parse_timeline(std::string_view value, Request& o) {
   o.timeline = std::string(value);
   if (!timeline_format(o.timeline))
     return base::usage(option_text("timeline", value) + ": the name must end in .csv or .json");
   return {};
 }
 
-base::Status parse_clock(std::string_view value, Options& o) {
+base::Status parse_clock(std::string_view value, Request& o) {
   const std::optional<ClockSource> source = parse_clock_source(std::string(value));
   if (!source) return base::usage(option_text("clock", value) + ": must be exif, name, mtime or none");
   o.clock = *source;
   return {};
 }
 
-base::Status parse_bin(std::string_view value, Options& o) {
+base::Status parse_bin(std::string_view value, Request& o) {
   o.bin_text = option_text("bin", value);
   if (!whole_number(value, o.bins)) o.bins = 0;
   const std::optional<double> seconds = parse_duration(std::string(value));
@@ -162,7 +162,7 @@ base::Status parse_bin(std::string_view value, Options& o) {
   return {};
 }
 
-base::Status parse_input_option(std::string_view value, Options& o) {
+base::Status parse_input_option(std::string_view value, Request& o) {
   const size_t equals = value.find('=');
   if (equals == std::string_view::npos || equals == 0)
     return base::usage(option_text("input-option", value) + ": not KEY=VALUE");
@@ -245,7 +245,7 @@ base::Status parse_time_origin(std::string_view value, TimeOrigin& origin) {
                      ": not a time such as 2026-12-07T18:00:00 or seconds such as 12.5");
 }
 
-base::Status parse_split(std::string_view value, Options& o) {
+base::Status parse_split(std::string_view value, Request& o) {
   TimeBound at;
   o.split_text = option_text("split-at", value);
   if (!parse_bound("split-at", value, at) || !at.time_of_day)
@@ -254,7 +254,7 @@ base::Status parse_split(std::string_view value, Options& o) {
   return {};
 }
 
-base::Status parse_idle(std::string_view value, Options& o) {
+base::Status parse_idle(std::string_view value, Request& o) {
   o.idle_text = option_text("idle", value);
   const std::optional<double> seconds = parse_duration(std::string(value));
   if (!seconds) return base::usage(o.idle_text + ": not a time above 0 such as 30s, 10m or 1h");
@@ -303,7 +303,7 @@ base::Status parse_measure(std::string_view name, std::string_view v,
 
 // An option that applies its value to the options read so far, or says why the value is
 // wrong.
-using Apply = base::Status (*)(std::string_view value, Options& o);
+using Apply = base::Status (*)(std::string_view value, Request& o);
 
 base::Status set_flag(bool& flag) {
   flag = true;
@@ -329,7 +329,7 @@ const OptionRow rows[] = {
      .help = "cut columns and lay the strips left to right (vertical),\n"
              "or cut rows and lay them top to bottom (horizontal);\n"
              "default: vertical\n",
-     .apply = [](std::string_view v, Options& o) {
+     .apply = [](std::string_view v, Request& o) {
        o.cut_given = true;
        return parse_cut(v, o.cut);
      }},
@@ -342,7 +342,7 @@ const OptionRow rows[] = {
              "default: the middle column (row), width 1;\n"
              "POS as A..B moves the slit from A at the first strip\n"
              "to B at the last, rounded to whole pixels\n",
-     .apply = [](std::string_view v, Options& o) {
+     .apply = [](std::string_view v, Request& o) {
        base::Status parsed = parse_slit(v, o.slit);
        o.order.push_back({false, o.slits.size()});
        o.slits.push_back(o.slit);
@@ -357,7 +357,7 @@ const OptionRow rows[] = {
              "up; each strip a column, the first point at the top;\n"
              "P..Q (paths of as many points) moves every point from P\n"
              "at the first strip to Q at the last; not with --cut\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        auto line = parse_line(v);
        if (!line) return base::failure(line.error());
        o.order.push_back({true, o.lines.size()});
@@ -373,7 +373,7 @@ const OptionRow rows[] = {
              "given again, as --line may; a RoiSet.zip makes a slit\n"
              "of each line in it, OUTPUT holding %d, or %n for each\n"
              "selection's name\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        LineSpec line;
        line.text = option_text("roi", v);
        line.roi_file = v;
@@ -385,7 +385,7 @@ const OptionRow rows[] = {
      .value = "T",
      .help = "with --line: T parallel lines one pixel apart, centred\n"
              "on the path; default: 1\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.thickness_given = true;
        if (!whole_number(v, o.thickness) || o.thickness < 1)
          return base::usage(option_text("thickness", v) + ": must be a whole number, 1 or more");
@@ -396,7 +396,7 @@ const OptionRow rows[] = {
      .help = "how the lines of a --thickness or of a --slit's WIDTH\n"
              "are combined: copy lays them side by side, the others\n"
              "make one line (means rounded half up); default: copy\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        const std::optional<Reducer> reducer = reducer_named(v);
        if (!reducer) {
          return base::usage(option_text("reduce", v) +
@@ -415,7 +415,7 @@ const OptionRow rows[] = {
              "image each from one decoding pass, OUTPUT's %d made\n"
              "1, 2, ... in the order given; all or none are written\n"
              "(with --skip-existing, those there are skipped)\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.time_given = true;
        if (v != "right" && v != "down")
          return base::usage(option_text("time-axis", v) + ": must be right or down");
@@ -425,34 +425,34 @@ const OptionRow rows[] = {
     {.name = "every",
      .value = "N",
      .help = "frames from one strip to the next; default: 1\n",
-     .apply = [](std::string_view v, Options& o) { return parse_every(v, o.every); }},
+     .apply = [](std::string_view v, Request& o) { return parse_every(v, o.every); }},
     {.name = "from",
      .value = "A",
      .help = "first frame (included); a number is a frame, a number\n"
              "with s, m or h a time (12.5s, 1.5m) on the run's clock\n"
              "(an image sequence's: from its first timed image, 25\n"
              "images a second with --clock none); default: the first\n",
-     .apply = [](std::string_view v, Options& o) { return parse_point("from", v, o.from); }},
+     .apply = [](std::string_view v, Request& o) { return parse_point("from", v, o.from); }},
     {.name = "to",
      .value = "B",
      .help = "last frame (excluded), the same way; past the end means\n"
              "the end; default: the end of the clip\n",
-     .apply = [](std::string_view v, Options& o) { return parse_point("to", v, o.to); }},
+     .apply = [](std::string_view v, Request& o) { return parse_point("to", v, o.to); }},
     {.name = "threads",
      .value = "T",
      .help = "threads that decode, and that deflate the PNG;\n"
              "default: the machine's cores ({cores})\n",
-     .apply = [](std::string_view v, Options& o) { return parse_threads(v, o.threads); }},
+     .apply = [](std::string_view v, Request& o) { return parse_threads(v, o.threads); }},
     {.name = "no-rotate",
      .help = "use the frames as stored, ignoring the clip's display\n"
              "rotation; default: turn (and mirror) them as players do\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.no_rotate); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.no_rotate); },
      .short_gap = true},
     {.name = "compress",
      .value = "deflate|zstd|lzw|none",
      .help = "a TIFF's compression, with the horizontal predictor\n"
              "({zstd}); default: deflate\n",
-     .apply = [](std::string_view v, Options& o) { return parse_compress(v, o); },
+     .apply = [](std::string_view v, Request& o) { return parse_compress(v, o); },
      .short_gap = true},
     {.name = "pyramid",
      .help = "a pyramidal TIFF: below the image, as its SubIFDs, each\n"
@@ -460,7 +460,7 @@ const OptionRow rows[] = {
              "the mean of 2 x 2, rounded half up) down to one tile;\n"
              "only for a TIFF OUTPUT; not with --flush or an input of\n"
              "unknown length\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.pyramid); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.pyramid); },
      .short_gap = true},
     {.name = "tile-format",
      .value = "jpeg|png",
@@ -469,7 +469,7 @@ const OptionRow rows[] = {
              "an overlap of 1, levels halved by 2 x 2 means down to\n"
              "1 x 1); JPEG tiles of a 16-bit image carry 8 bits;\n"
              "default: jpeg\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.tile_format_text = option_text("tile-format", v);
        if (v != "jpeg" && v != "png")
          return base::usage(o.tile_format_text + ": must be jpeg or png");
@@ -483,7 +483,7 @@ const OptionRow rows[] = {
              ".webp: small images, at most 65500 (WebP: 16383)\n"
              "pixels a side, 8 bits) or of Deep Zoom's JPEG tiles,\n"
              "1 to 100; default: 90\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.quality_text = option_text("quality", v);
        int64_t q = 0;
        if (!whole_number(v, q) || q < 1 || q > 100)
@@ -498,7 +498,7 @@ const OptionRow rows[] = {
              "from the network; from a folder or any web server) and,\n"
              "under the pointer, the strip and, with --timeline, its\n"
              "frame, clock and seconds\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.viewer); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.viewer); },
      .short_gap = true},
     {.name = "time-origin",
      .value = "TIME",
@@ -507,7 +507,7 @@ const OptionRow rows[] = {
              "such as 2026-12-07T18:00:00.5 (with a zone, reckoned in\n"
              "UTC against clocks that have one), or seconds on the\n"
              "timeline's clock such as 12.5 or -3\n",
-     .apply = [](std::string_view v, Options& o) { return parse_time_origin(v, o.time_origin); },
+     .apply = [](std::string_view v, Request& o) { return parse_time_origin(v, o.time_origin); },
      .short_gap = true},
     {.name = "decoder",
      .value = "auto|ffmpeg",
@@ -521,7 +521,7 @@ const OptionRow rows[] = {
              "programs' pixels exactly (the two differ by less than\n"
              "one level on average, at sharp colour edges);\n"
              "default: auto\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        if (v != "auto" && v != "ffmpeg")
          return base::usage(option_text("decoder", v) + ": must be auto or ffmpeg");
        o.ffmpeg_decoder = v == "ffmpeg";
@@ -538,7 +538,7 @@ const OptionRow rows[] = {
              "holds %d as OUTPUT does; JSON's image is the streak\n"
              "part (the band of --ticks is in ticks), names not in\n"
              "UTF-8 have each stray byte as \\udcXX\n",
-     .apply = [](std::string_view v, Options& o) { return parse_timeline(v, o); },
+     .apply = [](std::string_view v, Request& o) { return parse_timeline(v, o); },
      .short_gap = true},
     {.name = "stats",
      .help = "add to --timeline, per strip and channel (red, green,\n"
@@ -547,7 +547,7 @@ const OptionRow rows[] = {
              "out): CSV columns red_mean, red_min, ..., blue_sd, JSON\n"
              "stats; sd is the population standard deviation; mean\n"
              "and sd with 6 decimals\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.stats); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.stats); },
      .short_gap = true},
     {.name = "clock",
      .value = "exif|name|mtime|none",
@@ -562,7 +562,7 @@ const OptionRow rows[] = {
              "left out of --bin (a warning names it); a clock no image\n"
              "has is a usage error; a date the calendar lacks\n"
              "(31 February) is none\n",
-     .apply = [](std::string_view v, Options& o) { return parse_clock(v, o); },
+     .apply = [](std::string_view v, Request& o) { return parse_clock(v, o); },
      .short_gap = true},
     {.name = "bin",
      .value = "DURATION",
@@ -571,7 +571,7 @@ const OptionRow rows[] = {
              "frame in each interval; an interval without one is a\n"
              "black strip (note gap); images whose times run against\n"
              "their order are refused\n",
-     .apply = [](std::string_view v, Options& o) { return parse_bin(v, o); },
+     .apply = [](std::string_view v, Request& o) { return parse_bin(v, o); },
      .short_gap = true},
     {.name = "ticks",
      .help = "add a band of time marks with labels (22:15 on a known\n"
@@ -579,13 +579,13 @@ const OptionRow rows[] = {
              "of it with --cut horizontal), at the smallest round step\n"
              "whose labels do not collide; not with --flush or an\n"
              "input of unknown length\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.ticks); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.ticks); },
      .short_gap = true},
     {.name = "format",
      .value = "NAME",
      .help = "read INPUT with FFmpeg's demuxer or device NAME (mjpeg,\n"
              "v4l2, ...); default: FFmpeg guesses\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.input_format = v;
        return {};
      },
@@ -597,7 +597,7 @@ const OptionRow rows[] = {
              "stream (a clip file or an image sequence takes none\n"
              "without --format); a URL's reads wait 10 s at most\n"
              "unless rw_timeout=MICROSECONDS is given (0: no limit)\n",
-     .apply = [](std::string_view v, Options& o) { return parse_input_option(v, o); },
+     .apply = [](std::string_view v, Request& o) { return parse_input_option(v, o); },
      .short_gap = true},
     {.name = "flush",
      .value = "EVERY",
@@ -607,7 +607,7 @@ const OptionRow rows[] = {
              "before the ending (out.partial.png), removed when\n"
              "OUTPUT is written at the end or the run fails;\n"
              "default: write it once, at the end\n",
-     .apply = [](std::string_view v, Options& o) { return parse_flush(v, o.flush); },
+     .apply = [](std::string_view v, Request& o) { return parse_flush(v, o.flush); },
      .short_gap = true},
     {.name = "video",
      .help = "write a time-displaced clip of the input's size and\n"
@@ -615,7 +615,7 @@ const OptionRow rows[] = {
              ".mkv, .mp4, .mov, .webm or .nut; OUTPUT - writes Matroska\n"
              "to standard output); needs --delay, --delay-map or\n"
              "--scroll; the audio is not copied\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.video); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.video); },
      .short_gap = true},
     {.name = "delay",
      .value = "ramp:N[:DIRECTION]",
@@ -625,7 +625,7 @@ const OptionRow rows[] = {
              "and up run the ramp the other ways (rows for down and\n"
              "up); a chroma sample takes its left (top) luma sample's\n"
              "delay; a frame before the first shows the first\n",
-     .apply = [](std::string_view v, Options& o) {
+     .apply = [](std::string_view v, Request& o) {
        return displace::parse_ramp(std::string(v), o.delay);
      },
      .short_gap = true},
@@ -634,7 +634,7 @@ const OptionRow rows[] = {
      .help = "delays from a grey PNG (8 or 16 bits, any size, scaled\n"
              "to the frame with the nearest pixel): value v delays its\n"
              "pixel by round(N * v / vmax) frames\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.delay.map = v;
        if (o.delay.map.empty()) return base::usage("--delay-map: needs a file name");
        return {};
@@ -643,7 +643,7 @@ const OptionRow rows[] = {
     {.name = "delay-map-frames",
      .value = "N",
      .help = "the N of --delay-map (0 or more)\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        if (!whole_number(v, o.delay.map_frames) || o.delay.map_frames < 0 ||
            o.delay.map_frames > 100000)
          return base::usage(option_text("delay-map-frames", v) + ": must be a whole number, 0 to 100000");
@@ -655,7 +655,7 @@ const OptionRow rows[] = {
      .help = "nearest: the delay rounded to whole frames; linear: the\n"
              "two frames around the exact delay, mixed by its fraction\n"
              "(rounded half up); default: nearest\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        if (v != "nearest" && v != "linear")
          return base::usage(option_text("blend", v) + ": must be nearest or linear");
        o.delay.blend = v == "linear" ? displace::Blend::linear : displace::Blend::nearest;
@@ -667,14 +667,14 @@ const OptionRow rows[] = {
              "of the last width frames' slit, the newest strip at the\n"
              "right edge (column x from frame t - (width - 1 - x) for a\n"
              "slit 1 wide); a frame before the first shows the first\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.scroll); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.scroll); },
      .short_gap = true},
     {.name = "codec",
      .value = "NAME",
      .help = "the clip's FFmpeg encoder, in the input's pixel format\n"
              "where it takes it; ffv1 is lossless, every pixel exact;\n"
              "default: libx264\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.codec = v;
        o.codec_given = true;
        return {};
@@ -684,7 +684,7 @@ const OptionRow rows[] = {
      .value = "Q",
      .help = "the encoder's constant rate factor, for encoders that\n"
              "take one; default: 18\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        int64_t crf = 0;
        if (!whole_number(v, crf) || crf < 0 || crf > 63)
          return base::usage(option_text("crf", v) + ": must be a whole number, 0 to 63");
@@ -698,7 +698,7 @@ const OptionRow rows[] = {
      .help = "an option of the encoder (preset=veryfast, g=50); may be\n"
              "given again; the encoder keeps 4 threads whatever\n"
              "--threads says (threads=N sets another)\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        const size_t equals = v.find('=');
        if (equals == std::string_view::npos || equals == 0)
          return base::usage(option_text("encoder-option", v) + ": not KEY=VALUE");
@@ -713,20 +713,20 @@ const OptionRow rows[] = {
              "their clocks' order; OUTPUT is replaced after each (or at\n"
              "--flush); ends on SIGINT or SIGTERM (the image finished),\n"
              "at --until or after --idle\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.watch); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.watch); },
      .short_gap = true},
     {.name = "idle",
      .value = "DURATION",
      .help = "with --watch: end after DURATION (30s, 10m, 1h) without a\n"
              "new image\n",
-     .apply = [](std::string_view v, Options& o) { return parse_idle(v, o); },
+     .apply = [](std::string_view v, Request& o) { return parse_idle(v, o); },
      .short_gap = true},
     {.name = "since",
      .value = "TIME",
      .help = "only images whose clock is at or after TIME (an ISO time\n"
              "such as 2026-12-07T18:00:00, or a time of day such as\n"
              "18:00: its last moment before now)\n",
-     .apply = [](std::string_view v, Options& o) { return parse_bound("since", v, o.since); },
+     .apply = [](std::string_view v, Request& o) { return parse_bound("since", v, o.since); },
      .short_gap = true},
     {.name = "until",
      .value = "TIME",
@@ -734,7 +734,7 @@ const OptionRow rows[] = {
              "of day is the first after --since's, else the last before\n"
              "now, with --watch the next); a watch ends when this\n"
              "machine's clock passes it\n",
-     .apply = [](std::string_view v, Options& o) { return parse_bound("until", v, o.until); },
+     .apply = [](std::string_view v, Request& o) { return parse_bound("until", v, o.until); },
       .short_gap = true},
     {.name = "split-at",
      .value = "HH:MM",
@@ -743,11 +743,11 @@ const OptionRow rows[] = {
              "OUTPUT and --timeline then hold a strftime date of the\n"
              "period's start (keogram-%Y%m%d.png); each is finished\n"
              "when the next period's first image comes, or at the end\n",
-     .apply = [](std::string_view v, Options& o) { return parse_split(v, o); },
+     .apply = [](std::string_view v, Request& o) { return parse_split(v, o); },
      .short_gap = true},
     {.name = "utc",
      .help = "--split-at's time of day in UTC, not the clocks' zone\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.utc); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.utc); },
      .short_gap = true},
     {.name = "z",
      .value = "K",
@@ -755,14 +755,14 @@ const OptionRow rows[] = {
              "makes the image; a stack of one frame has its slices\n"
              "as the time instead and takes no --z (a stack's time\n"
              "runs down unless --time-axis or --cut is given)\n",
-     .apply = [](std::string_view v, Options& o) { return parse_plane("z", v, o.z); },
+     .apply = [](std::string_view v, Request& o) { return parse_plane("z", v, o.z); },
      .short_gap = true},
     {.name = "channel",
      .value = "N[,M...]",
      .help = "a TIFF stack of several channels: channel N (1, 2, ...)\n"
              "makes the image; several, each its own, as the channels\n"
              "of one ImageJ TIFF; default: every channel so\n",
-     .apply = [](std::string_view v, Options& o) -> base::Status {
+     .apply = [](std::string_view v, Request& o) -> base::Status {
        o.channels.clear();
        o.channel = 0;
        for (size_t from = 0;;) {
@@ -786,13 +786,13 @@ const OptionRow rows[] = {
      .help = "a .tif OUTPUT is an ImageJ TIFF (calibrated, its strips\n"
              "whole, uncompressed) whatever the input; it is one\n"
              "already for a grey TIFF stack\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.imagej); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.imagej); },
      .short_gap = true},
     {.name = "pixel-size",
      .value = "SIZE",
      .help = "an ImageJ TIFF's distance a pixel, as 0.108um (units nm,\n"
              "um or micron, mm, cm, m, px); default: the stack's own\n",
-     .apply = [](std::string_view v, Options& o) {
+     .apply = [](std::string_view v, Request& o) {
        o.pixel_size_text = option_text("pixel-size", v);
        return parse_measure("pixel-size", v,
                             {{"nm", "nm", 1}, {"um", "micron", 1}, {"\u00b5m", "micron", 1}, {"\u03bcm", "micron", 1},
@@ -806,7 +806,7 @@ const OptionRow rows[] = {
      .help = "a TIFF stack's time from one time point to the next, as\n"
              "2s (units ms, s, min, h); default: the stack's own\n"
              "(its ImageJ finterval)\n",
-     .apply = [](std::string_view v, Options& o) {
+     .apply = [](std::string_view v, Request& o) {
        o.frame_interval_text = option_text("frame-interval", v);
        return parse_measure("frame-interval", v,
                             {{"ms", "s", 0.001}, {"s", "s", 1}, {"min", "s", 60}, {"h", "s", 3600}},
@@ -826,7 +826,7 @@ const OptionRow rows[] = {
              "--timeline (night, position, date, file, strips,\n"
              "empty_bins, note: missing, unreadable, no-timeline,\n"
              "odd-size, damaged)\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.nights); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.nights); },
      .short_gap = true},
     {.name = "window",
      .value = "HH:MM-HH:MM",
@@ -834,23 +834,23 @@ const OptionRow rows[] = {
              "included, its end not (18:00-06:00 runs past midnight);\n"
              "default: the shortest span of the day that holds every\n"
              "strip's time of day, both ends included\n",
-     .apply = [](std::string_view v, Options& o) { return parse_window(v, o.window); },
+     .apply = [](std::string_view v, Request& o) { return parse_window(v, o.window); },
      .short_gap = true},
     {.name = "force",
      .short_name = 'f',
      .help = "overwrite an existing OUTPUT; default: refuse\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.force); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.force); },
      .short_gap = true},
     {.name = "skip-existing",
      .help = "when OUTPUT exists, do nothing and exit with 0 (a note on\n"
              "stderr), so that a rerun of a list of clips redoes only\n"
              "what failed or is missing; not with --force\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.skip_existing); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.skip_existing); },
      .short_gap = true},
     {.name = "quiet",
      .short_name = 'q',
      .help = "no progress bar or summary on a terminal, no warning\n",
-     .apply = [](std::string_view, Options& o) { return set_flag(o.quiet); },
+     .apply = [](std::string_view, Request& o) { return set_flag(o.quiet); },
      .short_gap = true},
     {.name = "help",
      .short_name = 'h',
@@ -889,14 +889,14 @@ Parsed usage_error(std::string error) {
 }
 
 // What spans several options, checked once all are read, in this order.
-base::Status force_or_skip(const Options& o) {
+base::Status force_or_skip(const Request& o) {
   if (o.force && o.skip_existing)
     return base::usage("--force and --skip-existing: give one or the other");
   return {};
 }
 
-// Options that do not go together with --line, or with each other.
-base::Status line_fits(const Options& o) {
+// Request that do not go together with --line, or with each other.
+base::Status line_fits(const Request& o) {
   const bool lines = !o.lines.empty();
   if (lines && o.cut_given)
     return base::usage("--line and --cut: a line runs any way; use --time-axis");
@@ -907,7 +907,7 @@ base::Status line_fits(const Options& o) {
   return {};
 }
 
-base::Status watch_fits(const Options& o) {
+base::Status watch_fits(const Request& o) {
   if (o.idle > 0 && !o.watch) return base::usage(o.idle_text + ": only with --watch");
   if (o.split_at && !o.watch) return base::usage(o.split_text + ": only with --watch");
   if (o.utc && !o.split_at) return base::usage("--utc: only with --split-at");
@@ -917,7 +917,7 @@ base::Status watch_fits(const Options& o) {
 }
 
 // The page's times are the timeline's: an origin needs both.
-base::Status viewer_fits(const Options& o) {
+base::Status viewer_fits(const Request& o) {
   if (o.time_origin.given && !o.viewer)
     return base::usage(o.time_origin.text + ": only with --viewer");
   if (o.time_origin.given && o.timeline.empty())
@@ -926,7 +926,7 @@ base::Status viewer_fits(const Options& o) {
 }
 
 // The long view takes its nights, --bin N, --window and the options of a run's files.
-base::Status nights_fit(const Options& o) {
+base::Status nights_fit(const Request& o) {
   if (!o.nights) {
     if (o.window.given) return base::usage(o.window.text + ": only with --nights");
     return {};
@@ -945,19 +945,19 @@ base::Status nights_fit(const Options& o) {
   return {};
 }
 
-base::Status stats_fits(const Options& o) {
+base::Status stats_fits(const Request& o) {
   if (o.stats && o.timeline.empty()) return base::usage("--stats: only with --timeline");
   return {};
 }
 
-base::Status bin_or_every(const Options& o) {
+base::Status bin_or_every(const Request& o) {
   if (o.bin > 0 && o.every != 1)
     return base::usage(o.bin_text + " and --every: give one or the other");
   return {};
 }
 
 // A clip's options only with a clip, and what a clip cannot take.
-base::Status video_fits(const Options& o) {
+base::Status video_fits(const Request& o) {
   const bool delays = o.delay.ramp || !o.delay.map.empty();
   if (!makes_video(o)) {
     const char* given = delays                         ? "--delay, --delay-map"
@@ -1003,7 +1003,7 @@ base::Status video_fits(const Options& o) {
 }
 
 // INPUT and OUTPUT, which getopt_long has moved behind the options.
-base::Status take_files(const std::vector<std::string>& operands, Options& o) {
+base::Status take_files(const std::vector<std::string>& operands, Request& o) {
   if (operands.size() != 2)
     return base::usage("expected INPUT and OUTPUT, got " + std::to_string(operands.size()) +
                        " file name" + (operands.size() == 1 ? "" : "s") + " (see --help)");
@@ -1013,7 +1013,7 @@ base::Status take_files(const std::vector<std::string>& operands, Options& o) {
 }
 
 // OUTPUT (and the timeline) hold %d exactly when there are several slits: each has its own.
-base::Status files_numbered(const Options& o) {
+base::Status files_numbered(const Request& o) {
   // A RoiSet.zip's slits are counted when the run reads it (with_selections).
   for (const LineSpec& line : o.lines)
     if (base::ends_with_ignoring_case(line.roi_file, ".zip")) return {};
@@ -1069,10 +1069,6 @@ std::string option_lines(int default_threads) {
 
 }  // namespace
 
-bool makes_video(const Options& o) {
-  return o.video || displace::video_suffix(o.output);
-}
-
 std::vector<std::string_view> option_names() {
   std::vector<std::string_view> names;
   for (const OptionRow& row : rows) names.push_back(row.name);
@@ -1107,17 +1103,17 @@ Parsed parse_options(const std::vector<std::string>& args) {
     const OptionRow* row = row_of_key(key);
     if (row == nullptr) return usage_error(offending(argv, key) + ": unknown option (see --help)");
     if (row->apply != nullptr)
-      parsed.options.given.emplace_back(row->name, optarg != nullptr ? optarg : "");
+      parsed.request.given.emplace_back(row->name, optarg != nullptr ? optarg : "");
     if (row->apply == nullptr) {
       parsed.action = row->action;
-    } else if (base::Status applied = row->apply(optarg != nullptr ? optarg : "", parsed.options);
+    } else if (base::Status applied = row->apply(optarg != nullptr ? optarg : "", parsed.request);
                !applied) {
       return usage_error(applied.error().message);
     }
   }
   if (parsed.action != Parsed::Action::run) return parsed;
-  Options& o = parsed.options;
-  for (base::Status (*check)(const Options&) :
+  Request& o = parsed.request;
+  for (base::Status (*check)(const Request&) :
        {force_or_skip, line_fits, bin_or_every, watch_fits, viewer_fits, nights_fit, stats_fits})
     if (base::Status fits = check(o); !fits) return usage_error(fits.error().message);
   if (o.time_down) o.cut = strips::Cut::horizontal;  // a slit across the time axis
@@ -1130,59 +1126,6 @@ Parsed parse_options(const std::vector<std::string>& args) {
   return parsed;
 }
 
-namespace {
-
-constexpr int64_t day_micros = int64_t{86400} * 1000000;
-
-// The last moment at or before `now` whose time of day is `of_day`.
-int64_t last_at(int64_t of_day, int64_t now) {
-  const int64_t midnight = now - ((now % day_micros) + day_micros) % day_micros;
-  const int64_t today = midnight + of_day;
-  return today <= now ? today : today - day_micros;
-}
-
-}  // namespace
-
-std::optional<int64_t> resolve_since(const Options& o, int64_t now) {
-  if (!o.since.given) return std::nullopt;
-  return o.since.time_of_day ? last_at(o.since.civil_micros, now) : o.since.civil_micros;
-}
-
-std::optional<int64_t> resolve_until(const Options& o, int64_t now) {
-  if (!o.until.given) return std::nullopt;
-  if (!o.until.time_of_day) return o.until.civil_micros;
-  if (const std::optional<int64_t> since = resolve_since(o, now))
-    return last_at(o.until.civil_micros, *since) + day_micros;
-  const int64_t last = last_at(o.until.civil_micros, now);
-  return o.watch ? last + day_micros : last;
-}
-
-std::vector<Options> each_slit(const Options& o) {
-  std::vector<Options> each;
-  for (size_t n = 0; n < o.order.size(); ++n) {
-    Options one = o;
-    one.lines.clear();
-    one.slit = SlitSpec{};
-    one.slits.clear();
-    one.order.clear();
-    const auto [line, index] = o.order[n];
-    if (line)
-      one.lines.push_back(o.lines[index]);
-    else
-      one.slit = o.slits[index];
-    // %n: a selection's own name (--roi), in OUTPUT and the timeline alike. %d numbers
-    // whenever it is there, and a slit without a selection has no name to give.
-    const bool named = line && one.output.find("%d") == std::string::npos &&
-                       one.output.find("%n") != std::string::npos;
-    const std::string mark = named ? "%n" : "%d";
-    const std::string fill = named ? one.lines.front().name : std::to_string(n + 1);
-    if (const size_t at = one.output.find(mark); at != std::string::npos) one.output.replace(at, 2, fill);
-    if (const size_t at = one.timeline.find(mark); at != std::string::npos) one.timeline.replace(at, 2, fill);
-    each.push_back(std::move(one));
-  }
-  return each;
-}
-
 std::string help_text(int default_threads) {
   return R"(Usage: velmora-scan [options] INPUT OUTPUT.png
        velmora-scan [options] INPUT OUTPUT.tif
@@ -1192,7 +1135,7 @@ Cuts a slit out of every chosen frame of a video clip at the clip's own resoluti
 lays the strips side by side into one streak image, a PNG, (OUTPUT ending in .tif or
 .tiff) a tiled TIFF, (.dzi) Deep Zoom tiles, or (.jpg, .jpeg, .webp) a JPEG or WebP.
 
-Options:
+Request:
 )" + option_lines(default_threads) +
          R"(
 Frames: an AVI clip counts its frame slots as the window programs do (a chunk without a
@@ -1250,26 +1193,6 @@ Exit status: 0 done, 1 the clip or the output failed, 2 wrong usage (also a slit
 range that does not fit the clip), 130 (143, 129, 131) interrupted by SIGINT (SIGTERM,
 SIGHUP, SIGQUIT); a stream's first SIGINT or SIGTERM after its first frame ends it with 0.
 )";
-}
-
-SlitRequest slit_request(const Options& o) {
-  SlitRequest r;
-  r.cut = o.cut;
-  r.slit = o.slit;
-  if (!o.lines.empty()) r.line = o.lines.front();
-  r.thickness = o.thickness;
-  r.reduce = o.reduce;
-  r.time_down = o.time_down;
-  return r;
-}
-
-Options with_line_layout(const Options& o) {
-  Options laid = o;
-  const SlitRequest r = with_line_layout(slit_request(o));
-  laid.cut = r.cut;
-  laid.thickness = r.thickness;
-  laid.slit.width = r.slit.width;
-  return laid;
 }
 
 }  // namespace scan

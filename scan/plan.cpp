@@ -24,7 +24,7 @@ int64_t frame_of(const ClipPoint& point, const ScanFrames& frames, const FrameTi
 }
 
 // The frames chosen, or why the range is empty.
-base::Result<FrameChoice, Error> choose_frames(const Options& o, const ScanFrames& frames,
+base::Result<FrameChoice, Error> choose_frames(const Request& o, const ScanFrames& frames,
                                                const FrameTimes* times) {
   FrameChoice choice;
   choice.every = o.every;
@@ -46,7 +46,7 @@ base::Result<FrameChoice, Error> choose_frames(const Options& o, const ScanFrame
 }
 
 // A stream's frames are its pictures; a time picks a frame by the stream's frame rate.
-base::Result<FrameChoice, Error> choose_stream_frames(const Options& o, const ScanFrames& frames) {
+base::Result<FrameChoice, Error> choose_stream_frames(const Request& o, const ScanFrames& frames) {
   const auto frame = [&](const ClipPoint& point, int64_t& out) {
     if (!point.seconds) {
       out = point.frame;
@@ -77,7 +77,7 @@ int64_t strips_of(const FrameChoice& choice) {
 
 // Before anything is allocated for --bin's strips: the image they make, and what is kept
 // of each (its frame, its record, its line of the timeline), must fit.
-base::Result<void, Error> check_bins(const Options& o, const SourceHeader& source,
+base::Result<void, Error> check_bins(const Request& o, const SourceHeader& source,
                                      const SlitPlace& place, int64_t count,
                                      const PlanLimits& limits) {
   const ImageSize size = image_size(o.cut, count, o.slit.width, place.shown_width,
@@ -122,7 +122,7 @@ base::Result<void, Error> check_bins(const Options& o, const SourceHeader& sourc
 }
 
 // Which frame each strip shows and when; only --bin changes which frames are read.
-base::Result<void, Error> plan_strips(const Options& o, const SourceHeader& source,
+base::Result<void, Error> plan_strips(const Request& o, const SourceHeader& source,
                                       const FrameTimes* times, const PlanLimits& limits,
                                       const base::ShouldStop& stop, Plan& plan) {
   if (o.bin == 0 && o.timeline.empty() && !o.ticks && !o.keep) return {};
@@ -160,7 +160,7 @@ base::Result<void, Error> plan_strips(const Options& o, const SourceHeader& sour
 
 // The lines of a slit along paths, or of a slit reduced or moving; and what the input is to
 // decode of each picture.
-base::Result<void, Error> place_lines(const Options& o, const SourceHeader& source, Plan& plan) {
+base::Result<void, Error> place_lines(const Request& o, const SourceHeader& source, Plan& plan) {
   const SlitRequest slit = slit_request(o);
   if (runs_on_lines(slit)) {
     const bool moving = o.slit.moving || (!o.lines.empty() && !o.lines.front().to.empty());
@@ -177,13 +177,13 @@ base::Result<void, Error> place_lines(const Options& o, const SourceHeader& sour
 }
 
 // An image made a strip at a time (an input of unknown length, --flush) or not made at all.
-bool grows(const Options& o, const SourceHeader& source, bool handed_out) {
+bool grows(const Request& o, const SourceHeader& source, bool handed_out) {
   return !source.length_known || o.flush.given || handed_out;
 }
 
 // The band of time marks is drawn before the strips, from every strip's time: an image that
 // grows has none.
-base::Result<SlitPlace, Error> refuse_band(const Options& o, const SourceHeader& source,
+base::Result<SlitPlace, Error> refuse_band(const Request& o, const SourceHeader& source,
                                            bool handed_out, SlitPlace place) {
   if (grows(o, source, handed_out) && o.ticks && !handed_out)
     return base::usage(std::string("--ticks: not with ") +
@@ -207,7 +207,7 @@ base::Result<SlitPlace, Error> refuse_band(const Options& o, const SourceHeader&
 
 }  // namespace
 
-base::Result<SlitPlace, Error> place_slit(const Options& o, const SourceHeader& source,
+base::Result<SlitPlace, Error> place_slit(const Request& o, const SourceHeader& source,
                                           bool handed_out) {
   SlitPlace place;
   // The slit, the messages and the image speak of the picture as it is shown.
@@ -236,7 +236,7 @@ base::Result<SlitPlace, Error> place_slit(const Options& o, const SourceHeader& 
   return refuse_band(o, source, handed_out, std::move(place));
 }
 
-base::Result<Plan, Error> plan_run(const Options& o, const SourceHeader& source, SlitPlace place,
+base::Result<Plan, Error> plan_run(const Request& o, const SourceHeader& source, SlitPlace place,
                                    const FrameTimes* times, bool handed_out,
                                    const PlanLimits& limits, const base::ShouldStop& stop) {
   Plan plan;

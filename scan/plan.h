@@ -71,13 +71,13 @@ struct Plan {
 // The first half of the plan, what the header alone tells: the slit's place, or a usage
 // error when it does not fit the picture as shown or the request cannot be met on such an
 // input. `handed_out`: no image is made, each strip is handed on.
-[[nodiscard]] base::Result<SlitPlace, Error> place_slit(const Options& o,
+[[nodiscard]] base::Result<SlitPlace, Error> place_slit(const Request& o,
                                                         const SourceHeader& source,
                                                         bool handed_out);
 
 // The rest of the plan, `times` being the input's (when --bin, --timeline, --ticks or a
 // time on an image sequence needs them). Fails with ExitStatus::interrupted (no signal) when `stop` asks.
-[[nodiscard]] base::Result<Plan, Error> plan_run(const Options& o, const SourceHeader& source,
+[[nodiscard]] base::Result<Plan, Error> plan_run(const Request& o, const SourceHeader& source,
                                                  SlitPlace place, const FrameTimes* times,
                                                  bool handed_out, const PlanLimits& limits,
                                                  const base::ShouldStop& stop = {});

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "scan/options.h"
+#include "scan/request.h"
 #include "scan/output/strip_image.h"
 #include "scan/progress.h"
 #include "scan/time/timeline.h"
@@ -25,9 +26,6 @@ namespace scan {
 // one error every step of a run returns.
 using ExitStatus = base::ExitStatus;
 using Error = base::Error;
-
-// What a request asks for: the command line's options are the request (options.h).
-using Request = Options;
 
 // The caller's word on stopping, asked now and then: 0 to go on, else a number that says
 // why (the program passes the signal's). `abandon`: stop at once, leave no file. `finish`:

@@ -102,7 +102,7 @@ int asked(const std::function<int()>& question) { return question ? question() :
 class Run {
  public:
   // `shared`: an input another run has opened, whose pictures this run is handed (lay()).
-  Run(const Options& o, Reporter& reporter, const Stopping& stopping,
+  Run(const Request& o, Reporter& reporter, const Stopping& stopping,
       FrameSource* shared = nullptr)
       : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared) {
     if (o.split_at) split_output_ = o.output, split_timeline_ = o.timeline;
@@ -184,7 +184,7 @@ class Run {
     if (!o_.quiet) reporter_.say(line);
   }
 
-  Options o_;  // OUTPUT and the timeline are each period's with --split-at
+  Request o_;  // OUTPUT and the timeline are each period's with --split-at
   Reporter& reporter_;
   const Stopping& stopping_;
   FrameSource* clip_;  // owned_, or an input another run reads
@@ -200,7 +200,7 @@ class Run {
   StripImage image_;
   std::vector<std::unique_ptr<Sink>> sinks_;
   GrowingSink* grown_ = nullptr;  // the sink of an image that grows, when it is one
-  KeptImage* kept_ = nullptr;     // the sink that keeps the image in memory (Options::keep)
+  KeptImage* kept_ = nullptr;     // the sink that keeps the image in memory (Request::keep)
   // The sink that counts the strips of an image that grows, when it is one.
   Sink* growing_sink() const {
     return grown_ ? static_cast<Sink*>(grown_) : plan_.growing ? kept_ : nullptr;
@@ -1082,10 +1082,10 @@ Step Run::go() {
 // when all are complete; a failure or an interrupt leaves none, and an image that cannot be
 // put in place (one that appeared meanwhile, without --force) takes back those already put.
 // With --skip-existing the images already there are skipped and the others made.
-Step run_several(const std::vector<Options>& all, Reporter& reporter,
+Step run_several(const std::vector<Request>& all, Reporter& reporter,
                     const Stopping& stopping, std::vector<Made>& kept_images) {
-  std::vector<Options> each;
-  for (const Options& o : all)
+  std::vector<Request> each;
+  for (const Request& o : all)
     if (!Run(o, reporter, stopping).skipped()) each.push_back(o);
   if (each.empty()) return {};
   std::vector<std::unique_ptr<Run>> runs;
@@ -1094,7 +1094,7 @@ Step run_several(const std::vector<Options>& all, Reporter& reporter,
       if (other.get() != &run) other->discard();
     return run.abandon(failure);
   };
-  for (const Options& o : each) {
+  for (const Request& o : each) {
     runs.push_back(std::make_unique<Run>(o, reporter, stopping,
                                          runs.empty() ? nullptr : runs[0]->clip()));
     if (Step bad = runs.back()->prepare(); !bad) return base::failure(failed(*runs.back(), bad.error()));
@@ -1126,7 +1126,7 @@ Step run_several(const std::vector<Options>& all, Reporter& reporter,
 
 // A stack's kymograph runs down, time from the top, as microscopists read one, unless the
 // time axis or the cut is given. Files only: a stream is never a stack.
-Options with_stack_axis(Options o) {
+Request with_stack_axis(Request o) {
   if (o.time_given || o.cut_given || !o.input_format.empty() || is_stream_input(o.input, o.input_format) ||
       !TiffStack::named_stack(o.input))
     return o;
@@ -1138,7 +1138,7 @@ Options with_stack_axis(Options o) {
 // Several channels of a stack: each its own run, its image kept, then all written together
 // as the channels of one ImageJ TIFF (pages in channel order: one time point, one slice),
 // or none of them.
-Step run_channels(const Options& request, const std::vector<int>& channels, Reporter& reporter,
+Step run_channels(const Request& request, const std::vector<int>& channels, Reporter& reporter,
                   const Stopping& stopping, std::vector<Made>& made) {
   const std::string what = request.input + ": " + std::to_string(channels.size()) + " channels";
   if (request.order.size() > 1)
@@ -1164,7 +1164,7 @@ Step run_channels(const Options& request, const std::vector<int>& channels, Repo
   std::vector<Made> kept;
   ImageJScale scale;
   for (int channel : channels) {
-    Options one = with_line_layout(with_selection_width(request));
+    Request one = with_line_layout(with_selection_width(request));
     one.channel = channel;
     one.channels.clear();
     one.output.clear();
@@ -1198,7 +1198,7 @@ Step run_request(const Request& given, Reporter& reporter, const Stopping& stopp
                     std::vector<Made>& made) {
   auto read = with_selections(with_stack_axis(given));
   if (!read) return base::failure(read.error());
-  const Options& request = *read;
+  const Request& request = *read;
   // A stack's channels, when it has several and one is not picked: every one, or the list.
   const bool stack = request.input_format.empty() && !request.watch &&
                      !is_stream_input(request.input, request.input_format) &&
@@ -1212,11 +1212,11 @@ Step run_request(const Request& given, Reporter& reporter, const Stopping& stopp
     if (channels.size() > 1) return run_channels(request, channels, reporter, stopping, made);
   }
   if (request.order.size() > 1) {
-    std::vector<Options> each = each_slit(request);
-    for (Options& o : each) o = with_line_layout(with_selection_width(o));
+    std::vector<Request> each = each_slit(request);
+    for (Request& o : each) o = with_line_layout(with_selection_width(o));
     return run_several(each, reporter, stopping, made);
   }
-  const Options laid = with_line_layout(with_selection_width(request));
+  const Request laid = with_line_layout(with_selection_width(request));
   Run run(laid, reporter, stopping);
   if (Step failed = run.go(); !failed) return failed;
   if (auto kept = run.made()) made.push_back(std::move(*kept));
@@ -1254,14 +1254,14 @@ base::Result<void, Error> for_each_strip(const Request& request, Reporter& repor
     return base::usage("a time-displaced clip is written, not handed out: run it");
   auto read = with_selections(with_stack_axis(request));
   if (!read) return base::failure(read.error());
-  const Options laid = with_line_layout(
+  const Request laid = with_line_layout(
       with_selection_width(read->order.size() > 1 ? each_slit(*read).front() : *read));
   return Run(laid, reporter, stopping).hand_out(take);
 }
 
 base::Result<void, Error> write(const StripImage& image, const Request& request,
                                 const Stopping& stopping) {
-  const Options& o = request;
+  const Request& o = request;
   const std::optional<Format> format = output_format(o.output);
   if (!format)
     return base::usage(o.output + ": the output name must end in .png, .tif or .tiff");

@@ -41,8 +41,8 @@ LineSpec line_of(const LineSpec& given, const RoiLine& roi) {
 
 }  // namespace
 
-base::Result<Options, base::Error> with_selections(const Options& o) {
-  Options read = o;
+base::Result<Request, base::Error> with_selections(const Request& o) {
+  Request read = o;
   read.lines.clear();
   read.order.clear();
   // Lines keep their order among the slits; a set's selections take its place, in turn.
@@ -99,7 +99,7 @@ base::Result<Options, base::Error> with_selections(const Options& o) {
   return read;
 }
 
-Options with_selection_width(Options o) {
+Request with_selection_width(Request o) {
   if (!o.thickness_given && o.lines.size() == 1 && o.lines[0].roi_width > 1)
     o.thickness = std::lround(o.lines[0].roi_width);
   return o;

@@ -12,9 +12,9 @@ namespace scan {
 
 // The options with every --roi's points in place and OUTPUT's numbering checked against
 // the slits the sets make, or why a file cannot be taken.
-[[nodiscard]] base::Result<Options, base::Error> with_selections(const Options& o);
+[[nodiscard]] base::Result<Request, base::Error> with_selections(const Request& o);
 
 // The options of one slit with its selection's width as --thickness, unless given.
-Options with_selection_width(Options o);
+Request with_selection_width(Request o);
 
 }  // namespace scan

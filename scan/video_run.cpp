@@ -56,7 +56,7 @@ struct Timing {
 
 class VideoRun {
  public:
-  VideoRun(const Options& o, Reporter& reporter, const Stopping& stopping)
+  VideoRun(const Request& o, Reporter& reporter, const Stopping& stopping)
       : o_(o), reporter_(reporter), stopping_(stopping) {}
   base::Result<void, Error> go();
 
@@ -73,7 +73,7 @@ class VideoRun {
   }
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
 
-  const Options& o_;
+  const Request& o_;
   Reporter& reporter_;
   const Stopping& stopping_;
   std::unique_ptr<FrameSource> source_;
@@ -268,7 +268,7 @@ base::Result<void, Error> VideoRun::go() {
 
 }  // namespace
 
-base::Result<void, Error> run_video(const Options& o, Reporter& reporter, const Stopping& stopping) {
+base::Result<void, Error> run_video(const Request& o, Reporter& reporter, const Stopping& stopping) {
   return VideoRun(o, reporter, stopping).go();
 }
 

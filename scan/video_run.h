@@ -6,7 +6,7 @@
 
 namespace scan {
 
-[[nodiscard]] base::Result<void, Error> run_video(const Options& o, Reporter& reporter,
+[[nodiscard]] base::Result<void, Error> run_video(const Request& o, Reporter& reporter,
                                                   const Stopping& stopping);
 
 }  // namespace scan

@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::string_view magic = "velmora-scan state 1\n";
 
-// Options that say how the run goes, not what it makes.
+// Request that say how the run goes, not what it makes.
 bool shapes_output(const std::string& name) {
   for (const char* only_how : {"threads", "flush", "idle", "force", "skip-existing", "quiet"})
     if (name == only_how) return false;
@@ -175,7 +175,7 @@ void WatchState::lay(size_t k, StripImage& image) const {
 
 std::string state_path(const std::string& output) { return output + ".velmora-state"; }
 
-Settings state_settings(const Options& o) {
+Settings state_settings(const Request& o) {
   Settings settings = {{"INPUT", o.input}, {"OUTPUT", o.output}};
   for (const auto& [name, value] : o.given)
     if (shapes_output(name)) settings.emplace_back("--" + name, value);

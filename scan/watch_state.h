@@ -43,7 +43,7 @@ std::string state_path(const std::string& output);
 // The settings of `o` that shape the image and its timeline: INPUT, OUTPUT and every option
 // given but those that only say how the run goes (--threads, --flush, --idle, --force,
 // --skip-existing, --quiet).
-Settings state_settings(const Options& o);
+Settings state_settings(const Request& o);
 
 // What differs between the settings a state holds and a command's, named option by
 // option ("--slit 10 there, 20 here"); empty when they are the same.

@@ -308,13 +308,13 @@ void check_parsed(const scan::Parsed& parsed) {
     return;
   }
   if (parsed.action != Action::run) return;
-  const scan::Options& o = parsed.options;
+  const scan::Request& o = parsed.request;
   require(o.every >= 1 && o.threads >= 0 && o.threads <= 64 && o.thickness >= 1 && o.bin >= 0,
           "accepted numbers lie in range");
   for (const auto& slit : o.slits) require(slit.width >= 1, "a slit holds a pixel");
   require(o.order.size() == o.slits.size() + o.lines.size(), "every slit and line is run once");
   if (o.order.size() < 2) return;
-  const std::vector<scan::Options> each = scan::each_slit(o);
+  const std::vector<scan::Request> each = scan::each_slit(o);
   require(each.size() == o.order.size(), "several slits make an image each");
   for (size_t i = 0; i < each.size(); ++i) {
     require(each[i].lines.size() + (each[i].slit.given ? 1 : 0) == 1, "each image has one slit");
@@ -331,8 +331,8 @@ void fuzz_options(std::string_view input) {
   // getopt keeps state between calls: a second reading must not see the first.
   const scan::Parsed second = scan::parse_options(args);
   require(first.action == second.action && first.error == second.error &&
-              first.options.input == second.options.input &&
-              first.options.output == second.options.output,
+              first.request.input == second.request.input &&
+              first.request.output == second.request.output,
           "the same command line reads the same twice");
 }
 

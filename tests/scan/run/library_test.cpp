@@ -29,7 +29,7 @@ scan::Request request_of(std::vector<std::string> words) {
   words.insert(words.begin(), "velmora-scan");
   scan::Parsed parsed = scan::parse_options(words);
   EXPECT_EQ(parsed.action, scan::Parsed::Action::run) << parsed.error;
-  return parsed.options;
+  return parsed.request;
 }
 
 std::string clip() {

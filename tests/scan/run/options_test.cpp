@@ -24,21 +24,21 @@ scan::Parsed parse(std::vector<std::string> args) {
 TEST(ScanOptions, DefaultsWithJustTheTwoFiles) {
   scan::Parsed p = parse({"in.mp4", "out.png"});
   ASSERT_EQ(p.action, Action::run) << p.error;
-  EXPECT_EQ(p.options.input, "in.mp4");
-  EXPECT_EQ(p.options.output, "out.png");
-  EXPECT_EQ(p.options.cut, strips::Cut::vertical);
-  EXPECT_FALSE(p.options.slit.given);
-  EXPECT_EQ(p.options.slit.width, 1);
-  EXPECT_EQ(p.options.every, 1);
-  EXPECT_FALSE(p.options.from.given);
-  EXPECT_FALSE(p.options.to.given);
-  EXPECT_EQ(p.options.threads, 0);
-  EXPECT_FALSE(p.options.force);
-  EXPECT_FALSE(p.options.quiet);
-  EXPECT_FALSE(p.options.no_rotate);
-  EXPECT_FALSE(p.options.skip_existing);
-  EXPECT_FALSE(p.options.ffmpeg_decoder);
-  EXPECT_EQ(p.options.compress, scan::TiffCompression::deflate);
+  EXPECT_EQ(p.request.input, "in.mp4");
+  EXPECT_EQ(p.request.output, "out.png");
+  EXPECT_EQ(p.request.cut, strips::Cut::vertical);
+  EXPECT_FALSE(p.request.slit.given);
+  EXPECT_EQ(p.request.slit.width, 1);
+  EXPECT_EQ(p.request.every, 1);
+  EXPECT_FALSE(p.request.from.given);
+  EXPECT_FALSE(p.request.to.given);
+  EXPECT_EQ(p.request.threads, 0);
+  EXPECT_FALSE(p.request.force);
+  EXPECT_FALSE(p.request.quiet);
+  EXPECT_FALSE(p.request.no_rotate);
+  EXPECT_FALSE(p.request.skip_existing);
+  EXPECT_FALSE(p.request.ffmpeg_decoder);
+  EXPECT_EQ(p.request.compress, scan::TiffCompression::deflate);
 }
 
 TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
@@ -46,7 +46,7 @@ TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
                           "--from", "12.5s", "--to=400", "--threads", "2", "-fq", "--no-rotate",
                           "--decoder=ffmpeg"});
   ASSERT_EQ(p.action, Action::run) << p.error;
-  const scan::Options& o = p.options;
+  const scan::Request& o = p.request;
   EXPECT_EQ(o.input, "in.mkv");
   EXPECT_EQ(o.output, "out.png");
   EXPECT_EQ(o.cut, strips::Cut::horizontal);
@@ -74,14 +74,14 @@ TEST(ScanOptions, ReadsEveryOptionInBothSpellingsAndAnyOrder) {
                               Compression{"none", scan::TiffCompression::none}}) {
     p = parse({"--skip-existing", "--compress", c.name, "in.mkv", "out.TIFF"});
     ASSERT_EQ(p.action, Action::run) << p.error;
-    EXPECT_EQ(p.options.compress, c.compression) << c.name;
-    EXPECT_TRUE(p.options.skip_existing);
+    EXPECT_EQ(p.request.compress, c.compression) << c.name;
+    EXPECT_TRUE(p.request.skip_existing);
   }
 
   p = parse({"--slit", "955:10", "a.avi", "b.png"});
-  EXPECT_FALSE(p.options.slit.percent);
-  EXPECT_EQ(p.options.slit.position, 955);
-  EXPECT_EQ(p.options.slit.width, 10);
+  EXPECT_FALSE(p.request.slit.percent);
+  EXPECT_EQ(p.request.slit.position, 955);
+  EXPECT_EQ(p.request.slit.width, 10);
 }
 
 TEST(ScanOptions, StreamOptionsAreKeptAsGiven) {
@@ -89,14 +89,14 @@ TEST(ScanOptions, StreamOptionsAreKeptAsGiven) {
                           "--input-option", "video_size=1280x720", "--flush", "2.5s",
                           "/dev/video0", "out.png"});
   ASSERT_EQ(p.action, Action::run) << p.error;
-  EXPECT_EQ(p.options.input_format, "v4l2");
+  EXPECT_EQ(p.request.input_format, "v4l2");
   using Pairs = std::vector<std::pair<std::string, std::string>>;
-  EXPECT_EQ(p.options.input_options, (Pairs{{"framerate", "30"}, {"video_size", "1280x720"}}));
-  EXPECT_TRUE(p.options.flush.seconds);
-  EXPECT_DOUBLE_EQ(p.options.flush.time, 2.5);
+  EXPECT_EQ(p.request.input_options, (Pairs{{"framerate", "30"}, {"video_size", "1280x720"}}));
+  EXPECT_TRUE(p.request.flush.seconds);
+  EXPECT_DOUBLE_EQ(p.request.flush.time, 2.5);
   p = parse({"--flush", "100", "-", "out.tif"});
-  EXPECT_FALSE(p.options.flush.seconds);
-  EXPECT_EQ(p.options.flush.strips, 100);
+  EXPECT_FALSE(p.request.flush.seconds);
+  EXPECT_EQ(p.request.flush.strips, 100);
 }
 
 // Several slits' images never share a name, whatever else OUTPUT holds beside %d.
@@ -105,7 +105,7 @@ TEST(ScanOptions, EachSlitsImageHasItsOwnName) {
     const scan::Parsed parsed = parse({"--slit", "1", "--slit", "2", "--line", "1,2,3,4", "a", output});
     ASSERT_EQ(parsed.action, Action::run) << output;
     std::set<std::string> names;
-    for (const scan::Options& each : scan::each_slit(parsed.options)) names.insert(each.output);
+    for (const scan::Request& each : scan::each_slit(parsed.request)) names.insert(each.output);
     EXPECT_EQ(names.size(), 3u) << output;
   }
 }
@@ -228,8 +228,8 @@ TEST(ScanOptions, TimesOfDayResolveAroundNow) {
     std::vector<std::string> args = {option, value, "in", "out.png"};
     if (!other.empty()) args.insert(args.begin(), other);
     const scan::Parsed p = parse(args);
-    EXPECT_EQ(scan::resolve_since(p.options, *at("08T03:00:00")), at(since)) << value << other;
-    EXPECT_EQ(scan::resolve_until(p.options, *at("08T03:00:00")), at(until)) << value << other;
+    EXPECT_EQ(scan::resolve_since(p.request, *at("08T03:00:00")), at(since)) << value << other;
+    EXPECT_EQ(scan::resolve_until(p.request, *at("08T03:00:00")), at(until)) << value << other;
   }
 }
 

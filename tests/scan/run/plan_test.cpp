@@ -21,7 +21,7 @@ std::string plan_of(const Case& c) {
   words.insert(words.end(), {"in.avi", "out.png"});
   const scan::Parsed parsed = scan::parse_options(words);
   if (parsed.action != scan::Parsed::Action::run) return "unparsed: " + parsed.error;
-  const scan::Options o = scan::with_line_layout(parsed.options);
+  const scan::Request o = scan::with_line_layout(parsed.request);
   scan::ScanFrames frames;  // 100 frames at 25 a second
   frames.count = c.length_known ? 100 : 0;
   frames.fps = 25;

@@ -32,7 +32,7 @@ TEST(ViewerPage, TimeFromTheOriginIsTheStripsLessTheOrigins) {
     scan::StripRecord record;
     record.seconds = c.seconds;
     record.clock = c.clock;
-    EXPECT_EQ(scan::since_origin(record, parsed.options.time_origin), c.since) << c.origin;
+    EXPECT_EQ(scan::since_origin(record, parsed.request.time_origin), c.since) << c.origin;
   }
 }
 
