@@ -21,26 +21,28 @@ press_at() { xdotool mousemove --window "$window_id" "$1" "$2" click 1; }
 # along for a band (so no message comes), and checks that both marks cover their pixels.
 #   check_strip NAME AXIS(x|y) FIRST ACROSS FAR
 check_strip() {
-  local name=$1 axis=$2 first=$3 across=$4 far=$5 d px py
+  local name=$1 axis=$2 first=$3 across=$4 far=$5 d at colour points
+  # The screenshot's colour at each of the lines "x y" of $1: "colour x y" a line.
+  # shellcheck disable=SC2086
+  seen_at() { paste -d' ' <(pixels_of "$work/shot.png" $1) <(echo "$1"); }
+  # x y of each place along the strip, in the order given
+  places() { for at in "$@"; do [ "$axis" = x ] && echo "$at $across" || echo "$across $at"; done; }
   shot
-  for d in $(seq "$first" $(( first + 5 ))); do
-    if [ "$axis" = x ]; then px=$d; py=$across; else px=$across; py=$d; fi
-    [ "$(pixel_of "$work/shot.png" "$px" "$py")" = "$strip_colour" ] ||
+  points=$(places $(seq "$first" $(( first + 5 ))))
+  while read -r colour px py; do
+    [ "$colour" = "$strip_colour" ] ||
       fail "$name at scale $scale: device pixel $px,$py is not on the strip"
-  done
+  done < <(seen_at "$points")
   # Both presses of a band first, then one screenshot: both marks stay until the next band.
   for d in $(seq "$first" $(( first + 5 ))); do
-    for at in "$d" $(( d + far )); do
-      if [ "$axis" = x ]; then px=$at; py=$across; else px=$across; py=$at; fi
-      press_at "$px" "$py"
-    done
+    points=$(places "$d" $(( d + far )))
+    while read -r px py; do press_at "$px" "$py"; done <<<"$points"
     sleep 0.3
     shot
-    for at in "$d" $(( d + far )); do
-      if [ "$axis" = x ]; then px=$at; py=$across; else px=$across; py=$at; fi
-      [ "$(pixel_of "$work/shot.png" "$px" "$py")" = "$marked_colour" ] ||
+    while read -r colour px py; do
+      [ "$colour" = "$marked_colour" ] ||
         fail "$name at scale $scale: a press on device pixel $px,$py marked another $([ "$axis" = x ] && echo column || echo row)"
-    done
+    done < <(seen_at "$points")
   done
   echo "$name at scale $scale: device pixels $first .. $(( first + 5 )) pick what they show"
 }

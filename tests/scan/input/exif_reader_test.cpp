@@ -104,9 +104,10 @@ TEST(ExifReader, OneBlockSaysTheSameInEveryFormat) {
       const auto got = scan::image_orientation(file);
       const std::string what = c.what + " in " + format;
       EXPECT_EQ(got.has_value(), c.orientation != 0) << what;
-      if (got && c.orientation != 0)
+      if (got && c.orientation != 0) {
         EXPECT_TRUE(got->orientation == scan::exif_orientation_matrix(c.orientation)->orientation)
             << what;
+      }
       const std::string path = velmora_test::scratch_path("exif-file");
       ASSERT_TRUE(clipwriter::write_bytes(path, file));
       EXPECT_EQ(scan::picture_clock(path, scan::ClockSource::exif).has_value(), c.dated) << what;

@@ -125,6 +125,18 @@ pixel_of() {
     -format '%[fx:round(255*r)],%[fx:round(255*g)],%[fx:round(255*b)]\n' info:
 }
 
+# Several pixels of one image in one reading of it, a line each as pixel_of gives it:
+#   pixels_of FILE X1 Y1 [X2 Y2 ...]
+pixels_of() {
+  local file=$1 format=""
+  shift
+  while [ $# -ge 2 ]; do
+    format+="%[fx:round(255*p{$1,$2}.r)],%[fx:round(255*p{$1,$2}.g)],%[fx:round(255*p{$1,$2}.b)]\n"
+    shift 2
+  done
+  "$convert_tool" "$file" -format "$format" info:
+}
+
 # A pixel of the last screenshot, in client-area coordinates.
 client_pixel() { pixel_of "$work/shot.png" "$1" $(( $2 + menu_height )); }
 
