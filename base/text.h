@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -55,6 +56,20 @@ inline int64_t fraction_micros(std::string_view text, size_t& at) {
     scale /= 10;
   }
   return micros;
+}
+
+// `bytes` as people read a size: "1.5 GB", "12.0 MB", "3.2 kB", "512 bytes".
+inline std::string human_bytes(double bytes) {
+  char text[32];
+  if (bytes >= 1e9)
+    std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+  else if (bytes >= 1e6)
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  else if (bytes >= 1e3)
+    std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%.0f bytes", bytes);
+  return text;
 }
 
 }  // namespace base

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/text.h"
 #include "scan/output/tile_codec.h"
 #include "scan/time/tick_band.h"
 #include "scan/time/time_axis.h"
@@ -115,8 +116,8 @@ base::Result<void, Error> check_bins(const Request& o, const SourceHeader& sourc
   const double bytes = (held ? static_cast<double>(size.bytes()) : 0) +
                        per_strip * static_cast<double>(count);
   if (limits.memory >= 0 && bytes > static_cast<double>(limits.memory))
-    return base::failed(what + " and need " + human_bytes(bytes) + ", more than the " +
-                        human_bytes(static_cast<double>(limits.memory)) +
+    return base::failed(what + " and need " + base::human_bytes(bytes) + ", more than the " +
+                        base::human_bytes(static_cast<double>(limits.memory)) +
                         " of memory at hand" + advice);
   return {};
 }

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scan/output/strip_image.h"
+#include "base/text.h"
 
 namespace scan {
 namespace {
@@ -70,7 +70,7 @@ void TerminalProgress::summary(int64_t strips, const std::string& image, int64_t
                                const OddFrames& odd) {
   clear();
   std::fprintf(out_, "velmora-scan: %lld strips, %s, %s in %.1f s", static_cast<long long>(strips),
-               image.c_str(), human_bytes(static_cast<double>(file_bytes)).c_str(), seconds());
+               image.c_str(), base::human_bytes(static_cast<double>(file_bytes)).c_str(), seconds());
   if (odd.scaled > 0)
     std::fprintf(out_, "; %lld %s of another picture size scaled to %s",
                  static_cast<long long>(odd.scaled), odd.scaled == 1 ? "frame" : "frames",

@@ -74,25 +74,6 @@ std::string describe_size(const ImageSize& size) {
          (size.pixel_bytes == 6 ? " 16-bit RGB" : " 8-bit RGB");
 }
 
-// Strips without a time (images without the run's clock) take one on the axis between
-// their neighbours', in proportion to their places, so that the ticks run on across them.
-void fill_untimed(std::vector<double>& values) {
-  const auto n = static_cast<int64_t>(values.size());
-  int64_t before = -1;
-  for (int64_t k = 0; k <= n; ++k) {
-    if (k < n && std::isnan(values[k])) continue;
-    for (int64_t j = before + 1; j < k; ++j) {
-      if (before < 0 && k == n) break;
-      if (before < 0) values[j] = values[k];
-      else if (k == n) values[j] = values[before];
-      else values[j] = values[before] + (values[k] - values[before]) *
-                                            static_cast<double>(j - before) /
-                                            static_cast<double>(k - before);
-    }
-    before = k;
-  }
-}
-
 using StripTaker = std::function<base::Result<void, Error>(const Strip&)>;
 
 // What the caller said when it asked to stop: `abandon`'s reason, else `finish`'s.
@@ -211,9 +192,7 @@ class Run {
   int64_t damaged_strips_ = 0, first_damaged_frame_ = -1;  // pictures cut short or damaged
   // The times of the input's frames, when --bin, --timeline or --ticks need them.
   std::optional<FrameTimes> times_;
-  // The band of time marks, drawn whole before the first strip.
-  StripImage band_image_;
-  void lay_band(int64_t k);
+  std::optional<TimeBand> band_;  // of --ticks, drawn whole before the first strip
   const StripTaker* take_ = nullptr;  // hand_out()'s: each strip goes there, no image is made
   bool sealed_ = false, landed_ = false;
   std::optional<WatchState> resumed_;  // what an earlier run of this watch took
@@ -713,34 +692,12 @@ Step Run::read_times() {
 Step Run::draw_ticks() {
   if (plan_.band == 0) return {};
   const bool vertical = o_.cut == Cut::vertical;
-  const int pixel_bytes = plan_.size.pixel_bytes;
-  const BandLayout layout =
-      band_layout(vertical, vertical ? plan_.size.height - plan_.band : plan_.size.width - plan_.band);
-  TickAxis axis;
-  axis.strip_pixels = static_cast<double>(o_.slit.width);
-  axis.wall_clock = std::any_of(plan_.records.begin(), plan_.records.end(),
-                                [](const StripRecord& r) { return r.clock.has_value(); });
-  for (const StripRecord& r : plan_.records) {
-    const std::optional<double> value =
-        axis.wall_clock ? (r.clock ? std::optional<double>(static_cast<double>(r.clock->civil_micros) / 1e6)
-                                   : std::nullopt)
-                        : r.seconds;
-    axis.values.push_back(value.value_or(std::nan("")));
-  }
-  fill_untimed(axis.values);
-  // Drawn whole once; each strip's share goes beside it (lay_band()).
-  const ImageSize whole = vertical ? ImageSize{plan_.size.width, plan_.band, pixel_bytes}
-                                   : ImageSize{plan_.band, plan_.size.height, pixel_bytes};
-  if (auto had = band_image_.allocate(whole, "the band of time marks"); !had)
-    return base::failure(had.error().within(o_.output + ": "));
-  const strips::BytePlane band = band_image_.plane();
-  auto font = TickFont::open(layout.font_pixels);
-  if (!font) return base::failure(font.error().within("--ticks: "));
-  const std::vector<Tick> ticks = make_ticks(
-      axis, [&](const std::string& label) { return font->extent(label, vertical); },
-      layout.label_gap);
-  draw_tick_band(band, pixel_bytes, layout, *font, ticks);
-  if (ticks.empty())
+  auto band = TimeBand::draw(plan_.records, vertical,
+                             vertical ? plan_.size.height - plan_.band : plan_.size.width - plan_.band,
+                             o_.slit.width, plan_.size.pixel_bytes, o_.output);
+  if (!band) return base::failure(band.error());
+  band_ = std::move(*band);
+  if (!band_->marked())
     say(o_.output + ": warning: --ticks: no whole second of the strips' times lies on the "
                     "image; the band has no marks");
   return {};
@@ -849,7 +806,7 @@ Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   } else {
     ++odd_.blank;  // the strip is allocated black
   }
-  if (plan_.band > 0) lay_band(k);
+  if (band_) band_->lay(k, image_.plane());
   const FrameStamp* stamp = gap ? nullptr : split_output_.empty() ? &clip_->stamp() : &period_stamp_;
   const Laid laid{k, image_, stamp, note,
                   clip_->length_known() || gap ? std::nullopt : now_clock()};
@@ -908,24 +865,6 @@ Step Run::open_period(int64_t start, int64_t k) {
       return base::failure(ok.error());
   plan_.size = strip_size_;
   return prepare_sinks();
-}
-
-// Strip k's share of the band, beside it in the one-strip image handed on.
-void Run::lay_band(int64_t k) {
-  const int64_t lines = o_.slit.width;
-  const int pixel_bytes = plan_.size.pixel_bytes;
-  uint8_t* const pixels = image_.plane().pixels;
-  if (o_.cut == Cut::vertical) {
-    const int64_t streak_rows = plan_.size.height - plan_.band;
-    for (int64_t y = 0; y < plan_.band; ++y)
-      std::copy_n(band_image_.row(y) + k * lines * pixel_bytes, lines * pixel_bytes,
-                  pixels + (streak_rows + y) * image_.stride());
-  } else {
-    const int64_t streak_bytes = (plan_.size.width - plan_.band) * pixel_bytes;
-    for (int64_t y = 0; y < lines; ++y)
-      std::copy_n(band_image_.row(k * lines + y), band_image_.stride(),
-                  pixels + y * image_.stride() + streak_bytes);
-  }
 }
 
 Step Run::ended_early(int64_t frame) const {

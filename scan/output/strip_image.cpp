@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "base/text.h"
 #include "scan/output/tiff_output.h"
 
 namespace scan {
@@ -24,19 +25,6 @@ ImageSize image_size(strips::Cut cut, int64_t strips, int64_t slit_width, int fr
   return size;
 }
 
-std::string human_bytes(double bytes) {
-  char text[32];
-  if (bytes >= 1e9)
-    std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
-  else if (bytes >= 1e6)
-    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
-  else if (bytes >= 1e3)
-    std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
-  else
-    std::snprintf(text, sizeof text, "%.0f bytes", bytes);
-  return text;
-}
-
 base::Result<void, base::Error> check_image_size(const ImageSize& size, int64_t available) {
   const std::string what = "the image would be " + std::to_string(size.width) + " x " +
                            std::to_string(size.height) + " pixels";
@@ -48,8 +36,8 @@ base::Result<void, base::Error> check_image_size(const ImageSize& size, int64_t 
   // Sides within PNG's limits cannot overflow 64 bits here.
   const double bytes = static_cast<double>(size.width) * size.height * size.pixel_bytes;
   if (available >= 0 && bytes > static_cast<double>(available))
-    return base::failed(what + " (" + human_bytes(bytes) + "), more than the " +
-                        human_bytes(static_cast<double>(available)) + " of memory at hand" +
+    return base::failed(what + " (" + base::human_bytes(bytes) + "), more than the " +
+                        base::human_bytes(static_cast<double>(available)) + " of memory at hand" +
                         advice + ", or a .tif OUTPUT, which needs no such memory");
   return {};
 }
@@ -71,7 +59,7 @@ base::Result<void, base::Error> StripImage::allocate(const ImageSize& size,
   bytes_.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size.bytes()), 1)));
   if (bytes_ == nullptr)
     return base::failed("not enough memory for " + what + " of " +
-                        human_bytes(static_cast<double>(size.bytes())));
+                        base::human_bytes(static_cast<double>(size.bytes())));
   // In huge pages where the system allows: a strip touches every row of the image, and
   // faulting in tens of megabytes 4 KiB at a time showed in the run's time.
   constexpr uintptr_t huge = uintptr_t{2} << 20;

@@ -53,7 +53,4 @@ class StripImage {
   std::unique_ptr<uint8_t[], Free> bytes_;
 };
 
-// "1.5 GB", "20.3 MB", "512 bytes".
-std::string human_bytes(double bytes);
-
 }  // namespace scan

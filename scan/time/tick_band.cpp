@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/time/tick_band.h"
 
+#include "base/text.h"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace scan {
 namespace {
@@ -150,6 +153,88 @@ void draw_tick_band(const strips::BytePlane& band, int pixel_bytes, const BandLa
         for (int64_t d = 0; d < line; ++d) blend(band, pixel_bytes, x, at + d, 255);
       draw_text(band, pixel_bytes, face, tick.label, tick_length + f / 4, start + ascent);
     }
+  }
+}
+
+namespace {
+
+// Strips without a time (images without the run's clock) take one on the axis between
+// their neighbours', in proportion to their places, so that the ticks run on across them.
+void fill_untimed(std::vector<double>& values) {
+  const auto n = static_cast<int64_t>(values.size());
+  int64_t before = -1;
+  for (int64_t k = 0; k <= n; ++k) {
+    if (k < n && std::isnan(values[k])) continue;
+    for (int64_t j = before + 1; j < k; ++j) {
+      if (before < 0 && k == n) break;
+      if (before < 0) values[j] = values[k];
+      else if (k == n) values[j] = values[before];
+      else values[j] = values[before] + (values[k] - values[before]) *
+                                            static_cast<double>(j - before) /
+                                            static_cast<double>(k - before);
+    }
+    before = k;
+  }
+}
+
+}  // namespace
+
+base::Result<TimeBand, base::Error> TimeBand::draw(const std::vector<StripRecord>& records,
+                                                   bool vertical, int64_t streak_across,
+                                                   int64_t strip_lines, int pixel_bytes,
+                                                   const std::string& image) {
+  const BandLayout layout = band_layout(vertical, streak_across);
+  TickAxis axis;
+  axis.strip_pixels = static_cast<double>(strip_lines);
+  axis.wall_clock = std::any_of(records.begin(), records.end(),
+                                [](const StripRecord& r) { return r.clock.has_value(); });
+  for (const StripRecord& r : records) {
+    const std::optional<double> value =
+        axis.wall_clock ? (r.clock ? std::optional<double>(static_cast<double>(r.clock->civil_micros) / 1e6)
+                                   : std::nullopt)
+                        : r.seconds;
+    axis.values.push_back(value.value_or(std::nan("")));
+  }
+  fill_untimed(axis.values);
+  TimeBand band;
+  band.vertical_ = vertical;
+  band.thickness_ = layout.thickness;
+  band.strip_lines_ = strip_lines;
+  band.pixel_bytes_ = pixel_bytes;
+  const int64_t along = static_cast<int64_t>(records.size()) * strip_lines;
+  const int64_t width = vertical ? along : layout.thickness;
+  const int64_t height = vertical ? layout.thickness : along;
+  band.stride_ = width * pixel_bytes;
+  const double bytes = static_cast<double>(band.stride_) * static_cast<double>(height);
+  try {
+    band.pixels_.assign(static_cast<size_t>(band.stride_ * height), 0);
+  } catch (const std::bad_alloc&) {
+    return base::failed(image + ": not enough memory for the band of time marks of " +
+                        base::human_bytes(bytes));
+  }
+  auto font = TickFont::open(layout.font_pixels);
+  if (!font) return base::failure(font.error().within("--ticks: "));
+  const std::vector<Tick> ticks = make_ticks(
+      axis, [&](const std::string& label) { return font->extent(label, vertical); },
+      layout.label_gap);
+  draw_tick_band(strips::BytePlane{band.pixels_.data(), band.stride_, height, band.stride_},
+                 pixel_bytes, layout, *font, ticks);
+  band.marked_ = !ticks.empty();
+  return band;
+}
+
+void TimeBand::lay(int64_t k, const strips::BytePlane& strip) const {
+  const int64_t lines = strip_lines_;
+  if (vertical_) {
+    const int64_t streak_rows = strip.height - thickness_;
+    for (int64_t y = 0; y < thickness_; ++y)
+      std::copy_n(pixels_.data() + y * stride_ + k * lines * pixel_bytes_, lines * pixel_bytes_,
+                  strip.pixels + (streak_rows + y) * strip.stride);
+  } else {
+    const int64_t streak_bytes = strip.width - stride_;
+    for (int64_t y = 0; y < lines; ++y)
+      std::copy_n(pixels_.data() + (k * lines + y) * stride_, stride_,
+                  strip.pixels + y * strip.stride + streak_bytes);
   }
 }
 

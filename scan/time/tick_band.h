@@ -11,6 +11,7 @@
 
 #include "base/result.h"
 #include "scan/time/time_axis.h"
+#include "scan/time/timeline.h"
 #include "strips/exact_strips.h"
 
 // FreeType's handles, declared here so that users of the band need not see its headers.
@@ -56,5 +57,32 @@ class TickFont {
 // first): a mark centred on each tick and its label, placed by label_start.
 void draw_tick_band(const strips::BytePlane& band, int pixel_bytes, const BandLayout& layout,
                     const TickFont& font, const std::vector<Tick>& ticks);
+
+// The band of a whole image, drawn once before the first strip from every strip's record
+// (each strip's time is known from the input's index); each strip takes its share of it.
+class TimeBand {
+ public:
+  // `vertical`: the strips run left to right and the band lies below them, `streak_across`
+  // pixels being the streak image's side across the time axis; each strip is
+  // `strip_lines` columns (rows) of `pixel_bytes`. The band's marks run along the strips'
+  // clocks when any has one, else along their seconds. `image` names the image in a
+  // message.
+  static base::Result<TimeBand, base::Error> draw(const std::vector<StripRecord>& records,
+                                                  bool vertical, int64_t streak_across,
+                                                  int64_t strip_lines, int pixel_bytes,
+                                                  const std::string& image);
+  // Whether a mark fell on the image: none when no whole second of the times lies on it.
+  bool marked() const { return marked_; }
+  // Strip k's share of the band into `strip`, a one-strip image whose streak part comes
+  // first and the band's share after it (below, or to the right).
+  void lay(int64_t k, const strips::BytePlane& strip) const;
+
+ private:
+  bool vertical_ = true;
+  int64_t thickness_ = 0, strip_lines_ = 1, stride_ = 0;
+  int pixel_bytes_ = 3;
+  std::vector<uint8_t> pixels_;  // the whole band, rows `stride_` apart
+  bool marked_ = false;
+};
 
 }  // namespace scan
