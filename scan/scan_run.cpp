@@ -146,8 +146,6 @@ class Run {
   strips::BytePlane streak_plane();
   const AVFrame* next_picture(int64_t k, int64_t& frame);
   TimelineHead timeline_head() const;
-  std::vector<Sink*> landing_order() const;
-  Step commit_all();
   void warn_damaged() const;
   Step ended_early(int64_t frame) const;
   int threads() const { return o_.threads > 0 ? o_.threads : default_threads(); }
@@ -179,7 +177,7 @@ class Run {
   bool imagej_ = false;  // OUTPUT is an ImageJ TIFF
   // Each strip is laid here alone, its share of the band beside it, and handed to the sinks.
   StripImage image_;
-  std::vector<std::unique_ptr<Sink>> sinks_;
+  SinkSet sinks_;
   GrowingSink* grown_ = nullptr;  // the sink of an image that grows, when it is one
   KeptImage* kept_ = nullptr;     // the sink that keeps the image in memory (Request::keep)
   // The sink that counts the strips of an image that grows, when it is one.
@@ -194,7 +192,6 @@ class Run {
   std::optional<FrameTimes> times_;
   std::optional<TimeBand> band_;  // of --ticks, drawn whole before the first strip
   const StripTaker* take_ = nullptr;  // hand_out()'s: each strip goes there, no image is made
-  bool sealed_ = false, landed_ = false;
   std::optional<WatchState> resumed_;  // what an earlier run of this watch took
   std::optional<WatchState> state_;    // what the state file says, kept up to date
   std::optional<StripRecords> state_records_;
@@ -432,8 +429,7 @@ Step Run::restore_strips() {
     const std::optional<StripNote> note =
         r.note == StripNote::none ? std::nullopt : std::optional<StripNote>(r.note);
     const Laid laid{static_cast<int64_t>(k), image_, &stamp, note, std::nullopt, &r};
-    for (auto& sink : sinks_)
-      if (auto taken = sink->take(laid); !taken) return base::failure(taken.error());
+    if (Step taken = sinks_.take(laid); !taken) return taken;
     state_records_->take(laid);
   }
   return {};
@@ -585,7 +581,7 @@ Step Run::prepare_sinks() {
                             o_.watch ? std::optional<ClockSource>(o_.clock) : std::nullopt,
                             imagej_ ? imagej_scale() : ImageJScale{}};
   if (take_) {
-    sinks_.push_back(strip_taker([this](const Laid& laid) {
+    sinks_.add(strip_taker([this](const Laid& laid) {
       const ImageSize& size = laid.strip.size();
       Strip strip;
       strip.index = laid.k;
@@ -605,28 +601,27 @@ Step Run::prepare_sinks() {
   } else if (plan_.growing) {
     auto grown = std::make_unique<GrowingSink>(setting, format_, o_.flush, clip_->length_known());
     grown_ = grown.get();
-    sinks_.push_back(std::move(grown));
+    sinks_.add(std::move(grown));
   } else if (format_ == Format::jpeg || format_ == Format::webp) {
-    sinks_.push_back(format_ == Format::jpeg ? held_jpeg(setting) : held_webp(setting));
+    sinks_.add(format_ == Format::jpeg ? held_jpeg(setting) : held_webp(setting));
   } else if (format_ == Format::dzi) {
-    sinks_.push_back(deep_zoom(setting));
+    sinks_.add(deep_zoom(setting));
   } else if (imagej_) {
-    sinks_.push_back(held_imagej(setting));
+    sinks_.add(held_imagej(setting));
   } else if (format_ == Format::tiff) {
-    sinks_.push_back(o_.pyramid ? tiff_pyramid(setting) : tiff_bands(setting));
+    sinks_.add(o_.pyramid ? tiff_pyramid(setting) : tiff_bands(setting));
   } else if (o_.cut == Cut::horizontal) {
-    sinks_.push_back(streamed_png(setting));
+    sinks_.add(streamed_png(setting));
   } else {
-    sinks_.push_back(held_png(setting));
+    sinks_.add(held_png(setting));
   }
   if (o_.keep && !take_) {
     auto kept = std::make_unique<KeptImage>(setting, plan_.growing, plan_.records,
-                                            sinks_.empty() ? nullptr : sinks_.front().get());
+                                            sinks_.empty() ? nullptr : &sinks_.front());
     kept_ = kept.get();
-    sinks_.push_back(std::move(kept));
+    sinks_.add(std::move(kept));
   }
-  for (auto& sink : sinks_)
-    if (auto ready = sink->begin(plan_.size, image_); !ready) return base::failure(ready.error());
+  if (Step ready = sinks_.begin(plan_.size, image_); !ready) return ready;
   if (Step bad = draw_ticks(); !bad) return bad;
   // An origin on the clock needs strips that have one.
   if (o_.viewer && o_.time_origin.clock && !plan_.records.empty() &&
@@ -636,16 +631,14 @@ Step Run::prepare_sinks() {
                            " has no clock; give the origin in seconds");
   const Sink* timeline = nullptr;
   if (!o_.timeline.empty() && !take_) {
-    sinks_.push_back(timeline_file(setting, o_.timeline, std::move(plan_.records),
+    timeline = &sinks_.add(timeline_file(setting, o_.timeline, std::move(plan_.records),
                                    [this] { return timeline_head(); },
                                    StripStatsSetting{o_.stats ? strips::components_of(plan_.size.pixel_bytes) : 0, plan_.band}));
-    timeline = sinks_.back().get();
   }
   // After the timeline, whose records it shows, and after the tiles, which it shows.
   if (o_.viewer && !take_ && format_ == Format::dzi) {
-    sinks_.push_back(viewer_sink(setting, timeline, o_.time_origin));
-    if (auto ready = sinks_.back()->begin(plan_.size, image_); !ready)
-      return base::failure(ready.error());
+    if (Step ready = sinks_.add(viewer_sink(setting, timeline, o_.time_origin)).begin(plan_.size, image_); !ready)
+      return ready;
   }
   return start_state();
 }
@@ -810,8 +803,7 @@ Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const FrameStamp* stamp = gap ? nullptr : split_output_.empty() ? &clip_->stamp() : &period_stamp_;
   const Laid laid{k, image_, stamp, note,
                   clip_->length_known() || gap ? std::nullopt : now_clock()};
-  for (auto& sink : sinks_)
-    if (auto taken = sink->take(laid); !taken) return base::failure(taken.error());
+  if (Step taken = sinks_.take(laid); !taken) return taken;
   return keep_state(laid);
 }
 
@@ -842,12 +834,9 @@ Step Run::follow_period(int64_t k) {
 }
 
 Step Run::open_period(int64_t start, int64_t k) {
-  if (!landed_)
-    for (auto& sink : sinks_) sink->discard();  // the sinks made before a period was known
-  sinks_.clear();
+  sinks_.clear();  // the sinks made before a period was known, unless they landed
   grown_ = nullptr;
   kept_ = nullptr;
-  sealed_ = landed_ = false;
   resumed_.reset();
   state_.reset();
   state_records_.reset();
@@ -902,9 +891,7 @@ Step Run::finish() {
     if (plan_.records.size() > static_cast<size_t>(growing->strips()))
       plan_.records.resize(static_cast<size_t>(growing->strips()));
   }
-  for (auto& sink : sinks_)
-    if (auto done = sink->finish(); !done) return base::failure(done.error());
-  return {};
+  return sinks_.finish();
 }
 
 std::optional<Made> Run::made() {
@@ -923,35 +910,24 @@ Step Run::commit() {
 }
 
 Step Run::seal() {
-  if (sealed_) return {};
   if (abandon_asked() != 0) return base::failure(interrupted());
-  for (Sink* sink : landing_order())
-    if (auto sealed = sink->seal(); !sealed) return base::failure(sealed.error());
-  sealed_ = true;
-  return {};
+  return sinks_.seal();
 }
 
 Step Run::land() {
   if (abandon_asked() != 0) return base::failure(interrupted());
-  if (Step bad = commit_all(); !bad) return bad;
-  landed_ = true;
-  for (auto& sink : sinks_) sink->landed();
+  if (Step bad = sinks_.land(); !bad) return bad;
   // OUTPUT in place holds every strip: the state says so too.
   if (state_ && stated_ < grown_->strips()) return write_state_file(grown_->strips());
   return {};
 }
 
-void Run::take_back() {
-  if (!landed_) return;
-  for (Sink* sink : landing_order())
-    if (sink->file() != nullptr && !sink->replaces()) sink->take_back();
-  landed_ = false;
-}
+void Run::take_back() { sinks_.take_back(); }
 
 void Run::summarize() {
   OddFrames odd = odd_;
   odd.damaged += clip_->damaged();
-  const TempOutput* file = sinks_.front()->file();
+  const TempOutput* file = sinks_.front().file();
   const Sink* growing = growing_sink();
   progress_->summary(growing ? growing->strips() : plan_.strips, describe_size(plan_.size),
                      file ? file->bytes() : 0, odd);
@@ -963,33 +939,7 @@ void Run::summarize() {
         " after " + std::to_string(growing->strips()) + " strips; the image holds them");
 }
 
-// The sinks in the order their files land: files about the images (the timeline) first.
-std::vector<Sink*> Run::landing_order() const {
-  std::vector<Sink*> order;
-  for (bool first : {true, false})
-    for (const auto& sink : sinks_)
-      if (sink->lands_first() == first) order.push_back(sink.get());
-  return order;
-}
-
-// The one place where a run's files land, in landing order; one that cannot land takes
-// back those before it, so that all land or none.
-Step Run::commit_all() {
-  std::vector<Sink*> landed;
-  for (Sink* sink : landing_order()) {
-    if (sink->file() == nullptr) continue;
-    if (base::Status ok = sink->commit(); !ok) {
-      for (Sink* put : landed) put->take_back();
-      return base::failure(ok.error());
-    }
-    landed.push_back(sink);
-  }
-  return {};
-}
-
-void Run::discard() {
-  for (auto& sink : sinks_) sink->discard();
-}
+void Run::discard() { sinks_.discard(); }
 
 Error Run::abandon(const Error& failure) {
   discard();

@@ -678,4 +678,76 @@ void GrowingSink::discard() {
   landed();
 }
 
+Sink& SinkSet::add(std::unique_ptr<Sink> sink) {
+  sinks_.push_back(std::move(sink));
+  return *sinks_.back();
+}
+
+base::Status SinkSet::begin(const ImageSize& size, StripImage& strip) {
+  for (auto& sink : sinks_)
+    if (base::Status ready = sink->begin(size, strip); !ready) return ready;
+  return {};
+}
+
+base::Status SinkSet::take(const Laid& laid) {
+  for (auto& sink : sinks_)
+    if (base::Status taken = sink->take(laid); !taken) return taken;
+  return {};
+}
+
+base::Status SinkSet::finish() {
+  for (auto& sink : sinks_)
+    if (base::Status done = sink->finish(); !done) return done;
+  return {};
+}
+
+base::Status SinkSet::seal() {
+  if (sealed_) return {};
+  for (Sink* sink : landing_order())
+    if (base::Status sealed = sink->seal(); !sealed) return sealed;
+  sealed_ = true;
+  return {};
+}
+
+base::Status SinkSet::land() {
+  std::vector<Sink*> put;
+  for (Sink* sink : landing_order()) {
+    if (sink->file() == nullptr) continue;
+    if (base::Status ok = sink->commit(); !ok) {
+      for (Sink* before : put) before->take_back();
+      return ok;
+    }
+    put.push_back(sink);
+  }
+  landed_ = true;
+  for (auto& sink : sinks_) sink->landed();
+  return {};
+}
+
+void SinkSet::take_back() {
+  if (!landed_) return;
+  for (Sink* sink : landing_order())
+    if (sink->file() != nullptr && !sink->replaces()) sink->take_back();
+  landed_ = false;
+}
+
+void SinkSet::discard() {
+  for (auto& sink : sinks_) sink->discard();
+}
+
+void SinkSet::clear() {
+  if (!landed_) discard();
+  sinks_.clear();
+  sealed_ = landed_ = false;
+}
+
+// Files about the images (the timeline) first.
+std::vector<Sink*> SinkSet::landing_order() const {
+  std::vector<Sink*> order;
+  for (bool first : {true, false})
+    for (const auto& sink : sinks_)
+      if (sink->lands_first() == first) order.push_back(sink.get());
+  return order;
+}
+
 }  // namespace scan

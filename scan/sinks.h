@@ -102,6 +102,39 @@ class Sink {
   int64_t strips_ = 0;
 };
 
+// The sinks of one image. Each strip goes to all of them; their files land together in one
+// place, files about the images first, and one that cannot land takes back those before it:
+// all land or none.
+class SinkSet {
+ public:
+  Sink& add(std::unique_ptr<Sink> sink);
+  bool empty() const { return sinks_.empty(); }
+  // The first added: the image's own sink, whose file the summary names.
+  Sink& front() const { return *sinks_.front(); }
+  // Makes every sink added so far ready for an image of `size` (Sink::begin).
+  base::Status begin(const ImageSize& size, StripImage& strip);
+  base::Status take(const Laid& laid);
+  base::Status finish();
+  // Every file flushed and synced; once.
+  base::Status seal();
+  // Every file put in place, all or none.
+  base::Status land();
+  bool landed() const { return landed_; }
+  // Removes what land() put in place where it replaced nothing: another image of the same
+  // pass failed to land.
+  void take_back();
+  // Leaves nothing of what the sinks wrote.
+  void discard();
+  // Starts anew with no sink; what was written and not landed is discarded.
+  void clear();
+
+ private:
+  std::vector<Sink*> landing_order() const;
+
+  std::vector<std::unique_ptr<Sink>> sinks_;
+  bool sealed_ = false, landed_ = false;
+};
+
 // A PNG held whole and written at the end.
 std::unique_ptr<Sink> held_png(const SinkSetting& setting);
 // A PNG whose rows go out as each strip of a horizontal cut completes them.

@@ -4,6 +4,8 @@
 // its depth, held whole, streamed, in bands or grown.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "scan/sinks.h"
 #include "tests/scan/run/scan_support.h"
 
@@ -76,6 +78,44 @@ TEST(ScanSinks, ReadBackAsTheStripsTheyTook) {
       for (int64_t x = 0; x < whole.width; ++x)
         for (int b = 0; b < c.pixel_bytes; ++b) expected.push_back(pattern(x, y, b));
     EXPECT_TRUE(read.bytes == expected);
+  }
+}
+
+// An image and its timeline land together or not at all: a file another program puts in
+// one's place takes the other back, and leaves that program's file as it was.
+TEST(ScanSinks, AnImageAndItsTimelineLandAllOrNone) {
+  const struct {
+    const char* taken;  // the name another program writes before the files land
+    std::vector<std::string> names;
+  } cases[] = {
+      {nullptr, {"out.csv", "out.png"}},
+      {"out.png", {"out.png"}},
+      {"out.csv", {"out.csv"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.taken ? c.taken : "none");
+    const std::string folder = velmora_test::fresh_folder("sinks-land");
+    scan::SinkSetting setting;
+    setting.output = folder + "/out.png";
+    scan::SinkSet sinks;
+    sinks.add(scan::held_png(setting));
+    std::vector<scan::StripRecord> records(4);
+    for (size_t k = 0; k < records.size(); ++k) records[k].strip = records[k].frame = static_cast<int64_t>(k);
+    sinks.add(scan::timeline_file(setting, folder + "/out.csv", records,
+                                  [] { return scan::TimelineHead{}; }));
+    scan::StripImage strip;
+    ASSERT_TRUE(sinks.begin(ImageSize{4, 5, 3}, strip));
+    for (int64_t k = 0; k < 4; ++k) ASSERT_TRUE(sinks.take(scan::Laid{k, strip, nullptr, {}}));
+    ASSERT_TRUE(sinks.finish());
+    ASSERT_TRUE(sinks.seal());
+    if (c.taken) std::ofstream(folder + "/" + c.taken) << "another program's";
+    EXPECT_EQ(static_cast<bool>(sinks.land()), c.taken == nullptr);
+    sinks.discard();
+    EXPECT_EQ(velmora_test::names_in(folder), c.names);
+    if (c.taken) {
+      std::ifstream kept(folder + "/" + c.taken);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "another program's");
+    }
   }
 }
 
