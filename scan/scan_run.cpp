@@ -42,6 +42,7 @@
 #include "scan/output/strip_image.h"
 #include "scan/input/image_list.h"
 #include "scan/time/strip_times.h"
+#include "scan/time/periods.h"
 #include "scan/time/tick_band.h"
 #include "scan/output/tiff_output.h"
 #include "strips/pixel_kind.h"
@@ -86,7 +87,7 @@ class Run {
   Run(const Request& o, Reporter& reporter, const Stopping& stopping,
       FrameSource* shared = nullptr)
       : o_(o), reporter_(reporter), stopping_(stopping), clip_(shared) {
-    if (o.split_at) split_output_ = o.output, split_timeline_ = o.timeline;
+    if (o.split_at) periods_.emplace(o.output, o.timeline, *o.split_at, o.utc);
   }
   Step go();
   // Hands each strip to `take` instead of writing an image.
@@ -124,7 +125,7 @@ class Run {
   Step keep_state(const Laid& laid);
   Step write_state_file(int64_t strips);
   std::string state_file() const {
-    return state_path(split_output_.empty() ? o_.output : split_output_);
+    return state_path(periods_ ? periods_->output_pattern() : o_.output);
   }
   Settings settings() const;
   // --split-at: the image of the period before finished, and the next one's begun, when a
@@ -196,57 +197,11 @@ class Run {
   std::optional<WatchState> state_;    // what the state file says, kept up to date
   std::optional<StripRecords> state_records_;
   int64_t stated_ = 0;  // strips the state file holds
-  // --split-at: OUTPUT and the timeline as given (strftime patterns); the period whose image
-  // is being made (its start as a civil time in the split's reckoning), and where it began.
-  std::string split_output_, split_timeline_;
-  std::optional<int64_t> period_;
-  int64_t period_first_k_ = 0, period_first_frame_ = 0;
-  std::optional<int64_t> period_first_clock_;
-  FrameStamp period_stamp_;  // the picture's stamp counted from the period's start
+  // --split-at: OUTPUT and the timeline are each period's.
+  std::optional<Periods> periods_;
+  FrameStamp period_stamp_;  // the picture's stamp counted from its period's start
   ImageSize strip_size_;     // the plan's: one strip of a growing image
 };
-
-constexpr int64_t day_micros = int64_t{86400} * 1000000;
-
-int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-// A picture's clock as a civil time where --split-at's time of day is reckoned: the local
-// zone's (TZ) or, with --utc, UTC. A clock without an offset is taken as local time.
-int64_t split_clock(const WallTime& t, bool utc) {
-  if (!utc && !t.offset_minutes) return t.civil_micros;
-  if (utc && t.offset_minutes) return *t.utc_micros();
-  if (!utc) {
-    const int64_t instant = *t.utc_micros();
-    const time_t seconds = static_cast<time_t>(floor_div(instant, 1000000));
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return static_cast<int64_t>(timegm(&local)) * 1000000 + (instant - seconds * int64_t{1000000});
-  }
-  // Local civil time to UTC: the zone's offset at that moment, summer time or not.
-  const time_t seconds = static_cast<time_t>(floor_div(t.civil_micros, 1000000));
-  std::tm civil{};
-  gmtime_r(&seconds, &civil);
-  civil.tm_isdst = -1;
-  return static_cast<int64_t>(mktime(&civil)) * 1000000 +
-         (t.civil_micros - seconds * int64_t{1000000});
-}
-
-// The start of the period that holds `at`: the last `split` (micros from midnight) at or
-// before it.
-int64_t period_start(int64_t at, int64_t split) {
-  const int64_t start = floor_div(at, day_micros) * day_micros + split;
-  return start <= at ? start : start - day_micros;
-}
-
-// `pattern` with its strftime fields filled from the civil time `start`.
-std::string dated(const std::string& pattern, int64_t start) {
-  const time_t seconds = static_cast<time_t>(floor_div(start, 1000000));
-  std::tm civil{};
-  gmtime_r(&seconds, &civil);
-  char name[4096];
-  const size_t n = std::strftime(name, sizeof name, pattern.c_str(), &civil);
-  return n == 0 ? pattern : std::string(name, n);
-}
 
 // --skip-existing: an OUTPUT that is there (a file, not a folder) is an earlier run's.
 bool Run::skipped() {
@@ -364,8 +319,8 @@ Settings Run::settings() const {
   Settings all = state_settings(o_);
   // With --split-at the command's names are the patterns, whatever the period.
   for (auto& [name, value] : all)
-    if (!split_output_.empty() && name == "OUTPUT") value = split_output_;
-    else if (!split_output_.empty() && name == "--timeline") value = split_timeline_;
+    if (periods_ && name == "OUTPUT") value = periods_->output_pattern();
+    else if (periods_ && name == "--timeline") value = periods_->timeline_pattern();
   return all;
 }
 
@@ -376,8 +331,8 @@ Step Run::load_state() {
   if (!read) return base::failure(read.error().within(path + ": "));
   if (!*read) return {};
   // With --split-at the state is the last period's, which names its OUTPUT.
-  const std::string output = split_output_.empty() ? o_.output
-                             : (*read)->period ? dated(split_output_, *(*read)->period)
+  const std::string output = !periods_ ? o_.output
+                             : (*read)->period ? periods_->output_of(*(*read)->period)
                                                : std::string();
   if (struct stat st {}; output.empty() || stat(output.c_str(), &st) != 0) return {};
   if (const std::string differ = settings_differ((*read)->settings, settings());
@@ -385,12 +340,10 @@ Step Run::load_state() {
     return base::failed(path + ": kept by another command (" + differ +
                             "); run that one, or remove OUTPUT and this file to start anew");
   resumed_ = std::move(**read);
-  if (!split_output_.empty()) {
-    period_ = resumed_->period;
+  if (periods_) {
+    periods_->resume(*resumed_->period, resumed_->records);
     o_.output = output;
-    if (!split_timeline_.empty()) o_.timeline = dated(split_timeline_, *period_);
-    for (const StripRecord& r : resumed_->records)
-      if (r.clock && !period_first_clock_) period_first_clock_ = r.clock->civil_micros;
+    if (!periods_->timeline_pattern().empty()) o_.timeline = periods_->timeline_of(*resumed_->period);
   }
   return {};
 }
@@ -412,7 +365,7 @@ Step Run::start_state() {
   }
   state_.emplace();
   state_->settings = settings();
-  state_->period = period_;
+  if (periods_) state_->period = periods_->current();
   state_->shape = PictureShape{clip_->width(), clip_->height(), clip_->deep()};
   state_->orientation = watched->orientation();
   state_->strip = image_.size();
@@ -755,9 +708,10 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
       return ended_early(o_.bin > 0 ? plan_.strip_frames.frames[k] : plan_.choice.from + k * plan_.choice.every);
     // A picture that did not decode shows the last good one again.
     const bool repeated = picture != nullptr && clip_->stamp().repeat;
-    if (!split_output_.empty())
+    if (periods_)
       if (Step bad = follow_period(k); !bad) return bad;
-    if (Step bad = lay(k - period_first_k_, picture, repeated); !bad) return bad;
+    if (Step bad = lay(periods_ ? k - periods_->first_strip() : k, picture, repeated); !bad)
+      return bad;
     for (const auto& run : followers)
       if (Step bad = run->lay(k, picture, repeated); !bad) return bad;
     progress_->update(k + 1);
@@ -800,7 +754,7 @@ Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
     ++odd_.blank;  // the strip is allocated black
   }
   if (band_) band_->lay(k, image_.plane());
-  const FrameStamp* stamp = gap ? nullptr : split_output_.empty() ? &clip_->stamp() : &period_stamp_;
+  const FrameStamp* stamp = gap ? nullptr : periods_ ? &period_stamp_ : &clip_->stamp();
   const Laid laid{k, image_, stamp, note,
                   clip_->length_known() || gap ? std::nullopt : now_clock()};
   if (Step taken = sinks_.take(laid); !taken) return taken;
@@ -810,26 +764,17 @@ Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
 Step Run::follow_period(int64_t k) {
   const FrameStamp& stamp = clip_->stamp();
   const std::optional<WallTime> clock = picture_clock(stamp.file, o_.clock);
-  const std::optional<int64_t> start =
-      clock ? std::optional<int64_t>(period_start(split_clock(*clock, o_.utc), *o_.split_at))
-            : std::nullopt;
-  if (!start && !period_)
+  if (!clock && !periods_->current())
     return base::failed(stamp.file + ": " + o_.split_text +
                             ": the first image has no clock to name its period by");
-  if (!period_ || (start && *start > *period_)) {
-    if (period_) {
+  if (const std::optional<int64_t> start = periods_->opens(clock)) {
+    if (periods_->current()) {
       if (Step bad = finish(); !bad) return bad;
       if (Step bad = commit(); !bad) return bad;
     }
     if (Step bad = open_period(*start, k); !bad) return bad;
   }
-  if (clock && !period_first_clock_) period_first_clock_ = clock->civil_micros;
-  // Each period's timeline counts as a run over its images alone would.
-  period_stamp_ = stamp;
-  period_stamp_.frame -= period_first_frame_;
-  period_stamp_.seconds =
-      clock ? static_cast<double>(clock->civil_micros - *period_first_clock_) / 1e6
-            : static_cast<double>(period_stamp_.frame) / sequence_fps;
+  period_stamp_ = periods_->restamp(stamp, clock);
   return {};
 }
 
@@ -841,12 +786,9 @@ Step Run::open_period(int64_t start, int64_t k) {
   state_.reset();
   state_records_.reset();
   stated_ = 0;
-  period_ = start;
-  period_first_k_ = k;
-  period_first_frame_ = clip_->stamp().frame;
-  period_first_clock_.reset();
-  o_.output = dated(split_output_, start);
-  if (!split_timeline_.empty()) o_.timeline = dated(split_timeline_, start);
+  periods_->open(start, k, clip_->stamp().frame);
+  o_.output = periods_->output_of(start);
+  o_.timeline = periods_->timeline_of(start);
   if (base::Status ok = check_output(o_.output, o_.force); !ok)
     return base::failure(ok.error());
   if (!o_.timeline.empty())
