@@ -11,6 +11,7 @@
 #include "scan/video_run.h"
 #include "scan/viewer_page.h"
 #include "scan/nights.h"
+#include "scan/state_keeper.h"
 #include "scan/watch_state.h"
 #include "scan/input/image_sequence.h"
 
@@ -121,9 +122,6 @@ class Run {
   // A watch's state file: read before OUTPUT is checked, kept after each update.
   Step load_state();
   Step start_state();
-  Step restore_strips();
-  Step keep_state(const Laid& laid);
-  Step write_state_file(int64_t strips);
   std::string state_file() const {
     return state_path(periods_ ? periods_->output_pattern() : o_.output);
   }
@@ -133,7 +131,8 @@ class Run {
   Step follow_period(int64_t k);
   Step open_period(int64_t start, int64_t k);
   // OUTPUT and the timeline are replaced: --force, or a watch going on from its state.
-  bool force() const { return o_.force || resumed_.has_value(); }
+  bool force() const { return o_.force || resumed() != nullptr; }
+  const WatchState* resumed() const { return keeper_ ? keeper_->resumed() : nullptr; }
   // What the input's pixels allow of OUTPUT and the options; whether it is an ImageJ TIFF.
   Step check_pixels();
   Step prepare_sinks();
@@ -193,10 +192,7 @@ class Run {
   std::optional<FrameTimes> times_;
   std::optional<TimeBand> band_;  // of --ticks, drawn whole before the first strip
   const StripTaker* take_ = nullptr;  // hand_out()'s: each strip goes there, no image is made
-  std::optional<WatchState> resumed_;  // what an earlier run of this watch took
-  std::optional<WatchState> state_;    // what the state file says, kept up to date
-  std::optional<StripRecords> state_records_;
-  int64_t stated_ = 0;  // strips the state file holds
+  std::optional<StateKeeper> keeper_;  // a watch's
   // --split-at: OUTPUT and the timeline are each period's.
   std::optional<Periods> periods_;
   FrameStamp period_stamp_;  // the picture's stamp counted from its period's start
@@ -239,12 +235,12 @@ InputRequest Run::watch_request() const {
     return at ? std::optional<int64_t>(at->civil_micros) : std::nullopt;
   };
   request.now = [] { return now_clock().value_or(WallTime{}).civil_micros; };
-  if (resumed_) {
+  if (const WatchState* earlier = resumed()) {
     WatchResume resume;
-    resume.taken.insert(resumed_->paths.begin(), resumed_->paths.end());
-    resume.shape = resumed_->shape;
-    resume.orientation = resumed_->orientation;
-    for (const StripRecord& r : resumed_->records) {
+    resume.taken.insert(earlier->paths.begin(), earlier->paths.end());
+    resume.shape = earlier->shape;
+    resume.orientation = earlier->orientation;
+    for (const StripRecord& r : earlier->records) {
       if (!r.clock) continue;
       if (!resume.first_clock) resume.first_clock = r.clock->civil_micros;
       resume.last_clock = std::max(resume.last_clock.value_or(r.clock->civil_micros),
@@ -326,24 +322,18 @@ Settings Run::settings() const {
 
 Step Run::load_state() {
   if (!o_.watch) return {};
-  const std::string path = state_file();
-  auto read = read_state(path);
-  if (!read) return base::failure(read.error().within(path + ": "));
-  if (!*read) return {};
+  keeper_.emplace(state_file(), settings());
   // With --split-at the state is the last period's, which names its OUTPUT.
-  const std::string output = !periods_ ? o_.output
-                             : (*read)->period ? periods_->output_of(*(*read)->period)
-                                               : std::string();
-  if (struct stat st {}; output.empty() || stat(output.c_str(), &st) != 0) return {};
-  if (const std::string differ = settings_differ((*read)->settings, settings());
-      !differ.empty())
-    return base::failed(path + ": kept by another command (" + differ +
-                            "); run that one, or remove OUTPUT and this file to start anew");
-  resumed_ = std::move(**read);
-  if (periods_) {
-    periods_->resume(*resumed_->period, resumed_->records);
-    o_.output = output;
-    if (!periods_->timeline_pattern().empty()) o_.timeline = periods_->timeline_of(*resumed_->period);
+  if (Step bad = keeper_->load([this](const std::optional<int64_t>& period) {
+        return !periods_ ? o_.output : period ? periods_->output_of(*period) : std::string();
+      });
+      !bad)
+    return bad;
+  if (periods_ && resumed()) {
+    const int64_t period = *resumed()->period;
+    periods_->resume(period, resumed()->records);
+    o_.output = periods_->output_of(period);
+    if (!periods_->timeline_pattern().empty()) o_.timeline = periods_->timeline_of(period);
   }
   return {};
 }
@@ -352,61 +342,10 @@ Step Run::start_state() {
   if (!o_.watch || take_ || o_.output.empty() || grown_ == nullptr) return {};
   const auto* watched = dynamic_cast<const FolderWatch*>(clip_);
   if (watched == nullptr) return {};
-  state_records_.emplace(o_.slit.width, std::vector<StripRecord>{}, o_.clock);
-  if (resumed_) {
-    if (resumed_->strip.width != image_.size().width || resumed_->strip.height != image_.size().height ||
-        resumed_->strip.pixel_bytes != image_.size().pixel_bytes)
-      return base::failed(state_file() +
-                              ": its strips are not this run's; remove OUTPUT and "
-                              "this file to start anew");
-    state_ = *resumed_;
-    stated_ = static_cast<int64_t>(state_->records.size());
-    return {};
-  }
-  state_.emplace();
-  state_->settings = settings();
-  if (periods_) state_->period = periods_->current();
-  state_->shape = PictureShape{clip_->width(), clip_->height(), clip_->deep()};
-  state_->orientation = watched->orientation();
-  state_->strip = image_.size();
-  return {};
-}
-
-// The strips of the state file, handed to the sinks as they were laid: no image decoded.
-Step Run::restore_strips() {
-  if (!resumed_ || !state_) return {};
-  for (size_t k = 0; k < resumed_->records.size(); ++k) {
-    resumed_->lay(k, image_);
-    const StripRecord& r = resumed_->records[k];
-    const FrameStamp stamp{r.frame, r.seconds.value_or(0), resumed_->paths[k], false, false};
-    const std::optional<StripNote> note =
-        r.note == StripNote::none ? std::nullopt : std::optional<StripNote>(r.note);
-    const Laid laid{static_cast<int64_t>(k), image_, &stamp, note, std::nullopt, &r};
-    if (Step taken = sinks_.take(laid); !taken) return taken;
-    state_records_->take(laid);
-  }
-  return {};
-}
-
-// Each new strip into the state; the file replaced once OUTPUT holds the strip.
-Step Run::keep_state(const Laid& laid) {
-  if (!state_) return {};
-  state_records_->take(laid);
-  state_->add(state_records_->records().back(), laid.stamp ? laid.stamp->file : "", laid.strip);
-  if (grown_->flushed() > stated_) return write_state_file(grown_->flushed());
-  return {};
-}
-
-Step Run::write_state_file(int64_t strips) {
-  // The file never holds a strip OUTPUT lacks: only those OUTPUT was written with.
-  WatchState written = *state_;
-  written.records.resize(static_cast<size_t>(strips));
-  written.paths.resize(static_cast<size_t>(strips));
-  written.pixels.resize(static_cast<size_t>(strips * written.strip.bytes()));
-  if (base::Status ok = write_state(state_file(), written); !ok)
-    return base::failure(ok.error());
-  stated_ = strips;
-  return {};
+  return keeper_->start(image_.size(), o_.slit.width, o_.clock,
+                        PictureShape{clip_->width(), clip_->height(), clip_->deep()},
+                        watched->orientation(),
+                        periods_ ? periods_->current() : std::nullopt);
 }
 
 Step Run::prepare() {
@@ -681,13 +620,15 @@ Step Run::make_strips(const std::vector<std::unique_ptr<Run>>& followers) {
     if (abandon_asked() != 0) return base::failure(interrupted());
     return base::failed(o_.input + ": cannot go to frame " + std::to_string(plan_.choice.from));
   }
-  start_strips(true);
-  for (const auto& run : followers) run->start_strips(false);
-  if (Step bad = restore_strips(); !bad) return bad;
-  for (const auto& run : followers)
-    if (Step bad = run->restore_strips(); !bad) return bad;
+  std::vector<Run*> all{this};
+  for (const auto& run : followers) all.push_back(run.get());
+  for (Run* run : all) run->start_strips(run == this);
+  // The strips of the state files, handed to the sinks as they were laid: no image decoded.
+  for (Run* run : all)
+    if (run->keeper_)
+      if (Step bad = run->keeper_->restore(run->image_, run->sinks_); !bad) return bad;
   const auto restored_of = [](const Run& run) {
-    return run.state_ && run.resumed_ ? static_cast<int64_t>(run.resumed_->records.size()) : 0;
+    return run.keeper_ ? run.keeper_->restored() : 0;
   };
   const int64_t restored = restored_of(*this);
   // Several slits read one watch: their states must have stopped at the same image.
@@ -758,7 +699,8 @@ Step Run::lay(int64_t k, const AVFrame* picture, bool repeated) {
   const Laid laid{k, image_, stamp, note,
                   clip_->length_known() || gap ? std::nullopt : now_clock()};
   if (Step taken = sinks_.take(laid); !taken) return taken;
-  return keep_state(laid);
+  if (keeper_) return keeper_->keep(laid, grown_ ? grown_->flushed() : 0);
+  return {};
 }
 
 Step Run::follow_period(int64_t k) {
@@ -782,10 +724,7 @@ Step Run::open_period(int64_t start, int64_t k) {
   sinks_.clear();  // the sinks made before a period was known, unless they landed
   grown_ = nullptr;
   kept_ = nullptr;
-  resumed_.reset();
-  state_.reset();
-  state_records_.reset();
-  stated_ = 0;
+  if (keeper_) keeper_->reset();
   periods_->open(start, k, clip_->stamp().frame);
   o_.output = periods_->output_of(start);
   o_.timeline = periods_->timeline_of(start);
@@ -860,7 +799,7 @@ Step Run::land() {
   if (abandon_asked() != 0) return base::failure(interrupted());
   if (Step bad = sinks_.land(); !bad) return bad;
   // OUTPUT in place holds every strip: the state says so too.
-  if (state_ && stated_ < grown_->strips()) return write_state_file(grown_->strips());
+  if (keeper_) return keeper_->landed(grown_ ? grown_->strips() : 0);
   return {};
 }
 
