@@ -18,7 +18,7 @@ struct OddFrames {
 };
 
 // What a run says of its strips while it lasts. This one says nothing: it serves tests,
-// the followers of a run of several slits, and programs that do not show progress.
+// the images of all slits but the first, and programs that do not show progress.
 class Progress {
  public:
   virtual ~Progress() = default;

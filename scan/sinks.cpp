@@ -678,6 +678,17 @@ void GrowingSink::discard() {
   landed();
 }
 
+std::unique_ptr<Sink> image_sink(const SinkSetting& setting, Format format, bool imagej,
+                                 bool pyramid) {
+  if (format == Format::jpeg) return held_jpeg(setting);
+  if (format == Format::webp) return held_webp(setting);
+  if (format == Format::dzi) return deep_zoom(setting);
+  if (imagej) return held_imagej(setting);
+  if (format == Format::tiff) return pyramid ? tiff_pyramid(setting) : tiff_bands(setting);
+  if (setting.cut == strips::Cut::horizontal) return streamed_png(setting);
+  return held_png(setting);
+}
+
 Sink& SinkSet::add(std::unique_ptr<Sink> sink) {
   sinks_.push_back(std::move(sink));
   return *sinks_.back();

@@ -151,6 +151,11 @@ std::unique_ptr<Sink> held_webp(const SinkSetting& setting);
 // Deep Zoom: NAME.dzi and its tiles in NAME_files, both renamed at the end.
 std::unique_ptr<Sink> deep_zoom(const SinkSetting& setting);
 
+// The sink of an image of known size in `format`: an ImageJ TIFF when `imagej`, a
+// pyramidal one when `pyramid`; a PNG of rows is streamed, one of columns held.
+std::unique_ptr<Sink> image_sink(const SinkSetting& setting, Format format, bool imagej,
+                                 bool pyramid);
+
 // --viewer: NAME.html beside NAME.dzi, its scripts in NAME_viewer; both land after the
 // tiles. `timeline`: the sink whose records the page shows (finished before this one), or
 // null: the page shows only the strip numbers.
