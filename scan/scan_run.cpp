@@ -98,11 +98,12 @@ Step run_one(SlitImage& image, Reporter& reporter, const Stopping& stopping) {
   return {};
 }
 
-// Several slits: the first run opens and decodes the input and hands each picture to the
-// others. Every image is written under its temporary name first and synced, and renamed only
-// when all are complete; a failure or an interrupt leaves none, and an image that cannot be
-// put in place (one that appeared meanwhile, without --force) takes back those already put.
-// With --skip-existing the images already there are skipped and the others made.
+// Several slits: the input is opened and decoded once, on the first slit's request, and
+// each picture goes to every slit's image. Every image is written under its temporary name
+// first and synced, and renamed only when all are complete; a failure or an interrupt leaves
+// none, and an image that cannot be put in place (one that appeared meanwhile, without
+// --force) takes back those already put. With --skip-existing the images already there are
+// skipped and the others made.
 Step run_several(const std::vector<Request>& all, Reporter& reporter,
                     const Stopping& stopping, std::vector<Made>& kept_images) {
   std::vector<Request> each;
