@@ -26,8 +26,8 @@ BenchClip make(const char* label, int width, int height, int frames,
   std::fprintf(stderr, "writing %s ...\n", clip.path.c_str());
   clipwriter::ClipSpec spec{width, height, frames, 25, 1, codec, 250, 2};
   std::string partial = clip.path + ".part";
-  if (std::string error = clipwriter::write_avi(partial, spec, moving_texture); !error.empty()) {
-    std::fprintf(stderr, "cannot write %s: %s\n", partial.c_str(), error.c_str());
+  if (base::Status written = clipwriter::write_avi(partial, spec, moving_texture); !written) {
+    std::fprintf(stderr, "cannot write %s: %s\n", partial.c_str(), written.error().message.c_str());
     std::exit(1);
   }
   std::filesystem::rename(partial, clip.path);

@@ -59,10 +59,11 @@ std::string clip(const char* name, clipwriter::ClipSpec spec) {
   const std::string partial = path + ".part";
   pid_t writer = fork();
   if (writer == 0) {
-    std::string error = clipwriter::write_clip(partial, spec, moving_texture);
-    if (!error.empty())
-      std::fprintf(stderr, "cannot write %s: %s\n", partial.c_str(), error.c_str());
-    _exit(error.empty() ? 0 : 1);
+    const base::Status written = clipwriter::write_clip(partial, spec, moving_texture);
+    if (!written)
+      std::fprintf(stderr, "cannot write %s: %s\n", partial.c_str(),
+                   written.error().message.c_str());
+    _exit(written ? 0 : 1);
   }
   int status = 0;
   waitpid(writer, &status, 0);

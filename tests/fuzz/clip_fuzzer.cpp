@@ -168,14 +168,12 @@ void write_seeds(const std::string& folder) {
     good.codec = codec;
     good.b_frames = codec == clipwriter::Codec::mpeg4 ? 2 : 0;
     const std::string name = folder + "/good-" + std::to_string(static_cast<int>(codec)) + ".avi";
-    if (!clipwriter::write_avi(name, good, clipwriter::test_pattern).empty()) std::abort();
+    if (!clipwriter::write_avi(name, good, clipwriter::test_pattern)) std::abort();
   }
   spec.codec = clipwriter::Codec::mpeg4;
   spec.b_frames = 2;
-  std::string error;
-  clipwriter::write_broken_clips(folder, spec, error);
-  if (!error.empty()) {
-    std::fprintf(stderr, "cannot write the broken clips: %s\n", error.c_str());
+  if (auto broken = clipwriter::write_broken_clips(folder, spec); !broken) {
+    std::fprintf(stderr, "cannot write the broken clips: %s\n", broken.error().message.c_str());
     std::abort();
   }
 }

@@ -143,8 +143,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   mpeg4.codec = clipwriter::Codec::mpeg4;
   mpeg4.gop = 5;
   mpeg4.b_frames = 2;
-  if (!clipwriter::write_avi("clip.avi", rgb, clipwriter::test_pattern).empty() ||
-      !clipwriter::write_avi("clip4.avi", mpeg4, clipwriter::test_pattern).empty())
+  if (!clipwriter::write_avi("clip.avi", rgb, clipwriter::test_pattern) ||
+      !clipwriter::write_avi("clip4.avi", mpeg4, clipwriter::test_pattern))
     std::abort();
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "tools/clipwriter/broken_clips.h"
 #include "tests/gui/window_fixture.h"
+#include "tests/support/written.h"
 
 namespace velmora_test {
 namespace {
@@ -17,8 +18,12 @@ class BrokenClipWindow : public Velmora6Window,
     const clipwriter::ClipSpec spec{
         .width = 160, .height = 120, .frames = 24, .fps_num = 25,
         .codec = clipwriter::Codec::mpeg4, .gop = 8, .b_frames = 2};
-    for (auto& clip : clipwriter::write_broken_clips(folder_->path().toStdString(), spec, error_))
-      paths_[clip.name] = clip.path;
+    auto corpus = clipwriter::write_broken_clips(folder_->path().toStdString(), spec);
+    if (!corpus) {
+      corpus_written_ = base::failure(corpus.error());
+      return;
+    }
+    for (auto& clip : *corpus) paths_[clip.name] = clip.path;
   }
   static void TearDownTestSuite() {
     delete folder_;
@@ -60,16 +65,16 @@ class BrokenClipWindow : public Velmora6Window,
   }
 
   static QTemporaryDir* folder_;
-  static std::string error_;
+  static base::Status corpus_written_;
   static std::map<std::string, std::string> paths_;
 };
 
 QTemporaryDir* BrokenClipWindow::folder_ = nullptr;
-std::string BrokenClipWindow::error_;
+base::Status BrokenClipWindow::corpus_written_;
 std::map<std::string, std::string> BrokenClipWindow::paths_;
 
 TEST_P(BrokenClipWindow, RefusedWithItsReasonOrPlayedWithoutHarm) {
-  ASSERT_EQ(error_, "");
+  ASSERT_TRUE(velmora_test::written(corpus_written_));
   ASSERT_TRUE(paths_.count(GetParam())) << GetParam() << " was not written";
   const std::string path = paths_[GetParam()];
   open(path);

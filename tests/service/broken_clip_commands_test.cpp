@@ -10,6 +10,7 @@
 #include "tools/clipwriter/broken_clips.h"
 #include "service/media_errors.h"
 #include "service_fixture.h"
+#include "tests/support/written.h"
 
 namespace service {
 namespace {
@@ -170,10 +171,9 @@ TEST(BrokenClips, EveryKindGoesThroughTheProgramsCommands) {
       .codec = clipwriter::Codec::mpeg4, .gop = 8, .b_frames = 2};
   const auto folder = velmora_test::scratch_dir() / "corpus";
   std::filesystem::create_directories(folder);
-  std::string error;
-  const auto corpus = clipwriter::write_broken_clips(folder.string(), spec, error);
-  ASSERT_EQ(error, "");
-  ASSERT_GE(corpus.size(), 18u);
+  const auto corpus = clipwriter::write_broken_clips(folder.string(), spec);
+  ASSERT_TRUE(velmora_test::written(corpus));
+  ASSERT_GE(corpus->size(), 18u);
 
   MediaService service;
   RecordingWindow window;
@@ -181,7 +181,7 @@ TEST(BrokenClips, EveryKindGoesThroughTheProgramsCommands) {
   service.register_window(7, &window);
   service.register_surface(3, &surface);
   int opened = 0;
-  for (const auto& broken : corpus) {
+  for (const auto& broken : *corpus) {
     const auto r = send(service, open_command(broken.path, "avfile", "7"));
     if (r.status != 0) {
       EXPECT_FALSE(describe(r.status).empty()) << broken.name;

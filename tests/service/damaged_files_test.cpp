@@ -16,6 +16,7 @@ extern "C" {
 #include "tools/clipwriter/clip_writer.h"
 #include "service/clip.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/written.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ constexpr int W = 48, H = 32;
 std::string make_clip(const std::string& name, clipwriter::Codec codec, int frames) {
   std::string path = scratch_path(name);
   clipwriter::ClipSpec spec{W, H, frames, 25, 1, codec, 50, 2};
-  EXPECT_EQ(clipwriter::write_avi(path, spec, clipwriter::test_pattern), "");
+  EXPECT_TRUE(velmora_test::written(clipwriter::write_avi(path, spec, clipwriter::test_pattern)));
   return path;
 }
 
@@ -89,7 +90,7 @@ TEST(OpenFailures, UnreadableFileIsToldApart) {
 
 TEST(OpenFailures, AudioOnlyFileIsNotPlayable) {
   const std::string path = scratch_path("audio.avi");
-  ASSERT_EQ(write_audio_only_avi(path), "");
+  ASSERT_TRUE(velmora_test::written(write_audio_only_avi(path)));
   auto opened = service::Clip::open(path);
   EXPECT_EQ(opened.status, MediaStatus::not_playable);
   EXPECT_EQ(opened.clip, nullptr);

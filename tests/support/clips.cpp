@@ -78,9 +78,9 @@ std::string cached_clip(const std::string& label, const clipwriter::ClipSpec& sp
   // reads half a clip; when two write the same clip, the later rename replaces a whole
   // file with an equal one.
   const fs::path part = path.string() + "." + std::to_string(::getpid()) + ".part";
-  const std::string error = clipwriter::write_avi(part.string(), spec, painter);
-  if (!error.empty()) {
-    ADD_FAILURE() << "cannot write " << path << ": " << error;
+  const base::Status written = clipwriter::write_avi(part.string(), spec, painter);
+  if (!written) {
+    ADD_FAILURE() << "cannot write " << path << ": " << written.error().message;
     fs::remove(part, ignored);
   } else {
     fs::rename(part, path, ignored);

@@ -15,26 +15,35 @@ extern "C" {
 #include "tools/clipwriter/clip_writer.h"
 #include "tools/clipwriter/patterns.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/written.h"
 
 namespace {
 
 using clipwriter::ClipSpec;
 using clipwriter::Codec;
 
+// Refused, and saying why.
+bool refused_with_reason(const base::Status& status) {
+  return !status && !status.error().message.empty();
+}
+
 TEST(ClipWriter, RefusesImpossibleClipsWithAReason) {
   std::string path = velmora_test::scratch_path("refused.avi");
   auto write = [&](ClipSpec spec) { return clipwriter::write_avi(path, spec, clipwriter::test_pattern); };
-  EXPECT_NE(write({0, 10}), "");
-  EXPECT_NE(write({10, -1}), "");
-  EXPECT_NE(write({11, 10, 5, 15, 1, Codec::mpeg4}), "");  // odd width for 4:2:0
-  EXPECT_NE(write({10, 10, 0}), "");
-  EXPECT_NE(write({10, 10, 5, 0, 1}), "");
-  EXPECT_NE(write({10, 10, 5, 15, 1, Codec::mpeg4, 0}), "");
-  EXPECT_NE(write({.width = 16, .height = 16, .matrix = clipwriter::Matrix::bt709}), "");  // RGB has none
-  EXPECT_NE(clipwriter::write_avi(path, {}, nullptr), "");
-  std::string error = clipwriter::write_avi(velmora_test::scratch_path("no/such/dir/x.avi"),
-                                            {16, 16, 2}, clipwriter::test_pattern);
-  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+  EXPECT_TRUE(refused_with_reason(write({0, 10})));
+  EXPECT_TRUE(refused_with_reason(write({10, -1})));
+  EXPECT_TRUE(refused_with_reason(write({11, 10, 5, 15, 1, Codec::mpeg4})));  // odd width for 4:2:0
+  EXPECT_TRUE(refused_with_reason(write({10, 10, 0})));
+  EXPECT_TRUE(refused_with_reason(write({10, 10, 5, 0, 1})));
+  EXPECT_TRUE(refused_with_reason(write({10, 10, 5, 15, 1, Codec::mpeg4, 0})));
+  EXPECT_TRUE(refused_with_reason(
+      write({.width = 16, .height = 16, .matrix = clipwriter::Matrix::bt709})));  // RGB has none
+  EXPECT_TRUE(refused_with_reason(clipwriter::write_avi(path, {}, nullptr)));
+  const base::Status uncreatable = clipwriter::write_avi(
+      velmora_test::scratch_path("no/such/dir/x.avi"), {16, 16, 2}, clipwriter::test_pattern);
+  ASSERT_FALSE(uncreatable.ok());
+  EXPECT_NE(uncreatable.error().message.find("cannot create"), std::string::npos)
+      << uncreatable.error().message;
 }
 
 struct Counts {
@@ -54,17 +63,15 @@ Counts count_pictures(const std::string& path) {
 
 TEST(ClipWriter, Mpeg4ClipsHaveTheGroupsAndBFramesAskedFor) {
   std::string path = velmora_test::scratch_path("groups.avi");
-  ASSERT_EQ(clipwriter::write_avi(path, {64, 48, 130, 25, 1, Codec::mpeg4, 50, 2},
-                                  clipwriter::ball_pattern(64, 48, 130)),
-            "");
+  ASSERT_TRUE(velmora_test::written(clipwriter::write_avi(
+      path, {64, 48, 130, 25, 1, Codec::mpeg4, 50, 2}, clipwriter::ball_pattern(64, 48, 130))));
   Counts with_b = count_pictures(path);
   EXPECT_EQ(with_b.frames, 130);
   EXPECT_EQ(with_b.keyframes, 3);  // frames 0, 50 and 100 or so
   EXPECT_GT(with_b.b_frames, 60);
 
-  ASSERT_EQ(clipwriter::write_avi(path, {64, 48, 30, 25, 1, Codec::mpeg4, 250, 0},
-                                  clipwriter::pendulum_pattern(64, 48, 30)),
-            "");
+  ASSERT_TRUE(velmora_test::written(clipwriter::write_avi(
+      path, {64, 48, 30, 25, 1, Codec::mpeg4, 250, 0}, clipwriter::pendulum_pattern(64, 48, 30))));
   Counts without_b = count_pictures(path);
   EXPECT_EQ(without_b.frames, 30);
   EXPECT_EQ(without_b.keyframes, 1);
@@ -90,7 +97,7 @@ TEST(ClipWriter, JoinedClipsChangeTheirPictureSizeWhereAsked) {
                         .join = {.at = c.at, .width = c.width, .height = c.height}};
     // Frames 20 steps of red apart, far more than the codecs' losses.
     auto painter = [](int frame, int x, int y) { return clipwriter::test_pattern(20 * frame, x, y); };
-    ASSERT_EQ(clipwriter::write_clip(path, spec, painter), "") << c.name;
+    ASSERT_TRUE(velmora_test::written(clipwriter::write_clip(path, spec, painter))) << c.name;
     std::vector<std::string> sizes;
     std::vector<int64_t> stamps;
     std::vector<int> reds;
@@ -117,14 +124,15 @@ TEST(ClipWriter, JoinedClipsChangeTheirPictureSizeWhereAsked) {
   const std::string path = velmora_test::scratch_path("refused.ts");
   auto write = [&](ClipSpec spec) { return clipwriter::write_clip(path, spec, clipwriter::test_pattern); };
   const ClipSpec good{.codec = Codec::h264, .container = "mpegts", .join = {5, 32, 24}};
-  EXPECT_EQ(write(good), "");
+  EXPECT_TRUE(velmora_test::written(write(good)));
   ClipSpec mp4 = good, mjpeg = good, b_frames = good, past = good, odd = good;
   mp4.container = "mp4";
   mjpeg.codec = Codec::mjpeg;
   b_frames.b_frames = 2;
   past.join.at = good.frames;
   odd.join.width = 33;
-  for (const ClipSpec& bad : {mp4, mjpeg, b_frames, past, odd}) EXPECT_NE(write(bad), "");
+  for (const ClipSpec& bad : {mp4, mjpeg, b_frames, past, odd})
+    EXPECT_TRUE(refused_with_reason(write(bad)));
 }
 
 TEST(ClipWriter, Ffv1ClipsHaveTheGroupsAskedFor) {
@@ -135,7 +143,8 @@ TEST(ClipWriter, Ffv1ClipsHaveTheGroupsAskedFor) {
     const std::string path = velmora_test::scratch_path("ffv1-groups.mkv");
     const ClipSpec spec{.width = 32, .height = 24, .frames = 12, .codec = Codec::ffv1,
                         .container = "matroska", .ffv1_gop = c.gop};
-    ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+    ASSERT_TRUE(
+        velmora_test::written(clipwriter::write_clip(path, spec, clipwriter::test_pattern)));
     const Counts counts = count_pictures(path);
     EXPECT_EQ(counts.frames, 12) << c.gop;
     EXPECT_EQ(counts.keyframes, c.keyframes) << c.gop;
@@ -144,7 +153,8 @@ TEST(ClipWriter, Ffv1ClipsHaveTheGroupsAskedFor) {
 
 TEST(ClipWriter, MjpegClipsAreAllKeyframes) {
   std::string path = velmora_test::scratch_path("mjpeg.avi");
-  ASSERT_EQ(clipwriter::write_avi(path, {32, 32, 9, 15, 1, Codec::mjpeg}, clipwriter::test_pattern), "");
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_avi(path, {32, 32, 9, 15, 1, Codec::mjpeg}, clipwriter::test_pattern)));
   Counts counts = count_pictures(path);
   EXPECT_EQ(counts.frames, 9);
   EXPECT_EQ(counts.keyframes, 9);

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <random>
+#include <utility>
 
 #include "tools/clipwriter/avi_bytes.h"
 #include "tools/clipwriter/encoder_handles.h"
@@ -89,9 +90,9 @@ std::vector<Damage> damages() {
 // Files that were never a clip.
 const char* const kImpostors[] = {"empty", "zero-bytes", "text-renamed", "audio-only"};
 
-std::string write_stream_header(AVFormatContext* out) {
+base::Status write_stream_header(AVFormatContext* out) {
   AVStream* stream = avformat_new_stream(out, nullptr);
-  if (stream == nullptr) return "out of memory";
+  if (stream == nullptr) return base::failed("out of memory");
   AVCodecParameters* p = stream->codecpar;
   p->codec_type = AVMEDIA_TYPE_AUDIO;
   p->codec_id = AV_CODEC_ID_PCM_S16LE;
@@ -101,33 +102,33 @@ std::string write_stream_header(AVFormatContext* out) {
   p->block_align = 2;
   stream->time_base = {1, 8000};
   if (int err = avio_open(&out->pb, out->url, AVIO_FLAG_WRITE); err < 0)
-    return av_error_text("cannot create the audio-only file", err);
+    return base::failed(av_error_text("cannot create the audio-only file", err));
   if (int err = avformat_write_header(out, nullptr); err < 0)
-    return av_error_text("cannot write the audio-only header", err);
+    return base::failed(av_error_text("cannot write the audio-only header", err));
   return {};
 }
 
 }  // namespace
 
-std::string write_audio_only_avi(const std::string& path) {
+base::Status write_audio_only_avi(const std::string& path) {
   AVFormatContext* raw = nullptr;
   if (int err = avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()); err < 0)
-    return av_error_text("cannot set up an AVI file", err);
+    return base::failed(av_error_text("cannot set up an AVI file", err));
   OutputPtr out(raw);
-  if (std::string error = write_stream_header(raw); !error.empty()) return error;
+  if (base::Status started = write_stream_header(raw); !started) return started;
   PacketPtr packet(av_packet_alloc());
-  if (!packet) return "out of memory";
+  if (!packet) return base::failed("out of memory");
   constexpr int kSamples = 800;  // a tenth of a second per packet, one second in all
   for (int i = 0; i < 10; ++i) {
-    if (av_new_packet(packet.get(), kSamples * 2) < 0) return "out of memory";
+    if (av_new_packet(packet.get(), kSamples * 2) < 0) return base::failed("out of memory");
     std::fill(packet->data, packet->data + packet->size, static_cast<uint8_t>(i * 16));
     packet->pts = packet->dts = static_cast<int64_t>(i) * kSamples;
     packet->duration = kSamples;
     if (int err = av_interleaved_write_frame(raw, packet.get()); err < 0)
-      return av_error_text("cannot write audio", err);
+      return base::failed(av_error_text("cannot write audio", err));
   }
   if (int err = av_write_trailer(raw); err < 0)
-    return av_error_text("cannot finish the audio-only file", err);
+    return base::failed(av_error_text("cannot finish the audio-only file", err));
   return {};
 }
 
@@ -138,27 +139,32 @@ std::vector<std::string> broken_clip_names() {
   return names;
 }
 
-std::vector<BrokenClip> write_broken_clips(const std::string& folder, const ClipSpec& spec,
-                                           std::string& error) {
+base::Result<std::vector<BrokenClip>, base::Error> write_broken_clips(const std::string& folder,
+                                                                      const ClipSpec& spec) {
   std::vector<BrokenClip> written;
   const auto path_of = [&](const std::string& name) { return folder + "/" + name + ".avi"; };
   const std::string whole_path = path_of("whole");
-  error = write_avi(whole_path, spec, test_pattern);
-  if (!error.empty()) return written;
+  if (base::Status whole_written = write_avi(whole_path, spec, test_pattern); !whole_written)
+    return base::failure(whole_written.error());
   const Bytes whole = read_bytes(whole_path);
-  const auto keep = [&](const std::string& name, const Bytes& bytes) {
-    if (write_bytes(path_of(name), bytes)) written.push_back({name, path_of(name)});
-    else error = "cannot write " + path_of(name);
-    return error.empty();
+  const auto keep = [&](const std::string& name, const Bytes& bytes) -> base::Status {
+    if (!write_bytes(path_of(name), bytes)) return base::failed("cannot write " + path_of(name));
+    written.push_back({name, path_of(name)});
+    return {};
   };
   for (const Damage& damage : damages())
-    if (!keep(damage.name, damage.apply(whole))) return written;
+    if (base::Status kept = keep(damage.name, damage.apply(whole)); !kept)
+      return base::failure(kept.error());
   const std::string text = "これは動画ではありません。Plain text, renamed to .avi.\n";
-  if (!keep("empty", {}) || !keep("zero-bytes", Bytes(64 * 1024, 0)) ||
-      !keep("text-renamed", Bytes(text.begin(), text.end())))
-    return written;
-  error = write_audio_only_avi(path_of("audio-only"));
-  if (error.empty()) written.push_back({"audio-only", path_of("audio-only")});
+  const std::pair<const char*, Bytes> never_clips[] = {
+      {"empty", {}},
+      {"zero-bytes", Bytes(64 * 1024, 0)},
+      {"text-renamed", Bytes(text.begin(), text.end())}};
+  for (const auto& [name, bytes] : never_clips)
+    if (base::Status kept = keep(name, bytes); !kept) return base::failure(kept.error());
+  if (base::Status audio = write_audio_only_avi(path_of("audio-only")); !audio)
+    return base::failure(audio.error());
+  written.push_back({"audio-only", path_of("audio-only")});
   return written;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace clipwriter {
@@ -15,8 +16,8 @@ struct BrokenClip {
   std::string path;
 };
 
-// An AVI with one PCM audio stream and no video. Returns the empty text or what failed.
-std::string write_audio_only_avi(const std::string& path);
+// An AVI with one PCM audio stream and no video.
+base::Status write_audio_only_avi(const std::string& path);
 
 // The names of the files write_broken_clips() makes, in the order it makes them.
 std::vector<std::string> broken_clip_names();
@@ -25,8 +26,8 @@ std::vector<std::string> broken_clip_names();
 // of broken file made from it: cut short at several points, bytes overwritten at random
 // (fixed seeds), an empty file, a file of zero bytes, text renamed to .avi, audio only, a
 // header and an index that claim frames the file does not hold, a huge frame size in the
-// header. `error` receives what failed, if anything; the files written so far are returned.
-std::vector<BrokenClip> write_broken_clips(const std::string& folder, const ClipSpec& spec,
-                                           std::string& error);
+// header. Returns them all, or what failed (the files written before it stay in `folder`).
+base::Result<std::vector<BrokenClip>, base::Error> write_broken_clips(const std::string& folder,
+                                                                      const ClipSpec& spec);
 
 }  // namespace clipwriter

@@ -54,55 +54,56 @@ Colour colour_of(Matrix matrix) {
   return {AVCOL_SPC_UNSPECIFIED, AVCOL_PRI_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED};
 }
 
-std::string check_join(const ClipSpec& spec) {
+base::Status check_join(const ClipSpec& spec) {
   const ClipSpec::Join& join = spec.join;
   if (join.at == 0) return {};
-  if (join.at < 0 || join.at >= spec.frames) return "a clip is joined at one of its frames";
+  if (join.at < 0 || join.at >= spec.frames)
+    return base::failed("a clip is joined at one of its frames");
   if (join.width <= 0 || join.height <= 0 || join.width > 8192 || join.height > 8192 ||
       join.width % 2 != 0 || join.height % 2 != 0)
-    return "the joined part's frame size must be even and 2..8192 on each side";
+    return base::failed("the joined part's frame size must be even and 2..8192 on each side");
   if (spec.codec == Codec::ffv1) return {};
   // Only a stream that carries its headers in its packets can change them midway.
-  if (spec.container != "mpegts") return "joined clips are MPEG-TS or FFV1";
+  if (spec.container != "mpegts") return base::failed("joined clips are MPEG-TS or FFV1");
   if (spec.codec != Codec::h264 && spec.codec != Codec::mpeg4)
-    return "joined clips are H.264 or MPEG-4";
+    return base::failed("joined clips are H.264 or MPEG-4");
   // A fresh encoder's first decoding time would fall behind the last one written.
-  if (spec.b_frames != 0) return "joined clips have no B-frames";
+  if (spec.b_frames != 0) return base::failed("joined clips have no B-frames");
   return {};
 }
 
-std::string check_spec(const ClipSpec& spec) {
+base::Status check_spec(const ClipSpec& spec) {
   if (spec.width <= 0 || spec.height <= 0 || spec.width > 8192 || spec.height > 8192)
-    return "frame size must be 1..8192 on each side";
+    return base::failed("frame size must be 1..8192 on each side");
   // The lossy codecs sample colour in 2x2 blocks.
   if (spec.codec != Codec::rgb && (spec.width % 2 != 0 || spec.height % 2 != 0))
-    return "MJPEG and MPEG-4 clips need an even width and height";
-  if (spec.frames <= 0) return "a clip needs at least one frame";
-  if (spec.fps_num <= 0 || spec.fps_den <= 0) return "frame rate must be positive";
+    return base::failed("MJPEG and MPEG-4 clips need an even width and height");
+  if (spec.frames <= 0) return base::failed("a clip needs at least one frame");
+  if (spec.fps_num <= 0 || spec.fps_den <= 0) return base::failed("frame rate must be positive");
   if (spec.gop <= 0 || spec.b_frames < 0 || spec.b_frames > 16)
-    return "keyframe distance must be positive and B-frames 0..16";
+    return base::failed("keyframe distance must be positive and B-frames 0..16");
   if (!spec.ticks.empty() &&
       (spec.ticks.size() != static_cast<size_t>(spec.frames) || spec.ticks_per_second <= 0 ||
        !std::is_sorted(spec.ticks.begin(), spec.ticks.end())))
-    return "variable-rate ticks need one rising time a frame and ticks per second";
-  if (spec.ten_bit && spec.codec != Codec::ffv1) return "10-bit clips are FFV1";
-  if (spec.ffv1_gop <= 0) return "FFV1's keyframe distance must be positive";
+    return base::failed("variable-rate ticks need one rising time a frame and ticks per second");
+  if (spec.ten_bit && spec.codec != Codec::ffv1) return base::failed("10-bit clips are FFV1");
+  if (spec.ffv1_gop <= 0) return base::failed("FFV1's keyframe distance must be positive");
   if (spec.rotation < 0 || spec.rotation >= 360)
-    return "the display rotation must be 0 to 359 degrees";
+    return base::failed("the display rotation must be 0 to 359 degrees");
   // Other containers would drop the matrix without a word.
   if ((spec.rotation != 0 || spec.mirror) && spec.container != "mp4" && spec.container != "mov")
-    return "only MP4 and MOV clips keep a display rotation";
+    return base::failed("only MP4 and MOV clips keep a display rotation");
   if ((spec.matrix != Matrix::untagged || spec.full_range) && spec.codec == Codec::rgb)
-    return "RGB clips have no colour matrix or range";
+    return base::failed("RGB clips have no colour matrix or range");
   return check_join(spec);
 }
 
 // The stream's display matrix, for the muxer to write into the track header.
-std::string set_display_matrix(AVStream* stream, const ClipSpec& spec) {
+base::Status set_display_matrix(AVStream* stream, const ClipSpec& spec) {
   if (spec.rotation == 0 && !spec.mirror) return {};
   auto* matrix = reinterpret_cast<int32_t*>(
       av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
-  if (matrix == nullptr) return "out of memory";
+  if (matrix == nullptr) return base::failed("out of memory");
   av_display_rotation_set(matrix, spec.rotation);
   av_display_matrix_flip(matrix, spec.mirror, 0);
   return {};
@@ -110,15 +111,15 @@ std::string set_display_matrix(AVStream* stream, const ClipSpec& spec) {
 
 class Writer {
  public:
-  std::string open(const std::string& path, const ClipSpec& spec, bool deep);
-  std::string write_frame(int index, const Painter& painter, const DeepPainter& deep);
-  std::string finish();
+  base::Status open(const std::string& path, const ClipSpec& spec, bool deep);
+  base::Status write_frame(int index, const Painter& painter, const DeepPainter& deep);
+  base::Status finish();
 
  private:
-  std::string open_codec(const ClipSpec& spec);
-  std::string make_pictures(const ClipSpec& spec, bool deep);
-  base::Result<void, std::string> join(const ClipSpec& spec, bool deep);
-  std::string drain(bool flushing);
+  base::Status open_codec(const ClipSpec& spec);
+  base::Status make_pictures(const ClipSpec& spec, bool deep);
+  base::Status join(const ClipSpec& spec, bool deep);
+  base::Status drain(bool flushing);
   void paint(int index, const Painter& painter);
   void paint_deep(int index, const DeepPainter& painter);
   int64_t pts_of(int index) const;
@@ -135,11 +136,11 @@ class Writer {
   bool deep_ = false;
 };
 
-std::string Writer::open_codec(const ClipSpec& spec) {
+base::Status Writer::open_codec(const ClipSpec& spec) {
   const AVCodec* encoder = avcodec_find_encoder(codec_id(spec.codec));
-  if (encoder == nullptr) return "this FFmpeg has no encoder for the codec asked for";
+  if (encoder == nullptr) return base::failed("this FFmpeg has no encoder for the codec asked for");
   codec_.reset(avcodec_alloc_context3(encoder));
-  if (!codec_) return "out of memory";
+  if (!codec_) return base::failed("out of memory");
   AVCodecContext* c = codec_.get();
   c->width = spec.width;
   c->height = spec.height;
@@ -172,7 +173,7 @@ std::string Writer::open_codec(const ClipSpec& spec) {
   }
   if (output_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (int err = avcodec_open2(c, encoder, nullptr); err < 0)
-    return av_error_text("cannot open the encoder", err);
+    return base::failed(av_error_text("cannot open the encoder", err));
   return {};
 }
 
@@ -204,46 +205,45 @@ FramePtr make_frame(AVPixelFormat format, int width, int height) {
 }
 
 // The painted picture, and what the encoder takes when that differs, at the clip's size.
-std::string Writer::make_pictures(const ClipSpec& spec, bool deep) {
+base::Status Writer::make_pictures(const ClipSpec& spec, bool deep) {
   const AVPixelFormat painted = deep ? AV_PIX_FMT_RGB48 : AV_PIX_FMT_BGR24;
   rgb_ = make_frame(painted, spec.width, spec.height);
-  if (!rgb_) return "out of memory";
+  if (!rgb_) return base::failed("out of memory");
   if (spec.codec != Codec::rgb || deep) {
     encoded_ = make_frame(codec_->pix_fmt, spec.width, spec.height);
     scaler_ = make_scaler(spec, painted, codec_->pix_fmt);
-    if (!encoded_ || !scaler_) return "out of memory";
+    if (!encoded_ || !scaler_) return base::failed("out of memory");
   }
   return {};
 }
 
 // Ends the first part's encoder, pictures and all, and starts the second part's: the
 // stream then holds two encodings back to back, as two files joined byte for byte do.
-base::Result<void, std::string> Writer::join(const ClipSpec& spec, bool deep) {
+base::Status Writer::join(const ClipSpec& spec, bool deep) {
   if (int err = avcodec_send_frame(codec_.get(), nullptr); err < 0)
-    return base::failure(av_error_text("cannot finish the first part", err));
-  if (std::string error = drain(true); !error.empty()) return base::failure(error);
-  if (std::string error = open_codec(spec); !error.empty()) return base::failure(error);
-  if (std::string error = make_pictures(spec, deep); !error.empty()) return base::failure(error);
-  return {};
+    return base::failed(av_error_text("cannot finish the first part", err));
+  if (base::Status drained = drain(true); !drained) return drained;
+  if (base::Status opened = open_codec(spec); !opened) return opened;
+  return make_pictures(spec, deep);
 }
 
-std::string Writer::open(const std::string& path, const ClipSpec& spec, bool deep) {
-  if (!packet_) return "out of memory";
+base::Status Writer::open(const std::string& path, const ClipSpec& spec, bool deep) {
+  if (!packet_) return base::failed("out of memory");
   ticks_ = spec.ticks;
   AVFormatContext* raw = nullptr;
   if (int err = avformat_alloc_output_context2(&raw, nullptr, spec.container.c_str(), path.c_str());
       err < 0)
-    return av_error_text("cannot set up the " + spec.container + " file", err);
+    return base::failed(av_error_text("cannot set up the " + spec.container + " file", err));
   output_.reset(raw);
   stream_ = avformat_new_stream(raw, nullptr);
-  if (stream_ == nullptr) return "out of memory";
-  if (std::string error = open_codec(spec); !error.empty()) return error;
+  if (stream_ == nullptr) return base::failed("out of memory");
+  if (base::Status opened = open_codec(spec); !opened) return opened;
   if (int err = avcodec_parameters_from_context(stream_->codecpar, codec_.get()); err < 0)
-    return av_error_text("cannot describe the stream", err);
+    return base::failed(av_error_text("cannot describe the stream", err));
   stream_->time_base = codec_->time_base;
   stream_->avg_frame_rate = codec_->framerate;
-  if (std::string error = set_display_matrix(stream_, spec); !error.empty()) return error;
-  if (std::string error = make_pictures(spec, deep); !error.empty()) return error;
+  if (base::Status set = set_display_matrix(stream_, spec); !set) return set;
+  if (base::Status made = make_pictures(spec, deep); !made) return made;
   deep_ = deep;
   if (spec.join.at > 0) {
     joined_ = spec;
@@ -251,12 +251,12 @@ std::string Writer::open(const std::string& path, const ClipSpec& spec, bool dee
     joined_.height = spec.join.height;
   }
   if (int err = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)
-    return av_error_text("cannot create " + path, err);
+    return base::failed(av_error_text("cannot create " + path, err));
   AVDictionary* options = nullptr;
   if (spec.index_first) av_dict_set(&options, "movflags", "+faststart", 0);
   const int err = avformat_write_header(raw, &options);
   av_dict_free(&options);
-  if (err < 0) return av_error_text("cannot write the file's header", err);
+  if (err < 0) return base::failed(av_error_text("cannot write the file's header", err));
   return {};
 }
 
@@ -289,75 +289,75 @@ void Writer::paint(int index, const Painter& painter) {
   }
 }
 
-std::string Writer::write_frame(int index, const Painter& painter, const DeepPainter& deep) {
+base::Status Writer::write_frame(int index, const Painter& painter, const DeepPainter& deep) {
   if (index > 0 && index == joined_.join.at) {
-    if (auto joined = join(joined_, deep_); !joined) return joined.error();
+    if (base::Status joined = join(joined_, deep_); !joined) return joined;
   }
   // The encoder may still hold a reference to the last frame's buffers.
-  if (av_frame_make_writable(rgb_.get()) < 0) return "out of memory";
+  if (av_frame_make_writable(rgb_.get()) < 0) return base::failed("out of memory");
   if (deep) paint_deep(index, deep);
   else paint(index, painter);
   AVFrame* sent = rgb_.get();
   if (encoded_) {
-    if (av_frame_make_writable(encoded_.get()) < 0) return "out of memory";
+    if (av_frame_make_writable(encoded_.get()) < 0) return base::failed("out of memory");
     sws_scale(scaler_.get(), rgb_->data, rgb_->linesize, 0, rgb_->height, encoded_->data,
               encoded_->linesize);
     sent = encoded_.get();
   }
   sent->pts = pts_of(index);
   if (int err = avcodec_send_frame(codec_.get(), sent); err < 0)
-    return av_error_text("cannot encode frame " + std::to_string(index), err);
+    return base::failed(av_error_text("cannot encode frame " + std::to_string(index), err));
   return drain(false);
 }
 
-std::string Writer::drain(bool flushing) {
+base::Status Writer::drain(bool flushing) {
   for (;;) {
     int err = avcodec_receive_packet(codec_.get(), packet_.get());
     if (err == AVERROR(EAGAIN) || (flushing && err == AVERROR_EOF)) return {};
-    if (err < 0) return av_error_text("cannot encode", err);
+    if (err < 0) return base::failed(av_error_text("cannot encode", err));
     av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
     packet_->stream_index = stream_->index;
     err = av_interleaved_write_frame(output_.get(), packet_.get());
-    if (err < 0) return av_error_text("cannot write a frame", err);
+    if (err < 0) return base::failed(av_error_text("cannot write a frame", err));
   }
 }
 
-std::string Writer::finish() {
+base::Status Writer::finish() {
   if (int err = avcodec_send_frame(codec_.get(), nullptr); err < 0)
-    return av_error_text("cannot finish encoding", err);
-  if (std::string error = drain(true); !error.empty()) return error;
+    return base::failed(av_error_text("cannot finish encoding", err));
+  if (base::Status drained = drain(true); !drained) return drained;
   if (int err = av_write_trailer(output_.get()); err < 0)
-    return av_error_text("cannot write the file's index", err);
+    return base::failed(av_error_text("cannot write the file's index", err));
   return {};
 }
 
-std::string write_any(const std::string& path, const ClipSpec& spec, const Painter& painter,
-                      const DeepPainter& deep) {
-  if (std::string error = check_spec(spec); !error.empty()) return error;
-  if (!painter && !deep) return "no painter given";
+base::Status write_any(const std::string& path, const ClipSpec& spec, const Painter& painter,
+                       const DeepPainter& deep) {
+  if (base::Status fits = check_spec(spec); !fits) return fits;
+  if (!painter && !deep) return base::failed("no painter given");
   Writer writer;
-  if (std::string error = writer.open(path, spec, static_cast<bool>(deep)); !error.empty())
-    return error;
+  if (base::Status opened = writer.open(path, spec, static_cast<bool>(deep)); !opened)
+    return opened;
   for (int i = 0; i < spec.frames; ++i) {
-    if (std::string error = writer.write_frame(i, painter, deep); !error.empty()) return error;
+    if (base::Status wrote = writer.write_frame(i, painter, deep); !wrote) return wrote;
   }
   return writer.finish();
 }
 
 }  // namespace
 
-std::string write_avi(const std::string& path, const ClipSpec& spec, const Painter& painter) {
+base::Status write_avi(const std::string& path, const ClipSpec& spec, const Painter& painter) {
   ClipSpec avi = spec;
   avi.container = "avi";
   return write_any(path, avi, painter, nullptr);
 }
 
-std::string write_clip(const std::string& path, const ClipSpec& spec, const Painter& painter) {
+base::Status write_clip(const std::string& path, const ClipSpec& spec, const Painter& painter) {
   return write_any(path, spec, painter, nullptr);
 }
 
-std::string write_deep_clip(const std::string& path, const ClipSpec& spec,
-                            const DeepPainter& painter) {
+base::Status write_deep_clip(const std::string& path, const ClipSpec& spec,
+                             const DeepPainter& painter) {
   return write_any(path, spec, nullptr, painter);
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
+
 namespace clipwriter {
 
 enum class Codec {
@@ -74,13 +76,13 @@ using Painter = std::function<uint32_t(int frame, int x, int y)>;
 // Colour of pixel (x, y) in frame `frame`, 16 bits a component: red, green, blue.
 using DeepPainter = std::function<std::array<uint16_t, 3>(int frame, int x, int y)>;
 
-// Writes the clip; returns the empty text, or a readable description of what failed.
-std::string write_avi(const std::string& path, const ClipSpec& spec, const Painter& painter);
+// Writes the clip, or fails with a readable description of what went wrong.
+base::Status write_avi(const std::string& path, const ClipSpec& spec, const Painter& painter);
 // The same in the container `spec` names.
-std::string write_clip(const std::string& path, const ClipSpec& spec, const Painter& painter);
+base::Status write_clip(const std::string& path, const ClipSpec& spec, const Painter& painter);
 // A clip painted at 16 bits a component (for 10-bit clips).
-std::string write_deep_clip(const std::string& path, const ClipSpec& spec,
-                            const DeepPainter& painter);
+base::Status write_deep_clip(const std::string& path, const ClipSpec& spec,
+                             const DeepPainter& painter);
 
 // A pattern in which every frame differs from every other at every pixel, so a strip
 // tells which frame it came from: red carries the frame, green x, blue y.

@@ -99,10 +99,10 @@ int main(int argc, char** argv) {
                                    static_cast<uint16_t>((rgb >> 8 & 0xff) * 257),
                                    static_cast<uint16_t>((rgb & 0xff) * 257)};
   };
-  std::string error = s.ten_bit ? clipwriter::write_deep_clip(options.out, s, deep)
-                                : clipwriter::write_avi(options.out, s, painter);
-  if (!error.empty()) {
-    std::fprintf(stderr, "velmora-clipgen: %s\n", error.c_str());
+  const base::Status written = s.ten_bit ? clipwriter::write_deep_clip(options.out, s, deep)
+                                         : clipwriter::write_avi(options.out, s, painter);
+  if (!written) {
+    std::fprintf(stderr, "velmora-clipgen: %s\n", written.error().message.c_str());
     return 1;
   }
   return 0;

@@ -14,6 +14,7 @@
 #include "scan/slit/slit_scaler.h"
 #include "tools/clipwriter/clip_writer.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 
 namespace {
 
@@ -53,10 +54,9 @@ int check_frames(scan::ClipReader& clip, const velmora_test::Pictures& pictures,
 
 TEST(ScanClip, IntraOnlyClipsDecodeOnlyTheChosenFrames) {
   const std::string path = velmora_test::fresh_folder("intra") + "/mjpeg.avi";
-  ASSERT_EQ(
+  ASSERT_TRUE(velmora_test::written(
       clipwriter::write_avi(path, {.width = 64, .height = 48, .frames = 100, .codec = Codec::mjpeg},
-                            clipwriter::test_pattern),
-      "");
+                            clipwriter::test_pattern)));
   const velmora_test::Pictures pictures = velmora_test::decode_whole(path, false);
   auto clip = open(path, 2);
   ASSERT_TRUE(clip);
@@ -80,7 +80,7 @@ TEST(ScanClip, LongGopClipsSkipPicturesNothingRefersTo) {
                 .gop = 60,
                 .b_frames = 2,
                 .container = "mp4"};
-  ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+  ASSERT_TRUE(velmora_test::written(clipwriter::write_clip(path, spec, clipwriter::test_pattern)));
   const velmora_test::Pictures pictures = velmora_test::decode_whole(path, false);
   for (int threads : {1, 2, 3}) {
     SCOPED_TRACE(threads);
@@ -102,16 +102,19 @@ TEST(ScanClip, CountsFramesBySlotsOrByPictures) {
                   .fps_num = 25,
                   .codec = Codec::ffv1,
                   .container = "matroska"};
-  ASSERT_EQ(clipwriter::write_clip(folder + "/steady.mkv", steady, clipwriter::test_pattern), "");
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_clip(folder + "/steady.mkv", steady, clipwriter::test_pattern)));
   ClipSpec uneven = steady;
   uneven.ticks_per_second = 1000;
   // 40 ms apart, then 100 ms: no one rate fits.
   for (int i = 0; i < uneven.frames; ++i)
     uneven.ticks.push_back(i < 10 ? i * 40 : 400 + (i - 10) * 100);
-  ASSERT_EQ(clipwriter::write_clip(folder + "/uneven.mkv", uneven, clipwriter::test_pattern), "");
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_clip(folder + "/uneven.mkv", uneven, clipwriter::test_pattern)));
   uneven.container = "mp4";  // which takes no FFV1
   uneven.codec = Codec::mpeg4;
-  ASSERT_EQ(clipwriter::write_clip(folder + "/uneven.mp4", uneven, clipwriter::test_pattern), "");
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_clip(folder + "/uneven.mp4", uneven, clipwriter::test_pattern)));
 
   auto clip = open(folder + "/steady.mkv", 1);
   ASSERT_TRUE(clip);
@@ -134,15 +137,15 @@ TEST(ScanClip, CountsFramesBySlotsOrByPictures) {
 TEST(ScanClip, LongReadsStopWhenAsked) {
   const std::string path = velmora_test::fresh_folder("stop") + "/clip.mkv";
   constexpr int frames = 300;
-  ASSERT_EQ(clipwriter::write_clip(path,
-                                   {.width = 32,
-                                    .height = 32,
-                                    .frames = frames,
-                                    .fps_num = 25,
-                                    .codec = Codec::ffv1,
-                                    .container = "matroska"},
-                                   clipwriter::test_pattern),
-            "");
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_clip(path,
+                             {.width = 32,
+                              .height = 32,
+                              .frames = frames,
+                              .fps_num = 25,
+                              .codec = Codec::ffv1,
+                              .container = "matroska"},
+                             clipwriter::test_pattern)));
   bool asked = false;
   const decode::ShouldStop stop = [&asked] { return asked; };
   decode::Opening<decode::MediaInput> input = decode::open_media(path);
@@ -207,14 +210,14 @@ int64_t bytes_read() {
 // for both the slot table and the pictures' stamps, not once for each.
 TEST(ScanClip, OpeningReadsAClipWithoutAFullIndexOnce) {
   const std::string path = velmora_test::fresh_folder("once") + "/clip.mkv";
-  ASSERT_EQ(clipwriter::write_clip(path,
-                                   {.width = 320,
-                                    .height = 240,
-                                    .frames = 60,
-                                    .codec = Codec::ffv1,
-                                    .container = "matroska"},
-                                   clipwriter::test_pattern),
-            "");
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_clip(path,
+                             {.width = 320,
+                              .height = 240,
+                              .frames = 60,
+                              .codec = Codec::ffv1,
+                              .container = "matroska"},
+                             clipwriter::test_pattern)));
   const auto size = static_cast<int64_t>(std::filesystem::file_size(path));
   const int64_t before = bytes_read();
   ASSERT_TRUE(open(path, 1));
@@ -242,16 +245,16 @@ TEST(ScanClip, ReadingPacketsThroughNeedsNoProbing) {
   for (const char* container : {"mp4", "mov", "matroska"}) {
     SCOPED_TRACE(container);
     const std::string path = folder + "/clip." + container;
-    ASSERT_EQ(clipwriter::write_clip(path,
-                                     {.width = 64,
-                                      .height = 48,
-                                      .frames = 40,
-                                      .codec = Codec::h264,
-                                      .gop = 12,
-                                      .b_frames = 2,
-                                      .container = container},
-                                     clipwriter::test_pattern),
-              "");
+    ASSERT_TRUE(velmora_test::written(
+        clipwriter::write_clip(path,
+                               {.width = 64,
+                                .height = 48,
+                                .frames = 40,
+                                .codec = Codec::h264,
+                                .gop = 12,
+                                .b_frames = 2,
+                                .container = container},
+                               clipwriter::test_pattern)));
     decode::Opening<decode::MediaInput> probed = decode::open_media(path);
     ASSERT_TRUE(probed);
     const int stream = probed->stream;
@@ -275,7 +278,8 @@ TEST(ScanClip, ClipsOfTinyFramesAreNotTakenForDamagedTiming) {
     const std::string path = velmora_test::fresh_folder("tiny") + "/tiny.nut";
     const ClipSpec spec{.width = c.width, .height = 1, .frames = c.frames, .fps_num = 25,
                         .codec = Codec::rgb, .container = "nut"};
-    ASSERT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+    ASSERT_TRUE(
+        velmora_test::written(clipwriter::write_clip(path, spec, clipwriter::test_pattern)));
     std::unique_ptr<scan::ClipReader> clip = open(path, 1);
     ASSERT_TRUE(clip) << c.width;
     EXPECT_EQ(clip->frames().count, c.frames) << c.width;

@@ -11,6 +11,7 @@
 
 #include "decode/media_input.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {
@@ -39,10 +40,9 @@ int64_t packet_end(const std::string& path, int k) {
 TEST(ScanCutOff, AStreamCutOffInsideAPictureSaysSo) {
   const std::string folder = velmora_test::fresh_folder("scan-cut-off");
   const std::string whole = folder + "/whole.avi";
-  ASSERT_EQ(clipwriter::write_avi(whole, {.width = 64, .height = 48, .frames = 10,
-                                          .codec = clipwriter::Codec::mjpeg},
-                                  clipwriter::test_pattern),
-            "");
+  ASSERT_TRUE(velmora_test::written(clipwriter::write_avi(
+      whole, {.width = 64, .height = 48, .frames = 10, .codec = clipwriter::Codec::mjpeg},
+      clipwriter::test_pattern)));
   const int64_t end = packet_end(whole, 5);
   ASSERT_GT(end, 200);
   // The same pictures one after the other, as a camera sends them: no container to say

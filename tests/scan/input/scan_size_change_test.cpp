@@ -12,6 +12,7 @@
 #include "scan/slit/slit_scaler.h"
 #include "tests/scan/run/scan_support.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/written.h"
 #include "tools/clipwriter/clip_writer.h"
 
 extern "C" {
@@ -67,7 +68,8 @@ TEST(ScanSizeChange, StripsAfterTheChangeComeFromThePicturesScaledToTheFirstSize
     const ClipSpec spec{.width = W, .height = H, .frames = FRAMES, .fps_num = 25,
                         .codec = Codec::h264, .gop = 5, .container = "mpegts",
                         .join = {.at = JOIN, .width = c.width, .height = c.height}};
-    ASSERT_EQ(clipwriter::write_clip(clip, spec, clipwriter::test_pattern), "");
+    ASSERT_TRUE(
+        velmora_test::written(clipwriter::write_clip(clip, spec, clipwriter::test_pattern)));
     const std::vector<std::vector<uint8_t>> pictures = shown_pictures(clip);
     ASSERT_EQ(pictures.size(), static_cast<size_t>(FRAMES));
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {
@@ -33,7 +34,8 @@ const clipwriter::ClipSpec spec{.width = 640, .height = 480, .frames = 20, .fps_
 std::string clip_path() {
   const std::string path = velmora_test::scratch_path("stream.mkv");
   if (!fs::exists(path)) {
-    EXPECT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+    EXPECT_TRUE(
+        velmora_test::written(clipwriter::write_clip(path, spec, clipwriter::test_pattern)));
   }
   return path;
 }

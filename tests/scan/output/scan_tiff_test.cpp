@@ -7,6 +7,7 @@
 
 #include "tools/clipwriter/clip_writer.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 
 namespace {
 
@@ -26,12 +27,13 @@ std::string clip_of(Kind kind, const std::string& folder) {
     spec.rotation = 90;
     spec.mirror = true;
     const std::string path = folder + "/turned.mp4";
-    EXPECT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+    EXPECT_TRUE(
+        velmora_test::written(clipwriter::write_clip(path, spec, clipwriter::test_pattern)));
     return path;
   }
   if (kind == Kind::eight_bits) {
     const std::string path = folder + "/eight.avi";
-    EXPECT_EQ(clipwriter::write_avi(path, spec, clipwriter::test_pattern), "");
+    EXPECT_TRUE(velmora_test::written(clipwriter::write_avi(path, spec, clipwriter::test_pattern)));
     return path;
   }
   spec.codec = Codec::ffv1;
@@ -42,7 +44,7 @@ std::string clip_of(Kind kind, const std::string& folder) {
     return {static_cast<uint16_t>(frame * 1500 + x * 150), static_cast<uint16_t>(y * 230 + x * 37),
             static_cast<uint16_t>(60000 - x * 190)};
   };
-  EXPECT_EQ(clipwriter::write_deep_clip(path, spec, ramp), "");
+  EXPECT_TRUE(velmora_test::written(clipwriter::write_deep_clip(path, spec, ramp)));
   return path;
 }
 

@@ -21,6 +21,7 @@
 #include "tools/clipwriter/clip_writer.h"
 #include "tests/scan/run/scan_support.h"
 #include "tests/support/clips.h"
+#include "tests/support/written.h"
 #include "scan/displace/delays.h"
 #include "scan/displace/displacer.h"
 #include "scan/displace/scroller.h"
@@ -45,7 +46,7 @@ struct Inputs {
 std::string undecodable_clip(const std::string& folder) {
   const std::string path = folder + "/undecodable.avi";
   ClipSpec spec{.width = 32, .height = 24, .frames = 6, .codec = Codec::mjpeg};
-  EXPECT_EQ(clipwriter::write_avi(path, spec, clipwriter::test_pattern), "");
+  EXPECT_TRUE(velmora_test::written(clipwriter::write_avi(path, spec, clipwriter::test_pattern)));
   clipwriter::Bytes bytes = clipwriter::read_bytes(path);
   for (long chunk : clipwriter::video_chunks(bytes)) {
     const uint32_t size = clipwriter::get_le32(bytes, chunk + 4);
@@ -72,7 +73,8 @@ const Inputs& inputs() {
     in.folder = velmora_test::fresh_folder("inputs");
     in.good = in.folder + "/good.avi";
     ClipSpec spec{.width = 32, .height = 24, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
-    EXPECT_EQ(clipwriter::write_avi(in.good, spec, clipwriter::test_pattern), "");
+    EXPECT_TRUE(
+        velmora_test::written(clipwriter::write_avi(in.good, spec, clipwriter::test_pattern)));
     in.text = in.folder + "/notes.avi";
     std::ofstream(in.text) << "these are notes, not a clip\n";
     in.empty = in.folder + "/empty.avi";
@@ -80,7 +82,7 @@ const Inputs& inputs() {
     in.folder_input = in.folder + "/a-folder.avi";
     fs::create_directory(in.folder_input);
     in.audio_only = in.folder + "/audio.avi";
-    EXPECT_EQ(clipwriter::write_audio_only_avi(in.audio_only), "");
+    EXPECT_TRUE(velmora_test::written(clipwriter::write_audio_only_avi(in.audio_only)));
     in.undecodable = undecodable_clip(in.folder);
     in.mp3_cover = with_cover(in.folder + "/song.mp3", "-c:a libmp3lame -c:v mjpeg");
     in.m4a_cover = with_cover(in.folder + "/song.m4a", "-c:a aac -c:v png");
@@ -381,7 +383,7 @@ std::string sparse_clip(const std::string& folder, int width, int height, int64_
   spec.ticks.push_back(frames - 1);
   spec.frames = static_cast<int>(spec.ticks.size());
   const std::string clip = folder + "/sparse-" + std::to_string(frames) + ".avi";
-  EXPECT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
+  EXPECT_TRUE(velmora_test::written(clipwriter::write_avi(clip, spec, clipwriter::test_pattern)));
   return clip;
 }
 
@@ -428,11 +430,10 @@ TEST(ScanErrors, ADamagedClipGoesOnToTheEnd) {
                 .codec = Codec::mpeg4,
                 .gop = 12,
                 .b_frames = 2};
-  std::string error;
-  auto broken = clipwriter::write_broken_clips(folder, spec, error);
-  ASSERT_EQ(error, "");
+  const auto broken = clipwriter::write_broken_clips(folder, spec);
+  ASSERT_TRUE(velmora_test::written(broken));
   int opened = 0;
-  for (const auto& clip : broken) {
+  for (const auto& clip : *broken) {
     const std::string out = folder + "/out.png";
     velmora_test::Ran ran = run_scan({clip.path, out});
     ASSERT_TRUE(ran.status == 0 || ran.status == 1) << clip.path << ": " << ran.err;
@@ -459,7 +460,7 @@ TEST(ScanErrors, AWriteThatFailsLeavesNothing) {
   const std::string folder = velmora_test::fresh_folder("file-limit");
   const std::string clip = folder + "/wide.avi";
   ClipSpec spec{.width = 320, .height = 240, .frames = 12, .fps_num = 12, .codec = Codec::rgb};
-  ASSERT_EQ(clipwriter::write_avi(clip, spec, clipwriter::test_pattern), "");
+  ASSERT_TRUE(velmora_test::written(clipwriter::write_avi(clip, spec, clipwriter::test_pattern)));
   fs::create_directory(folder + "/out");
   const struct {
     std::vector<std::string> args;

@@ -17,6 +17,7 @@
 
 #include "scan/input/stream_reader.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {
@@ -29,7 +30,7 @@ const std::string& clip() {
     const std::string p = velmora_test::fresh_folder("outputs-clip") + "/clip.mkv";
     const clipwriter::ClipSpec spec{.width = 32, .height = 24, .frames = 12, .fps_num = 25,
                                     .codec = clipwriter::Codec::mjpeg, .container = "matroska"};
-    EXPECT_EQ(clipwriter::write_clip(p, spec, clipwriter::test_pattern), "");
+    EXPECT_TRUE(velmora_test::written(clipwriter::write_clip(p, spec, clipwriter::test_pattern)));
     return p;
   }();
   return path;

@@ -15,6 +15,7 @@
 #include "scan/slit/imagej_roi.h"
 #include "tools/clipwriter/clip_writer.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 
 namespace {
 
@@ -194,8 +195,8 @@ TEST(ImageJRoi, ASetGivesASlitForEachSelection) {
   // OUTPUT's %n takes each selection's name; a width is --thickness.
   const std::string folder = velmora_test::fresh_folder("imagej-roi-set");
   const std::string clip = folder + "/clip.avi", out = folder + "/out/";
-  ASSERT_EQ(clipwriter::write_avi(clip, {.width = 64, .height = 48, .frames = 4},
-                                  clipwriter::test_pattern), "");
+  ASSERT_TRUE(velmora_test::written(clipwriter::write_avi(
+      clip, {.width = 64, .height = 48, .frames = 4}, clipwriter::test_pattern)));
   const auto wide = bytes_of({.kind = 5, .width = 3, .top = 4, .left = 5, .xs = {5, 40, 60}, .ys = {4, 30, 30}});
   const std::vector<uint8_t> zip = zip_of({{"0001-0002.roi", named}, {"0003-0004.roi", wide}});
   std::ofstream(folder + "/set.zip", std::ios::binary).write(reinterpret_cast<const char*>(zip.data()), zip.size());

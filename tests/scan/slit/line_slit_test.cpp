@@ -13,6 +13,7 @@
 #include "scan/slit/reduce.h"
 #include "scan/slit/slit_path.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {
@@ -27,9 +28,9 @@ const std::string& ramp_clip() {
   static const std::string path = [] {
     const clipwriter::ClipSpec spec{.width = 256, .height = 256, .frames = frames};
     std::string p = velmora_test::fresh_folder("ramp") + "/ramp.avi";
-    EXPECT_EQ(clipwriter::write_avi(p, spec, [](int f, int x, int y) {
-                return uint32_t(x) << 16 | uint32_t(y) << 8 | uint32_t(f * 100);
-              }), "");
+    EXPECT_TRUE(velmora_test::written(clipwriter::write_avi(p, spec, [](int f, int x, int y) {
+      return uint32_t(x) << 16 | uint32_t(y) << 8 | uint32_t(f * 100);
+    })));
     return p;
   }();
   return path;
@@ -43,7 +44,7 @@ std::string yuv_clip(int rotation, bool jpeg = false) {
                                   .container = jpeg ? "avi" : "mp4", .rotation = rotation};
   std::string p = velmora_test::fresh_folder("yuv" + std::to_string(rotation)) +
                   (jpeg ? "/clip.avi" : "/clip.mp4");
-  EXPECT_EQ(clipwriter::write_clip(p, spec, clipwriter::test_pattern), "");
+  EXPECT_TRUE(velmora_test::written(clipwriter::write_clip(p, spec, clipwriter::test_pattern)));
   return p;
 }
 
@@ -193,10 +194,10 @@ TEST(LineSlit, DeepClipsKeepTheirSixteenBits) {
                                   .codec = clipwriter::Codec::ffv1, .container = "matroska",
                                   .ten_bit = true};
   const std::string clip = velmora_test::fresh_folder("deep-line") + "/clip.mkv";
-  ASSERT_EQ(clipwriter::write_deep_clip(clip, spec, [](int f, int x, int y) {
-              return std::array<uint16_t, 3>{uint16_t(x * 997), uint16_t(y * 1301),
-                                             uint16_t(f * 20000)};
-            }), "");
+  ASSERT_TRUE(
+      velmora_test::written(clipwriter::write_deep_clip(clip, spec, [](int f, int x, int y) {
+        return std::array<uint16_t, 3>{uint16_t(x * 997), uint16_t(y * 1301), uint16_t(f * 20000)};
+      })));
   const Png line = scanned(clip, {"--line", "10,0,10,47", "--thickness", "3"});
   EXPECT_EQ(line.bit_depth, 16);
   EXPECT_EQ(line.bytes, scanned(clip, {"--slit", "9:3"}).bytes);

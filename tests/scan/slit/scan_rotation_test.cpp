@@ -8,6 +8,7 @@
 #include "tools/clipwriter/clip_writer.h"
 #include "decode/display_orientation.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -26,7 +27,7 @@ std::string turned_clip(int rotation, bool mirror) {
                                   .rotation = rotation, .mirror = mirror};
   const std::string path = velmora_test::fresh_folder("turned" + std::to_string(rotation)) +
                            (mirror ? "/mirrored.mp4" : "/clip.mp4");
-  EXPECT_EQ(clipwriter::write_clip(path, spec, clipwriter::test_pattern), "");
+  EXPECT_TRUE(velmora_test::written(clipwriter::write_clip(path, spec, clipwriter::test_pattern)));
   return path;
 }
 

@@ -16,6 +16,7 @@
 
 #include "scan/time/timeline.h"
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {
@@ -55,7 +56,8 @@ std::string clock_clip() {
     const std::string plain = folder + "/plain.mkv", named = folder + "/cam_20261207_221500.mkv";
     ClipSpec spec{.width = 64, .height = 48, .frames = 20, .fps_num = 25, .codec = Codec::ffv1,
                   .container = "matroska"};
-    EXPECT_EQ(clipwriter::write_clip(plain, spec, clipwriter::test_pattern), "");
+    EXPECT_TRUE(
+        velmora_test::written(clipwriter::write_clip(plain, spec, clipwriter::test_pattern)));
     const std::string command = "ffmpeg -nostdin -v error -y -i '" + plain +
                                 "' -c copy -metadata creation_time=2026-12-07T22:15:00Z '" +
                                 named + "'";
@@ -106,7 +108,7 @@ std::string uneven_clip() {
     for (int i = 0, at = 0; i < spec.frames; ++i, at += i <= 5 ? 40 : i <= 10 ? 300 : 10)
       spec.ticks.push_back(at);
     const std::string p = velmora_test::fresh_folder("timeline-vfr") + "/vfr.mkv";
-    EXPECT_EQ(clipwriter::write_clip(p, spec, clipwriter::test_pattern), "");
+    EXPECT_TRUE(velmora_test::written(clipwriter::write_clip(p, spec, clipwriter::test_pattern)));
     return p;
   }();
   return path;
@@ -163,9 +165,11 @@ TEST(ScanTimeline, TicksAddABandAndLeaveTheStreakAsItWas) {
       clip = velmora_test::fresh_folder("timeline-deep") + "/deep.mkv";
       ClipSpec spec{.width = 64, .height = 48, .frames = 20, .fps_num = 25, .codec = Codec::ffv1,
                     .container = "matroska", .ten_bit = true};
-      ASSERT_EQ(clipwriter::write_deep_clip(clip, spec, [](int f, int x, int y) {
-                  return std::array<uint16_t, 3>{uint16_t(f * 3000), uint16_t(x * 900), uint16_t(y * 1200)};
-                }), "");
+      ASSERT_TRUE(
+          velmora_test::written(clipwriter::write_deep_clip(clip, spec, [](int f, int x, int y) {
+            return std::array<uint16_t, 3>{uint16_t(f * 3000), uint16_t(x * 900),
+                                           uint16_t(y * 1200)};
+          })));
     }
     const std::string folder = velmora_test::fresh_folder("timeline-ticks");
     std::vector<std::string> plain_args = c.args, tick_args = c.args;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tests/scan/run/scan_support.h"
+#include "tests/support/written.h"
 #include "tools/clipwriter/clip_writer.h"
 
 namespace {
@@ -18,11 +19,13 @@ TEST(ScanStats, EachStripsFiguresAreThoseOfItsSamplesInTheImage) {
   const clipwriter::ClipSpec spec{.width = 64, .height = 48, .frames = 12};
   clipwriter::ClipSpec ten = spec;
   ten.codec = clipwriter::Codec::ffv1, ten.container = "matroska", ten.ten_bit = true;
-  ASSERT_EQ(clipwriter::write_avi(folder + "/8.avi", spec, clipwriter::test_pattern), "");
-  ASSERT_EQ(clipwriter::write_deep_clip(folder + "/16.mkv", ten, [](int f, int x, int y) {
-              return std::array<uint16_t, 3>{uint16_t(f * 4000 + x * 300), uint16_t(y * 1300 + x * 7),
-                                             uint16_t(65000 - x * y * 20)};
-            }), "");
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_avi(folder + "/8.avi", spec, clipwriter::test_pattern)));
+  ASSERT_TRUE(velmora_test::written(
+      clipwriter::write_deep_clip(folder + "/16.mkv", ten, [](int f, int x, int y) {
+        return std::array<uint16_t, 3>{uint16_t(f * 4000 + x * 300), uint16_t(y * 1300 + x * 7),
+                                       uint16_t(65000 - x * y * 20)};
+      })));
   const struct {
     const char* input;
     std::vector<std::string> args;
